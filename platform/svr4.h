@@ -17,23 +17,31 @@
 extern "C" {
 
 /* Splits the line in buf at TABs (replaced by NUL in place); the first
-** newline ends the line. Fills at most n slots of fields, the last one
-** ending at the next TAB like the others; unused slots point at the
-** terminating NUL. Returns the number of fields. */
+** newline ends the line (and becomes its NUL). Fills at most n slots of
+** fields, the n-th ending at its TAB like the others and the rest of the
+** line ignored; unused slots point at the terminating NUL. "" and "\n" give
+** one empty field. Returns the number of fields (0 when buf or fields is
+** NULL or n is 0). */
 size_t bufsplit(char *buf, size_t n, char **fields);
 
-/* Compiles a pattern in System V regcmp syntax. Returns a compiled object
-** to free with regcmp_free, or NULL on a syntax error. */
+/* Compiles a pattern in System V regcmp syntax (literal bytes, \c, \n, .,
+** [...], * + {m} {m,} {m,u}, ( ) and ( )$n; ^ and $ anchor only as the
+** first and last byte; | and ? are literal; see svr4_regex.cpp). Returns a
+** compiled object to free with regcmp_free, or NULL on a syntax error. */
 char *regcmp(const char *pattern);
 
-/* Non-NULL when the compiled pattern is found anywhere in subject
-** (leftmost match). Captures and match positions are not reported. */
+/* Non-NULL (subject itself) when the compiled pattern is found anywhere in
+** subject, NULL when not. Captures and match positions are not reported.
+** Linear in the length of subject; the compiled object is not modified. */
 char *regex(const char *compiled, const char *subject);
 
+/* Frees an object from regcmp; NULL is ignored. */
 void regcmp_free(char *compiled);
 
-/* Formats *clock as local time with a strftime format in the C locale,
-** whatever setlocale has done. Returns the length written (0 on error). */
+/* Formats *clock as local time (TZ as tzset reads it) with a strftime
+** format in the C locale, whatever setlocale has done: "%b %d %T" gives
+** "Dec 08 18:40:01". Returns the length written; 0 with buf "" on error
+** or when the text does not fit in size bytes. */
 size_t cftime(char *buf, size_t size, const char *format, const time_t *clock);
 
 /* fork that copies only the calling thread (every Linux fork does). */

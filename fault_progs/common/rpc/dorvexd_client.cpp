@@ -1,0 +1,55 @@
+/*
+** Production binding of the dorvexd client seam (monitor_seams.h): the
+** rpcgen client stubs of dorvexd.x and libtirpc's client calls. The monitor
+** reaches dorvexd only through `dorvexd_seam`; tests bind doubles there.
+**
+** The stubs take `char *` because rpcgen's C does; encoding only reads the
+** strings, so the const the seam promises holds.
+*/
+#include "monitor_seams.h"
+
+#include "dorvexd.h"
+
+namespace {
+
+/* A client of program 100222 version 1 on `host` over the first "netpath"
+** transport that works; nullptr (reason in clnt_spcreateerror) on failure. */
+CLIENT *create_client(const char *host) {
+  return clnt_create(host, DORVEXD_PROG, DORVEXD_VERS, "netpath");
+}
+
+void destroy_client(CLIENT *client) { clnt_destroy(client); }
+
+int32_t *call_get_status(const char *instance, CLIENT *client) {
+  return get_status_1(const_cast<char *>(instance), client);
+}
+
+int32_t *call_set_status(const char *instance, int32_t pid, int32_t key, CLIENT *client) {
+  return set_status_1(const_cast<char *>(instance), pid, key, client);
+}
+
+void *call_shutdown_db(const char *instance, const char *service, CLIENT *client) {
+  return shutdown_db_1(const_cast<char *>(instance), const_cast<char *>(service), client);
+}
+
+int32_t *call_update_dbms_status(const char *instance, const char *status,
+                                 int32_t dbms_error, CLIENT *client) {
+  return update_dbms_status_1(const_cast<char *>(instance), const_cast<char *>(status),
+                              dbms_error, client);
+}
+
+/* Both return libtirpc's static text, overwritten by the next call. */
+const char *call_sperror(CLIENT *client, const char *header) {
+  return clnt_sperror(client, header);
+}
+
+const char *call_spcreateerror(const char *header) { return clnt_spcreateerror(header); }
+
+static_assert(sizeof(int) == sizeof(int32_t), "the stubs' int is the seam's int32_t");
+
+}  // namespace
+
+const dorvexd_client rpc_dorvexd_client = {
+    create_client,    destroy_client,          call_get_status, call_set_status,
+    call_shutdown_db, call_update_dbms_status, call_sperror,    call_spcreateerror,
+};

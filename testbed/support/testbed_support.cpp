@@ -1,0 +1,447 @@
+/*
+** Test support (testbed_support.h): temporary directories, the dorvexd
+** double as a child process, the subreaper runner, log tails. Linked by the
+** GoogleTest suites and by the dorvexd double (for the journal escape).
+**
+** Children are started with fork + execve of executables in bin_dir();
+** everything between fork and exec in the child is async-signal-safe, its
+** arguments being prepared before the fork.
+*/
+#include "testbed_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char **environ;
+
+/* The same suppressions for the test process itself (read by LeakSanitizer
+** when the tests are built with it; unused otherwise). */
+extern "C" const char *__lsan_default_suppressions() {
+  return "leak:libtirpc.so\n";
+}
+
+namespace testbed {
+
+namespace {
+
+/* argv/envp storage that outlives the strings' vector: c_str() pointers
+** taken before fork, used by execve in the child. */
+std::vector<char *> c_vector(std::vector<std::string> &strings) {
+  std::vector<char *> v;
+  v.reserve(strings.size() + 1);
+  for (auto &s : strings) v.push_back(s.data());
+  v.push_back(nullptr);
+  return v;
+}
+
+/* In the child between fork and exec: stdin from /dev/null, stdout and
+** stderr to `out_path` (appended). Async-signal-safe. */
+void redirect_stdio(const char *out_path) {
+  int in = open("/dev/null", O_RDONLY);
+  if (in >= 0 && in != 0) {
+    dup2(in, 0);
+    close(in);
+  }
+  int out = open(out_path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (out >= 0) {
+    dup2(out, 1);
+    dup2(out, 2);
+    if (out > 2) close(out);
+  }
+}
+
+/* Parent pid from /proc/<pid>/stat, or -1 (parsed after the last ')'). */
+pid_t parent_of(const std::string &pid) {
+  std::string text = read_file("/proc/" + pid + "/stat");
+  size_t close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  char state = 0;
+  int ppid = -1;
+  if (std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) != 2) return -1;
+  return ppid;
+}
+
+/* Waits for `pid` at most `timeout_seconds`. Returns its raw status; -1
+** when it is no child of ours (reaped elsewhere); nullopt when it still
+** runs. */
+std::optional<int> wait_bounded(pid_t pid, double timeout_seconds) {
+  std::optional<int> status;
+  wait_until(
+      [&] {
+        int st = 0;
+        pid_t r = waitpid(pid, &st, WNOHANG);
+        if (r == pid) status = st;
+        else if (r < 0 && errno == ECHILD) status = -1;
+        return status.has_value();
+      },
+      timeout_seconds);
+  return status;
+}
+
+/* The test's environment with `changes` applied ("VAR=value" sets, "VAR"
+** removes), and LSAN_OPTIONS pointing at lsan.supp unless set already. */
+std::vector<std::string> child_environment(const std::vector<std::string> &changes) {
+  std::vector<std::string> env;
+  for (char **e = environ; *e; ++e) env.emplace_back(*e);
+  if (!std::getenv("LSAN_OPTIONS")) env.push_back("LSAN_OPTIONS=suppressions=" DVZ_LSAN_SUPPRESSIONS);
+  for (const auto &c : changes) {
+    std::string name = c.substr(0, c.find('='));
+    std::erase_if(env, [&](const std::string &v) {
+      return v.compare(0, name.size() + 1, name + "=") == 0 || v == name;
+    });
+    if (c.find('=') != std::string::npos) env.push_back(c);
+  }
+  return env;
+}
+
+}  // namespace
+
+std::string bin_dir() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return ".";
+  return exe.parent_path().string();
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool write_file(const std::string &path, std::string_view text) {
+  std::string tmp = path + ".tmp." + std::to_string(getpid());
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) {
+      std::remove(tmp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool wait_until(const std::function<bool()> &done, double timeout_seconds) {
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                      std::chrono::duration<double>(timeout_seconds));
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+bool rpcbind_available() {
+  return std::system("rpcinfo -p localhost >/dev/null 2>&1") == 0;
+}
+
+std::vector<pid_t> descendants_of(pid_t root) {
+  std::multimap<pid_t, pid_t> children;
+  std::error_code ec;
+  for (const auto &e : std::filesystem::directory_iterator("/proc", ec)) {
+    std::string name = e.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    pid_t ppid = parent_of(name);
+    if (ppid > 0) children.emplace(ppid, static_cast<pid_t>(std::stol(name)));
+  }
+  std::vector<pid_t> found;
+  std::vector<pid_t> todo{root};
+  while (!todo.empty()) {
+    pid_t p = todo.back();
+    todo.pop_back();
+    auto [lo, hi] = children.equal_range(p);
+    for (auto it = lo; it != hi; ++it) {
+      found.push_back(it->second);
+      todo.push_back(it->second);
+    }
+  }
+  return found;
+}
+
+/* ---- TempDir ---- */
+
+TempDir::TempDir() {
+  char templ[] = "/tmp/dvz_test_XXXXXX";
+  if (!mkdtemp(templ)) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+  path_ = templ;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::file(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+/* ---- DorvexdDouble ---- */
+
+DorvexdDouble::DorvexdDouble(std::string state_dir, std::string_view control, double ready_seconds)
+    : dir_(std::move(state_dir)) {
+  std::string ready = dir_ + "/ready";
+  std::remove(ready.c_str());
+  if (!control.empty() && !write_control(control))
+    throw std::runtime_error("cannot write " + control_path());
+
+  std::vector<std::string> args{bin_dir() + "/dorvexd_double", dir_};
+  std::vector<char *> argv = c_vector(args);
+  std::vector<std::string> envs = child_environment({});
+  std::vector<char *> envp = c_vector(envs);
+  std::string log = dir_ + "/double.log";
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+  if (pid == 0) {
+    redirect_stdio(log.c_str());
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  pid_ = pid;
+  bool dead = false;
+  bool up = wait_until(
+      [&] {
+        int st = 0;
+        if (waitpid(pid_, &st, WNOHANG) == pid_) {
+          dead = true;
+          pid_ = -1;
+          return true;
+        }
+        return read_file(ready) == std::to_string(pid_) + "\n";
+      },
+      ready_seconds);
+  if (!up || dead) {
+    kill_and_reap();
+    throw std::runtime_error("dorvexd_double did not get ready: " + read_file(log));
+  }
+}
+
+DorvexdDouble::~DorvexdDouble() {
+  // SIGTERM, so that it leaves rpcbind clean for the next test.
+  stop(10);
+}
+
+std::string DorvexdDouble::control_path() const { return dir_ + "/control"; }
+std::string DorvexdDouble::journal_path() const { return dir_ + "/journal"; }
+
+bool DorvexdDouble::write_control(std::string_view text) const {
+  return write_file(control_path(), text);
+}
+
+std::vector<std::string> DorvexdDouble::journal_lines() const {
+  std::vector<std::string> lines;
+  std::istringstream in(read_file(journal_path()));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool DorvexdDouble::wait_for_journal_line(std::string_view line, double timeout_seconds) const {
+  return wait_until(
+      [&] {
+        for (const auto &l : journal_lines())
+          if (l == line) return true;
+        return false;
+      },
+      timeout_seconds);
+}
+
+int DorvexdDouble::stop(double timeout_seconds) {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  std::optional<int> status = wait_bounded(pid_, timeout_seconds);
+  if (!status) {
+    int st = -1;
+    kill(pid_, SIGKILL);
+    while (waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
+    }
+    status = st;
+  }
+  pid_ = -1;
+  return *status;
+}
+
+void DorvexdDouble::kill_and_reap() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+}
+
+/* ---- ReapedResult ---- */
+
+const ReapedExit *ReapedResult::find(pid_t pid) const {
+  for (const auto &r : reaped)
+    if (r.pid == pid) return &r;
+  return nullptr;
+}
+
+std::vector<ReapedExit> ReapedResult::others() const {
+  std::vector<ReapedExit> v;
+  for (const auto &r : reaped)
+    if (r.pid != child) v.push_back(r);
+  return v;
+}
+
+/* ---- ReapedRunner ---- */
+
+namespace {
+
+/* Parses the runner's report into `r`. */
+void parse_report(const std::string &report, ReapedResult *r) {
+  std::istringstream in(report);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string first, kind;
+    long n = 0;
+    words >> first;
+    if (first == "started") {
+      if (words >> n) r->child = static_cast<pid_t>(n);
+      continue;
+    }
+    if (!(words >> kind >> n)) continue;
+    ReapedExit e;
+    e.pid = static_cast<pid_t>(std::atol(first.c_str()));
+    e.exited = kind == "exit";
+    e.status = static_cast<int>(n);
+    r->reaped.push_back(e);
+  }
+}
+
+}  // namespace
+
+ReapedRunner::ReapedRunner(const std::vector<std::string> &argv,
+                           const std::vector<std::string> &env, double timeout_seconds)
+    : timeout_(timeout_seconds) {
+  std::vector<std::string> args{bin_dir() + "/subreaper_run"};
+  if (timeout_seconds > 0) {
+    args.push_back("--timeout");
+    args.push_back(std::to_string(timeout_seconds));
+  }
+  args.push_back("--out");
+  args.push_back(dir_.file("report"));
+  args.push_back("--");
+  args.insert(args.end(), argv.begin(), argv.end());
+  std::vector<std::string> envs = child_environment(env);
+  std::vector<char *> c_args = c_vector(args);
+  std::vector<char *> c_env = c_vector(envs);
+  std::string out = dir_.file("output");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+  if (pid == 0) {
+    redirect_stdio(out.c_str());
+    execve(c_args[0], c_args.data(), c_env.data());
+    _exit(127);
+  }
+  runner_ = pid;
+}
+
+ReapedRunner::~ReapedRunner() {
+  if (runner_ <= 0) return;
+  // Kill the tree; the runner reaps it and exits once nothing is left.
+  bool gone = wait_until(
+      [&] {
+        for (pid_t p : descendants_of(runner_)) kill(p, SIGKILL);
+        int st = 0;
+        return waitpid(runner_, &st, WNOHANG) == runner_;
+      },
+      20);
+  if (!gone) {
+    kill(runner_, SIGKILL);
+    int st = 0;
+    while (waitpid(runner_, &st, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+pid_t ReapedRunner::child(double timeout_seconds) {
+  ReapedResult r;
+  wait_until(
+      [&] {
+        parse_report(read_file(dir_.file("report")), &r);
+        return r.child > 0;
+      },
+      timeout_seconds);
+  return r.child;
+}
+
+std::vector<pid_t> ReapedRunner::live_descendants() const {
+  return runner_ > 0 ? descendants_of(runner_) : std::vector<pid_t>{};
+}
+
+ReapedResult ReapedRunner::wait() {
+  ReapedResult r;
+  if (runner_ <= 0) return r;
+  int status = -1;
+  if (timeout_ > 0) {
+    // The runner enforces the time-out itself; this bound only guards
+    // against a runner that hangs.
+    std::optional<int> done = wait_bounded(runner_, timeout_ + 60);
+    if (done) {
+      status = *done;
+    } else {
+      for (pid_t p : descendants_of(runner_)) kill(p, SIGKILL);
+      kill(runner_, SIGKILL);
+      while (waitpid(runner_, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+  } else {
+    while (waitpid(runner_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  runner_ = -1;
+  r.runner_status = status;
+  r.timed_out = WIFEXITED(status) && WEXITSTATUS(status) == 3;
+  r.report = read_file(dir_.file("report"));
+  r.output = read_file(dir_.file("output"));
+  parse_report(r.report, &r);
+  return r;
+}
+
+ReapedResult run_reaped(const std::vector<std::string> &argv,
+                        const std::vector<std::string> &env, double timeout_seconds) {
+  return ReapedRunner(argv, env, timeout_seconds).wait();
+}
+
+/* ---- LogTail ---- */
+
+LogTail::LogTail(std::string path) : path_(std::move(path)) {
+  struct stat st {};
+  if (stat(path_.c_str(), &st) == 0) start_ = st.st_size;
+}
+
+std::string LogTail::appended() const {
+  std::string all = read_file(path_);
+  if (static_cast<off_t>(all.size()) < start_) return all;
+  return all.substr(static_cast<size_t>(start_));
+}
+
+bool LogTail::wait_for(std::string_view text, double timeout_seconds) const {
+  return wait_until([&] { return appended().find(text) != std::string::npos; }, timeout_seconds);
+}
+
+}  // namespace testbed

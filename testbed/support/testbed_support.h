@@ -1,0 +1,177 @@
+/*
+** Test support: temporary directories, the dorvexd double as a child
+** process, commands run under the subreaper runner, and reading what a
+** program appended to a log. Used by the GoogleTest suites only; it runs
+** the executables built next to the test (<build>/bin/).
+**
+** Every helper that starts a process reaps it: nothing outlives the object
+** that started it.
+*/
+#ifndef DVZ_TESTBED_SUPPORT_H
+#define DVZ_TESTBED_SUPPORT_H
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testbed {
+
+/* Directory holding this executable and every other built one
+** (from /proc/self/exe); no trailing slash. */
+std::string bin_dir();
+
+/* Whole content of a file; empty when it cannot be read. */
+std::string read_file(const std::string &path);
+/* Replaces a file's content atomically (temporary file + rename), so a
+** reader sees either the old or the new text. Returns false on failure. */
+bool write_file(const std::string &path, std::string_view text);
+
+/* Polls `done` every 20 ms until it returns true or `timeout_seconds`
+** passed. Returns the last value of `done`. */
+bool wait_until(const std::function<bool()> &done, double timeout_seconds);
+
+/* True when `rpcinfo -p localhost` succeeds (rpcbind answers). */
+bool rpcbind_available();
+
+/* Every live descendant of `root` (children, grandchildren, ...), from
+** /proc; `root` itself excluded. */
+std::vector<pid_t> descendants_of(pid_t root);
+
+/* A fresh directory under /tmp (mkdtemp), removed with its content. */
+class TempDir {
+ public:
+  TempDir();                       /* throws std::runtime_error on failure */
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  /* path() + "/" + name */
+  std::string file(std::string_view name) const;
+
+ private:
+  std::string path_;
+};
+
+/* The dorvexd double (bin_dir()/dorvexd_double) running in a state
+** directory: <dir>/ready, <dir>/control, <dir>/journal, and <dir>/double.log
+** for its stdout and stderr. Formats: testbed/dorvexd/README.md. */
+class DorvexdDouble {
+ public:
+  /* Removes a stale <dir>/ready, writes <dir>/control with `control` when
+  ** not empty, starts the double and waits (at most `ready_seconds`) for
+  ** <dir>/ready. Throws std::runtime_error when it does not get ready (the
+  ** child is then killed and reaped). */
+  explicit DorvexdDouble(std::string state_dir, std::string_view control = {},
+                         double ready_seconds = 30);
+  ~DorvexdDouble();                /* stop(10) when still running */
+  DorvexdDouble(const DorvexdDouble &) = delete;
+  DorvexdDouble &operator=(const DorvexdDouble &) = delete;
+
+  pid_t pid() const { return pid_; }  /* -1 once stopped or reaped */
+  const std::string &state_dir() const { return dir_; }
+  std::string control_path() const;
+  std::string journal_path() const;
+
+  /* Replaces the control file atomically; the next call reads it. */
+  bool write_control(std::string_view text) const;
+  /* The journal's lines, without their newlines (empty when none). */
+  std::vector<std::string> journal_lines() const;
+  /* Waits until the journal holds `line` exactly; true when it does. */
+  bool wait_for_journal_line(std::string_view line, double timeout_seconds = 30) const;
+
+  /* SIGTERM, then waitpid (SIGKILL after `timeout_seconds`). Returns the
+  ** raw wait status: 0 exactly when the double exited with status 0;
+  ** -1 when it was not running. */
+  int stop(double timeout_seconds = 30);
+  /* SIGKILL and waitpid at once (its rpcbind entry stays behind). */
+  void kill_and_reap();
+
+ private:
+  std::string dir_;
+  pid_t pid_ = -1;
+};
+
+/* One process reaped by the subreaper runner. */
+struct ReapedExit {
+  pid_t pid = -1;
+  bool exited = false;             /* true: exit status; false: signal */
+  int status = 0;                  /* exit status or signal number */
+};
+
+/* What subreaper_run reported. */
+struct ReapedResult {
+  pid_t child = -1;                /* the direct child ("started <pid>") */
+  std::vector<ReapedExit> reaped;  /* in the order reaped */
+  bool timed_out = false;          /* runner exited 3: descendants killed */
+  int runner_status = -1;          /* runner's raw wait status */
+  std::string report;              /* the runner's report, verbatim */
+  std::string output;              /* the command tree's stdout + stderr */
+
+  /* The entry of `pid`, or nullptr. */
+  const ReapedExit *find(pid_t pid) const;
+  /* Entries other than the direct child's (e.g. a daemon it forked). */
+  std::vector<ReapedExit> others() const;
+};
+
+/* Runs bin_dir()/subreaper_run [--timeout S] --out <file> -- argv...
+** asynchronously. `env` entries "VAR=value" set a variable for the command,
+** an entry "VAR" (no '=') removes it; the rest of the test's environment is
+** inherited. stdin is /dev/null; stdout and stderr go to a file whose text
+** ends up in ReapedResult::output. `timeout_seconds` <= 0: no time-out.
+** Unless the test's environment sets LSAN_OPTIONS, the command (like the
+** double) gets suppressions=testbed/support/lsan.supp, so libtirpc's own
+** leaks do not change its exit status under the sanitizers. */
+class ReapedRunner {
+ public:
+  ReapedRunner(const std::vector<std::string> &argv,
+               const std::vector<std::string> &env = {},
+               double timeout_seconds = 60);  /* throws std::runtime_error */
+  ~ReapedRunner();                 /* kills what still runs and reaps it */
+  ReapedRunner(const ReapedRunner &) = delete;
+  ReapedRunner &operator=(const ReapedRunner &) = delete;
+
+  pid_t runner_pid() const { return runner_; }
+  /* The direct child's pid, waiting (bounded) for "started"; -1 on failure. */
+  pid_t child(double timeout_seconds = 30);
+  /* Every live descendant of the runner, from /proc (child, grandchildren). */
+  std::vector<pid_t> live_descendants() const;
+  /* Waits for the runner to finish (it has its own time-out) and parses its
+  ** report. May be called once. */
+  ReapedResult wait();
+
+ private:
+  TempDir dir_;
+  pid_t runner_ = -1;
+  double timeout_ = 0;
+};
+
+/* run_reaped: ReapedRunner(argv, env, timeout_seconds).wait(). */
+ReapedResult run_reaped(const std::vector<std::string> &argv,
+                        const std::vector<std::string> &env = {},
+                        double timeout_seconds = 60);
+
+/* Text appended to a file after construction. */
+class LogTail {
+ public:
+  /* Remembers the current size of `path` (0 when it does not exist). */
+  explicit LogTail(std::string path);
+  /* Bytes written after construction (all of it when the file shrank). */
+  std::string appended() const;
+  /* Waits until appended() contains `text`; true when it does. */
+  bool wait_for(std::string_view text, double timeout_seconds = 30) const;
+
+ private:
+  std::string path_;
+  off_t start_ = 0;
+};
+
+/* The journal form of a string argument: "" for an empty one; bytes
+** outside 0x21..0x7e and the bytes \ and " as \xNN (lower-case hex). */
+std::string journal_escape(std::string_view text);
+
+}  // namespace testbed
+
+#endif
