@@ -65,4 +65,8 @@ int encode_flag(const char *text, const char *field_name, int line);
 
 }
 
+/* Frees the patterns and messages of every entry and sets the count to 0.
+** The monitor keeps its list for the whole run; tests reuse theirs. */
+void clear_action_list(action_list *list);
+
 #endif

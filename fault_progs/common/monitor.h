@@ -32,6 +32,12 @@ int fault_mon_run_check(const char *instance, int pid);
 /* The common way out of the monitor and its probe child; never returns. */
 __attribute__((noreturn)) void fault_mon_exit(int signal);
 
+/* Start-up steps after make_daemon: signals, environment, command line,
+** logging, the probe's check, the action file, the dorvexd client and the
+** registration, the initial delay, the main loop and the orderly end.
+** Returns 0 after an orderly end; every other end is an exit (0, 1 or 2). */
+int monitor_main(int argc, char **argv);
+
 void get_remote_hostname(char *buffer);  /* first word of HA_REMOTEHOST */
 int get_clustername(char *buffer);       /* 0, or 1 when unreadable (4281) */
 

@@ -61,4 +61,8 @@ int log_syslog_mask();
 int log_syslog_facility();
 FILE *log_file_stream();
 
+/* Closes the log file and puts every logging setting back to its initial
+** value, so that tests can start over in one process. */
+void log_reset();
+
 #endif

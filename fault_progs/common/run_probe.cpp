@@ -1,0 +1,281 @@
+/*
+** One probe of the main loop (run_probe) and the checks around it: the
+** remote status query of the database node's dorvexd (ha_db_ping_remote)
+** and the Varnholt process check (ha_db_monitor_processes).
+**
+** Called by monitor_db once per turn. Drives the probe child through
+** db_child (fork, requests, replies), framework commands through the
+** command seam, the remote dorvexd through the dorvexd seam, and reads the
+** DBMS log through log_scanner.
+**
+** The reply wait polls the reply pipe and the termination self-pipe; a
+** termination signal runs the exit path from here. A stale reply (one whose
+** sequence number is not the current request's) is dropped and the wait
+** goes on for the rest of the time-out, so one timeout never leaves the
+** monitor a reply behind.
+*/
+#include "run_probe.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "evaluate.h"
+#include "log_scanner.h"
+#include "monitor.h"
+#include "monitor_seams.h"
+#include "monitor_signals.h"
+
+extern "C" {
+int32_t probe_sequence = 0;
+}
+
+namespace {
+
+constexpr int32_t max_sequence = 25000;
+constexpr int state_disconnecting = 3;
+constexpr int public_net_skip = 98;    /* marnoping: skip this probe */
+constexpr int public_net_down = 99;    /* marnoping: public network down */
+
+constexpr const char died_local[] = "ha_dbms_local";
+constexpr const char died_public_net[] = "public_net";
+constexpr const char died_remote[] = "ha_dbms_remote";
+
+CLIENT *remote_client = nullptr;
+
+/* Replaces the probe's process-died text with a fresh copy of text. */
+void set_process_died(char **process_died, const char *text) {
+  free(*process_died);
+  *process_died = strdup(text);
+}
+
+/* Ends the probe child and forgets it and its pipes. */
+void end_child(int *write_fd, int *read_fd) {
+  disconnect_db_thread(db_proc_pid, *write_fd, *read_fd);
+  *write_fd = -1;
+  *read_fd = -1;
+  db_proc_pid = -1;
+}
+
+/* Reaps every ended child of ours; true when the probe child was among
+** them. kill(pid, 0) cannot tell: it succeeds on a zombie. */
+bool reap_ended_children() {
+  bool probe_child_ended = false;
+  pid_t pid;
+  while ((pid = waitpid(-1, nullptr, WNOHANG)) > 0) {
+    if (pid == db_proc_pid) probe_child_ended = true;
+  }
+  return probe_child_ended;
+}
+
+/* Runs a framework command and gives its exit status, (status >> 8) & 255.
+** A termination signal that came meanwhile ends the monitor here. */
+int run_command(const std::string &command, int *error_number = nullptr) {
+  int status = command_seam->run(command.c_str());
+  if (error_number) *error_number = errno;
+  check_termination();
+  return (status >> 8) & 255;
+}
+
+int64_t monotonic_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+enum class wait_result { reply, timeout, failed };
+
+/* Waits up to time_out seconds for the reply to the request numbered
+** `sequence`, dropping stale replies on the way. On wait_result::reply,
+** *reply holds it. wait_result::failed means the pipe or poll failed (and
+** was logged). */
+wait_result wait_for_reply(int read_fd, int time_out, int32_t sequence, db_info *reply) {
+  /* In 64 bits, clamped: the int product overflows, and a negative poll
+  ** limit would wait for ever. */
+  int64_t limit = static_cast<int64_t>(time_out < 0 ? 0 : time_out) * 1000;
+  if (limit > INT_MAX) limit = INT_MAX;
+  int term_fd = termination_fd();
+  int64_t start = monotonic_ms();
+
+  for (;;) {
+    int64_t elapsed = monotonic_ms() - start;
+    int remaining = elapsed >= limit ? 0 : static_cast<int>(limit - elapsed);
+    pollfd fds[2] = {{read_fd, POLLIN, 0}, {term_fd, POLLIN, 0}};
+    int rc = poll(fds, term_fd >= 0 ? 2 : 1, remaining);
+    if (debug_mode) hasyslog(LOG_DEBUG, "0060", "MT: finished poll with %d", rc);
+    if (rc < 0) {
+      if (errno == EINTR) {
+        check_termination();
+        continue;
+      }
+      hasyslog(LOG_NOTICE, "2040", "MT: poll failed with %m");
+      return wait_result::failed;
+    }
+    if (rc == 0) return wait_result::timeout;
+    if (term_fd >= 0 && fds[1].revents != 0) {
+      check_termination();
+      term_fd = -1;  /* a byte with no signal recorded: stop watching it */
+    }
+    if (fds[0].revents == 0) continue;
+    if (!receive_db_info(reply, read_fd)) return wait_result::failed;
+    if (reply->sequence == sequence) return wait_result::reply;
+    /* A late reply to a request given up earlier: drop it, keep waiting. */
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int run_probe(const char *instance, db_info *record, char **process_died,
+              const char **log_text, int *timeout, int time_out, int *write_fd,
+              int *read_fd, int scheduled) {
+  if (debug_mode) hasyslog(LOG_DEBUG, "0040", "MT: starting new probe");
+  record->dbms_error = 0;
+  record->internal_error = 0;
+
+  bool ended = reap_ended_children();
+  if (db_proc_pid > 0 &&
+      (ended || (kill(db_proc_pid, 0) != 0 && errno == ESRCH))) {
+    /* Already reaped: its pid may belong to another process by now, so it
+    ** gets no signal. */
+    disconnect_db_thread(-1, *write_fd, *read_fd);
+    *write_fd = -1;
+    *read_fd = -1;
+    db_proc_pid = -1;
+  }
+
+  if (db_proc_pid < 0) {
+    pid_t pid = fork_db_process(write_fd, read_fd);
+    if (pid == 0) ha_db_thread(*write_fd, *read_fd);
+    db_proc_pid = pid;
+    if (pid < 0) {
+      *write_fd = -1;
+      *read_fd = -1;
+      record->internal_error = 1;
+    } else {
+      record->state = 1;  /* a new child must connect first */
+    }
+  }
+
+  if (dbms_host) {
+    int status = run_command(std::string("marnoping ") + dbms_host);
+    if (status == public_net_skip) return 1;
+    if (status == public_net_down) {
+      set_process_died(process_died, died_public_net);
+      return 1;
+    }
+  }
+
+  if (db_proc_pid > 0) {
+    if (!outstanding_message()) {
+      if (probe_sequence >= max_sequence) probe_sequence = 0;
+      record->sequence = ++probe_sequence;
+      if (!send_db_info(record, *write_fd)) {
+        end_child(write_fd, read_fd);
+        set_process_died(process_died, died_local);
+      }
+    }
+    if (outstanding_message()) {
+      if (debug_mode) hasyslog(LOG_DEBUG, "0050", "MT: going into wait for DB thread");
+      db_info reply;
+      switch (wait_for_reply(*read_fd, time_out, record->sequence, &reply)) {
+        case wait_result::timeout:
+          *timeout = 1;
+          if (record->state == state_disconnecting) end_child(write_fd, read_fd);
+          reset_outstanding_message();
+          break;
+        case wait_result::failed:
+          end_child(write_fd, read_fd);
+          set_process_died(process_died, died_local);
+          break;
+        case wait_result::reply:
+          if (reply.state == record->state) {
+            *record = reply;
+          } else if (verbose_mode) {
+            hasyslog(LOG_INFO, "1020", "MT ignored reply because of state change after timeout");
+          }
+          break;
+      }
+    }
+  }
+  if (debug_mode) hasyslog(LOG_DEBUG, "0070", "MT: done waiting for DB thread");
+
+  if (dbms_host) {
+    if (scheduled || *timeout) {
+      if (ha_db_ping_remote(dbms_host, instance, &record->internal_error, process_died))
+        fmstart_time = 0;
+    }
+  } else {
+    ha_db_monitor_processes(instance);
+    *log_text = scan_log_file();
+  }
+  return 1;
+}
+
+int ha_db_ping_remote(const char *host, const char *instance, int32_t *internal_error,
+                      char **process_died) {
+  (void)internal_error;
+  if (!remote_client) {
+    remote_client = dorvexd_seam->create(host);
+    check_termination();
+    if (!remote_client) {
+      hasyslog(LOG_ERR, "4230", "could not establish connection to dorvexd process on host %s",
+               dorvexd_seam->spcreateerror(host));
+    }
+  }
+  if (remote_client) {
+    int32_t *status = dorvexd_seam->get_status(instance, remote_client);
+    check_termination();
+    if (!status) {
+      hasyslog(LOG_ERR, "4240", "%s",
+               dorvexd_seam->sperror(remote_client, "ha_db_ping_remote failed"));
+      dorvexd_seam->destroy(remote_client);
+      remote_client = nullptr;
+    } else if (*status != 0) {
+      if (debug_mode) {
+        time_t when = *status;
+        char text[64];
+        if (!ctime_r(&when, text)) text[0] = '\0';
+        text[strcspn(text, "\n")] = '\0';
+        hasyslog(LOG_DEBUG, "0120", "ha_db_ping_remote: RPC call returned %s", text);
+      }
+      return 1;
+    } else if (debug_mode) {
+      hasyslog(LOG_DEBUG, "0130", "ha_db_ping_remote: RPC call returned 0");
+    }
+  }
+  set_process_died(process_died, died_remote);
+  return 0;
+}
+
+int ha_db_monitor_processes(const char *instance) {
+  if (!dbms_service || strcmp(dbms_service, "varnholt") != 0) return 1;
+  const char *listener = getenv("VARNHOLT_LISTENER");
+  std::string command = std::string("varnholt_vimtask ") + instance + " " +
+                        (listener ? listener : "");
+  int error_number = 0;
+  int status = run_command(command, &error_number);
+  if (status != 0) {
+    hasyslog(LOG_ERR, "4192", "%s failed with status %d : error %d", command.c_str(), status,
+             error_number);
+    return 0;
+  }
+  return 1;
+}
+
+}  // extern "C"
+
+void forget_remote_client() {
+  if (remote_client) dorvexd_seam->destroy(remote_client);
+  remote_client = nullptr;
+}

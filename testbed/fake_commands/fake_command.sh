@@ -1,0 +1,49 @@
+#!/bin/sh
+# A fake cluster framework command for tests and the demo. Installed under
+# each command's name; it acts on the name it was called by:
+#   - appends "<name> <arg>..." to $FM_FAKE_JOURNAL (when set), each argument
+#     in its journal form: "" when empty, and bytes outside 0x21..0x7e and the
+#     bytes \ and " written as \xNN (lower-case hex), so that argument
+#     boundaries stay visible;
+#   - dovariza_plaxnode prints $FM_FAKE_NODE (node2 by default);
+#   - exits with the number in $FM_FAKE_DIR/<name>.rc (0 when absent).
+
+name=${0##*/}
+
+# The journal form of one argument.
+escape() {
+  if [ -z "$1" ]; then
+    printf '""'
+    return
+  fi
+  printf '%s' "$1" | od -An -v -tx1 | tr -s ' \n' '\n\n' | while read -r hex; do
+    [ -n "$hex" ] || continue
+    code=$(printf '%d' "0x$hex")
+    if [ "$code" -ge 33 ] && [ "$code" -le 126 ] && [ "$code" -ne 92 ] && [ "$code" -ne 34 ]; then
+      printf "\\$(printf '%03o' "$code")"
+    else
+      printf '\\x%s' "$hex"
+    fi
+  done
+}
+
+if [ -n "$FM_FAKE_JOURNAL" ]; then
+  line=$name
+  for arg in "$@"; do
+    line="$line $(escape "$arg")"
+  done
+  printf '%s\n' "$line" >>"$FM_FAKE_JOURNAL"
+fi
+
+if [ "$name" = dovariza_plaxnode ]; then
+  printf '%s\n' "${FM_FAKE_NODE:-node2}"
+fi
+
+rc=0
+if [ -n "$FM_FAKE_DIR" ] && [ -r "$FM_FAKE_DIR/$name.rc" ]; then
+  rc=$(tr -d ' \t\r\n' <"$FM_FAKE_DIR/$name.rc")
+  case $rc in
+    '' | *[!0-9]*) rc=0 ;;
+  esac
+fi
+exit "$rc"

@@ -1,0 +1,197 @@
+/*
+** The main loop of the monitor's test build, run as a daemon: the loss of
+** dorvexd, DBMS_SERV_PID values that name no process, a failed renewal,
+** the stop rule ending the loop through main's return, and termination
+** signals at any moment.
+*/
+#include <random>
+
+#include "monitor_binary_support.h"
+
+namespace cycletest {
+namespace {
+
+TEST_F(MonitorBinaryTest, DorvexdGoneEndsMonitorAtNextTurn) {
+  auto run = start();
+  pid_t daemon = daemon_pid();
+  ASSERT_GT(daemon, 0);
+  std::string renewal = "set_status dvz1 " + std::to_string(daemon) + " 4711";
+  ASSERT_TRUE(testbed::wait_until([&] { return journal_count(renewal) >= 3; }, 30));
+  double_->kill_and_reap();
+  testbed::ReapedResult result = run->wait();
+  expect_all_exited_zero(result);
+  EXPECT_TRUE(has_exit(result, daemon, 0));
+  EXPECT_EQ(1u, log_lines("2020",
+                          "dovariza vuzu has to commit suicide, because the database service "
+                          "dvz1 has died")
+                    .size());
+  EXPECT_EQ(1u, log_lines("2160", "main process received signal 15 - terminating").size());
+}
+
+class ServicePidBinaryTest : public MonitorBinaryTest,
+                             public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(ServicePidBinaryTest, UnusableValueEndsMonitorWith2010) {
+  std::string setting = GetParam();
+  auto run = start({setting});
+  testbed::ReapedResult result = run->wait();
+  expect_all_exited_zero(result);
+  EXPECT_EQ(1u, log_lines("2010", " can't get database service PID").size());
+  EXPECT_TRUE(log_lines("0040").empty());  /* no probe ran */
+  EXPECT_EQ(1u, journal_count("set_status dvz1 0 0"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ServicePidBinaryTest,
+                         ::testing::Values("DBMS_SERV_PID", "DBMS_SERV_PID=0",
+                                           "DBMS_SERV_PID=-1", "DBMS_SERV_PID=abc"));
+
+TEST_F(MonitorBinaryTest, FailedRenewalEndsMonitorWith4290) {
+  auto run = start({"HA_FM_DBMSPROBE_DELAY=2"});
+  pid_t daemon = daemon_pid();
+  ASSERT_GT(daemon, 0);
+  double_->write_control("fail=set_status\n");
+  testbed::ReapedResult result = run->wait();
+  expect_all_exited_zero(result);
+  EXPECT_TRUE(has_exit(result, daemon, 0));
+  std::vector<std::string> errors = log_lines("4290");
+  ASSERT_EQ(1u, errors.size());
+  EXPECT_NE(std::string::npos, errors[0].find("lh1:dvz1: RPC call set_status_1 to dorvexd failed"));
+  EXPECT_TRUE(log_lines("0040").empty());  /* the renewal comes before the probe */
+}
+
+TEST_F(MonitorBinaryTest, StopRuleEndsLoopThroughMainsReturn) {
+  auto run = start();
+  pid_t daemon = daemon_pid();
+  ASSERT_GT(daemon, 0);
+  ASSERT_TRUE(testbed::wait_until([&] { return probe_children().size() == 1; }, 30));
+  pid_t child = probe_children()[0];
+  append(dir_.file("dbms.log"), "please STOP now\n");
+  testbed::ReapedResult result = run->wait();
+  expect_all_exited_zero(result);
+  EXPECT_TRUE(has_exit(result, daemon, 0));
+  EXPECT_TRUE(has_exit(result, child, 0));
+
+  std::string log = tail_->appended();
+  size_t exiting = log.find("dovariza fault monitor for dvz1 exiting...");
+  size_t shutting = log.find("ID[t01.dovariza_fmon_scripted.2170]: lh1:dvz1: shutting down");
+  ASSERT_NE(std::string::npos, exiting);
+  ASSERT_NE(std::string::npos, shutting);
+  EXPECT_LT(exiting, shutting);
+  EXPECT_EQ(1u, log_lines("2160", "DB process received signal 15 - terminating").size());
+  EXPECT_TRUE(log_lines("2160", "main process").empty());
+  std::vector<std::string> journal = double_->journal_lines();
+  ASSERT_FALSE(journal.empty());
+  EXPECT_EQ("set_status dvz1 0 0", journal.back());
+  EXPECT_EQ(1u, journal_count("set_status dvz1 0 0"));
+}
+
+TEST_F(MonitorBinaryTest, SigtermDuringHungRequestEndsBothPromptly) {
+  write(dir_.file("script/connect"), "hang\n");
+  auto run = start({}, 1, 60);
+  pid_t daemon = daemon_pid();
+  ASSERT_GT(daemon, 0);
+  ASSERT_TRUE(testbed::wait_until([&] { return probe_children().size() == 1; }, 30));
+  pid_t child = probe_children()[0];
+  ASSERT_TRUE(testbed::wait_until([&] { return !log_lines("0050").empty(); }, 30));
+
+  auto sent = std::chrono::steady_clock::now();
+  ASSERT_EQ(0, kill(daemon, SIGTERM));
+  testbed::ReapedResult result = run->wait();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+  EXPECT_LT(seconds, 20.0);  /* far below the 60 s time-out */
+  expect_all_exited_zero(result);
+  EXPECT_TRUE(has_exit(result, daemon, 0));
+  EXPECT_TRUE(has_exit(result, child, 0));
+  EXPECT_EQ(1u, log_lines("2160", "main process received signal 15 - terminating").size());
+  EXPECT_EQ(1u, log_lines("2160", "DB process received signal 15 - terminating").size());
+  EXPECT_EQ(2u, log_lines("2170", "shutting down").size());
+  EXPECT_EQ(1u, journal_count("set_status dvz1 0 0"));
+}
+
+TEST_F(MonitorBinaryTest, SigtermAtRandomMomentsAlwaysEndsCleanly) {
+  std::mt19937 random(static_cast<unsigned>(getpid()));
+  std::uniform_int_distribution<int> delay_ms(0, 2500);
+  for (int run_number = 0; run_number < 8; ++run_number) {
+    SCOPED_TRACE("run " + std::to_string(run_number));
+    size_t from = double_->journal_lines().size();
+    auto run = start();
+    pid_t daemon = daemon_pid(from);
+    ASSERT_GT(daemon, 0);
+    usleep(static_cast<useconds_t>(delay_ms(random)) * 1000);
+    kill(daemon, run_number % 2 ? SIGTERM : SIGQUIT);
+    testbed::ReapedResult result = run->wait();
+    expect_all_exited_zero(result);
+    EXPECT_TRUE(has_exit(result, daemon, 0));
+    EXPECT_EQ(1u, journal_count("set_status dvz1 0 0", from));
+    EXPECT_EQ("set_status dvz1 0 0", double_->journal_lines().back());
+  }
+}
+
+/* The renewals ("set" for this daemon's pid) and get_status calls ("get")
+** of the journal after the start-up check, in order. */
+std::vector<std::string> renewals_and_queries(const std::vector<std::string> &journal,
+                                              pid_t daemon) {
+  std::vector<std::string> order;
+  std::string renewal = "set_status dvz1 " + std::to_string(daemon) + " 4711";
+  bool after_check = false;
+  for (const std::string &line : journal) {
+    if (line == "get_status dvz1" && !after_check) {
+      after_check = true;
+      continue;
+    }
+    if (!after_check) continue;
+    if (line == renewal) order.push_back("set");
+    if (line == "get_status dvz1") order.push_back("get");
+  }
+  return order;
+}
+
+TEST_F(MonitorBinaryTest, RemoteModeChecksPublicNetworkAndRemoteMonitor) {
+  auto run = start({}, 1, 5, 90, "-r", "127.0.0.1");
+  pid_t daemon = daemon_pid();
+  ASSERT_GT(daemon, 0);
+  ASSERT_TRUE(testbed::wait_until([&] { return journal_count("get_status dvz1") >= 3; }, 30));
+  kill(daemon, SIGTERM);
+  testbed::ReapedResult result = run->wait();
+  expect_all_exited_zero(result);
+
+  /* Registration, two immediate probes (start, then the change to on-line)
+  ** without a query, then a query after each scheduled probe. The double
+  ** answers from its table, where this monitor is registered. */
+  std::vector<std::string> order = renewals_and_queries(double_->journal_lines(), daemon);
+  ASSERT_GE(order.size(), 7u);
+  EXPECT_EQ((std::vector<std::string>{"set", "set", "set", "set", "get", "set", "get"}),
+            std::vector<std::string>(order.begin(), order.begin() + 7));
+  EXPECT_TRUE(log_lines("4240").empty());
+  EXPECT_TRUE(log_lines("4230").empty());
+
+  /* One public-network check per probe, before its request. */
+  std::vector<std::string> commands;
+  std::istringstream in(testbed::read_file(dir_.file("commands")));
+  for (std::string line; std::getline(in, line);) commands.push_back(line);
+  EXPECT_GE(commands.size(), 4u);
+  for (const std::string &c : commands) EXPECT_EQ("marnoping 127.0.0.1", c);
+  std::string calls = testbed::read_file(dir_.file("script/calls"));
+  EXPECT_NE(std::string::npos, calls.find(" connect remote=1\n"));
+  EXPECT_EQ(std::string::npos, calls.find("remote=0"));
+}
+
+TEST_F(MonitorBinaryTest, PublicNetworkStatus98SkipsRequestsAndQueries) {
+  write(dir_.file("fake/marnoping.rc"), "98\n");
+  auto run = start({}, 1, 5, 90, "-r", "127.0.0.1");
+  pid_t daemon = daemon_pid();
+  ASSERT_GT(daemon, 0);
+  std::string renewal = "set_status dvz1 " + std::to_string(daemon) + " 4711";
+  ASSERT_TRUE(testbed::wait_until([&] { return journal_count(renewal) >= 5; }, 30));
+  kill(daemon, SIGTERM);
+  testbed::ReapedResult result = run->wait();
+  expect_all_exited_zero(result);
+  EXPECT_EQ("", testbed::read_file(dir_.file("script/calls")));
+  EXPECT_EQ(1u, journal_count("get_status dvz1"));  /* only the start-up check */
+  /* The evaluation still ran: its rule moved the state, so the second probe
+  ** came at once. */
+  EXPECT_GE(log_lines("0030", "MT: state change!").size(), 2u);
+}
+
+}  // namespace
+}  // namespace cycletest

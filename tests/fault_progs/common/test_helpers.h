@@ -1,0 +1,178 @@
+/*
+** Shared helpers of the monitor's unit tests: a syslog sink double that
+** records every call, environment variables set for one scope, and a
+** temporary directory. Header-only; each test executable includes it.
+*/
+#ifndef DVZ_TESTS_MONITOR_TEST_HELPERS_H
+#define DVZ_TESTS_MONITOR_TEST_HELPERS_H
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+#include "monitor_log.h"
+
+namespace montest {
+
+/* One message as the syslog sink saw it. */
+struct sink_message {
+  std::string ident;
+  int option = 0;
+  int facility = 0;
+  int mask = 0;
+  int level = 0;
+  std::string text;
+};
+
+/* What the recording sink saw; opens and closes are counted separately so
+** that a missing closelog shows. */
+struct sink_record {
+  std::vector<sink_message> messages;
+  int opens = 0;
+  int closes = 0;
+  sink_message pending;
+};
+
+inline sink_record &recorded() {
+  static sink_record record;
+  return record;
+}
+
+/* The double clobbers errno in open, as a real openlog may, so that a
+** %m rendered after it shows whether hasyslog restored the caller's. */
+inline void record_open(const char *ident, int option, int facility) {
+  sink_record &r = recorded();
+  r.pending = sink_message{};
+  r.pending.ident = ident ? ident : "";
+  r.pending.option = option;
+  r.pending.facility = facility;
+  ++r.opens;
+  errno = EBADF;
+}
+inline int record_mask(int mask) {
+  recorded().pending.mask = mask;
+  errno = EBADF;
+  return 0;
+}
+inline void record_vlog(int level, const char *format, va_list args) {
+  char text[4096];
+  vsnprintf(text, sizeof text, format, args);
+  sink_record &r = recorded();
+  r.pending.level = level;
+  r.pending.text = text;
+  r.messages.push_back(r.pending);
+}
+inline void record_close() { ++recorded().closes; }
+
+inline const syslog_sink recording_sink = {record_open, record_mask, record_vlog, record_close};
+
+/* Sets (or with nullopt removes) a variable until the end of the scope. */
+class ScopedEnv {
+ public:
+  ScopedEnv(const char *name, std::optional<std::string> value) : name_(name) {
+    if (const char *old = getenv(name)) old_ = old;
+    if (value)
+      setenv(name, value->c_str(), 1);
+    else
+      unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      setenv(name_.c_str(), old_->c_str(), 1);
+    else
+      unsetenv(name_.c_str());
+  }
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+/* A directory under /tmp, removed with its content. */
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char pattern[] = "/tmp/dvz_montest_XXXXXX";
+    if (mkdtemp(pattern)) path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir &) = delete;
+  ScratchDir &operator=(const ScratchDir &) = delete;
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+  const std::string &path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+inline std::string read_text(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+inline void write_text(const std::string &path, const std::string &text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+/* The lines of a text, without their newlines (a final newline adds none). */
+inline std::vector<std::string> lines_of(const std::string &text) {
+  std::vector<std::string> lines;
+  std::string line;
+  std::istringstream in(text);
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+/* Sets up a clean logging state with the recording sink and no syslog
+** variables; puts glibc back at the end. */
+class LoggingScope {
+ public:
+  LoggingScope()
+      : tag_("HA_SLOGTAG", std::nullopt),
+        facility_("HA_SLOGFACILITY", std::nullopt),
+        disable_("HA_DBMS_LOG_DISABLE", std::nullopt) {
+    log_reset();
+    recorded() = sink_record{};
+    log_sink = &recording_sink;
+  }
+  ~LoggingScope() {
+    log_reset();
+    log_sink = &glibc_syslog_sink;
+  }
+  LoggingScope(const LoggingScope &) = delete;
+  LoggingScope &operator=(const LoggingScope &) = delete;
+
+ private:
+  ScopedEnv tag_, facility_, disable_;
+};
+
+/* The texts of the recorded messages with a given id in the identity. */
+inline std::vector<std::string> texts_with_id(const std::string &id) {
+  std::vector<std::string> texts;
+  for (const sink_message &m : recorded().messages) {
+    if (m.ident.find("." + id + "]") != std::string::npos) texts.push_back(m.text);
+  }
+  return texts;
+}
+
+}  // namespace montest
+
+#endif
