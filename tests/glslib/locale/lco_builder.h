@@ -1,0 +1,151 @@
+// Test-side writer of locale files (.lco): toy sections in the exact text
+// form the readers take, tables written through the library's own
+// multi-level writer, and a file assembled from a header and any subset
+// of the six sections (so a missing marker is one omitted section).
+#ifndef DVZ_TESTS_GLSLIB_LOCALE_LCO_BUILDER_H
+#define DVZ_TESTS_GLSLIB_LOCALE_LCO_BUILDER_H
+
+#include "glslib.h"
+#include "gl_locale.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace lcotest {
+
+using Bytes = std::vector<unsigned char>;
+
+// A key of one to four bytes.
+Bytes key(std::initializer_list<int> bytes);
+
+// Text form of a table of u16 entries (character bytes -> value), written
+// with _gl_fprintf_multi and the 4-hex-digit entry writer.
+std::string table_text(const std::map<Bytes, uint16_t> &entries, uint16_t default_entry = 0);
+
+// Encoded string: "n hh hh..." ("0" when empty), followed by a newline.
+std::string enc(std::string_view bytes);
+// A wide character as 8 hex digits.
+std::string wide(uint32_t wc);
+
+// The pieces of one file. An empty optional omits that section.
+struct Lco {
+    std::string header;  // the whole header text (see header_text)
+    std::optional<std::string> ctype, collate, numeric, monetary, time, messages;
+    std::string text() const;
+};
+
+// "FILE_TYPE=locale_object", "COMPILER_VERSION=11", a third line of N
+// header lines, filler lines, then the code-set name line.
+std::string header_text(std::string_view codeset = "8859-1", int version = 11);
+
+// Toy CTYPE of a single-byte code set with three characters of their own:
+// 'A' (upper), 'a' (lower, the pair of A), '1' (digit). Named classes and
+// the rest of the line after the pairs are choices.
+struct CtypeToy {
+    std::map<Bytes, uint16_t> classes;
+    std::vector<std::pair<int, std::string>> named;
+    std::map<Bytes, uint16_t> case_index;
+    std::vector<std::pair<uint32_t, uint32_t>> pairs;
+    std::string after_pairs;  // rest of the line after the pairs ("" -> 4.0)
+    int min_length = 1;
+    std::string text() const;
+};
+CtypeToy toy_ctype();
+// A code set whose characters are all two bytes: 00 00, 00 0a (newline),
+// 00 20 (space) and 00 21 to 00 7e (printable; A and a a case pair).
+CtypeToy two_byte_ctype();
+
+// Toy COLLATE. Code order by default: each listed character its own row.
+struct CollateToy {
+    std::string kind = "as_specified";
+    std::map<Bytes, uint16_t> rows;
+    int order = 1;
+    int highest_row = 0;
+    int passes = 1;
+    uint32_t highest_weight = 257;
+    std::vector<int> flags = {1};
+    struct Element {
+        uint16_t row;
+        std::vector<uint32_t> chars;
+    };
+    std::vector<Element> elements;
+    std::vector<std::vector<uint32_t>> expansions;
+    std::vector<std::vector<uint16_t>> weights;  // per row, per pass
+    std::string text() const;
+};
+CollateToy toy_collate();
+
+std::string toy_numeric(std::string_view decimal = ".", std::string_view thousands = ",",
+                        std::string_view grouping = "2 3 3");
+std::string toy_monetary();
+std::string toy_messages();
+// TIME with month_count months (named M1..), optional eras and alt digits.
+std::string toy_time(int month_count = 12, const std::vector<std::string> &eras = {},
+                     const std::vector<std::string> &alt_digits = {},
+                     std::string_view calendar = "gregorian");
+
+// A complete single-byte toy locale file (all six sections).
+Lco toy_locale(std::string_view codeset = "8859-1");
+
+}  // namespace lcotest
+
+#endif
+
+#include "host_doubles.h"
+#include "temp_dir.h"
+
+#include <memory>
+
+namespace lcotest {
+
+struct LocaleDeleter {
+    void operator()(gl_locale *r) const { gl_lc_unload(r); }
+};
+using LocalePtr = std::unique_ptr<gl_locale, LocaleDeleter>;
+
+// A new null record (asserts that it was made).
+LocalePtr new_record();
+
+// A memory stream over text, closed when the object goes.
+class MemStream {
+public:
+    explicit MemStream(std::string text);
+    ~MemStream();
+    MemStream(const MemStream &) = delete;
+    MemStream &operator=(const MemStream &) = delete;
+    FILE *get() const { return stream_; }
+    // What is left unread.
+    std::string rest();
+
+private:
+    std::string text_;
+    FILE *stream_;
+};
+
+// A temporary locale directory searched through GL_PATH (the only variable
+// the getenv double knows, plus what a test sets), with the built-in
+// code-set registry in force.
+class Scene {
+public:
+    Scene();
+    ~Scene();
+    // Writes name (relative to the directory) with the file's text.
+    void write(std::string_view name, const Lco &file) const;
+    void write(std::string_view name, std::string_view text) const;
+    glstest::TableGetenv &env() { return env_; }
+    const glstest::TempDir &dir() const { return dir_; }
+
+private:
+    glstest::TempDir dir_;
+    glstest::TableGetenv env_;
+};
+
+// Query string of a load, freed; "(null)" for NULL.
+std::string load(gl_locale *record, int category, const char *spec);
+
+}  // namespace lcotest
