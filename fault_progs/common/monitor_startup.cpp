@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "action_file.h"
+#include "evaluate_actions.h"
 #include "monitor_log.h"
 #include "monitor_seams.h"
 #include "monitor_signals.h"
@@ -178,6 +179,9 @@ int monitor_main(int argc, char **argv) {
   if (operand_count < 7) usage(program, "not enough parameters");
   if (remembered_error) usage(program, remembered_error);
   if (operands[0][0] == '-') usage(program, "invalid option");
+  /* Both go unquoted into /bin/sh command lines: only plain names. */
+  if (!shell_safe_word(operands[0]) || !shell_safe_word(logical_host))
+    usage(program, "Invalid parameters");
 
   /* 8. */
   const char *instance = operands[0];
