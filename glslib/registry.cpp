@@ -1,7 +1,7 @@
 // registry.cpp - the code-set registry: the built-in table, the reader of
 // the registry file and its two process-wide caches.
 //
-// Callers: the specification parsers (locale_spec.cpp), the locale loader,
+// Callers: the locale-specification parsers (locale_spec.cpp), the locale loader,
 // the conversion loader and the client's locale set-up. Calls: the data-file
 // search and the memory wrappers of the host-service layer. The registry file
 // itself is read with the platform's stdio, not through the host services.

@@ -3,7 +3,7 @@
 // syntax check, and a file specification back to a locale specification.
 //
 // No caller in the client library uses these; they complete the interface
-// of the specification module. Calls: the specification scanners and
+// of the locale-specification module. Calls: its scanners and
 // operations of locale_spec.cpp, the registry lookup, and the file search
 // and stream wrappers of the host-service layer (gl_lc_fname2lc_spec only).
 // Output buffers carry no size; a long form needs at most six entries of

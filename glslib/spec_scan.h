@@ -1,5 +1,5 @@
 // spec_scan.h - internal to the locale library: the syntax of locale
-// specifications, shared by the specification operations (locale_spec.cpp)
+// specifications, shared by the locale-specification operations (locale_spec.cpp)
 // and the conversions between specification forms (spec_forms.cpp).
 //
 // Short form: ll_TT.codeset[@modifier]. Long form: entries "KEY = short"

@@ -18,7 +18,7 @@ namespace {
 Bytes be16(int v) { return Bytes{static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)}; }
 
 // Answers of a table to the lookups, one probe at a time, compared with
-// what the spec of the table says.
+// what the table was built to hold.
 class ModelCheck {
 public:
     ModelCheck(const TableSpec &spec, const gl_multi_t *table, std::string label)

@@ -40,7 +40,7 @@ struct TableSpec {
 
     // True when the writer's single-byte rule makes every byte a character.
     bool single_byte_rule() const;
-    // What a lookup of bytes must give, as the spec of the table says
+    // What a lookup of bytes must give, as the table was built to hold
     // (after writing): the entry (nullopt: no character) and the number of
     // bytes examined.
     struct Answer {
