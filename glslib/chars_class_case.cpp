@@ -142,17 +142,25 @@ int towcs_impl(gl_locale *loc, gl_wchar *out, const gl_wchar *wcs, bool upper) {
     return 0;
 }
 
+// Argument check of the trailing-blank counts: true when n is -1 or more
+// and the string is given; else false with GL_EBADARG or GL_ENULLPTR
+// stored (in that order).
+bool trailing_args_usable(gl_locale *loc, const void *text, int n) {
+    if (n < -1) {
+        set_error(loc, GL_EBADARG);
+        return false;
+    }
+    if (text == nullptr) {
+        set_error(loc, GL_ENULLPTR);
+        return false;
+    }
+    return true;
+}
+
 // Trailing-blank count over a multibyte string: characters (or bytes)
 // up to and including the last one that is not blank. n = -1: terminated.
 int mbsnts_impl(gl_locale *loc, const unsigned char *s, int n, bool bytes) {
-    if (n < -1) {
-        set_error(loc, GL_EBADARG);
-        return -1;
-    }
-    if (s == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
+    if (!trailing_args_usable(loc, s, n)) return -1;
     int result = 0;
     int pending = 0;
     int used = 0;
@@ -258,14 +266,7 @@ int gl_case_conv_outbuflen(gl_locale *loc, int n) {
 // ---- Trailing blanks ----------------------------------------------------
 
 int _dvz_gl_wcsntslen(gl_locale *loc, const gl_wchar *wcs, int n) {
-    if (n < -1) {
-        set_error(loc, GL_EBADARG);
-        return -1;
-    }
-    if (wcs == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
+    if (!trailing_args_usable(loc, wcs, n)) return -1;
     int result = 0;
     int pending = 0;
     for (int i = 0; n == -1 ? wcs[i] != 0 : i < n; ++i) {

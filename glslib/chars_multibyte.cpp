@@ -111,6 +111,22 @@ bool all_zero(const unsigned char *s, int n) {
     return true;
 }
 
+// Argument check of the counted conversions: true when both buffers are
+// given and count is -1 or more; else false with GL_ENULLPTR or
+// GL_EBADARG stored.
+bool buffers_usable(gl_locale *loc, const void *out, const void *in, int count) {
+    if (out == nullptr || in == nullptr) {
+        set_error(loc, GL_ENULLPTR);
+        return false;
+    }
+    if (count < -1) {
+        set_error(loc, GL_EBADARG);
+        return false;
+    }
+    return true;
+}
+
+
 // Decodes the character at s with a byte limit (-1: none), storing 7 for a
 // cut character and 1 for an invalid one.
 Found decode(gl_locale *loc, const unsigned char *s, int limit) {
@@ -118,6 +134,14 @@ Found decode(gl_locale *loc, const unsigned char *s, int limit) {
     if (f.status == Walk::kCut) set_error(loc, GL_EINVAL);
     if (f.status == Walk::kInvalid) set_error(loc, GL_EILSEQ);
     return f;
+}
+
+// The character after p, decoded with a byte limit (-1: none); NULL with
+// the error stored when p holds no character.
+unsigned char *next_char(gl_locale *loc, const unsigned char *p, int limit) {
+    Found f = decode(loc, p, limit);
+    if (f.status != Walk::kOk) return nullptr;
+    return const_cast<unsigned char *>(p) + f.length;
 }
 
 // Length of the character at s for gl_full_mblen and its twin: the null
@@ -242,14 +266,7 @@ int gl_ismbsterm(gl_locale *loc, const unsigned char *p) {
 int _dvz_gl_is_mbfstowcfs(gl_locale *loc, gl_wchar *wcs, const unsigned char *s, int nbytes,
                           int nchars) {
     if (nchars < 1) return 0;
-    if (wcs == nullptr || s == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
-    if (nbytes < -1) {
-        set_error(loc, GL_EBADARG);
-        return -1;
-    }
+    if (!buffers_usable(loc, wcs, s, nbytes)) return -1;
     int count = 0;
     if (nbytes == -1) {
         while (count < nchars) {
@@ -273,14 +290,7 @@ int _gl_is_mbstowcs(gl_locale *loc, gl_wchar *wcs, const unsigned char *s, int n
 int _dvz_gl_im_mbfstowcfs(gl_locale *loc, gl_wchar *wcs, const unsigned char *s, int nbytes,
                           int nchars) {
     if (nchars < 1) return 0;
-    if (wcs == nullptr || s == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
-    if (nbytes < -1) {
-        set_error(loc, GL_EBADARG);
-        return -1;
-    }
+    if (!buffers_usable(loc, wcs, s, nbytes)) return -1;
     const bool terminated = nbytes == -1;
     int count = 0;
     int used = 0;
@@ -306,14 +316,7 @@ int _gl_im_mbstowcs(gl_locale *loc, gl_wchar *wcs, const unsigned char *s, int n
 
 int _dvz_gl_is_wcstombs(gl_locale *loc, unsigned char *s, const gl_wchar *wcs, int nwc, int size) {
     if (size < 1) return 0;
-    if (s == nullptr || wcs == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
-    if (nwc < -1) {
-        set_error(loc, GL_EBADARG);
-        return -1;
-    }
+    if (!buffers_usable(loc, s, wcs, nwc)) return -1;
     int count = 0;
     for (int i = 0; count < size && (nwc == -1 || i < nwc); ++i) {
         gl_wchar wc = wcs[i];
@@ -335,14 +338,7 @@ int _gl_is_wcstombs(gl_locale *loc, unsigned char *s, const gl_wchar *wcs, int s
 }
 
 int _dvz_gl_full_wcstombs(gl_locale *loc, unsigned char *s, const gl_wchar *wcs, int nwc, int size) {
-    if (s == nullptr || wcs == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
-    if (nwc < -1) {
-        set_error(loc, GL_EBADARG);
-        return -1;
-    }
+    if (!buffers_usable(loc, s, wcs, nwc)) return -1;
     const bool single = loc->single_byte == 1;
     const int term = shortest_char(loc);
     int count = 0;
@@ -444,9 +440,7 @@ unsigned char *gl_full_mbsnext(gl_locale *loc, const unsigned char *p) {
         set_error(loc, GL_ENULLPTR);
         return nullptr;
     }
-    Found f = decode(loc, p, -1);
-    if (f.status != Walk::kOk) return nullptr;
-    return const_cast<unsigned char *>(p) + f.length;
+    return next_char(loc, p, -1);
 }
 
 unsigned char *_dvz_gl_full_mbsnext(gl_locale *loc, const unsigned char *p, int n) {
@@ -458,9 +452,7 @@ unsigned char *_dvz_gl_full_mbsnext(gl_locale *loc, const unsigned char *p, int 
         set_error(loc, GL_EINVAL);
         return nullptr;
     }
-    Found f = decode(loc, p, n);
-    if (f.status != Walk::kOk) return nullptr;
-    return const_cast<unsigned char *>(p) + f.length;
+    return next_char(loc, p, n);
 }
 
 unsigned char *gl_full_mbsprev(gl_locale *loc, const unsigned char *start, const unsigned char *pos) {

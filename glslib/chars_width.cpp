@@ -54,6 +54,36 @@ int not_printable(gl_locale *loc) {
     return -1;
 }
 
+// Argument check of the counted forms: true when s is given and n is not
+// negative; else false with GL_ENULLPTR or GL_ENEGCOUNT stored.
+bool counted_usable(gl_locale *loc, const void *s, int n) {
+    if (s == nullptr) {
+        set_error(loc, GL_ENULLPTR);
+        return false;
+    }
+    if (n < 0) {
+        set_error(loc, GL_ENEGCOUNT);
+        return false;
+    }
+    return true;
+}
+
+// Argument check of the ranged forms: true when both ends are given and
+// start does not lie after end; else false with GL_ENULLPTR or
+// GL_EBADPOS stored.
+template <typename T>
+bool range_usable(gl_locale *loc, const T *start, const T *end) {
+    if (start == nullptr || end == nullptr) {
+        set_error(loc, GL_ENULLPTR);
+        return false;
+    }
+    if (start > end) {
+        set_error(loc, GL_EBADPOS);
+        return false;
+    }
+    return true;
+}
+
 // Sum of the widths of wide characters from p while more(p) and the string
 // goes on; -1 with error 7 at a character without width.
 template <typename More>
@@ -93,27 +123,13 @@ int gl_mbwidth(gl_locale *loc, const unsigned char *s) {
 }
 
 int gl_wcswidth(gl_locale *loc, const gl_wchar *wcs, int n) {
-    if (wcs == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
-    if (n < 0) {
-        set_error(loc, GL_ENEGCOUNT);
-        return -1;
-    }
+    if (!counted_usable(loc, wcs, n)) return -1;
     const gl_wchar *end = wcs + n;
     return wide_columns(loc, wcs, [end](const gl_wchar *p) { return p < end; });
 }
 
 int gl_mbswidth(gl_locale *loc, const unsigned char *s, int n) {
-    if (s == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
-    if (n < 0) {
-        set_error(loc, GL_ENEGCOUNT);
-        return -1;
-    }
+    if (!counted_usable(loc, s, n)) return -1;
     const int full_width = gl_ctype(loc, "full_width");
     int total = 0;
     for (int i = 0; i < n && gl_ismbsterm(loc, s) == 0; ++i) {
@@ -129,27 +145,13 @@ int gl_mbswidth(gl_locale *loc, const unsigned char *s, int n) {
 }
 
 int gl_wcspwidth(gl_locale *loc, const gl_wchar *start, const gl_wchar *end) {
-    if (start == nullptr || end == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
-    if (start > end) {
-        set_error(loc, GL_EBADPOS);
-        return -1;
-    }
+    if (!range_usable(loc, start, end)) return -1;
     return wide_columns(loc, start, [end](const gl_wchar *p) { return p < end; });
 }
 
 int gl_mbspwidth(gl_locale *loc, const unsigned char *start, const unsigned char *end) {
     set_error(loc, GL_ENOERR);
-    if (start == nullptr || end == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
-    if (start > end) {
-        set_error(loc, GL_EBADPOS);
-        return -1;
-    }
+    if (!range_usable(loc, start, end)) return -1;
     const int full_width = gl_ctype(loc, "full_width");
     int total = 0;
     for (const unsigned char *p = start; p < end && gl_ismbsterm(loc, p) == 0;) {

@@ -65,6 +65,15 @@ bool is_static(const gl_locale *record) { return record == &loc_nomem || record 
 
 int slot(int category) { return category - GL_CTYPE; }
 
+// The COLLATE fields from pass_count through coll_kind are copied and
+// cleared as one block.
+char *collate_block(gl_locale *record) { return reinterpret_cast<char *>(&record->pass_count); }
+
+std::size_t collate_block_size(const gl_locale *record) {
+    return static_cast<std::size_t>(reinterpret_cast<const char *>(&record->coll_kind + 1) -
+                                    reinterpret_cast<const char *>(&record->pass_count));
+}
+
 unsigned bit(int category) { return 1u << slot(category); }
 
 bool is_shared(const gl_locale *record, int category) {
@@ -213,9 +222,10 @@ void free_time(gl_locale *record) {
     }
 }
 
-// Drops a shared category's pointers without freeing what they point at;
-// what the target made for itself (byte maps, glconv copies) is freed.
-void drop_shared(gl_locale *record, int category) {
+// Clears a category's fields without freeing what they point at, and its
+// bit in shared_categories. The glconv copies, grouping sizes and MONETARY
+// integers are left to the caller.
+void clear_category(gl_locale *record, int category) {
     switch (category) {
     case GL_CTYPE:
         record->ctype_table = record->case_table = nullptr;
@@ -225,26 +235,20 @@ void drop_shared(gl_locale *record, int category) {
         break;
     case GL_COLLATE:
         record->coll_table = nullptr;
-        std::memset(&record->pass_count, 0,
-                    reinterpret_cast<char *>(&record->coll_kind + 1) -
-                        reinterpret_cast<char *>(&record->pass_count));
+        std::memset(collate_block(record), 0, collate_block_size(record));
         record->ignorable_chars = nullptr;
         record->equivalent_chars = nullptr;
         break;
     case GL_NUMERIC:
         record->decimal_point = record->thousands_sep = gl_text_pair{};
         record->num_positive_sign = record->num_negative_sign = gl_text_pair{};
-        free_numeric_conv(record);
         break;
     case GL_MONETARY:
         record->int_curr_symbol = record->currency_symbol = gl_text_pair{};
         record->mon_decimal_point = record->mon_thousands_sep = gl_text_pair{};
         record->positive_sign = record->negative_sign = gl_text_pair{};
-        free_monetary_conv(record);
         break;
     case GL_TIME:
-        // The parsed era records are the target's own.
-        glslib::free_era_records(&record->ltime);
         std::memset(&record->ltime, 0, sizeof record->ltime);
         break;
     case GL_MESSAGES:
@@ -252,6 +256,17 @@ void drop_shared(gl_locale *record, int category) {
         break;
     }
     record->shared_categories = static_cast<int32_t>(static_cast<unsigned>(record->shared_categories) & ~bit(category));
+}
+
+// Drops a shared category's pointers without freeing what they point at;
+// what the target made for itself (byte maps, glconv copies, era records)
+// is freed.
+void drop_shared(gl_locale *record, int category) {
+    // The parsed era records are the target's own.
+    if (category == GL_TIME) glslib::free_era_records(&record->ltime);
+    clear_category(record, category);
+    if (category == GL_NUMERIC) free_numeric_conv(record);
+    if (category == GL_MONETARY) free_monetary_conv(record);
 }
 
 }  // namespace
@@ -300,50 +315,28 @@ void gl_free_category(gl_locale *record, int category) {
 }
 
 void gl_make_null_category(gl_locale *record, int category) {
-    if (record == nullptr || is_static(record)) return;
+    if (record == nullptr || is_static(record) || category < GL_CTYPE || category > GL_MESSAGES) return;
+    // The blocks were freed (or were another record's).
+    clear_category(record, category);
     switch (category) {
     case GL_CTYPE:
         record->ctype_table = new_table(record);
         record->case_table = new_table(record);
-        record->class_count = 0;
-        record->classes = nullptr;
-        record->case_pairs = nullptr;
-        record->case_pair_count = 0;
         free_maps(record);
         break;
     case GL_COLLATE:
         record->coll_table = new_table(record);
-        // Every COLLATE field after the table; the blocks were freed.
-        std::memset(&record->pass_count, 0,
-                    reinterpret_cast<char *>(&record->coll_kind + 1) -
-                        reinterpret_cast<char *>(&record->pass_count));
-        record->ignorable_chars = nullptr;
-        record->equivalent_chars = nullptr;
         break;
     case GL_NUMERIC:
-        record->decimal_point = record->thousands_sep = gl_text_pair{};
-        record->num_positive_sign = record->num_negative_sign = gl_text_pair{};
         record->grouping = gl_grouping{};
         free_numeric_conv(record);
         break;
     case GL_MONETARY:
-        record->int_curr_symbol = record->currency_symbol = gl_text_pair{};
-        record->mon_decimal_point = record->mon_thousands_sep = gl_text_pair{};
-        record->positive_sign = record->negative_sign = gl_text_pair{};
         record->mon_grouping = gl_grouping{};
         for (auto &v : record->mon_ints) v = GL_MON_NA;
         free_monetary_conv(record);
         break;
-    case GL_TIME:
-        std::memset(&record->ltime, 0, sizeof record->ltime);
-        break;
-    case GL_MESSAGES:
-        record->yes_expr = record->no_expr = record->yes_str = record->no_str = gl_text_pair{};
-        break;
-    default:
-        return;
     }
-    record->shared_categories = static_cast<int32_t>(static_cast<unsigned>(record->shared_categories) & ~bit(category));
     empty_names(record, category);
 }
 
@@ -375,9 +368,7 @@ void gl_lc_unload(gl_locale *record) {
     std::snprintf(text, sizeof text, "freeing locale 0x%lx",
                   static_cast<unsigned long>(reinterpret_cast<uintptr_t>(record)));
     gl_message(text);
-    for (int category = GL_CTYPE; category <= GL_MESSAGES; ++category) gl_free_category(record, category);
-    free_maps(record);
-    _gl_free_ptr(record);
+    gl_free_nonshared_loc(record);
 }
 
 void gl_free_nonshared_loc(gl_locale *record) {
@@ -471,17 +462,21 @@ gl_wchar *widen_text(gl_locale *record, const char *text) {
     return wide;
 }
 
-void free_string_array(char **array, int count) {
+namespace {
+
+// Frees count blocks and the array that holds them; NULL is a no-op.
+template <typename T>
+void free_array(T **array, int count) {
     if (array == nullptr) return;
     for (int i = 0; i < count; ++i) _gl_free_ptr(array[i]);
     _gl_free_ptr(array);
 }
 
-void free_wide_array(gl_wchar **array, int count) {
-    if (array == nullptr) return;
-    for (int i = 0; i < count; ++i) _gl_free_ptr(array[i]);
-    _gl_free_ptr(array);
-}
+}  // namespace
+
+void free_string_array(char **array, int count) { free_array(array, count); }
+
+void free_wide_array(gl_wchar **array, int count) { free_array(array, count); }
 
 }  // namespace glslib
 
@@ -796,14 +791,19 @@ int read_section(gl_locale *record, int category, FILE *stream) {
 
 namespace {
 
+// Reads a locale file's header, its code-set name into codeset; false
+// with the error word set.
+bool read_header(gl_locale *record, FILE *stream, char *codeset) {
+    int error = 0;
+    if (read_file_header(stream, codeset, &error)) return true;
+    store_error(record, error != 0 ? error : GL_EBADFILE);
+    return false;
+}
+
 // Reads one category from an open locale file. 0 or nonzero.
 int read_one_category(gl_locale *record, int category, FILE *stream) {
-    int error = 0;
     char *codeset = record->codeset_names[slot(category)];
-    if (!read_file_header(stream, codeset, &error)) {
-        store_error(record, error != 0 ? error : GL_EBADFILE);
-        return 1;
-    }
+    if (!read_header(record, stream, codeset)) return 1;
     if (category != GL_CTYPE) {
         uint16_t ctype = gl_cs_name2cs_num(record, record->codeset_names[0], nullptr);
         uint16_t mine = gl_cs_name2cs_num(record, codeset, nullptr);
@@ -978,11 +978,7 @@ int gl_lc_load(gl_locale **record, const char *specification, const char *regist
 }
 
 int read_locale_file(FILE *stream, gl_locale *record) {
-    int error = 0;
-    if (!read_file_header(stream, record->codeset_names[0], &error)) {
-        store_error(record, error != 0 ? error : GL_EBADFILE);
-        return 1;
-    }
+    if (!read_header(record, stream, record->codeset_names[0])) return 1;
     for (int i = 1; i < GL_CATEGORY_COUNT; ++i)
         std::memcpy(record->codeset_names[i], record->codeset_names[0], GL_CS_NAME_SLOT);
     for (int c = GL_CTYPE; c <= GL_MESSAGES; ++c)
@@ -1059,9 +1055,7 @@ int gl_copy_cat(gl_locale *target, gl_locale *source, int category) {
             break;
         case GL_COLLATE:
             target->coll_table = source->coll_table;
-            std::memcpy(&target->pass_count, &source->pass_count,
-                        reinterpret_cast<char *>(&source->coll_kind + 1) -
-                            reinterpret_cast<char *>(&source->pass_count));
+            std::memcpy(collate_block(target), collate_block(source), collate_block_size(source));
             target->ignorable_chars = source->ignorable_chars;
             target->equivalent_chars = source->equivalent_chars;
             // The pattern matcher sizes its buffers from it.

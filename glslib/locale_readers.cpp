@@ -97,6 +97,13 @@ namespace {
 
 using glslib::read_line;
 
+// Reads one line into line (size bytes): its length with the newline, or 0
+// when the line is missing, too long or ends without a newline.
+int read_whole_line(FILE *stream, char *line, int size) {
+    int length = read_line(stream, line, size);
+    return length >= 1 && line[length - 1] == '\n' ? length : 0;
+}
+
 // Reads count encoded strings into slots (zeroed beforehand); false with
 // *error on the first failure.
 bool read_strings(FILE *stream, char **slots, int count, int *error) {
@@ -255,56 +262,30 @@ void ub2_reader(FILE *stream, void *destination, int entry_size) {
 }
 
 int read_file_header(FILE *stream, char *codeset, int *error) {
+    auto fail = [error](int code) {
+        *error = code;
+        return 0;
+    };
     char line[kLineSize];
-    int length = read_line(stream, line, kLineSize);
-    if (length < 1 || line[length - 1] != '\n') {
-        *error = GL_EBADFILE;
-        return 0;
-    }
+    int length = read_whole_line(stream, line, kLineSize);
+    if (length == 0) return fail(GL_EBADFILE);
     line[length - 1] = '\0';
-    if (std::strcmp(line, "FILE_TYPE=locale_object") != 0) {
-        *error = GL_EBADFILE;
-        return 0;
-    }
-    length = read_line(stream, line, kLineSize);
-    if (length < 1 || line[length - 1] != '\n') {
-        *error = GL_EBADFILE;
-        return 0;
-    }
+    if (std::strcmp(line, "FILE_TYPE=locale_object") != 0) return fail(GL_EBADFILE);
+    length = read_whole_line(stream, line, kLineSize);
+    if (length == 0) return fail(GL_EBADFILE);
     line[length - 1] = '\0';
-    if (std::strcmp(line, "COMPILER_VERSION=11") != 0) {
-        *error = GL_EVERSION;
-        return 0;
-    }
-    length = read_line(stream, line, kLineSize);
-    if (length < 1 || line[length - 1] != '\n') {
-        *error = GL_EBADFILE;
-        return 0;
-    }
+    if (std::strcmp(line, "COMPILER_VERSION=11") != 0) return fail(GL_EVERSION);
+    if (read_whole_line(stream, line, kLineSize) == 0) return fail(GL_EBADFILE);
     const char *equals = std::strchr(line, '=');
-    if (equals == nullptr || equals[1] < '0' || equals[1] > '9') {
-        *error = GL_EBADFILE;
-        return 0;
-    }
+    if (equals == nullptr || equals[1] < '0' || equals[1] > '9') return fail(GL_EBADFILE);
     long lines = std::strtol(equals + 1, nullptr, 10);
-    if (lines < 3) {
-        *error = GL_EBADFILE;
-        return 0;
-    }
-    for (long i = 3; i < lines; ++i) {
-        length = read_line(stream, line, kLineSize);
-        if (length < 1 || line[length - 1] != '\n') {
-            *error = GL_EBADFILE;
-            return 0;
-        }
-    }
+    if (lines < 3) return fail(GL_EBADFILE);
+    for (long i = 3; i < lines; ++i)
+        if (read_whole_line(stream, line, kLineSize) == 0) return fail(GL_EBADFILE);
     _gl_skip_whitespace(stream);
     char name[GL_CS_NAME_SLOT];
-    length = read_line(stream, name, GL_CS_NAME_SLOT);
-    if (length < 1 || name[length - 1] != '\n') {
-        *error = GL_EBADFILE;
-        return 0;
-    }
+    length = read_whole_line(stream, name, GL_CS_NAME_SLOT);
+    if (length == 0) return fail(GL_EBADFILE);
     name[length - 1] = '\0';
     std::memcpy(codeset, name, static_cast<std::size_t>(length));
     return 1;
@@ -379,8 +360,8 @@ int read_ctype(FILE *stream, gl_locale *record) {
     }
 
     char line[kLineSize];
-    int length = read_line(stream, line, kLineSize);
-    if (length < 1 || line[length - 1] != '\n') {
+    int length = read_whole_line(stream, line, kLineSize);
+    if (length == 0) {
         store_error(record, GL_EBADFILE);
         return 1;
     }

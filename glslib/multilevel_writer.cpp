@@ -158,37 +158,39 @@ private:
         return true;
     }
 
-    void share(multi_arr_t *node) {
-        if (node->flags != nullptr) {
-            const uint32_t h = hash_bytes(node->flags, kSlots);
-            int found = -1;
-            for (int i = 0; i < flag_count_ && found < 0; ++i)
-                if (flag_hashes_[i] == h && std::memcmp(flag_list_[i], node->flags, kSlots) == 0) found = i;
-            if (found >= 0) {
-                _gl_free_ptr(node->flags);
-                node->flags = flag_list_[found];
-            } else {
-                found = flag_count_++;
-                flag_list_[found] = node->flags;
-                flag_hashes_[found] = h;
-                child_counts_[found] = count_children(node->flags);
+    // The index of block (hash h) among the kept blocks list / hashes /
+    // count, by same: an equal kept block replaces it (it is freed), or it
+    // is kept as a new one (*added set).
+    template <typename Same>
+    static int keep_once(unsigned char *&block, uint32_t h, unsigned char **list, uint32_t *hashes, int &count,
+                         Same same, bool *added) {
+        for (int i = 0; i < count; ++i) {
+            if (hashes[i] == h && same(list[i], block)) {
+                _gl_free_ptr(block);
+                block = list[i];
+                *added = false;
+                return i;
             }
-            node->flag_index = found;
+        }
+        list[count] = block;
+        hashes[count] = h;
+        *added = true;
+        return count++;
+    }
+
+    void share(multi_arr_t *node) {
+        bool added = false;
+        if (node->flags != nullptr) {
+            node->flag_index = keep_once(
+                node->flags, hash_bytes(node->flags, kSlots), flag_list_, flag_hashes_, flag_count_,
+                [](const unsigned char *a, const unsigned char *b) { return std::memcmp(a, b, kSlots) == 0; },
+                &added);
+            if (added) child_counts_[node->flag_index] = count_children(node->flags);
         }
         if (node->data != nullptr) {
-            const uint32_t h = data_hash(node->data);
-            int found = -1;
-            for (int i = 0; i < data_count_ && found < 0; ++i)
-                if (data_hashes_[i] == h && same_data(data_list_[i], node->data)) found = i;
-            if (found >= 0) {
-                _gl_free_ptr(node->data);
-                node->data = data_list_[found];
-            } else {
-                found = data_count_++;
-                data_list_[found] = node->data;
-                data_hashes_[found] = h;
-            }
-            node->data_index = found;
+            node->data_index = keep_once(
+                node->data, data_hash(node->data), data_list_, data_hashes_, data_count_,
+                [this](const unsigned char *a, const unsigned char *b) { return same_data(a, b); }, &added);
         }
         if (node->next != nullptr)
             for (int i = 0; i < node->child_count; ++i)

@@ -92,11 +92,10 @@ int empty_name(const name_tree_node *tree, int *length, int *index) {
     return 0;
 }
 
-}  // namespace
-
-extern "C" {
-
-int _gl_cache_wc_string(gl_locale *loc, name_tree_node **tree, const char *name, int index) {
+// Adds name to a tree under index: one level per lower-cased character,
+// or with byte_keyed one level per byte of it. 0, or -1 with the error
+// stored (what was added before a failure stays in the tree).
+int cache_name(gl_locale *loc, name_tree_node **tree, const char *name, int index, bool byte_keyed) {
     if (tree == nullptr || name == nullptr) {
         set_error(loc, GL_ENULLPTR);
         return -1;
@@ -109,9 +108,20 @@ int _gl_cache_wc_string(gl_locale *loc, name_tree_node **tree, const char *name,
         int length = 0;
         if (!next_folded(loc, s, &wc, &length)) return -1;
         if (length == 0) break;
-        if (node != nullptr) level = &node->child;
-        node = find_or_add(loc, level, wc);
-        if (node == nullptr) return -1;
+        // The keys of this character: itself, or its bytes.
+        gl_wchar keys[kMaxCharLength] = {wc};
+        int n = 1;
+        if (byte_keyed) {
+            unsigned char bytes[kMaxCharLength];
+            n = folded_bytes(loc, wc, bytes);
+            if (n < 0) return -1;
+            for (int i = 0; i < n; ++i) keys[i] = bytes[i];
+        }
+        for (int i = 0; i < n; ++i) {
+            if (node != nullptr) level = &node->child;
+            node = find_or_add(loc, level, keys[i]);
+            if (node == nullptr) return -1;
+        }
         s += length;
     }
     if (node == nullptr) {  // a name without characters
@@ -121,6 +131,14 @@ int _gl_cache_wc_string(gl_locale *loc, name_tree_node **tree, const char *name,
     node->terminal = 1;
     node->value = index;
     return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int _gl_cache_wc_string(gl_locale *loc, name_tree_node **tree, const char *name, int index) {
+    return cache_name(loc, tree, name, index, false);
 }
 
 int _gl_validate_wc_string(gl_locale *loc, const name_tree_node *tree, const gl_wchar *text,
@@ -143,35 +161,7 @@ int _gl_validate_wc_string(gl_locale *loc, const name_tree_node *tree, const gl_
 void _gl_free_wc_cache(gl_locale * /*loc*/, name_tree_node *tree) { free_tree(tree); }
 
 int _gl_cache_mb_string(gl_locale *loc, name_tree_node **tree, const char *name, int index) {
-    if (tree == nullptr || name == nullptr) {
-        set_error(loc, GL_ENULLPTR);
-        return -1;
-    }
-    const auto *s = reinterpret_cast<const unsigned char *>(name);
-    name_tree_node **level = tree;
-    name_tree_node *node = nullptr;
-    for (;;) {
-        gl_wchar wc = 0;
-        int length = 0;
-        if (!next_folded(loc, s, &wc, &length)) return -1;
-        if (length == 0) break;
-        unsigned char bytes[kMaxCharLength];
-        int n = folded_bytes(loc, wc, bytes);
-        if (n < 0) return -1;
-        for (int i = 0; i < n; ++i) {
-            if (node != nullptr) level = &node->child;
-            node = find_or_add(loc, level, bytes[i]);
-            if (node == nullptr) return -1;
-        }
-        s += length;
-    }
-    if (node == nullptr) {
-        node = find_or_add(loc, tree, 0);
-        if (node == nullptr) return -1;
-    }
-    node->terminal = 1;
-    node->value = index;
-    return 0;
+    return cache_name(loc, tree, name, index, true);
 }
 
 // *length is the number of bytes of text the name covers.

@@ -14,11 +14,10 @@ namespace {
 // The bytes of a descriptor that hold the character (at most four).
 uint32_t used_bytes(const gl_char_desc *d) { return std::min<uint32_t>(d->byte_count, 4); }
 
-}  // namespace
-
-extern "C" {
-
-int _gl_digits(int32_t n, int32_t base) {
+// Digits of n in base (at least 1; a value below base, negative ones
+// included, has one).
+template <typename Int>
+int digit_count(Int n, Int base) {
     if (base < 2) return 1;  // no base below 2 ever ends the division
     int digits = 1;
     while (n >= base) {
@@ -28,15 +27,13 @@ int _gl_digits(int32_t n, int32_t base) {
     return digits;
 }
 
-int _gl_udigits(uint32_t n, uint32_t base) {
-    if (base < 2) return 1;
-    int digits = 1;
-    while (n >= base) {
-        n /= base;
-        ++digits;
-    }
-    return digits;
-}
+}  // namespace
+
+extern "C" {
+
+int _gl_digits(int32_t n, int32_t base) { return digit_count(n, base); }
+
+int _gl_udigits(uint32_t n, uint32_t base) { return digit_count(n, base); }
 
 int32_t _gl_ipow(int32_t base, int32_t exponent) {
     // Square and multiply modulo 2^32: the value repeated multiplication

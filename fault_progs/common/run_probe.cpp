@@ -245,9 +245,9 @@ int ha_db_ping_remote(const char *host, const char *instance, int32_t *internal_
       if (debug_mode) {
         time_t when = *status;
         char text[64];
-        if (!ctime_r(&when, text)) text[0] = '\0';
-        text[strcspn(text, "\n")] = '\0';
-        hasyslog(LOG_DEBUG, "0120", "ha_db_ping_remote: RPC call returned %s", text);
+        /* The ctime text, newline included, as 0140 shows it. */
+        hasyslog(LOG_DEBUG, "0120", "ha_db_ping_remote: RPC call returned %s",
+                 ctime_r(&when, text) ? text : "?\n");
       }
       return 1;
     } else if (debug_mode) {

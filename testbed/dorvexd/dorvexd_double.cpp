@@ -138,19 +138,7 @@ Control read_control() {
 /* Appends one journal line with a single write, so it is complete on disk
 ** before the call is answered. */
 void journal(const std::string &line) {
-  std::string text = line + "\n";
-  const char *p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = write(journal_fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      std::perror("dorvexd_double: journal");
-      return;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  if (!testbed::write_all(journal_fd, line + "\n")) std::perror("dorvexd_double: journal");
 }
 
 std::string arg(const char *text) { return " " + testbed::journal_escape(text ? text : ""); }

@@ -15,7 +15,6 @@
 ** the remaining descendants (found through /proc) were killed and reaped;
 ** 2 for a usage error, 1 when the command cannot be started.
 */
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -28,27 +27,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <string>
 #include <vector>
+
+#include "testbed_support.h"
 
 namespace {
 
 int out_fd = STDOUT_FILENO;
 
 /* Writes one report line at once (no buffering to lose on a kill). */
-void report(const std::string &line) {
-  std::string text = line + "\n";
-  const char *p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = write(out_fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-}
+void report(const std::string &line) { testbed::write_all(out_fd, line + "\n"); }
 
 void report_status(pid_t pid, int status) {
   if (WIFEXITED(status))
@@ -57,54 +46,11 @@ void report_status(pid_t pid, int status) {
     report(std::to_string(pid) + " signal " + std::to_string(WTERMSIG(status)));
 }
 
-/* Parent pid of `pid` from /proc/<pid>/stat, or -1. The command name in
-** parentheses may hold blanks and parentheses: parse after the last ')'. */
-pid_t parent_of(const char *pid) {
-  std::string path = std::string("/proc/") + pid + "/stat";
-  FILE *f = std::fopen(path.c_str(), "r");
-  if (!f) return -1;
-  char buf[1024];
-  size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-  std::fclose(f);
-  buf[n] = '\0';
-  char *close = std::strrchr(buf, ')');
-  if (!close) return -1;
-  char state = 0;
-  int ppid = -1;
-  if (std::sscanf(close + 1, " %c %d", &state, &ppid) != 2) return -1;
-  return ppid;
-}
-
-/* Every live descendant of this process: children and theirs, from /proc. */
-std::vector<pid_t> descendants() {
-  std::multimap<pid_t, pid_t> children;
-  if (DIR *d = opendir("/proc")) {
-    while (struct dirent *e = readdir(d)) {
-      if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-      pid_t ppid = parent_of(e->d_name);
-      if (ppid > 0) children.emplace(ppid, static_cast<pid_t>(std::atol(e->d_name)));
-    }
-    closedir(d);
-  }
-  std::vector<pid_t> found;
-  std::vector<pid_t> todo{getpid()};
-  while (!todo.empty()) {
-    pid_t p = todo.back();
-    todo.pop_back();
-    auto [lo, hi] = children.equal_range(p);
-    for (auto it = lo; it != hi; ++it) {
-      found.push_back(it->second);
-      todo.push_back(it->second);
-    }
-  }
-  return found;
-}
-
 /* Kills every descendant and reaps until none is left. A process forked
 ** between the scan and the kill is found by the next scan. */
 void kill_all_and_reap() {
   for (;;) {
-    for (pid_t p : descendants()) kill(p, SIGKILL);
+    for (pid_t p : testbed::descendants_of(getpid())) kill(p, SIGKILL);
     int status = 0;
     pid_t pid = waitpid(-1, &status, 0);
     if (pid < 0) {

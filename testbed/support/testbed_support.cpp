@@ -22,7 +22,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -66,17 +65,6 @@ void redirect_stdio(const char *out_path) {
   }
 }
 
-/* Parent pid from /proc/<pid>/stat, or -1 (parsed after the last ')'). */
-pid_t parent_of(const std::string &pid) {
-  std::string text = read_file("/proc/" + pid + "/stat");
-  size_t close = text.rfind(')');
-  if (close == std::string::npos) return -1;
-  char state = 0;
-  int ppid = -1;
-  if (std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) != 2) return -1;
-  return ppid;
-}
-
 /* Waits for `pid` at most `timeout_seconds`. Returns its raw status; -1
 ** when it is no child of ours (reaped elsewhere); nullopt when it still
 ** runs. */
@@ -108,6 +96,20 @@ std::vector<std::string> child_environment(const std::vector<std::string> &chang
     if (c.find('=') != std::string::npos) env.push_back(c);
   }
   return env;
+}
+
+/* Starts argv[0] with `envp`, stdin from /dev/null and stdout and stderr
+** appended to `out_path` (redirect_stdio); its pid. The vectors are
+** prepared before the fork. Throws std::runtime_error when fork fails. */
+pid_t spawn(std::vector<char *> &argv, std::vector<char *> &envp, const std::string &out_path) {
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+  if (pid == 0) {
+    redirect_stdio(out_path.c_str());
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  return pid;
 }
 
 }  // namespace
@@ -161,29 +163,6 @@ bool rpcbind_available() {
   return std::system("rpcinfo -p localhost >/dev/null 2>&1") == 0;
 }
 
-std::vector<pid_t> descendants_of(pid_t root) {
-  std::multimap<pid_t, pid_t> children;
-  std::error_code ec;
-  for (const auto &e : std::filesystem::directory_iterator("/proc", ec)) {
-    std::string name = e.path().filename().string();
-    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-    pid_t ppid = parent_of(name);
-    if (ppid > 0) children.emplace(ppid, static_cast<pid_t>(std::stol(name)));
-  }
-  std::vector<pid_t> found;
-  std::vector<pid_t> todo{root};
-  while (!todo.empty()) {
-    pid_t p = todo.back();
-    todo.pop_back();
-    auto [lo, hi] = children.equal_range(p);
-    for (auto it = lo; it != hi; ++it) {
-      found.push_back(it->second);
-      todo.push_back(it->second);
-    }
-  }
-  return found;
-}
-
 /* ---- TempDir ---- */
 
 TempDir::TempDir() {
@@ -213,14 +192,7 @@ DorvexdDouble::DorvexdDouble(std::string state_dir, std::string_view control, do
   std::vector<std::string> envs = child_environment({});
   std::vector<char *> envp = c_vector(envs);
   std::string log = dir_ + "/double.log";
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-  if (pid == 0) {
-    redirect_stdio(log.c_str());
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  pid_ = pid;
+  pid_ = spawn(argv, envp, log);
   bool dead = false;
   bool up = wait_until(
       [&] {
@@ -349,15 +321,7 @@ ReapedRunner::ReapedRunner(const std::vector<std::string> &argv,
   std::vector<std::string> envs = child_environment(env);
   std::vector<char *> c_args = c_vector(args);
   std::vector<char *> c_env = c_vector(envs);
-  std::string out = dir_.file("output");
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-  if (pid == 0) {
-    redirect_stdio(out.c_str());
-    execve(c_args[0], c_args.data(), c_env.data());
-    _exit(127);
-  }
-  runner_ = pid;
+  runner_ = spawn(c_args, c_env, dir_.file("output"));
 }
 
 ReapedRunner::~ReapedRunner() {

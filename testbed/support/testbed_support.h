@@ -37,8 +37,15 @@ bool wait_until(const std::function<bool()> &done, double timeout_seconds);
 bool rpcbind_available();
 
 /* Every live descendant of `root` (children, grandchildren, ...), from
-** /proc; `root` itself excluded. */
+** /proc; `root` itself excluded. (proc_tree.cpp, library dvz_testbed_proc,
+** which the subreaper runner shares.) */
 std::vector<pid_t> descendants_of(pid_t root);
+
+/* Writes all of `text` to `fd`, again after EINTR and short writes; false
+** when a write fails (errno tells why, unless it wrote nothing). Used for
+** report and journal lines that must not be lost to buffering.
+** (proc_tree.cpp.) */
+bool write_all(int fd, std::string_view text);
 
 /* A fresh directory under /tmp (mkdtemp), removed with its content. */
 class TempDir {

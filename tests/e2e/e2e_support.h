@@ -2,7 +2,9 @@
 ** Fixture of the end-to-end scenarios: the monitor's test build (the
 ** monitor's own code with the scripted probe) started as a daemon under the
 ** subreaper runner, against the dorvexd double on rpcbind, with the fake
-** framework commands first in PATH, a DBMS log file and an action file.
+** framework commands first in PATH, a DBMS log file and an action file
+** (montest::MonitorDaemonTest, shared with the daemon suites under
+** tests/fault_progs/common/cycle).
 ** The monitor logs to /var/opt/ZEMKtvdvz/hadbms.log (lock hadbms_log); a
 ** scenario reads only what was appended after it started.
 **
@@ -16,32 +18,23 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "testbed_support.h"
+#include "../fault_progs/common/monitor_daemon_support.h"
 
 namespace e2e {
 
-constexpr const char hadbms_log_path[] = "/var/opt/ZEMKtvdvz/hadbms.log";
-constexpr const char program[] = "dovariza_fmon_scripted";
+using montest::hadbms_log_path;
+using montest::lines_of;
+using montest::probe_call;
+constexpr const char *program = montest::monitor_program;
 constexpr double wait_seconds = 30;  /* bound of every wait for an effect */
-
-/* Lines of a text, without their newlines. */
-inline std::vector<std::string> lines_of(const std::string &text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
 
 /* True when `wanted` occurs in `lines` in this order (others may lie
 ** between). */
@@ -56,27 +49,12 @@ inline size_t count_of(const std::vector<std::string> &lines, const std::string 
   return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-/* One line of the scripted probe's calls journal: "<pid> <op> remote=<r>". */
-struct probe_call {
-  pid_t pid = -1;
-  std::string op;
-  int remote = -1;
-};
-
-class Scenario : public ::testing::Test {
+class Scenario : public montest::MonitorDaemonTest {
  protected:
   void SetUp() override {
     if (!testbed::rpcbind_available()) GTEST_SKIP() << "rpcbind is not running";
-    std::error_code ignored;
-    std::filesystem::create_directories("/var/opt/ZEMKtvdvz", ignored);
-    if (access("/var/opt/ZEMKtvdvz", W_OK) != 0) GTEST_SKIP() << "no writable log directory";
-    std::filesystem::create_directory(dir_.file("script"));
-    std::filesystem::create_directory(dir_.file("fake"));
-    std::filesystem::create_directory(dir_.file("dorvexd"));
-    write(dir_.file("dbms.log"), "old text, present before the monitor starts\n");
-    write(dir_.file("actions"), actions());
-    tail_ = std::make_unique<testbed::LogTail>(hadbms_log_path);
-    double_ = std::make_unique<testbed::DorvexdDouble>(dir_.file("dorvexd"), control());
+    if (!log_directory_ready()) GTEST_SKIP() << "no writable log directory";
+    prepare("old text, present before the monitor starts\n", actions(), control());
   }
 
   /* The action file of the scenario: the sample by default. */
@@ -84,43 +62,19 @@ class Scenario : public ::testing::Test {
   /* The double's control file at start. */
   virtual std::string control() const { return {}; }
 
-  static void write(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-  }
-  static void append(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    out << text;
-  }
-
-  /* The environment of every scenario; `extra` entries come last
-  ** and win ("VAR" alone removes VAR). */
+  /* The environment of every scenario: the shared one with the syslog
+  ** facility, the remote hosts, the owner and no listener or fake node;
+  ** `extra` entries come last and win ("VAR" alone removes VAR). */
   std::vector<std::string> environment(const std::vector<std::string> &extra = {}) const {
-    std::string fake_commands = testbed::bin_dir() + "/../fake_commands";
-    const char *path = getenv("PATH");
     std::vector<std::string> env = {
-        "DBMS_SERV_PID=" + std::to_string(double_->pid()),
-        "DBMS_SERV_KEY=4711",
-        "HA_DBMS_VERBOSE=1",
-        "HA_DBMS_DEBUG=1",
-        "HA_FM_DBMSPROBE_DELAY=0",
-        "HA_DBMS_LOG_DISABLE",
-        "HA_SLOGTAG=t01",
         "HA_SLOGFACILITY=LOG_LOCAL3",
         "HA_REMOTEHOST=n1 n2",
         "VARNHOLT_LISTENER",
-        "DB_LOGIN=dvzdb",
-        "DOVARIZASERVER=dvzserver",
-        "ONCONFIG=onconfig.dvz1",
         "DOVARIZAOWNER=" + std::to_string(getuid()),
-        "FM_SCRIPT_DIR=" + dir_.file("script"),
-        "FM_FAKE_JOURNAL=" + dir_.file("commands"),
-        "FM_FAKE_DIR=" + dir_.file("fake"),
         "FM_FAKE_NODE",
-        "PATH=" + fake_commands + ":" + (path ? path : "/usr/bin:/bin"),
     };
     env.insert(env.end(), extra.begin(), extra.end());
-    return env;
+    return MonitorDaemonTest::environment(env);
   }
 
   /* The monitor's operands: -m lh1 dvz1, a 1 s cycle, no connect cycle, a
@@ -134,32 +88,14 @@ class Scenario : public ::testing::Test {
   std::unique_ptr<testbed::ReapedRunner> start(const std::vector<std::string> &extra_env = {},
                                                std::vector<std::string> args = {}) {
     if (args.empty()) args = operands();
-    args.insert(args.begin(), testbed::bin_dir() + "/" + program);
-    return std::make_unique<testbed::ReapedRunner>(args, environment(extra_env), 120);
+    return launch(std::move(args), environment(extra_env), 120);
   }
 
   /* The daemon's pid from its registration in the double's journal, after
   ** line `from`; -1 when it does not register in time. */
-  pid_t daemon_pid(size_t from = 0) const {
-    pid_t pid = -1;
-    testbed::wait_until(
-        [&] {
-          std::vector<std::string> lines = double_->journal_lines();
-          for (size_t i = from; i < lines.size(); ++i) {
-            int found = 0, key = 0;
-            if (sscanf(lines[i].c_str(), "set_status dvz1 %d %d", &found, &key) == 2 && found) {
-              pid = found;
-              return true;
-            }
-          }
-          return false;
-        },
-        wait_seconds);
-    return pid;
-  }
+  pid_t daemon_pid(size_t from = 0) const { return MonitorDaemonTest::daemon_pid(from, wait_seconds); }
 
   std::vector<std::string> journal() const { return double_->journal_lines(); }
-  size_t journal_count(const std::string &line) const { return count_of(journal(), line); }
   /* Waits until the double's journal holds `line` at least `times` times. */
   bool wait_journal(const std::string &line, size_t times = 1) const {
     return testbed::wait_until([&] { return journal_count(line) >= times; }, wait_seconds);
@@ -182,19 +118,6 @@ class Scenario : public ::testing::Test {
     return testbed::wait_until([&] { return count_of(commands(), line) > 0; }, wait_seconds);
   }
 
-  /* The scripted probe's calls, in order. */
-  std::vector<probe_call> calls() const {
-    std::vector<probe_call> out;
-    for (const std::string &line : lines_of(testbed::read_file(dir_.file("script/calls")))) {
-      probe_call call;
-      char op[32] = {};
-      if (sscanf(line.c_str(), "%d %31s remote=%d", &call.pid, op, &call.remote) == 3) {
-        call.op = op;
-        out.push_back(call);
-      }
-    }
-    return out;
-  }
   /* Number of requests the probe children served (txn belongs to stats). */
   size_t requests() const {
     size_t n = 0;
@@ -236,16 +159,6 @@ class Scenario : public ::testing::Test {
   }
   void append_dbms_log(const std::string &text) const { append(dir_.file("dbms.log"), text); }
 
-  /* Lines of hadbms.log written since the scenario started that hold
-  ** ".<id>]" and `text`. */
-  std::vector<std::string> log_lines(const std::string &id, const std::string &text = "") const {
-    std::vector<std::string> found;
-    for (const std::string &line : lines_of(tail_->appended())) {
-      if (line.find("." + id + "]") != std::string::npos && line.find(text) != std::string::npos)
-        found.push_back(line);
-    }
-    return found;
-  }
   bool wait_log(const std::string &id, const std::string &text, size_t times = 1) const {
     return testbed::wait_until([&] { return log_lines(id, text).size() >= times; }, wait_seconds);
   }
@@ -273,8 +186,7 @@ class Scenario : public ::testing::Test {
   }
 
   static bool exited_with(const testbed::ReapedResult &result, pid_t pid, int status) {
-    const testbed::ReapedExit *e = result.find(pid);
-    return e && e->exited && e->status == status;
+    return has_exit(result, pid, status);
   }
   /* Every process the runner reaped ended with exit status 0. */
   static void expect_all_exited_zero(const testbed::ReapedResult &result) {
@@ -284,10 +196,6 @@ class Scenario : public ::testing::Test {
       EXPECT_TRUE(e.exited && e.status == 0) << e.pid << "\n" << result.report;
     }
   }
-
-  testbed::TempDir dir_;
-  std::unique_ptr<testbed::LogTail> tail_;
-  std::unique_ptr<testbed::DorvexdDouble> double_;
 };
 
 }  // namespace e2e

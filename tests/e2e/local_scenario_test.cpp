@@ -123,6 +123,11 @@ TEST_F(LocalScenario, LossOfDorvexdEndsTheMonitorWithinTwoCycles) {
   const pid_t monitor = daemon_pid();
   ASSERT_GT(monitor, 0);
   ASSERT_TRUE(wait_journal("update_dbms_status dvz1 ONLINE 0"));
+  /* The double journals a call before it answers: wait for the rule
+  ** message the monitor logs after the answer, so that no call is in
+  ** flight (it would wait out the RPC time-out) when the double goes. */
+  ASSERT_TRUE(testbed::wait_until(
+      [&] { return !log_lines("2050", "Connected to database").empty(); }, 30));
   double_->kill_and_reap();
   auto killed = std::chrono::steady_clock::now();
   testbed::ReapedResult result = run->wait();

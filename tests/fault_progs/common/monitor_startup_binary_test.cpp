@@ -24,6 +24,7 @@
 
 #include "monitor_seams.h"
 #include "testbed_support.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -32,20 +33,12 @@ const std::string program = "dovariza_fmon_scripted";
 
 std::string monitor() { return testbed::bin_dir() + "/" + program; }
 
-std::vector<std::string> split_lines(const std::string &text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
 /* The lines of our monitors (default tag) among those appended, each
 ** with the empty line that may follow it. Other monitors running on this
 ** machine (other tags) may write to the same file. */
 std::vector<std::string> own_lines(const std::string &appended) {
   const std::string mark = "ID[ZEMKcluster.ha." + program + ".";
-  std::vector<std::string> lines = split_lines(appended), out;
+  std::vector<std::string> lines = montest::lines_of(appended), out;
   for (size_t i = 0; i < lines.size(); ++i) {
     if (lines[i].find(mark) == std::string::npos) continue;
     out.push_back(lines[i]);

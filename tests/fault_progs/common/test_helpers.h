@@ -1,7 +1,9 @@
 /*
 ** Shared helpers of the monitor's unit tests: a syslog sink double that
-** records every call, environment variables set for one scope, and a
-** temporary directory. Header-only; each test executable includes it.
+** records every call, environment variables set for one scope, a
+** temporary directory, reading and writing whole files, and putting the
+** monitor's globals and seams back. Header-only; each test executable
+** includes it.
 */
 #ifndef DVZ_TESTS_MONITOR_TEST_HELPERS_H
 #define DVZ_TESTS_MONITOR_TEST_HELPERS_H
@@ -20,7 +22,11 @@
 
 #include <unistd.h>
 
+#include "monitor.h"
 #include "monitor_log.h"
+#include "monitor_seams.h"
+#include "probe_interface.h"
+#include "text_lines.h"  /* lines_of */
 
 namespace montest {
 
@@ -132,15 +138,6 @@ inline void write_text(const std::string &path, const std::string &text) {
   out << text;
 }
 
-/* The lines of a text, without their newlines (a final newline adds none). */
-inline std::vector<std::string> lines_of(const std::string &text) {
-  std::vector<std::string> lines;
-  std::string line;
-  std::istringstream in(text);
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
 /* Sets up a clean logging state with the recording sink and no syslog
 ** variables; puts glibc back at the end. */
 class LoggingScope {
@@ -163,6 +160,17 @@ class LoggingScope {
  private:
   ScopedEnv tag_, facility_, disable_;
 };
+
+/* Puts back what the fixtures of the cycle and evaluation suites change:
+** local mode, debug and verbose mode off, and the real clock, command
+** runner and dorvexd client behind the seams. */
+inline void restore_monitor_globals() {
+  dbms_host = nullptr;
+  debug_mode = verbose_mode = 0;
+  clock_seam = &system_clock;
+  command_seam = &system_runner;
+  dorvexd_seam = &rpc_dorvexd_client;
+}
 
 /* The texts of the recorded messages with a given id in the identity. */
 inline std::vector<std::string> texts_with_id(const std::string &id) {

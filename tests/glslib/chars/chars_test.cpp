@@ -353,10 +353,7 @@ TEST_F(TwoByteCharacters, MeasuresWidthWithTheFullWidthClass) {
 class SingleByteCharacters : public ::testing::Test {
 protected:
     void SetUp() override {
-        env.set("GL_PATH", GLS_SOURCE_DATA "/lc11");
-        gl_free_registry_cache();
-        gl_cache_registry(nullptr, GLS_SOURCE_DATA "/cm3/registry");
-        r = lcotest::new_record();
+        r = lcotest::new_shipped_record(env, GLS_SOURCE_DATA);
         ASSERT_EQ(lcotest::load(r.get(), GL_ALL, "en_us/0333.lco").find("GL_CTYPE = en_us/0333.lco"), 0u);
         ASSERT_EQ(r->error, 0);
     }

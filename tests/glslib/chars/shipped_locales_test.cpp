@@ -98,10 +98,7 @@ std::string rewritten(std::string f) {
 class ShippedLocale : public ::testing::TestWithParam<std::size_t> {
 protected:
     void SetUp() override {
-        env.set("GL_PATH", GLS_SOURCE_DATA "/lc11");
-        gl_free_registry_cache();
-        gl_cache_registry(nullptr, GLS_SOURCE_DATA "/cm3/registry");
-        r = lcotest::new_record();
+        r = lcotest::new_shipped_record(env, GLS_SOURCE_DATA);
         std::string file = shipped().file;
         std::string expected;
         for (const char *key : {"GL_CTYPE", "GL_COLLATE", "GL_NUMERIC", "GL_MONETARY", "GL_TIME", "GL_MESSAGES"}) {

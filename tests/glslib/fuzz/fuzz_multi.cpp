@@ -2,6 +2,7 @@
 // The first byte chooses the entry size (2 or 4); the rest is the text.
 // A table that reads is looked up and written again, to reach every
 // pointer the reader made.
+#include "../testkit/hex_entries.h"
 #include "glslib.h"
 
 #include <cstdint>
@@ -9,19 +10,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-void hex_entry_reader(FILE *stream, void *destination, int entry_size) {
-    auto *bytes = static_cast<unsigned char *>(destination);
-    for (int i = 0; i < entry_size; ++i) bytes[i] = static_cast<unsigned char>(_gl_get_hex(stream, 2));
-}
-
-void hex_entry_writer(FILE *stream, const void *entry, int entry_size) {
-    const auto *bytes = static_cast<const unsigned char *>(entry);
-    for (int i = 0; i < entry_size; ++i) std::fprintf(stream, "%02x", bytes[i]);
-}
-
-}  // namespace
+using glstest::hex_entry_reader;
+using glstest::hex_entry_writer;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;

@@ -226,6 +226,13 @@ LocalePtr new_record() {
     return LocalePtr(r);
 }
 
+LocalePtr new_shipped_record(glstest::TableGetenv &env, const std::string &data) {
+    env.set("GL_PATH", data + "/lc11");
+    gl_free_registry_cache();
+    gl_cache_registry(nullptr, (data + "/cm3/registry").c_str());
+    return new_record();
+}
+
 MemStream::MemStream(std::string text) : text_(std::move(text)) {
     if (text_.empty()) text_.push_back('\0');  // fmemopen wants a size; a NUL reads as junk
     stream_ = fmemopen(text_.data(), text_.size(), "r");

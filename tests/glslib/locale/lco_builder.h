@@ -111,6 +111,11 @@ using LocalePtr = std::unique_ptr<gl_locale, LocaleDeleter>;
 // A new null record (asserts that it was made).
 LocalePtr new_record();
 
+// A new null record for the shipped locale data in data (a folder holding
+// lc11/ and cm3/registry): GL_PATH in env points at its lc11/ and its
+// registry is cached (the caller frees the cache when done).
+LocalePtr new_shipped_record(glstest::TableGetenv &env, const std::string &data);
+
 // A memory stream over text, closed when the object goes.
 class MemStream {
 public:

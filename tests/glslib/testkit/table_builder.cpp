@@ -8,16 +8,6 @@
 
 namespace glstest {
 
-void hex_entry_reader(FILE *stream, void *destination, int entry_size) {
-    auto *bytes = static_cast<unsigned char *>(destination);
-    for (int i = 0; i < entry_size; ++i) bytes[i] = static_cast<unsigned char>(_gl_get_hex(stream, 2));
-}
-
-void hex_entry_writer(FILE *stream, const void *entry, int entry_size) {
-    const auto *bytes = static_cast<const unsigned char *>(entry);
-    for (int i = 0; i < entry_size; ++i) std::fprintf(stream, "%02x", bytes[i]);
-}
-
 gl_char_desc make_desc(const Bytes &key) {
     gl_char_desc desc{};
     desc.byte_count = static_cast<uint32_t>(key.size());

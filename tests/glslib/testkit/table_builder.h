@@ -6,6 +6,7 @@
 #define DVZ_TESTS_GLSLIB_TABLE_BUILDER_H
 
 #include "glslib.h"
+#include "hex_entries.h"
 #include "temp_dir.h"
 
 #include <map>
@@ -19,10 +20,6 @@
 namespace glstest {
 
 using Bytes = std::vector<unsigned char>;
-
-// Entry reader and writer: each byte of the entry as two hex digits.
-void hex_entry_reader(FILE *stream, void *destination, int entry_size);
-void hex_entry_writer(FILE *stream, const void *entry, int entry_size);
 
 struct MultiDeleter {
     void operator()(gl_multi_t *t) const { _gl_free_multi(t); }

@@ -40,6 +40,8 @@
 namespace cycletest {
 
 /* ---- clock double: time only moves when the code waits --------------- */
+constexpr time_t T = 1700000000;  /* the clock when a test starts */
+
 struct clock_state {
   time_t now = 0;
   std::vector<int> waits;
@@ -143,12 +145,7 @@ inline const dorvexd_client fake_dorvexd_seam = {
     fake_create, fake_destroy,  fake_get_status,  fake_set_status, fake_shutdown_db,
     fake_update, fake_sperror, fake_spcreateerror};
 
-/* One line of the scripted probe's calls journal. */
-struct probe_call {
-  pid_t pid;
-  std::string op;
-  int remote;
-};
+using montest::probe_call;
 
 /* Children of this process that are zombies (from /proc). */
 inline std::vector<pid_t> zombie_children() {
@@ -199,7 +196,7 @@ class CycleTest : public ::testing::Test {
   void SetUp() override {
     signal(SIGPIPE, SIG_IGN);
     fake_clock() = clock_state{};
-    fake_clock().now = 1700000000;
+    fake_clock().now = T;
     fake_commands() = command_state{};
     fake_dorvexd() = dorvexd_state{};
     clock_seam = &fake_clock_seam;
@@ -231,12 +228,8 @@ class CycleTest : public ::testing::Test {
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
     forget_remote_client();
-    dbms_host = nullptr;
-    debug_mode = verbose_mode = 0;
     db_child_fork = fork1;
-    clock_seam = &system_clock;
-    command_seam = &system_runner;
-    dorvexd_seam = &rpc_dorvexd_client;
+    montest::restore_monitor_globals();
   }
 
   /* Verbose mode of the fixture's logging; a test may override. */
@@ -255,6 +248,16 @@ class CycleTest : public ::testing::Test {
     reset_outstanding_message();
   }
 
+  /* Waits for the probe child to end by itself, forgets it, and expects
+  ** exit status 0. */
+  void expect_probe_child_exits_zero() {
+    int status = -1;
+    ASSERT_EQ(db_proc_pid, waitpid(db_proc_pid, &status, 0));
+    db_proc_pid = -1;
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+  }
+
   std::string script_dir() const { return dir_.file("script"); }
   std::string hadbms_log() const { return dir_.file("hadbms.log"); }
   std::string dbms_log() const { return dir_.file("dbms.log"); }
@@ -266,26 +269,12 @@ class CycleTest : public ::testing::Test {
 
   /* The scripted probe's calls, in order. */
   std::vector<probe_call> calls() const {
-    std::vector<probe_call> result;
-    for (const std::string &line : montest::lines_of(montest::read_text(script_dir() + "/calls"))) {
-      probe_call call{};
-      char op[32] = {};
-      if (sscanf(line.c_str(), "%d %31s remote=%d", &call.pid, op, &call.remote) == 3) {
-        call.op = op;
-        result.push_back(call);
-      }
-    }
-    return result;
+    return montest::probe_calls(montest::read_text(script_dir() + "/calls"));
   }
 
   /* Lines of the monitor's log file holding "<id>]" and text. */
   std::vector<std::string> log_lines(const std::string &id, const std::string &text = "") const {
-    std::vector<std::string> found;
-    for (const std::string &line : montest::lines_of(montest::read_text(hadbms_log()))) {
-      if (line.find("." + id + "]") != std::string::npos && line.find(text) != std::string::npos)
-        found.push_back(line);
-    }
-    return found;
+    return montest::log_lines_of(montest::read_text(hadbms_log()), id, text);
   }
 
   /* The outcome of one run_probe call. */

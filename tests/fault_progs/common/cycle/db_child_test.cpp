@@ -75,11 +75,7 @@ TEST_F(DbChildTest, ClosedPipesEndChildWithStatusZero) {
   close(write_fd_);
   close(read_fd_);
   write_fd_ = read_fd_ = -1;
-  int status = -1;
-  ASSERT_EQ(db_proc_pid, waitpid(db_proc_pid, &status, 0));
-  db_proc_pid = -1;
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
+  ASSERT_NO_FATAL_FAILURE(expect_probe_child_exits_zero());
   EXPECT_EQ(1u, log_lines("2140", "ha_db_thread: exiting...").size());
   EXPECT_EQ(1u, log_lines("0090", "ha_db_thread: starting up with PID ").size());
 }

@@ -167,9 +167,7 @@ TEST_F(MonitorBinaryTest, RemoteModeChecksPublicNetworkAndRemoteMonitor) {
   EXPECT_TRUE(log_lines("4230").empty());
 
   /* One public-network check per probe, before its request. */
-  std::vector<std::string> commands;
-  std::istringstream in(testbed::read_file(dir_.file("commands")));
-  for (std::string line; std::getline(in, line);) commands.push_back(line);
+  std::vector<std::string> commands = montest::lines_of(testbed::read_file(dir_.file("commands")));
   EXPECT_GE(commands.size(), 4u);
   for (const std::string &c : commands) EXPECT_EQ("marnoping 127.0.0.1", c);
   std::string calls = testbed::read_file(dir_.file("script/calls"));

@@ -12,15 +12,7 @@
 namespace cycletest {
 namespace {
 
-constexpr time_t T = 1700000000;
-
-class ScheduleTest : public CycleTest {
- protected:
-  void SetUp() override {
-    CycleTest::SetUp();
-    fake_clock().now = T;
-  }
-};
+class ScheduleTest : public CycleTest {};
 
 TEST_F(ScheduleTest, SetProbeCycleChecksItsValues) {
   struct row {
@@ -225,13 +217,8 @@ TEST_F(LoopTest, StopRuleEndsLoopAndTerminatesChild) {
   set_probe_cycle(60, 0);
   rules("*\t*\t*\t*\t*\t*\t*\tnone\tkeep\n", 2);
   run_loop();
-  pid_t child = db_proc_pid;
-  ASSERT_GT(child, 0);
-  int status = -1;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  db_proc_pid = -1;
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
+  ASSERT_GT(db_proc_pid, 0);
+  ASSERT_NO_FATAL_FAILURE(expect_probe_child_exits_zero());
   EXPECT_EQ(1u, log_lines("2160", "DB process received signal 15 - terminating").size());
 }
 

@@ -13,7 +13,18 @@
 namespace cycletest {
 namespace {
 
-using RunProbeTest = CycleTest;
+class RunProbeTest : public CycleTest {
+ protected:
+  /* A new probe child took the place of `old_child`, was asked to connect
+  ** and left no zombie behind. */
+  void expect_new_child_connected(pid_t old_child) {
+    ASSERT_GT(db_proc_pid, 0);
+    EXPECT_NE(old_child, db_proc_pid);
+    EXPECT_EQ(db_proc_pid, calls().back().pid);
+    EXPECT_EQ("connect", calls().back().op);
+    EXPECT_TRUE(zombie_children().empty());
+  }
+};
 
 constexpr int generous = 30;  /* seconds: a reply that must come */
 
@@ -83,12 +94,8 @@ TEST_F(RunProbeTest, DisconnectTimeoutEndsChildAndNextProbeConnectsNewOne) {
 
   outcome next = probe(generous);
   EXPECT_EQ(0, next.timeout);
-  ASSERT_GT(db_proc_pid, 0);
-  EXPECT_NE(old_child, db_proc_pid);
+  ASSERT_NO_FATAL_FAILURE(expect_new_child_connected(old_child));
   EXPECT_EQ(1, record_.state);
-  EXPECT_EQ(db_proc_pid, calls().back().pid);
-  EXPECT_EQ("connect", calls().back().op);
-  EXPECT_TRUE(zombie_children().empty());
   /* SIGQUIT ended the old child through its own exit path. */
   EXPECT_EQ(1u, log_lines("2160", "DB process received signal 3 - terminating").size());
 }
@@ -128,12 +135,8 @@ TEST_F(RunProbeTest, KilledChildIsReplacedAndAskedToConnect) {
   outcome next = probe(generous);
   EXPECT_FALSE(next.process_died);
   EXPECT_EQ(0, next.timeout);
-  ASSERT_GT(db_proc_pid, 0);
-  EXPECT_NE(old_child, db_proc_pid);
+  ASSERT_NO_FATAL_FAILURE(expect_new_child_connected(old_child));
   EXPECT_EQ(1, record_.state);
-  EXPECT_EQ(db_proc_pid, calls().back().pid);
-  EXPECT_EQ("connect", calls().back().op);
-  EXPECT_TRUE(zombie_children().empty());
   EXPECT_TRUE(log_lines("4120").empty());
 }
 
@@ -153,11 +156,7 @@ TEST_F(RunProbeTest, CrashDuringRequestGivesLocalDiedTextThenNewChild) {
 
   outcome next = probe(generous);
   EXPECT_FALSE(next.process_died);
-  ASSERT_GT(db_proc_pid, 0);
-  EXPECT_NE(old_child, db_proc_pid);
-  EXPECT_EQ(db_proc_pid, calls().back().pid);
-  EXPECT_EQ("connect", calls().back().op);
-  EXPECT_TRUE(zombie_children().empty());
+  ASSERT_NO_FATAL_FAILURE(expect_new_child_connected(old_child));
 }
 
 /* Failed pipes (descriptor limit) and a failed fork leave no descriptor

@@ -13,13 +13,10 @@
 namespace cycletest {
 namespace {
 
-constexpr time_t T = 1700000000;
-
 class DbEvaluateTest : public CycleTest {
  protected:
   void SetUp() override {
     CycleTest::SetUp();
-    fake_clock().now = T;
     rpc_client = fake_client_handle();
     montest::recorded() = montest::sink_record{};
   }

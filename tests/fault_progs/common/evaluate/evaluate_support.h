@@ -133,12 +133,8 @@ class EvaluateTest : public ::testing::Test {
 
   void TearDown() override {
     clear_action_list(list_.get());
-    dbms_host = nullptr;
-    debug_mode = verbose_mode = 0;
     rpc_client = nullptr;
-    clock_seam = &system_clock;
-    command_seam = &system_runner;
-    dorvexd_seam = &rpc_dorvexd_client;
+    montest::restore_monitor_globals();
   }
 
   /* Starts logging afresh with the given modes (the sink and file empty). */

@@ -1,0 +1,153 @@
+/*
+** Base fixture of the suites that run the monitor's test build (the
+** monitor's own code with the scripted probe) as a daemon under the
+** subreaper runner, against the dorvexd double on rpcbind, with the fake
+** framework commands first in PATH: the scratch layout (script/, fake/,
+** dorvexd/, the DBMS log and the action file), the environment every run
+** shares, the launch, and reading the double's journal and the monitor's
+** log (/var/opt/ZEMKtvdvz/hadbms.log, lock hadbms_log). The daemon suites
+** (cycle/) and the end-to-end scenarios (tests/e2e) derive from it.
+*/
+#ifndef DVZ_TESTS_MONITOR_DAEMON_SUPPORT_H
+#define DVZ_TESTS_MONITOR_DAEMON_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "testbed_support.h"
+#include "text_lines.h"
+
+namespace montest {
+
+constexpr const char hadbms_log_path[] = "/var/opt/ZEMKtvdvz/hadbms.log";
+constexpr const char monitor_program[] = "dovariza_fmon_scripted";
+
+class MonitorDaemonTest : public ::testing::Test {
+ protected:
+  /* Creates the monitor's log directory; false when it is not writable. */
+  static bool log_directory_ready() {
+    std::error_code ignored;
+    std::filesystem::create_directories("/var/opt/ZEMKtvdvz", ignored);
+    return access("/var/opt/ZEMKtvdvz", W_OK) == 0;
+  }
+
+  /* Lays out the scratch directory with the DBMS log's and the action
+  ** file's first texts, starts reading hadbms.log from its end, and starts
+  ** the double with `control`. */
+  void prepare(const std::string &dbms_log, const std::string &actions,
+               const std::string &control) {
+    std::filesystem::create_directory(dir_.file("script"));
+    std::filesystem::create_directory(dir_.file("fake"));
+    std::filesystem::create_directory(dir_.file("dorvexd"));
+    write(dir_.file("dbms.log"), dbms_log);
+    write(dir_.file("actions"), actions);
+    tail_ = std::make_unique<testbed::LogTail>(hadbms_log_path);
+    double_ = std::make_unique<testbed::DorvexdDouble>(dir_.file("dorvexd"), control);
+  }
+
+  static void write(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+  }
+  static void append(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << text;
+  }
+
+  /* The environment every run shares; `extra` entries come last and win
+  ** ("VAR" alone removes VAR). */
+  std::vector<std::string> environment(const std::vector<std::string> &extra) const {
+    std::string fake_commands = testbed::bin_dir() + "/../fake_commands";
+    const char *path = getenv("PATH");
+    std::vector<std::string> env = {
+        "DBMS_SERV_PID=" + std::to_string(double_->pid()),
+        "DBMS_SERV_KEY=4711",
+        "HA_DBMS_VERBOSE=1",
+        "HA_DBMS_DEBUG=1",
+        "HA_FM_DBMSPROBE_DELAY=0",
+        "HA_DBMS_LOG_DISABLE",
+        "HA_SLOGTAG=t01",
+        "DB_LOGIN=dvzdb",
+        "DOVARIZASERVER=dvzserver",
+        "ONCONFIG=onconfig.dvz1",
+        "FM_SCRIPT_DIR=" + dir_.file("script"),
+        "FM_FAKE_JOURNAL=" + dir_.file("commands"),
+        "FM_FAKE_DIR=" + dir_.file("fake"),
+        "PATH=" + fake_commands + ":" + (path ? path : "/usr/bin:/bin"),
+    };
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+  }
+
+  /* Starts the monitor with `operands` and `env` under the runner, which
+  ** ends the tree after `runner_timeout` seconds. */
+  std::unique_ptr<testbed::ReapedRunner> launch(std::vector<std::string> operands,
+                                                const std::vector<std::string> &env,
+                                                double runner_timeout) const {
+    operands.insert(operands.begin(), testbed::bin_dir() + "/" + monitor_program);
+    return std::make_unique<testbed::ReapedRunner>(operands, env, runner_timeout);
+  }
+
+  /* The daemon's pid from its registration in the double's journal, after
+  ** line `from`; -1 when it does not register within the time. */
+  pid_t daemon_pid(size_t from = 0, double seconds = 30) const {
+    pid_t pid = -1;
+    testbed::wait_until(
+        [&] {
+          std::vector<std::string> lines = double_->journal_lines();
+          for (size_t i = from; i < lines.size(); ++i) {
+            int found = 0, key = 0;
+            if (sscanf(lines[i].c_str(), "set_status dvz1 %d %d", &found, &key) == 2 &&
+                found != 0) {
+              pid = found;
+              return true;
+            }
+          }
+          return false;
+        },
+        seconds);
+    return pid;
+  }
+
+  /* Journal lines equal to `line`, from line `from` on. */
+  size_t journal_count(const std::string &line, size_t from = 0) const {
+    std::vector<std::string> lines = double_->journal_lines();
+    size_t count = 0;
+    for (size_t i = from; i < lines.size(); ++i) count += lines[i] == line ? 1 : 0;
+    return count;
+  }
+
+  /* Lines of the monitor's log written since the fixture started that hold
+  ** ".<id>]" and `text`. */
+  std::vector<std::string> log_lines(const std::string &id, const std::string &text = "") const {
+    return log_lines_of(tail_->appended(), id, text);
+  }
+
+  /* The scripted probe's calls, in order. */
+  std::vector<probe_call> calls() const {
+    return probe_calls(testbed::read_file(dir_.file("script/calls")));
+  }
+
+  /* True when the runner reaped `pid` with exit status `status`. */
+  static bool has_exit(const testbed::ReapedResult &result, pid_t pid, int status) {
+    const testbed::ReapedExit *e = result.find(pid);
+    return e && e->exited && e->status == status;
+  }
+
+  testbed::TempDir dir_;
+  std::unique_ptr<testbed::LogTail> tail_;
+  std::unique_ptr<testbed::DorvexdDouble> double_;
+};
+
+}  // namespace montest
+
+#endif
