@@ -11,8 +11,8 @@
 // modifier as written. Output buffers carry no size; gl_registry.h gives
 // the sizes callers must provide.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include "gl_host.h"
@@ -206,7 +206,8 @@ uint16_t gl_lc_spec2cs_num(gl_locale *record, const char *spec, const char *regi
         if (parsed.spec.length == text.size()) return parsed.cs_num;
         rest = text.substr(parsed.spec.length);
     }
-    return gl_cs_name2cs_num(record, std::string(rest).c_str(), registry);
+    // rest is a tail of the caller's terminated text: no copy is needed.
+    return gl_cs_name2cs_num(record, rest.data(), registry);
 }
 
 int gl_lc_spec2lc_fname(gl_locale *record, const char *spec, char *output, const char *registry,
@@ -355,8 +356,7 @@ int gl_lc_fname2lc_pieces(gl_locale *record, const char *fname, char *lang_terr,
     lang_terr[3] = to_upper(text[3]);
     lang_terr[4] = to_upper(text[4]);
     lang_terr[5] = '\0';
-    std::string digits = std::to_string(number);
-    std::memcpy(codeset, digits.c_str(), digits.size() + 1);
+    std::snprintf(codeset, GL_LC_CSTEXT_SIZE, "%u", number);  // at most 65535
     text.substr(pos, end - pos).copy(modifier, end - pos);
     modifier[end - pos] = '\0';
     return 0;

@@ -8,9 +8,12 @@
 // and stream wrappers of the host-service layer (gl_lc_fname2lc_spec only).
 // Output buffers carry no size; a long form needs at most six entries of
 // key, " = ", a short specification of up to 32 characters and " ; ".
+// Working texts are bounded and live on the stack; the one block of
+// unbounded size (a directory joined to a file name) comes from the host
+// allocator like every other block of the library.
 #include <algorithm>
+#include <array>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include "gl_host.h"
@@ -47,10 +50,43 @@ bool usable(gl_locale *record, const char *spec, const char *output, std::string
 
 char *put(char *p, std::string_view s) { return std::copy(s.begin(), s.end(), p); }
 
+// A terminated text of at most N - 1 characters in a fixed buffer; an
+// append that does not fit fails and leaves the text as it was.
+template <std::size_t N>
+class BoundedText {
+public:
+    bool append(std::string_view s) {
+        if (s.size() > N - 1 - size_) return false;
+        put(data_.data() + size_, s);
+        size_ += s.size();
+        data_[size_] = '\0';
+        return true;
+    }
+    bool assign(std::string_view s) {
+        clear();
+        return append(s);
+    }
+    void clear() {
+        size_ = 0;
+        data_[0] = '\0';
+    }
+    const char *c_str() const { return data_.data(); }
+    std::string_view view() const { return std::string_view(data_.data(), size_); }
+
+private:
+    std::array<char, N> data_{};
+    std::size_t size_ = 0;
+};
+
+// A normalised short form: "ll_TT.<up to 5 digits>[@<up to 4>]".
+using ShortText = BoundedText<GL_LC_FNAME_SIZE>;
+// A long form of six such entries.
+using LongText = BoundedText<GL_LC_FSPEC_SIZE>;
+
 // Short form filling text, normalised ("ll_TT.<decimal number>[@mod]") into
 // out. False with the error stored on failure.
 bool normalise_short(gl_locale *record, std::string_view text, const char *registry,
-                     std::string &out) {
+                     ShortText &out) {
     ParsedShort parsed;
     if (!parse_short(record, text, registry, parsed) || parsed.spec.length != text.size()) {
         store_error(record, GL_EINVAL);
@@ -64,7 +100,7 @@ bool normalise_short(gl_locale *record, std::string_view text, const char *regis
         gl_lc_pieces2lc_spec(record, lang_terr, codeset, modifier, spec) != 0) {
         return false;
     }
-    out = spec;
+    out.assign(spec);
     return true;
 }
 
@@ -74,17 +110,26 @@ std::string_view entry_text(const ShortSpec &spec) {
 }
 
 // Opens the locale file fname (which may carry its own prefix and 0xFF)
-// the way the loader would, and closes it again. False with error 8.
+// the way the loader would, and closes it again. False with error 8 (3
+// when the joined name cannot be allocated).
 bool locale_file_opens(gl_locale *record, std::string_view fname, const char *directory) {
-    std::string name(fname);
-    FILE *fp;
-    if (name.find('\xFF') != std::string::npos) {
-        fp = gl_open_file(record, name.c_str());
-    } else if (directory != nullptr && *directory != '\0') {
-        fp = gl_open_file(record, (std::string(directory) + '\xFF' + name).c_str());
-    } else {
-        fp = gl_path_search(record, name.c_str(), "lc", "11");
+    const bool cookie = fname.find('\xFF') != std::string_view::npos;
+    std::string_view dir = !cookie && directory != nullptr ? std::string_view(directory) : std::string_view();
+    // The name as the search wants it: "<directory>\xFF<fname>" or fname alone.
+    const std::size_t size = dir.empty() ? fname.size() + 1 : dir.size() + 1 + fname.size() + 1;
+    char *name = static_cast<char *>(_gl_alloc_ptr(size));
+    if (name == nullptr) {
+        store_error(record, GL_ENOMEM);
+        return false;
     }
+    char *p = name;
+    if (!dir.empty()) {
+        p = put(p, dir);
+        *p++ = '\xFF';
+    }
+    *put(p, fname) = '\0';
+    FILE *fp = cookie || !dir.empty() ? gl_open_file(record, name) : gl_path_search(record, name, "lc", "11");
+    _gl_free_ptr(name);
     if (fp == nullptr) {
         store_error(record, GL_ENOFILE);
         return false;
@@ -95,22 +140,24 @@ bool locale_file_opens(gl_locale *record, std::string_view fname, const char *di
 
 // Locale specification of one locale file name (after its prefix and
 // 0xFF, when it has one) into out. False with error 7.
-bool fname_to_spec(gl_locale *record, std::string_view fname, std::string &out) {
+bool fname_to_spec(gl_locale *record, std::string_view fname, ShortText &out) {
     std::size_t cookie = fname.rfind('\xFF');
-    std::string name(cookie == std::string_view::npos ? fname : fname.substr(cookie + 1));
+    std::string_view base = cookie == std::string_view::npos ? fname : fname.substr(cookie + 1);
+    // A locale file name fits a file-name slot; anything longer is none.
+    ShortText name;
     char lang_terr[GL_LC_LANGTERR_SIZE];
     char codeset[GL_LC_CSTEXT_SIZE];
     char modifier[GL_LC_MODIFIER_SIZE];
     char spec[GL_LC_FNAME_SIZE];
     // Only a complete file name counts: pieces followed by ".lco".
-    std::size_t dot = name.find('.');
-    if (dot == std::string::npos || name.compare(dot, std::string::npos, ".lco") != 0 ||
+    std::size_t dot = base.find('.');
+    if (!name.assign(base) || dot == std::string_view::npos || base.substr(dot) != ".lco" ||
         gl_lc_fname2lc_pieces(record, name.c_str(), lang_terr, codeset, modifier) != 0 ||
         gl_lc_pieces2lc_spec(record, lang_terr, codeset, modifier, spec) != 0) {
         store_error(record, GL_EINVAL);
         return false;
     }
-    out = spec;
+    out.assign(spec);
     return true;
 }
 
@@ -122,9 +169,9 @@ int _gl_lc_short_spec2lc_short_norm(gl_locale *record, const char *spec, char *o
                                     const char *registry) {
     std::string_view text;
     if (!usable(record, spec, output, text)) return -1;
-    std::string norm;
+    ShortText norm;
     if (!normalise_short(record, text, registry, norm)) return -1;
-    std::memcpy(output, norm.c_str(), norm.size() + 1);
+    *put(output, norm.view()) = '\0';
     return 0;
 }
 
@@ -137,7 +184,7 @@ int gl_lc_spec2lc_norm(gl_locale *record, const char *spec, char *output, const 
     ParsedShort parsed[kKeyCount];
     if (!parse_long(record, text, false, registry, scanned, parsed)) return -1;
     if (scanned.count != kKeyCount) return fail(record, GL_EINVAL);
-    std::string norms[kKeyCount + 1];
+    ShortText norms[kKeyCount + 1];
     for (int i = 0; i < scanned.count; ++i) {
         if (!normalise_short(record, entry_text(scanned.entries[i].spec), registry,
                              norms[scanned.entries[i].key])) {
@@ -148,7 +195,7 @@ int gl_lc_spec2lc_norm(gl_locale *record, const char *spec, char *output, const 
     for (int key : kWriteOrder) {
         p = put(p, kKeys[key]);
         p = put(p, kEquals);
-        p = put(p, norms[key]);
+        p = put(p, norms[key].view());
         p = put(p, kSeparator);
     }
     *p = '\0';
@@ -166,8 +213,9 @@ int gl_lc_short2lc_long(gl_locale *record, const char *spec, char *output, const
         ParsedShort parsed;
         if (!parse_short(record, text, registry, parsed)) return fail(record, GL_EINVAL);
     }
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), to_lower);
+    std::array<char, GL_LC_SPEC_MAX> lower_text;  // usable_spec: at most GL_LC_SPEC_MAX
+    std::transform(text.begin(), text.end(), lower_text.begin(), to_lower);
+    const std::string_view lower(lower_text.data(), text.size());
     char *p = output;
     for (int i = 0; i < kKeyCount; ++i) {
         if (i > 0) p = put(p, kSeparator);
@@ -239,17 +287,17 @@ int gl_lc_spec2category(gl_locale *record, const char *spec, int category, char 
 int gl_lc_fname2lc_spec(gl_locale *record, const char *fspec, char *output, const char *directory) {
     if (fspec == nullptr || output == nullptr) return fail(record, GL_ENULLPTR);
     std::string_view text(fspec);
-    std::string spec;
+    ShortText spec;
     if (!begins_with_key(text)) {
         if (!fname_to_spec(record, text, spec) || !locale_file_opens(record, text, directory)) {
             return -1;
         }
-        *put(output, spec) = '\0';
+        *put(output, spec.view()) = '\0';
         return 0;
     }
 
     // "KEY = file ; KEY = file [ ; ]": each file name runs to " ; " or the end.
-    std::string result;
+    LongText result;  // six entries at most: a key is never repeated
     bool seen[kKeyCount + 1] = {};
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -268,14 +316,14 @@ int gl_lc_fname2lc_spec(gl_locale *record, const char *fspec, char *output, cons
         if (!fname_to_spec(record, fname, spec) || !locale_file_opens(record, fname, directory)) {
             return -1;
         }
-        result.append(spec);
+        result.append(spec.view());
         pos = end;
         if (pos < text.size()) {
             result.append(kSeparator);
             pos += kSeparator.size();
         }
     }
-    *put(output, result) = '\0';
+    *put(output, result.view()) = '\0';
     return 0;
 }
 

@@ -62,17 +62,8 @@ bool matches_any(const char *field) {
 }
 
 /* A compiled unanchored pattern of field, or NULL for "any" and for a
-** pattern that does not compile (logged under id with its field name). */
-char *compile_plain(const char *field, const char *id, const char *field_name, int line) {
-  if (matches_any(field)) return nullptr;
-  char *compiled = regcmp(field);
-  if (!compiled) {
-    hasyslog(LOG_ERR, id,
-             "Invalid regular expression '%s' in line %d in action file (field %s)", field, line,
-             field_name);
-  }
-  return compiled;
-}
+** pattern that does not compile (the caller logs that case). */
+char *compile_plain(const char *field) { return matches_any(field) ? nullptr : regcmp(field); }
 
 }  // namespace
 
@@ -129,8 +120,18 @@ int new_action_entry(action_entry *entry, const char *state, const char *dbms_er
       }
     }
   }
-  entry->process_died_pattern = compile_plain(process_died, "4060", "process_died", line);
-  entry->log_pattern = compile_plain(log_message, "4070", "log_message", line);
+  entry->process_died_pattern = compile_plain(process_died);
+  if (!entry->process_died_pattern && !matches_any(process_died)) {
+    hasyslog(LOG_ERR, "4060",
+             "Invalid regular expression '%s' in line %d in action file (field process_died)",
+             process_died, line);
+  }
+  entry->log_pattern = compile_plain(log_message);
+  if (!entry->log_pattern && !matches_any(log_message)) {
+    hasyslog(LOG_ERR, "4070",
+             "Invalid regular expression '%s' in line %d in action file (field log_message)",
+             log_message, line);
+  }
 
   entry->timeout = encode_flag(time_out, "time out", line);
   entry->timeout_given = entry->timeout != -1;

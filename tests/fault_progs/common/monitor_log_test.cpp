@@ -83,6 +83,11 @@ TEST_F(MonitorLog, StartupLogsStartingUpUnderTheTagOfHaSlogtag) {
   EXPECT_EQ(recorded().messages[0].level, LOG_NOTICE);
   EXPECT_EQ(recorded().messages[0].text, "starting up");
   EXPECT_STREQ(log_syslog_id(), "t01.fmt");
+
+  /* Every later message carries the tag too, with the base name of a path. */
+  log_startup("/x/y/fmt", "dvz1", "lh1", 0, 0, LOG_NOTICE, "2000", nullptr);
+  hasyslog(LOG_ERR, "4100", "too many actions - list is full!");
+  EXPECT_EQ(recorded().messages.back().ident, "ID[t01.fmt.4100]: lh1:dvz1");
 }
 
 TEST_F(MonitorLog, MaskFollowsDebugAndVerbose) {

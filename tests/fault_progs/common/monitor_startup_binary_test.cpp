@@ -203,6 +203,10 @@ TEST_F(MonitorBinary, BadValuesAndEnvironmentExit2OrTheirStatus) {
     std::vector<std::string> expected = {"2000"};
     expected.insert(expected.end(), c.ids.begin(), c.ids.end());
     EXPECT_EQ(ids, expected) << c.name << "\n" << dump(got);
+    if (std::string(c.name) == "eighth operand") {
+      /* The probe's refusal goes through the monitor's usage. */
+      EXPECT_TRUE(contains(got, "4180 " + monitor() + ": too many parameters")) << dump(got);
+    }
   }
 }
 
@@ -295,6 +299,23 @@ TEST_F(MonitorWithDorvexd, MissingServKeyLeavesAnotherMonitorRegistered) {
   ASSERT_NE(since, nullptr);
   EXPECT_NE(*since, 0);
   rpc_dorvexd_client.destroy(client);
+}
+
+TEST_F(MonitorWithDorvexd, ServKeyIsSentClampedToInt32) {
+  testbed::DorvexdDouble dorvexd(state_dir());
+  struct Case {
+    const char *key;
+    const char *sent;
+  } cases[] = {{"4000000000", "2147483647"}, {"-4000000000", "-2147483648"}, {"4711abc", "4711"}};
+  for (const Case &c : cases) {
+    std::vector<std::string> env = base_env();
+    env.push_back(std::string("DBMS_SERV_KEY=") + c.key);
+    DaemonRun run = run_monitor(operands(), env);
+    EXPECT_EQ(run.daemon, 0) << c.key;
+    EXPECT_TRUE(contains(dorvexd.journal_lines(),
+                         "set_status dvz1 " + std::to_string(run.daemon_pid) + " " + c.sent))
+        << c.key << "\n" << dump(dorvexd.journal_lines());
+  }
 }
 
 /* Starts a monitor with a long initial delay and returns once it has

@@ -17,6 +17,7 @@ TEST_F(MonitorBinaryTest, DorvexdGoneEndsMonitorAtNextTurn) {
   ASSERT_GT(daemon, 0);
   std::string renewal = "set_status dvz1 " + std::to_string(daemon) + " 4711";
   ASSERT_TRUE(testbed::wait_until([&] { return journal_count(renewal) >= 3; }, 30));
+  ASSERT_TRUE(wait_until_sleeping());
   double_->kill_and_reap();
   testbed::ReapedResult result = run->wait();
   expect_all_exited_zero(result);
@@ -173,6 +174,49 @@ TEST_F(MonitorBinaryTest, RemoteModeChecksPublicNetworkAndRemoteMonitor) {
   std::string calls = testbed::read_file(dir_.file("script/calls"));
   EXPECT_NE(std::string::npos, calls.find(" connect remote=1\n"));
   EXPECT_EQ(std::string::npos, calls.find("remote=0"));
+}
+
+/* A remote status query that fails on the real RPC stack gives 4240 headed
+** "ha_db_ping_remote failed" and drops the client; the queries after it
+** work again on a new one. */
+TEST_F(MonitorBinaryTest, FailedRemoteQueryIsLoggedAndTheNextOneWorks) {
+  auto run = start({}, 1, 5, 90, "-r", "127.0.0.1");
+  pid_t daemon = daemon_pid();
+  ASSERT_GT(daemon, 0);
+  /* The start-up check and one query after a scheduled probe. */
+  ASSERT_TRUE(testbed::wait_until([&] { return journal_count("get_status dvz1") >= 2; }, 30));
+  double_->write_control("fail=get_status\n");
+  ASSERT_TRUE(testbed::wait_until([&] { return log_lines("4240").size() >= 2; }, 30));
+  double_->write_control("");
+  size_t failures = 0;
+  size_t queries = 0;
+  /* Once a query after the change was answered, later ones keep working. */
+  ASSERT_TRUE(testbed::wait_until(
+      [&] {
+        size_t now_failed = log_lines("4240").size();
+        size_t now_queries = journal_count("get_status dvz1");
+        if (now_failed != failures) {
+          failures = now_failed;
+          queries = now_queries;
+        }
+        return now_queries >= queries + 3;
+      },
+      30));
+  kill(daemon, SIGTERM);
+  testbed::ReapedResult result = run->wait();
+  expect_all_exited_zero(result);
+  EXPECT_TRUE(has_exit(result, daemon, 0));
+
+  std::vector<std::string> errors = log_lines("4240");
+  ASSERT_GE(errors.size(), 2u);
+  EXPECT_EQ(failures, errors.size());  /* none once the double answers again */
+  for (const std::string &line : errors) {
+    EXPECT_NE(std::string::npos,
+              line.find("]: 127.0.0.1:dvz1: ha_db_ping_remote failed: RPC: Remote system error"))
+        << line;
+  }
+  EXPECT_TRUE(log_lines("4230").empty());
+  EXPECT_TRUE(log_lines("4290").empty());
 }
 
 TEST_F(MonitorBinaryTest, PublicNetworkStatus98SkipsRequestsAndQueries) {

@@ -62,6 +62,29 @@ TEST_F(DbEvaluateTest, NoMatchingRuleGivesOnly0080) {
   EXPECT_EQ(2, record.state);
 }
 
+/* A rule without action reports NO_CHANGE for an internal error only: a
+** timed-out probe alone sends dorvexd nothing. */
+TEST_F(DbEvaluateTest, TimeoutAloneSendsNoReport) {
+  rules("co\t*\t*\t*\t*\t*\t*\tnone\n");
+  struct row {
+    int timeout, internal_error;
+    std::vector<std::string> calls;
+  };
+  for (const row &w : {row{1, 0, {}}, row{0, 0, {}},
+                       row{1, 1, {"update_dbms_status dvz1 NO_CHANGE 0"}},
+                       row{0, 1, {"update_dbms_status dvz1 NO_CHANGE 0"}}}) {
+    SCOPED_TRACE("timeout " + std::to_string(w.timeout) + " internal error " +
+                 std::to_string(w.internal_error));
+    fake_dorvexd().calls.clear();
+    db_info record = {1, 0, w.internal_error, 9};
+    EXPECT_EQ(1, db_evaluate("dvz1", &record, nullptr, "", w.timeout, &actions_, &last_restart_,
+                             300));
+    EXPECT_EQ(w.calls, fake_dorvexd().calls);
+    EXPECT_EQ(1, record.state);
+  }
+  EXPECT_TRUE(fake_commands().commands.empty());
+}
+
 TEST_F(DbEvaluateTest, DumpShowsTheStateBeforeTheRuleThenActs) {
   rules("co\t*\t*\t*\t*\t*\ton\tnone\tConnected to database\n");
   db_info record = {1, 0, 0, 9};
