@@ -110,21 +110,6 @@ class Scenario : public montest::MonitorDaemonTest {
     ASSERT_TRUE(wait_journal(online, journal_count(online) + 2));
   }
 
-  /* Waits until the monitor logs a new 0010 ("going into sleep") as the
-  ** last line of its log: it then sleeps a whole second with no RPC call
-  ** in flight and no request at its probe child (the double journals a
-  ** call before it answers, so its journal cannot tell). */
-  bool wait_until_sleeping() const {
-    size_t before = log_lines("0010").size();
-    return testbed::wait_until(
-        [&] {
-          std::vector<std::string> lines = lines_of(tail_->appended());
-          return log_lines("0010").size() > before && !lines.empty() &&
-                 lines.back().find(".0010]: ") != std::string::npos;
-        },
-        wait_seconds);
-  }
-
   /* The fake commands' journal. */
   std::vector<std::string> commands() const {
     return lines_of(testbed::read_file(dir_.file("commands")));

@@ -132,6 +132,20 @@ class MonitorDaemonTest : public ::testing::Test {
     return log_lines_of(tail_->appended(), id, text);
   }
 
+  /* Waits until a new 0010 ("going into sleep") is the last line of the
+  ** monitor's log: the monitor then sleeps with no RPC call and no request
+  ** in flight, so killing dorvexd or the child now is seen at the next turn. */
+  bool wait_until_sleeping(double seconds = 30) const {
+    size_t before = log_lines("0010").size();
+    return testbed::wait_until(
+        [&] {
+          std::vector<std::string> lines = lines_of(tail_->appended());
+          return log_lines("0010").size() > before && !lines.empty() &&
+                 lines.back().find(".0010]: ") != std::string::npos;
+        },
+        seconds);
+  }
+
   /* The scripted probe's calls, in order. */
   std::vector<probe_call> calls() const {
     return probe_calls(testbed::read_file(dir_.file("script/calls")));

@@ -58,22 +58,6 @@ class MonitorBinaryTest : public montest::MonitorDaemonTest {
     return pids;
   }
 
-  /* Waits until the monitor logs a new 0010 ("going into sleep") as the
-  ** last line of its log: it then sleeps a whole second or more with no
-  ** RPC call in flight and no request at its probe child. A double killed
-  ** while the double still owes an answer would make the monitor wait out
-  ** the RPC time-out and end with 4290 instead. */
-  bool wait_until_sleeping(double seconds = 30) const {
-    size_t before = log_lines("0010").size();
-    return testbed::wait_until(
-        [&] {
-          std::vector<std::string> lines = montest::lines_of(tail_->appended());
-          return log_lines("0010").size() > before && !lines.empty() &&
-                 lines.back().find(".0010]: ") != std::string::npos;
-        },
-        seconds);
-  }
-
   /* Every process of the run ended with exit status 0 and none was left. */
   static void expect_all_exited_zero(const testbed::ReapedResult &result) {
     EXPECT_FALSE(result.timed_out) << result.report;
