@@ -442,7 +442,7 @@ char *copy_text(gl_locale *record, const char *text, std::size_t length) {
 
 gl_wchar *widen_text(gl_locale *record, const char *text) {
     if (text == nullptr) return nullptr;
-    if (record->mbstowcs_fn == nullptr) {
+    if (record->mbfstowcfs_fn == nullptr) {
         store_error(record, GL_EILSEQ);
         return nullptr;
     }
@@ -452,8 +452,11 @@ gl_wchar *widen_text(gl_locale *record, const char *text) {
         store_error(record, GL_ENOMEM);
         return nullptr;
     }
-    int n = record->mbstowcs_fn(record, wide, reinterpret_cast<const unsigned char *>(text),
-                                static_cast<int>(length + 1));
+    // Counted, not terminated: where zero bytes go on a character, a last
+    // character cut by the end would lead a terminated walk past the four
+    // zero bytes of the block. Such a text fails instead.
+    int n = record->mbfstowcfs_fn(record, wide, reinterpret_cast<const unsigned char *>(text),
+                                  static_cast<int>(length), static_cast<int>(length + 1));
     if (n < 0) {
         _gl_free_ptr(wide);
         return nullptr;

@@ -12,6 +12,7 @@
 // validated (malformed input is error 11 for the category), and a count is
 // never trusted beyond what the rest of the stream can hold.
 
+#include "chars_internal.h"
 #include "gl_locale.h"
 #include "locale_internal.h"
 
@@ -174,6 +175,43 @@ bool each_entry(const gl_multi_t *table, const multi_arr_t *node, int depth, Vis
 // True when every u16 entry of table is at most limit.
 bool entries_at_most(const gl_multi_t *table, unsigned limit) {
     return each_entry(table, table->root, 1, [limit](uint16_t v) { return v <= limit; });
+}
+
+// Every complete character of table (flag 4) by its packed value and byte
+// length, packed as a walk of the character's bytes packs it; stops early
+// when visit returns false.
+template <typename Visit>
+bool each_character(const multi_arr_t *node, int depth, gl_wchar prefix, Visit &&visit) {
+    if (node == nullptr || node->flags == nullptr || depth > 4) return true;
+    for (int b = 0; b < 256; ++b) {
+        const gl_wchar wc = (prefix << 8) | static_cast<gl_wchar>(b);
+        if (node->flags[b] == GL_MULTI_END) {
+            if (!visit(wc, depth)) return false;
+        } else if (node->flags[b] == GL_MULTI_NEXT && node->offsets != nullptr &&
+                   node->offsets[b] < node->child_count) {
+            if (!each_character(node->next[node->offsets[b]], depth + 1, wc, visit)) return false;
+        }
+    }
+    return true;
+}
+
+// True when no character's case partner takes more bytes than
+// case_expansion times the character's own: the multibyte case conversions
+// write into a buffer sized by that factor, with no size to check against.
+// A partner's length is what encoding it writes (also when it turns out to
+// be no character, whose tested bytes are written all the same).
+bool case_pairs_fit_expansion(const gl_locale *record) {
+    const gl_multi_t *ctype = record->ctype_table;
+    return each_character(ctype->root, 1, 0, [record, ctype](gl_wchar wc, int length) {
+        const double room = record->case_expansion * length;
+        const gl_wchar partners[] = {glslib::chars::case_partner(record, wc, true),
+                                     glslib::chars::case_partner(record, wc, false)};
+        for (gl_wchar partner : partners) {
+            if (partner == wc) continue;
+            if (glslib::chars::walk_wchar(ctype, partner, nullptr).length > room) return false;
+        }
+        return true;
+    });
 }
 
 // Reads one locale table (limit 4, u16 entries); false with the table's
@@ -377,6 +415,10 @@ int read_ctype(FILE *stream, gl_locale *record) {
             return 1;
         }
         record->case_expansion = factor;
+    }
+    if (!case_pairs_fit_expansion(record)) {
+        store_error(record, GL_EBADFILE);
+        return 1;
     }
     return 0;
 }

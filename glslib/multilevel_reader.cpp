@@ -9,7 +9,8 @@
 // Input comes from outside and is checked in full: every run stays inside
 // its 256-slot array, flags are 0, 1 or 4, shared indices are below the
 // counts read, counts are not negative, no character is longer than the
-// caller's limit, and the text does not end inside a node. Any breach is
+// header's max_length (itself at most the caller's limit), and the text
+// does not end inside a node. Any breach is
 // err 11; memory is err 3; a max_length above the limit is err 21. What was
 // built before a failure stays attached and goes with _gl_free_multi.
 // Callers: locale-file and conversion-file readers, the data generator's
@@ -212,7 +213,9 @@ bool TableReader::read_shared_lists() {
 
 bool TableReader::read_children(multi_arr_t *node, int depth, bool shared) {
     if (node->child_count == 0) return true;
-    if (depth >= limit_) return fail(GL_EBADFILE);  // a character longer than the limit
+    // A character longer than the header says (which is itself within the
+    // limit): clients size buffers from the header's max_length.
+    if (depth >= t_->max_length) return fail(GL_EBADFILE);
     node->offsets = new_byte_array();
     if (node->offsets == nullptr) return fail(GL_ENOMEM);
     ++t_->offset_array_count;

@@ -110,6 +110,10 @@ pid_t fork_db_process(int *write_fd, int *read_fd) {
   }
   close(reply[1]);
   close(request[0]);
+  /* Each timed-out request stays queued for a child that hangs; once the
+  ** pipe is full a blocking write would hang the monitor for good (deaf to
+  ** SIGTERM too). Non-blocking, the write fails and the child is replaced. */
+  fcntl(request[1], F_SETFL, O_NONBLOCK);
   *write_fd = request[1];
   *read_fd = reply[0];
   return pid;

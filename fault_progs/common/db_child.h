@@ -26,7 +26,9 @@ static_assert(sizeof(db_info) == 16, "db_info is a 16-byte record");
 /* Creates both pipes and forks. Returns the child's pid in the monitor, 0
 ** in the child (which then has db_proc_pid 0 and its own signal handlers),
 ** -1 after logging 4150 or 4160; on -1 no descriptor is left open. Each
-** process receives its own write and read descriptors. */
+** process receives its own write and read descriptors; the monitor's write
+** descriptor is non-blocking, so a request to a child that stopped reading
+** fails (4120) instead of blocking. */
 pid_t fork_db_process(int *write_fd, int *read_fd);
 
 /* The body of the probe child: serves requests until a pipe fails, then

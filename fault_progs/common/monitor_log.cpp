@@ -269,7 +269,9 @@ void open_hadbms_log(const char *service, const char *path) {
     log_fp = nullptr;
   }
   if (!enable_logging || !path) return;
-  log_fp = fopen(path, "a+");
+  /* Close-on-exec: framework commands (and a database they restart) must
+  ** not keep the monitor's log open. */
+  log_fp = fopen(path, "a+e");
   if (debug_flag) {
     printf(log_fp ? "opened log file %s\n" : "Could not open log file %s\n", path);
     fflush(stdout);

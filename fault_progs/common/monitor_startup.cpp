@@ -179,8 +179,10 @@ int monitor_main(int argc, char **argv) {
   if (operand_count < 7) usage(program, "not enough parameters");
   if (remembered_error) usage(program, remembered_error);
   if (operands[0][0] == '-') usage(program, "invalid option");
-  /* Both go unquoted into /bin/sh command lines: only plain names. */
-  if (!shell_safe_word(operands[0]) || !shell_safe_word(logical_host))
+  /* Both go unquoted into /bin/sh command lines: only plain names, and
+  ** not empty, or the shell would shift the command's arguments. */
+  if (!shell_safe_word(operands[0]) || !shell_safe_word(logical_host) ||
+      operands[0][0] == '\0' || logical_host[0] == '\0')
     usage(program, "Invalid parameters");
 
   /* 8. */

@@ -302,6 +302,16 @@ TEST_F(MultiTable, MalformedTextsFailWithSyntaxError) {
         {"empty", ""},
         {"children missing", "2 1 1 0000\n1 0\n4100100101\n0000000\n"},
         {"too deep", chain5},
+        // Characters longer than the header's own max_length: a client sizing
+        // buffers from the header would overflow.
+        {"two-byte character under max 1", "1 1 1 0000\n1 0\n4100100101\n0000000\n1 0\n4100100104\n0000000\n"},
+        {"four-byte character under max 1",
+         "1 1 1 0000\n1 0\n4100100101\n0000000\n1 0\n4100100101\n0000000\n"
+         "1 0\n4100100101\n0000000\n1 0\n4100100104\n0000000\n"},
+        {"three-byte character under max 2",
+         "2 1 1 0000\n1 0\n4100100101\n0000000\n1 0\n4100100101\n0000000\n1 0\n4100100104\n0000000\n"},
+        {"shared two-byte character under max 1",
+         "1 1 3 0000\n2 0\n4100100101\n0000000\n4100100104\n0000000\n1 0 0 0\n1 0 1 0\n"},
     };
     for (const auto &c : cases) {
         int rc = 0;

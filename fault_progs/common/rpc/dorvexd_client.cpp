@@ -8,6 +8,8 @@
 */
 #include "monitor_seams.h"
 
+#include <fcntl.h>
+
 #include "dorvexd.h"
 
 namespace {
@@ -15,7 +17,13 @@ namespace {
 /* A client of program 100222 version 1 on `host` over the first "netpath"
 ** transport that works; nullptr (reason in clnt_spcreateerror) on failure. */
 CLIENT *create_client(const char *host) {
-  return clnt_create(host, DORVEXD_PROG, DORVEXD_VERS, "netpath");
+  CLIENT *client = clnt_create(host, DORVEXD_PROG, DORVEXD_VERS, "netpath");
+  /* libtirpc leaves the socket inheritable: every framework command, and a
+  ** database restarted by one, would keep the connection to dorvexd. */
+  int fd = -1;
+  if (client && clnt_control(client, CLGET_FD, reinterpret_cast<char *>(&fd)) && fd >= 0)
+    fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+  return client;
 }
 
 void destroy_client(CLIENT *client) { clnt_destroy(client); }

@@ -4,9 +4,11 @@
 ** recurring rule messages and %m in both outputs.
 */
 #include <regex.h>
+#include <sys/wait.h>
 #include <syslog.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -226,6 +228,18 @@ TEST_F(MonitorLog, ShutdownLogs2170AndClosesTheFile) {
   EXPECT_NE(lines[0].find("fmt.2170]: lh1:dvz1: shutting down"), std::string::npos);
   EXPECT_EQ(recorded().messages.back().level, LOG_NOTICE);
   EXPECT_EQ(recorded().closes, recorded().opens + 1);
+}
+
+/* Framework commands (and a database one of them restarts) must not
+** inherit the log file: a shell started the way system() does sees no
+** descriptor of it. */
+TEST_F(MonitorLog, CommandsDoNotInheritTheLogFile) {
+  start();
+  ASSERT_NE(log_file_stream(), nullptr);
+  std::string command =
+      "test ! -e /proc/self/fd/" + std::to_string(fileno(log_file_stream()));
+  int status = system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the shell holds the log";
 }
 
 TEST_F(MonitorLog, UnknownProgramPathsStillGiveAnIdentity) {

@@ -280,6 +280,10 @@ TEST_F(MonitorStartup, OptionParsingSelectsTheErrorText) {
       {{"f", "dvz1", "1", "0", "2", "0", "a", "l"}, "Invalid parameters"},
       {{"f", "-r", "h", "-m", "dvz1", "1", "0", "2", "0", "a"}, "invalid option"},
       {{"f", "-x", "h", "dvz1", "1", "0", "2", "0", "a", "l"}, "Invalid parameters"},
+      /* An empty name would vanish from the command lines, shifting the
+      ** commands' arguments ("dorvexq n1  stop dovariza"). */
+      {{"f", "-m", "lh1", "", "1", "0", "2", "0", "a", "l"}, "Invalid parameters"},
+      {{"f", "-r", "", "dvz1", "1", "0", "2", "0", "a", "l"}, "Invalid parameters"},
   };
   for (const Case &c : cases) {
     ChildRun r = run(c.argv);

@@ -280,6 +280,63 @@ TEST(CaseBufferLength, BufferLengthUsesTheFactorRoundedUp) {
     }
 }
 
+// A mixed code set: the terminator and 'a', 'b' of one byte, and the
+// four-byte characters e0 80 80 80 and e0 80 80 81. The pair of 'a' is the
+// long e0 80 80 80; 'b' is mapped onto a pair of two long characters (each
+// as long as the other, but four times as long as 'b').
+lcotest::CtypeToy mixed_length_toy(const std::string &after_pairs) {
+    lcotest::CtypeToy t;
+    t.classes = {{key({0}), 32},
+                 {key({'a'}), 2 | 4 | 128 | 256},
+                 {key({'b'}), 2 | 4 | 128 | 256},
+                 {key({0xe0, 0x80, 0x80, 0x80}), 1 | 4 | 128 | 256},
+                 {key({0xe0, 0x80, 0x80, 0x81}), 1 | 4 | 128 | 256}};
+    t.case_index = {{key({'a'}), 1}, {key({0xe0, 0x80, 0x80, 0x80}), 1}, {key({'b'}), 2}};
+    t.pairs = {{0xe0808080u, 'a'}, {0xe0808081u, 0xe0808080u}};
+    t.after_pairs = after_pairs;
+    return t;
+}
+
+// The multibyte case conversions write into a buffer of
+// gl_case_conv_outbuflen bytes: a file whose factor is smaller than what
+// its pairs need must not load, while an honest factor works within the
+// buffer it sizes.
+TEST(CaseBufferLength, PairsLongerThanTheFactorAllowsFailTheCategory) {
+    struct Case {
+        const char *after_pairs;
+        bool loads;
+    };
+    for (const Case &c : {Case{" 1", false}, Case{" 3.9", false}, Case{" 4", true}, Case{"", true}}) {
+        SCOPED_TRACE(std::string("'") + c.after_pairs + "'");
+        lcotest::Scene scene;
+        lcotest::Lco file;
+        file.header = lcotest::header_text();
+        file.ctype = mixed_length_toy(c.after_pairs).text();
+        scene.write("mixed.lco", file);
+        LocalePtr r = lcotest::new_record();
+        std::string query = lcotest::load(r.get(), GL_CTYPE, "mixed.lco");
+        if (!c.loads) {
+            EXPECT_EQ(query, "(null)");
+            EXPECT_EQ(r->error, 11);
+            continue;
+        }
+        ASSERT_EQ(query, "mixed.lco");
+        ASSERT_EQ(r->class_map, nullptr);  // the case pairs are used, not byte maps
+        // Exactly the room the factor promises, on the heap so that a write
+        // past it is seen.
+        const struct {
+            const char *text;
+            unsigned char last;  // last byte of the upper-case partner
+        } conversions[] = {{"a", 0x80}, {"b", 0x81}};
+        for (const auto &v : conversions) {
+            const int size = gl_case_conv_outbuflen(r.get(), static_cast<int>(std::strlen(v.text)) + 1);
+            std::vector<unsigned char> out(static_cast<std::size_t>(size));
+            EXPECT_EQ(gl_tombsupper(r.get(), out.data(), u(v.text)), 4) << v.text;
+            EXPECT_EQ(Bytes(out.begin(), out.begin() + 5), (Bytes{0xe0, 0x80, 0x80, v.last, 0})) << v.text;
+        }
+    }
+}
+
 TEST_F(TwoByteCharacters, CountsUpToTheLastSignificantCharacter) {
     // "a  " then the terminator: one significant character of two bytes.
     const unsigned char *s = u("\0a\0 \0 \0\0");

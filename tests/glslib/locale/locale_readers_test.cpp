@@ -529,3 +529,26 @@ TEST_F(LoadedSections, MalformedFilesFailWithErrorElevenForEveryCategory) {
 }
 
 }  // namespace
+
+// A string whose last character runs into the four zero bytes that end it
+// (a code set where zero bytes continue characters) is widened within its
+// own block: it has no wide form, and nothing past the block is read.
+TEST_F(LoadedSections, StringEndingInsideACharacterStaysInItsBlock) {
+    Lco file = toy_locale();
+    CtypeToy ctype;
+    ctype.classes = {{key({0, 0}), 32}, {key({0, '.'}), 64 | 128 | 256},
+                     {key({'A', 0, 0, 0}), 4 | 128 | 256}};
+    file.ctype = ctype.text();
+    file.collate.reset();
+    file.numeric = enc("A") + enc(std::string_view("\0.", 2)) + "0\n" + enc("") + enc("");
+    scene.write("zero_tail.lco", file);
+    LocalePtr r = new_record();
+    ASSERT_NE(load(r.get(), GL_CTYPE, "zero_tail.lco"), "(null)");
+    ASSERT_EQ(r->ctype_table->min_length, 2);
+    load(r.get(), GL_NUMERIC, "zero_tail.lco");
+    ASSERT_NE(r->decimal_point.mb, nullptr);
+    EXPECT_EQ(r->decimal_point.wc, nullptr);  // "A" alone is no character
+    ASSERT_NE(r->thousands_sep.wc, nullptr);
+    EXPECT_EQ(r->thousands_sep.wc[0], 0x2eu);
+    EXPECT_EQ(r->thousands_sep.wc[1], 0u);
+}

@@ -100,6 +100,46 @@ TEST_F(RunProbeTest, DisconnectTimeoutEndsChildAndNextProbeConnectsNewOne) {
   EXPECT_EQ(1u, log_lines("2160", "DB process received signal 3 - terminating").size());
 }
 
+/* Ends a test stuck in a blocking write, taking the hung child along. */
+pid_t stuck_child = -1;
+void end_stuck_test(int) {
+  if (stuck_child > 0) kill(stuck_child, SIGKILL);
+  _exit(1);
+}
+
+/* A child hung in a statistics request keeps getting one request per
+** timed-out probe. Once its request pipe is full, the next request must fail
+** and the child be replaced; a blocking write would hang the monitor for
+** good (the alarm ends this test then). */
+TEST_F(RunProbeTest, ChildThatStopsReadingIsReplacedWhenItsPipeFills) {
+  script("stats", "hang\n");
+  probe(generous);
+  pid_t hung_child = db_proc_pid;
+  record_.state = 2;
+
+  stuck_child = hung_child;
+  signal(SIGALRM, end_stuck_test);
+  alarm(120);
+  outcome last;
+  int probes = 0;
+  while (probes < 20000 && !last.process_died) {
+    last = probe(0);
+    ++probes;
+  }
+  alarm(0);
+  signal(SIGALRM, SIG_DFL);
+  ASSERT_EQ(std::optional<std::string>("ha_dbms_local"), last.process_died);
+  EXPECT_GT(probes, 100);  /* a pipe holds thousands of 16-byte requests */
+  EXPECT_EQ(-1, db_proc_pid);
+  EXPECT_EQ(1u, log_lines("4120", "write of data structure through pipe failed with ").size());
+  ASSERT_TRUE(wait_until_dead(hung_child));
+
+  script("stats", "ok\n");
+  outcome next = probe(generous);
+  EXPECT_EQ(0, next.timeout);
+  ASSERT_NO_FATAL_FAILURE(expect_new_child_connected(hung_child));
+}
+
 TEST_F(RunProbeTest, ZeroTimeOutGivesTimeoutUnlessReplyIsThere) {
   script("connect", "sleep 1\nok\n");
   outcome first = probe(0);

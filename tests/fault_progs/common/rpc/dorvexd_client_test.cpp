@@ -204,6 +204,19 @@ TEST_F(DorvexdClientTest, SeamBindsTheStubs) {
                           "shutdown_db dvz1 dovariza", "update_dbms_status dvz1 NO_CHANGE 25"));
 }
 
+/* The client's socket is not inherited by framework commands (nor by a
+** database that one of them restarts): the shell system() starts sees no
+** descriptor of it. */
+TEST_F(DorvexdClientTest, CommandsDoNotInheritTheClientSocket) {
+  start();
+  int fd = -1;
+  ASSERT_TRUE(clnt_control(client_.get(), CLGET_FD, reinterpret_cast<char *>(&fd)));
+  ASSERT_GE(fd, 0);
+  std::string command = "test ! -e /proc/self/fd/" + std::to_string(fd);
+  int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the shell holds the socket";
+}
+
 /* get_status answers from the control file: sign and width kept. */
 TEST_F(DorvexdClientTest, GetStatusOverrideKeepsSignAndWidth) {
   start();
