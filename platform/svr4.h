@@ -52,7 +52,6 @@ typedef void (*svr4_handler)(int);
 int svr4_sigignore(int sig);
 svr4_handler svr4_sigset(int sig, svr4_handler handler);
 svr4_handler svr4_signal(int sig, svr4_handler handler);
-
 }
 
 #endif

@@ -28,7 +28,8 @@ size_t bufsplit(char *buf, size_t n, char **fields) {
     fields[count++] = p + 1;
   }
   *p = '\0';  // a newline ends the line
-  for (size_t i = count; i < n; ++i) fields[i] = p;
+  for (size_t i = count; i < n; ++i)
+    fields[i] = p;
   return count;
 }
 }

@@ -58,7 +58,7 @@ constexpr size_t kMaxDepth = 1000;
 // DFA cache of one search: flushed when it holds this many states or
 // position numbers, so memory stays bounded whatever the pattern.
 constexpr size_t kMaxStates = 4096;
-constexpr size_t kMaxCachedPositions = size_t{1} << 22;
+constexpr size_t kMaxCachedPositions = size_t {1} << 22;
 
 using ByteSet = std::bitset<256>;
 
@@ -69,7 +69,7 @@ enum class NodeKind { Set, Sequence, Repeat };
 struct Node {
   explicit Node(NodeKind k) : kind(k) {}
   NodeKind kind;
-  int set = -1;               // Set: index into Pattern::sets
+  int set = -1;  // Set: index into Pattern::sets
   std::vector<int> children;  // Sequence: its items; Repeat: the repeated one
   unsigned min = 1, max = 1;  // Repeat: bounds, max kUnbounded for none
 };
@@ -79,18 +79,18 @@ enum class Op : std::uint8_t { Byte, Split, Jump, Match };
 struct Inst {
   Op op;
   int set;  // Byte: the byte set it consumes
-  int x;    // Byte: next; Split: first branch; Jump: target
-  int y;    // Split: second branch
+  int x;  // Byte: next; Split: first branch; Jump: target
+  int y;  // Split: second branch
 };
 
 struct CompiledPattern {
   std::vector<ByteSet> sets;
   std::vector<Inst> program;
   std::vector<int> start;  // closure of instruction 0: Byte and Match only
-  ByteSet first;           // bytes that can begin a match
+  ByteSet first;  // bytes that can begin a match
   int first_count = 0;
   unsigned char only_first = 0;  // the byte when first_count is 1
-  bool start_matches = false;    // the pattern matches the empty text
+  bool start_matches = false;  // the pattern matches the empty text
   bool anchored_start = false;
   bool anchored_end = false;
 };
@@ -153,7 +153,7 @@ class Parser {
 
   void add_set(const ByteSet &set) {
     out_.sets.push_back(set);
-    Node node{NodeKind::Set};
+    Node node {NodeKind::Set};
     node.set = static_cast<int>(out_.sets.size() - 1);
     int id = add_node(std::move(node));
     nodes_[open_.back()].children.push_back(id);
@@ -200,7 +200,7 @@ class Parser {
         pos_ += 2;
         continue;
       }
-      Node repeat{NodeKind::Repeat};
+      Node repeat {NodeKind::Repeat};
       if (c == '*' || c == '+') {
         ++pos_;
         repeat.min = c == '*' ? 0 : 1;
@@ -266,7 +266,8 @@ class Parser {
         i += 2;
         if (hi < lo) return false;
       }
-      for (unsigned b = lo; b <= hi; ++b) set.set(b);
+      for (unsigned b = lo; b <= hi; ++b)
+        set.set(b);
     }
     pos_ = i + 1;
     if (negate) set.flip();
@@ -283,12 +284,14 @@ class Parser {
         return 1;
       case NodeKind::Sequence: {
         std::uint64_t sum = 0;
-        for (int child : node.children) sum = capped_add(sum, weight(child));
+        for (int child : node.children)
+          sum = capped_add(sum, weight(child));
         return sum;
       }
       case NodeKind::Repeat: {
-        std::uint64_t copies = node.max == kUnbounded ? std::uint64_t{node.min} + 1 : node.max;
-        return capped_add(capped_mul(std::max<std::uint64_t>(weight(node.children[0]), 1), copies), copies);
+        std::uint64_t copies = node.max == kUnbounded ? std::uint64_t {node.min} + 1 : node.max;
+        return capped_add(capped_mul(std::max<std::uint64_t>(weight(node.children[0]), 1), copies),
+                          copies);
       }
     }
     return 0;
@@ -304,7 +307,8 @@ class Parser {
 // Emits the Thompson automaton of the parsed nodes into out.program.
 class Emitter {
  public:
-  Emitter(const std::vector<Node> &nodes, CompiledPattern &out) : nodes_(nodes), program_(out.program) {}
+  Emitter(const std::vector<Node> &nodes, CompiledPattern &out)
+      : nodes_(nodes), program_(out.program) {}
 
   void emit_all() {
     emit(0);
@@ -321,10 +325,12 @@ class Emitter {
         program_.push_back({Op::Byte, node.set, pc() + 1, -1});
         break;
       case NodeKind::Sequence:
-        for (int child : node.children) emit(child);
+        for (int child : node.children)
+          emit(child);
         break;
       case NodeKind::Repeat:
-        for (unsigned i = 0; i < node.min; ++i) emit(node.children[0]);
+        for (unsigned i = 0; i < node.min; ++i)
+          emit(node.children[0]);
         if (node.max == kUnbounded) {
           int loop = pc();
           program_.push_back({Op::Split, -1, loop + 1, -1});
@@ -338,7 +344,8 @@ class Emitter {
             program_.push_back({Op::Split, -1, pc() + 1, -1});
             emit(node.children[0]);
           }
-          for (int split : splits) program_[split].y = pc();
+          for (int split : splits)
+            program_[split].y = pc();
         }
         break;
     }
@@ -352,7 +359,8 @@ class Emitter {
 // without consuming a byte. mark/generation keep one visit per closure.
 class Closure {
  public:
-  explicit Closure(const std::vector<Inst> &program) : program_(program), mark_(program.size(), 0) {}
+  explicit Closure(const std::vector<Inst> &program)
+      : program_(program), mark_(program.size(), 0) {}
 
   void begin() {
     if (++generation_ == 0) {
@@ -404,7 +412,9 @@ bool has_match(const std::vector<Inst> &program, const std::vector<int> &positio
 */
 class Search {
  public:
-  explicit Search(const CompiledPattern &pattern) : pattern_(pattern), closure_(pattern.program) { reset(); }
+  explicit Search(const CompiledPattern &pattern) : pattern_(pattern), closure_(pattern.program) {
+    reset();
+  }
 
   bool accepting(int state) const { return accepting_[state] != 0; }
   bool dead(int state) const { return states_[state].empty(); }
@@ -427,7 +437,8 @@ class Search {
     }
     // Unanchored: a match may begin at every byte.
     if (!pattern_.anchored_start)
-      for (int pc : pattern_.start) closure_.add(pc, positions);
+      for (int pc : pattern_.start)
+        closure_.add(pc, positions);
     std::sort(positions.begin(), positions.end());
     int id = intern(std::move(positions));
     transitions_[static_cast<size_t>(*state) * 256 + b] = id;
@@ -445,7 +456,8 @@ class Search {
   }
 
   int intern(std::vector<int> positions) {
-    std::string key(reinterpret_cast<const char *>(positions.data()), positions.size() * sizeof(int));
+    std::string key(reinterpret_cast<const char *>(positions.data()),
+                    positions.size() * sizeof(int));
     auto found = ids_.find(key);
     if (found != ids_.end()) return found->second;
     int id = static_cast<int>(states_.size());
@@ -488,7 +500,8 @@ const unsigned char *skip_to_first(const CompiledPattern &pattern, const unsigne
     const void *at = std::memchr(p, pattern.only_first, static_cast<size_t>(end - p));
     return at != nullptr ? static_cast<const unsigned char *>(at) : end;
   }
-  while (p < end && !pattern.first.test(*p)) ++p;
+  while (p < end && !pattern.first.test(*p))
+    ++p;
   return p;
 }
 
@@ -551,7 +564,8 @@ char *regex(const char *compiled, const char *subject) {
   const auto *pattern = reinterpret_cast<const CompiledPattern *>(compiled);
   const auto *begin = reinterpret_cast<const unsigned char *>(subject);
   try {
-    return search(*pattern, begin, begin + std::strlen(subject)) ? const_cast<char *>(subject) : nullptr;
+    return search(*pattern, begin, begin + std::strlen(subject)) ? const_cast<char *>(subject)
+                                                                 : nullptr;
   } catch (const std::bad_alloc &) {
     return nullptr;
   }

@@ -14,7 +14,8 @@ extern "C" {
 pid_t fork1(void) { return fork(); }
 
 svr4_handler svr4_signal(int sig, svr4_handler handler) {
-  struct sigaction action {}, old {};
+  struct sigaction action {
+  }, old {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   if (sigaction(sig, &action, &old) != 0) return SIG_ERR;

@@ -22,7 +22,7 @@ namespace {
 struct BenchCase {
   const char *name;
   const char *pattern;  // our syntax
-  const char *ere;      // the same as a POSIX extended expression
+  const char *ere;  // the same as a POSIX extended expression
 };
 
 constexpr BenchCase kCases[] = {
@@ -72,8 +72,9 @@ const std::vector<Compiled> &compiled_cases() {
     const std::string head = text.substr(0, text.rfind('\n', text.size() - 2) + 1);
     std::vector<Compiled> out;
     for (const BenchCase &c : kCases) {
-      Compiled compiled{regcmp(c.pattern), {}};
-      if (compiled.ours == nullptr || regcomp(&compiled.peer, c.ere, REG_EXTENDED | REG_NOSUB) != 0) {
+      Compiled compiled {regcmp(c.pattern), {}};
+      if (compiled.ours == nullptr ||
+          regcomp(&compiled.peer, c.ere, REG_EXTENDED | REG_NOSUB) != 0) {
         std::fprintf(stderr, "%s: pattern rejected\n", c.name);
         std::exit(1);
       }
@@ -95,14 +96,16 @@ const std::vector<Compiled> &compiled_cases() {
 void BM_Ours(benchmark::State &state) {
   const Compiled &c = compiled_cases()[static_cast<size_t>(state.range(0))];
   const char *subject = log_text().c_str();
-  for (auto _ : state) benchmark::DoNotOptimize(regex(c.ours, subject));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(regex(c.ours, subject));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * log_text().size()));
 }
 
 void BM_Glibc(benchmark::State &state) {
   const Compiled &c = compiled_cases()[static_cast<size_t>(state.range(0))];
   const char *subject = log_text().c_str();
-  for (auto _ : state) benchmark::DoNotOptimize(regexec(&c.peer, subject, 0, nullptr, 0));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(regexec(&c.peer, subject, 0, nullptr, 0));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * log_text().size()));
 }
 
@@ -113,7 +116,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void ReportRuns(const std::vector<Run> &reports) override {
     for (const Run &run : reports)
-      if (!run.error_occurred && run.run_type == Run::RT_Iteration) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      if (!run.error_occurred && run.run_type == Run::RT_Iteration)
+        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
     ConsoleReporter::ReportRuns(reports);
   }
 
@@ -137,8 +141,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char **argv) {
   for (size_t i = 0; i < std::size(kCases); ++i) {
-    benchmark::RegisterBenchmark("ours", BM_Ours)->Arg(static_cast<int64_t>(i))->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("glibc", BM_Glibc)->Arg(static_cast<int64_t>(i))->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("ours", BM_Ours)
+        ->Arg(static_cast<int64_t>(i))
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("glibc", BM_Glibc)
+        ->Arg(static_cast<int64_t>(i))
+        ->Unit(benchmark::kMicrosecond);
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -36,10 +36,10 @@ struct keyword {
 constexpr keyword state_words[] = {{"*", 0}, {"co", 1}, {"on", 2}, {"di", 3}};
 
 constexpr keyword action_words[] = {
-    {"none", ACTION_NONE},         {"n", ACTION_NONE},          {"", ACTION_NONE},
-    {"restart", ACTION_RESTART},   {"r", ACTION_RESTART},       {"takeover", ACTION_TAKEOVER},
-    {"t", ACTION_TAKEOVER},        {"stop", ACTION_STOP},       {"s", ACTION_STOP},
-    {"config", ACTION_CONFIG},     {"c", ACTION_CONFIG},        {"fmstart", ACTION_FMSTART},
+    {"none", ACTION_NONE},       {"n", ACTION_NONE},    {"", ACTION_NONE},
+    {"restart", ACTION_RESTART}, {"r", ACTION_RESTART}, {"takeover", ACTION_TAKEOVER},
+    {"t", ACTION_TAKEOVER},      {"stop", ACTION_STOP}, {"s", ACTION_STOP},
+    {"config", ACTION_CONFIG},   {"c", ACTION_CONFIG},  {"fmstart", ACTION_FMSTART},
     {"f", ACTION_FMSTART},
 };
 
@@ -100,7 +100,7 @@ int new_action_entry(action_entry *entry, const char *state, const char *dbms_er
                      const char *process_died, const char *log_message, const char *time_out,
                      const char *internal_error, const char *new_state, const char *action,
                      const char *message, int line) {
-  *entry = action_entry{};
+  *entry = action_entry {};
   entry->state = encode_db_state(state, line);
 
   if (!matches_any(dbms_error)) {
@@ -200,12 +200,11 @@ int action_entry_match(const action_entry *entry, int state, int dbms_error,
   return 1;
 }
 
-action_entry *find_action(action_list *list, int state, int dbms_error,
-                          const char *process_died, const char *log_text, int timeout,
-                          int internal_error) {
+action_entry *find_action(action_list *list, int state, int dbms_error, const char *process_died,
+                          const char *log_text, int timeout, int internal_error) {
   for (int i = 0; i < list->count; ++i) {
-    if (action_entry_match(&list->entries[i], state, dbms_error, process_died, log_text,
-                           timeout, internal_error))
+    if (action_entry_match(&list->entries[i], state, dbms_error, process_died, log_text, timeout,
+                           internal_error))
       return &list->entries[i];
   }
   return nullptr;
@@ -220,7 +219,7 @@ void clear_action_list(action_list *list) {
       if (pattern) regcmp_free(pattern);
     }
     free(e.message);
-    e = action_entry{};
+    e = action_entry {};
   }
   list->count = 0;
 }

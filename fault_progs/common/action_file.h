@@ -12,17 +12,17 @@ extern "C" {
 
 /* One rule, eleven words in file-field order. */
 struct action_entry {
-  int32_t state;               /* 0 any, 1 connecting, 2 on-line, 3 disconnecting */
-  char *dbms_error_pattern;    /* compiled "^...$", or NULL (any) */
-  char *process_died_pattern;  /* compiled, or NULL (any) */
-  char *log_pattern;           /* compiled, or NULL (any) */
-  int32_t timeout_given;       /* 1 when `timeout` must match */
+  int32_t state; /* 0 any, 1 connecting, 2 on-line, 3 disconnecting */
+  char *dbms_error_pattern; /* compiled "^...$", or NULL (any) */
+  char *process_died_pattern; /* compiled, or NULL (any) */
+  char *log_pattern; /* compiled, or NULL (any) */
+  int32_t timeout_given; /* 1 when `timeout` must match */
   int32_t timeout;
   int32_t internal_error_given;
   int32_t internal_error;
-  int32_t new_state;           /* 0 keep, else 1-3 */
-  int32_t action;              /* 0 none .. 5 fmstart */
-  char *message;               /* owned copy, or NULL */
+  int32_t new_state; /* 0 keep, else 1-3 */
+  int32_t action; /* 0 none .. 5 fmstart */
+  char *message; /* owned copy, or NULL */
 };
 
 enum { MAX_ACTIONS = 400 };
@@ -33,24 +33,28 @@ struct action_list {
 };
 
 /* Action numbers. */
-enum { ACTION_NONE = 0, ACTION_RESTART = 1, ACTION_TAKEOVER = 2, ACTION_STOP = 3,
-       ACTION_CONFIG = 4, ACTION_FMSTART = 5 };
+enum {
+  ACTION_NONE = 0,
+  ACTION_RESTART = 1,
+  ACTION_TAKEOVER = 2,
+  ACTION_STOP = 3,
+  ACTION_CONFIG = 4,
+  ACTION_FMSTART = 5
+};
 
 /* 1 when the file was read to its end; 0 when it could not be opened (4080)
 ** or the list overflowed (4100). */
 int read_action_file(action_list *list, const char *path);
 
 /* The first matching entry, or NULL. Either text may be NULL (absent). */
-action_entry *find_action(action_list *list, int state, int dbms_error,
-                          const char *process_died, const char *log_text,
-                          int timeout, int internal_error);
+action_entry *find_action(action_list *list, int state, int dbms_error, const char *process_died,
+                          const char *log_text, int timeout, int internal_error);
 
 /* Fills one entry from the nine field texts (any may be NULL). Returns 1. */
 int new_action_entry(action_entry *entry, const char *state, const char *dbms_error,
-                     const char *process_died, const char *log_message,
-                     const char *time_out, const char *internal_error,
-                     const char *new_state, const char *action, const char *message,
-                     int line);
+                     const char *process_died, const char *log_message, const char *time_out,
+                     const char *internal_error, const char *new_state, const char *action,
+                     const char *message, int line);
 
 int action_entry_match(const action_entry *entry, int state, int dbms_error,
                        const char *process_died, const char *log_text, int timeout,
@@ -62,7 +66,6 @@ int re_eqs(const char *pattern, const char *text);
 int encode_db_state(const char *text, int line);
 int encode_action_type(const char *text, int line);
 int encode_flag(const char *text, const char *field_name, int line);
-
 }
 
 /* Frees the patterns and messages of every entry and sets the count to 0.

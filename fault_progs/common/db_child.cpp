@@ -177,7 +177,7 @@ int receive_db_info(db_info *record, int fd) {
     ssize_t n = read(fd, bytes + got, sizeof *record - got);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      if (n == 0) errno = EPIPE;  /* end of the pipe: the writer is gone */
+      if (n == 0) errno = EPIPE; /* end of the pipe: the writer is gone */
       hasyslog(LOG_ERR, "4130", "read of data structure through pipe failed with %m");
       return 0;
     }

@@ -16,10 +16,10 @@ extern "C" {
 /* Request and reply record: 16 bytes in native byte order, written and read
 ** whole (both ends are the same program on the same machine). */
 struct db_info {
-  int32_t state;           /* 1 connecting, 2 on-line, 3 disconnecting */
-  int32_t dbms_error;      /* 0, or the DBMS error of the failed probe step */
-  int32_t internal_error;  /* 1 after an unknown state or a failed fork */
-  int32_t sequence;        /* request number, copied into the reply */
+  int32_t state; /* 1 connecting, 2 on-line, 3 disconnecting */
+  int32_t dbms_error; /* 0, or the DBMS error of the failed probe step */
+  int32_t internal_error; /* 1 after an unknown state or a failed fork */
+  int32_t sequence; /* request number, copied into the reply */
 };
 static_assert(sizeof(db_info) == 16, "db_info is a 16-byte record");
 
@@ -48,12 +48,11 @@ int receive_db_info(db_info *record, int fd);
 ** outstanding mark. Returns 1. The caller sets db_proc_pid to -1. */
 int disconnect_db_thread(pid_t pid, int write_fd, int read_fd);
 
-int outstanding_message(void);        /* 1 while a request waits for its reply */
+int outstanding_message(void); /* 1 while a request waits for its reply */
 void reset_outstanding_message(void);
 
 /* SIGCHLD handler of the probe child: reaps one ended child. */
 void child_died(int signal);
-
 }
 
 /* The fork that fork_db_process uses: fork1 in production. Tests replace it

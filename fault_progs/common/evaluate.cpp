@@ -20,11 +20,11 @@ time_t fmstart_time = 0;
 time_t process_start = 0;
 
 int db_evaluate(const char *instance, db_info *record, const char *process_died,
-                const char *log_text, int timeout, action_list *list,
-                time_t *last_restart, int restart_delay) {
+                const char *log_text, int timeout, action_list *list, time_t *last_restart,
+                int restart_delay) {
   if (verbose_mode || debug_mode) display_state(record, process_died, log_text, timeout);
-  action_entry *rule = find_action(list, record->state, record->dbms_error, process_died,
-                                   log_text, timeout, record->internal_error);
+  action_entry *rule = find_action(list, record->state, record->dbms_error, process_died, log_text,
+                                   timeout, record->internal_error);
   if (!rule) {
     if (debug_mode) hasyslog(LOG_DEBUG, "0080", "db_evaluate: no action entry found!");
     return 1;

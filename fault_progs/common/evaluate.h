@@ -27,9 +27,8 @@ extern time_t process_start;
 ** loop's time of the last restart. Returns 0 when the rule's action is
 ** stop (the loop ends), else 1; 1 when no rule matches (0080). */
 int db_evaluate(const char *instance, db_info *record, const char *process_died,
-                const char *log_text, int timeout, action_list *list,
-                time_t *last_restart, int restart_delay);
-
+                const char *log_text, int timeout, action_list *list, time_t *last_restart,
+                int restart_delay);
 }
 
 #endif

@@ -50,17 +50,17 @@ constexpr time_t fmstart_spacing = 120;
 /* The framework's command lines; the values named after each. The
 ** takeover lines end with a blank. */
 constexpr const char takeover_remote_command[] =
-    "kesmadm -t -s %s -l `%s_plaxnode %s` ";         /* service, service, instance */
+    "kesmadm -t -s %s -l `%s_plaxnode %s` "; /* service, service, instance */
 constexpr const char takeover_local_command[] =
-    "kesmadm -g -s %s -l `%s_plaxnode %s` ";         /* service, service, instance */
-constexpr const char toggle_command[] = "%s_jorvswap %s %s";  /* service, instance, "stop" */
+    "kesmadm -g -s %s -l `%s_plaxnode %s` "; /* service, service, instance */
+constexpr const char toggle_command[] = "%s_jorvswap %s %s"; /* service, instance, "stop" */
 constexpr const char stop_remote_command[] =
-    "dorvexq %s %s shutdown %s";                     /* remote host, instance, service */
+    "dorvexq %s %s shutdown %s"; /* remote host, instance, service */
 constexpr const char stop_local_command[] =
-    "dorvexq %s %s stop %s";                         /* word of HA_REMOTEHOST, instance, service */
-constexpr const char config_command[] = "kesmadm -r -s %s";   /* service */
+    "dorvexq %s %s stop %s"; /* word of HA_REMOTEHOST, instance, service */
+constexpr const char config_command[] = "kesmadm -r -s %s"; /* service */
 constexpr const char fmstart_command[] =
-    "dorvexq %s %s start %s";                        /* remote host, instance, service */
+    "dorvexq %s %s start %s"; /* remote host, instance, service */
 
 /* State names, by state number. */
 constexpr const char *state_names[] = {"don't care", "connecting", "on-line", "disconnecting"};
@@ -114,7 +114,7 @@ void restart_action(const char *instance, const db_info *record, time_t *last_re
       hasyslog(LOG_NOTICE, "2070", "db_evaluate: restart requested, but database is remote");
     } else {
       hasyslog(LOG_ERR, "2080", "db_evaluate: restarting DBMS service");
-      ha_db_restart(dbms_host);  /* runs the restart command */
+      ha_db_restart(dbms_host); /* runs the restart command */
       check_termination();
     }
   } else {
@@ -138,8 +138,7 @@ void stop_remote_monitors(const char *instance, const char *hosts) {
     std::string host(rest.substr(0, length));
     rest.remove_prefix(length == std::string_view::npos ? rest.size() : length);
 
-    std::string line =
-        command_line(stop_local_command, host.c_str(), instance, dbms_service);
+    std::string line = command_line(stop_local_command, host.c_str(), instance, dbms_service);
     if (!shell_safe_word(host)) {
       /* The shell would read more than a host name: refuse the line. */
       hasyslog(LOG_ERR, "4110", "%s failed", line.c_str());
@@ -255,9 +254,8 @@ void display_state(const db_info *record, const char *process_died, const char *
 }
 
 int request_takeover(const char *instance, const char *remote_host, const char *service) {
-  std::string line = remote_host
-                         ? command_line(takeover_remote_command, service, service, instance)
-                         : command_line(takeover_local_command, service, service, instance);
+  std::string line = remote_host ? command_line(takeover_remote_command, service, service, instance)
+                                 : command_line(takeover_local_command, service, service, instance);
   if (run_command(line) != 0) {
     hasyslog(LOG_ERR, "4170", "takeover request failed!");
     return 0;
@@ -270,8 +268,8 @@ int apply_action_rule(const char *instance, db_info *record, const action_entry 
   if (record->state == state_on_line) report_status(instance, status_online, record);
 
   if (rule->message) {
-    hasyslog(rule->action != ACTION_NONE ? LOG_ERR : LOG_NOTICE, "2050",
-             "db_evaluate: --- %s ---", rule->message);
+    hasyslog(rule->action != ACTION_NONE ? LOG_ERR : LOG_NOTICE, "2050", "db_evaluate: --- %s ---",
+             rule->message);
     log_action_message("2050", rule->message);
   }
 

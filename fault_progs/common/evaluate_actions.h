@@ -39,7 +39,6 @@ int request_takeover(const char *instance, const char *remote_host, const char *
 ** Returns 0 after the stop action (the loop ends), else 1. */
 int apply_action_rule(const char *instance, db_info *record, const action_entry *rule,
                       time_t *last_restart, int restart_delay);
-
 }
 
 /* True when every character of text is one of [A-Za-z0-9._@:+-]: a name

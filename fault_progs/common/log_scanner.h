@@ -20,7 +20,6 @@ int open_log_file(void);
 ** when the log is not open or no buffer can be had. The text lives in the
 ** reader's buffer until the next scan. */
 const char *scan_log_file(void);
-
 }
 
 /* Size of the reader's buffer (0 before the first scan), for tests. */

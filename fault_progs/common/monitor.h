@@ -14,12 +14,12 @@
 
 extern "C" {
 
-extern const char *dbms_host;      /* -r host: remote mode; NULL in local mode */
-extern const char *logical_host;   /* host operand of -r or -m */
-extern const char *instance_name;  /* instance operand, or "unknown" */
-extern int32_t dbms_serv_key;      /* DBMS_SERV_KEY, clamped to int32 */
-extern int db_proc_pid;            /* probe child: -1 none, 0 inside the child */
-extern CLIENT *rpc_client;         /* client of the local dorvexd */
+extern const char *dbms_host; /* -r host: remote mode; NULL in local mode */
+extern const char *logical_host; /* host operand of -r or -m */
+extern const char *instance_name; /* instance operand, or "unknown" */
+extern int32_t dbms_serv_key; /* DBMS_SERV_KEY, clamped to int32 */
+extern int db_proc_pid; /* probe child: -1 none, 0 inside the child */
+extern CLIENT *rpc_client; /* client of the local dorvexd */
 
 /* Forks, exits the parent with 0, closes inherited descriptors, puts the
 ** console on 0-2 and starts a new session. Returns the console descriptor. */
@@ -38,9 +38,8 @@ __attribute__((noreturn)) void fault_mon_exit(int signal);
 ** Returns 0 after an orderly end; every other end is an exit (0, 1 or 2). */
 int monitor_main(int argc, char **argv);
 
-void get_remote_hostname(char *buffer);  /* first word of HA_REMOTEHOST */
-int get_clustername(char *buffer);       /* 0, or 1 when unreadable (4281) */
-
+void get_remote_hostname(char *buffer); /* first word of HA_REMOTEHOST */
+int get_clustername(char *buffer); /* 0, or 1 when unreadable (4281) */
 }
 
 /* Overloads taking a path, for tests. */

@@ -32,12 +32,24 @@ struct facility_name {
   int value;
 };
 constexpr facility_name fac_names[] = {
-    {"LOG_KERN", LOG_KERN},     {"LOG_USER", LOG_USER},     {"LOG_MAIL", LOG_MAIL},
-    {"LOG_DAEMON", LOG_DAEMON}, {"LOG_AUTH", LOG_AUTH},     {"LOG_SYSLOG", LOG_SYSLOG},
-    {"LOG_LPR", LOG_LPR},       {"LOG_NEWS", LOG_NEWS},     {"LOG_UUCP", LOG_UUCP},
-    {"LOG_CRON", LOG_CRON},     {"LOG_LOCAL0", LOG_LOCAL0}, {"LOG_LOCAL1", LOG_LOCAL1},
-    {"LOG_LOCAL2", LOG_LOCAL2}, {"LOG_LOCAL3", LOG_LOCAL3}, {"LOG_LOCAL4", LOG_LOCAL4},
-    {"LOG_LOCAL5", LOG_LOCAL5}, {"LOG_LOCAL6", LOG_LOCAL6}, {"LOG_LOCAL7", LOG_LOCAL7},
+    {"LOG_KERN", LOG_KERN},
+    {"LOG_USER", LOG_USER},
+    {"LOG_MAIL", LOG_MAIL},
+    {"LOG_DAEMON", LOG_DAEMON},
+    {"LOG_AUTH", LOG_AUTH},
+    {"LOG_SYSLOG", LOG_SYSLOG},
+    {"LOG_LPR", LOG_LPR},
+    {"LOG_NEWS", LOG_NEWS},
+    {"LOG_UUCP", LOG_UUCP},
+    {"LOG_CRON", LOG_CRON},
+    {"LOG_LOCAL0", LOG_LOCAL0},
+    {"LOG_LOCAL1", LOG_LOCAL1},
+    {"LOG_LOCAL2", LOG_LOCAL2},
+    {"LOG_LOCAL3", LOG_LOCAL3},
+    {"LOG_LOCAL4", LOG_LOCAL4},
+    {"LOG_LOCAL5", LOG_LOCAL5},
+    {"LOG_LOCAL6", LOG_LOCAL6},
+    {"LOG_LOCAL7", LOG_LOCAL7},
     {"", -1},
 };
 
@@ -66,9 +78,9 @@ constexpr recurring_text recurring_texts[] = {
 
 char empty_text[] = "";
 
-char *program_copy = nullptr;       /* copy of argv[0]; its base name is used */
+char *program_copy = nullptr; /* copy of argv[0]; its base name is used */
 const char *program_base = empty_text;
-char *syslog_id = nullptr;          /* "<tag>.<program>", or program_base */
+char *syslog_id = nullptr; /* "<tag>.<program>", or program_base */
 int syslog_mask = 0;
 int syslog_fac = -1;
 int debug_flag = 0;
@@ -76,7 +88,7 @@ char *instance_copy = empty_text;
 char *instance_logical_host = empty_text;
 int enable_logging = 1;
 FILE *log_fp = nullptr;
-int print_flags[3] = {1, 1, 1};     /* indexed by recurring */
+int print_flags[3] = {1, 1, 1}; /* indexed by recurring */
 
 constexpr const char time_format[] = "%b %d %T";
 
@@ -116,8 +128,8 @@ const char *build_identity(char *buf, size_t size, const char *id, char **owned)
   if (n < 0 || static_cast<size_t>(n) < size) return buf;
   char *big = static_cast<char *>(malloc(static_cast<size_t>(n) + 1));
   if (!big) return buf;
-  snprintf(big, static_cast<size_t>(n) + 1, "ID[%s.%s]: %s:%s", current_syslog_id(),
-           id ? id : "", instance_logical_host, instance_copy);
+  snprintf(big, static_cast<size_t>(n) + 1, "ID[%s.%s]: %s:%s", current_syslog_id(), id ? id : "",
+           instance_logical_host, instance_copy);
   *owned = big;
   return big;
 }
@@ -144,9 +156,8 @@ void open_hadbms_log(const char *service) {
   open_hadbms_log(service, path);
 }
 
-int log_startup(const char *program, const char *instance, const char *logical_host,
-                int debug, int verbose, int level, const char *message_id,
-                const char *service) {
+int log_startup(const char *program, const char *instance, const char *logical_host, int debug,
+                int verbose, int level, const char *message_id, const char *service) {
   /* 1: base name of a copy of the program path. */
   if (program_copy) free(program_copy);
   program_copy = program ? strdup(program) : nullptr;
@@ -236,10 +247,11 @@ void log_action_message(const char *message_id, const char *text) {
     flag = 0;
   }
   if (!recurring_hit) {
-    for (int &flag : print_flags) flag = 1;
+    for (int &flag : print_flags)
+      flag = 1;
   }
-  fprintf(log_fp, "%s ID[%s.%s]: :%s: ", when, current_syslog_id(),
-          message_id ? message_id : "", instance_copy);
+  fprintf(log_fp, "%s ID[%s.%s]: :%s: ", when, current_syslog_id(), message_id ? message_id : "",
+          instance_copy);
   fprintf(log_fp, "%s\n", text);
   fflush(log_fp);
 }
@@ -295,7 +307,8 @@ void log_reset() {
   debug_flag = 0;
   syslog_mask = 0;
   syslog_fac = -1;
-  for (int &flag : print_flags) flag = 1;
+  for (int &flag : print_flags)
+    flag = 1;
   release(instance_copy);
   release(instance_logical_host);
   free(syslog_id);

@@ -20,9 +20,8 @@ extern "C" {
 
 /* Sets up the identity, mask and facility, opens the log file of `service`
 ** (when given) and logs `message_id` "starting up" at `level`. Returns 1. */
-int log_startup(const char *program, const char *instance, const char *logical_host,
-                int debug, int verbose, int level, const char *message_id,
-                const char *service);
+int log_startup(const char *program, const char *instance, const char *logical_host, int debug,
+                int verbose, int level, const char *message_id, const char *service);
 
 /* Writes one rule message line to the log file; "Connected to database",
 ** "RDBMS appears to be ok" and "disconnected from database" only once in a
@@ -37,7 +36,6 @@ void open_hadbms_log(const char *service);
 
 /* Logs 2170 "shutting down", closes syslog and the log file. Returns 1. */
 int log_shutdown(void);
-
 }
 
 /* Same as open_hadbms_log, with the path given (tests). */

@@ -40,11 +40,10 @@ int system_wait(int seconds) {
     pollfd fd {use_pipe ? termination_fd() : -1, POLLIN, 0};
     int ready = poll(&fd, fd.fd >= 0 ? 1 : 0, timeout);
     if (ready < 0 && errno != EINTR) {
-      use_pipe = false;  /* the pipe is gone: plain sleep, still cut by EINTR */
+      use_pipe = false; /* the pipe is gone: plain sleep, still cut by EINTR */
     } else if (ready > 0 && termination_signal == 0) {
-      char drain[64];  /* a stale byte with no signal recorded: drop it */
-      while (read(fd.fd, drain, sizeof drain) > 0) {
-      }
+      char drain[64]; /* a stale byte with no signal recorded: drop it */
+      while (read(fd.fd, drain, sizeof drain) > 0) {}
     }
     /* With a signal recorded the byte stays: later waits end at once too. */
   }

@@ -31,13 +31,13 @@ extern const command_runner *command_seam;
 /* The dorvexd RPC client (program 100222, version 1). Each call returns a
 ** pointer to its result, or NULL when the RPC failed. */
 struct dorvexd_client {
-  CLIENT *(*create)(const char *host);  /* clnt_create(host, ..., "netpath") */
+  CLIENT *(*create)(const char *host); /* clnt_create(host, ..., "netpath") */
   void (*destroy)(CLIENT *client);
   int32_t *(*get_status)(const char *instance, CLIENT *client);
   int32_t *(*set_status)(const char *instance, int32_t pid, int32_t key, CLIENT *client);
   void *(*shutdown_db)(const char *instance, const char *service, CLIENT *client);
-  int32_t *(*update_dbms_status)(const char *instance, const char *status,
-                                 int32_t dbms_error, CLIENT *client);
+  int32_t *(*update_dbms_status)(const char *instance, const char *status, int32_t dbms_error,
+                                 CLIENT *client);
   /* clnt_sperror(client, header) and clnt_spcreateerror(header). */
   const char *(*sperror)(CLIENT *client, const char *header);
   const char *(*spcreateerror)(const char *header);

@@ -35,7 +35,7 @@ void record_termination(int sig) {
   if (termination_signal == 0) termination_signal = sig;
   if (self_pipe[1] >= 0) {
     char byte = 1;
-    ssize_t ignored = write(self_pipe[1], &byte, 1);  /* a full pipe already wakes */
+    ssize_t ignored = write(self_pipe[1], &byte, 1); /* a full pipe already wakes */
     (void)ignored;
   }
   errno = saved_errno;

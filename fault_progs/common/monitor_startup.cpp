@@ -76,7 +76,8 @@ size_t first_word(const char *text, char *buffer) {
 void close_inherited(rlim_t hard_limit) {
   if (close_range(0, ~0U, 0) == 0) return;
   rlim_t end = hard_limit > static_cast<rlim_t>(INT_MAX) ? INT_MAX : hard_limit;
-  for (rlim_t fd = 0; fd < end; ++fd) close(static_cast<int>(fd));
+  for (rlim_t fd = 0; fd < end; ++fd)
+    close(static_cast<int>(fd));
 }
 
 }  // namespace
@@ -101,8 +102,7 @@ int fault_mon_run_check(const char *instance, int pid) {
   if (status && *status != 0) {
     time_t when = *status;
     char text[64];
-    hasyslog(LOG_DEBUG, "0140", "fault_mon_run_check got %s",
-             ctime_r(&when, text) ? text : "?\n");
+    hasyslog(LOG_DEBUG, "0140", "fault_mon_run_check got %s", ctime_r(&when, text) ? text : "?\n");
     return 1;
   }
   dorvexd_seam->set_status(instance, pid, dbms_serv_key, rpc_client);
@@ -172,8 +172,8 @@ int monitor_main(int argc, char **argv) {
   /* 5-6. */
   instance_name = operand_count > 0 ? operands[0] : "unknown";
   the_pid = getpid();
-  log_startup(program, instance_name, logical_host, debug_mode, verbose_mode, LOG_NOTICE,
-              "2000", dbms_service);
+  log_startup(program, instance_name, logical_host, debug_mode, verbose_mode, LOG_NOTICE, "2000",
+              dbms_service);
 
   /* 7. */
   if (operand_count < 7) usage(program, "not enough parameters");
@@ -181,8 +181,8 @@ int monitor_main(int argc, char **argv) {
   if (operands[0][0] == '-') usage(program, "invalid option");
   /* Both go unquoted into /bin/sh command lines: only plain names, and
   ** not empty, or the shell would shift the command's arguments. */
-  if (!shell_safe_word(operands[0]) || !shell_safe_word(logical_host) ||
-      operands[0][0] == '\0' || logical_host[0] == '\0')
+  if (!shell_safe_word(operands[0]) || !shell_safe_word(logical_host) || operands[0][0] == '\0' ||
+      logical_host[0] == '\0')
     usage(program, "Invalid parameters");
 
   /* 8. */

@@ -58,7 +58,8 @@ pid_t dorvexd_pid_from_env() {
   errno = 0;
   long value = strtol(text, &end, 10);
   if (end == text || errno != 0 || value <= 0 || value > INT_MAX) return 0;
-  while (*end == ' ' || *end == '\t' || *end == '\n') ++end;
+  while (*end == ' ' || *end == '\t' || *end == '\n')
+    ++end;
   if (*end != '\0') return 0;
   return static_cast<pid_t>(value);
 }
@@ -71,8 +72,8 @@ bool process_gone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
 void end_if_dorvexd_gone(pid_t dorvexd_pid, const char *instance) {
   if (!process_gone(dorvexd_pid)) return;
   hasyslog(LOG_NOTICE, "2020",
-           "%s vuzu has to commit suicide, because the database service %s has died",
-           dbms_service, instance);
+           "%s vuzu has to commit suicide, because the database service %s has died", dbms_service,
+           instance);
   fault_mon_exit(SIGTERM);
 }
 
@@ -186,18 +187,17 @@ int monitor_db(const char *instance, int time_out, int restart_delay, action_lis
 
     previous_state = record.state;
     if (start_probe(instance, record.state == state_on_line)) {
-      if (verbose_mode)
-        hasyslog(LOG_INFO, "1010", "Breaking DB connection for connectivity probe");
+      if (verbose_mode) hasyslog(LOG_INFO, "1010", "Breaking DB connection for connectivity probe");
       record.state = state_disconnecting;
     }
 
     int timeout = 0;
     char *process_died = nullptr;
     const char *log_text = nullptr;
-    run_probe(instance, &record, &process_died, &log_text, &timeout, time_out, &write_fd,
-              &read_fd, scheduled);
-    int go_on = db_evaluate(instance, &record, process_died, log_text, timeout, list,
-                            &last_restart, restart_delay);
+    run_probe(instance, &record, &process_died, &log_text, &timeout, time_out, &write_fd, &read_fd,
+              scheduled);
+    int go_on = db_evaluate(instance, &record, process_died, log_text, timeout, list, &last_restart,
+                            restart_delay);
     free(process_died);
     if (!go_on) break;
   }

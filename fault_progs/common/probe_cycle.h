@@ -14,11 +14,11 @@
 extern "C" {
 
 /* The schedule, in wall-clock seconds (the clock seam's now). */
-extern int probe_cycle_time;        /* seconds between scheduled probes */
+extern int probe_cycle_time; /* seconds between scheduled probes */
 extern time_t next_probe_scheduled; /* time of the next scheduled probe */
-extern time_t last_probe_started;   /* start of the current probe */
-extern int connect_cycle_count;     /* on-line probes before a disconnect; 0 never */
-extern int on_line_probe_count;     /* on-line probes since the last disconnect */
+extern time_t last_probe_started; /* start of the current probe */
+extern int connect_cycle_count; /* on-line probes before a disconnect; 0 never */
+extern int on_line_probe_count; /* on-line probes since the last disconnect */
 
 /* Stores the cycle and the count and makes the first probe due now.
 ** Returns 1 when cycle >= 1 and count >= 0, else 0. */
@@ -33,13 +33,12 @@ int delay_until_next_probe(void);
 ** Returns 1 when this probe must disconnect. */
 int start_probe(const char *instance, int on_line);
 
-time_t last_probe(void);  /* last_probe_started */
+time_t last_probe(void); /* last_probe_started */
 
 /* The main loop. Returns 0 when the stop action ended it; every other end
 ** goes through fault_mon_exit. */
 int monitor_db(const char *instance, int time_out, int restart_delay, action_list *list,
                const char *dbms_log_file);
-
 }
 
 #endif

@@ -41,9 +41,9 @@ int dbms_err_msg(const char *context);
 /* Restart action, in the monitor process. With `remote` set it only logs. */
 void ha_db_restart(const char *remote);
 
-extern const char *dbms_service;  /* DBMS keyword, e.g. "dovariza" */
-extern const char *dbms_usage;    /* suffix of the usage line, "" or NULL */
-extern int dbms_session_id;       /* connect attempts made by this process */
+extern const char *dbms_service; /* DBMS keyword, e.g. "dovariza" */
+extern const char *dbms_usage; /* suffix of the usage line, "" or NULL */
+extern int dbms_session_id; /* connect attempts made by this process */
 
 /* ---- implemented by the monitor, called back by the probe -------------- */
 
@@ -54,9 +54,9 @@ void hasyslog(int level, const char *id, const char *format, ...)
 /* Logs the error text (4180) and the usage line (4190); exits 1. */
 __attribute__((noreturn)) void usage(const char *program, const char *error_text);
 
-extern int debug_mode;    /* 1 when HA_DBMS_DEBUG is a non-zero number */
-extern int verbose_mode;  /* 1 when HA_DBMS_VERBOSE is a non-zero number */
-extern int the_pid;       /* process id of the monitor process */
+extern int debug_mode; /* 1 when HA_DBMS_DEBUG is a non-zero number */
+extern int verbose_mode; /* 1 when HA_DBMS_VERBOSE is a non-zero number */
+extern int the_pid; /* process id of the monitor process */
 
 #ifdef __cplusplus
 }

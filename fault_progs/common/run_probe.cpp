@@ -43,8 +43,8 @@ namespace {
 
 constexpr int32_t max_sequence = 25000;
 constexpr int state_disconnecting = 3;
-constexpr int public_net_skip = 98;    /* marnoping: skip this probe */
-constexpr int public_net_down = 99;    /* marnoping: public network down */
+constexpr int public_net_skip = 98; /* marnoping: skip this probe */
+constexpr int public_net_down = 99; /* marnoping: public network down */
 
 constexpr const char died_local[] = "ha_dbms_local";
 constexpr const char died_public_net[] = "public_net";
@@ -123,7 +123,7 @@ wait_result wait_for_reply(int read_fd, int time_out, int32_t sequence, db_info 
     if (rc == 0) return wait_result::timeout;
     if (term_fd >= 0 && fds[1].revents != 0) {
       check_termination();
-      term_fd = -1;  /* a byte with no signal recorded: stop watching it */
+      term_fd = -1; /* a byte with no signal recorded: stop watching it */
     }
     if (fds[0].revents == 0) continue;
     if (!receive_db_info(reply, read_fd)) return wait_result::failed;
@@ -136,16 +136,14 @@ wait_result wait_for_reply(int read_fd, int time_out, int32_t sequence, db_info 
 
 extern "C" {
 
-int run_probe(const char *instance, db_info *record, char **process_died,
-              const char **log_text, int *timeout, int time_out, int *write_fd,
-              int *read_fd, int scheduled) {
+int run_probe(const char *instance, db_info *record, char **process_died, const char **log_text,
+              int *timeout, int time_out, int *write_fd, int *read_fd, int scheduled) {
   if (debug_mode) hasyslog(LOG_DEBUG, "0040", "MT: starting new probe");
   record->dbms_error = 0;
   record->internal_error = 0;
 
   bool ended = reap_ended_children();
-  if (db_proc_pid > 0 &&
-      (ended || (kill(db_proc_pid, 0) != 0 && errno == ESRCH))) {
+  if (db_proc_pid > 0 && (ended || (kill(db_proc_pid, 0) != 0 && errno == ESRCH))) {
     /* Already reaped: its pid may belong to another process by now, so it
     ** gets no signal. */
     disconnect_db_thread(-1, *write_fd, *read_fd);
@@ -163,7 +161,7 @@ int run_probe(const char *instance, db_info *record, char **process_died,
       *read_fd = -1;
       record->internal_error = 1;
     } else {
-      record->state = 1;  /* a new child must connect first */
+      record->state = 1; /* a new child must connect first */
     }
   }
 
@@ -261,8 +259,8 @@ int ha_db_ping_remote(const char *host, const char *instance, int32_t *internal_
 int ha_db_monitor_processes(const char *instance) {
   if (!dbms_service || strcmp(dbms_service, "varnholt") != 0) return 1;
   const char *listener = getenv("VARNHOLT_LISTENER");
-  std::string command = std::string("varnholt_vimtask ") + instance + " " +
-                        (listener ? listener : "");
+  std::string command =
+      std::string("varnholt_vimtask ") + instance + " " + (listener ? listener : "");
   int error_number = 0;
   int status = run_command(command, &error_number);
   if (status != 0) {

@@ -23,9 +23,8 @@ extern int32_t probe_sequence;
 ** ("ha_dbms_local", "public_net", "ha_dbms_remote") or NULL, and *log_text
 ** the DBMS log text owned by the log reader (local mode) or NULL. The
 ** descriptors are in-out: a new child gets new ones. Returns 1. */
-int run_probe(const char *instance, db_info *record, char **process_died,
-              const char **log_text, int *timeout, int time_out, int *write_fd,
-              int *read_fd, int scheduled);
+int run_probe(const char *instance, db_info *record, char **process_died, const char **log_text,
+              int *timeout, int time_out, int *write_fd, int *read_fd, int scheduled);
 
 /* Asks the dorvexd of host whether a monitor runs for instance there.
 ** Returns 1 when one does; else 0 with *process_died replaced by
@@ -36,7 +35,6 @@ int ha_db_ping_remote(const char *host, const char *instance, int32_t *internal_
 
 /* The process check of the Varnholt type; 1 for every other type. */
 int ha_db_monitor_processes(const char *instance);
-
 }
 
 /* Destroys the cached remote client, if any (tests). */

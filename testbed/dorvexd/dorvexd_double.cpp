@@ -52,8 +52,8 @@ enum class Proc {
 };
 
 constexpr std::array<std::string_view, static_cast<size_t>(Proc::count)> proc_names = {
-    "get_status",       "set_status",        "stop_monitor",      "start_monitor",
-    "shutdown_db",      "get_dbms_version",  "query_dbms_status", "update_dbms_status",
+    "get_status",  "set_status",       "stop_monitor",      "start_monitor",
+    "shutdown_db", "get_dbms_version", "query_dbms_status", "update_dbms_status",
 };
 
 /* What get_status answers when the control file overrides the table. */
@@ -116,9 +116,12 @@ Control read_control() {
     bool ok = eq != std::string::npos;
     if (!ok) {
     } else if (key == "get_status") {
-      if (value == "registered") c.get_status = StatusOverride::registered;
-      else if (value == "zero") c.get_status = StatusOverride::zero;
-      else if ((ok = parse_int32(value, &n))) c.get_status = StatusOverride::value, c.get_status_value = n;
+      if (value == "registered")
+        c.get_status = StatusOverride::registered;
+      else if (value == "zero")
+        c.get_status = StatusOverride::zero;
+      else if ((ok = parse_int32(value, &n)))
+        c.get_status = StatusOverride::value, c.get_status_value = n;
     } else if (key == "after_calls") {
       if ((ok = parse_int32(value, &n) && n >= 0)) c.after_calls = n;
     } else if (key == "fail") {
@@ -163,9 +166,12 @@ bool begin_call(Proc proc, const std::string &args, struct svc_req *rq, Control 
 int32_t status_answer(const char *instance, const Control &c) {
   if (c.get_status != StatusOverride::none && get_status_calls > c.after_calls) {
     switch (c.get_status) {
-      case StatusOverride::value: return c.get_status_value;
-      case StatusOverride::registered: return static_cast<int32_t>(time(nullptr));
-      default: return 0;
+      case StatusOverride::value:
+        return c.get_status_value;
+      case StatusOverride::registered:
+        return static_cast<int32_t>(time(nullptr));
+      default:
+        return 0;
     }
   }
   auto it = table.find(instance);
@@ -212,8 +218,10 @@ int *set_status_1_svc(char *instance, int pid, int key, struct svc_req *rq) {
   Control c;
   if (!begin_call(Proc::set_status, arg(instance) + arg(pid) + arg(key), rq, &c)) return nullptr;
   // pid 0 means "no monitor": the entry goes, whatever the key.
-  if (pid != 0) table[instance] = Registration{time(nullptr), pid, key};
-  else table.erase(instance);
+  if (pid != 0)
+    table[instance] = Registration {time(nullptr), pid, key};
+  else
+    table.erase(instance);
   int_result = c.result_set_status;
   return &int_result;
 }
@@ -265,7 +273,8 @@ int main(int argc, char **argv) {
     return 2;
   }
   state_dir = argv[1];
-  journal_fd = open((state_dir + "/journal").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  journal_fd =
+      open((state_dir + "/journal").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (journal_fd < 0) {
     std::perror("dorvexd_double: journal");
     return 1;

@@ -50,7 +50,8 @@ void report_status(pid_t pid, int status) {
 ** between the scan and the kill is found by the next scan. */
 void kill_all_and_reap() {
   for (;;) {
-    for (pid_t p : testbed::descendants_of(getpid())) kill(p, SIGKILL);
+    for (pid_t p : testbed::descendants_of(getpid()))
+      kill(p, SIGKILL);
     int status = 0;
     pid_t pid = waitpid(-1, &status, 0);
     if (pid < 0) {
@@ -150,7 +151,8 @@ int main(int argc, char **argv) {
     }
     struct timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    long long left_ns = (deadline.tv_sec - now.tv_sec) * 1000000000LL + (deadline.tv_nsec - now.tv_nsec);
+    long long left_ns =
+        (deadline.tv_sec - now.tv_sec) * 1000000000LL + (deadline.tv_nsec - now.tv_nsec);
     if (left_ns <= 0) {
       kill_all_and_reap();
       return 3;

@@ -39,8 +39,7 @@ constexpr required_variable required_variables[] = {
 
 }  // namespace
 
-extern "C" int db_main(const char *program, const char *instance, int extra_count,
-                       char **extra) {
+extern "C" int db_main(const char *program, const char *instance, int extra_count, char **extra) {
   (void)instance;
   (void)extra;
   if (extra_count > 0) usage(program, "too many parameters");

@@ -45,8 +45,8 @@ enum class step_kind { ok, active, idle, err, sleep, crash, hang };
 
 struct script_step {
   step_kind kind = step_kind::ok;
-  int number = 0;         /* err: the DBMS error */
-  double seconds = 0;     /* sleep */
+  int number = 0; /* err: the DBMS error */
+  double seconds = 0; /* sleep */
 };
 
 struct keyword {
@@ -54,8 +54,8 @@ struct keyword {
   step_kind kind;
 };
 constexpr keyword keywords[] = {
-    {"ok", step_kind::ok},       {"active", step_kind::active}, {"idle", step_kind::idle},
-    {"err", step_kind::err},     {"sleep", step_kind::sleep},   {"crash", step_kind::crash},
+    {"ok", step_kind::ok},     {"active", step_kind::active}, {"idle", step_kind::idle},
+    {"err", step_kind::err},   {"sleep", step_kind::sleep},   {"crash", step_kind::crash},
     {"hang", step_kind::hang},
 };
 
@@ -73,7 +73,7 @@ constexpr operation op_disconnect = {"disconnect", "disconnecting from database"
 constexpr std::string_view onconfig_chars =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._@:+-/";
 
-int scripted_sqlcode = 0;  /* last SQL status: negated DBMS error */
+int scripted_sqlcode = 0; /* last SQL status: negated DBMS error */
 
 std::string script_dir() {
   const char *dir = getenv("FM_SCRIPT_DIR");
@@ -131,7 +131,8 @@ script_step next_step(const operation &op, bool remote) {
   std::ifstream in(dir + "/" + op.name);
   std::vector<std::string> lines;
   std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
+  while (std::getline(in, line))
+    lines.push_back(line);
   while (!lines.empty() && lines.back().find_first_not_of(" \t\r") == std::string::npos)
     lines.pop_back();
   if (lines.empty()) return {};
@@ -144,8 +145,7 @@ void sleep_seconds(double seconds) {
   timespec left;
   left.tv_sec = static_cast<time_t>(seconds);
   left.tv_nsec = static_cast<long>((seconds - static_cast<double>(left.tv_sec)) * 1e9);
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
 }
 
 /* Carries out a step. Returns 1 for success, 0 after an error (stored in
@@ -155,7 +155,8 @@ int perform(const operation &op, const script_step &step, int *dbms_error) {
     case step_kind::crash:
       _exit(3);
     case step_kind::hang:
-      for (;;) pause();
+      for (;;)
+        pause();
     case step_kind::err:
       scripted_sqlcode = -step.number;
       *dbms_error = dbms_err_msg(op.context);
@@ -216,8 +217,8 @@ void ha_db_restart(const char *remote) {
   std::string command = "dovariza_kelpo " + std::to_string(the_pid) + " " + onconfig;
   /* The value goes unquoted into a shell command line: refuse anything
   ** that the shell could read as more than one plain word. */
-  bool plain = std::string_view(onconfig).find_first_not_of(onconfig_chars) ==
-               std::string_view::npos;
+  bool plain =
+      std::string_view(onconfig).find_first_not_of(onconfig_chars) == std::string_view::npos;
   if (!plain || command_seam->run(command.c_str()) != 0) {
     hasyslog(LOG_ERR, "4510", "dovariza_kelpo %d %s failed", the_pid, onconfig);
   }

@@ -51,7 +51,7 @@ std::vector<pid_t> descendants_of(pid_t root) {
     closedir(d);
   }
   std::vector<pid_t> found;
-  std::vector<pid_t> todo{root};
+  std::vector<pid_t> todo {root};
   while (!todo.empty()) {
     pid_t p = todo.back();
     todo.pop_back();

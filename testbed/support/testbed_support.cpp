@@ -31,9 +31,7 @@ extern char **environ;
 
 /* The same suppressions for the test process itself (read by LeakSanitizer
 ** when the tests are built with it; unused otherwise). */
-extern "C" const char *__lsan_default_suppressions() {
-  return "leak:libtirpc.so\n";
-}
+extern "C" const char *__lsan_default_suppressions() { return "leak:libtirpc.so\n"; }
 
 namespace testbed {
 
@@ -44,7 +42,8 @@ namespace {
 std::vector<char *> c_vector(std::vector<std::string> &strings) {
   std::vector<char *> v;
   v.reserve(strings.size() + 1);
-  for (auto &s : strings) v.push_back(s.data());
+  for (auto &s : strings)
+    v.push_back(s.data());
   v.push_back(nullptr);
   return v;
 }
@@ -74,8 +73,10 @@ std::optional<int> wait_bounded(pid_t pid, double timeout_seconds) {
       [&] {
         int st = 0;
         pid_t r = waitpid(pid, &st, WNOHANG);
-        if (r == pid) status = st;
-        else if (r < 0 && errno == ECHILD) status = -1;
+        if (r == pid)
+          status = st;
+        else if (r < 0 && errno == ECHILD)
+          status = -1;
         return status.has_value();
       },
       timeout_seconds);
@@ -86,8 +87,10 @@ std::optional<int> wait_bounded(pid_t pid, double timeout_seconds) {
 ** removes), and LSAN_OPTIONS pointing at lsan.supp unless set already. */
 std::vector<std::string> child_environment(const std::vector<std::string> &changes) {
   std::vector<std::string> env;
-  for (char **e = environ; *e; ++e) env.emplace_back(*e);
-  if (!std::getenv("LSAN_OPTIONS")) env.push_back("LSAN_OPTIONS=suppressions=" DVZ_LSAN_SUPPRESSIONS);
+  for (char **e = environ; *e; ++e)
+    env.emplace_back(*e);
+  if (!std::getenv("LSAN_OPTIONS"))
+    env.push_back("LSAN_OPTIONS=suppressions=" DVZ_LSAN_SUPPRESSIONS);
   for (const auto &c : changes) {
     std::string name = c.substr(0, c.find('='));
     std::erase_if(env, [&](const std::string &v) {
@@ -159,9 +162,7 @@ bool wait_until(const std::function<bool()> &done, double timeout_seconds) {
   }
 }
 
-bool rpcbind_available() {
-  return std::system("rpcinfo -p localhost >/dev/null 2>&1") == 0;
-}
+bool rpcbind_available() { return std::system("rpcinfo -p localhost >/dev/null 2>&1") == 0; }
 
 /* ---- TempDir ---- */
 
@@ -187,7 +188,7 @@ DorvexdDouble::DorvexdDouble(std::string state_dir, std::string_view control, do
   if (!control.empty() && !write_control(control))
     throw std::runtime_error("cannot write " + control_path());
 
-  std::vector<std::string> args{bin_dir() + "/dorvexd_double", dir_};
+  std::vector<std::string> args {bin_dir() + "/dorvexd_double", dir_};
   std::vector<char *> argv = c_vector(args);
   std::vector<std::string> envs = child_environment({});
   std::vector<char *> envp = c_vector(envs);
@@ -226,7 +227,8 @@ bool DorvexdDouble::write_control(std::string_view text) const {
 std::vector<std::string> DorvexdDouble::journal_lines() const {
   std::vector<std::string> lines;
   std::istringstream in(read_file(journal_path()));
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
   return lines;
 }
 
@@ -247,8 +249,7 @@ int DorvexdDouble::stop(double timeout_seconds) {
   if (!status) {
     int st = -1;
     kill(pid_, SIGKILL);
-    while (waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid_, &st, 0) < 0 && errno == EINTR) {}
     status = st;
   }
   pid_ = -1;
@@ -259,8 +260,7 @@ void DorvexdDouble::kill_and_reap() {
   if (pid_ <= 0) return;
   kill(pid_, SIGKILL);
   int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
   pid_ = -1;
 }
 
@@ -309,7 +309,7 @@ void parse_report(const std::string &report, ReapedResult *r) {
 ReapedRunner::ReapedRunner(const std::vector<std::string> &argv,
                            const std::vector<std::string> &env, double timeout_seconds)
     : timeout_(timeout_seconds) {
-  std::vector<std::string> args{bin_dir() + "/subreaper_run"};
+  std::vector<std::string> args {bin_dir() + "/subreaper_run"};
   if (timeout_seconds > 0) {
     args.push_back("--timeout");
     args.push_back(std::to_string(timeout_seconds));
@@ -329,7 +329,8 @@ ReapedRunner::~ReapedRunner() {
   // Kill the tree; the runner reaps it and exits once nothing is left.
   bool gone = wait_until(
       [&] {
-        for (pid_t p : descendants_of(runner_)) kill(p, SIGKILL);
+        for (pid_t p : descendants_of(runner_))
+          kill(p, SIGKILL);
         int st = 0;
         return waitpid(runner_, &st, WNOHANG) == runner_;
       },
@@ -337,8 +338,7 @@ ReapedRunner::~ReapedRunner() {
   if (!gone) {
     kill(runner_, SIGKILL);
     int st = 0;
-    while (waitpid(runner_, &st, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(runner_, &st, 0) < 0 && errno == EINTR) {}
   }
 }
 
@@ -354,7 +354,7 @@ pid_t ReapedRunner::child(double timeout_seconds) {
 }
 
 std::vector<pid_t> ReapedRunner::live_descendants() const {
-  return runner_ > 0 ? descendants_of(runner_) : std::vector<pid_t>{};
+  return runner_ > 0 ? descendants_of(runner_) : std::vector<pid_t> {};
 }
 
 ReapedResult ReapedRunner::wait() {
@@ -368,14 +368,13 @@ ReapedResult ReapedRunner::wait() {
     if (done) {
       status = *done;
     } else {
-      for (pid_t p : descendants_of(runner_)) kill(p, SIGKILL);
+      for (pid_t p : descendants_of(runner_))
+        kill(p, SIGKILL);
       kill(runner_, SIGKILL);
-      while (waitpid(runner_, &status, 0) < 0 && errno == EINTR) {
-      }
+      while (waitpid(runner_, &status, 0) < 0 && errno == EINTR) {}
     }
   } else {
-    while (waitpid(runner_, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(runner_, &status, 0) < 0 && errno == EINTR) {}
   }
   runner_ = -1;
   r.runner_status = status;
@@ -386,8 +385,8 @@ ReapedResult ReapedRunner::wait() {
   return r;
 }
 
-ReapedResult run_reaped(const std::vector<std::string> &argv,
-                        const std::vector<std::string> &env, double timeout_seconds) {
+ReapedResult run_reaped(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                        double timeout_seconds) {
   return ReapedRunner(argv, env, timeout_seconds).wait();
 }
 

@@ -50,7 +50,7 @@ bool write_all(int fd, std::string_view text);
 /* A fresh directory under /tmp (mkdtemp), removed with its content. */
 class TempDir {
  public:
-  TempDir();                       /* throws std::runtime_error on failure */
+  TempDir(); /* throws std::runtime_error on failure */
   ~TempDir();
   TempDir(const TempDir &) = delete;
   TempDir &operator=(const TempDir &) = delete;
@@ -73,11 +73,11 @@ class DorvexdDouble {
   ** child is then killed and reaped). */
   explicit DorvexdDouble(std::string state_dir, std::string_view control = {},
                          double ready_seconds = 30);
-  ~DorvexdDouble();                /* stop(10) when still running */
+  ~DorvexdDouble(); /* stop(10) when still running */
   DorvexdDouble(const DorvexdDouble &) = delete;
   DorvexdDouble &operator=(const DorvexdDouble &) = delete;
 
-  pid_t pid() const { return pid_; }  /* -1 once stopped or reaped */
+  pid_t pid() const { return pid_; } /* -1 once stopped or reaped */
   const std::string &state_dir() const { return dir_; }
   std::string control_path() const;
   std::string journal_path() const;
@@ -104,18 +104,18 @@ class DorvexdDouble {
 /* One process reaped by the subreaper runner. */
 struct ReapedExit {
   pid_t pid = -1;
-  bool exited = false;             /* true: exit status; false: signal */
-  int status = 0;                  /* exit status or signal number */
+  bool exited = false; /* true: exit status; false: signal */
+  int status = 0; /* exit status or signal number */
 };
 
 /* What subreaper_run reported. */
 struct ReapedResult {
-  pid_t child = -1;                /* the direct child ("started <pid>") */
-  std::vector<ReapedExit> reaped;  /* in the order reaped */
-  bool timed_out = false;          /* runner exited 3: descendants killed */
-  int runner_status = -1;          /* runner's raw wait status */
-  std::string report;              /* the runner's report, verbatim */
-  std::string output;              /* the command tree's stdout + stderr */
+  pid_t child = -1; /* the direct child ("started <pid>") */
+  std::vector<ReapedExit> reaped; /* in the order reaped */
+  bool timed_out = false; /* runner exited 3: descendants killed */
+  int runner_status = -1; /* runner's raw wait status */
+  std::string report; /* the runner's report, verbatim */
+  std::string output; /* the command tree's stdout + stderr */
 
   /* The entry of `pid`, or nullptr. */
   const ReapedExit *find(pid_t pid) const;
@@ -133,10 +133,9 @@ struct ReapedResult {
 ** leaks do not change its exit status under the sanitizers. */
 class ReapedRunner {
  public:
-  ReapedRunner(const std::vector<std::string> &argv,
-               const std::vector<std::string> &env = {},
-               double timeout_seconds = 60);  /* throws std::runtime_error */
-  ~ReapedRunner();                 /* kills what still runs and reaps it */
+  ReapedRunner(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
+               double timeout_seconds = 60); /* throws std::runtime_error */
+  ~ReapedRunner(); /* kills what still runs and reaps it */
   ReapedRunner(const ReapedRunner &) = delete;
   ReapedRunner &operator=(const ReapedRunner &) = delete;
 
@@ -157,8 +156,7 @@ class ReapedRunner {
 
 /* run_reaped: ReapedRunner(argv, env, timeout_seconds).wait(). */
 ReapedResult run_reaped(const std::vector<std::string> &argv,
-                        const std::vector<std::string> &env = {},
-                        double timeout_seconds = 60);
+                        const std::vector<std::string> &env = {}, double timeout_seconds = 60);
 
 /* Text appended to a file after construction. */
 class LogTail {

@@ -82,12 +82,13 @@ SyslogMessage parse_syslog_datagram(std::string_view datagram) {
 }
 
 std::string format_syslog_message(const SyslogMessage &message) {
-  return "facility=" + std::to_string(message.facility) + " level=" +
-         std::to_string(message.level) + " pri=" + std::to_string(message.priority) + " " +
-         message.text;
+  return "facility=" + std::to_string(message.facility) +
+         " level=" + std::to_string(message.level) + " pri=" + std::to_string(message.priority) +
+         " " + message.text;
 }
 
-SyslogCapture::SyslogCapture(std::string path, std::function<void(const SyslogMessage &)> on_message)
+SyslogCapture::SyslogCapture(std::string path,
+                             std::function<void(const SyslogMessage &)> on_message)
     : path_(std::move(path)), on_message_(std::move(on_message)) {
   switch (what_is_at(path_)) {
     case occupant::live:
@@ -117,7 +118,7 @@ SyslogCapture::SyslogCapture(std::string path, std::function<void(const SyslogMe
     reason_ = "cannot bind " + path_ + ": " + strerror(errno);
     return;
   }
-  chmod(path_.c_str(), 0666);  /* every user may log, as with a daemon */
+  chmod(path_.c_str(), 0666); /* every user may log, as with a daemon */
   status_ = Status::capturing;
   thread_ = std::thread([this] { receive_loop(); });
 }

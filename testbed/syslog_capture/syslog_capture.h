@@ -21,10 +21,10 @@ namespace testbed {
 
 /* One message as syslog(3) sent it. */
 struct SyslogMessage {
-  int priority = -1;  /* the number in "<PRI>", -1 when there was none */
-  int facility = -1;  /* priority with the level bits cleared (LOG_CRON is 72) */
-  int level = -1;     /* priority & 7 */
-  std::string text;   /* everything after "<PRI>": time, ident, ": ", message */
+  int priority = -1; /* the number in "<PRI>", -1 when there was none */
+  int facility = -1; /* priority with the level bits cleared (LOG_CRON is 72) */
+  int level = -1; /* priority & 7 */
+  std::string text; /* everything after "<PRI>": time, ident, ": ", message */
 };
 
 /* "facility=<f> level=<l> pri=<p> <text>", the tool's line form. */
@@ -42,12 +42,12 @@ class SyslogCapture {
   ** given, is called for each message on that thread. */
   explicit SyslogCapture(std::string path = "/dev/log",
                          std::function<void(const SyslogMessage &)> on_message = {});
-  ~SyslogCapture();  /* stops the thread, closes and removes the socket */
+  ~SyslogCapture(); /* stops the thread, closes and removes the socket */
   SyslogCapture(const SyslogCapture &) = delete;
   SyslogCapture &operator=(const SyslogCapture &) = delete;
 
   Status status() const { return status_; }
-  const std::string &reason() const { return reason_; }  /* why not capturing */
+  const std::string &reason() const { return reason_; } /* why not capturing */
 
   /* The messages received so far, in order. */
   std::vector<SyslogMessage> messages() const;

@@ -74,6 +74,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "syslog_capture: %s\n", capture.reason().c_str());
     return 1;
   }
-  while (!stop_requested) sigsuspend(&waiting);
+  while (!stop_requested)
+    sigsuspend(&waiting);
   return 0;
 }

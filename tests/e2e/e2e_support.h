@@ -34,11 +34,12 @@ using montest::hadbms_log_path;
 using montest::lines_of;
 using montest::probe_call;
 constexpr const char *program = montest::monitor_program;
-constexpr double wait_seconds = 30;  /* bound of every wait for an effect */
+constexpr double wait_seconds = 30; /* bound of every wait for an effect */
 
 /* True when `wanted` occurs in `lines` in this order (others may lie
 ** between). */
-inline bool in_order(const std::vector<std::string> &lines, const std::vector<std::string> &wanted) {
+inline bool in_order(const std::vector<std::string> &lines,
+                     const std::vector<std::string> &wanted) {
   size_t next = 0;
   for (const std::string &line : lines)
     if (next < wanted.size() && line == wanted[next]) ++next;
@@ -82,7 +83,8 @@ class Scenario : public montest::MonitorDaemonTest {
   std::vector<std::string> operands(const std::string &option = "-m",
                                     const std::string &host = "lh1",
                                     const std::string &instance = "dvz1") const {
-    return {option, host, instance, "1", "0", "2", "0", dir_.file("actions"), dir_.file("dbms.log")};
+    return {
+        option, host, instance, "1", "0", "2", "0", dir_.file("actions"), dir_.file("dbms.log")};
   }
 
   std::unique_ptr<testbed::ReapedRunner> start(const std::vector<std::string> &extra_env = {},
@@ -93,7 +95,9 @@ class Scenario : public montest::MonitorDaemonTest {
 
   /* The daemon's pid from its registration in the double's journal, after
   ** line `from`; -1 when it does not register in time. */
-  pid_t daemon_pid(size_t from = 0) const { return MonitorDaemonTest::daemon_pid(from, wait_seconds); }
+  pid_t daemon_pid(size_t from = 0) const {
+    return MonitorDaemonTest::daemon_pid(from, wait_seconds);
+  }
 
   std::vector<std::string> journal() const { return double_->journal_lines(); }
   /* Waits until the double's journal holds `line` at least `times` times. */
@@ -121,7 +125,8 @@ class Scenario : public montest::MonitorDaemonTest {
   /* Number of requests the probe children served (txn belongs to stats). */
   size_t requests() const {
     size_t n = 0;
-    for (const probe_call &c : calls()) n += c.op != "txn" ? 1 : 0;
+    for (const probe_call &c : calls())
+      n += c.op != "txn" ? 1 : 0;
     return n;
   }
   /* Waits for a probe child other than those in `old` to connect; its pid
@@ -155,7 +160,8 @@ class Scenario : public montest::MonitorDaemonTest {
   }
   /* The exit status of a fake command. */
   void fake_rc(const std::string &command, int rc) const {
-    ASSERT_TRUE(testbed::write_file(dir_.file("fake/" + command + ".rc"), std::to_string(rc) + "\n"));
+    ASSERT_TRUE(
+        testbed::write_file(dir_.file("fake/" + command + ".rc"), std::to_string(rc) + "\n"));
   }
   void append_dbms_log(const std::string &text) const { append(dir_.file("dbms.log"), text); }
 
@@ -170,7 +176,8 @@ class Scenario : public montest::MonitorDaemonTest {
     size_t n = 0;
     std::string tail = action_line(text);
     for (const std::string &line : lines_of(tail_->appended()))
-      n += line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+      n += line.size() >= tail.size() &&
+           line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
     return n;
   }
   bool wait_action_line(const std::string &text) const {
@@ -191,7 +198,7 @@ class Scenario : public montest::MonitorDaemonTest {
   /* Every process the runner reaped ended with exit status 0. */
   static void expect_all_exited_zero(const testbed::ReapedResult &result) {
     EXPECT_FALSE(result.timed_out) << result.report;
-    EXPECT_GE(result.reaped.size(), 2u) << result.report;  /* launcher and daemon */
+    EXPECT_GE(result.reaped.size(), 2u) << result.report; /* launcher and daemon */
     for (const testbed::ReapedExit &e : result.reaped) {
       EXPECT_TRUE(e.exited && e.status == 0) << e.pid << "\n" << result.report;
     }

@@ -76,7 +76,7 @@ TEST_F(LocalScenario, ConnectsDecidesAndStops) {
 
   size_t online = journal_count("update_dbms_status dvz1 ONLINE 0");
   ASSERT_TRUE(wait_journal("update_dbms_status dvz1 ONLINE 0", online + 2));
-  ASSERT_TRUE(wait_until_sleeping());  /* between probes: no request is open */
+  ASSERT_TRUE(wait_until_sleeping()); /* between probes: no request is open */
   before = children();
   size_t died = action_lines("probe process died");
   ASSERT_EQ(0, kill(before.back(), SIGKILL));
@@ -129,8 +129,7 @@ TEST_F(LocalScenario, LossOfDorvexdEndsTheMonitorWithinTwoCycles) {
   double_->kill_and_reap();
   auto killed = std::chrono::steady_clock::now();
   testbed::ReapedResult result = run->wait();
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
   EXPECT_EQ(1u, log_lines("2020",
                           "dovariza vuzu has to commit suicide, because the database service "
                           "dvz1 has died")

@@ -18,9 +18,9 @@ TEST_F(MendedFaults, OperandsTheShellWouldReadAreRefusedAtStartUp) {
   struct row {
     std::string option, host, instance;
   };
-  for (const row &r : {row{"-m", "lh1", "dvz1;touch " + marker},
-                       row{"-m", "h`touch " + marker + "`", "dvz1"},
-                       row{"-r", "h$(touch " + marker + ")", "dvz1"}}) {
+  for (const row &r :
+       {row {"-m", "lh1", "dvz1;touch " + marker}, row {"-m", "h`touch " + marker + "`", "dvz1"},
+        row {"-r", "h$(touch " + marker + ")", "dvz1"}}) {
     SCOPED_TRACE(r.host + " " + r.instance);
     size_t refusals = log_lines("4180", ": Invalid parameters").size();
     auto run = start({}, operands(r.option, r.host, r.instance));
@@ -80,9 +80,9 @@ TEST_F(MendedFaults, RunningMonitorKeepsNamesAndDescriptorsSafe) {
         return argv;
       }(),
       environment(), 60);
-  EXPECT_EQ(1u,
-            log_lines("2150", "Another fault monitor is already running for the same instance")
-                .size());
+  EXPECT_EQ(
+      1u,
+      log_lines("2150", "Another fault monitor is already running for the same instance").size());
   std::vector<testbed::ReapedExit> refused = third.others();
   ASSERT_EQ(1u, refused.size()) << third.report;
   EXPECT_TRUE(refused[0].exited && refused[0].status == 1) << third.report;
@@ -102,8 +102,10 @@ TEST_F(MendedFaults, RunningMonitorKeepsNamesAndDescriptorsSafe) {
   testbed::ReapedResult result = run->wait();
   std::vector<std::string> c = commands();
   EXPECT_TRUE(in_order(c, {"dovariza_jorvswap dvz1 stop", "dorvexq n1 dvz1 stop dovariza"}));
-  for (const std::string &line : c) EXPECT_EQ(std::string::npos, line.find("n;2")) << line;
-  for (const std::string &line : c) EXPECT_EQ(std::string::npos, line.find("n\\x3b2")) << line;
+  for (const std::string &line : c)
+    EXPECT_EQ(std::string::npos, line.find("n;2")) << line;
+  for (const std::string &line : c)
+    EXPECT_EQ(std::string::npos, line.find("n\\x3b2")) << line;
   EXPECT_EQ(1u, log_lines("4110", ": dorvexq n;2 dvz1 stop dovariza failed").size());
   EXPECT_TRUE(wait_journal("shutdown_db dvz1 dovariza"));
   EXPECT_EQ("set_status dvz1 0 0", journal().back());

@@ -32,7 +32,8 @@ TEST_F(RemoteScenario, ChecksTheNodeAndItsMonitor) {
   EXPECT_GE(journal_count("get_status dvz1"), 4u);
   std::vector<probe_call> c = calls();
   ASSERT_FALSE(c.empty());
-  for (const probe_call &call : c) EXPECT_EQ(1, call.remote) << call.op;
+  for (const probe_call &call : c)
+    EXPECT_EQ(1, call.remote) << call.op;
   size_t pings = count_of(commands(), "marnoping 127.0.0.1");
   EXPECT_GE(pings, requests());
   EXPECT_GT(pings, 0u);
@@ -41,7 +42,7 @@ TEST_F(RemoteScenario, ChecksTheNodeAndItsMonitor) {
   fake_rc("marnoping", 98);
   const std::string renewal = "set_status dvz1 " + std::to_string(monitor) + " 4711";
   size_t renewals = journal_count(renewal);
-  ASSERT_TRUE(wait_journal(renewal, renewals + 2));  /* the new status is in force */
+  ASSERT_TRUE(wait_journal(renewal, renewals + 2)); /* the new status is in force */
   size_t served = calls().size();
   size_t queries = journal_count("get_status dvz1");
   renewals = journal_count(renewal);

@@ -4,8 +4,8 @@
 ** levels in "<PRI>", and an identity per message that carries its own id.
 ** Skipped where a syslog daemon owns /dev/log or it cannot be bound.
 */
-#include "e2e_support.h"
 #include "syslog_capture.h"
+#include "e2e_support.h"
 
 namespace e2e {
 namespace {
@@ -21,11 +21,11 @@ class SyslogScenario : public ::testing::Test {
       skipped_ = capture.reason();
       return {};
     }
-    testbed::ReapedResult result = testbed::run_reaped(
-        {testbed::bin_dir() + "/" + program, "-m", "lh1", "dvz1"},
-        {"HA_SLOGFACILITY=" + facility, "HA_SLOGTAG=" + tag, "HA_DBMS_VERBOSE=1",
-         "HA_DBMS_DEBUG", "HA_DBMS_LOG_DISABLE=1"},
-        60);
+    testbed::ReapedResult result =
+        testbed::run_reaped({testbed::bin_dir() + "/" + program, "-m", "lh1", "dvz1"},
+                            {"HA_SLOGFACILITY=" + facility, "HA_SLOGTAG=" + tag,
+                             "HA_DBMS_VERBOSE=1", "HA_DBMS_DEBUG", "HA_DBMS_LOG_DISABLE=1"},
+                            60);
     std::vector<testbed::ReapedExit> daemon = result.others();
     EXPECT_EQ(1u, daemon.size()) << result.report;
     if (!daemon.empty()) {
@@ -53,11 +53,11 @@ class SyslogScenario : public ::testing::Test {
 TEST_F(SyslogScenario, FacilityAndLevelInThePriority) {
   struct row {
     std::string facility;
-    int starting_up;  /* 2000 at LOG_NOTICE */
-    int usage;        /* 4180 at LOG_ERR */
+    int starting_up; /* 2000 at LOG_NOTICE */
+    int usage; /* 4180 at LOG_ERR */
   };
-  for (const row &r : {row{"LOG_CRON", 77, 75}, row{"LOG_LOCAL3", 157, 155},
-                       row{"daemon", 133, 131}}) {
+  for (const row &r :
+       {row {"LOG_CRON", 77, 75}, row {"LOG_LOCAL3", 157, 155}, row {"daemon", 133, 131}}) {
     SCOPED_TRACE(r.facility);
     const std::string tag = "t11" + r.facility;
     std::vector<testbed::SyslogMessage> messages = run_monitor(r.facility, tag);

@@ -136,7 +136,8 @@ class PatternGenerator {
   std::string subject() {
     static constexpr char kBytes[] = {'a', 'b', 'c', '\n'};
     std::string text;
-    for (unsigned i = pick(13); i > 0; --i) text += kBytes[pick(4)];
+    for (unsigned i = pick(13); i > 0; --i)
+      text += kBytes[pick(4)];
     return text;
   }
 
@@ -144,7 +145,8 @@ class PatternGenerator {
   unsigned pick(unsigned n) { return static_cast<unsigned>(random_() % n); }
 
   std::string sequence(int depth) {
-    static constexpr const char *kAtoms[] = {"a", "b", "c", ".", "[ab]", "[^a]", "[a-b]", "\\.", "[]a]"};
+    static constexpr const char *kAtoms[] = {"a",    "b",     "c",   ".",   "[ab]",
+                                             "[^a]", "[a-b]", "\\.", "[]a]"};
     static constexpr const char *kRepeats[] = {"", "", "*", "+", "{2}", "{0,2}", "{1,}", "{0}"};
     std::string text;
     for (unsigned i = 1 + pick(3); i > 0; --i) {
@@ -243,9 +245,12 @@ TEST(Svr4Regex, ReadsTheSvr4OnlySyntax) {
 
 TEST(Svr4Regex, RejectsMalformedPatterns) {
   constexpr const char *kBad[] = {
-      "(ab", "ab)", "((a)", "a)(", "[a", "[]", "[^]", "[^]a", "a{2", "a{3,1}", "a{", "a{}",
-      "a{,3}", "a{x}", "a{2,3", "a{2,x}", "a{ 2}", "a{256}", "a{1,256}", "a{99999999999}", "ab\\",
-      "\\", "[z-a]", "((a{255}){255}){255}",
+      "(ab",   "ab)",    "((a)",     "a)(",
+      "[a",    "[]",     "[^]",      "[^]a",
+      "a{2",   "a{3,1}", "a{",       "a{}",
+      "a{,3}", "a{x}",   "a{2,3",    "a{2,x}",
+      "a{ 2}", "a{256}", "a{1,256}", "a{99999999999}",
+      "ab\\",  "\\",     "[z-a]",    "((a{255}){255}){255}",
   };
   for (const char *pattern : kBad) {
     SCOPED_TRACE(pattern);

@@ -78,7 +78,8 @@ class ForeignLocale : public ::testing::Test {
     char dir_template[] = "/tmp/svr4_time_test.XXXXXX";
     if (mkdtemp(dir_template) == nullptr) return;
     dir_ = dir_template;
-    std::string command = "/usr/bin/localedef -i de_DE -f UTF-8 " + dir_ + "/de_DE.UTF-8 >/dev/null 2>&1";
+    std::string command =
+        "/usr/bin/localedef -i de_DE -f UTF-8 " + dir_ + "/de_DE.UTF-8 >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) return;
     setenv("LOCPATH", dir_.c_str(), 1);
     setlocale(LC_ALL, "de_DE.UTF-8");

@@ -40,10 +40,10 @@ void *call_shutdown_db(const char *instance, const char *service, CLIENT *client
   return shutdown_db_1(const_cast<char *>(instance), const_cast<char *>(service), client);
 }
 
-int32_t *call_update_dbms_status(const char *instance, const char *status,
-                                 int32_t dbms_error, CLIENT *client) {
-  return update_dbms_status_1(const_cast<char *>(instance), const_cast<char *>(status),
-                              dbms_error, client);
+int32_t *call_update_dbms_status(const char *instance, const char *status, int32_t dbms_error,
+                                 CLIENT *client) {
+  return update_dbms_status_1(const_cast<char *>(instance), const_cast<char *>(status), dbms_error,
+                              client);
 }
 
 /* Both return libtirpc's static text, overwritten by the next call. */

@@ -27,7 +27,7 @@ struct ListDeleter {
   }
 };
 using ListPtr = std::unique_ptr<action_list, ListDeleter>;
-ListPtr new_list() { return ListPtr(new action_list{}); }
+ListPtr new_list() { return ListPtr(new action_list {}); }
 
 /* (id, text) of every recorded message, in order. */
 std::vector<std::pair<std::string, std::string>> messages() {
@@ -71,14 +71,14 @@ TEST_F(ActionFile, QuirksFixtureGivesExactMessagesAndFallbacks) {
   EXPECT_EQ(messages(), expected);
 
   ASSERT_EQ(list->count, 5);
-  const action_entry &ten = list->entries[0];  /* ten fields read as nine */
+  const action_entry &ten = list->entries[0]; /* ten fields read as nine */
   EXPECT_STREQ(ten.message, "ten fields");
   ASSERT_NE(ten.dbms_error_pattern, nullptr);
   EXPECT_EQ(ten.timeout_given, 0);
 
   const action_entry &bad = list->entries[1];
   EXPECT_EQ(bad.state, 2);
-  EXPECT_EQ(bad.timeout_given, 1);   /* "2" requires the flag to be 0 */
+  EXPECT_EQ(bad.timeout_given, 1); /* "2" requires the flag to be 0 */
   EXPECT_EQ(bad.timeout, 0);
   EXPECT_EQ(bad.internal_error_given, 0);
   EXPECT_EQ(bad.action, ACTION_NONE);
@@ -116,24 +116,24 @@ TEST_F(ActionFile, KeywordsMapExactlyAndCaseSensitively) {
   const Case states[] = {{"*", 0, false}, {"co", 1, false}, {"on", 2, false}, {"di", 3, false},
                          {"ON", 0, true}, {"", 0, true},    {"on ", 0, true}};
   for (const Case &c : states) {
-    recorded() = sink_record{};
+    recorded() = sink_record {};
     EXPECT_EQ(encode_db_state(c.text, 3), c.value) << c.text;
     EXPECT_EQ(!recorded().messages.empty(), c.logged) << c.text;
   }
-  const Case actions[] = {{"none", 0, false},    {"n", 0, false},     {"", 0, false},
-                          {"restart", 1, false}, {"r", 1, false},     {"takeover", 2, false},
-                          {"t", 2, false},       {"stop", 3, false},  {"s", 3, false},
-                          {"config", 4, false},  {"c", 4, false},     {"fmstart", 5, false},
+  const Case actions[] = {{"none", 0, false},    {"n", 0, false},      {"", 0, false},
+                          {"restart", 1, false}, {"r", 1, false},      {"takeover", 2, false},
+                          {"t", 2, false},       {"stop", 3, false},   {"s", 3, false},
+                          {"config", 4, false},  {"c", 4, false},      {"fmstart", 5, false},
                           {"f", 5, false},       {"Restart", 0, true}, {"x", 0, true}};
   for (const Case &c : actions) {
-    recorded() = sink_record{};
+    recorded() = sink_record {};
     EXPECT_EQ(encode_action_type(c.text, 3), c.value) << c.text;
     EXPECT_EQ(!recorded().messages.empty(), c.logged) << c.text;
   }
   const Case flags[] = {{"*", -1, false}, {"0", 0, false}, {"1", 1, false},
                         {"2", 0, true},   {"", 0, true},   {"01", 0, true}};
   for (const Case &c : flags) {
-    recorded() = sink_record{};
+    recorded() = sink_record {};
     EXPECT_EQ(encode_flag(c.text, "time out", 3), c.value) << c.text;
     EXPECT_EQ(!recorded().messages.empty(), c.logged) << c.text;
   }
@@ -141,7 +141,8 @@ TEST_F(ActionFile, KeywordsMapExactlyAndCaseSensitively) {
 
 TEST_F(ActionFile, FourHundredRulesFitAndTheNextValidOneFails) {
   std::string rules;
-  for (int i = 0; i < 400; ++i) rules += valid_rule;
+  for (int i = 0; i < 400; ++i)
+    rules += valid_rule;
   const std::string full = dir_.file("full.actions");
   write_text(full, rules);
   ListPtr list = new_list();
@@ -154,12 +155,12 @@ TEST_F(ActionFile, FourHundredRulesFitAndTheNextValidOneFails) {
   const std::string over = dir_.file("over.actions");
   write_text(over, rules + valid_rule + "bad line\n" + valid_rule);
   EXPECT_EQ(read_action_file(list.get(), over.c_str()), 0);
-  EXPECT_EQ(messages(), (std::vector<std::pair<std::string, std::string>>{
+  EXPECT_EQ(messages(), (std::vector<std::pair<std::string, std::string>> {
                             {"4100", "too many actions - list is full!"}}));
   clear_action_list(list.get());
 
   /* A 401st line with a wrong field count is only skipped. */
-  recorded() = sink_record{};
+  recorded() = sink_record {};
   const std::string skipped = dir_.file("skipped.actions");
   write_text(skipped, rules + "a\tb\n");
   EXPECT_EQ(read_action_file(list.get(), skipped.c_str()), 1);
@@ -171,12 +172,12 @@ TEST_F(ActionFile, FourHundredRulesFitAndTheNextValidOneFails) {
 }
 
 TEST_F(ActionFile, DbmsPatternLengthLimit) {
-  action_entry entry{};
+  action_entry entry {};
   const std::string longest(1020, '7');
   new_action_entry(&entry, "*", longest.c_str(), "*", "*", "*", "*", "*", "n", "", 1);
   EXPECT_NE(entry.dbms_error_pattern, nullptr);
   EXPECT_TRUE(recorded().messages.empty());
-  action_list one{};
+  action_list one {};
   one.entries[0] = entry;
   one.count = 1;
   clear_action_list(&one);
@@ -184,7 +185,7 @@ TEST_F(ActionFile, DbmsPatternLengthLimit) {
   const std::string too_long(1021, '7');
   new_action_entry(&entry, "*", too_long.c_str(), "*", "*", "*", "*", "*", "n", "", 9);
   EXPECT_EQ(entry.dbms_error_pattern, nullptr);
-  EXPECT_EQ(messages(), (std::vector<std::pair<std::string, std::string>>{
+  EXPECT_EQ(messages(), (std::vector<std::pair<std::string, std::string>> {
                             {"4040", "regular expression '" + too_long +
                                          "' in line 9 in action file is too long - ignoring "
                                          "(max length is 1021 characters)"}}));
@@ -202,10 +203,9 @@ TEST_F(ActionFile, LongLinesAreReadInPiecesThatCountAsLines) {
   EXPECT_EQ(read_action_file(list.get(), path.c_str()), 1);
   EXPECT_EQ(list->count, 2);
   EXPECT_EQ(std::string(list->entries[0].message), std::string(1023 - prefix.size(), 'm'));
-  EXPECT_EQ(messages(),
-            (std::vector<std::pair<std::string, std::string>>{
-                {"4090", "Wrong number of fields in line 2 of action file '" + path +
-                             "' (expected 8 or 9, got 1)"}}));
+  EXPECT_EQ(messages(), (std::vector<std::pair<std::string, std::string>> {
+                            {"4090", "Wrong number of fields in line 2 of action file '" + path +
+                                         "' (expected 8 or 9, got 1)"}}));
 }
 
 TEST_F(ActionFile, LineBeginningWithNulIsSkipped) {
@@ -223,9 +223,9 @@ TEST_F(ActionFile, UnreadableFileGives4080WithTheErrorText) {
   list->count = 3;
   EXPECT_EQ(read_action_file(list.get(), path.c_str()), 0);
   EXPECT_EQ(list->count, 0);
-  EXPECT_EQ(messages(), (std::vector<std::pair<std::string, std::string>>{
-                            {"4080", "error reading action file '" + path +
-                                         "': No such file or directory"}}));
+  EXPECT_EQ(messages(),
+            (std::vector<std::pair<std::string, std::string>> {
+                {"4080", "error reading action file '" + path + "': No such file or directory"}}));
 }
 
 /* One rule, as its nine field texts. */
@@ -274,16 +274,16 @@ TEST_F(ActionFile, MatchingTable) {
       {{"*", "", "", "", "*", "*"}, {2, 5, nullptr, nullptr, 0, 0}, 1},
   };
   for (const Case &c : cases) {
-    action_entry entry{};
+    action_entry entry {};
     new_action_entry(&entry, c.rule.state, c.rule.dbms, c.rule.died, c.rule.log, c.rule.timeout,
                      c.rule.internal, "*", "n", "", 1);
     const Outcome &o = c.outcome;
-    EXPECT_EQ(action_entry_match(&entry, o.state, o.dbms_error, o.died, o.log, o.timeout,
-                                 o.internal),
-              c.match)
+    EXPECT_EQ(
+        action_entry_match(&entry, o.state, o.dbms_error, o.died, o.log, o.timeout, o.internal),
+        c.match)
         << c.rule.state << " " << c.rule.dbms << " " << c.rule.died << " " << c.rule.log << " "
         << c.rule.timeout << " " << c.rule.internal << " / " << o.state << " " << o.dbms_error;
-    action_list one{};
+    action_list one {};
     one.entries[0] = entry;
     one.count = 1;
     clear_action_list(&one);
@@ -308,10 +308,10 @@ TEST_F(ActionFile, FindActionTakesTheFirstMatchingRule) {
     ASSERT_NE(found, nullptr);
     EXPECT_STREQ(found->message, c.message);
   }
-  list->count = 2;  /* without the catch-all, a connecting probe finds none */
+  list->count = 2; /* without the catch-all, a connecting probe finds none */
   EXPECT_EQ(find_action(list.get(), 1, 0, nullptr, nullptr, 0, 0), nullptr);
   list->count = 3;
-  action_list empty{};
+  action_list empty {};
   EXPECT_EQ(find_action(&empty, 2, 0, nullptr, nullptr, 0, 0), nullptr);
 }
 

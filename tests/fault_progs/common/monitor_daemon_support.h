@@ -122,7 +122,8 @@ class MonitorDaemonTest : public ::testing::Test {
   size_t journal_count(const std::string &line, size_t from = 0) const {
     std::vector<std::string> lines = double_->journal_lines();
     size_t count = 0;
-    for (size_t i = from; i < lines.size(); ++i) count += lines[i] == line ? 1 : 0;
+    for (size_t i = from; i < lines.size(); ++i)
+      count += lines[i] == line ? 1 : 0;
     return count;
   }
 

@@ -44,7 +44,7 @@ class MonitorLog : public ::testing::Test {
 
 TEST_F(MonitorLog, IdentityOptionAndFileLineOfOneMessage) {
   start();
-  recorded() = sink_record{};
+  recorded() = sink_record {};
   hasyslog(LOG_ERR, "4100", "too many actions - list is full!");
 
   ASSERT_EQ(recorded().messages.size(), 1u);
@@ -59,7 +59,7 @@ TEST_F(MonitorLog, IdentityOptionAndFileLineOfOneMessage) {
   EXPECT_EQ(recorded().closes, 1);
 
   std::vector<std::string> lines = file_lines();
-  ASSERT_EQ(lines.size(), 1u);  /* "starting up" went before the file was open */
+  ASSERT_EQ(lines.size(), 1u); /* "starting up" went before the file was open */
   EXPECT_TRUE(ere_matches(
       "^[A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} "
       "ID\\[ZEMKcluster\\.ha\\.fmt\\.4100\\]: lh1:dvz1: too many actions - list is full!$",
@@ -69,8 +69,9 @@ TEST_F(MonitorLog, IdentityOptionAndFileLineOfOneMessage) {
 
 TEST_F(MonitorLog, SyslogIsOpenedAndClosedAroundEveryMessage) {
   start();
-  recorded() = sink_record{};
-  for (const char *id : {"4010", "4020", "4030"}) hasyslog(LOG_ERR, id, "%s", "x");
+  recorded() = sink_record {};
+  for (const char *id : {"4010", "4020", "4030"})
+    hasyslog(LOG_ERR, id, "%s", "x");
   ASSERT_EQ(recorded().messages.size(), 3u);
   EXPECT_EQ(recorded().opens, 3);
   EXPECT_EQ(recorded().closes, 3);
@@ -107,8 +108,8 @@ TEST_F(MonitorLog, FacilityComesFromHaSlogfacility) {
   struct Case {
     std::optional<std::string> value;
     int facility;
-  } cases[] = {{"LOG_DAEMON", 24}, {"LOG_CRON", 72},  {"LOG_LOCAL7", 184}, {"LOG_KERN", 0},
-               {"daemon", 128},    {"log_daemon", 128}, {"", 128},         {std::nullopt, 128}};
+  } cases[] = {{"LOG_DAEMON", 24}, {"LOG_CRON", 72},    {"LOG_LOCAL7", 184}, {"LOG_KERN", 0},
+               {"daemon", 128},    {"log_daemon", 128}, {"", 128},           {std::nullopt, 128}};
   for (const Case &c : cases) {
     ScopedEnv facility("HA_SLOGFACILITY", c.value);
     log_startup("fmt", "dvz1", "lh1", 0, 0, LOG_NOTICE, "2000", nullptr);
@@ -127,11 +128,11 @@ TEST_F(MonitorLog, FileGetsDebugLinesOnlyInDebugModeAndNever2050) {
   std::vector<std::string> lines = file_lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("ID[ZEMKcluster.ha.fmt.1010]"), std::string::npos);
-  EXPECT_EQ(recorded().messages.size(), 4u);  /* syslog saw all three (and starting up) */
+  EXPECT_EQ(recorded().messages.size(), 4u); /* syslog saw all three (and starting up) */
 
   start(/*debug=*/1);
   hasyslog(LOG_DEBUG, "0010", "MT: going into sleep for %ds", 5);
-  lines = file_lines();  /* the file was still open for "starting up" */
+  lines = file_lines(); /* the file was still open for "starting up" */
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[1].find("fmt.2000]: lh1:dvz1: starting up"), std::string::npos);
   EXPECT_NE(lines[2].find("fmt.0010]: lh1:dvz1: MT: going into sleep for 5s"), std::string::npos);
@@ -145,7 +146,7 @@ TEST_F(MonitorLog, HaDbmsLogDisableStopsOnlyTheFile) {
   for (const Case &c : cases) {
     ScopedEnv disable("HA_DBMS_LOG_DISABLE", c.value);
     std::remove(log_path_.c_str());
-    recorded() = sink_record{};
+    recorded() = sink_record {};
     start();
     hasyslog(LOG_ERR, "4080", "%s", "message");
     EXPECT_EQ(file_lines().size(), c.file ? 1u : 0u) << c.value;
@@ -174,7 +175,8 @@ TEST_F(MonitorLog, DebugModeSaysWhetherTheFileOpened) {
 
 TEST_F(MonitorLog, RecurringActionMessagesAreWrittenOnceInARow) {
   start();
-  for (int i = 0; i < 10; ++i) log_action_message("2050", "Connected to database");
+  for (int i = 0; i < 10; ++i)
+    log_action_message("2050", "Connected to database");
   log_action_message("2050", "RDBMS appears to be ok");
   log_action_message("2050", "RDBMS appears to be ok");
   log_action_message("2050", "Connected to database");
@@ -186,16 +188,17 @@ TEST_F(MonitorLog, RecurringActionMessagesAreWrittenOnceInARow) {
   std::vector<std::string> lines = file_lines();
   std::vector<std::string> texts;
   for (const std::string &line : lines) {
-    EXPECT_TRUE(ere_matches("^[A-Z][a-z]{2} [0-9]{2} [0-9:]{8} ID\\[ZEMKcluster\\.ha\\.fmt\\.2050\\]: "
-                            ":dvz1: ",
-                            line))
+    EXPECT_TRUE(
+        ere_matches("^[A-Z][a-z]{2} [0-9]{2} [0-9:]{8} ID\\[ZEMKcluster\\.ha\\.fmt\\.2050\\]: "
+                    ":dvz1: ",
+                    line))
         << line;
     texts.push_back(line.substr(line.find(":dvz1: ") + 7));
   }
-  EXPECT_EQ(texts, (std::vector<std::string>{"Connected to database", "RDBMS appears to be ok",
-                                             "database restarted", "Connected to database",
-                                             "disconnected from database"}));
-  EXPECT_TRUE(recorded().messages.size() == 1u);  /* file only: syslog saw starting up */
+  EXPECT_EQ(texts, (std::vector<std::string> {"Connected to database", "RDBMS appears to be ok",
+                                              "database restarted", "Connected to database",
+                                              "disconnected from database"}));
+  EXPECT_TRUE(recorded().messages.size() == 1u); /* file only: syslog saw starting up */
 }
 
 TEST_F(MonitorLog, PercentMShowsTheCallersErrnoInSyslogAndFile) {
@@ -236,8 +239,7 @@ TEST_F(MonitorLog, ShutdownLogs2170AndClosesTheFile) {
 TEST_F(MonitorLog, CommandsDoNotInheritTheLogFile) {
   start();
   ASSERT_NE(log_file_stream(), nullptr);
-  std::string command =
-      "test ! -e /proc/self/fd/" + std::to_string(fileno(log_file_stream()));
+  std::string command = "test ! -e /proc/self/fd/" + std::to_string(fileno(log_file_stream()));
   int status = system(command.c_str());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the shell holds the log";
 }

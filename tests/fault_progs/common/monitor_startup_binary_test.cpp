@@ -50,10 +50,9 @@ std::vector<std::string> own_lines(const std::string &appended) {
 /* The environment every run starts from: a complete probe environment,
 ** no debug, no tag, the file enabled. */
 std::vector<std::string> base_env() {
-  return {"DB_LOGIN=db",          "DOVARIZASERVER=srv",  "ONCONFIG=onconfig",
-          "DBMS_SERV_KEY=4711",   "HA_SLOGTAG",          "HA_SLOGFACILITY",
-          "HA_DBMS_LOG_DISABLE",  "HA_DBMS_DEBUG",       "HA_DBMS_VERBOSE",
-          "HA_FM_DBMSPROBE_DELAY", "DBMS_SERV_PID"};
+  return {"DB_LOGIN=db",     "DOVARIZASERVER=srv",    "ONCONFIG=onconfig",   "DBMS_SERV_KEY=4711",
+          "HA_SLOGTAG",      "HA_SLOGFACILITY",       "HA_DBMS_LOG_DISABLE", "HA_DBMS_DEBUG",
+          "HA_DBMS_VERBOSE", "HA_FM_DBMSPROBE_DELAY", "DBMS_SERV_PID"};
 }
 
 /* The text after "ID[ZEMKcluster.ha.<program>.<id>]: <host>:<inst>: " of
@@ -77,7 +76,8 @@ std::vector<std::string> messages(const std::string &appended) {
 
 std::string dump(const std::vector<std::string> &lines) {
   std::string s;
-  for (const std::string &l : lines) s += "  | " + l + "\n";
+  for (const std::string &l : lines)
+    s += "  | " + l + "\n";
   return s;
 }
 
@@ -129,7 +129,7 @@ class MonitorBinary : public ::testing::Test {
 TEST_F(MonitorBinary, ArgumentErrorsLogStartingUpThenTheUsageAndExit1) {
   struct Case {
     std::vector<std::string> operands;
-    std::string identity;  /* "<host>:<instance>" */
+    std::string identity; /* "<host>:<instance>" */
     std::string error;
   } cases[] = {
       {{}, ":unknown", "not enough parameters"},
@@ -162,7 +162,8 @@ TEST_F(MonitorBinary, BadValuesAndEnvironmentExit2OrTheirStatus) {
   std::string full = dir_.file("full.actions");
   {
     std::ofstream out(full);
-    for (int i = 0; i < 401; ++i) out << "*\t*\t*\t*\t*\t*\t*\tnone\n";
+    for (int i = 0; i < 401; ++i)
+      out << "*\t*\t*\t*\t*\t*\t*\tnone\n";
   }
   auto with = [&](std::vector<std::string> extra) {
     std::vector<std::string> env = base_env();
@@ -175,21 +176,31 @@ TEST_F(MonitorBinary, BadValuesAndEnvironmentExit2OrTheirStatus) {
     std::vector<std::string> operands;
     std::vector<std::string> env;
     int status;
-    std::vector<std::string> ids;  /* message ids after 2000 */
+    std::vector<std::string> ids; /* message ids after 2000 */
   } cases[] = {
-      {"eighth operand", {"-m", "h", "dvz1", "1", "0", "2", "0", actions_, log, "x"}, base_env(),
-       1, {"4180", "", "4190", ""}},
+      {"eighth operand",
+       {"-m", "h", "dvz1", "1", "0", "2", "0", actions_, log, "x"},
+       base_env(),
+       1,
+       {"4180", "", "4190", ""}},
       {"cycle 0", {"-m", "h", "dvz1", "0", "0", "2", "0", actions_, log}, base_env(), 2, {"4200"}},
       {"cycle x", {"-m", "h", "dvz1", "x", "0", "2", "0", actions_, log}, base_env(), 2, {"4200"}},
-      {"count -1", {"-m", "h", "dvz1", "1", "-1", "2", "0", actions_, log}, base_env(), 2,
+      {"count -1",
+       {"-m", "h", "dvz1", "1", "-1", "2", "0", actions_, log},
+       base_env(),
+       2,
        {"4200"}},
-      {"time-out -1", {"-m", "h", "dvz1", "1", "0", "-1", "0", actions_, log}, base_env(), 2,
+      {"time-out -1",
+       {"-m", "h", "dvz1", "1", "0", "-1", "0", actions_, log},
+       base_env(),
+       2,
        {"4210"}},
       {"DB_LOGIN unset", operands(), with({"DB_LOGIN"}), 2, {"2510"}},
-      {"server and onconfig unset", operands(), with({"DOVARIZASERVER", "ONCONFIG"}), 2,
-       {"2520"}},
+      {"server and onconfig unset", operands(), with({"DOVARIZASERVER", "ONCONFIG"}), 2, {"2520"}},
       {"unreadable action file",
-       {"-m", "h", "dvz1", "1", "0", "2", "0", dir_.file("missing"), log}, base_env(), 2,
+       {"-m", "h", "dvz1", "1", "0", "2", "0", dir_.file("missing"), log},
+       base_env(),
+       2,
        {"4080"}},
       {"401 rules", {"-m", "h", "dvz1", "1", "0", "2", "0", full, log}, base_env(), 2, {"4100"}},
   };
@@ -199,7 +210,8 @@ TEST_F(MonitorBinary, BadValuesAndEnvironmentExit2OrTheirStatus) {
     EXPECT_EQ(run.daemon, c.status) << c.name;
     std::vector<std::string> got = messages(run.appended);
     std::vector<std::string> ids;
-    for (const std::string &m : got) ids.push_back(m.substr(0, 4));
+    for (const std::string &m : got)
+      ids.push_back(m.substr(0, 4));
     std::vector<std::string> expected = {"2000"};
     expected.insert(expected.end(), c.ids.begin(), c.ids.end());
     EXPECT_EQ(ids, expected) << c.name << "\n" << dump(got);
@@ -230,8 +242,9 @@ TEST_F(MonitorWithDorvexd, NoDorvexdMeans4220AndStatus1) {
   testbed::DorvexdDouble(state_dir()).stop();
   DaemonRun run = run_monitor(operands(), base_env());
   EXPECT_EQ(run.daemon, 1);
-  EXPECT_TRUE(contains(messages(run.appended),
-                       "4220 could not connect to dorvexd on localhost: RPC: Program not registered"))
+  EXPECT_TRUE(
+      contains(messages(run.appended),
+               "4220 could not connect to dorvexd on localhost: RPC: Program not registered"))
       << dump(messages(run.appended));
 }
 
@@ -243,8 +256,8 @@ TEST_F(MonitorWithDorvexd, RegistersAndDeregistersWhenTheLoopEnds) {
   EXPECT_EQ(run.daemon, 0);
   std::string pid = std::to_string(run.daemon_pid);
   EXPECT_EQ(dorvexd.journal_lines(),
-            (std::vector<std::string>{"get_status dvz1", "set_status dvz1 " + pid + " 4711",
-                                      "set_status dvz1 0 0"}));
+            (std::vector<std::string> {"get_status dvz1", "set_status dvz1 " + pid + " 4711",
+                                       "set_status dvz1 0 0"}));
   std::vector<std::string> got = messages(run.appended);
   EXPECT_EQ(got.front(), "2000 starting up") << dump(got);
   EXPECT_EQ(got.back(), "2170 shutting down") << dump(got);
@@ -267,7 +280,7 @@ TEST_F(MonitorWithDorvexd, AnotherRegisteredMonitorGives2150AndStatus1) {
   ASSERT_NE(at + 1, got.end());
   EXPECT_EQ(*(at + 1), "");
   EXPECT_TRUE(contains(got, "2150 Another fault monitor is already running for the same instance"));
-  EXPECT_EQ(dorvexd.journal_lines(), std::vector<std::string>{"get_status dvz1"});
+  EXPECT_EQ(dorvexd.journal_lines(), std::vector<std::string> {"get_status dvz1"});
 }
 
 TEST_F(MonitorWithDorvexd, FailedGetStatusStillRegisters) {
@@ -290,10 +303,9 @@ TEST_F(MonitorWithDorvexd, MissingServKeyLeavesAnotherMonitorRegistered) {
   DaemonRun run = run_monitor(operands(), env);
   EXPECT_EQ(run.daemon, 0);
   EXPECT_EQ(messages(run.appended),
-            (std::vector<std::string>{"2000 starting up",
-                                      "4242  can't get DBMS_SERV_KEY environment variable",
-                                      "2160 main process received signal 15 - terminating",
-                                      "2170 shutting down"}));
+            (std::vector<std::string> {
+                "2000 starting up", "4242  can't get DBMS_SERV_KEY environment variable",
+                "2160 main process received signal 15 - terminating", "2170 shutting down"}));
   EXPECT_FALSE(contains(dorvexd.journal_lines(), "set_status dvz1 0 0"));
   int32_t *since = rpc_dorvexd_client.get_status("dvz1", client);
   ASSERT_NE(since, nullptr);
@@ -314,7 +326,8 @@ TEST_F(MonitorWithDorvexd, ServKeyIsSentClampedToInt32) {
     EXPECT_EQ(run.daemon, 0) << c.key;
     EXPECT_TRUE(contains(dorvexd.journal_lines(),
                          "set_status dvz1 " + std::to_string(run.daemon_pid) + " " + c.sent))
-        << c.key << "\n" << dump(dorvexd.journal_lines());
+        << c.key << "\n"
+        << dump(dorvexd.journal_lines());
   }
 }
 
@@ -332,7 +345,8 @@ class DelayedMonitor {
           return false;
         },
         60));
-    for (pid_t p : runner_.live_descendants()) daemon_ = p;
+    for (pid_t p : runner_.live_descendants())
+      daemon_ = p;
   }
   pid_t daemon() const { return daemon_; }
   pid_t runner_pid() const { return runner_.runner_pid(); }
@@ -351,7 +365,8 @@ TEST_F(MonitorWithDorvexd, TerminationSignalDuringTheDelayEndsInOrder) {
     std::vector<std::string> env = base_env();
     env.push_back("HA_FM_DBMSPROBE_DELAY=30");
     std::vector<std::string> argv = {monitor()};
-    for (const std::string &o : operands()) argv.push_back(o);
+    for (const std::string &o : operands())
+      argv.push_back(o);
     DelayedMonitor mon(argv, env, dorvexd);
     ASSERT_GT(mon.daemon(), 0);
     ASSERT_EQ(kill(mon.daemon(), sig), 0);
@@ -362,14 +377,13 @@ TEST_F(MonitorWithDorvexd, TerminationSignalDuringTheDelayEndsInOrder) {
     EXPECT_EQ(exit->status, 0);
     std::string pid = std::to_string(mon.daemon());
     EXPECT_EQ(dorvexd.journal_lines(),
-              (std::vector<std::string>{"get_status dvz1", "set_status dvz1 " + pid + " 4711",
-                                        "set_status dvz1 0 0"}));
+              (std::vector<std::string> {"get_status dvz1", "set_status dvz1 " + pid + " 4711",
+                                         "set_status dvz1 0 0"}));
     std::vector<std::string> got = messages(mon.appended());
-    EXPECT_EQ(got, (std::vector<std::string>{
-                       "2000 starting up",
-                       "2160 main process received signal " + std::to_string(sig) +
-                           " - terminating",
-                       "2170 shutting down"}));
+    EXPECT_EQ(got, (std::vector<std::string> {"2000 starting up",
+                                              "2160 main process received signal " +
+                                                  std::to_string(sig) + " - terminating",
+                                              "2170 shutting down"}));
     dorvexd.stop();
     std::filesystem::remove_all(dorvexd.state_dir());
   }
@@ -390,7 +404,8 @@ TEST_F(MonitorWithDorvexd, DaemonLeadsItsSessionWithOnlyItsOwnDescriptors) {
   std::vector<std::string> env = base_env();
   env.push_back("HA_FM_DBMSPROBE_DELAY=30");
   std::vector<std::string> argv = {monitor()};
-  for (const std::string &o : operands()) argv.push_back(o);
+  for (const std::string &o : operands())
+    argv.push_back(o);
   DelayedMonitor mon(argv, env, dorvexd);
   close(leaked);
   pid_t daemon = mon.daemon();
@@ -399,8 +414,8 @@ TEST_F(MonitorWithDorvexd, DaemonLeadsItsSessionWithOnlyItsOwnDescriptors) {
 
   /* The launcher's parent still holds it: the daemon was handed it too. */
   bool runner_has = false;
-  for (const auto &entry : std::filesystem::directory_iterator(
-           "/proc/" + std::to_string(mon.runner_pid()) + "/fd"))
+  for (const auto &entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(mon.runner_pid()) + "/fd"))
     runner_has = runner_has || link_of(entry.path().string()) == marker;
   EXPECT_TRUE(runner_has);
 

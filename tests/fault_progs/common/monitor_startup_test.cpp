@@ -49,7 +49,7 @@ struct FakeDorvexd {
   bool create_fails = false;
   bool get_status_fails = false;
   int32_t get_status_value = 0;
-  int signal_in_get_status = 0;  /* raised inside the call, like a signal mid-RPC */
+  int signal_in_get_status = 0; /* raised inside the call, like a signal mid-RPC */
 } fake;
 
 CLIENT fake_client_object;
@@ -92,8 +92,8 @@ const char *fake_spcreateerror(const char *header) {
   return text.c_str();
 }
 const dorvexd_client fake_dorvexd_client = {
-    fake_create,     fake_destroy, fake_get_status,  fake_set_status,
-    fake_shutdown_db, fake_update, fake_sperror,     fake_spcreateerror,
+    fake_create,      fake_destroy, fake_get_status, fake_set_status,
+    fake_shutdown_db, fake_update,  fake_sperror,    fake_spcreateerror,
 };
 
 /* ---- fake clock ------------------------------------------------------- */
@@ -124,8 +124,9 @@ int journal_mask(int) { return 0; }
 void journal_vlog(int, const char *format, va_list args) {
   char text[2048];
   vsnprintf(text, sizeof text, format, args);
-  std::string escaped;  /* one journal line per message: newlines as \n */
-  for (const char *p = text; *p; ++p) escaped += *p == '\n' ? std::string("\\n") : std::string(1, *p);
+  std::string escaped; /* one journal line per message: newlines as \n */
+  for (const char *p = text; *p; ++p)
+    escaped += *p == '\n' ? std::string("\\n") : std::string(1, *p);
   journal("log " + pending_id + " " + escaped);
 }
 void journal_close() {}
@@ -134,7 +135,7 @@ const syslog_sink journal_sink = {journal_open, journal_mask, journal_vlog, jour
 /* ---- running monitor_main in a child ---------------------------------- */
 
 struct ChildRun {
-  int status = -1;       /* exit status, or 128 + signal */
+  int status = -1; /* exit status, or 128 + signal */
   std::vector<std::string> lines;
   pid_t pid = -1;
 
@@ -162,23 +163,29 @@ class MonitorStartup : public ::testing::Test {
   ScratchDir dir_;
   std::string actions_ = dir_.file("actions");
   std::map<std::string, std::optional<std::string>> env_ = {
-      {"DB_LOGIN", "db"},           {"DOVARIZASERVER", "srv"},  {"ONCONFIG", "onconfig"},
-      {"DBMS_SERV_KEY", "4711"},    {"DBMS_SERV_PID", std::nullopt},
-      {"HA_DBMS_LOG_DISABLE", "1"}, {"HA_FM_DBMSPROBE_DELAY", std::nullopt},
-      {"HA_DBMS_DEBUG", std::nullopt}, {"HA_DBMS_VERBOSE", std::nullopt},
-      {"HA_SLOGTAG", std::nullopt}, {"TZ", "UTC"},
+      {"DB_LOGIN", "db"},
+      {"DOVARIZASERVER", "srv"},
+      {"ONCONFIG", "onconfig"},
+      {"DBMS_SERV_KEY", "4711"},
+      {"DBMS_SERV_PID", std::nullopt},
+      {"HA_DBMS_LOG_DISABLE", "1"},
+      {"HA_FM_DBMSPROBE_DELAY", std::nullopt},
+      {"HA_DBMS_DEBUG", std::nullopt},
+      {"HA_DBMS_VERBOSE", std::nullopt},
+      {"HA_SLOGTAG", std::nullopt},
+      {"TZ", "UTC"},
   };
 
   void SetUp() override {
     write_text(actions_, "*\t*\t*\t*\t*\t*\t*\tnone\n");
     journal_path = dir_.file("journal");
-    fake = FakeDorvexd{};
+    fake = FakeDorvexd {};
     signal_in_wait = 0;
   }
 
   std::vector<std::string> args(std::vector<std::string> extra = {}) {
-    std::vector<std::string> a = {"/opt/bin/fmt", "-m", "lh1", "dvz1", "1", "0", "2", "0",
-                                  actions_, dir_.file("dbms.log")};
+    std::vector<std::string> a = {
+        "/opt/bin/fmt", "-m", "lh1", "dvz1", "1", "0", "2", "0", actions_, dir_.file("dbms.log")};
     a.insert(a.end(), extra.begin(), extra.end());
     return a;
   }
@@ -200,7 +207,8 @@ class MonitorStartup : public ::testing::Test {
       clock_seam = &fake_clock;
       if (in_child) in_child();
       std::vector<char *> c_argv;
-      for (std::string &s : argv) c_argv.push_back(s.data());
+      for (std::string &s : argv)
+        c_argv.push_back(s.data());
       c_argv.push_back(nullptr);
       int rc = monitor_main(static_cast<int>(argv.size()), c_argv.data());
       journal("returned " + std::to_string(rc));
@@ -217,7 +225,8 @@ class MonitorStartup : public ::testing::Test {
 
   static std::string dump(const ChildRun &r) {
     std::string s;
-    for (const std::string &l : r.lines) s += "  " + l + "\n";
+    for (const std::string &l : r.lines)
+      s += "  " + l + "\n";
     return s;
   }
 };
@@ -228,42 +237,66 @@ TEST_F(MonitorStartup, ArgumentAndEnvironmentErrorsEndWithTheirStatus) {
     std::vector<std::string> argv;
     std::map<std::string, std::optional<std::string>> env;
     int status;
-    std::vector<std::string> ids;  /* every message, in order */
+    std::vector<std::string> ids; /* every message, in order */
   };
   std::vector<Case> cases = {
       {"no operands", {"/opt/bin/fmt"}, {}, 1, {"2000", "4180", "4190"}},
       {"eighth operand", args({"extra"}), {}, 1, {"2000", "4180", "4190"}},
-      {"cycle 0", {"fmt", "-m", "h", "dvz1", "0", "0", "2", "0", "a", "l"}, {}, 2, {"2000", "4200"}},
-      {"cycle x", {"fmt", "-m", "h", "dvz1", "x", "0", "2", "0", "a", "l"}, {}, 2, {"2000", "4200"}},
-      {"count -1", {"fmt", "-m", "h", "dvz1", "1", "-1", "2", "0", "a", "l"}, {}, 2,
+      {"cycle 0",
+       {"fmt", "-m", "h", "dvz1", "0", "0", "2", "0", "a", "l"},
+       {},
+       2,
        {"2000", "4200"}},
-      {"time-out -1", {"fmt", "-m", "h", "dvz1", "1", "0", "-1", "0", "a", "l"}, {}, 2,
+      {"cycle x",
+       {"fmt", "-m", "h", "dvz1", "x", "0", "2", "0", "a", "l"},
+       {},
+       2,
+       {"2000", "4200"}},
+      {"count -1",
+       {"fmt", "-m", "h", "dvz1", "1", "-1", "2", "0", "a", "l"},
+       {},
+       2,
+       {"2000", "4200"}},
+      {"time-out -1",
+       {"fmt", "-m", "h", "dvz1", "1", "0", "-1", "0", "a", "l"},
+       {},
+       2,
        {"2000", "4210"}},
-      {"restart delay -1", {"fmt", "-m", "h", "dvz1", "1", "0", "2", "-1", "a", "l"}, {}, 2,
+      {"restart delay -1",
+       {"fmt", "-m", "h", "dvz1", "1", "0", "2", "-1", "a", "l"},
+       {},
+       2,
        {"2000", "4210"}},
       {"DB_LOGIN unset", args(), {{"DB_LOGIN", std::nullopt}}, 2, {"2000", "2510"}},
-      {"server and onconfig unset", args(),
-       {{"DOVARIZASERVER", std::nullopt}, {"ONCONFIG", std::nullopt}}, 2, {"2000", "2520"}},
+      {"server and onconfig unset",
+       args(),
+       {{"DOVARIZASERVER", std::nullopt}, {"ONCONFIG", std::nullopt}},
+       2,
+       {"2000", "2520"}},
       {"onconfig unset", args(), {{"ONCONFIG", std::nullopt}}, 2, {"2000", "2530"}},
       {"unreadable action file",
-       {"fmt", "-m", "h", "dvz1", "1", "0", "2", "0", "/no/such/actions", "l"}, {}, 2,
+       {"fmt", "-m", "h", "dvz1", "1", "0", "2", "0", "/no/such/actions", "l"},
+       {},
+       2,
        {"2000", "4080"}},
   };
   for (const Case &c : cases) {
     auto saved = env_;
-    for (const auto &[k, v] : c.env) env_[k] = v;
+    for (const auto &[k, v] : c.env)
+      env_[k] = v;
     ChildRun r = run(c.argv);
     env_ = saved;
     EXPECT_EQ(r.status, c.status) << c.name << "\n" << dump(r);
     EXPECT_EQ(r.ids(), c.ids) << c.name << "\n" << dump(r);
-    EXPECT_TRUE(r.calls().empty()) << c.name << "\n" << dump(r);  /* dorvexd never reached */
+    EXPECT_TRUE(r.calls().empty()) << c.name << "\n" << dump(r); /* dorvexd never reached */
   }
 
   ChildRun r = run({"/opt/bin/fmt"});
   EXPECT_TRUE(r.has("log 4180 /opt/bin/fmt: not enough parameters\\n")) << dump(r);
-  EXPECT_TRUE(r.has("log 4190 /opt/bin/fmt: usage: /opt/bin/fmt {-r/-m} <loghost> "
-                    "instance_name poll_cycle_time connect_cycle_count time_out restart_delay "
-                    "action_file dbms_log_file \\n"))
+  EXPECT_TRUE(
+      r.has("log 4190 /opt/bin/fmt: usage: /opt/bin/fmt {-r/-m} <loghost> "
+            "instance_name poll_cycle_time connect_cycle_count time_out restart_delay "
+            "action_file dbms_log_file \\n"))
       << dump(r);
   r = run(args({"extra"}));
   EXPECT_TRUE(r.has("log 4180 /opt/bin/fmt: too many parameters\\n")) << dump(r);
@@ -296,9 +329,9 @@ TEST_F(MonitorStartup, RegistersRunsAndDeregistersOnTheWayOut) {
   ChildRun r = run(args());
   EXPECT_EQ(r.status, 0) << dump(r);
   std::string pid = std::to_string(r.pid);
-  EXPECT_EQ(r.calls(), (std::vector<std::string>{"create localhost", "get_status dvz1",
-                                                 "set_status dvz1 " + pid + " 4711",
-                                                 "set_status dvz1 0 0", "destroy"}))
+  EXPECT_EQ(r.calls(), (std::vector<std::string> {"create localhost", "get_status dvz1",
+                                                  "set_status dvz1 " + pid + " 4711",
+                                                  "set_status dvz1 0 0", "destroy"}))
       << dump(r);
   /* The loop found no DBMS_SERV_PID: its exit path ends the monitor. */
   EXPECT_TRUE(r.has("log 2160 main process received signal 15 - terminating")) << dump(r);
@@ -312,7 +345,7 @@ TEST_F(MonitorStartup, RpcClientCreationFailureIs4220AndStatus1) {
   EXPECT_TRUE(
       r.has("log 4220 could not connect to dorvexd on localhost: RPC: Program not registered"))
       << dump(r);
-  EXPECT_EQ(r.calls(), std::vector<std::string>{"create localhost"});
+  EXPECT_EQ(r.calls(), std::vector<std::string> {"create localhost"});
 }
 
 TEST_F(MonitorStartup, AnotherRegisteredMonitorEndsWith2150) {
@@ -322,9 +355,9 @@ TEST_F(MonitorStartup, AnotherRegisteredMonitorEndsWith2150) {
   EXPECT_EQ(r.status, 1) << dump(r);
   EXPECT_TRUE(r.has("log 0140 fault_mon_run_check got Fri Dec  8 18:40:01 2023\\n")) << dump(r);
   EXPECT_TRUE(r.has("log 2150 Another fault monitor is already running for the same instance"));
-  EXPECT_EQ(r.calls(), (std::vector<std::string>{"create localhost", "get_status dvz1"}));
+  EXPECT_EQ(r.calls(), (std::vector<std::string> {"create localhost", "get_status dvz1"}));
 
-  fake.get_status_value = -1;  /* any non-zero answer counts */
+  fake.get_status_value = -1; /* any non-zero answer counts */
   r = run(args());
   EXPECT_EQ(r.status, 1) << dump(r);
 }
@@ -340,23 +373,26 @@ TEST_F(MonitorStartup, MissingServKeyExitsWithoutDeregisteringAnotherMonitor) {
   env_["DBMS_SERV_KEY"] = std::nullopt;
   ChildRun r = run(args());
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.ids(), (std::vector<std::string>{"2000", "4242", "2160", "2170"})) << dump(r);
+  EXPECT_EQ(r.ids(), (std::vector<std::string> {"2000", "4242", "2160", "2170"})) << dump(r);
   EXPECT_TRUE(r.has("log 4242  can't get DBMS_SERV_KEY environment variable"));
-  EXPECT_EQ(r.calls(), (std::vector<std::string>{"create localhost", "destroy"})) << dump(r);
+  EXPECT_EQ(r.calls(), (std::vector<std::string> {"create localhost", "destroy"})) << dump(r);
 }
 
 TEST_F(MonitorStartup, ServKeyIsClampedToInt32) {
   struct Case {
     const char *key;
     const char *sent;
-  } cases[] = {{"4000000000", "2147483647"}, {"-4000000000", "-2147483648"},
-               {"4711abc", "4711"},          {" +5", "5"},
-               {"abc", "0"},                 {"99999999999999999999999", "2147483647"}};
+  } cases[] = {{"4000000000", "2147483647"},
+               {"-4000000000", "-2147483648"},
+               {"4711abc", "4711"},
+               {" +5", "5"},
+               {"abc", "0"},
+               {"99999999999999999999999", "2147483647"}};
   for (const Case &c : cases) {
     env_["DBMS_SERV_KEY"] = c.key;
     ChildRun r = run(args());
-    EXPECT_TRUE(r.has("set_status dvz1 " + std::to_string(r.pid) + " " + c.sent))
-        << c.key << "\n" << dump(r);
+    EXPECT_TRUE(r.has("set_status dvz1 " + std::to_string(r.pid) + " " + c.sent)) << c.key << "\n"
+                                                                                  << dump(r);
   }
 }
 
@@ -364,8 +400,9 @@ TEST_F(MonitorStartup, InitialDelayGoesThroughTheClock) {
   struct Case {
     std::optional<std::string> delay;
     std::optional<std::string> wait;
-  } cases[] = {{std::nullopt, std::nullopt}, {"0", std::nullopt}, {"-3", "wait 15"},
-               {"30", "wait 30"},             {"10s", "wait 10"}, {"abc", std::nullopt}};
+  } cases[] = {
+      {std::nullopt, std::nullopt}, {"0", std::nullopt},  {"-3", "wait 15"}, {"30", "wait 30"},
+      {"10s", "wait 10"},           {"abc", std::nullopt}};
   for (const Case &c : cases) {
     env_["HA_FM_DBMSPROBE_DELAY"] = c.delay;
     ChildRun r = run(args());
@@ -394,13 +431,12 @@ TEST_F(MonitorStartup, TerminationSignalDuringTheDelayDeregistersAndExits0) {
     ChildRun r = run(args());
     EXPECT_EQ(r.status, 0) << dump(r);
     std::string pid = std::to_string(r.pid);
-    EXPECT_EQ(r.calls(),
-              (std::vector<std::string>{"create localhost", "get_status dvz1",
-                                        "set_status dvz1 " + pid + " 4711", "wait 30",
-                                        "set_status dvz1 0 0", "destroy"}))
+    EXPECT_EQ(r.calls(), (std::vector<std::string> {"create localhost", "get_status dvz1",
+                                                    "set_status dvz1 " + pid + " 4711", "wait 30",
+                                                    "set_status dvz1 0 0", "destroy"}))
         << dump(r);
-    EXPECT_TRUE(r.has("log 2160 main process received signal " + std::to_string(sig) +
-                      " - terminating"))
+    EXPECT_TRUE(
+        r.has("log 2160 main process received signal " + std::to_string(sig) + " - terminating"))
         << dump(r);
     EXPECT_EQ(r.ids().back(), "2170");
   }
@@ -410,8 +446,8 @@ TEST_F(MonitorStartup, SignalBeforeRegistrationLeavesTheInstanceAlone) {
   fake.signal_in_get_status = SIGTERM;
   ChildRun r = run(args());
   EXPECT_EQ(r.status, 0) << dump(r);
-  EXPECT_EQ(r.calls(), (std::vector<std::string>{"create localhost", "get_status dvz1",
-                                                 "destroy"}))
+  EXPECT_EQ(r.calls(),
+            (std::vector<std::string> {"create localhost", "get_status dvz1", "destroy"}))
       << dump(r);
   EXPECT_TRUE(r.has("log 2160 main process received signal 15 - terminating"));
 }
@@ -427,9 +463,9 @@ TEST_F(MonitorStartup, ProbeChildExitNeverDeregisters) {
     fault_mon_exit(SIGQUIT);
   });
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.calls(), (std::vector<std::string>{"get_status dvz1",
-                                                 "set_status dvz1 " + std::to_string(r.pid) +
-                                                     " 4711"}))
+  EXPECT_EQ(r.calls(),
+            (std::vector<std::string> {"get_status dvz1",
+                                       "set_status dvz1 " + std::to_string(r.pid) + " 4711"}))
       << dump(r);
   EXPECT_TRUE(r.has("log 2160 DB process received signal 3 - terminating")) << dump(r);
   EXPECT_EQ(r.ids().back(), "2170");
@@ -467,7 +503,7 @@ TEST_F(StartupHelpers, RemoteHostnameIsTheFirstWordOfHaRemotehost) {
                {std::nullopt, "", true}};
   for (const Case &c : cases) {
     ScopedEnv env("HA_REMOTEHOST", c.value);
-    recorded() = sink_record{};
+    recorded() = sink_record {};
     char buffer[100];
     memset(buffer, 'x', sizeof buffer);
     get_remote_hostname(buffer);
@@ -502,7 +538,7 @@ TEST_F(StartupHelpers, ClusterNameIsTheFirstWordOfTheFile) {
 ** launcher's exit status. */
 std::pair<std::string, int> daemon_report(const std::string &console, const std::string &out) {
   fflush(nullptr);
-  int leaked = open("/dev/null", O_RDONLY);  /* no O_CLOEXEC: inherited */
+  int leaked = open("/dev/null", O_RDONLY); /* no O_CLOEXEC: inherited */
   pid_t reaper = fork();
   if (reaper == 0) {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -527,8 +563,7 @@ std::pair<std::string, int> daemon_report(const std::string &console, const std:
     int status = 0;
     waitpid(launcher, &status, 0);
     int launcher_status = WIFEXITED(status) ? WEXITSTATUS(status) : 100;
-    while (wait(nullptr) > 0) {
-    }  /* the daemon, reparented here */
+    while (wait(nullptr) > 0) {} /* the daemon, reparented here */
     _exit(launcher_status);
   }
   close(leaked);

@@ -26,7 +26,7 @@
 #include "monitor_log.h"
 #include "monitor_seams.h"
 #include "probe_interface.h"
-#include "text_lines.h"  /* lines_of */
+#include "text_lines.h" /* lines_of */
 
 namespace montest {
 
@@ -58,7 +58,7 @@ inline sink_record &recorded() {
 ** %m rendered after it shows whether hasyslog restored the caller's. */
 inline void record_open(const char *ident, int option, int facility) {
   sink_record &r = recorded();
-  r.pending = sink_message{};
+  r.pending = sink_message {};
   r.pending.ident = ident ? ident : "";
   r.pending.option = option;
   r.pending.facility = facility;
@@ -147,7 +147,7 @@ class LoggingScope {
         facility_("HA_SLOGFACILITY", std::nullopt),
         disable_("HA_DBMS_LOG_DISABLE", std::nullopt) {
     log_reset();
-    recorded() = sink_record{};
+    recorded() = sink_record {};
     log_sink = &recording_sink;
   }
   ~LoggingScope() {

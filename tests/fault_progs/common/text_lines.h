@@ -22,7 +22,8 @@ inline std::vector<std::string> lines_of(const std::string &text) {
   std::vector<std::string> lines;
   std::string line;
   std::istringstream in(text);
-  while (std::getline(in, line)) lines.push_back(line);
+  while (std::getline(in, line))
+    lines.push_back(line);
   return lines;
 }
 

@@ -40,7 +40,7 @@
 namespace cycletest {
 
 /* ---- clock double: time only moves when the code waits --------------- */
-constexpr time_t T = 1700000000;  /* the clock when a test starts */
+constexpr time_t T = 1700000000; /* the clock when a test starts */
 
 struct clock_state {
   time_t now = 0;
@@ -61,7 +61,7 @@ inline const monitor_clock fake_clock_seam = {fake_now, fake_wait};
 /* ---- command double: records command lines, answers by first word ----- */
 struct command_state {
   std::vector<std::string> commands;
-  std::map<std::string, int> exit_status;  /* first word -> exit status */
+  std::map<std::string, int> exit_status; /* first word -> exit status */
   std::function<void(const std::string &)> on_run;
 };
 inline command_state &fake_commands() {
@@ -81,14 +81,14 @@ inline const command_runner fake_command_seam = {fake_run};
 
 /* ---- dorvexd double ---------------------------------------------------- */
 struct dorvexd_state {
-  std::vector<time_t> set_status_times;  /* clock at each set_status */
-  std::vector<std::string> calls;        /* "set_status dvz1 <pid> <key>", ... */
+  std::vector<time_t> set_status_times; /* clock at each set_status */
+  std::vector<std::string> calls; /* "set_status dvz1 <pid> <key>", ... */
   bool set_status_fails = false;
-  std::optional<int32_t> get_status_answer = 0;  /* nullopt: the call fails */
+  std::optional<int32_t> get_status_answer = 0; /* nullopt: the call fails */
   bool create_fails = false;
   int creates = 0;
   int destroys = 0;
-  std::function<void(int call)> on_set_status;  /* 1-based call number */
+  std::function<void(int call)> on_set_status; /* 1-based call number */
   int32_t result = 0;
 };
 inline dorvexd_state &fake_dorvexd() {
@@ -142,8 +142,8 @@ inline const char *fake_spcreateerror(const char *header) {
   return text.c_str();
 }
 inline const dorvexd_client fake_dorvexd_seam = {
-    fake_create, fake_destroy,  fake_get_status,  fake_set_status, fake_shutdown_db,
-    fake_update, fake_sperror, fake_spcreateerror};
+    fake_create,      fake_destroy, fake_get_status, fake_set_status,
+    fake_shutdown_db, fake_update,  fake_sperror,    fake_spcreateerror};
 
 using montest::probe_call;
 
@@ -195,10 +195,10 @@ class CycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     signal(SIGPIPE, SIG_IGN);
-    fake_clock() = clock_state{};
+    fake_clock() = clock_state {};
     fake_clock().now = T;
-    fake_commands() = command_state{};
-    fake_dorvexd() = dorvexd_state{};
+    fake_commands() = command_state {};
+    fake_dorvexd() = dorvexd_state {};
     clock_seam = &fake_clock_seam;
     command_seam = &fake_command_seam;
     dorvexd_seam = &fake_dorvexd_seam;
@@ -225,8 +225,7 @@ class CycleTest : public ::testing::Test {
 
   void TearDown() override {
     end_probe_child();
-    while (waitpid(-1, nullptr, WNOHANG) > 0) {
-    }
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {}
     forget_remote_client();
     db_child_fork = fork1;
     montest::restore_monitor_globals();
@@ -298,7 +297,7 @@ class CycleTest : public ::testing::Test {
 
   montest::ScratchDir dir_;
   montest::LoggingScope logging_;
-  montest::ScopedEnv script_env_{"FM_SCRIPT_DIR", dir_.file("script")};
+  montest::ScopedEnv script_env_ {"FM_SCRIPT_DIR", dir_.file("script")};
   db_info record_ = {1, 0, 0, 0};
   int write_fd_ = -1;
   int read_fd_ = -1;

@@ -89,9 +89,7 @@ struct statistics_case {
 };
 void PrintTo(const statistics_case &c, std::ostream *out) { *out << c.name; }
 
-
-class StatisticsTest : public DbChildTest,
-                       public ::testing::WithParamInterface<statistics_case> {};
+class StatisticsTest : public DbChildTest, public ::testing::WithParamInterface<statistics_case> {};
 
 TEST_P(StatisticsTest, ScriptDecidesTheTestTransaction) {
   script("stats", GetParam().stats);
@@ -101,17 +99,17 @@ TEST_P(StatisticsTest, ScriptDecidesTheTestTransaction) {
   EXPECT_EQ(GetParam().dbms_error, reply.dbms_error);
   EXPECT_EQ(0, reply.internal_error);
   std::vector<std::string> ops;
-  for (const probe_call &c : calls()) ops.push_back(c.op);
+  for (const probe_call &c : calls())
+    ops.push_back(c.op);
   EXPECT_EQ(GetParam().ops, ops);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Scripts, StatisticsTest,
-    ::testing::Values(
-        statistics_case{"Active", "active\n", {"connect", "stats"}, 0},
-        statistics_case{"Idle", "idle\n", {"connect", "stats", "txn"}, 0},
-        statistics_case{"MissingScriptIsIdle", "", {"connect", "stats", "txn"}, 0},
-        statistics_case{"Error", "err 908\n", {"connect", "stats"}, 908}),
+    ::testing::Values(statistics_case {"Active", "active\n", {"connect", "stats"}, 0},
+                      statistics_case {"Idle", "idle\n", {"connect", "stats", "txn"}, 0},
+                      statistics_case {"MissingScriptIsIdle", "", {"connect", "stats", "txn"}, 0},
+                      statistics_case {"Error", "err 908\n", {"connect", "stats"}, 908}),
     [](const ::testing::TestParamInfo<statistics_case> &info) { return info.param.name; });
 
 TEST_F(DbChildTest, TransactionErrorReachesReply) {

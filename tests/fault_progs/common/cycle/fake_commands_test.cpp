@@ -36,10 +36,12 @@ class FakeCommandsTest : public ::testing::Test {
 TEST_F(FakeCommandsTest, JournalShowsArgumentBoundaries) {
   EXPECT_EQ(0, run("dorvexq n1 dvz1 stop dovariza"));
   EXPECT_EQ(0, run("marnoping \"a b\" \"\" \"x\\\"y\""));
-  EXPECT_EQ("dorvexq n1 dvz1 stop dovariza\n"
-            "marnoping " + testbed::journal_escape("a b") + " " + testbed::journal_escape("") +
-                " " + testbed::journal_escape("x\"y") + "\n",
-            journal());
+  EXPECT_EQ(
+      "dorvexq n1 dvz1 stop dovariza\n"
+      "marnoping " +
+          testbed::journal_escape("a b") + " " + testbed::journal_escape("") + " " +
+          testbed::journal_escape("x\"y") + "\n",
+      journal());
 }
 
 TEST_F(FakeCommandsTest, ExitStatusComesFromRcFile) {
@@ -55,9 +57,10 @@ TEST_F(FakeCommandsTest, ExitStatusComesFromRcFile) {
 TEST_F(FakeCommandsTest, PlaxnodeNamesTheNodeForCommandSubstitution) {
   EXPECT_EQ(0, run("kesmadm -g -s dovariza -l `dovariza_plaxnode dvz1` "));
   EXPECT_EQ(0, run("kesmadm -l `dovariza_plaxnode dvz1`", "FM_FAKE_NODE=node7"));
-  EXPECT_EQ("dovariza_plaxnode dvz1\nkesmadm -g -s dovariza -l node2\n"
-            "dovariza_plaxnode dvz1\nkesmadm -l node7\n",
-            journal());
+  EXPECT_EQ(
+      "dovariza_plaxnode dvz1\nkesmadm -g -s dovariza -l node2\n"
+      "dovariza_plaxnode dvz1\nkesmadm -l node7\n",
+      journal());
 }
 
 }  // namespace

@@ -36,7 +36,8 @@ TEST_F(LogScannerTest, LongBurstsComeBackWholeAndOnlyOnce) {
   ASSERT_EQ(1, init_scan_log_file(dbms_log().c_str()));
   for (size_t length : {255u, 256u, 511u, 1000u, 3000u}) {
     std::string burst;
-    for (size_t i = 0; i < length; ++i) burst += static_cast<char>('a' + i % 26);
+    for (size_t i = 0; i < length; ++i)
+      burst += static_cast<char>('a' + i % 26);
     burst.back() = '\n';
     append(dbms_log(), burst);
     const char *text = scan_log_file();

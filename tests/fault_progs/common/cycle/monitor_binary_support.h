@@ -42,8 +42,8 @@ class MonitorBinaryTest : public montest::MonitorDaemonTest {
                                                double runner_timeout = 90,
                                                const std::string &option = "-m",
                                                const std::string &host = "lh1") {
-    return launch({option, host, "dvz1", std::to_string(cycle), "0", std::to_string(time_out),
-                   "0", dir_.file("actions"), dir_.file("dbms.log")},
+    return launch({option, host, "dvz1", std::to_string(cycle), "0", std::to_string(time_out), "0",
+                   dir_.file("actions"), dir_.file("dbms.log")},
                   environment(extra_env), runner_timeout);
   }
 

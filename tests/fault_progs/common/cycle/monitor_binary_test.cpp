@@ -38,13 +38,13 @@ TEST_P(ServicePidBinaryTest, UnusableValueEndsMonitorWith2010) {
   testbed::ReapedResult result = run->wait();
   expect_all_exited_zero(result);
   EXPECT_EQ(1u, log_lines("2010", " can't get database service PID").size());
-  EXPECT_TRUE(log_lines("0040").empty());  /* no probe ran */
+  EXPECT_TRUE(log_lines("0040").empty()); /* no probe ran */
   EXPECT_EQ(1u, journal_count("set_status dvz1 0 0"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ServicePidBinaryTest,
-                         ::testing::Values("DBMS_SERV_PID", "DBMS_SERV_PID=0",
-                                           "DBMS_SERV_PID=-1", "DBMS_SERV_PID=abc"));
+                         ::testing::Values("DBMS_SERV_PID", "DBMS_SERV_PID=0", "DBMS_SERV_PID=-1",
+                                           "DBMS_SERV_PID=abc"));
 
 TEST_F(MonitorBinaryTest, FailedRenewalEndsMonitorWith4290) {
   auto run = start({"HA_FM_DBMSPROBE_DELAY=2"});
@@ -57,7 +57,7 @@ TEST_F(MonitorBinaryTest, FailedRenewalEndsMonitorWith4290) {
   std::vector<std::string> errors = log_lines("4290");
   ASSERT_EQ(1u, errors.size());
   EXPECT_NE(std::string::npos, errors[0].find("lh1:dvz1: RPC call set_status_1 to dorvexd failed"));
-  EXPECT_TRUE(log_lines("0040").empty());  /* the renewal comes before the probe */
+  EXPECT_TRUE(log_lines("0040").empty()); /* the renewal comes before the probe */
 }
 
 TEST_F(MonitorBinaryTest, StopRuleEndsLoopThroughMainsReturn) {
@@ -100,7 +100,7 @@ TEST_F(MonitorBinaryTest, SigtermDuringHungRequestEndsBothPromptly) {
   ASSERT_EQ(0, kill(daemon, SIGTERM));
   testbed::ReapedResult result = run->wait();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
-  EXPECT_LT(seconds, 20.0);  /* far below the 60 s time-out */
+  EXPECT_LT(seconds, 20.0); /* far below the 60 s time-out */
   expect_all_exited_zero(result);
   EXPECT_TRUE(has_exit(result, daemon, 0));
   EXPECT_TRUE(has_exit(result, child, 0));
@@ -162,7 +162,7 @@ TEST_F(MonitorBinaryTest, RemoteModeChecksPublicNetworkAndRemoteMonitor) {
   ** answers from its table, where this monitor is registered. */
   std::vector<std::string> order = renewals_and_queries(double_->journal_lines(), daemon);
   ASSERT_GE(order.size(), 7u);
-  EXPECT_EQ((std::vector<std::string>{"set", "set", "set", "set", "get", "set", "get"}),
+  EXPECT_EQ((std::vector<std::string> {"set", "set", "set", "set", "get", "set", "get"}),
             std::vector<std::string>(order.begin(), order.begin() + 7));
   EXPECT_TRUE(log_lines("4240").empty());
   EXPECT_TRUE(log_lines("4230").empty());
@@ -170,7 +170,8 @@ TEST_F(MonitorBinaryTest, RemoteModeChecksPublicNetworkAndRemoteMonitor) {
   /* One public-network check per probe, before its request. */
   std::vector<std::string> commands = montest::lines_of(testbed::read_file(dir_.file("commands")));
   EXPECT_GE(commands.size(), 4u);
-  for (const std::string &c : commands) EXPECT_EQ("marnoping 127.0.0.1", c);
+  for (const std::string &c : commands)
+    EXPECT_EQ("marnoping 127.0.0.1", c);
   std::string calls = testbed::read_file(dir_.file("script/calls"));
   EXPECT_NE(std::string::npos, calls.find(" connect remote=1\n"));
   EXPECT_EQ(std::string::npos, calls.find("remote=0"));
@@ -209,7 +210,7 @@ TEST_F(MonitorBinaryTest, FailedRemoteQueryIsLoggedAndTheNextOneWorks) {
 
   std::vector<std::string> errors = log_lines("4240");
   ASSERT_GE(errors.size(), 2u);
-  EXPECT_EQ(failures, errors.size());  /* none once the double answers again */
+  EXPECT_EQ(failures, errors.size()); /* none once the double answers again */
   for (const std::string &line : errors) {
     EXPECT_NE(std::string::npos,
               line.find("]: 127.0.0.1:dvz1: ha_db_ping_remote failed: RPC: Remote system error"))
@@ -230,7 +231,7 @@ TEST_F(MonitorBinaryTest, PublicNetworkStatus98SkipsRequestsAndQueries) {
   testbed::ReapedResult result = run->wait();
   expect_all_exited_zero(result);
   EXPECT_EQ("", testbed::read_file(dir_.file("script/calls")));
-  EXPECT_EQ(1u, journal_count("get_status dvz1"));  /* only the start-up check */
+  EXPECT_EQ(1u, journal_count("get_status dvz1")); /* only the start-up check */
   /* The evaluation still ran: its rule moved the state, so the second probe
   ** came at once. */
   EXPECT_GE(log_lines("0030", "MT: state change!").size(), 2u);

@@ -18,7 +18,7 @@ TEST_F(ScheduleTest, SetProbeCycleChecksItsValues) {
   struct row {
     int cycle, count, accepted;
   };
-  for (row r : {row{1, 0, 1}, row{60, 2, 1}, row{0, 0, 0}, row{-5, 0, 0}, row{60, -1, 0}}) {
+  for (row r : {row {1, 0, 1}, row {60, 2, 1}, row {0, 0, 0}, row {-5, 0, 0}, row {60, -1, 0}}) {
     EXPECT_EQ(r.accepted, set_probe_cycle(r.cycle, r.count)) << r.cycle << " " << r.count;
     EXPECT_EQ(T, next_probe_scheduled);
     EXPECT_EQ(0, delay_until_next_probe());
@@ -43,9 +43,9 @@ TEST_F(ScheduleTest, ProbesStayOnGridAnchoredAtStartUp) {
   EXPECT_EQ(T + 240, next_probe_scheduled);
   EXPECT_EQ(30, delay_until_next_probe());
   EXPECT_EQ(T + 210, last_probe());
-  EXPECT_EQ((std::vector<std::string>{"set_status dvz1 " + std::to_string(getpid()) + " 4711",
-                                      "set_status dvz1 " + std::to_string(getpid()) + " 4711",
-                                      "set_status dvz1 " + std::to_string(getpid()) + " 4711"}),
+  EXPECT_EQ((std::vector<std::string> {"set_status dvz1 " + std::to_string(getpid()) + " 4711",
+                                       "set_status dvz1 " + std::to_string(getpid()) + " 4711",
+                                       "set_status dvz1 " + std::to_string(getpid()) + " 4711"}),
             fake_dorvexd().calls);
 }
 
@@ -62,8 +62,9 @@ TEST_F(ScheduleTest, ClockSteppedBackWaitsAtMostOneCycle) {
 TEST_F(ScheduleTest, ConnectCycleDisconnectsAfterCountOnLineProbes) {
   set_probe_cycle(60, 2);
   std::vector<int> disconnects;
-  for (int i = 0; i < 6; ++i) disconnects.push_back(start_probe("dvz1", 1));
-  EXPECT_EQ((std::vector<int>{0, 0, 1, 0, 0, 1}), disconnects);
+  for (int i = 0; i < 6; ++i)
+    disconnects.push_back(start_probe("dvz1", 1));
+  EXPECT_EQ((std::vector<int> {0, 0, 1, 0, 0, 1}), disconnects);
 
   /* A probe that is not on-line starts the count again. */
   start_probe("dvz1", 1);
@@ -73,7 +74,8 @@ TEST_F(ScheduleTest, ConnectCycleDisconnectsAfterCountOnLineProbes) {
   EXPECT_EQ(1, start_probe("dvz1", 1));
 
   set_probe_cycle(60, 0);
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(0, start_probe("dvz1", 1));
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(0, start_probe("dvz1", 1));
 }
 
 TEST_F(ScheduleTest, FailedRenewalEndsMonitorWith4290) {
@@ -125,7 +127,8 @@ class LoopTest : public ScheduleTest {
   std::vector<time_t> run_loop(int time_out = 30) {
     EXPECT_EQ(0, monitor_db("dvz1", time_out, 0, &actions_, dbms_log().c_str()));
     std::vector<time_t> times;
-    for (time_t t : fake_dorvexd().set_status_times) times.push_back(t - T);
+    for (time_t t : fake_dorvexd().set_status_times)
+      times.push_back(t - T);
     return times;
   }
 
@@ -142,8 +145,8 @@ class LoopTest : public ScheduleTest {
 TEST_F(LoopTest, ScheduledProbesFallOnTheGrid) {
   set_probe_cycle(60, 0);
   rules("*\t*\t*\t*\t*\t*\t*\tnone\tkeep\n", 4);
-  EXPECT_EQ((std::vector<time_t>{0, 60, 120, 180}), run_loop());
-  EXPECT_EQ((std::vector<int>{60, 60, 60}), fake_clock().waits);
+  EXPECT_EQ((std::vector<time_t> {0, 60, 120, 180}), run_loop());
+  EXPECT_EQ((std::vector<int> {60, 60, 60}), fake_clock().waits);
   EXPECT_EQ(1u, log_lines("2030", "dovariza fault monitor for dvz1 exiting...").size());
   EXPECT_EQ(T, process_start);
 }
@@ -151,24 +154,24 @@ TEST_F(LoopTest, ScheduledProbesFallOnTheGrid) {
 TEST_F(LoopTest, LongProbeSkipsGridPointsWithoutShiftingTheGrid) {
   set_probe_cycle(60, 0);
   rules("*\t*\t*\t*\t*\t*\t*\tnone\tkeep\n", 4, [](int call) {
-    if (call == 2) fake_clock().now += 150;  /* the probe at T+60 lasts 150 s */
+    if (call == 2) fake_clock().now += 150; /* the probe at T+60 lasts 150 s */
   });
-  EXPECT_EQ((std::vector<time_t>{0, 60, 210, 240}), run_loop());
+  EXPECT_EQ((std::vector<time_t> {0, 60, 210, 240}), run_loop());
 }
 
 TEST_F(LoopTest, StateChangesGiveFourImmediateProbesThenTheScheduleWaits) {
   set_probe_cycle(60, 0);
   rules("co\t*\t*\t*\t*\t*\ton\tnone\non\t*\t*\t*\t*\t*\tco\tnone\n", 6);
-  EXPECT_EQ((std::vector<time_t>{0, 0, 0, 0, 60, 60}), run_loop());
+  EXPECT_EQ((std::vector<time_t> {0, 0, 0, 0, 60, 60}), run_loop());
   EXPECT_EQ(5u, log_lines("0030", "MT: state change!").size());
 }
 
 TEST_F(LoopTest, ForceDelayMakesNextProbeWait) {
   set_probe_cycle(60, 0);
   rules("*\t*\t*\t*\t*\t*\ton\tnone\n", 3, [](int call) {
-    if (call == 1) force_delay = 1;  /* as a restart of the first probe would */
+    if (call == 1) force_delay = 1; /* as a restart of the first probe would */
   });
-  EXPECT_EQ((std::vector<time_t>{0, 60, 120}), run_loop());
+  EXPECT_EQ((std::vector<time_t> {0, 60, 120}), run_loop());
   EXPECT_EQ(0, force_delay);
 }
 
@@ -180,7 +183,6 @@ struct connect_cycle_case {
   size_t breaking_messages;
 };
 void PrintTo(const connect_cycle_case &c, std::ostream *out) { *out << c.name; }
-
 
 class ConnectCycleLoopTest : public LoopTest,
                              public ::testing::WithParamInterface<connect_cycle_case> {
@@ -200,17 +202,20 @@ TEST_P(ConnectCycleLoopTest, OnLineProbesAndDisconnects) {
 INSTANTIATE_TEST_SUITE_P(
     Counts, ConnectCycleLoopTest,
     ::testing::Values(
-        connect_cycle_case{"TwoVerbose", 2, 1,
-                           {"connect", "stats", "stats", "disconnect", "stats", "stats",
-                            "disconnect"},
-                           2},
-        connect_cycle_case{"TwoQuiet", 2, 0,
-                           {"connect", "stats", "stats", "disconnect", "stats", "stats",
-                            "disconnect"},
-                           0},
-        connect_cycle_case{"Never", 0, 1,
-                           {"connect", "stats", "stats", "stats", "stats", "stats", "stats"},
-                           0}),
+        connect_cycle_case {
+            "TwoVerbose",
+            2,
+            1,
+            {"connect", "stats", "stats", "disconnect", "stats", "stats", "disconnect"},
+            2},
+        connect_cycle_case {
+            "TwoQuiet",
+            2,
+            0,
+            {"connect", "stats", "stats", "disconnect", "stats", "stats", "disconnect"},
+            0},
+        connect_cycle_case {
+            "Never", 0, 1, {"connect", "stats", "stats", "stats", "stats", "stats", "stats"}, 0}),
     [](const ::testing::TestParamInfo<connect_cycle_case> &info) { return info.param.name; });
 
 TEST_F(LoopTest, StopRuleEndsLoopAndTerminatesChild) {
@@ -260,7 +265,7 @@ TEST_F(LoopTest, ServicePidOfOtherUserStillCounts) {
   set_probe_cycle(60, 0);
   rules("*\t*\t*\t*\t*\t*\t*\tnone\tkeep\n", 2);
   montest::ScopedEnv pid("DBMS_SERV_PID", "1");
-  EXPECT_EQ((std::vector<time_t>{0, 60}), run_loop());
+  EXPECT_EQ((std::vector<time_t> {0, 60}), run_loop());
 }
 
 }  // namespace

@@ -26,11 +26,12 @@ class RunProbeTest : public CycleTest {
   }
 };
 
-constexpr int generous = 30;  /* seconds: a reply that must come */
+constexpr int generous = 30; /* seconds: a reply that must come */
 
 std::vector<std::string> ops_of(const std::vector<probe_call> &calls) {
   std::vector<std::string> ops;
-  for (const probe_call &c : calls) ops.push_back(c.op);
+  for (const probe_call &c : calls)
+    ops.push_back(c.op);
   return ops;
 }
 
@@ -76,7 +77,7 @@ TEST_F(RunProbeTest, TimedOutStatisticsKeepChildAndLaterErrorsStillArrive) {
   EXPECT_EQ(2, record_.sequence);
   EXPECT_EQ(908, record_.dbms_error);
   /* The sleeping statistics ran the transaction; the errors ran nothing. */
-  EXPECT_EQ((std::vector<std::string>{"connect", "stats", "txn", "stats", "stats"}),
+  EXPECT_EQ((std::vector<std::string> {"connect", "stats", "txn", "stats", "stats"}),
             ops_of(calls()));
 }
 
@@ -129,7 +130,7 @@ TEST_F(RunProbeTest, ChildThatStopsReadingIsReplacedWhenItsPipeFills) {
   alarm(0);
   signal(SIGALRM, SIG_DFL);
   ASSERT_EQ(std::optional<std::string>("ha_dbms_local"), last.process_died);
-  EXPECT_GT(probes, 100);  /* a pipe holds thousands of 16-byte requests */
+  EXPECT_GT(probes, 100); /* a pipe holds thousands of 16-byte requests */
   EXPECT_EQ(-1, db_proc_pid);
   EXPECT_EQ(1u, log_lines("4120", "write of data structure through pipe failed with ").size());
   ASSERT_TRUE(wait_until_dead(hung_child));
@@ -155,10 +156,11 @@ TEST_F(RunProbeTest, ZeroTimeOutGivesTimeoutUnlessReplyIsThere) {
   EXPECT_EQ(2, record_.sequence);
 
   /* A reply already waiting when the zero-length poll runs is taken. */
-  ASSERT_EQ(1, send_db_info(&record_, write_fd_));  /* sequence 2 again */
-  for (int i = 0; i < 1500 && calls().size() < 3; ++i) usleep(20000);
+  ASSERT_EQ(1, send_db_info(&record_, write_fd_)); /* sequence 2 again */
+  for (int i = 0; i < 1500 && calls().size() < 3; ++i)
+    usleep(20000);
   usleep(200000);
-  probe_sequence = 1;  /* the next request is numbered 2: the waiting reply */
+  probe_sequence = 1; /* the next request is numbered 2: the waiting reply */
   reset_outstanding_message();
   outcome ready = probe(0);
   EXPECT_EQ(0, ready.timeout);
@@ -204,11 +206,10 @@ TEST_F(RunProbeTest, CrashDuringRequestGivesLocalDiedTextThenNewChild) {
 ** tries again. */
 struct creation_failure {
   const char *name;
-  int usable_free_slots;  /* descriptors below the limit; -1: fork fails */
+  int usable_free_slots; /* descriptors below the limit; -1: fork fails */
   const char *id;
 };
 void PrintTo(const creation_failure &c, std::ostream *out) { *out << c.name; }
-
 
 class CreationFailureTest : public CycleTest,
                             public ::testing::WithParamInterface<creation_failure> {};
@@ -229,7 +230,7 @@ int nth_free_descriptor(int n) {
 TEST_P(CreationFailureTest, LeavesNoDescriptorAndRetriesNextProbe) {
   const creation_failure &param = GetParam();
   size_t before = open_descriptor_count();
-  rlimit saved{};
+  rlimit saved {};
   ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &saved));
   rlimit lowered = saved;
   if (param.usable_free_slots >= 0) {
@@ -261,15 +262,16 @@ TEST_P(CreationFailureTest, LeavesNoDescriptorAndRetriesNextProbe) {
   EXPECT_EQ("connect", calls()[0].op);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, CreationFailureTest,
-    ::testing::Values(creation_failure{"FirstPipe", 1, "4150"},
-                      creation_failure{"SecondPipe", 3, "4150"},
-                      creation_failure{"Fork", -1, "4160"}),
-    [](const ::testing::TestParamInfo<creation_failure> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Failures, CreationFailureTest,
+                         ::testing::Values(creation_failure {"FirstPipe", 1, "4150"},
+                                           creation_failure {"SecondPipe", 3, "4150"},
+                                           creation_failure {"Fork", -1, "4160"}),
+                         [](const ::testing::TestParamInfo<creation_failure> &info) {
+                           return info.param.name;
+                         });
 
 TEST_F(RunProbeTest, HugeTimeOutIsClampedAndPromptRepliesComplete) {
-  constexpr int huge = 2147484;  /* x 1000 exceeds INT_MAX */
+  constexpr int huge = 2147484; /* x 1000 exceeds INT_MAX */
   static_assert(static_cast<long long>(huge) * 1000 > INT_MAX);
   for (int state : {1, 2, 2, 3}) {
     record_.state = state;
@@ -278,7 +280,7 @@ TEST_F(RunProbeTest, HugeTimeOutIsClampedAndPromptRepliesComplete) {
     EXPECT_FALSE(result.process_died);
     EXPECT_EQ(state, record_.state);
   }
-  EXPECT_EQ((std::vector<std::string>{"connect", "stats", "txn", "stats", "txn", "disconnect"}),
+  EXPECT_EQ((std::vector<std::string> {"connect", "stats", "txn", "stats", "txn", "disconnect"}),
             ops_of(calls()));
 }
 
@@ -303,7 +305,9 @@ class RemoteProbeTest : public CycleTest {
     CycleTest::SetUp();
     dbms_host = "127.0.0.1";
     /* The journal's size when each marnoping ran: it must come first. */
-    fake_commands().on_run = [this](const std::string &) { calls_at_ping_.push_back(calls().size()); };
+    fake_commands().on_run = [this](const std::string &) {
+      calls_at_ping_.push_back(calls().size());
+    };
   }
   std::vector<size_t> calls_at_ping_;
 };
@@ -312,10 +316,11 @@ TEST_F(RemoteProbeTest, PublicNetworkCheckRunsBeforeEveryRequest) {
   probe(generous);
   record_.state = 2;
   probe(generous);
-  EXPECT_EQ((std::vector<std::string>{"marnoping 127.0.0.1", "marnoping 127.0.0.1"}),
+  EXPECT_EQ((std::vector<std::string> {"marnoping 127.0.0.1", "marnoping 127.0.0.1"}),
             fake_commands().commands);
-  EXPECT_EQ((std::vector<size_t>{0, 1}), calls_at_ping_);
-  for (const probe_call &c : calls()) EXPECT_EQ(1, c.remote);
+  EXPECT_EQ((std::vector<size_t> {0, 1}), calls_at_ping_);
+  for (const probe_call &c : calls())
+    EXPECT_EQ(1, c.remote);
 }
 
 TEST_F(RemoteProbeTest, PublicNetworkStatusSkipsOrFailsTheProbe) {
@@ -337,7 +342,7 @@ TEST_F(RemoteProbeTest, PublicNetworkStatusSkipsOrFailsTheProbe) {
   EXPECT_EQ(requests, calls().size());
   EXPECT_EQ(queries, fake_dorvexd().calls.size());
 
-  fake_commands().exit_status["marnoping"] = 1;  /* any other status goes on */
+  fake_commands().exit_status["marnoping"] = 1; /* any other status goes on */
   probe(generous);
   EXPECT_EQ(requests + 1, calls().size());
 }
@@ -393,7 +398,7 @@ TEST_F(RemoteProbeTest, QueryOnlyAfterTimeoutUntilScheduled) {
   record_.state = 2;
   outcome slow = probe(1, 0);
   EXPECT_EQ(1, slow.timeout);
-  EXPECT_EQ((std::vector<std::string>{"get_status dvz1"}), fake_dorvexd().calls);
+  EXPECT_EQ((std::vector<std::string> {"get_status dvz1"}), fake_dorvexd().calls);
 
   probe(generous, 1);
   probe(generous, 1);
@@ -414,7 +419,7 @@ TEST_F(RunProbeTest, VarnholtProcessCheckRunsOnlyForVarnholt) {
   EXPECT_EQ(0, ha_db_monitor_processes("dvz1"));
   dbms_service = saved;
 
-  EXPECT_EQ((std::vector<std::string>{"varnholt_vimtask dvz1 l1", "varnholt_vimtask dvz1 l1"}),
+  EXPECT_EQ((std::vector<std::string> {"varnholt_vimtask dvz1 l1", "varnholt_vimtask dvz1 l1"}),
             fake_commands().commands);
   std::vector<std::string> errors = montest::texts_with_id("4192");
   ASSERT_EQ(1u, errors.size());
@@ -436,13 +441,13 @@ TEST_F(RunProbeTest, ScriptedRestartRunsKelpoOnlyForPlainOnconfig) {
     montest::ScopedEnv onconfig("ONCONFIG", "a;b");
     ha_db_restart(nullptr);
   }
-  EXPECT_EQ((std::vector<std::string>{"dovariza_kelpo " + pid + " onconfig.dvz1",
-                                      "dovariza_kelpo " + pid + " onconfig.dvz1"}),
+  EXPECT_EQ((std::vector<std::string> {"dovariza_kelpo " + pid + " onconfig.dvz1",
+                                       "dovariza_kelpo " + pid + " onconfig.dvz1"}),
             fake_commands().commands);
-  EXPECT_EQ((std::vector<std::string>{"dovariza_kelpo " + pid + " onconfig.dvz1 failed",
-                                      "dovariza_kelpo " + pid + " a;b failed"}),
+  EXPECT_EQ((std::vector<std::string> {"dovariza_kelpo " + pid + " onconfig.dvz1 failed",
+                                       "dovariza_kelpo " + pid + " a;b failed"}),
             montest::texts_with_id("4510"));
-  EXPECT_EQ((std::vector<std::string>{"ha_db_restart ignored - monitor is remote"}),
+  EXPECT_EQ((std::vector<std::string> {"ha_db_restart ignored - monitor is remote"}),
             montest::texts_with_id("1510"));
 }
 

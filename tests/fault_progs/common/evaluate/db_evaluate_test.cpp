@@ -18,7 +18,7 @@ class DbEvaluateTest : public CycleTest {
   void SetUp() override {
     CycleTest::SetUp();
     rpc_client = fake_client_handle();
-    montest::recorded() = montest::sink_record{};
+    montest::recorded() = montest::sink_record {};
   }
   void TearDown() override {
     if (db_proc_pid > 0) waitpid(db_proc_pid, nullptr, 0);
@@ -32,7 +32,7 @@ class DbEvaluateTest : public CycleTest {
     clear_action_list(&actions_);
     montest::write_text(dir_.file("actions"), text);
     ASSERT_EQ(1, read_action_file(&actions_, dir_.file("actions").c_str()));
-    montest::recorded() = montest::sink_record{};
+    montest::recorded() = montest::sink_record {};
   }
 
   /* The ids of what syslog saw. */
@@ -52,10 +52,10 @@ class DbEvaluateTest : public CycleTest {
 
 TEST_F(DbEvaluateTest, NoMatchingRuleGivesOnly0080) {
   rules("di\t*\t*\t*\t*\t*\t*\tstop\n");
-  verbose_mode = 0;  /* the dump prints only in verbose mode */
+  verbose_mode = 0; /* the dump prints only in verbose mode */
   db_info record = {2, 0, 1, 9};
   EXPECT_EQ(1, db_evaluate("dvz1", &record, nullptr, "", 1, &actions_, &last_restart_, 300));
-  EXPECT_EQ((std::vector<std::string>{"0080"}), ids());
+  EXPECT_EQ((std::vector<std::string> {"0080"}), ids());
   EXPECT_EQ("db_evaluate: no action entry found!", montest::recorded().messages[0].text);
   EXPECT_TRUE(fake_dorvexd().calls.empty());
   EXPECT_TRUE(fake_commands().commands.empty());
@@ -70,15 +70,15 @@ TEST_F(DbEvaluateTest, TimeoutAloneSendsNoReport) {
     int timeout, internal_error;
     std::vector<std::string> calls;
   };
-  for (const row &w : {row{1, 0, {}}, row{0, 0, {}},
-                       row{1, 1, {"update_dbms_status dvz1 NO_CHANGE 0"}},
-                       row{0, 1, {"update_dbms_status dvz1 NO_CHANGE 0"}}}) {
+  for (const row &w :
+       {row {1, 0, {}}, row {0, 0, {}}, row {1, 1, {"update_dbms_status dvz1 NO_CHANGE 0"}},
+        row {0, 1, {"update_dbms_status dvz1 NO_CHANGE 0"}}}) {
     SCOPED_TRACE("timeout " + std::to_string(w.timeout) + " internal error " +
                  std::to_string(w.internal_error));
     fake_dorvexd().calls.clear();
     db_info record = {1, 0, w.internal_error, 9};
-    EXPECT_EQ(1, db_evaluate("dvz1", &record, nullptr, "", w.timeout, &actions_, &last_restart_,
-                             300));
+    EXPECT_EQ(1,
+              db_evaluate("dvz1", &record, nullptr, "", w.timeout, &actions_, &last_restart_, 300));
     EXPECT_EQ(w.calls, fake_dorvexd().calls);
     EXPECT_EQ(1, record.state);
   }
@@ -89,13 +89,13 @@ TEST_F(DbEvaluateTest, DumpShowsTheStateBeforeTheRuleThenActs) {
   rules("co\t*\t*\t*\t*\t*\ton\tnone\tConnected to database\n");
   db_info record = {1, 0, 0, 9};
   EXPECT_EQ(1, db_evaluate("dvz1", &record, nullptr, nullptr, 0, &actions_, &last_restart_, 0));
-  EXPECT_EQ((std::vector<std::string>{"1040", "1050", "1060", "1080", "1090", "1100", "2050",
-                                      "1030"}),
-            ids());
+  EXPECT_EQ(
+      (std::vector<std::string> {"1040", "1050", "1060", "1080", "1090", "1100", "2050", "1030"}),
+      ids());
   EXPECT_EQ("db_evaluate: Data are: Old State      connecting",
             montest::recorded().messages[0].text);
   EXPECT_EQ(2, record.state);
-  EXPECT_EQ((std::vector<std::string>{"update_dbms_status dvz1 ONLINE 0"}), fake_dorvexd().calls);
+  EXPECT_EQ((std::vector<std::string> {"update_dbms_status dvz1 ONLINE 0"}), fake_dorvexd().calls);
   EXPECT_EQ(1u, log_lines("2050", ": :dvz1: Connected to database").size());
 }
 
@@ -104,10 +104,10 @@ TEST_F(DbEvaluateTest, StopRuleEndsTheLoop) {
   rules("*\t*\t*\tSTOP\t*\t*\t*\tstop\tstop requested\n");
   db_info record = {2, 0, 0, 9};
   EXPECT_EQ(0, db_evaluate("dvz1", &record, nullptr, "STOP\n", 0, &actions_, &last_restart_, 0));
-  EXPECT_EQ((std::vector<std::string>{"update_dbms_status dvz1 ONLINE 0",
-                                      "shutdown_db dvz1 dovariza",
-                                      "update_dbms_status dvz1 FAULTED 0"}),
-            fake_dorvexd().calls);
+  EXPECT_EQ(
+      (std::vector<std::string> {"update_dbms_status dvz1 ONLINE 0", "shutdown_db dvz1 dovariza",
+                                 "update_dbms_status dvz1 FAULTED 0"}),
+      fake_dorvexd().calls);
 }
 
 /* ---- the schedule after an action ---------------------------------------- */
@@ -116,8 +116,8 @@ struct after_action_case {
   const char *name;
   const char *action;
   bool remote;
-  std::vector<time_t> probes;  /* relative to T */
-  const char *command;         /* the action's command; <pid>: the monitor's */
+  std::vector<time_t> probes; /* relative to T */
+  const char *command; /* the action's command; <pid>: the monitor's */
 };
 
 void PrintTo(const after_action_case &c, std::ostream *out) { *out << c.name; }
@@ -152,7 +152,8 @@ TEST_P(AfterActionTest, NextProbeWaitsForTheSchedule) {
 
   EXPECT_EQ(0, monitor_db("dvz1", 30, 300, &actions_, dbms_log().c_str()));
   std::vector<time_t> probes;
-  for (time_t t : fake_dorvexd().set_status_times) probes.push_back(t - T);
+  for (time_t t : fake_dorvexd().set_status_times)
+    probes.push_back(t - T);
   EXPECT_EQ(c.probes, probes);
   if (c.command) {
     std::string command = c.command;
@@ -166,14 +167,17 @@ TEST_P(AfterActionTest, NextProbeWaitsForTheSchedule) {
 INSTANTIATE_TEST_SUITE_P(
     Actions, AfterActionTest,
     ::testing::Values(
-        after_action_case{"NoneReprobesAtOnce", "none", false, {0, 0, 60}, nullptr},
-        after_action_case{"Restart", "restart", false, {0, 60, 120},
-                          "dovariza_kelpo <pid> onconfig.dvz1"},
-        after_action_case{"Takeover", "takeover", false, {0, 60, 120},
-                          "kesmadm -g -s dovariza -l `dovariza_plaxnode dvz1` "},
-        after_action_case{"Fmstart", "fmstart", true, {0, 60, 120},
-                          "dorvexq 127.0.0.1 dvz1 start dovariza"},
-        after_action_case{"RemoteNoneReprobesAtOnce", "none", true, {0, 0, 60}, nullptr}),
+        after_action_case {"NoneReprobesAtOnce", "none", false, {0, 0, 60}, nullptr},
+        after_action_case {
+            "Restart", "restart", false, {0, 60, 120}, "dovariza_kelpo <pid> onconfig.dvz1"},
+        after_action_case {"Takeover",
+                           "takeover",
+                           false,
+                           {0, 60, 120},
+                           "kesmadm -g -s dovariza -l `dovariza_plaxnode dvz1` "},
+        after_action_case {
+            "Fmstart", "fmstart", true, {0, 60, 120}, "dorvexq 127.0.0.1 dvz1 start dovariza"},
+        after_action_case {"RemoteNoneReprobesAtOnce", "none", true, {0, 0, 60}, nullptr}),
     [](const ::testing::TestParamInfo<after_action_case> &info) { return info.param.name; });
 
 }  // namespace

@@ -22,27 +22,27 @@ const std::string faulted = "update_dbms_status dvz1 FAULTED 0";
 
 class RestartTest : public EvaluateTest {
  protected:
-  ScopedEnv onconfig_{"ONCONFIG", "onconfig.dvz1"};
+  ScopedEnv onconfig_ {"ONCONFIG", "onconfig.dvz1"};
 };
 
 TEST_F(RestartTest, RepeatedRestartWithinDelayEscalatesToTakeover) {
   struct step {
     time_t at;
-    std::string id;       /* the restart's own message */
+    std::string id; /* the restart's own message */
     std::string command;
-    time_t last_restart;  /* afterwards */
+    time_t last_restart; /* afterwards */
   };
   action_entry *r = rule("on\t*\t*\t*\t*\t*\t*\trestart");
-  for (const step &s : {step{T, "2080", kelpo, T}, step{T + 100, "2060", takeover_local, 0},
-                        step{T + 200, "2080", kelpo, T + 200}}) {
+  for (const step &s : {step {T, "2080", kelpo, T}, step {T + 100, "2060", takeover_local, 0},
+                        step {T + 200, "2080", kelpo, T + 200}}) {
     SCOPED_TRACE(s.at - T);
     clear();
     force_delay = 0;
     clock_now() = s.at;
     EXPECT_EQ(1, take(r));
-    EXPECT_EQ((std::vector<std::string>{s.id}), ids());
-    EXPECT_EQ((std::vector<std::string>{s.command}), commands().lines);
-    EXPECT_EQ((std::vector<std::string>{faulted}), rpc_calls());
+    EXPECT_EQ((std::vector<std::string> {s.id}), ids());
+    EXPECT_EQ((std::vector<std::string> {s.command}), commands().lines);
+    EXPECT_EQ((std::vector<std::string> {faulted}), rpc_calls());
     EXPECT_EQ(1, force_delay);
     EXPECT_EQ(s.last_restart, last_restart_);
   }
@@ -53,7 +53,7 @@ TEST_F(RestartTest, MessagesAndLevels) {
   take(r);
   clock_now() = T + 1;
   take(r);
-  EXPECT_EQ((std::vector<logged>{
+  EXPECT_EQ((std::vector<logged> {
                 {"2080", LOG_ERR, "db_evaluate: restarting DBMS service"},
                 {"2060", LOG_ERR,
                  "db_evaluate: initiating DBMS service takeover (escalated repeated restart)"}}),
@@ -64,24 +64,25 @@ TEST_F(RestartTest, RemoteModeOnlyLogsAndEscalatesWithMinusT) {
   dbms_host = "rhost";
   action_entry *r = rule("on\t*\t*\t*\t*\t*\t*\trestart");
   take(r);
-  EXPECT_EQ((std::vector<logged>{
+  EXPECT_EQ((std::vector<logged> {
                 {"2070", LOG_NOTICE, "db_evaluate: restart requested, but database is remote"}}),
             messages());
   EXPECT_TRUE(commands().lines.empty());
-  EXPECT_EQ((std::vector<std::string>{faulted}), rpc_calls());
+  EXPECT_EQ((std::vector<std::string> {faulted}), rpc_calls());
   EXPECT_EQ(T, last_restart_);
 
   clear();
   clock_now() = T + 100;
   take(r);
-  EXPECT_EQ((std::vector<std::string>{takeover_remote}), commands().lines);
+  EXPECT_EQ((std::vector<std::string> {takeover_remote}), commands().lines);
 }
 
 TEST_F(RestartTest, DelayZeroAlwaysRestarts) {
   restart_delay_ = 0;
   action_entry *r = rule("on\t*\t*\t*\t*\t*\t*\trestart");
-  for (int i = 0; i < 3; ++i) take(r);
-  EXPECT_EQ((std::vector<std::string>{kelpo, kelpo, kelpo}), commands().lines);
+  for (int i = 0; i < 3; ++i)
+    take(r);
+  EXPECT_EQ((std::vector<std::string> {kelpo, kelpo, kelpo}), commands().lines);
 }
 
 TEST_F(RestartTest, NewStateOnReportsOnlineThenFaulted) {
@@ -89,8 +90,8 @@ TEST_F(RestartTest, NewStateOnReportsOnlineThenFaulted) {
   action_entry *r = rule("co\t908\t*\t*\t*\t*\ton\trestart\tlost connection");
   EXPECT_EQ(1, take(r));
   EXPECT_EQ(2, record_.state);
-  EXPECT_EQ((std::vector<std::string>{"update_dbms_status dvz1 ONLINE 908",
-                                      "update_dbms_status dvz1 FAULTED 908"}),
+  EXPECT_EQ((std::vector<std::string> {"update_dbms_status dvz1 ONLINE 908",
+                                       "update_dbms_status dvz1 FAULTED 908"}),
             rpc_calls());
 }
 
@@ -98,18 +99,18 @@ TEST_F(RestartTest, RefusedOnconfigRunsNothing) {
   ScopedEnv bad("ONCONFIG", "a;b");
   take(rule("on\t*\t*\t*\t*\t*\t*\trestart"));
   EXPECT_TRUE(commands().lines.empty());
-  EXPECT_EQ((std::vector<std::string>{"2080", "4510"}), ids());
+  EXPECT_EQ((std::vector<std::string> {"2080", "4510"}), ids());
 }
 
 /* ---- takeover ----------------------------------------------------------- */
 
 TEST_F(EvaluateTest, TakeoverRunsCommandAndReportsFaulted) {
   EXPECT_EQ(1, take(rule("*\t*\t*\t*\t*\t*\t*\ttakeover")));
-  EXPECT_EQ((std::vector<logged>{
-                {"2090", LOG_ERR, "db_evaluate: initiating DBMS service takeover"}}),
-            messages());
-  EXPECT_EQ((std::vector<std::string>{takeover_local}), commands().lines);
-  EXPECT_EQ((std::vector<std::string>{faulted}), rpc_calls());
+  EXPECT_EQ(
+      (std::vector<logged> {{"2090", LOG_ERR, "db_evaluate: initiating DBMS service takeover"}}),
+      messages());
+  EXPECT_EQ((std::vector<std::string> {takeover_local}), commands().lines);
+  EXPECT_EQ((std::vector<std::string> {faulted}), rpc_calls());
   EXPECT_EQ(1, force_delay);
 }
 
@@ -119,7 +120,7 @@ TEST_F(EvaluateTest, TakeoverFailsOnAnyNonZeroRawStatus) {
     clear();
     commands().raw_status["kesmadm"] = raw;
     EXPECT_EQ(0, request_takeover("dvz1", nullptr, "dovariza")) << raw;
-    EXPECT_EQ((std::vector<logged>{{"4170", LOG_ERR, "takeover request failed!"}}), messages());
+    EXPECT_EQ((std::vector<logged> {{"4170", LOG_ERR, "takeover request failed!"}}), messages());
   }
   commands().raw_status.clear();
   EXPECT_EQ(1, request_takeover("dvz1", "rhost", "dovariza"));
@@ -136,11 +137,12 @@ class StopTest : public EvaluateTest {
 TEST_F(StopTest, LocalModeStopsEachRemoteHostThenShutsDown) {
   ScopedEnv hosts("HA_REMOTEHOST", "n1  n2");
   EXPECT_EQ(0, take(stop_rule()));
-  EXPECT_EQ((std::vector<std::string>{"dovariza_jorvswap dvz1 stop", "dorvexq n1 dvz1 stop dovariza",
-                                      "dorvexq n2 dvz1 stop dovariza"}),
-            commands().lines);
-  EXPECT_EQ((std::vector<std::string>{"shutdown_db dvz1 dovariza", faulted}), rpc_calls());
-  EXPECT_EQ((std::vector<logged>{
+  EXPECT_EQ(
+      (std::vector<std::string> {"dovariza_jorvswap dvz1 stop", "dorvexq n1 dvz1 stop dovariza",
+                                 "dorvexq n2 dvz1 stop dovariza"}),
+      commands().lines);
+  EXPECT_EQ((std::vector<std::string> {"shutdown_db dvz1 dovariza", faulted}), rpc_calls());
+  EXPECT_EQ((std::vector<logged> {
                 {"2050", LOG_ERR, "db_evaluate: --- stop requested ---"},
                 {"0011", LOG_DEBUG,
                  "MT: Shutting down fault monitor on n1 : dorvexq n1 dvz1 stop dovariza"},
@@ -156,17 +158,17 @@ TEST_F(StopTest, DebugMessagesOnlyInDebugMode) {
   ScopedEnv hosts("HA_REMOTEHOST", "n1 n2");
   logging(0, 1);
   take(stop_rule());
-  EXPECT_EQ((std::vector<std::string>{"2050", "2120"}), ids());
+  EXPECT_EQ((std::vector<std::string> {"2050", "2120"}), ids());
   EXPECT_EQ(3u, commands().lines.size());
 }
 
 TEST_F(StopTest, WithoutRemoteHostsLogs2110AndStillShutsDown) {
   ScopedEnv hosts("HA_REMOTEHOST", std::nullopt);
   EXPECT_EQ(0, take(stop_rule()));
-  EXPECT_EQ((std::vector<std::string>{"2050", "2110", "2120"}), ids());
+  EXPECT_EQ((std::vector<std::string> {"2050", "2110", "2120"}), ids());
   EXPECT_EQ("db_evaluate: cannot stop the remote fault monitor", messages()[1].text);
-  EXPECT_EQ((std::vector<std::string>{"dovariza_jorvswap dvz1 stop"}), commands().lines);
-  EXPECT_EQ((std::vector<std::string>{"shutdown_db dvz1 dovariza", faulted}), rpc_calls());
+  EXPECT_EQ((std::vector<std::string> {"dovariza_jorvswap dvz1 stop"}), commands().lines);
+  EXPECT_EQ((std::vector<std::string> {"shutdown_db dvz1 dovariza", faulted}), rpc_calls());
 }
 
 TEST_F(StopTest, FailedCommandsAreLoggedAndTheRestStillRuns) {
@@ -177,12 +179,12 @@ TEST_F(StopTest, FailedCommandsAreLoggedAndTheRestStillRuns) {
   std::vector<std::string> failures;
   for (const logged &m : messages())
     if (m.id == "4110") failures.push_back(m.text);
-  EXPECT_EQ((std::vector<std::string>{
-                "dovariza_jorvswap dvz1 stop failed with exit code (4)",
-                "dorvexq n1 dvz1 stop dovariza failed", "dorvexq n2 dvz1 stop dovariza failed"}),
+  EXPECT_EQ((std::vector<std::string> {"dovariza_jorvswap dvz1 stop failed with exit code (4)",
+                                       "dorvexq n1 dvz1 stop dovariza failed",
+                                       "dorvexq n2 dvz1 stop dovariza failed"}),
             failures);
   EXPECT_EQ(3u, commands().lines.size());
-  EXPECT_EQ((std::vector<std::string>{"shutdown_db dvz1 dovariza", faulted}), rpc_calls());
+  EXPECT_EQ((std::vector<std::string> {"shutdown_db dvz1 dovariza", faulted}), rpc_calls());
 }
 
 TEST_F(StopTest, RemoteModeAsksTheDatabaseNodeInstead) {
@@ -190,11 +192,11 @@ TEST_F(StopTest, RemoteModeAsksTheDatabaseNodeInstead) {
   dbms_host = "rhost";
   commands().raw_status["dorvexq"] = 2 << 8;
   EXPECT_EQ(0, take(stop_rule()));
-  EXPECT_EQ((std::vector<std::string>{"dovariza_jorvswap dvz1 stop",
-                                      "dorvexq rhost dvz1 shutdown dovariza"}),
+  EXPECT_EQ((std::vector<std::string> {"dovariza_jorvswap dvz1 stop",
+                                       "dorvexq rhost dvz1 shutdown dovariza"}),
             commands().lines);
-  EXPECT_EQ((std::vector<std::string>{faulted}), rpc_calls());
-  EXPECT_EQ((std::vector<logged>{
+  EXPECT_EQ((std::vector<std::string> {faulted}), rpc_calls());
+  EXPECT_EQ((std::vector<logged> {
                 {"2050", LOG_ERR, "db_evaluate: --- stop requested ---"},
                 {"2100", LOG_ERR, "db_evaluate: shutdown db requested, but database is remote"},
                 {"4110", LOG_ERR, "dorvexq rhost dvz1 shutdown dovariza failed"}}),
@@ -205,24 +207,25 @@ TEST_F(StopTest, HostWordTheShellWouldReadAsMoreIsRefused) {
   ScopedEnv hosts("HA_REMOTEHOST", "n1 n;2 `id` $(id) n3\tn'4");
   logging(0, 0);
   EXPECT_EQ(0, take(stop_rule()));
-  EXPECT_EQ((std::vector<std::string>{"dovariza_jorvswap dvz1 stop", "dorvexq n1 dvz1 stop dovariza",
-                                      "dorvexq n3 dvz1 stop dovariza"}),
-            commands().lines);
+  EXPECT_EQ(
+      (std::vector<std::string> {"dovariza_jorvswap dvz1 stop", "dorvexq n1 dvz1 stop dovariza",
+                                 "dorvexq n3 dvz1 stop dovariza"}),
+      commands().lines);
   std::vector<std::string> failures;
   for (const logged &m : messages())
     if (m.id == "4110") failures.push_back(m.text);
-  EXPECT_EQ((std::vector<std::string>{"dorvexq n;2 dvz1 stop dovariza failed",
-                                      "dorvexq `id` dvz1 stop dovariza failed",
-                                      "dorvexq $(id) dvz1 stop dovariza failed",
-                                      "dorvexq n'4 dvz1 stop dovariza failed"}),
-            failures);
+  EXPECT_EQ(
+      (std::vector<std::string> {
+          "dorvexq n;2 dvz1 stop dovariza failed", "dorvexq `id` dvz1 stop dovariza failed",
+          "dorvexq $(id) dvz1 stop dovariza failed", "dorvexq n'4 dvz1 stop dovariza failed"}),
+      failures);
 }
 
 TEST(ShellSafeWord, AcceptsOnlyPlainNameCharacters) {
   for (const char *ok : {"dvz1", "node-2.example.com", "a_b@c:d+e", "", "Z9"})
     EXPECT_TRUE(shell_safe_word(ok)) << ok;
-  for (const char *bad : {"dvz1;touch f", "a`b", "$(x)", "a b", "a\tb", "a/b", "a'b", "a\"b",
-                          "a|b", "a&b", "a>b", "a\\b", "a*", "a?", "~a", "a\nb", "\xc3\xa9"})
+  for (const char *bad : {"dvz1;touch f", "a`b", "$(x)", "a b", "a\tb", "a/b", "a'b", "a\"b", "a|b",
+                          "a&b", "a>b", "a\\b", "a*", "a?", "~a", "a\nb", "\xc3\xa9"})
     EXPECT_FALSE(shell_safe_word(bad)) << bad;
 }
 
@@ -232,7 +235,7 @@ TEST_F(EvaluateTest, ConfigOnlyAfterTheGraceFromTheLoopStart) {
   action_entry *r = rule("*\t*\t*\t*\t*\t*\t*\tconfig");
   process_start = T - 600;
   EXPECT_EQ(1, take(r));
-  EXPECT_EQ((std::vector<logged>{
+  EXPECT_EQ((std::vector<logged> {
                 {"2130", LOG_NOTICE, "db_evaluate: fault monitor died, but not restarting"}}),
             messages());
   EXPECT_TRUE(commands().lines.empty());
@@ -241,7 +244,7 @@ TEST_F(EvaluateTest, ConfigOnlyAfterTheGraceFromTheLoopStart) {
     clock_now() = at;
     EXPECT_EQ(1, take(r));
     EXPECT_TRUE(messages().empty());
-    EXPECT_EQ((std::vector<std::string>{"kesmadm -r -s dovariza"}), commands().lines);
+    EXPECT_EQ((std::vector<std::string> {"kesmadm -r -s dovariza"}), commands().lines);
   }
   EXPECT_EQ(0, force_delay);
   EXPECT_TRUE(rpc_calls().empty());
@@ -251,17 +254,17 @@ TEST_F(EvaluateTest, FmstartRunsAfter120SecondsAndThenAtMostEvery120) {
   dbms_host = "rhost";
   action_entry *r = rule("*\t*\tha_dbms_remote\t*\t*\t*\t*\tfmstart");
   EXPECT_EQ(1, take(r));
-  EXPECT_EQ((std::vector<std::string>{"2130"}), ids());
+  EXPECT_EQ((std::vector<std::string> {"2130"}), ids());
   EXPECT_EQ(T, fmstart_time);
   EXPECT_EQ(0, force_delay);
 
   clear();
   clock_now() = T + 121;
   EXPECT_EQ(1, take(r));
-  EXPECT_EQ((std::vector<logged>{
+  EXPECT_EQ((std::vector<logged> {
                 {"2132", LOG_NOTICE, "Attempting to start fault monitor on rhost node"}}),
             messages());
-  EXPECT_EQ((std::vector<std::string>{"dorvexq rhost dvz1 start dovariza"}), commands().lines);
+  EXPECT_EQ((std::vector<std::string> {"dorvexq rhost dvz1 start dovariza"}), commands().lines);
   EXPECT_EQ(1, force_delay);
   EXPECT_EQ(T + 121, fmstart_time);
 
@@ -269,7 +272,7 @@ TEST_F(EvaluateTest, FmstartRunsAfter120SecondsAndThenAtMostEvery120) {
   force_delay = 0;
   clock_now() = T + 181;
   take(r);
-  EXPECT_EQ((std::vector<std::string>{"2130"}), ids());
+  EXPECT_EQ((std::vector<std::string> {"2130"}), ids());
   EXPECT_TRUE(commands().lines.empty());
   EXPECT_EQ(0, force_delay);
 }
@@ -280,7 +283,7 @@ TEST_F(EvaluateTest, FmstartInLocalModeOnlyLogs) {
     clear();
     clock_now() = at;
     EXPECT_EQ(1, take(r));
-    EXPECT_EQ((std::vector<std::string>{"2130"}), ids());
+    EXPECT_EQ((std::vector<std::string> {"2130"}), ids());
     EXPECT_TRUE(commands().lines.empty());
     EXPECT_EQ(0, fmstart_time);
     EXPECT_EQ(0, force_delay);
@@ -295,15 +298,16 @@ TEST_F(EvaluateTest, NoActionReportsNoChangeOnlyForAnInternalError) {
     std::vector<std::string> calls;
   };
   action_entry *r = rule("co\t*\t*\t*\t*\t*\t*\tnone");
-  for (const row &w : {row{{1, 0, 1, 1}, {"update_dbms_status dvz1 NO_CHANGE 0"}},
-                       row{{1, 0, 0, 1}, {}}, row{{1, 77, 1, 1}, {"update_dbms_status dvz1 NO_CHANGE 77"}}}) {
+  for (const row &w :
+       {row {{1, 0, 1, 1}, {"update_dbms_status dvz1 NO_CHANGE 0"}}, row {{1, 0, 0, 1}, {}},
+        row {{1, 77, 1, 1}, {"update_dbms_status dvz1 NO_CHANGE 77"}}}) {
     clear();
     record_ = w.record;
     EXPECT_EQ(1, take(r));
     EXPECT_EQ(w.calls, rpc_calls());
-    EXPECT_EQ((std::vector<logged>{
-                  {"1030", LOG_INFO, "db_evaluate: --- No action to be taken ---"}}),
-              messages());
+    EXPECT_EQ(
+        (std::vector<logged> {{"1030", LOG_INFO, "db_evaluate: --- No action to be taken ---"}}),
+        messages());
   }
   logging(1, 0);
   take(r);
@@ -311,30 +315,32 @@ TEST_F(EvaluateTest, NoActionReportsNoChangeOnlyForAnInternalError) {
 }
 
 TEST_F(EvaluateTest, RuleMessageLevelFollowsTheAction) {
-  process_start = T;  /* config within the grace: no command */
+  process_start = T; /* config within the grace: no command */
   take(rule("*\t*\t*\t*\t*\t*\ton\tconfig\tcheck the config"));
   take(rule("*\t*\t*\t*\t*\t*\t*\tnone\tRDBMS appears to be ok"));
   std::vector<logged> rule_messages;
   for (const logged &m : messages())
     if (m.id == "2050") rule_messages.push_back(m);
-  EXPECT_EQ((std::vector<logged>{{"2050", LOG_ERR, "db_evaluate: --- check the config ---"},
-                                 {"2050", LOG_NOTICE, "db_evaluate: --- RDBMS appears to be ok ---"}}),
-            rule_messages);
-  EXPECT_EQ((std::vector<std::string>{"update_dbms_status dvz1 ONLINE 0",
-                                      "update_dbms_status dvz1 ONLINE 0"}),
+  EXPECT_EQ(
+      (std::vector<logged> {{"2050", LOG_ERR, "db_evaluate: --- check the config ---"},
+                            {"2050", LOG_NOTICE, "db_evaluate: --- RDBMS appears to be ok ---"}}),
+      rule_messages);
+  EXPECT_EQ((std::vector<std::string> {"update_dbms_status dvz1 ONLINE 0",
+                                       "update_dbms_status dvz1 ONLINE 0"}),
             rpc_calls());
 }
 
 TEST_F(EvaluateTest, RuleMessageReachesTheFileOnceAsAnActionLine) {
   ScopedEnv hosts("HA_REMOTEHOST", std::nullopt);
   take(rule("*\t*\t*\t*\t*\t*\t*\ttakeover\tassertion failure in DBMS log"));
-  take(rule("*\t*\t*\t*\t*\t*\t*\tnone"));  /* no message: no line */
+  take(rule("*\t*\t*\t*\t*\t*\t*\tnone")); /* no message: no line */
   std::vector<std::string> lines;
   for (const std::string &line : file_lines())
     if (line.find(".2050]") != std::string::npos) lines.push_back(line);
   ASSERT_EQ(1u, lines.size());
-  EXPECT_NE(std::string::npos,
-            lines[0].find(" ID[ZEMKcluster.ha.fmon_test.2050]: :dvz1: assertion failure in DBMS log"))
+  EXPECT_NE(
+      std::string::npos,
+      lines[0].find(" ID[ZEMKcluster.ha.fmon_test.2050]: :dvz1: assertion failure in DBMS log"))
       << lines[0];
   EXPECT_EQ(lines[0].size(), lines[0].find("assertion failure in DBMS log") + 29);
 }
@@ -344,7 +350,7 @@ TEST_F(EvaluateTest, RuleMessageReachesTheFileOnceAsAnActionLine) {
 TEST_F(EvaluateTest, DisplayStateLabelsAreExact) {
   db_info record = {2, 908, 1, 5};
   display_state(&record, "ha_dbms_local", "first\nsecond\n", 1);
-  EXPECT_EQ((std::vector<logged>{
+  EXPECT_EQ((std::vector<logged> {
                 {"1040", LOG_INFO, "db_evaluate: Data are: Old State      on-line"},
                 {"1050", LOG_INFO, "db_evaluate:           DBMS error     908"},
                 {"1060", LOG_INFO, "db_evaluate:           Process died   ha_dbms_local"},
@@ -358,13 +364,13 @@ TEST_F(EvaluateTest, DisplayStateLabelsAreExact) {
 TEST_F(EvaluateTest, DisplayStateLogText) {
   struct row {
     const char *log_text;
-    std::vector<std::string> texts;  /* of 1060 to 1090, exclusive */
+    std::vector<std::string> texts; /* of 1060 to 1090, exclusive */
   };
   const std::string label = "db_evaluate:           Log message    ";
   db_info record = {1, 0, 0, 1};
-  for (const row &w : {row{nullptr, {label + "*"}}, row{"", {}},
-                       row{"one\ntwo", {label + "one", label + "two"}},
-                       row{"100% done\n", {label + "100% done"}}}) {
+  for (const row &w : {row {nullptr, {label + "*"}}, row {"", {}},
+                       row {"one\ntwo", {label + "one", label + "two"}},
+                       row {"100% done\n", {label + "100% done"}}}) {
     clear();
     display_state(&record, nullptr, w.log_text, 0);
     std::vector<logged> all = messages();
@@ -412,24 +418,24 @@ TEST_F(EvaluateTest, SampleActionFileReadsCleanAndDecides) {
     int state, dbms_error;
     const char *died, *log_text;
     int timeout, internal_error;
-    const char *message;  /* of the rule taken */
+    const char *message; /* of the rule taken */
     int action, new_state;
   };
   for (const outcome &o : {
-           outcome{1, 0, nullptr, "", 0, 1, "internal error in the monitor", ACTION_NONE, 0},
-           outcome{1, 0, nullptr, "", 0, 0, "Connected to database", ACTION_NONE, 2},
-           outcome{2, 0, nullptr, "x\nAssert Failed: y\n", 0, 0, "assertion failure in DBMS log",
-                   ACTION_TAKEOVER, 0},
-           outcome{2, 0, nullptr, "STOP-TEST\n", 0, 0, "stop requested", ACTION_STOP, 0},
-           outcome{2, 0, "ha_dbms_local", "", 0, 0, "probe process died", ACTION_NONE, 1},
-           outcome{2, 0, nullptr, "", 0, 0, "RDBMS appears to be ok", ACTION_NONE, 0},
-           outcome{2, 908, nullptr, "", 0, 0, "lost connection to server", ACTION_RESTART, 1},
-           outcome{2, 0, nullptr, "", 1, 0, "probe timed out", ACTION_RESTART, 0},
-           outcome{3, 0, nullptr, "", 0, 0, "disconnected from database", ACTION_NONE, 1},
-           outcome{1, 25, nullptr, "", 0, 0, "cannot connect - restarting", ACTION_RESTART, 0},
+           outcome {1, 0, nullptr, "", 0, 1, "internal error in the monitor", ACTION_NONE, 0},
+           outcome {1, 0, nullptr, "", 0, 0, "Connected to database", ACTION_NONE, 2},
+           outcome {2, 0, nullptr, "x\nAssert Failed: y\n", 0, 0, "assertion failure in DBMS log",
+                    ACTION_TAKEOVER, 0},
+           outcome {2, 0, nullptr, "STOP-TEST\n", 0, 0, "stop requested", ACTION_STOP, 0},
+           outcome {2, 0, "ha_dbms_local", "", 0, 0, "probe process died", ACTION_NONE, 1},
+           outcome {2, 0, nullptr, "", 0, 0, "RDBMS appears to be ok", ACTION_NONE, 0},
+           outcome {2, 908, nullptr, "", 0, 0, "lost connection to server", ACTION_RESTART, 1},
+           outcome {2, 0, nullptr, "", 1, 0, "probe timed out", ACTION_RESTART, 0},
+           outcome {3, 0, nullptr, "", 0, 0, "disconnected from database", ACTION_NONE, 1},
+           outcome {1, 25, nullptr, "", 0, 0, "cannot connect - restarting", ACTION_RESTART, 0},
        }) {
-    action_entry *r = find_action(list_.get(), o.state, o.dbms_error, o.died, o.log_text,
-                                  o.timeout, o.internal_error);
+    action_entry *r = find_action(list_.get(), o.state, o.dbms_error, o.died, o.log_text, o.timeout,
+                                  o.internal_error);
     ASSERT_NE(nullptr, r) << o.message;
     EXPECT_STREQ(o.message, r->message);
     EXPECT_EQ(o.action, r->action) << o.message;

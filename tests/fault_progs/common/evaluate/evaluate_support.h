@@ -76,8 +76,8 @@ inline int32_t *rpc_get_status(const char *instance, CLIENT *) {
   return &rpc_result;
 }
 inline int32_t *rpc_set_status(const char *instance, int32_t pid, int32_t key, CLIENT *) {
-  rpc_calls().push_back("set_status " + std::string(instance) + " " + std::to_string(pid) +
-                        " " + std::to_string(key));
+  rpc_calls().push_back("set_status " + std::string(instance) + " " + std::to_string(pid) + " " +
+                        std::to_string(key));
   rpc_result = 0;
   return &rpc_result;
 }
@@ -95,9 +95,9 @@ inline int32_t *rpc_update(const char *instance, const char *status, int32_t err
 }
 inline const char *rpc_sperror(CLIENT *, const char *header) { return header; }
 inline const char *rpc_spcreateerror(const char *header) { return header; }
-inline const dorvexd_client test_dorvexd = {rpc_create,  rpc_destroy, rpc_get_status,
-                                            rpc_set_status, rpc_shutdown_db, rpc_update,
-                                            rpc_sperror, rpc_spcreateerror};
+inline const dorvexd_client test_dorvexd = {rpc_create,     rpc_destroy,      rpc_get_status,
+                                            rpc_set_status, rpc_shutdown_db,  rpc_update,
+                                            rpc_sperror,    rpc_spcreateerror};
 
 /* One message as syslog saw it: id from the identity, level, text. */
 struct logged {
@@ -116,7 +116,7 @@ class EvaluateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     clock_now() = T;
-    commands() = command_record{};
+    commands() = command_record {};
     rpc_calls().clear();
     clock_seam = &test_clock;
     command_seam = &test_commands;
@@ -140,12 +140,12 @@ class EvaluateTest : public ::testing::Test {
   /* Starts logging afresh with the given modes (the sink and file empty). */
   void logging(int debug, int verbose) {
     log_reset();
-    montest::recorded() = montest::sink_record{};
+    montest::recorded() = montest::sink_record {};
     debug_mode = debug;
     verbose_mode = verbose;
     log_startup("fmon_test", "dvz1", "lh1", debug, verbose, LOG_NOTICE, "2000", nullptr);
     open_hadbms_log("dovariza", dir_.file("hadbms.log").c_str());
-    montest::recorded() = montest::sink_record{};
+    montest::recorded() = montest::sink_record {};
   }
 
   /* Appends a rule from its nine file fields (TAB-separated) to the list
@@ -162,8 +162,8 @@ class EvaluateTest : public ::testing::Test {
     }
     f.resize(9);
     action_entry *entry = &list_->entries[list_->count++];
-    new_action_entry(entry, f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str(),
-                     f[4].c_str(), f[5].c_str(), f[6].c_str(), f[7].c_str(), f[8].c_str(), 1);
+    new_action_entry(entry, f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str(), f[4].c_str(),
+                     f[5].c_str(), f[6].c_str(), f[7].c_str(), f[8].c_str(), 1);
     return entry;
   }
 
@@ -186,11 +186,12 @@ class EvaluateTest : public ::testing::Test {
   }
   static std::vector<std::string> ids() {
     std::vector<std::string> out;
-    for (const logged &m : messages()) out.push_back(m.id);
+    for (const logged &m : messages())
+      out.push_back(m.id);
     return out;
   }
   static void clear() {
-    montest::recorded() = montest::sink_record{};
+    montest::recorded() = montest::sink_record {};
     commands().lines.clear();
     rpc_calls().clear();
   }
@@ -209,7 +210,7 @@ class EvaluateTest : public ::testing::Test {
 
   montest::ScratchDir dir_;
   montest::LoggingScope logging_;
-  std::unique_ptr<action_list, list_deleter> list_{new action_list{}};
+  std::unique_ptr<action_list, list_deleter> list_ {new action_list {}};
   db_info record_ = {1, 0, 0, 7};
   time_t last_restart_ = 0;
   int restart_delay_ = 300;

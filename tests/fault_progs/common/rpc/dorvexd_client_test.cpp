@@ -162,14 +162,14 @@ TEST_F(DorvexdClientTest, StubsCarryExactArgumentsAndKeepTheTable) {
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(*got, 0);  // deregistered
 
-  EXPECT_THAT(double_->journal_lines(),
-              ElementsAre("get_status dvz1", "set_status dvz1 12345 4711", "get_status dvz1",
-                          "get_status dvz2", "shutdown_db dvz1 dovariza",
-                          "update_dbms_status dvz1 ONLINE 0",
-                          "update_dbms_status dvz1 FAULTED -27001",
-                          "set_status \"\" 2147483647 -2147483648",
-                          "update_dbms_status a\\x20b\\x5c\\x22\\xc3\\xa9 NO_CHANGE -1",
-                          "set_status dvz1 0 0", "get_status dvz1"));
+  EXPECT_THAT(
+      double_->journal_lines(),
+      ElementsAre("get_status dvz1", "set_status dvz1 12345 4711", "get_status dvz1",
+                  "get_status dvz2", "shutdown_db dvz1 dovariza",
+                  "update_dbms_status dvz1 ONLINE 0", "update_dbms_status dvz1 FAULTED -27001",
+                  "set_status \"\" 2147483647 -2147483648",
+                  "update_dbms_status a\\x20b\\x5c\\x22\\xc3\\xa9 NO_CHANGE -1",
+                  "set_status dvz1 0 0", "get_status dvz1"));
 }
 
 TEST_F(DorvexdClientTest, OtherFourProceduresAreServed) {

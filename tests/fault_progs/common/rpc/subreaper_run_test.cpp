@@ -78,10 +78,10 @@ TEST(SubreaperRun, TimeoutKillsEveryDescendant) {
 
 TEST(SubreaperRun, EnvironmentChangesAndOutput) {
   ::setenv("DVZ_RUNNER_DROPPED", "1", 1);
-  ReapedResult r = run_reaped(
-      {"/bin/sh", "-c",
-       "echo out; echo err >&2; test \"$DVZ_RUNNER_SET\" = 'a b' && test -z \"${DVZ_RUNNER_DROPPED+set}\""},
-      {"DVZ_RUNNER_SET=a b", "DVZ_RUNNER_DROPPED"});
+  ReapedResult r = run_reaped({"/bin/sh", "-c",
+                               "echo out; echo err >&2; test \"$DVZ_RUNNER_SET\" = 'a b' && test "
+                               "-z \"${DVZ_RUNNER_DROPPED+set}\""},
+                              {"DVZ_RUNNER_SET=a b", "DVZ_RUNNER_DROPPED"});
   ::unsetenv("DVZ_RUNNER_DROPPED");
   const ReapedExit *child = r.find(r.child);
   ASSERT_NE(child, nullptr);
@@ -101,7 +101,8 @@ TEST(SubreaperRun, RunnerObjectSeesTheTreeAndCleansItUp) {
     ASSERT_TRUE(testbed::wait_until([&] { return run.live_descendants().size() >= 3; }, 30));
     tree = run.live_descendants();
   }
-  for (pid_t p : tree) EXPECT_TRUE(gone(p)) << p;
+  for (pid_t p : tree)
+    EXPECT_TRUE(gone(p)) << p;
   EXPECT_TRUE(gone(child));
 }
 
