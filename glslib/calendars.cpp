@@ -1,7 +1,9 @@
-// The calendar table of the locale library: the names a locale file's TIME
-// section may give (each with its newline, since the reader compares a
-// whole line) and their ids. Read by the TIME reader and langinfo item 73.
-// The date conversions between calendars come with the time layer.
+/*
+** The calendar table of the locale library: the names a locale file's TIME
+** section may give (each with its newline, since the reader compares a
+** whole line) and their ids. Read by the TIME reader and langinfo item 73.
+** The date conversions between calendars come with the time layer.
+*/
 
 #include "gl_calendar.h"
 

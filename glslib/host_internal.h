@@ -1,5 +1,7 @@
-// host_internal.h: helpers shared by the host-service modules of the
-// locale library; not part of its interface.
+/*
+** host_internal.h: helpers shared by the host-service modules of the
+** locale library; not part of its interface.
+*/
 #ifndef DVZ_GLSLIB_HOST_INTERNAL_H
 #define DVZ_GLSLIB_HOST_INTERNAL_H
 
@@ -9,11 +11,11 @@
 
 namespace glslib {
 
-// Writes one diagnostic line made of the pieces, exactly as gl_message
-// would write their concatenation; needs no buffer, so a line is never cut.
+/* Writes one diagnostic line made of the pieces, exactly as gl_message
+** would write their concatenation; needs no buffer, so a line is never cut. */
 void message_pieces(std::span<const std::string_view> pieces);
 inline void message_pieces(std::initializer_list<std::string_view> pieces) {
-    message_pieces(std::span<const std::string_view>(pieces.begin(), pieces.size()));
+  message_pieces(std::span<const std::string_view>(pieces.begin(), pieces.size()));
 }
 
 }  // namespace glslib

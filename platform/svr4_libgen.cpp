@@ -23,11 +23,11 @@ size_t bufsplit(char *buf, size_t n, char **fields) {
   for (; *p != '\0' && *p != '\n'; ++p) {
     if (*p != '\t') continue;
     *p = '\0';
-    // The n-th field ends at its TAB like the others; the rest is ignored.
+    /* The n-th field ends at its TAB like the others; the rest is ignored. */
     if (count == n) return count;
     fields[count++] = p + 1;
   }
-  *p = '\0';  // a newline ends the line
+  *p = '\0'; /* a newline ends the line */
   for (size_t i = count; i < n; ++i)
     fields[i] = p;
   return count;

@@ -18,8 +18,8 @@
 **           else themselves. "|" and "?" are always themselves.
 ** Syntax errors: unbalanced "(", ")" or "[", a reversed range in a set, an
 ** unclosed, malformed, too large or reversed brace, a trailing "\". Two
-** resource limits are reported the same way: more than kMaxDepth nested
-** groups, and repetitions expanding beyond kMaxPositions positions.
+** resource limits are reported the same way: more than max_depth nested
+** groups, and repetitions expanding beyond max_positions positions.
 **
 ** Because "^" and "$" can only be the ends of the whole pattern, they are
 ** flags of the compiled object, and the pattern itself is a plain regular
@@ -48,60 +48,60 @@
 
 namespace {
 
-constexpr unsigned kMaxBound = 255;
-constexpr unsigned kUnbounded = UINT_MAX;
-// Copies of bounded repetitions may not make an automaton larger than this
-// (((a{255}){255}){255} would need 16 million positions).
-constexpr std::uint64_t kMaxPositions = 1u << 18;
-// Nesting of groups; keeps the recursive compilation off the stack limit.
-constexpr size_t kMaxDepth = 1000;
-// DFA cache of one search: flushed when it holds this many states or
-// position numbers, so memory stays bounded whatever the pattern.
-constexpr size_t kMaxStates = 4096;
-constexpr size_t kMaxCachedPositions = size_t {1} << 22;
+constexpr unsigned max_bound = 255;
+constexpr unsigned unbounded = UINT_MAX;
+/* Copies of bounded repetitions may not make an automaton larger than this
+** (((a{255}){255}){255} would need 16 million positions). */
+constexpr std::uint64_t max_positions = 1u << 18;
+/* Nesting of groups; keeps the recursive compilation off the stack limit. */
+constexpr size_t max_depth = 1000;
+/* DFA cache of one search: flushed when it holds this many states or
+** position numbers, so memory stays bounded whatever the pattern. */
+constexpr size_t max_states = 4096;
+constexpr size_t max_cached_positions = size_t {1} << 22;
 
 using ByteSet = std::bitset<256>;
 
-// The parsed pattern: byte sets, sequences (the pattern and its groups)
-// and repetitions.
+/* The parsed pattern: byte sets, sequences (the pattern and its groups)
+** and repetitions. */
 enum class NodeKind { Set, Sequence, Repeat };
 
 struct Node {
   explicit Node(NodeKind k) : kind(k) {}
   NodeKind kind;
-  int set = -1;  // Set: index into Pattern::sets
-  std::vector<int> children;  // Sequence: its items; Repeat: the repeated one
-  unsigned min = 1, max = 1;  // Repeat: bounds, max kUnbounded for none
+  int set = -1; /* Set: index into Pattern::sets */
+  std::vector<int> children; /* Sequence: its items; Repeat: the repeated one */
+  unsigned min = 1, max = 1; /* Repeat: bounds, max unbounded for none */
 };
 
 enum class Op : std::uint8_t { Byte, Split, Jump, Match };
 
 struct Inst {
   Op op;
-  int set;  // Byte: the byte set it consumes
-  int x;  // Byte: next; Split: first branch; Jump: target
-  int y;  // Split: second branch
+  int set; /* Byte: the byte set it consumes */
+  int x; /* Byte: next; Split: first branch; Jump: target */
+  int y; /* Split: second branch */
 };
 
 struct CompiledPattern {
   std::vector<ByteSet> sets;
   std::vector<Inst> program;
-  std::vector<int> start;  // closure of instruction 0: Byte and Match only
-  ByteSet first;  // bytes that can begin a match
+  std::vector<int> start; /* closure of instruction 0: Byte and Match only */
+  ByteSet first; /* bytes that can begin a match */
   int first_count = 0;
-  unsigned char only_first = 0;  // the byte when first_count is 1
-  bool start_matches = false;  // the pattern matches the empty text
+  unsigned char only_first = 0; /* the byte when first_count is 1 */
+  bool start_matches = false; /* the pattern matches the empty text */
   bool anchored_start = false;
   bool anchored_end = false;
 };
 
 std::uint64_t capped_mul(std::uint64_t a, std::uint64_t b) {
-  if (a != 0 && b > (kMaxPositions + 1) / a) return kMaxPositions + 1;
+  if (a != 0 && b > (max_positions + 1) / a) return max_positions + 1;
   return a * b;
 }
 
 std::uint64_t capped_add(std::uint64_t a, std::uint64_t b) {
-  return a + b > kMaxPositions ? kMaxPositions + 1 : a + b;
+  return a + b > max_positions ? max_positions + 1 : a + b;
 }
 
 /*
@@ -125,7 +125,7 @@ class Parser {
         out_.anchored_end = true;
         ++pos_;
       } else if (c == '(') {
-        if (open_.size() > kMaxDepth) return false;
+        if (open_.size() > max_depth) return false;
         ++pos_;
         int group = add_node(Node(NodeKind::Sequence));
         nodes_[open_.back()].children.push_back(group);
@@ -140,7 +140,7 @@ class Parser {
         if (!postfix(false)) return false;
       }
     }
-    return open_.size() == 1 && weight(0) <= kMaxPositions;
+    return open_.size() == 1 && weight(0) <= max_positions;
   }
 
   const std::vector<Node> &nodes() const { return nodes_; }
@@ -165,8 +165,8 @@ class Parser {
     add_set(set);
   }
 
-  // One byte, escape or set at pos_; a "*", "+" or "{" here has nothing
-  // before it and is itself.
+  /* One byte, escape or set at pos_; a "*", "+" or "{" here has nothing
+  ** before it and is itself. */
   bool atom() {
     char c = in_[pos_];
     if (c == '\\') {
@@ -190,8 +190,8 @@ class Parser {
     return true;
   }
 
-  // Repetitions (and, after a group, capture marks) applying to the last
-  // item of the innermost open sequence.
+  /* Repetitions (and, after a group, capture marks) applying to the last
+  ** item of the innermost open sequence. */
   bool postfix(bool is_group) {
     while (pos_ < in_.size()) {
       char c = in_[pos_];
@@ -204,7 +204,7 @@ class Parser {
       if (c == '*' || c == '+') {
         ++pos_;
         repeat.min = c == '*' ? 0 : 1;
-        repeat.max = kUnbounded;
+        repeat.max = unbounded;
       } else if (c == '{') {
         if (!brace(repeat.min, repeat.max)) return false;
       } else {
@@ -217,7 +217,7 @@ class Parser {
     return true;
   }
 
-  // Reads "{m}", "{m,}" or "{m,u}" at pos_ into its bounds.
+  /* Reads "{m}", "{m,}" or "{m,u}" at pos_ into its bounds. */
   bool brace(unsigned &low, unsigned &high) {
     ++pos_;
     if (!number(low)) return false;
@@ -225,7 +225,7 @@ class Parser {
     if (pos_ < in_.size() && in_[pos_] == ',') {
       ++pos_;
       if (pos_ < in_.size() && in_[pos_] == '}') {
-        high = kUnbounded;
+        high = unbounded;
       } else if (!number(high) || high < low) {
         return false;
       }
@@ -235,16 +235,16 @@ class Parser {
     return true;
   }
 
-  // Decimal digits worth at most kMaxBound.
+  /* Decimal digits worth at most max_bound. */
   bool number(unsigned &value) {
     value = 0;
     size_t digits = 0;
     for (; pos_ < in_.size() && in_[pos_] >= '0' && in_[pos_] <= '9'; ++pos_, ++digits)
-      if (value <= kMaxBound) value = value * 10 + static_cast<unsigned>(in_[pos_] - '0');
-    return digits > 0 && value <= kMaxBound;
+      if (value <= max_bound) value = value * 10 + static_cast<unsigned>(in_[pos_] - '0');
+    return digits > 0 && value <= max_bound;
   }
 
-  // A set "[...]" at pos_.
+  /* A set "[...]" at pos_. */
   bool bracket() {
     size_t i = pos_ + 1;
     bool negate = false;
@@ -271,12 +271,12 @@ class Parser {
     }
     pos_ = i + 1;
     if (negate) set.flip();
-    set.reset(0);  // a C string holds no NUL
+    set.reset(0); /* a C string holds no NUL */
     add_set(set);
     return true;
   }
 
-  // Automaton positions node n expands to, capped above kMaxPositions.
+  /* Automaton positions node n expands to, capped above max_positions. */
   std::uint64_t weight(int n) const {
     const Node &node = nodes_[n];
     switch (node.kind) {
@@ -289,7 +289,7 @@ class Parser {
         return sum;
       }
       case NodeKind::Repeat: {
-        std::uint64_t copies = node.max == kUnbounded ? std::uint64_t {node.min} + 1 : node.max;
+        std::uint64_t copies = node.max == unbounded ? std::uint64_t {node.min} + 1 : node.max;
         return capped_add(capped_mul(std::max<std::uint64_t>(weight(node.children[0]), 1), copies),
                           copies);
       }
@@ -301,10 +301,10 @@ class Parser {
   CompiledPattern &out_;
   size_t pos_ = 0;
   std::vector<Node> nodes_;
-  std::vector<int> open_;  // the sequences (pattern, groups) still open
+  std::vector<int> open_; /* the sequences (pattern, groups) still open */
 };
 
-// Emits the Thompson automaton of the parsed nodes into out.program.
+/* Emits the Thompson automaton of the parsed nodes into out.program. */
 class Emitter {
  public:
   Emitter(const std::vector<Node> &nodes, CompiledPattern &out)
@@ -331,7 +331,7 @@ class Emitter {
       case NodeKind::Repeat:
         for (unsigned i = 0; i < node.min; ++i)
           emit(node.children[0]);
-        if (node.max == kUnbounded) {
+        if (node.max == unbounded) {
           int loop = pc();
           program_.push_back({Op::Split, -1, loop + 1, -1});
           emit(node.children[0]);
@@ -355,8 +355,8 @@ class Emitter {
   std::vector<Inst> &program_;
 };
 
-// Epsilon closure: adds the Byte and Match instructions reachable from pc
-// without consuming a byte. mark/generation keep one visit per closure.
+/* Epsilon closure: adds the Byte and Match instructions reachable from pc
+** without consuming a byte. mark/generation keep one visit per closure. */
 class Closure {
  public:
   explicit Closure(const std::vector<Inst> &program)
@@ -419,12 +419,12 @@ class Search {
   bool accepting(int state) const { return accepting_[state] != 0; }
   bool dead(int state) const { return states_[state].empty(); }
 
-  // The state after byte b from *state; *state is renumbered when the
-  // cache had to be flushed.
+  /* The state after byte b from *state; *state is renumbered when the
+  ** cache had to be flushed. */
   int next(int *state, unsigned char b) {
     int known = transitions_[static_cast<size_t>(*state) * 256 + b];
     if (known >= 0) return known;
-    if (states_.size() >= kMaxStates || cached_positions_ >= kMaxCachedPositions) {
+    if (states_.size() >= max_states || cached_positions_ >= max_cached_positions) {
       std::vector<int> current = states_[*state];
       reset();
       *state = intern(std::move(current));
@@ -435,7 +435,7 @@ class Search {
       const Inst &inst = pattern_.program[pc];
       if (inst.op == Op::Byte && pattern_.sets[inst.set].test(b)) closure_.add(inst.x, positions);
     }
-    // Unanchored: a match may begin at every byte.
+    /* Unanchored: a match may begin at every byte. */
     if (!pattern_.anchored_start)
       for (int pc : pattern_.start)
         closure_.add(pc, positions);
@@ -478,7 +478,7 @@ class Search {
   size_t cached_positions_ = 0;
 };
 
-// Finishes a parsed pattern: automaton, start closure and first bytes.
+/* Finishes a parsed pattern: automaton, start closure and first bytes. */
 void build(const std::vector<Node> &nodes, CompiledPattern &pattern) {
   Emitter(nodes, pattern).emit_all();
   Closure closure(pattern.program);
@@ -493,7 +493,7 @@ void build(const std::vector<Node> &nodes, CompiledPattern &pattern) {
     if (pattern.first.test(b)) pattern.only_first = static_cast<unsigned char>(b);
 }
 
-// First position at or after p that can begin a match, or end.
+/* First position at or after p that can begin a match, or end. */
 const unsigned char *skip_to_first(const CompiledPattern &pattern, const unsigned char *p,
                                    const unsigned char *end) {
   if (pattern.first_count == 1) {
@@ -510,7 +510,7 @@ bool search(const CompiledPattern &pattern, const unsigned char *p, const unsign
   Search dfa(pattern);
   int state = 0;
   while (p < end) {
-    // In the start state every byte outside the first bytes leads back to it.
+    /* In the start state every byte outside the first bytes leads back to it. */
     if (state == 0 && !pattern.anchored_start) {
       p = skip_to_first(pattern, p, end);
       if (p == end) break;
@@ -571,6 +571,6 @@ char *regex(const char *compiled, const char *subject) {
   }
 }
 
-// Frees an object from regcmp; NULL is ignored.
+/* Frees an object from regcmp; NULL is ignored. */
 void regcmp_free(char *compiled) { delete reinterpret_cast<CompiledPattern *>(compiled); }
 }

@@ -15,7 +15,7 @@
 
 namespace {
 
-// The C locale object; glibc hands out a static one, never freed.
+/* The C locale object; glibc hands out a static one, never freed. */
 locale_t c_locale() {
   static const locale_t loc = newlocale(LC_ALL_MASK, "C", locale_t {});
   return loc;
@@ -36,7 +36,7 @@ size_t cftime(char *buf, size_t size, const char *format, const time_t *clock) {
   if (buf == nullptr || size == 0) return 0;
   buf[0] = '\0';
   if (format == nullptr || clock == nullptr || c_locale() == locale_t {}) return 0;
-  tzset();  // localtime_r need not read TZ again; localtime would
+  tzset(); /* localtime_r need not read TZ again; localtime would */
   struct tm local {};
   if (localtime_r(clock, &local) == nullptr) return 0;
   size_t len = strftime_l(buf, size, format, &local, c_locale());

@@ -1,12 +1,14 @@
-// The locale library's single-byte fast paths and loader, each against a
-// baseline measured in the same run:
-//   - class_map and upper_map loops over 64 KiB of Latin-1 text against
-//     the C library's isalpha_l and toupper_l in the same locale (compiled
-//     with localedef into a temporary directory);
-//   - loading a COLLATE section of 10n rows against one of n rows (the row
-//     classification must stay linear: the ratio shows it);
-//   - loading the shipped en_us/0333.lco, for information.
-// Prints the ratios after Google Benchmark's own table. Never a test.
+/*
+** The locale library's single-byte fast paths and loader, each against a
+** baseline measured in the same run:
+**   - class_map and upper_map loops over 64 KiB of Latin-1 text against
+**     the C library's isalpha_l and toupper_l in the same locale (compiled
+**     with localedef into a temporary directory);
+**   - loading a COLLATE section of 10n rows against one of n rows (the row
+**     classification must stay linear: the ratio shows it);
+**   - loading the shipped en_us/0333.lco, for information.
+** Prints the ratios after Google Benchmark's own table. Never a test.
+*/
 #include <fcntl.h>
 #include <locale.h>
 #include <unistd.h>
@@ -18,270 +20,258 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "gl_locale.h"
 #include "glslib.h"
+#include "temp_dir.h"
 
-// newlocale keeps its LOCPATH list for the life of the process: not a
-// leak of ours, and a leak report would end a sanitizer build's run.
+/* newlocale keeps its LOCPATH list for the life of the process: not a
+** leak of ours, and a leak report would end a sanitizer build's run. */
 extern "C" const char *__lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
 extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
 
 namespace {
 
-namespace fs = std::filesystem;
+constexpr int small_rows = 2000;
+constexpr int row_factor = 10;
 
-constexpr int kSmallRows = 2000;
-constexpr int kRowFactor = 10;
-
-// A scratch directory, removed at exit.
-struct Scratch {
-    fs::path path;
-    Scratch() {
-        char pattern[] = "/tmp/glslib_bench_XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        path = pattern;
-    }
-    ~Scratch() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
-Scratch &scratch() {
-    static Scratch s;
-    return s;
+/* The scratch directory of the run (the compiled peer locale and the
+** COLLATE fixtures), removed at exit. */
+const dvz_test::TempDir &scratch() {
+  static const dvz_test::TempDir dir;
+  return dir;
 }
 
-// en_US in ISO-8859-1, from the system's locale sources.
+/* en_US in ISO-8859-1, from the system's locale sources. */
 locale_t peer_locale() {
-    static locale_t loc = [] {
-        fs::path dir = scratch().path / "peer";
-        std::string cmd = "localedef -i en_US -f ISO-8859-1 '" + dir.string() + "' >/dev/null 2>&1";
-        int status = std::system(cmd.c_str());
-        setenv("LOCPATH", scratch().path.c_str(), 1);
-        locale_t l = newlocale(LC_ALL_MASK, "peer", nullptr);
-        unsetenv("LOCPATH");
-        if (l == nullptr) {
-            std::fprintf(stderr, "cannot compile en_US ISO-8859-1 (localedef status %d)\n", status);
-            std::exit(1);
-        }
-        return l;
-    }();
-    return loc;
+  static locale_t loc = [] {
+    const std::string dir = scratch().file("peer");
+    std::string cmd = "localedef -i en_US -f ISO-8859-1 '" + dir + "' >/dev/null 2>&1";
+    int status = std::system(cmd.c_str());
+    setenv("LOCPATH", scratch().path().c_str(), 1);
+    locale_t l = newlocale(LC_ALL_MASK, "peer", nullptr);
+    unsetenv("LOCPATH");
+    if (l == nullptr) {
+      std::fprintf(stderr, "cannot compile en_US ISO-8859-1 (localedef status %d)\n", status);
+      std::exit(1);
+    }
+    return l;
+  }();
+  return loc;
 }
 
 gl_locale *load_shipped(const char *file) {
-    setenv("GL_PATH", GLS_SOURCE_DATA "/lc11", 1);
-    gl_locale *r = nullptr;
-    if (gl_create_null_locale_4(&r) != 0) std::exit(1);
-    char *query = gl_setlocale_4(r, GL_ALL, file);
-    if (query == nullptr || r->error != 0) {
-        std::fprintf(stderr, "%s does not load (error %d)\n", file, r->error);
-        std::exit(1);
-    }
-    gl_destroystring(query);
-    return r;
+  setenv("GL_PATH", GLS_SOURCE_DATA "/lc11", 1);
+  gl_locale *r = nullptr;
+  if (gl_create_null_locale_4(&r) != 0) std::exit(1);
+  char *query = gl_setlocale_4(r, GL_ALL, file);
+  if (query == nullptr || r->error != 0) {
+    std::fprintf(stderr, "%s does not load (error %d)\n", file, r->error);
+    std::exit(1);
+  }
+  gl_destroystring(query);
+  return r;
 }
 
 gl_locale *shipped_en_us() {
-    static gl_locale *r = load_shipped("en_us/0333.lco");
-    return r;
+  static gl_locale *r = load_shipped("en_us/0333.lco");
+  return r;
 }
 
-// 64 KiB of Latin-1 text: letters, digits, blanks, punctuation and upper
-// half characters.
+/* 64 KiB of Latin-1 text: letters, digits, blanks, punctuation and upper
+** half characters. */
 const std::vector<unsigned char> &text() {
-    static const std::vector<unsigned char> t = [] {
-        std::vector<unsigned char> out(1 << 16);
-        unsigned seed = 7;
-        for (unsigned char &c : out) {
-            seed = seed * 1103515245u + 12345u;
-            c = static_cast<unsigned char>(1 + (seed >> 16) % 255);
-        }
-        return out;
-    }();
-    return t;
+  static const std::vector<unsigned char> t = [] {
+    std::vector<unsigned char> out(1 << 16);
+    unsigned seed = 7;
+    for (unsigned char &c : out) {
+      seed = seed * 1103515245u + 12345u;
+      c = static_cast<unsigned char>(1 + (seed >> 16) % 255);
+    }
+    return out;
+  }();
+  return t;
 }
 
 void BM_ClassMap(benchmark::State &state) {
-    const uint16_t *map = shipped_en_us()->class_map;
-    for (auto _ : state) {
-        int n = 0;
-        for (unsigned char c : text()) n += (map[c] & GL_CLASS_ALPHA) != 0;
-        benchmark::DoNotOptimize(n);
-    }
+  const uint16_t *map = shipped_en_us()->class_map;
+  for (auto _ : state) {
+    int n = 0;
+    for (unsigned char c : text())
+      n += (map[c] & GL_CLASS_ALPHA) != 0;
+    benchmark::DoNotOptimize(n);
+  }
 }
 
 void BM_IsalphaL(benchmark::State &state) {
-    locale_t loc = peer_locale();
-    for (auto _ : state) {
-        int n = 0;
-        for (unsigned char c : text()) n += isalpha_l(c, loc) != 0;
-        benchmark::DoNotOptimize(n);
-    }
+  locale_t loc = peer_locale();
+  for (auto _ : state) {
+    int n = 0;
+    for (unsigned char c : text())
+      n += isalpha_l(c, loc) != 0;
+    benchmark::DoNotOptimize(n);
+  }
 }
 
 void BM_UpperMap(benchmark::State &state) {
-    const unsigned char *map = shipped_en_us()->upper_map;
-    std::vector<unsigned char> out(text().size());
-    for (auto _ : state) {
-        for (std::size_t i = 0; i < out.size(); ++i) out[i] = map[text()[i]];
-        benchmark::DoNotOptimize(out.data());
-    }
+  const unsigned char *map = shipped_en_us()->upper_map;
+  std::vector<unsigned char> out(text().size());
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < out.size(); ++i)
+      out[i] = map[text()[i]];
+    benchmark::DoNotOptimize(out.data());
+  }
 }
 
 void BM_ToupperL(benchmark::State &state) {
-    locale_t loc = peer_locale();
-    std::vector<unsigned char> out(text().size());
-    for (auto _ : state) {
-        for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<unsigned char>(toupper_l(text()[i], loc));
-        benchmark::DoNotOptimize(out.data());
-    }
+  locale_t loc = peer_locale();
+  std::vector<unsigned char> out(text().size());
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < out.size(); ++i)
+      out[i] = static_cast<unsigned char>(toupper_l(text()[i], loc));
+    benchmark::DoNotOptimize(out.data());
+  }
 }
 
 void ub2_writer(FILE *stream, const void *entry, int) {
-    uint16_t v;
-    std::memcpy(&v, entry, sizeof v);
-    std::fprintf(stream, "%04x", v);
+  uint16_t v;
+  std::memcpy(&v, entry, sizeof v);
+  std::fprintf(stream, "%04x", v);
 }
 
-// Text form of a single-byte table: byte b -> value(b).
+/* Text form of a single-byte table: byte b -> value(b). */
 template <typename Value>
 std::string byte_table(Value value) {
-    const uint16_t zero = 0;
-    gl_multi_t *t = _gl_create_multi(2, GL_MULTI_VALID, &zero);
-    for (int b = 0; b < 256; ++b) {
-        gl_char_desc key{1, {static_cast<unsigned char>(b), 0, 0, 0}};
-        uint16_t v = value(b);
-        _gl_insert_desc_multi(&key, &v, t);
-    }
-    char *buf = nullptr;
-    size_t size = 0;
-    FILE *out = open_memstream(&buf, &size);
-    _gl_fprintf_multi(out, t, ub2_writer);
-    std::fclose(out);
-    std::string s(buf, size);
-    std::free(buf);
-    _gl_free_multi(t);
-    return s;
+  const uint16_t zero = 0;
+  gl_multi_t *t = _gl_create_multi(2, GL_MULTI_VALID, &zero);
+  for (int b = 0; b < 256; ++b) {
+    gl_char_desc key {1, {static_cast<unsigned char>(b), 0, 0, 0}};
+    uint16_t v = value(b);
+    _gl_insert_desc_multi(&key, &v, t);
+  }
+  char *buf = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&buf, &size);
+  _gl_fprintf_multi(out, t, ub2_writer);
+  std::fclose(out);
+  std::string s(buf, size);
+  std::free(buf);
+  _gl_free_multi(t);
+  return s;
 }
 
-// A locale file whose COLLATE has `rows` rows ordered by two passes, every
-// tenth row equal to the one before it (so the classification finds
-// classes), the bytes spread over the rows.
+/* A locale file whose COLLATE has `rows` rows ordered by two passes, every
+** tenth row equal to the one before it (so the classification finds
+** classes), the bytes spread over the rows. */
 std::string collate_file(int rows) {
-    std::string out =
-        "FILE_TYPE=locale_object\nCOMPILER_VERSION=11\nHEADER_LINES=3\n8859-1\n### LC_CTYPE\n";
-    out += byte_table([](int b) { return static_cast<uint16_t>(std::isalpha(b) ? 4 | 256 : 256); });
-    out += "0\n" + byte_table([](int) { return uint16_t{0}; }) + "0 1\n";
-    out += "### LC_COLLATE\nas_specified\n";
-    out += byte_table([rows](int b) { return static_cast<uint16_t>(b * (rows - 1) / 255); });
-    const int highest_weight = 2 + std::max(((rows - 1) >> 12), std::min(rows - 1, 0xFFF));
-    out += "0 " + std::to_string(rows - 1) + " 2 0 0 " + std::to_string(highest_weight) + "\n00010001\n";
-    char w[32];
-    for (int r = 0; r < rows; ++r) {
-        int key = r % 10 == 9 ? r - 1 : r;
-        std::snprintf(w, sizeof w, "%04x %04x\n", 2 + (key >> 12), 2 + (key & 0xFFF));
-        out += w;
-    }
-    return out;
+  std::string out =
+      "FILE_TYPE=locale_object\nCOMPILER_VERSION=11\nHEADER_LINES=3\n8859-1\n### LC_CTYPE\n";
+  out += byte_table([](int b) { return static_cast<uint16_t>(std::isalpha(b) ? 4 | 256 : 256); });
+  out += "0\n" + byte_table([](int) { return uint16_t {0}; }) + "0 1\n";
+  out += "### LC_COLLATE\nas_specified\n";
+  out += byte_table([rows](int b) { return static_cast<uint16_t>(b * (rows - 1) / 255); });
+  const int highest_weight = 2 + std::max(((rows - 1) >> 12), std::min(rows - 1, 0xFFF));
+  out +=
+      "0 " + std::to_string(rows - 1) + " 2 0 0 " + std::to_string(highest_weight) + "\n00010001\n";
+  char w[32];
+  for (int r = 0; r < rows; ++r) {
+    int key = r % 10 == 9 ? r - 1 : r;
+    std::snprintf(w, sizeof w, "%04x %04x\n", 2 + (key >> 12), 2 + (key & 0xFFF));
+    out += w;
+  }
+  return out;
 }
 
 std::string write_fixture(int rows) {
-    std::string name = "coll" + std::to_string(rows) + ".lco";
-    FILE *f = std::fopen((scratch().path / name).c_str(), "w");
-    std::string text = collate_file(rows);
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-    return name;
+  std::string name = "coll" + std::to_string(rows) + ".lco";
+  scratch().write(name, collate_file(rows));
+  return name;
 }
 
 void BM_CollateLoad(benchmark::State &state) {
-    const int rows = static_cast<int>(state.range(0));
-    std::string name = write_fixture(rows);
-    setenv("GL_PATH", scratch().path.c_str(), 1);
-    gl_locale *r = nullptr;
-    gl_create_null_locale_4(&r);
-    gl_destroystring(gl_setlocale_4(r, GL_CTYPE, name.c_str()));
-    for (auto _ : state) {
-        char *q = gl_setlocale_4(r, GL_COLLATE, name.c_str());
-        if (q == nullptr || r->highest_row != rows - 1) {
-            state.SkipWithError("COLLATE does not load");
-            break;
-        }
-        gl_destroystring(q);
+  const int rows = static_cast<int>(state.range(0));
+  std::string name = write_fixture(rows);
+  setenv("GL_PATH", scratch().path().c_str(), 1);
+  gl_locale *r = nullptr;
+  gl_create_null_locale_4(&r);
+  gl_destroystring(gl_setlocale_4(r, GL_CTYPE, name.c_str()));
+  for (auto _ : state) {
+    char *q = gl_setlocale_4(r, GL_COLLATE, name.c_str());
+    if (q == nullptr || r->highest_row != rows - 1) {
+      state.SkipWithError("COLLATE does not load");
+      break;
     }
-    gl_lc_unload(r);
+    gl_destroystring(q);
+  }
+  gl_lc_unload(r);
 }
 
 void BM_LoadEnUs(benchmark::State &state) {
-    for (auto _ : state) {
-        gl_locale *r = load_shipped("en_us/0333.lco");
-        gl_lc_unload(r);
-    }
+  for (auto _ : state) {
+    gl_locale *r = load_shipped("en_us/0333.lco");
+    gl_lc_unload(r);
+  }
 }
 
-// Prints as usual and keeps the time per iteration of every run.
+/* Prints as usual and keeps the time per iteration of every run. */
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+ public:
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
 
-    void ReportRuns(const std::vector<Run> &reports) override {
-        for (const Run &run : reports) {
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-                times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(reports);
+  void ReportRuns(const std::vector<Run> &reports) override {
+    for (const Run &run : reports) {
+      if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
+        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      }
     }
+    ConsoleReporter::ReportRuns(reports);
+  }
 
-    void print_ratios() const {
-        std::printf("\n%-34s %10s\n", "comparison", "ratio");
-        ratio("class_map / isalpha_l (target <= 1.2)", "class_map", "isalpha_l");
-        ratio("upper_map / toupper_l (target <= 1.2)", "upper_map", "toupper_l");
-        ratio("COLLATE 10n / n rows (target <= 15)", "collate_load/" + std::to_string(kSmallRows * kRowFactor),
-              "collate_load/" + std::to_string(kSmallRows));
-        auto load = times_.find("load_en_us");
-        if (load != times_.end()) std::printf("%-34s %8.3f ms (goal < 5 ms)\n", "load en_us/0333.lco", load->second);
-    }
+  void print_ratios() const {
+    std::printf("\n%-34s %10s\n", "comparison", "ratio");
+    ratio("class_map / isalpha_l (target <= 1.2)", "class_map", "isalpha_l");
+    ratio("upper_map / toupper_l (target <= 1.2)", "upper_map", "toupper_l");
+    ratio("COLLATE 10n / n rows (target <= 15)",
+          "collate_load/" + std::to_string(small_rows * row_factor),
+          "collate_load/" + std::to_string(small_rows));
+    auto load = times_.find("load_en_us");
+    if (load != times_.end())
+      std::printf("%-34s %8.3f ms (goal < 5 ms)\n", "load en_us/0333.lco", load->second);
+  }
 
-private:
-    void ratio(const char *label, const std::string &ours, const std::string &base) const {
-        auto a = times_.find(ours);
-        auto b = times_.find(base);
-        if (a != times_.end() && b != times_.end()) std::printf("%-34s %10.2f\n", label, a->second / b->second);
-    }
-    std::map<std::string, double> times_;
+ private:
+  void ratio(const char *label, const std::string &ours, const std::string &base) const {
+    auto a = times_.find(ours);
+    auto b = times_.find(base);
+    if (a != times_.end() && b != times_.end())
+      std::printf("%-34s %10.2f\n", label, a->second / b->second);
+  }
+  std::map<std::string, double> times_;
 };
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    benchmark::RegisterBenchmark("class_map", BM_ClassMap)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("isalpha_l", BM_IsalphaL)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("upper_map", BM_UpperMap)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("toupper_l", BM_ToupperL)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("collate_load", BM_CollateLoad)
-        ->Arg(kSmallRows)
-        ->Arg(kSmallRows * kRowFactor)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("load_en_us", BM_LoadEnUs)->Unit(benchmark::kMillisecond);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.print_ratios();
-    std::fflush(stdout);  // before any exit-time report of a sanitizer build
-    gl_lc_unload(shipped_en_us());
-    freelocale(peer_locale());
-    benchmark::Shutdown();
-    return 0;
+  benchmark::RegisterBenchmark("class_map", BM_ClassMap)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("isalpha_l", BM_IsalphaL)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("upper_map", BM_UpperMap)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("toupper_l", BM_ToupperL)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("collate_load", BM_CollateLoad)
+      ->Arg(small_rows)
+      ->Arg(small_rows * row_factor)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("load_en_us", BM_LoadEnUs)->Unit(benchmark::kMillisecond);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.print_ratios();
+  std::fflush(stdout); /* before any exit-time report of a sanitizer build */
+  gl_lc_unload(shipped_en_us());
+  freelocale(peer_locale());
+  benchmark::Shutdown();
+  return 0;
 }

@@ -21,20 +21,20 @@ namespace {
 
 struct BenchCase {
   const char *name;
-  const char *pattern;  // our syntax
-  const char *ere;  // the same as a POSIX extended expression
+  const char *pattern; /* our syntax */
+  const char *ere; /* the same as a POSIX extended expression */
 };
 
-constexpr BenchCase kCases[] = {
+constexpr BenchCase bench_cases[] = {
     {"literal", "shared memory segment lost", "shared memory segment lost"},
     {"class_repeat", "[0-9]{7,}", "[0-9]{7,}"},
     {"nested_group_star", "(tx(-[0-9]+)*;)*rolled back", "(tx(-[0-9]+)*;)*rolled back"},
 };
 
-// A DBMS message log of about 1 MiB; the needles are in its last line.
+/* A DBMS message log of about 1 MiB; the needles are in its last line. */
 const std::string &log_text() {
   static const std::string text = [] {
-    static constexpr const char *kEvents[] = {
+    static constexpr const char *events[] = {
         "Checkpoint Completed: duration was 0 seconds.",
         "Logical Log 4711 Complete, timestamp: 0x1a2b3c.",
         "tx-12-345; committed after 17 ms (lock wait 3 ms)",
@@ -50,7 +50,7 @@ const std::string &log_text() {
       std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u  ", (seed >> 8) % 24, (seed >> 12) % 60,
                     (seed >> 18) % 60);
       out += stamp;
-      out += kEvents[(seed >> 16) % std::size(kEvents)];
+      out += events[(seed >> 16) % std::size(events)];
       out += '\n';
     }
     out += "23:59:59  shared memory segment lost, block 31415926, tx-7-8;rolled back\n";
@@ -64,14 +64,14 @@ struct Compiled {
   regex_t peer;
 };
 
-// Compiles every case once and checks that each pattern is found only in
-// the last line, by both matchers.
+/* Compiles every case once and checks that each pattern is found only in
+** the last line, by both matchers. */
 const std::vector<Compiled> &compiled_cases() {
   static const std::vector<Compiled> cases = [] {
     const std::string &text = log_text();
     const std::string head = text.substr(0, text.rfind('\n', text.size() - 2) + 1);
     std::vector<Compiled> out;
-    for (const BenchCase &c : kCases) {
+    for (const BenchCase &c : bench_cases) {
       Compiled compiled {regcmp(c.pattern), {}};
       if (compiled.ours == nullptr ||
           regcomp(&compiled.peer, c.ere, REG_EXTENDED | REG_NOSUB) != 0) {
@@ -109,7 +109,7 @@ void BM_Glibc(benchmark::State &state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * log_text().size()));
 }
 
-// Prints as usual and keeps the time per iteration of every run.
+/* Prints as usual and keeps the time per iteration of every run. */
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
@@ -121,14 +121,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(reports);
   }
 
-  // One line per case: ours, glibc and ours/glibc.
+  /* One line per case: ours, glibc and ours/glibc. */
   void print_ratios() const {
     std::printf("\n%-20s %12s %12s %8s\n", "case", "ours", "glibc", "ratio");
-    for (size_t i = 0; i < std::size(kCases); ++i) {
+    for (size_t i = 0; i < std::size(bench_cases); ++i) {
       auto ours = times_.find("ours/" + std::to_string(i));
       auto glibc = times_.find("glibc/" + std::to_string(i));
       if (ours == times_.end() || glibc == times_.end()) continue;
-      std::printf("%-20s %12.3f %12.3f %8.2f\n", kCases[i].name, ours->second, glibc->second,
+      std::printf("%-20s %12.3f %12.3f %8.2f\n", bench_cases[i].name, ours->second, glibc->second,
                   ours->second / glibc->second);
     }
   }
@@ -140,7 +140,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char **argv) {
-  for (size_t i = 0; i < std::size(kCases); ++i) {
+  for (size_t i = 0; i < std::size(bench_cases); ++i) {
     benchmark::RegisterBenchmark("ours", BM_Ours)
         ->Arg(static_cast<int64_t>(i))
         ->Unit(benchmark::kMicrosecond);

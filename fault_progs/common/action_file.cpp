@@ -33,7 +33,10 @@ struct keyword {
   int value;
 };
 
-constexpr keyword state_words[] = {{"*", 0}, {"co", 1}, {"on", 2}, {"di", 3}};
+constexpr keyword state_words[] = {{"*", rule_any_state},
+                                   {"co", db_state_connecting},
+                                   {"on", db_state_online},
+                                   {"di", db_state_disconnecting}};
 
 constexpr keyword action_words[] = {
     {"none", ACTION_NONE},       {"n", ACTION_NONE},    {"", ACTION_NONE},
@@ -75,7 +78,7 @@ int encode_db_state(const char *text, int line) {
   if (look_up(state_words, text, &value)) return value;
   hasyslog(LOG_ERR, "4010", "encode_db_state: Invalid state value in line %d of action file: %s",
            line, text);
-  return 0;
+  return rule_any_state;
 }
 
 int encode_action_type(const char *text, int line) {
@@ -185,7 +188,7 @@ int re_eqs(const char *pattern, const char *text) {
 int action_entry_match(const action_entry *entry, int state, int dbms_error,
                        const char *process_died, const char *log_text, int timeout,
                        int internal_error) {
-  if (entry->state != 0 && entry->state != state) return 0;
+  if (entry->state != rule_any_state && entry->state != state) return 0;
   if (entry->timeout_given && entry->timeout != timeout) return 0;
   if (entry->internal_error_given && entry->internal_error != internal_error) return 0;
   if (entry->dbms_error_pattern) {

@@ -8,11 +8,16 @@
 
 #include <cstdint>
 
+#include "db_info.h"
+
 extern "C" {
+
+/* A rule's state "*": any state; as its new state, keep the state. */
+constexpr int32_t rule_any_state = 0;
 
 /* One rule, eleven words in file-field order. */
 struct action_entry {
-  int32_t state; /* 0 any, 1 connecting, 2 on-line, 3 disconnecting */
+  int32_t state; /* rule_any_state or a db_state */
   char *dbms_error_pattern; /* compiled "^...$", or NULL (any) */
   char *process_died_pattern; /* compiled, or NULL (any) */
   char *log_pattern; /* compiled, or NULL (any) */
@@ -20,7 +25,7 @@ struct action_entry {
   int32_t timeout;
   int32_t internal_error_given;
   int32_t internal_error;
-  int32_t new_state; /* 0 keep, else 1-3 */
+  int32_t new_state; /* rule_any_state (keep) or a db_state */
   int32_t action; /* 0 none .. 5 fmstart */
   char *message; /* owned copy, or NULL */
 };

@@ -4,9 +4,14 @@
 ** read a request, call the probe interface for its state, write the reply.
 **
 ** Called by run_probe (the monitor side) and, in the child, by nothing else:
-** the child never returns into the monitor's code. Calls the probe
-** interface (dbms_connect, dbms_statistics, dbms_test_transaction,
+** the child never returns into the monitor's code. Calls the probe's
+** operations record (dbms_connect, dbms_statistics, dbms_test_transaction,
 ** dbms_disconnect), hasyslog and the signal set-up of monitor_signals.
+**
+** SIGTERM and SIGQUIT are only recorded in the child (the operations log
+** through malloc, syslog and stdio, which a handler must not reenter); the
+** child runs the exit path where it waits for its next request and after
+** each probe operation, within the 2 s its handler's alarm allows.
 **
 ** The record is 16 bytes in native order, written and read whole: both ends
 ** are this program on this machine. Every pipe end is close-on-exec, so a
@@ -20,6 +25,7 @@
 #include <cstdlib>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -45,6 +51,24 @@ void close_quietly(int fd) {
 /* SA_SIGINFO handlers take three arguments; child_died keeps the
 ** one-argument form that the probe child's set-up names. */
 void child_died_info(int signal, siginfo_t *, void *) { child_died(signal); }
+
+/* In the probe child: waits until a request (or the end of the pipe) can
+** be read from read_fd. A termination signal runs the exit path here; the
+** child's self-pipe keeps one that lands just before the poll from being
+** missed. A poll that fails leaves the read to report it. */
+void wait_for_request(int read_fd) {
+  for (;;) {
+    check_termination();
+    pollfd fds[2] = {{read_fd, POLLIN, 0}, {termination_fd(), POLLIN, 0}};
+    int ready = poll(fds, fds[1].fd >= 0 ? 2 : 1, -1);
+    if (ready < 0 && errno != EINTR) return;
+    if (ready > 0 && fds[0].revents != 0) {
+      /* A signal taken while poll returned comes before what the pipe holds. */
+      check_termination();
+      return;
+    }
+  }
+}
 
 /* Blocks SIGTERM and SIGQUIT for the span of the fork, so that neither
 ** process can take one while the child still looks like the monitor. */
@@ -129,26 +153,29 @@ void ha_db_thread(int write_fd, int read_fd) {
   if (debug_mode) hasyslog(LOG_DEBUG, "0090", "ha_db_thread: starting up with PID %d", getpid());
   for (;;) {
     db_info record;
+    wait_for_request(read_fd);
     if (!receive_db_info(&record, read_fd)) break;
     if (debug_mode) hasyslog(LOG_DEBUG, "0100", "ha_db_thread: waking up, starting work...");
     switch (record.state) {
-      case 1:
-        dbms_connect(dbms_host, &record.internal_error, &record.dbms_error);
+      case db_state_connecting:
+        probe->dbms_connect(dbms_host, &record.internal_error, &record.dbms_error);
         break;
-      case 2:
-        if (dbms_statistics(&record.internal_error, &record.dbms_error) == 0 &&
+      case db_state_online:
+        if (probe->dbms_statistics(&record.internal_error, &record.dbms_error) == 0 &&
             record.dbms_error == 0) {
-          dbms_test_transaction(dbms_host, &record.internal_error, &record.dbms_error);
+          check_termination();
+          probe->dbms_test_transaction(dbms_host, &record.internal_error, &record.dbms_error);
         }
         break;
-      case 3:
-        dbms_disconnect(&record.internal_error, &record.dbms_error);
+      case db_state_disconnecting:
+        probe->dbms_disconnect(&record.internal_error, &record.dbms_error);
         break;
       default:
         hasyslog(LOG_ERR, "4140", "DB Thread: Unknown state %d", record.state);
         record.internal_error = 1;
         break;
     }
+    check_termination(); /* a signal that came during the operation */
     if (debug_mode) hasyslog(LOG_DEBUG, "0110", "DB: done with work");
     if (!send_db_info(&record, write_fd)) break;
   }
@@ -175,7 +202,10 @@ int receive_db_info(db_info *record, int fd) {
   size_t got = 0;
   while (got < sizeof *record) {
     ssize_t n = read(fd, bytes + got, sizeof *record - got);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) {
+      check_termination();
+      continue;
+    }
     if (n <= 0) {
       if (n == 0) errno = EPIPE; /* end of the pipe: the writer is gone */
       hasyslog(LOG_ERR, "4130", "read of data structure through pipe failed with %m");

@@ -7,21 +7,11 @@
 #ifndef DVZ_DB_CHILD_H
 #define DVZ_DB_CHILD_H
 
-#include <cstdint>
-
 #include <sys/types.h>
 
-extern "C" {
+#include "db_info.h"
 
-/* Request and reply record: 16 bytes in native byte order, written and read
-** whole (both ends are the same program on the same machine). */
-struct db_info {
-  int32_t state; /* 1 connecting, 2 on-line, 3 disconnecting */
-  int32_t dbms_error; /* 0, or the DBMS error of the failed probe step */
-  int32_t internal_error; /* 1 after an unknown state or a failed fork */
-  int32_t sequence; /* request number, copied into the reply */
-};
-static_assert(sizeof(db_info) == 16, "db_info is a 16-byte record");
+extern "C" {
 
 /* Creates both pipes and forks. Returns the child's pid in the monitor, 0
 ** in the child (which then has db_proc_pid 0 and its own signal handlers),
@@ -32,7 +22,8 @@ static_assert(sizeof(db_info) == 16, "db_info is a 16-byte record");
 pid_t fork_db_process(int *write_fd, int *read_fd);
 
 /* The body of the probe child: serves requests until a pipe fails, then
-** logs 2140 and exits 0. Never returns. */
+** logs 2140 and exits 0, or until SIGTERM or SIGQUIT, which it takes
+** through fault_mon_exit between operations. Never returns. */
 __attribute__((noreturn)) void ha_db_thread(int write_fd, int read_fd);
 
 /* 1 when all 16 bytes were written (the request is then outstanding), else

@@ -29,7 +29,7 @@ int db_evaluate(const char *instance, db_info *record, const char *process_died,
     if (debug_mode) hasyslog(LOG_DEBUG, "0080", "db_evaluate: no action entry found!");
     return 1;
   }
-  if (rule->new_state != 0) record->state = rule->new_state;
+  if (rule->new_state != rule_any_state) record->state = rule->new_state;
   return apply_action_rule(instance, record, rule, last_restart, restart_delay);
 }
 

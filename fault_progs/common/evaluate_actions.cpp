@@ -7,8 +7,10 @@
 ** first.
 **
 ** Calls hasyslog and log_action_message (monitor_log), ha_db_restart of
-** the probe module, and the world only through the seams: commands through
-** command_seam, reports through dorvexd_seam, time through clock_seam.
+** the probe module through its operations record, commands through
+** run_framework_command (framework_command.cpp: a killed or unrunnable
+** command is a failure), and the world only through the seams: reports
+** through dorvexd_seam, time through clock_seam.
 ** After every command and RPC call check_termination runs the exit path
 ** when a termination signal arrived meanwhile.
 **
@@ -19,15 +21,13 @@
 */
 #include "evaluate_actions.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <string>
 
 #include <syslog.h>
 
 #include "evaluate.h"
+#include "framework_command.h"
 #include "monitor.h"
 #include "monitor_log.h"
 #include "monitor_seams.h"
@@ -39,8 +39,6 @@ namespace {
 constexpr const char status_online[] = "ONLINE";
 constexpr const char status_no_change[] = "NO_CHANGE";
 constexpr const char status_faulted[] = "FAULTED";
-
-constexpr int state_on_line = 2;
 
 /* Seconds after the loop's start during which config only logs 2130, and
 ** the spacing of remote monitor starts. */
@@ -62,40 +60,20 @@ constexpr const char config_command[] = "kesmadm -r -s %s"; /* service */
 constexpr const char fmstart_command[] =
     "dorvexq %s %s start %s"; /* remote host, instance, service */
 
-/* State names, by state number. */
-constexpr const char *state_names[] = {"don't care", "connecting", "on-line", "disconnecting"};
+/* The names of the states, and of a rule's "any state". */
+struct state_name {
+  int32_t state;
+  const char *name;
+};
+constexpr state_name state_names[] = {
+    {rule_any_state, "don't care"},
+    {db_state_connecting, "connecting"},
+    {db_state_online, "on-line"},
+    {db_state_disconnecting, "disconnecting"},
+};
 
 /* Blanks that separate the hosts of HA_REMOTEHOST. */
 constexpr std::string_view host_separators = " \t";
-
-/* A command line built from one of the formats above. */
-__attribute__((format(printf, 1, 2))) std::string command_line(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int n = vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string line;
-  if (n > 0) {
-    line.resize(static_cast<size_t>(n) + 1);
-    vsnprintf(line.data(), line.size(), format, again);
-    line.resize(static_cast<size_t>(n));
-  }
-  va_end(again);
-  return line;
-}
-
-/* Runs a framework command; returns system()'s raw status. A termination
-** signal that arrived meanwhile ends the monitor here. */
-int run_command(const std::string &line) {
-  int status = command_seam->run(line.c_str());
-  check_termination();
-  return status;
-}
-
-/* The command's exit status as the framework reports it. */
-int exit_status(int raw_status) { return (raw_status >> 8) & 255; }
 
 /* Reports the database status to dorvexd; the result is not looked at. */
 void report_status(const char *instance, const char *status, const db_info *record) {
@@ -114,13 +92,13 @@ void restart_action(const char *instance, const db_info *record, time_t *last_re
       hasyslog(LOG_NOTICE, "2070", "db_evaluate: restart requested, but database is remote");
     } else {
       hasyslog(LOG_ERR, "2080", "db_evaluate: restarting DBMS service");
-      ha_db_restart(dbms_host); /* runs the restart command */
+      probe->ha_db_restart(dbms_host); /* runs the restart command */
       check_termination();
     }
   } else {
     hasyslog(LOG_ERR, "2060",
              "db_evaluate: initiating DBMS service takeover (escalated repeated restart)");
-    request_takeover(instance, dbms_host, dbms_service);
+    request_takeover(instance, dbms_host, probe->dbms_service);
     *last_restart = 0;
   }
   report_status(instance, status_faulted, record);
@@ -138,7 +116,8 @@ void stop_remote_monitors(const char *instance, const char *hosts) {
     std::string host(rest.substr(0, length));
     rest.remove_prefix(length == std::string_view::npos ? rest.size() : length);
 
-    std::string line = command_line(stop_local_command, host.c_str(), instance, dbms_service);
+    std::string line =
+        command_line(stop_local_command, host.c_str(), instance, probe->dbms_service);
     if (!shell_safe_word(host)) {
       /* The shell would read more than a host name: refuse the line. */
       hasyslog(LOG_ERR, "4110", "%s failed", line.c_str());
@@ -148,7 +127,9 @@ void stop_remote_monitors(const char *instance, const char *hosts) {
       hasyslog(LOG_DEBUG, "0011", "MT: Shutting down fault monitor on %s : %s", host.c_str(),
                line.c_str());
     }
-    if (exit_status(run_command(line)) != 0) hasyslog(LOG_ERR, "4110", "%s failed", line.c_str());
+    if (!run_framework_command(line).succeeded()) {
+      hasyslog(LOG_ERR, "4110", "%s failed", line.c_str());
+    }
     if (debug_mode) hasyslog(LOG_NOTICE, "0013", "Executed: %s", line.c_str());
   }
 }
@@ -156,16 +137,18 @@ void stop_remote_monitors(const char *instance, const char *hosts) {
 /* stop: toggles the service off, stops the other monitors (local mode) or
 ** has the database node shut down (remote mode). Ends the loop. */
 void stop_action(const char *instance, const db_info *record) {
-  std::string toggle = command_line(toggle_command, dbms_service, instance, "stop");
-  int status = exit_status(run_command(toggle));
-  if (status != 0) {
-    hasyslog(LOG_ERR, "4110", "%s failed with exit code (%d)", toggle.c_str(), status);
+  std::string toggle = command_line(toggle_command, probe->dbms_service, instance, "stop");
+  command_status toggled = run_framework_command(toggle);
+  if (!toggled.succeeded()) {
+    hasyslog(LOG_ERR, "4110", "%s failed with exit code (%d)", toggle.c_str(), toggled.exit_status);
   }
 
   if (dbms_host) {
     hasyslog(LOG_ERR, "2100", "db_evaluate: shutdown db requested, but database is remote");
-    std::string line = command_line(stop_remote_command, dbms_host, instance, dbms_service);
-    if (exit_status(run_command(line)) != 0) hasyslog(LOG_ERR, "4110", "%s failed", line.c_str());
+    std::string line = command_line(stop_remote_command, dbms_host, instance, probe->dbms_service);
+    if (!run_framework_command(line).succeeded()) {
+      hasyslog(LOG_ERR, "4110", "%s failed", line.c_str());
+    }
   } else {
     if (const char *hosts = getenv("HA_REMOTEHOST")) {
       stop_remote_monitors(instance, hosts);
@@ -173,7 +156,7 @@ void stop_action(const char *instance, const db_info *record) {
       hasyslog(LOG_ERR, "2110", "db_evaluate: cannot stop the remote fault monitor");
     }
     hasyslog(LOG_ERR, "2120", "db_evaluate: shutdown database %s", instance);
-    dorvexd_seam->shutdown_db(instance, dbms_service, rpc_client);
+    dorvexd_seam->shutdown_db(instance, probe->dbms_service, rpc_client);
     check_termination();
   }
   report_status(instance, status_faulted, record);
@@ -186,7 +169,7 @@ void config_action() {
     hasyslog(LOG_NOTICE, "2130", "db_evaluate: fault monitor died, but not restarting");
     return;
   }
-  run_command(command_line(config_command, dbms_service));
+  run_framework_command(command_line(config_command, probe->dbms_service));
 }
 
 /* fmstart: starts the monitor on the database node, at most once per 120
@@ -204,27 +187,20 @@ void fmstart_action(const char *instance) {
     return;
   }
   hasyslog(LOG_NOTICE, "2132", "Attempting to start fault monitor on %s node", dbms_host);
-  run_command(command_line(fmstart_command, dbms_host, instance, dbms_service));
+  run_framework_command(command_line(fmstart_command, dbms_host, instance, probe->dbms_service));
   force_delay = 1;
   fmstart_time = clock_seam->now();
 }
 
 }  // namespace
 
-bool shell_safe_word(std::string_view text) {
-  for (char c : text) {
-    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                 c == '.' || c == '_' || c == '@' || c == ':' || c == '+' || c == '-';
-    if (!plain) return false;
-  }
-  return true;
-}
-
 extern "C" {
 
 const char *db_state_str(int state) {
-  if (state < 0 || state >= static_cast<int>(std::size(state_names))) return "unknown";
-  return state_names[state];
+  for (const state_name &s : state_names) {
+    if (s.state == state) return s.name;
+  }
+  return "unknown";
 }
 
 void display_state(const db_info *record, const char *process_died, const char *log_text,
@@ -256,7 +232,7 @@ void display_state(const db_info *record, const char *process_died, const char *
 int request_takeover(const char *instance, const char *remote_host, const char *service) {
   std::string line = remote_host ? command_line(takeover_remote_command, service, service, instance)
                                  : command_line(takeover_local_command, service, service, instance);
-  if (run_command(line) != 0) {
+  if (!run_framework_command(line).succeeded()) {
     hasyslog(LOG_ERR, "4170", "takeover request failed!");
     return 0;
   }
@@ -265,7 +241,7 @@ int request_takeover(const char *instance, const char *remote_host, const char *
 
 int apply_action_rule(const char *instance, db_info *record, const action_entry *rule,
                       time_t *last_restart, int restart_delay) {
-  if (record->state == state_on_line) report_status(instance, status_online, record);
+  if (record->state == db_state_online) report_status(instance, status_online, record);
 
   if (rule->message) {
     hasyslog(rule->action != ACTION_NONE ? LOG_ERR : LOG_NOTICE, "2050", "db_evaluate: --- %s ---",
@@ -279,7 +255,7 @@ int apply_action_rule(const char *instance, db_info *record, const action_entry 
       return 1;
     case ACTION_TAKEOVER:
       hasyslog(LOG_ERR, "2090", "db_evaluate: initiating DBMS service takeover");
-      request_takeover(instance, dbms_host, dbms_service);
+      request_takeover(instance, dbms_host, probe->dbms_service);
       report_status(instance, status_faulted, record);
       force_delay = 1;
       return 1;

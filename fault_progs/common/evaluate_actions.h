@@ -9,10 +9,10 @@
 #define DVZ_EVALUATE_ACTIONS_H
 
 #include <ctime>
-#include <string_view>
 
 #include "action_file.h"
 #include "db_child.h"
+#include "framework_command.h" /* shell_safe_word, for the start-up checks */
 
 extern "C" {
 
@@ -26,23 +26,19 @@ void display_state(const db_info *record, const char *process_died, const char *
 const char *db_state_str(int state);
 
 /* Runs the takeover command (remote form with -t when remote_host is set,
-** local form with -g otherwise). Returns 1 when system() returned 0, else 0
+** local form with -g otherwise). Returns 1 when the command exited 0, else 0
 ** after 4170. */
 int request_takeover(const char *instance, const char *remote_host, const char *service);
 
 /* Steps after the rule's new state was applied to record->state: reports
 ** ONLINE when the state is on-line, logs the rule's message (syslog 2050
 ** and the file's action line) and performs the rule's action, running
-** each command through the command seam. *last_restart is the loop's time
+** each command through run_framework_command. *last_restart is the loop's time
 ** of the last restart. Every RPC call and every command is followed by a
 ** check for a termination signal (which ends the monitor there).
 ** Returns 0 after the stop action (the loop ends), else 1. */
 int apply_action_rule(const char *instance, db_info *record, const action_entry *rule,
                       time_t *last_restart, int restart_delay);
 }
-
-/* True when every character of text is one of [A-Za-z0-9._@:+-]: a name
-** that goes unquoted into a /bin/sh command line only as itself. */
-bool shell_safe_word(std::string_view text);
 
 #endif

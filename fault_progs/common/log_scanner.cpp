@@ -1,11 +1,14 @@
 /*
 ** The DBMS message log reader. monitor_db opens the log once, at its end,
 ** when the loop starts in local mode; run_probe scans it after every probe
-** and hands the new text to the evaluation.
+** and hands the new text to the evaluation, and monitor_db releases the
+** text once the evaluation is done.
 **
 ** The log is never reopened: a rotated log is not followed (the operator
-** restarts the monitor). The buffer starts at 256 bytes, grows by 256 and is
-** never shrunk or freed; the text handed out lives in it until the next scan.
+** restarts the monitor). Memory is bounded by max_log_burst: a scan seeks
+** past all but the last max_log_burst bytes of a longer burst instead of
+** reading them, and the buffer, sized for the text it holds, lives only
+** from one scan to its release.
 */
 #include "log_scanner.h"
 
@@ -14,6 +17,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -21,12 +25,13 @@
 
 namespace {
 
-constexpr size_t buffer_step = 256;
-
 std::string log_file_name;
 int log_fd = -1;
 char *log_file_buffer = nullptr;
 size_t log_file_buffer_size = 0;
+
+/* The text of a scan that found nothing new. */
+char no_new_text[] = "";
 
 /* read() that retries when a signal interrupts it. */
 ssize_t read_some(int fd, char *into, size_t count) {
@@ -35,6 +40,21 @@ ssize_t read_some(int fd, char *into, size_t count) {
     n = read(fd, into, count);
   } while (n < 0 && errno == EINTR);
   return n;
+}
+
+/* Bytes to read for this scan: what lies beyond the read position, at
+** most max_log_burst. With more there, the position first moves to the
+** last max_log_burst bytes. When the size cannot be told, max_log_burst
+** (the reads then stop at the end of the file). */
+size_t bytes_to_read() {
+  off_t position = lseek(log_fd, 0, SEEK_CUR);
+  struct stat status {};
+  if (position < 0 || fstat(log_fd, &status) != 0) return max_log_burst;
+  if (status.st_size <= position) return 0;
+  off_t pending = status.st_size - position;
+  if (pending <= static_cast<off_t>(max_log_burst)) return static_cast<size_t>(pending);
+  lseek(log_fd, status.st_size - static_cast<off_t>(max_log_burst), SEEK_SET);
+  return max_log_burst;
 }
 
 }  // namespace
@@ -68,38 +88,32 @@ int open_log_file(void) {
 }
 
 const char *scan_log_file(void) {
+  release_log_text();
   if (log_fd < 0) return nullptr;
-  if (!log_file_buffer) {
-    log_file_buffer = static_cast<char *>(malloc(buffer_step));
-    if (!log_file_buffer) {
-      hasyslog(LOG_ERR, "4300", "Could not allocate buffer for DBMS log messages: %m");
-      return nullptr;
-    }
-    log_file_buffer_size = buffer_step;
-  }
+  size_t wanted = bytes_to_read();
+  if (wanted == 0) return no_new_text;
 
-  ssize_t n = read_some(log_fd, log_file_buffer, log_file_buffer_size - 1);
-  if (n <= 0) {
-    log_file_buffer[0] = '\0';
-    return log_file_buffer;
+  log_file_buffer = static_cast<char *>(malloc(wanted + 1));
+  if (!log_file_buffer) {
+    hasyslog(LOG_ERR, "4300", "Could not allocate buffer for DBMS log messages: %m");
+    return nullptr;
   }
-  size_t length = static_cast<size_t>(n);
-  bool filled = length == log_file_buffer_size - 1;
-  while (filled) {
-    char *grown = static_cast<char *>(realloc(log_file_buffer, log_file_buffer_size + buffer_step));
-    if (!grown) {
-      hasyslog(LOG_ERR, "4310", "Could not enlarge buffer for DBMS log file: %m");
-      break;
-    }
-    log_file_buffer = grown;
-    log_file_buffer_size += buffer_step;
-    n = read_some(log_fd, log_file_buffer + length, buffer_step);
+  log_file_buffer_size = wanted + 1;
+
+  size_t length = 0;
+  while (length < wanted) {
+    ssize_t n = read_some(log_fd, log_file_buffer + length, wanted - length);
     if (n <= 0) break;
     length += static_cast<size_t>(n);
-    filled = static_cast<size_t>(n) == buffer_step;
   }
   log_file_buffer[length] = '\0';
   return log_file_buffer;
+}
+
+void release_log_text(void) {
+  free(log_file_buffer);
+  log_file_buffer = nullptr;
+  log_file_buffer_size = 0;
 }
 
 }  // extern "C"

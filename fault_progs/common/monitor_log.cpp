@@ -147,8 +147,8 @@ int decode_syslog_facility(const char *name) {
 }
 
 void open_hadbms_log(const char *service) {
-  const char *path = nullptr;
-  if (service) {
+  const char *path = hadbms_log_override;
+  if (service && !path) {
     for (const service_log &s : service_logs) {
       if (strcmp(s.service, service) == 0) path = s.path;
     }
@@ -158,13 +158,14 @@ void open_hadbms_log(const char *service) {
 
 int log_startup(const char *program, const char *instance, const char *logical_host, int debug,
                 int verbose, int level, const char *message_id, const char *service) {
-  /* 1: base name of a copy of the program path. */
+  /* The program's base name, from a copy of its path. */
   if (program_copy) free(program_copy);
   program_copy = program ? strdup(program) : nullptr;
   program_base = program_copy ? basename(program_copy) : empty_text;
   syslog_mask = LOG_UPTO(LOG_NOTICE);
 
-  /* 2-4: tag, copies, syslog_id. */
+  /* The tag, copies of the instance and the host, and the syslog
+  ** identity "<tag>.<program>". */
   const char *tag = getenv("HA_SLOGTAG");
   if (!tag) tag = "ZEMKcluster.ha";
   release(instance_copy);
@@ -179,12 +180,12 @@ int log_startup(const char *program, const char *instance, const char *logical_h
     syslog_id = id;
   }
 
-  /* 5: facility. */
+  /* The facility, LOG_LOCAL0 unless HA_SLOGFACILITY names one. */
   const char *facility = getenv("HA_SLOGFACILITY");
   syslog_fac = facility ? decode_syslog_facility(facility) : -1;
   if (syslog_fac == -1) syslog_fac = LOG_LOCAL0;
 
-  /* 6: mask and debug flag. */
+  /* The mask: LOG_NOTICE and above, debug and verbose as asked. */
   debug_flag = 0;
   if (debug) {
     syslog_mask |= LOG_MASK(LOG_DEBUG);
@@ -192,7 +193,7 @@ int log_startup(const char *program, const char *instance, const char *logical_h
   }
   if (verbose) syslog_mask |= LOG_MASK(LOG_INFO);
 
-  /* 7-8. */
+  /* The log file, then the first message. */
   if (service) open_hadbms_log(service);
   hasyslog(level, message_id, "starting up");
   return 1;
@@ -289,6 +290,8 @@ void open_hadbms_log(const char *service, const char *path) {
     fflush(stdout);
   }
 }
+
+const char *hadbms_log_override = nullptr;
 
 const syslog_sink glibc_syslog_sink = {glibc_open, glibc_set_mask, glibc_vlog, glibc_close};
 const syslog_sink *log_sink = &glibc_syslog_sink;

@@ -41,6 +41,11 @@ int log_shutdown(void);
 /* Same as open_hadbms_log, with the path given (tests). */
 void open_hadbms_log(const char *service, const char *path);
 
+/* The log file that open_hadbms_log opens for every DBMS type in place of
+** the type's fixed path, or NULL (production). Only the monitor's test
+** build sets it, before start-up, so that each test run has its own. */
+extern const char *hadbms_log_override;
+
 /* The syslog seam: production binds glibc's openlog, setlogmask, vsyslog
 ** and closelog; tests install a recording double. */
 struct syslog_sink {

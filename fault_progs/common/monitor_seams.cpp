@@ -1,7 +1,8 @@
 /*
 ** Production bindings of the monitor's seams (monitor_seams.h): wall-clock
 ** time and a wait that a termination signal cuts short, framework commands
-** through system(), and the dorvexd RPC client (bound in rpc/).
+** through system(), and the dorvexd RPC client (bound in rpc/); and the
+** monitor's one monotonic clock.
 **
 ** The wait polls the self-pipe of monitor_signals.cpp: an EINTR re-checks
 ** the recorded signal and waits out the rest of the time.
@@ -20,12 +21,6 @@
 namespace {
 
 time_t system_now() { return time(nullptr); }
-
-int64_t monotonic_ms() {
-  timespec ts {};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 /* Returns 1 as soon as a termination signal is recorded, 0 when `seconds`
 ** passed (at once for zero or a negative value). */
@@ -52,6 +47,12 @@ int system_wait(int seconds) {
 int system_run(const char *command) { return system(command); }
 
 }  // namespace
+
+int64_t monotonic_ms() {
+  timespec ts {};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 const monitor_clock system_clock = {system_now, system_wait};
 const monitor_clock *clock_seam = &system_clock;

@@ -28,8 +28,8 @@ struct command_runner {
 extern const command_runner system_runner;
 extern const command_runner *command_seam;
 
-/* The dorvexd RPC client (program 100222, version 1). Each call returns a
-** pointer to its result, or NULL when the RPC failed. */
+/* The dorvexd RPC client (version 1 of the program in dorvexd_rpc). Each
+** call returns a pointer to its result, or NULL when the RPC failed. */
 struct dorvexd_client {
   CLIENT *(*create)(const char *host); /* clnt_create(host, ..., "netpath") */
   void (*destroy)(CLIENT *client);
@@ -44,5 +44,19 @@ struct dorvexd_client {
 };
 extern const dorvexd_client rpc_dorvexd_client;
 extern const dorvexd_client *dorvexd_seam;
+
+/* What rpc_dorvexd_client's create binds a client to: the program number
+** and the time-out of each call (set with CLSET_TIMEOUT). Production keeps
+** dorvexd's program 100222 and 25 seconds; only the monitor's test build
+** changes them, before start-up, to reach its own dorvexd double. */
+struct dorvexd_binding {
+  uint32_t program;
+  int call_timeout_seconds;
+};
+extern dorvexd_binding dorvexd_rpc;
+
+/* Milliseconds of CLOCK_MONOTONIC: for time-outs that a step of the wall
+** clock must not stretch or cut. */
+int64_t monotonic_ms();
 
 #endif

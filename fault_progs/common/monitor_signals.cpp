@@ -6,9 +6,11 @@
 ** fault_mon_exit synchronously. Nothing that takes a lock (syslog, stdio,
 ** malloc, RPC) ever runs inside the monitor's handler.
 **
-** The probe child holds no state the monitor needs; its handler runs the
-** exit path itself, behind a 2 s alarm so that a deadlock there (a signal
-** landing inside malloc or syslog) still ends the child.
+** The probe child records the signal the same way, in a self-pipe of its
+** own, and its handler also arms a 2 s alarm (SIGALRM at its default
+** action): the child runs the exit path where it waits for its next
+** request and after each probe operation, and one stuck inside an
+** operation past the alarm is ended by it.
 **
 ** Called by main (start-up), the waits of the clock seam and the probe
 ** child; calls fault_mon_exit (monitor_startup.cpp) and platform/.
@@ -41,11 +43,14 @@ void record_termination(int sig) {
   errno = saved_errno;
 }
 
-/* The probe child's exit: bounded by SIGALRM's default action. */
+/* Seconds the probe child has left once a termination signal came. */
+constexpr unsigned child_exit_bound = 2;
+
+/* The probe child's handler: records the first signal and bounds the
+** child's remaining life with the alarm. Async-signal-safe. */
 void child_termination(int sig) {
-  signal(SIGALRM, SIG_DFL);
-  alarm(2);
-  fault_mon_exit(sig);
+  if (termination_signal == 0) alarm(child_exit_bound);
+  record_termination(sig);
 }
 
 /* Installs handler for SIGTERM and SIGQUIT with both blocked while it runs
@@ -81,11 +86,25 @@ void check_termination() {
 }
 
 void install_child_handlers() {
-  route_termination(child_termination);
-  /* A signal the monitor recorded before the fork is the monitor's. */
+  /* A signal the monitor recorded before the fork, and its pipe, are the
+  ** monitor's. */
   termination_signal = 0;
   for (int &fd : self_pipe) {
     if (fd >= 0) close(fd);
     fd = -1;
   }
+  if (pipe2(self_pipe, O_NONBLOCK | O_CLOEXEC) != 0) self_pipe[0] = self_pipe[1] = -1;
+
+  /* The alarm armed by the handler must end the child whatever the
+  ** monitor had done with SIGALRM. */
+  struct sigaction alarm_action {};
+  alarm_action.sa_handler = SIG_DFL;
+  sigemptyset(&alarm_action.sa_mask);
+  sigaction(SIGALRM, &alarm_action, nullptr);
+  sigset_t alarm_set;
+  sigemptyset(&alarm_set);
+  sigaddset(&alarm_set, SIGALRM);
+  sigprocmask(SIG_UNBLOCK, &alarm_set, nullptr);
+
+  route_termination(child_termination);
 }

@@ -4,7 +4,9 @@
 ** line checks the flag after every RPC call and every command, then runs
 ** fault_mon_exit synchronously. Nothing unsafe ever runs in the handler.
 **
-** The probe child replaces the handler with its own (install_child_handlers).
+** The probe child gets a handler and a self-pipe of its own
+** (install_child_handlers): it records the signal the same way and arms a
+** 2 s alarm that bounds the child's exit.
 */
 #ifndef DVZ_MONITOR_SIGNALS_H
 #define DVZ_MONITOR_SIGNALS_H
@@ -25,9 +27,11 @@ int termination_fd();
 /* When a termination signal was recorded, runs fault_mon_exit with it. */
 void check_termination();
 
-/* In the probe child: SIGTERM and SIGQUIT run the exit path at once (the
-** child holds no lock the monitor could need), behind a 2 s alarm so a
-** deadlock there cannot leave a hung child. */
+/* In the probe child, with SIGTERM and SIGQUIT blocked: forgets the
+** monitor's signal and self-pipe and makes the child's own. SIGTERM and
+** SIGQUIT then only record the signal (termination_fd, check_termination)
+** and arm alarm(2), with SIGALRM at its default action: the child must
+** reach check_termination within 2 s or be ended by the alarm. */
 void install_child_handlers();
 
 #endif

@@ -5,9 +5,10 @@
 ** the registration, the initial delay; and the common way out
 ** (fault_mon_exit) of the monitor and of its probe child.
 **
-** Called by main.cpp (make_daemon, monitor_main) and by the probe module
-** (usage). Calls logging, the action file, db_main of the probe module, and
-** dorvexd and the clock only through their seams (monitor_seams.h).
+** Called by a probe module's main through fault_mon_main, and by the
+** probe module (usage). Calls logging, the action file, db_main of the
+** probe module through its operations record, and dorvexd and the clock
+** only through their seams (monitor_seams.h).
 **
 ** Exit statuses: 0 orderly end, 1 argument errors / daemon failures / no
 ** RPC client / another monitor registered, 2 bad values, an incomplete
@@ -36,13 +37,13 @@
 
 namespace {
 
-/* Set once this process registered itself with dorvexd (step 13): only
-** then may it deregister the instance on the way out. */
+/* Set once this process registered itself with dorvexd: only then may it
+** deregister the instance on the way out. */
 bool registered = false;
 
 constexpr const char console_path[] = "/dev/console";
 constexpr const char clustername_path[] = "/etc/opt/ZEMKcluster/conf/default_clustername";
-constexpr size_t word_max = 99;
+constexpr size_t word_max = monitor_word_size - 1;
 constexpr const char blanks[] = " \t\n";
 
 /* Numbers of the environment and the command line: atoi semantics. */
@@ -90,11 +91,17 @@ void usage(const char *program, const char *error_text) {
   hasyslog(LOG_ERR, "4190",
            "%s: usage: %s {-r/-m} <loghost> instance_name poll_cycle_time connect_cycle_count "
            "time_out restart_delay action_file dbms_log_file %s\n",
-           program, program, dbms_usage ? dbms_usage : "");
+           program, program, probe->dbms_usage ? probe->dbms_usage : "");
   exit(1);
 }
 
 int make_daemon(void) { return make_daemon(console_path); }
+
+int fault_mon_main(int argc, char **argv, const probe_ops *ops) {
+  monitor_set_probe(ops);
+  make_daemon();
+  return monitor_main(argc, argv);
+}
 
 int fault_mon_run_check(const char *instance, int pid) {
   int32_t *status = dorvexd_seam->get_status(instance, rpc_client);
@@ -144,16 +151,17 @@ int get_clustername(char *buffer) { return get_clustername(buffer, clustername_p
 int monitor_main(int argc, char **argv) {
   const char *program = (argc > 0 && argv[0]) ? argv[0] : "";
 
-  /* 2: SIGPIPE ignored; SIGTERM and SIGQUIT recorded for check_termination. */
+  /* SIGPIPE ignored; SIGTERM and SIGQUIT recorded for check_termination. */
   install_termination_handlers();
 
-  /* 3: environment. */
+  /* The monitor's environment. */
   verbose_mode = env_number("HA_DBMS_VERBOSE") != 0 ? 1 : 0;
   debug_mode = env_number("HA_DBMS_DEBUG") != 0 ? 1 : 0;
   int initial_delay = env_number("HA_FM_DBMSPROBE_DELAY");
   if (initial_delay < 0) initial_delay = 15;
 
-  /* 4: the option, required; "-r" also makes the monitor remote. */
+  /* The option, required; "-r" also makes the monitor remote. An error
+  ** here is reported once logging knows the instance. */
   int operand_count = argc > 0 ? argc - 1 : 0;
   char **operands = argv + (argc > 0 ? 1 : 0);
   const char *remembered_error = nullptr;
@@ -169,13 +177,15 @@ int monitor_main(int argc, char **argv) {
     remembered_error = "Invalid parameters";
   }
 
-  /* 5-6. */
+  /* Logging first, so that every refusal below reaches syslog and the
+  ** log file under the instance's name. */
   instance_name = operand_count > 0 ? operands[0] : "unknown";
   the_pid = getpid();
   log_startup(program, instance_name, logical_host, debug_mode, verbose_mode, LOG_NOTICE, "2000",
-              dbms_service);
+              probe->dbms_service);
 
-  /* 7. */
+  /* The operands: enough of them, the option, and names the shell reads
+  ** as themselves. */
   if (operand_count < 7) usage(program, "not enough parameters");
   if (remembered_error) usage(program, remembered_error);
   if (operands[0][0] == '-') usage(program, "invalid option");
@@ -185,7 +195,7 @@ int monitor_main(int argc, char **argv) {
       logical_host[0] == '\0')
     usage(program, "Invalid parameters");
 
-  /* 8. */
+  /* The cycle values, the time-out and the restart delay. */
   const char *instance = operands[0];
   int poll_cycle_time = atoi(operands[1]);
   int connect_cycle_count = atoi(operands[2]);
@@ -202,14 +212,14 @@ int monitor_main(int argc, char **argv) {
     exit(2);
   }
 
-  /* 9. */
-  if (db_main(program, instance, operand_count - 7, operands + 7) == 0) exit(2);
+  /* The probe's own check of its environment and extra operands. */
+  if (probe->db_main(program, instance, operand_count - 7, operands + 7) == 0) exit(2);
 
-  /* 10: the list lives for the whole run. */
+  /* The action file; the list lives for the whole run. */
   static action_list actions;
   if (read_action_file(&actions, action_path) == 0) exit(2);
 
-  /* 11. */
+  /* The client of the local dorvexd. */
   rpc_client = dorvexd_seam->create("localhost");
   if (!rpc_client) {
     hasyslog(LOG_ERR, "4220", "could not connect to dorvexd on %s",
@@ -218,7 +228,7 @@ int monitor_main(int argc, char **argv) {
   }
   check_termination();
 
-  /* 12. */
+  /* The key the registration carries. */
   const char *key = getenv("DBMS_SERV_KEY");
   if (!key) {
     hasyslog(LOG_ERR, "4242", " can't get DBMS_SERV_KEY environment variable");
@@ -226,20 +236,20 @@ int monitor_main(int argc, char **argv) {
   }
   dbms_serv_key = parse_serv_key(key);
 
-  /* 13. */
+  /* Only one monitor per instance: register unless another one is. */
   if (fault_mon_run_check(instance, the_pid) == 1) {
     hasyslog(LOG_NOTICE, "2150", "Another fault monitor is already running for the same instance");
     exit(1);
   }
 
-  /* 14: a termination signal cuts the delay short. */
+  /* The initial delay; a termination signal cuts it short. */
   if (initial_delay != 0) clock_seam->wait(initial_delay);
   check_termination();
 
-  /* 15: the main loop; it returns only after the stop action. */
+  /* The main loop; it returns only after the stop action. */
   monitor_db(instance, time_out, restart_delay, &actions, dbms_log_file);
 
-  /* 16: deregister, end logging, destroy the client. */
+  /* The orderly end: deregister, end logging, destroy the client. */
   registered = false;
   dorvexd_seam->set_status(instance, 0, 0, rpc_client);
   log_shutdown();
@@ -283,8 +293,8 @@ int make_daemon(const char *console) {
   return fd;
 }
 
-/* REQUIRES: buffer holds at least 100 bytes. Stores the first word of the
-** file's first line and returns 0; returns 1 after 4281 when the file
+/* REQUIRES: buffer holds monitor_word_size bytes. Stores the first word of
+** the file's first line and returns 0; returns 1 after 4281 when the file
 ** cannot be opened. */
 int get_clustername(char *buffer, const char *path) {
   buffer[0] = '\0';

@@ -5,8 +5,9 @@
 ** once registered. Each turn checks that dorvexd still exists, waits for
 ** the schedule (or re-probes at once after a state change), renews the
 ** registration (start_probe), runs one probe (run_probe) and evaluates it
-** (db_evaluate). Time and waits go through the clock seam, the renewal
-** through the dorvexd seam.
+** (db_evaluate), unless the probe was skipped; then it releases the probe's
+** log text. Time and waits go through the clock seam, the renewal through
+** the dorvexd seam.
 **
 ** Termination signals are only recorded by their handler; this loop runs
 ** the exit path itself, after every wait and every RPC call.
@@ -40,11 +41,6 @@ int on_line_probe_count = 0;
 
 namespace {
 
-/* States of the db_info record. */
-constexpr int state_connecting = 1;
-constexpr int state_on_line = 2;
-constexpr int state_disconnecting = 3;
-
 /* Immediate re-probes allowed in a row before the schedule is waited for. */
 constexpr int max_immediate_probes = 4;
 
@@ -72,8 +68,8 @@ bool process_gone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
 void end_if_dorvexd_gone(pid_t dorvexd_pid, const char *instance) {
   if (!process_gone(dorvexd_pid)) return;
   hasyslog(LOG_NOTICE, "2020",
-           "%s vuzu has to commit suicide, because the database service %s has died", dbms_service,
-           instance);
+           "%s vuzu has to commit suicide, because the database service %s has died",
+           probe->dbms_service, instance);
   fault_mon_exit(SIGTERM);
 }
 
@@ -160,9 +156,9 @@ int monitor_db(const char *instance, int time_out, int restart_delay, action_lis
   }
 
   db_info record = {};
-  record.state = state_connecting;
+  record.state = db_state_connecting;
   time_t last_restart = 0;
-  int previous_state = 0;
+  int previous_state = 0; /* no state yet: the first probe counts as a change */
   int immediate_probes = 0;
   int scheduled = 0;
   int write_fd = -1;
@@ -186,24 +182,27 @@ int monitor_db(const char *instance, int time_out, int restart_delay, action_lis
     }
 
     previous_state = record.state;
-    if (start_probe(instance, record.state == state_on_line)) {
+    if (start_probe(instance, record.state == db_state_online)) {
       if (verbose_mode) hasyslog(LOG_INFO, "1010", "Breaking DB connection for connectivity probe");
-      record.state = state_disconnecting;
+      record.state = db_state_disconnecting;
     }
 
     int timeout = 0;
     char *process_died = nullptr;
     const char *log_text = nullptr;
-    run_probe(instance, &record, &process_died, &log_text, &timeout, time_out, &write_fd, &read_fd,
-              scheduled);
-    int go_on = db_evaluate(instance, &record, process_died, log_text, timeout, list, &last_restart,
-                            restart_delay);
+    int probed = run_probe(instance, &record, &process_died, &log_text, &timeout, time_out,
+                           &write_fd, &read_fd, scheduled);
+    /* A skipped probe takes no rule: no report, and the state stays. */
+    int go_on = probed ? db_evaluate(instance, &record, process_died, log_text, timeout, list,
+                                     &last_restart, restart_delay)
+                       : 1;
     free(process_died);
+    release_log_text(); /* a burst of log text is not kept until the next probe */
     if (!go_on) break;
   }
 
   if (db_proc_pid > 0) kill(db_proc_pid, SIGTERM);
-  hasyslog(LOG_NOTICE, "2030", "%s fault monitor for %s exiting...", dbms_service, instance);
+  hasyslog(LOG_NOTICE, "2030", "%s fault monitor for %s exiting...", probe->dbms_service, instance);
   return 0;
 }
 

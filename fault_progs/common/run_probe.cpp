@@ -4,9 +4,9 @@
 ** and the Varnholt process check (ha_db_monitor_processes).
 **
 ** Called by monitor_db once per turn. Drives the probe child through
-** db_child (fork, requests, replies), framework commands through the
-** command seam, the remote dorvexd through the dorvexd seam, and reads the
-** DBMS log through log_scanner.
+** db_child (fork, requests, replies), framework commands through
+** run_framework_command, the remote dorvexd through the dorvexd seam, and
+** reads the DBMS log through log_scanner.
 **
 ** The reply wait polls the reply pipe and the termination self-pipe; a
 ** termination signal runs the exit path from here. A stale reply (one whose
@@ -30,6 +30,7 @@
 #include <unistd.h>
 
 #include "evaluate.h"
+#include "framework_command.h"
 #include "log_scanner.h"
 #include "monitor.h"
 #include "monitor_seams.h"
@@ -42,9 +43,13 @@ int32_t probe_sequence = 0;
 namespace {
 
 constexpr int32_t max_sequence = 25000;
-constexpr int state_disconnecting = 3;
 constexpr int public_net_skip = 98; /* marnoping: skip this probe */
 constexpr int public_net_down = 99; /* marnoping: public network down */
+
+/* The framework's command lines: the public-network check (remote host)
+** and the Varnholt process check (instance, listener). */
+constexpr const char public_net_command[] = "marnoping %s";
+constexpr const char listener_check_command[] = "varnholt_vimtask %s %s";
 
 constexpr const char died_local[] = "ha_dbms_local";
 constexpr const char died_public_net[] = "public_net";
@@ -75,21 +80,6 @@ bool reap_ended_children() {
     if (pid == db_proc_pid) probe_child_ended = true;
   }
   return probe_child_ended;
-}
-
-/* Runs a framework command and gives its exit status, (status >> 8) & 255.
-** A termination signal that came meanwhile ends the monitor here. */
-int run_command(const std::string &command, int *error_number = nullptr) {
-  int status = command_seam->run(command.c_str());
-  if (error_number) *error_number = errno;
-  check_termination();
-  return (status >> 8) & 255;
-}
-
-int64_t monotonic_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 enum class wait_result { reply, timeout, failed };
@@ -161,13 +151,19 @@ int run_probe(const char *instance, db_info *record, char **process_died, const 
       *read_fd = -1;
       record->internal_error = 1;
     } else {
-      record->state = 1; /* a new child must connect first */
+      record->state = db_state_connecting; /* a new child must connect first */
     }
   }
 
   if (dbms_host) {
-    int status = run_command(std::string("marnoping ") + dbms_host);
-    if (status == public_net_skip) return 1;
+    int status = run_framework_command(command_line(public_net_command, dbms_host)).exit_status;
+    if (status == public_net_skip) {
+      /* Nothing was probed: the turn must not look like a probe that worked. */
+      if (debug_mode) {
+        hasyslog(LOG_DEBUG, "0150", "run_probe: public network status 98 - probe skipped");
+      }
+      return 0;
+    }
     if (status == public_net_down) {
       set_process_died(process_died, died_public_net);
       return 1;
@@ -189,7 +185,7 @@ int run_probe(const char *instance, db_info *record, char **process_died, const 
       switch (wait_for_reply(*read_fd, time_out, record->sequence, &reply)) {
         case wait_result::timeout:
           *timeout = 1;
-          if (record->state == state_disconnecting) end_child(write_fd, read_fd);
+          if (record->state == db_state_disconnecting) end_child(write_fd, read_fd);
           reset_outstanding_message();
           break;
         case wait_result::failed:
@@ -257,15 +253,19 @@ int ha_db_ping_remote(const char *host, const char *instance, int32_t *internal_
 }
 
 int ha_db_monitor_processes(const char *instance) {
-  if (!dbms_service || strcmp(dbms_service, "varnholt") != 0) return 1;
+  if (strcmp(probe->dbms_service, "varnholt") != 0) return 1;
   const char *listener = getenv("VARNHOLT_LISTENER");
-  std::string command =
-      std::string("varnholt_vimtask ") + instance + " " + (listener ? listener : "");
-  int error_number = 0;
-  int status = run_command(command, &error_number);
-  if (status != 0) {
-    hasyslog(LOG_ERR, "4192", "%s failed with status %d : error %d", command.c_str(), status,
-             error_number);
+  if (!listener) listener = "";
+  std::string command = command_line(listener_check_command, instance, listener);
+  if (!shell_safe_word(listener)) {
+    /* The shell would read more than a listener name: refuse the line. */
+    hasyslog(LOG_ERR, "4110", "%s failed", command.c_str());
+    return 0;
+  }
+  command_status status = run_framework_command(command);
+  if (!status.succeeded()) {
+    hasyslog(LOG_ERR, "4192", "%s failed with status %d : error %d", command.c_str(),
+             status.exit_status, status.error_number);
     return 0;
   }
   return 1;

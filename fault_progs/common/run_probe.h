@@ -22,7 +22,10 @@ extern int32_t probe_sequence;
 ** reply did not come in time, *process_died a heap text the caller frees
 ** ("ha_dbms_local", "public_net", "ha_dbms_remote") or NULL, and *log_text
 ** the DBMS log text owned by the log reader (local mode) or NULL. The
-** descriptors are in-out: a new child gets new ones. Returns 1. */
+** descriptors are in-out: a new child gets new ones. Returns 1; 0 when the
+** public-network check answered 98: then nothing was probed (no request,
+** no remote query, no log scan), the outputs say nothing, and the caller
+** must not evaluate this turn. */
 int run_probe(const char *instance, db_info *record, char **process_died, const char **log_text,
               int *timeout, int time_out, int *write_fd, int *read_fd, int scheduled);
 
@@ -33,7 +36,10 @@ int run_probe(const char *instance, db_info *record, char **process_died, const 
 int ha_db_ping_remote(const char *host, const char *instance, int32_t *internal_error,
                       char **process_died);
 
-/* The process check of the Varnholt type; 1 for every other type. */
+/* The process check of the Varnholt type; 1 for every other type. For
+** Varnholt 0 when the check failed (4192), or when VARNHOLT_LISTENER holds
+** a character outside [A-Za-z0-9._@:+-]: its line is then not run and is
+** logged with 4110 "... failed". */
 int ha_db_monitor_processes(const char *instance);
 }
 

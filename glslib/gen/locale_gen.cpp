@@ -1,15 +1,17 @@
-// gls_gen_locales - writes the locale files the locale library ships
-// (lc11/ of the tree that installs as $DOVARIZADIR/gls) from the system's
-// locale sources and charmaps.
-//
-// Usage: gls_gen_locales <gls directory> <work directory>. Run by the build
-// target regen-gls-data after gls_gen (the shipped registry must be there:
-// each file's code-set name is checked against it). Each locale source is
-// compiled with localedef into <work directory>/loc/, read back through the
-// C library (locale_glibc) and written as a .lco file (locale_lco) to a
-// temporary name that replaces the file only when complete and checked.
-// Same system locale data, same bytes. Exit status 0, or 1 with a message
-// on standard error.
+/*
+** gls_gen_locales - writes the locale files the locale library ships
+** (lc11/ of the tree that installs as $DOVARIZADIR/gls) from the system's
+** locale sources and charmaps.
+**
+** Usage: gls_gen_locales <gls directory> <work directory>. Run by the build
+** target regen-gls-data after gls_gen (the shipped registry must be there:
+** each file's code-set name is checked against it). Each locale source is
+** compiled with localedef into <work directory>/loc/, read back through the
+** C library (locale_glibc) and written as a .lco file (locale_lco) to a
+** temporary name that replaces the file only when complete and checked.
+** Same system locale data, same bytes. Exit status 0, or 1 with a message
+** on standard error.
+*/
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,129 +29,132 @@ namespace {
 namespace fs = std::filesystem;
 
 struct ShippedLocale {
-    const char *path;    // relative to the gls directory
-    const char *work;    // directory name of the compiled system locale
-    glsgen::LocaleSource source;
-    int cs_number;       // the registry number of its code set
+  const char *path; /* relative to the gls directory */
+  const char *work; /* directory name of the compiled system locale */
+  glsgen::LocaleSource source;
+  int cs_number; /* the registry number of its code set */
 };
 
-const ShippedLocale kLocales[] = {
+const ShippedLocale shipped_locales[] = {
     {"lc11/default.lco", "gls-posix", {"POSIX", "ISO-8859-1", "iso-8859-1"}, 819},
     {"lc11/en_us/0333.lco", "gls-en_us", {"en_US", "ISO-8859-1", "iso-8859-1"}, 819},
     {"lc11/de_de/0333.lco", "gls-de_de", {"de_DE", "ISO-8859-1", "iso-8859-1"}, 819},
 };
 
-// An error word to hand the library as its record.
+/* An error word to hand the library as its record. */
 struct ErrorWord {
-    int err = 0;
-    gl_locale *record() { return reinterpret_cast<gl_locale *>(&err); }
+  int err = 0;
+  gl_locale *record() { return reinterpret_cast<gl_locale *>(&err); }
 };
 
-// The code-set name the file declares must name its code set in the
-// shipped registry.
+/* The code-set name the file declares must name its code set in the
+** shipped registry. */
 bool check_registry_name(const fs::path &root, const ShippedLocale &l) {
-    ErrorWord word;
-    fs::path registry = root / "cm3" / "registry";
-    int number = gl_cs_name2cs_num(word.record(), l.source.registry_name.c_str(), registry.c_str());
-    if (number != l.cs_number) {
-        std::fprintf(stderr, "gls_gen_locales: %s: code set \"%s\" is %d in %s (error %d), not %d\n",
-                     l.path, l.source.registry_name.c_str(), number, registry.c_str(), word.err,
-                     l.cs_number);
-        return false;
-    }
-    return true;
+  ErrorWord word;
+  fs::path registry = root / "cm3" / "registry";
+  int number = gl_cs_name2cs_num(word.record(), l.source.registry_name.c_str(), registry.c_str());
+  if (number != l.cs_number) {
+    std::fprintf(stderr, "gls_gen_locales: %s: code set \"%s\" is %d in %s (error %d), not %d\n",
+                 l.path, l.source.registry_name.c_str(), number, registry.c_str(), word.err,
+                 l.cs_number);
+    return false;
+  }
+  return true;
 }
 
-// The written file, loaded through the library, must answer what the
-// system locale said: every character's class and case partners, and the
-// texts the checks below name.
+/* The written file, loaded through the library, must answer what the
+** system locale said: every character's class and case partners, and the
+** texts the checks below name. */
 bool check_lco(const fs::path &file, const glsgen::LocaleData &d) {
-    setenv("GL_PATH", file.parent_path().c_str(), 1);
-    gl_locale *loc = nullptr;
-    if (gl_create_null_locale_4(&loc) != 0) return false;
-    char *query = gl_setlocale_4(loc, GL_ALL, file.filename().c_str());
-    std::string problem;
-    if (query == nullptr || loc->error != 0) problem = "does not load (error " + std::to_string(loc->error) + ")";
-    gl_destroystring(query);
-    for (std::size_t i = 0; problem.empty() && i < d.charmap.chars.size(); ++i) {
-        const auto &bytes = d.charmap.chars[i].bytes;
-        gl_wchar wc = glsgen::pack_bytes(bytes);
-        int mask = _gl_im_ismctype(loc, bytes.data(), 0xFFFF);
-        gl_wchar upper = wc;
-        gl_wchar lower = wc;
-        if (d.case_index[i] != 0) {
-            upper = d.case_pairs[d.case_index[i] - 1].first;
-            lower = d.case_pairs[d.case_index[i] - 1].second;
-        }
-        if (mask != d.masks[i] || _gl_im_towupper(loc, wc) != upper || _gl_im_towlower(loc, wc) != lower) {
-            problem = "character " + std::to_string(wc) + " reads back wrong";
-        }
+  setenv("GL_PATH", file.parent_path().c_str(), 1);
+  gl_locale *loc = nullptr;
+  if (gl_create_null_locale_4(&loc) != 0) return false;
+  char *query = gl_setlocale_4(loc, GL_ALL, file.filename().c_str());
+  std::string problem;
+  if (query == nullptr || loc->error != 0)
+    problem = "does not load (error " + std::to_string(loc->error) + ")";
+  gl_destroystring(query);
+  for (std::size_t i = 0; problem.empty() && i < d.charmap.chars.size(); ++i) {
+    const auto &bytes = d.charmap.chars[i].bytes;
+    gl_wchar wc = glsgen::pack_bytes(bytes);
+    int mask = _gl_im_ismctype(loc, bytes.data(), 0xFFFF);
+    gl_wchar upper = wc;
+    gl_wchar lower = wc;
+    if (d.case_index[i] != 0) {
+      upper = d.case_pairs[d.case_index[i] - 1].first;
+      lower = d.case_pairs[d.case_index[i] - 1].second;
     }
-    auto same = [&](int item, const std::string &expected) {
-        const char *text = gl_nl_langinfo(loc, item);
-        if (problem.empty() && (text == nullptr || expected != text)) {
-            problem = "langinfo item " + std::to_string(item) + " reads back wrong";
-        }
-    };
-    same(GL_RADIXCHAR, d.decimal_point);
-    same(GL_CODESET, d.registry_name);
-    same(GL_CALENDAR, "gregorian\n");
-    same(GL_D_T_FMT, d.d_t_fmt);
-    same(GL_MON_1 + 11, d.mon[11]);
-    same(GL_NOSTR, d.no_str);
-    gl_lc_unload(loc);
-    unsetenv("GL_PATH");
-    if (!problem.empty()) std::fprintf(stderr, "gls_gen_locales: %s %s\n", file.c_str(), problem.c_str());
-    return problem.empty();
+    if (mask != d.masks[i] || _gl_im_towupper(loc, wc) != upper ||
+        _gl_im_towlower(loc, wc) != lower) {
+      problem = "character " + std::to_string(wc) + " reads back wrong";
+    }
+  }
+  auto same = [&](int item, const std::string &expected) {
+    const char *text = gl_nl_langinfo(loc, item);
+    if (problem.empty() && (text == nullptr || expected != text)) {
+      problem = "langinfo item " + std::to_string(item) + " reads back wrong";
+    }
+  };
+  same(GL_RADIXCHAR, d.decimal_point);
+  same(GL_CODESET, d.registry_name);
+  same(GL_CALENDAR, "gregorian\n");
+  same(GL_D_T_FMT, d.d_t_fmt);
+  same(GL_MON_1 + 11, d.mon[11]);
+  same(GL_NOSTR, d.no_str);
+  gl_lc_unload(loc);
+  unsetenv("GL_PATH");
+  if (!problem.empty())
+    std::fprintf(stderr, "gls_gen_locales: %s %s\n", file.c_str(), problem.c_str());
+  return problem.empty();
 }
 
 bool generate(const fs::path &root, const fs::path &work, const ShippedLocale &l) {
-    if (!check_registry_name(root, l)) return false;
-    glsgen::LocaleData data;
-    std::string error;
-    if (!glsgen::extract_locale(l.source, work.string(), l.work, data, &error)) {
-        std::fprintf(stderr, "gls_gen_locales: %s: %s\n", l.path, error.c_str());
-        return false;
-    }
-    fs::path target = root / l.path;
-    fs::path temporary = target;
-    temporary += ".tmp";
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    FILE *fp = ec ? nullptr : std::fopen(temporary.c_str(), "w");
-    if (fp == nullptr) {
-        std::fprintf(stderr, "gls_gen_locales: cannot write %s\n", temporary.c_str());
-        return false;
-    }
-    bool ok = glsgen::write_lco(fp, data, &error);
-    ok = std::fclose(fp) == 0 && ok;
-    if (ok) ok = check_lco(temporary, data);
-    if (ok) {
-        fs::rename(temporary, target, ec);
-        if (ec) error = ec.message();
-        ok = !ec;
-    }
-    if (!ok) {
-        std::fprintf(stderr, "gls_gen_locales: %s: %s\n", target.c_str(), error.c_str());
-        fs::remove(temporary, ec);
-    }
-    return ok;
+  if (!check_registry_name(root, l)) return false;
+  glsgen::LocaleData data;
+  std::string error;
+  if (!glsgen::extract_locale(l.source, work.string(), l.work, data, &error)) {
+    std::fprintf(stderr, "gls_gen_locales: %s: %s\n", l.path, error.c_str());
+    return false;
+  }
+  fs::path target = root / l.path;
+  fs::path temporary = target;
+  temporary += ".tmp";
+  std::error_code ec;
+  fs::create_directories(target.parent_path(), ec);
+  FILE *fp = ec ? nullptr : std::fopen(temporary.c_str(), "w");
+  if (fp == nullptr) {
+    std::fprintf(stderr, "gls_gen_locales: cannot write %s\n", temporary.c_str());
+    return false;
+  }
+  bool ok = glsgen::write_lco(fp, data, &error);
+  ok = std::fclose(fp) == 0 && ok;
+  if (ok) ok = check_lco(temporary, data);
+  if (ok) {
+    fs::rename(temporary, target, ec);
+    if (ec) error = ec.message();
+    ok = !ec;
+  }
+  if (!ok) {
+    std::fprintf(stderr, "gls_gen_locales: %s: %s\n", target.c_str(), error.c_str());
+    fs::remove(temporary, ec);
+  }
+  return ok;
 }
 
 }  // namespace
 
-// The C library's newlocale keeps a LOCPATH list it never frees; under the
-// leak checker of sanitizer builds that is not ours to report.
+/* The C library's newlocale keeps a LOCPATH list it never frees; under the
+** leak checker of sanitizer builds that is not ours to report. */
 extern "C" const char *__lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
 extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
 
 int main(int argc, char **argv) {
-    if (argc != 3 || argv[1][0] == '\0' || argv[2][0] == '\0') {
-        std::fprintf(stderr, "usage: gls_gen_locales <gls directory> <work directory>\n");
-        return 1;
-    }
-    for (const ShippedLocale &l : kLocales) {
-        if (!generate(argv[1], argv[2], l)) return 1;
-    }
-    return 0;
+  if (argc != 3 || argv[1][0] == '\0' || argv[2][0] == '\0') {
+    std::fprintf(stderr, "usage: gls_gen_locales <gls directory> <work directory>\n");
+    return 1;
+  }
+  for (const ShippedLocale &l : shipped_locales) {
+    if (!generate(argv[1], argv[2], l)) return 1;
+  }
+  return 0;
 }

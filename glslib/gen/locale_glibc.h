@@ -1,8 +1,10 @@
-// locale_glibc - the system side of the locale generator: compiles a locale
-// source with the system's localedef, opens the result with newlocale and
-// reads from it (through the C library's own queries) everything a locale
-// file of this library holds, into a LocaleData record that locale_lco
-// writes. Used by locale_gen.cpp; calls the C library and localedef.
+/*
+** locale_glibc - the system side of the locale generator: compiles a locale
+** source with the system's localedef, opens the result with newlocale and
+** reads from it (through the C library's own queries) everything a locale
+** file of this library holds, into a LocaleData record that locale_lco
+** writes. Used by locale_gen.cpp; calls the C library and localedef.
+*/
 #ifndef DVZ_GLSLIB_GEN_LOCALE_GLIBC_H
 #define DVZ_GLSLIB_GEN_LOCALE_GLIBC_H
 
@@ -17,75 +19,62 @@
 
 namespace glsgen {
 
-// Class bits of a character, as the locale library numbers them.
-enum : uint16_t {
-    kClassUpper = 1,
-    kClassLower = 2,
-    kClassAlpha = 4,
-    kClassDigit = 8,
-    kClassSpace = 16,
-    kClassCntrl = 32,
-    kClassPunct = 64,
-    kClassGraph = 128,
-    kClassPrint = 256,
-    kClassXdigit = 512,
-    kClassBlank = 1024,
-    kClassFullWidth = 2048  // the locale's own class number 0, "full_width"
-};
-
-// Everything one locale file holds, in the code set of its charmap.
+/* A character's class bits are the locale library's GL_CLASS_* (gl_locale.h);
+** "full_width" is the locale's own class number 0, mask GL_CLASS_NAMED.
+** Everything one locale file holds, in the code set of its charmap. */
 struct LocaleData {
-    std::string source;         // locale source name, e.g. "en_US"
-    std::string registry_name;  // code-set name the file declares
-    std::vector<std::string> provenance;  // header lines after the third
-    Charmap charmap;
+  std::string source; /* locale source name, e.g. "en_US" */
+  std::string registry_name; /* code-set name the file declares */
+  std::vector<std::string> provenance; /* header lines after the third */
+  Charmap charmap;
 
-    // CTYPE: per character of the charmap (same order).
-    std::vector<uint16_t> masks;
-    std::vector<uint16_t> case_index;  // 0: no partner, else index into case_pairs
-    std::vector<std::pair<uint32_t, uint32_t>> case_pairs;  // {upper, lower}, entries 1..N at [0..N-1]
-    bool any_full_width = false;
-    double case_expansion = 1.0;
+  /* CTYPE: per character of the charmap (same order). */
+  std::vector<uint16_t> masks;
+  std::vector<uint16_t> case_index; /* 0: no partner, else index into case_pairs */
+  std::vector<std::pair<uint32_t, uint32_t>>
+      case_pairs; /* {upper, lower}, entries 1..N at [0..N-1] */
+  bool any_full_width = false;
+  double case_expansion = 1.0;
 
-    // NUMERIC.
-    std::string decimal_point, thousands_sep;
-    std::vector<int> grouping;
-    std::string num_positive_sign = "+", num_negative_sign = "-";
+  /* NUMERIC. */
+  std::string decimal_point, thousands_sep;
+  std::vector<int> grouping;
+  std::string num_positive_sign = "+", num_negative_sign = "-";
 
-    // MONETARY.
-    std::string int_curr_symbol, currency_symbol, mon_decimal_point, mon_thousands_sep;
-    std::vector<int> mon_grouping;
-    std::string positive_sign, negative_sign;
-    std::array<int, 8> mon_ints{};
+  /* MONETARY. */
+  std::string int_curr_symbol, currency_symbol, mon_decimal_point, mon_thousands_sep;
+  std::vector<int> mon_grouping;
+  std::string positive_sign, negative_sign;
+  std::array<int, 8> mon_ints {};
 
-    // MESSAGES.
-    std::string yes_expr, no_expr, yes_str, no_str;
+  /* MESSAGES. */
+  std::string yes_expr, no_expr, yes_str, no_str;
 
-    // TIME (formats already rewritten to this library's directives).
-    std::array<std::string, 7> abday, day;
-    std::vector<std::string> abmon, mon;
-    std::string d_t_fmt, d_fmt, t_fmt, am, pm, t_fmt_ampm;
-    std::string era_d_fmt, era_t_fmt, era_d_t_fmt;
-    std::vector<std::string> alt_digits;
+  /* TIME (formats already rewritten to this library's directives). */
+  std::array<std::string, 7> abday, day;
+  std::vector<std::string> abmon, mon;
+  std::string d_t_fmt, d_fmt, t_fmt, am, pm, t_fmt_ampm;
+  std::string era_d_fmt, era_t_fmt, era_d_t_fmt;
+  std::vector<std::string> alt_digits;
 };
 
-// What to build: a locale source compiled with a charmap.
+/* What to build: a locale source compiled with a charmap. */
 struct LocaleSource {
-    std::string source;        // name under the locale source directory
-    std::string charmap;       // charmap name, e.g. "ISO-8859-1"
-    std::string registry_name; // the code set's name in the library's registry
+  std::string source; /* name under the locale source directory */
+  std::string charmap; /* charmap name, e.g. "ISO-8859-1" */
+  std::string registry_name; /* the code set's name in the library's registry */
 };
 
-// Compiles src into work_dir/loc/<dir_name> with localedef (exit status 1,
-// warnings only, is accepted when the result opens), opens it with
-// newlocale under LOCPATH and fills out. False with a message in *error.
+/* Compiles src into work_dir/loc/<dir_name> with localedef (exit status 1,
+** warnings only, is accepted when the result opens), opens it with
+** newlocale under LOCPATH and fills out. False with a message in *error. */
 bool extract_locale(const LocaleSource &src, const std::string &work_dir,
                     const std::string &dir_name, LocaleData &out, std::string *error);
 
-// A time format with the C library's directives turned into this
-// library's: %Z and %z go together with the blank before them; %T, %R,
-// %F, %k, %l and %P become %H:%M:%S, %H:%M, %Y-%m-%d, %H, %I and %p;
-// %s, %G, %V, %U, %W and %+ go. Everything else is kept as it stands.
+/* A time format with the C library's directives turned into this
+** library's: %Z and %z go together with the blank before them; %T, %R,
+** %F, %k, %l and %P become %H:%M:%S, %H:%M, %Y-%m-%d, %H, %I and %p;
+** %s, %G, %V, %U, %W and %+ go. Everything else is kept as it stands. */
 std::string rewrite_time_format(std::string_view format);
 
 }  // namespace glsgen

@@ -1,7 +1,9 @@
 /*
-** dorvexd_double <state-dir>: a stand-in for the cluster framework's DBMS
-** service daemon, serving program 100222 version 1 on the real ONC RPC
-** stack (libtirpc, registered with rpcbind on udp and tcp).
+** dorvexd_double <state-dir> [<program>]: a stand-in for the cluster
+** framework's DBMS service daemon, serving version 1 of the dorvexd
+** program on the real ONC RPC stack (libtirpc, registered with rpcbind on
+** udp and tcp): on the program number given, which each test run draws
+** for itself, or on dorvexd's own 100222.
 **
 ** It keeps a registration table (set_status / get_status), journals every
 ** call with its exact arguments, and lets a test steer answers through a
@@ -19,6 +21,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -217,7 +220,7 @@ int *get_status_1_svc(char *instance, struct svc_req *rq) {
 int *set_status_1_svc(char *instance, int pid, int key, struct svc_req *rq) {
   Control c;
   if (!begin_call(Proc::set_status, arg(instance) + arg(pid) + arg(key), rq, &c)) return nullptr;
-  // pid 0 means "no monitor": the entry goes, whatever the key.
+  /* pid 0 means "no monitor": the entry goes, whatever the key. */
   if (pid != 0)
     table[instance] = Registration {time(nullptr), pid, key};
   else
@@ -268,9 +271,20 @@ int *update_dbms_status_1_svc(char *instance, char *status, int dbms_error, stru
 }  // extern "C"
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: dorvexd_double <state-dir>\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: dorvexd_double <state-dir> [<program>]\n");
     return 2;
+  }
+  uint32_t program = DORVEXD_PROG;
+  if (argc == 3) {
+    char *end = nullptr;
+    errno = 0;
+    unsigned long number = std::strtoul(argv[2], &end, 0);
+    if (end == argv[2] || *end != '\0' || errno != 0 || number == 0 || number > UINT32_MAX) {
+      std::fprintf(stderr, "dorvexd_double: not a program number: %s\n", argv[2]);
+      return 2;
+    }
+    program = static_cast<uint32_t>(number);
   }
   state_dir = argv[1];
   journal_fd =
@@ -290,27 +304,34 @@ int main(int argc, char **argv) {
   sigaction(SIGINT, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  // A killed predecessor leaves its entries behind; clients would then
-  // find a dead port and every call would fail with "Unable to receive".
-  rpcb_unset(DORVEXD_PROG, DORVEXD_VERS, nullptr);
-  pmap_unset(DORVEXD_PROG, DORVEXD_VERS);
+  if (program == DORVEXD_PROG) {
+    /* Run by hand on dorvexd's number: a killed predecessor leaves its
+    ** entries behind; clients would then find a dead port and every call
+    ** would fail with "Unable to receive". */
+    rpcb_unset(DORVEXD_PROG, DORVEXD_VERS, nullptr);
+    pmap_unset(DORVEXD_PROG, DORVEXD_VERS);
+  } else if (testbed::rpc_program_registered(program)) {
+    /* A number drawn for a test run belongs to whoever registered it. */
+    std::fprintf(stderr, "dorvexd_double: program %u is registered already\n", program);
+    return testbed::dorvexd_program_taken;
+  }
 
   for (const char *nettype : {"udp", "tcp"}) {
-    if (svc_create(dorvexd_prog_1, DORVEXD_PROG, DORVEXD_VERS, nettype) == 0) {
-      std::fprintf(stderr, "dorvexd_double: cannot register 100222/1 on %s\n", nettype);
-      svc_unreg(DORVEXD_PROG, DORVEXD_VERS);
+    if (svc_create(dorvexd_prog_1, program, DORVEXD_VERS, nettype) == 0) {
+      std::fprintf(stderr, "dorvexd_double: cannot register %u/1 on %s\n", program, nettype);
+      svc_unreg(program, DORVEXD_VERS);
       return 1;
     }
   }
   if (!write_ready_file()) {
     std::perror("dorvexd_double: ready");
-    svc_unreg(DORVEXD_PROG, DORVEXD_VERS);
+    svc_unreg(program, DORVEXD_VERS);
     return 1;
   }
 
   int status = 0;
   for (;;) {
-    // svc_pollfd changes as TCP connections come and go: copy it each time.
+    /* svc_pollfd changes as TCP connections come and go: copy it each time. */
     std::vector<struct pollfd> fds(svc_pollfd, svc_pollfd + svc_max_pollfd);
     fds.push_back({wake_pipe[0], POLLIN, 0});
     int n = poll(fds.data(), fds.size(), -1);
@@ -321,13 +342,13 @@ int main(int argc, char **argv) {
       break;
     }
     if (fds.back().revents != 0) break;
-    // The dispatch may accept a connection and so grow svc_max_pollfd
-    // while it walks this copy: pad it with unused entries.
+    /* The dispatch may accept a connection and so grow svc_max_pollfd
+    ** while it walks this copy: pad it with unused entries. */
     fds.back() = {-1, 0, 0};
     fds.resize(fds.size() + 64, {-1, 0, 0});
     svc_getreq_poll(fds.data(), n);
   }
-  svc_unreg(DORVEXD_PROG, DORVEXD_VERS);
+  svc_unreg(program, DORVEXD_VERS);
   close(journal_fd);
   return status;
 }

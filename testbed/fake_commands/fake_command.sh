@@ -6,6 +6,10 @@
 #     bytes \ and " written as \xNN (lower-case hex), so that argument
 #     boundaries stay visible;
 #   - dovariza_plaxnode prints $FM_FAKE_NODE (node2 by default);
+#   - when $FM_FAKE_DIR/<name>.signal names a signal (KILL, TERM, ...), sends
+#     it to the shell that runs the command (its parent: the `sh -c` of the
+#     caller's system()) and to itself, so the caller sees a command killed
+#     by that signal, whether or not its shell forked to run the command;
 #   - exits with the number in $FM_FAKE_DIR/<name>.rc (0 when absent).
 
 name=${0##*/}
@@ -37,6 +41,17 @@ fi
 
 if [ "$name" = dovariza_plaxnode ]; then
   printf '%s\n' "${FM_FAKE_NODE:-node2}"
+fi
+
+if [ -n "$FM_FAKE_DIR" ] && [ -r "$FM_FAKE_DIR/$name.signal" ]; then
+  sig=$(tr -d ' \t\r\n' <"$FM_FAKE_DIR/$name.signal")
+  case $sig in
+    '' | *[!A-Z0-9]*) ;;
+    *)
+      kill -s "$sig" "$PPID"
+      kill -s "$sig" $$
+      ;;
+  esac
 fi
 
 rc=0

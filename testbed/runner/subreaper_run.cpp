@@ -56,7 +56,7 @@ void kill_all_and_reap() {
     pid_t pid = waitpid(-1, &status, 0);
     if (pid < 0) {
       if (errno == EINTR) continue;
-      return;  // ECHILD: nothing left
+      return; /* ECHILD: nothing left */
     }
     report_status(pid, status);
   }
@@ -103,8 +103,8 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  // SIGCHLD stays blocked here and is taken with sigtimedwait; the command
-  // gets the mask it would have had.
+  /* SIGCHLD stays blocked here and is taken with sigtimedwait; the command
+  ** gets the mask it would have had. */
   sigset_t chld, old_mask;
   sigemptyset(&chld);
   sigaddset(&chld, SIGCHLD);
@@ -123,14 +123,8 @@ int main(int argc, char **argv) {
   }
   report("started " + std::to_string(child));
 
-  struct timespec deadline {};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  if (timeout > 0) {
-    double whole = std::floor(timeout);
-    deadline.tv_sec += static_cast<time_t>(whole);
-    deadline.tv_nsec += static_cast<long>((timeout - whole) * 1e9);
-    if (deadline.tv_nsec >= 1000000000L) deadline.tv_sec += 1, deadline.tv_nsec -= 1000000000L;
-  }
+  const int64_t deadline =
+      testbed::monotonic_ms() + (timeout > 0 ? static_cast<int64_t>(timeout * 1000) : 0);
 
   for (;;) {
     int status = 0;
@@ -149,16 +143,13 @@ int main(int argc, char **argv) {
       sigwait(&chld, &sig);
       continue;
     }
-    struct timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    long long left_ns =
-        (deadline.tv_sec - now.tv_sec) * 1000000000LL + (deadline.tv_nsec - now.tv_nsec);
-    if (left_ns <= 0) {
+    int64_t left_ms = deadline - testbed::monotonic_ms();
+    if (left_ms <= 0) {
       kill_all_and_reap();
       return 3;
     }
-    struct timespec wait_for = {static_cast<time_t>(left_ns / 1000000000LL),
-                                static_cast<long>(left_ns % 1000000000LL)};
+    struct timespec wait_for = {static_cast<time_t>(left_ms / 1000),
+                                static_cast<long>(left_ms % 1000) * 1000000L};
     sigtimedwait(&chld, nullptr, &wait_for);
   }
 }

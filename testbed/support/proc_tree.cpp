@@ -1,8 +1,8 @@
 /*
 ** Process helpers shared by the testbed's programs (the subreaper runner,
 ** the dorvexd double) and the test support (testbed_support.h): the live
-** descendants of a process from /proc, and writing a whole text to a
-** descriptor. Calls nothing but libc.
+** descendants of a process from /proc, waiting for a process to end, and
+** writing a whole text to a descriptor. Calls nothing but libc.
 */
 #include <dirent.h>
 #include <unistd.h>
@@ -62,6 +62,22 @@ std::vector<pid_t> descendants_of(pid_t root) {
     }
   }
   return found;
+}
+
+bool wait_until_ended(pid_t pid, double timeout_seconds) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  return wait_until(
+      [&] {
+        FILE *f = std::fopen(path.c_str(), "r");
+        if (!f) return true;
+        char buf[1024];
+        size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+        std::fclose(f);
+        buf[n] = '\0';
+        const char *close = std::strrchr(buf, ')');
+        return !close || close[1] == '\0' || close[2] == 'Z';
+      },
+      timeout_seconds);
 }
 
 bool write_all(int fd, std::string_view text) {

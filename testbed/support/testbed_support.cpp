@@ -1,7 +1,6 @@
 /*
-** Test support (testbed_support.h): temporary directories, the dorvexd
-** double as a child process, the subreaper runner, log tails. Linked by the
-** GoogleTest suites and by the dorvexd double (for the journal escape).
+** Test support (testbed_support.h): the dorvexd double as a child process,
+** the subreaper runner, log tails. Linked by the GoogleTest suites.
 **
 ** Children are started with fork + execve of executables in bin_dir();
 ** everything between fork and exec in the child is async-signal-safe, its
@@ -26,6 +25,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "dorvexd.h"
 
 extern char **environ;
 
@@ -124,15 +125,7 @@ std::string bin_dir() {
   return exe.parent_path().string();
 }
 
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool write_file(const std::string &path, std::string_view text) {
+bool replace_file(const std::string &path, std::string_view text) {
   std::string tmp = path + ".tmp." + std::to_string(getpid());
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
@@ -151,33 +144,7 @@ bool write_file(const std::string &path, std::string_view text) {
   return true;
 }
 
-bool wait_until(const std::function<bool()> &done, double timeout_seconds) {
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                      std::chrono::duration<double>(timeout_seconds));
-  for (;;) {
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return done();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
 bool rpcbind_available() { return std::system("rpcinfo -p localhost >/dev/null 2>&1") == 0; }
-
-/* ---- TempDir ---- */
-
-TempDir::TempDir() {
-  char templ[] = "/tmp/dvz_test_XXXXXX";
-  if (!mkdtemp(templ)) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-  path_ = templ;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string TempDir::file(std::string_view name) const { return path_ + "/" + std::string(name); }
 
 /* ---- DorvexdDouble ---- */
 
@@ -188,45 +155,54 @@ DorvexdDouble::DorvexdDouble(std::string state_dir, std::string_view control, do
   if (!control.empty() && !write_control(control))
     throw std::runtime_error("cannot write " + control_path());
 
-  std::vector<std::string> args {bin_dir() + "/dorvexd_double", dir_};
-  std::vector<char *> argv = c_vector(args);
   std::vector<std::string> envs = child_environment({});
   std::vector<char *> envp = c_vector(envs);
   std::string log = dir_ + "/double.log";
-  pid_ = spawn(argv, envp, log);
-  bool dead = false;
-  bool up = wait_until(
-      [&] {
-        int st = 0;
-        if (waitpid(pid_, &st, WNOHANG) == pid_) {
-          dead = true;
-          pid_ = -1;
-          return true;
-        }
-        return read_file(ready) == std::to_string(pid_) + "\n";
-      },
-      ready_seconds);
-  if (!up || dead) {
+  /* A run on another checkout may register the number between the check
+  ** and the double's own registration: the double then exits with
+  ** program_taken and the next number is tried. */
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    program_ = unused_rpc_program();
+    std::vector<std::string> args {bin_dir() + "/dorvexd_double", dir_, std::to_string(program_)};
+    std::vector<char *> argv = c_vector(args);
+    pid_ = spawn(argv, envp, log);
+    int status = 0;
+    bool up = wait_until(
+        [&] {
+          if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return true;
+          }
+          return dvz_test::read_file(ready) == std::to_string(pid_) + "\n";
+        },
+        ready_seconds);
+    if (up && pid_ > 0) return;
     kill_and_reap();
-    throw std::runtime_error("dorvexd_double did not get ready: " + read_file(log));
+    if (up && WIFEXITED(status) && WEXITSTATUS(status) == dorvexd_program_taken) continue;
+    break;
   }
+  throw std::runtime_error("dorvexd_double did not get ready: " + dvz_test::read_file(log));
 }
 
 DorvexdDouble::~DorvexdDouble() {
-  // SIGTERM, so that it leaves rpcbind clean for the next test.
+  /* SIGTERM, so that it leaves rpcbind clean. */
   stop(10);
+}
+
+std::string DorvexdDouble::program_env() const {
+  return "DVZ_TEST_RPC_PROGRAM=" + std::to_string(program_);
 }
 
 std::string DorvexdDouble::control_path() const { return dir_ + "/control"; }
 std::string DorvexdDouble::journal_path() const { return dir_ + "/journal"; }
 
 bool DorvexdDouble::write_control(std::string_view text) const {
-  return write_file(control_path(), text);
+  return replace_file(control_path(), text);
 }
 
 std::vector<std::string> DorvexdDouble::journal_lines() const {
   std::vector<std::string> lines;
-  std::istringstream in(read_file(journal_path()));
+  std::istringstream in(dvz_test::read_file(journal_path()));
   for (std::string line; std::getline(in, line);)
     lines.push_back(line);
   return lines;
@@ -262,6 +238,7 @@ void DorvexdDouble::kill_and_reap() {
   int status = 0;
   while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
   pid_ = -1;
+  rpc_program_unset(program_, DORVEXD_VERS);
 }
 
 /* ---- ReapedResult ---- */
@@ -326,7 +303,7 @@ ReapedRunner::ReapedRunner(const std::vector<std::string> &argv,
 
 ReapedRunner::~ReapedRunner() {
   if (runner_ <= 0) return;
-  // Kill the tree; the runner reaps it and exits once nothing is left.
+  /* Kill the tree; the runner reaps it and exits once nothing is left. */
   bool gone = wait_until(
       [&] {
         for (pid_t p : descendants_of(runner_))
@@ -346,7 +323,7 @@ pid_t ReapedRunner::child(double timeout_seconds) {
   ReapedResult r;
   wait_until(
       [&] {
-        parse_report(read_file(dir_.file("report")), &r);
+        parse_report(dvz_test::read_file(dir_.file("report")), &r);
         return r.child > 0;
       },
       timeout_seconds);
@@ -362,8 +339,8 @@ ReapedResult ReapedRunner::wait() {
   if (runner_ <= 0) return r;
   int status = -1;
   if (timeout_ > 0) {
-    // The runner enforces the time-out itself; this bound only guards
-    // against a runner that hangs.
+    /* The runner enforces the time-out itself; this bound only guards
+    ** against a runner that hangs. */
     std::optional<int> done = wait_bounded(runner_, timeout_ + 60);
     if (done) {
       status = *done;
@@ -379,8 +356,8 @@ ReapedResult ReapedRunner::wait() {
   runner_ = -1;
   r.runner_status = status;
   r.timed_out = WIFEXITED(status) && WEXITSTATUS(status) == 3;
-  r.report = read_file(dir_.file("report"));
-  r.output = read_file(dir_.file("output"));
+  r.report = dvz_test::read_file(dir_.file("report"));
+  r.output = dvz_test::read_file(dir_.file("output"));
   parse_report(r.report, &r);
   return r;
 }
@@ -398,7 +375,7 @@ LogTail::LogTail(std::string path) : path_(std::move(path)) {
 }
 
 std::string LogTail::appended() const {
-  std::string all = read_file(path_);
+  std::string all = dvz_test::read_file(path_);
   if (static_cast<off_t>(all.size()) < start_) return all;
   return all.substr(static_cast<size_t>(start_));
 }

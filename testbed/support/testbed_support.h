@@ -1,21 +1,27 @@
 /*
-** Test support: temporary directories, the dorvexd double as a child
-** process, commands run under the subreaper runner, and reading what a
-** program appended to a log. Used by the GoogleTest suites only; it runs
-** the executables built next to the test (<build>/bin/).
+** Test support: the dorvexd double as a child process on an RPC program
+** number of its own, commands run under the subreaper runner, reading what
+** a program appended to a log, and bounded waits. Used by the GoogleTest
+** suites only; it runs the executables built next to the test
+** (<build>/bin/). Temporary directories and whole-file reads come from
+** testbed/temp_dir (dvz_test::TempDir, dvz_test::read_file).
 **
 ** Every helper that starts a process reaps it: nothing outlives the object
-** that started it.
+** that started it. Nothing here uses a machine-wide singleton: every run
+** takes its own program number and paths.
 */
 #ifndef DVZ_TESTBED_SUPPORT_H
 #define DVZ_TESTBED_SUPPORT_H
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "temp_dir.h"
 
 namespace testbed {
 
@@ -23,23 +29,28 @@ namespace testbed {
 ** (from /proc/self/exe); no trailing slash. */
 std::string bin_dir();
 
-/* Whole content of a file; empty when it cannot be read. */
-std::string read_file(const std::string &path);
 /* Replaces a file's content atomically (temporary file + rename), so a
 ** reader sees either the old or the new text. Returns false on failure. */
-bool write_file(const std::string &path, std::string_view text);
+bool replace_file(const std::string &path, std::string_view text);
+
+/* Milliseconds of CLOCK_MONOTONIC, the one clock of the testbed's waits
+** and deadlines (waits.cpp). */
+int64_t monotonic_ms();
 
 /* Polls `done` every 20 ms until it returns true or `timeout_seconds`
-** passed. Returns the last value of `done`. */
+** passed. Returns the last value of `done`. (waits.cpp.) */
 bool wait_until(const std::function<bool()> &done, double timeout_seconds);
 
 /* True when `rpcinfo -p localhost` succeeds (rpcbind answers). */
 bool rpcbind_available();
 
 /* Every live descendant of `root` (children, grandchildren, ...), from
-** /proc; `root` itself excluded. (proc_tree.cpp, library dvz_testbed_proc,
-** which the subreaper runner shares.) */
+** /proc; `root` itself excluded. (proc_tree.cpp.) */
 std::vector<pid_t> descendants_of(pid_t root);
+
+/* True once `pid` has ended (a zombie not yet reaped, or gone), waiting
+** at most `timeout_seconds`. (proc_tree.cpp.) */
+bool wait_until_ended(pid_t pid, double timeout_seconds = 30);
 
 /* Writes all of `text` to `fd`, again after EINTR and short writes; false
 ** when a write fails (errno tells why, unless it wrote nothing). Used for
@@ -47,30 +58,31 @@ std::vector<pid_t> descendants_of(pid_t root);
 ** (proc_tree.cpp.) */
 bool write_all(int fd, std::string_view text);
 
-/* A fresh directory under /tmp (mkdtemp), removed with its content. */
-class TempDir {
- public:
-  TempDir(); /* throws std::runtime_error on failure */
-  ~TempDir();
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  const std::string &path() const { return path_; }
-  /* path() + "/" + name */
-  std::string file(std::string_view name) const;
+/* True when rpcbind on this machine lists `program` in any version over
+** any transport (false too when rpcbind does not answer). (rpc_program.cpp.) */
+bool rpc_program_registered(uint32_t program);
+/* A number of the transient range 0x40000000..0x5fffffff that rpcbind does
+** not list, drawn at random (seeded with the pid): runs on one machine
+** start their doubles on different programs. */
+uint32_t unused_rpc_program();
+/* Removes every registration of program/version that rpcbind holds. */
+void rpc_program_unset(uint32_t program, uint32_t version);
 
- private:
-  std::string path_;
-};
+/* Exit status of the dorvexd double when the program number it was given
+** is registered already. */
+constexpr int dorvexd_program_taken = 4;
 
-/* The dorvexd double (bin_dir()/dorvexd_double) running in a state
-** directory: <dir>/ready, <dir>/control, <dir>/journal, and <dir>/double.log
-** for its stdout and stderr. Formats: testbed/dorvexd/README.md. */
+/* The dorvexd double (bin_dir()/dorvexd_double) on a program number of its
+** own, running in a state directory: <dir>/ready, <dir>/control,
+** <dir>/journal, and <dir>/double.log for its stdout and stderr. Formats:
+** testbed/dorvexd/README.md. */
 class DorvexdDouble {
  public:
   /* Removes a stale <dir>/ready, writes <dir>/control with `control` when
-  ** not empty, starts the double and waits (at most `ready_seconds`) for
-  ** <dir>/ready. Throws std::runtime_error when it does not get ready (the
-  ** child is then killed and reaped). */
+  ** not empty, starts the double on an unused program number (another one
+  ** when a concurrent run took it first) and waits (at most
+  ** `ready_seconds`) for <dir>/ready. Throws std::runtime_error when it
+  ** does not get ready (the child is then killed and reaped). */
   explicit DorvexdDouble(std::string state_dir, std::string_view control = {},
                          double ready_seconds = 30);
   ~DorvexdDouble(); /* stop(10) when still running */
@@ -78,6 +90,9 @@ class DorvexdDouble {
   DorvexdDouble &operator=(const DorvexdDouble &) = delete;
 
   pid_t pid() const { return pid_; } /* -1 once stopped or reaped */
+  uint32_t program() const { return program_; } /* its RPC program number */
+  /* "DVZ_TEST_RPC_PROGRAM=<program>", for the monitor's test build. */
+  std::string program_env() const;
   const std::string &state_dir() const { return dir_; }
   std::string control_path() const;
   std::string journal_path() const;
@@ -93,11 +108,13 @@ class DorvexdDouble {
   ** raw wait status: 0 exactly when the double exited with status 0;
   ** -1 when it was not running. */
   int stop(double timeout_seconds = 30);
-  /* SIGKILL and waitpid at once (its rpcbind entry stays behind). */
+  /* SIGKILL and waitpid at once; then its rpcbind entries, which a killed
+  ** double leaves behind, are removed. */
   void kill_and_reap();
 
  private:
   std::string dir_;
+  uint32_t program_ = 0;
   pid_t pid_ = -1;
 };
 
@@ -149,7 +166,7 @@ class ReapedRunner {
   ReapedResult wait();
 
  private:
-  TempDir dir_;
+  dvz_test::TempDir dir_;
   pid_t runner_ = -1;
   double timeout_ = 0;
 };

@@ -1,7 +1,8 @@
 /*
 ** The syslog capture (syslog_capture.h): an AF_UNIX datagram socket bound
-** where syslog(3) sends, read by one background thread. Called by tests and
-** by syslog_capture_main.cpp; calls only the C library.
+** where syslog messages are sent, read by one background thread. Called by
+** tests and by syslog_capture_main.cpp; calls the C library and the
+** testbed's bounded wait.
 */
 #include "syslog_capture.h"
 
@@ -13,8 +14,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
+
+#include "testbed_support.h"
 
 namespace testbed {
 
@@ -171,17 +173,14 @@ std::vector<SyslogMessage> SyslogCapture::messages() const {
 }
 
 bool SyslogCapture::wait_for(std::string_view text, double timeout_seconds) const {
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(static_cast<long>(timeout_seconds * 1000));
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (const SyslogMessage &m : messages_)
-        if (m.text.find(text) != std::string::npos) return true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  return wait_until(
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const SyslogMessage &m : messages_)
+          if (m.text.find(text) != std::string::npos) return true;
+        return false;
+      },
+      timeout_seconds);
 }
 
 }  // namespace testbed

@@ -1,12 +1,13 @@
 /*
-** A stand-in for the syslog daemon on machines that have none: it binds an
-** AF_UNIX datagram socket at /dev/log (or another path), receives what
-** syslog(3) sends there and decodes facility and level from each message's
-** "<PRI>" prefix. The socket is removed at the end. Used by end-to-end
-** tests (in process) and by the syslog_capture tool.
+** A stand-in for the syslog daemon: it binds an AF_UNIX datagram socket at
+** the path it is given, receives what is sent there (by syslog(3) at
+** /dev/log, or by the monitor's test build through its socket sink at a
+** path of the test's own) and decodes facility and level from each
+** message's "<PRI>" prefix. The socket is removed at the end. Used by
+** end-to-end tests (in process) and by the syslog_capture tool.
 **
-** It never takes over a live socket: when a syslog daemon answers at the
-** path the capture does not start (status daemon_present), and tests skip.
+** It never takes over a live socket: when something answers at the path
+** the capture does not start (status daemon_present).
 */
 #ifndef DVZ_SYSLOG_CAPTURE_H
 #define DVZ_SYSLOG_CAPTURE_H
@@ -40,7 +41,7 @@ class SyslogCapture {
   /* Binds `path` when nothing answers there (a dead socket left behind is
   ** replaced) and starts receiving on a background thread. `on_message`, when
   ** given, is called for each message on that thread. */
-  explicit SyslogCapture(std::string path = "/dev/log",
+  explicit SyslogCapture(std::string path,
                          std::function<void(const SyslogMessage &)> on_message = {});
   ~SyslogCapture(); /* stops the thread, closes and removes the socket */
   SyslogCapture(const SyslogCapture &) = delete;

@@ -34,14 +34,30 @@ std::string TempDir::file(std::string_view relative) const {
   return path_ + "/" + std::string(relative);
 }
 
+namespace {
+
+void put(const std::string &path, std::string_view content, std::ios::openmode mode) {
+  std::ofstream out(path, std::ios::binary | mode);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace
+
 std::string TempDir::write(std::string_view relative, std::string_view content) const {
   std::string full = file(relative);
   fs::create_directories(fs::path(full).parent_path());
-  std::ofstream out(full, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + full);
+  put(full, content, std::ios::trunc);
   return full;
+}
+
+void write_file(const std::string &path, std::string_view content) {
+  put(path, content, std::ios::trunc);
+}
+
+void append_file(const std::string &path, std::string_view content) {
+  put(path, content, std::ios::app);
 }
 
 std::string read_file(const std::string &path) {

@@ -35,6 +35,12 @@ class TempDir {
 /* A whole file's bytes; "" when it cannot be read. */
 std::string read_file(const std::string &path);
 
+/* Replaces the file at path with content (created when missing), or
+** appends content to it. Throw std::runtime_error when it cannot be
+** written whole. */
+void write_file(const std::string &path, std::string_view content);
+void append_file(const std::string &path, std::string_view content);
+
 /* Changes the working directory for its lifetime. */
 class ScopedChdir {
  public:

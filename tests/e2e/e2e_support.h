@@ -5,8 +5,8 @@
 ** framework commands first in PATH, a DBMS log file and an action file
 ** (montest::MonitorDaemonTest, shared with the daemon suites under
 ** tests/fault_progs/common/cycle).
-** The monitor logs to /var/opt/ZEMKtvdvz/hadbms.log (lock hadbms_log); a
-** scenario reads only what was appended after it started.
+** The monitor logs to the scenario's own hadbms.log and syslog socket, and
+** talks to a dorvexd double on a program number of the scenario's own.
 **
 ** Timing: a 1 s probe cycle and a 2 s time-out, so a scenario stays near
 ** 20 s; every wait is bounded generously for a loaded machine.
@@ -30,7 +30,6 @@
 
 namespace e2e {
 
-using montest::hadbms_log_path;
 using montest::lines_of;
 using montest::probe_call;
 constexpr const char *program = montest::monitor_program;
@@ -54,12 +53,11 @@ class Scenario : public montest::MonitorDaemonTest {
  protected:
   void SetUp() override {
     if (!testbed::rpcbind_available()) GTEST_SKIP() << "rpcbind is not running";
-    if (!log_directory_ready()) GTEST_SKIP() << "no writable log directory";
     prepare("old text, present before the monitor starts\n", actions(), control());
   }
 
   /* The action file of the scenario: the sample by default. */
-  virtual std::string actions() const { return testbed::read_file(DVZ_SAMPLE_ACTIONS); }
+  virtual std::string actions() const { return dvz_test::read_file(DVZ_SAMPLE_ACTIONS); }
   /* The double's control file at start. */
   virtual std::string control() const { return {}; }
 
@@ -116,7 +114,7 @@ class Scenario : public montest::MonitorDaemonTest {
 
   /* The fake commands' journal. */
   std::vector<std::string> commands() const {
-    return lines_of(testbed::read_file(dir_.file("commands")));
+    return lines_of(dvz_test::read_file(dir_.file("commands")));
   }
   bool wait_command(const std::string &line) const {
     return testbed::wait_until([&] { return count_of(commands(), line) > 0; }, wait_seconds);
@@ -156,14 +154,16 @@ class Scenario : public montest::MonitorDaemonTest {
   /* The script of an operation (connect, stats, txn, disconnect), replaced
   ** atomically: one line repeats for every later call. */
   void script(const std::string &op, const std::string &line) const {
-    ASSERT_TRUE(testbed::write_file(dir_.file("script/" + op), line + "\n"));
+    ASSERT_TRUE(testbed::replace_file(dir_.file("script/" + op), line + "\n"));
   }
   /* The exit status of a fake command. */
   void fake_rc(const std::string &command, int rc) const {
     ASSERT_TRUE(
-        testbed::write_file(dir_.file("fake/" + command + ".rc"), std::to_string(rc) + "\n"));
+        testbed::replace_file(dir_.file("fake/" + command + ".rc"), std::to_string(rc) + "\n"));
   }
-  void append_dbms_log(const std::string &text) const { append(dir_.file("dbms.log"), text); }
+  void append_dbms_log(const std::string &text) const {
+    dvz_test::append_file(dir_.file("dbms.log"), text);
+  }
 
   bool wait_log(const std::string &id, const std::string &text, size_t times = 1) const {
     return testbed::wait_until([&] { return log_lines(id, text).size() >= times; }, wait_seconds);

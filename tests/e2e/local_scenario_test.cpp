@@ -19,7 +19,7 @@ class LocalScenario : public Scenario {};
 TEST_F(LocalScenario, ConnectsDecidesAndStops) {
   auto run = start();
   const pid_t monitor = daemon_pid();
-  ASSERT_GT(monitor, 0) << testbed::read_file(dir_.file("dorvexd/double.log"));
+  ASSERT_GT(monitor, 0) << dvz_test::read_file(dir_.file("dorvexd/double.log"));
   const std::string m = std::to_string(monitor);
 
   /* Registration, then on-line. */

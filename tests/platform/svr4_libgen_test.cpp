@@ -1,5 +1,5 @@
-// bufsplit: TAB-separated fields split in place, the line ending at its
-// first newline, at most n fields.
+/* bufsplit: TAB-separated fields split in place, the line ending at its
+** first newline, at most n fields. */
 #include <array>
 #include <string>
 #include <vector>
@@ -26,13 +26,13 @@ const SplitCase kSplitCases[] = {
     {"on\t908\t*\t*\t0\t*\ton\tnone\tDBMS ok\n",
      9,
      {"on", "908", "*", "*", "0", "*", "on", "none", "DBMS ok"}},
-    // Ten fields read as the first nine; the ninth ends at its TAB.
+    /* Ten fields read as the first nine; the ninth ends at its TAB. */
     {"f1\tf2\tf3\tf4\tf5\tf6\tf7\tf8\tf9\tf10\n",
      9,
      {"f1", "f2", "f3", "f4", "f5", "f6", "f7", "f8", "f9"}},
     {"a\tb\tc", 2, {"a", "b"}},
     {"a\tb", 1, {"a"}},
-    // The first newline ends the line, whatever follows it.
+    /* The first newline ends the line, whatever follows it. */
     {"a\tb\nc\td\n", 9, {"a", "b"}},
     {"a b\t c \n", 9, {"a b", " c "}},
 };
@@ -41,7 +41,7 @@ TEST(Bufsplit, SplitsAtTabsUpToTheFirstNewline) {
   for (const SplitCase &c : kSplitCases) {
     SCOPED_TRACE(std::string("line '") + c.line + "' n " + std::to_string(c.n));
     std::string buffer(c.line);
-    // One slot more than allowed: bufsplit must not touch it.
+    /* One slot more than allowed: bufsplit must not touch it. */
     std::array<char *, 12> fields {};
     char sentinel = 'S';
     fields.fill(&sentinel);
@@ -51,7 +51,7 @@ TEST(Bufsplit, SplitsAtTabsUpToTheFirstNewline) {
     for (size_t i = 0; i < count; ++i)
       EXPECT_EQ(std::string(fields[i]), c.fields[i]) << "field " << i;
     if (count < c.n) {
-      // Unused slots point at the NUL that now ends the line.
+      /* Unused slots point at the NUL that now ends the line. */
       char *end = fields[count - 1] + c.fields.back().size();
       EXPECT_EQ(*end, '\0');
       for (size_t i = count; i < c.n; ++i)

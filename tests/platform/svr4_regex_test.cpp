@@ -1,6 +1,6 @@
-// regcmp/regex: matched side by side with glibc regcomp/regexec on a
-// hand-written extended expression wherever one exists; the syntax only
-// this dialect has is asserted directly.
+/* regcmp/regex: matched side by side with glibc regcomp/regexec on a
+** hand-written extended expression wherever one exists; the syntax only
+** this dialect has is asserted directly. */
 #include <clocale>
 #include <iterator>
 #include <memory>
@@ -41,13 +41,13 @@ bool glibc_finds(const char *ere, const std::string &subject) {
 
 struct PeerCase {
   const char *pattern;
-  const char *ere;  // the same pattern written as a POSIX extended expression
+  const char *ere; /* the same pattern written as a POSIX extended expression */
   const char *subject;
   bool found;
 };
 
-constexpr PeerCase kPeerCases[] = {
-    // The DBMS error field is matched as "^<pattern>$".
+constexpr PeerCase peer_cases[] = {
+    /* The DBMS error field is matched as "^<pattern>$". */
     {"^908$", "^908$", "908", true},
     {"^908$", "^908$", "9080", false},
     {"^908$", "^908$", "1908", false},
@@ -112,15 +112,15 @@ constexpr PeerCase kPeerCases[] = {
 };
 
 TEST(Svr4Regex, AgreesWithGlibcOnTheEquivalentExtendedExpression) {
-  for (const PeerCase &c : kPeerCases) {
+  for (const PeerCase &c : peer_cases) {
     SCOPED_TRACE(std::string("pattern '") + c.pattern + "' subject '" + c.subject + "'");
     EXPECT_EQ(glibc_finds(c.ere, c.subject), c.found);
     EXPECT_EQ(ours_finds(c.pattern, c.subject), c.found);
   }
 }
 
-// Random patterns in the syntax both dialects read alike, over a small
-// alphabet so that matches and near misses are both frequent.
+/* Random patterns in the syntax both dialects read alike, over a small
+** alphabet so that matches and near misses are both frequent. */
 class PatternGenerator {
  public:
   explicit PatternGenerator(unsigned seed) : random_(seed) {}
@@ -134,10 +134,10 @@ class PatternGenerator {
   }
 
   std::string subject() {
-    static constexpr char kBytes[] = {'a', 'b', 'c', '\n'};
+    static constexpr char alphabet[] = {'a', 'b', 'c', '\n'};
     std::string text;
     for (unsigned i = pick(13); i > 0; --i)
-      text += kBytes[pick(4)];
+      text += alphabet[pick(4)];
     return text;
   }
 
@@ -145,17 +145,17 @@ class PatternGenerator {
   unsigned pick(unsigned n) { return static_cast<unsigned>(random_() % n); }
 
   std::string sequence(int depth) {
-    static constexpr const char *kAtoms[] = {"a",    "b",     "c",   ".",   "[ab]",
-                                             "[^a]", "[a-b]", "\\.", "[]a]"};
-    static constexpr const char *kRepeats[] = {"", "", "*", "+", "{2}", "{0,2}", "{1,}", "{0}"};
+    static constexpr const char *atoms[] = {"a",    "b",     "c",   ".",   "[ab]",
+                                            "[^a]", "[a-b]", "\\.", "[]a]"};
+    static constexpr const char *repeats[] = {"", "", "*", "+", "{2}", "{0,2}", "{1,}", "{0}"};
     std::string text;
     for (unsigned i = 1 + pick(3); i > 0; --i) {
       if (depth < 3 && pick(4) == 0) {
         text += "(" + sequence(depth + 1) + ")";
       } else {
-        text += kAtoms[pick(std::size(kAtoms))];
+        text += atoms[pick(std::size(atoms))];
       }
-      text += kRepeats[pick(std::size(kRepeats))];
+      text += repeats[pick(std::size(repeats))];
     }
     return text;
   }
@@ -187,8 +187,8 @@ struct DirectCase {
   bool found;
 };
 
-// Syntax this dialect reads differently from an extended expression.
-constexpr DirectCase kDirectCases[] = {
+/* Syntax this dialect reads differently from an extended expression. */
+constexpr DirectCase direct_cases[] = {
     {"x|y", "x", false},
     {"x|y", "y", false},
     {"x|y", "x|y", true},
@@ -210,7 +210,7 @@ constexpr DirectCase kDirectCases[] = {
     {"a$b", "a$b", true},
     {"x$$", "x$", true},
     {"x$$", "x", false},
-    // A capture mark after a group, with or without a repetition.
+    /* A capture mark after a group, with or without a repetition. */
     {"(ab)+$0", "xababx", true},
     {"(ab)+$0", "ba", false},
     {"^(ab)+$0$", "abab", true},
@@ -220,31 +220,31 @@ constexpr DirectCase kDirectCases[] = {
     {"^([A-Za-z][A-Za-z0-9_]{0,7})$0$", "ident_12", true},
     {"^([A-Za-z][A-Za-z0-9_]{0,7})$0$", "identifier", false},
     {"a$0", "a$0", true},
-    // "*", "+" and "{" with nothing before them are themselves.
+    /* "*", "+" and "{" with nothing before them are themselves. */
     {"*a", "x*a", true},
     {"*a", "a", false},
     {"^*a", "*a", true},
     {"^+", "+1", true},
     {"(*)", "*", true},
     {"{2}", "a{2}", true},
-    // Repeating a repetition repeats the whole repeated atom.
+    /* Repeating a repetition repeats the whole repeated atom. */
     {"^a{2}*$", "aaaa", true},
     {"^a{2}*$", "aaa", false},
-    // No bracket classes or collating elements inside a set.
+    /* No bracket classes or collating elements inside a set. */
     {"[[:digit:]]", "5", false},
     {"[[:digit:]]", "d]", true},
     {"[[.a.]]", "a]", true},
 };
 
 TEST(Svr4Regex, ReadsTheSvr4OnlySyntax) {
-  for (const DirectCase &c : kDirectCases) {
+  for (const DirectCase &c : direct_cases) {
     SCOPED_TRACE(std::string("pattern '") + c.pattern + "' subject '" + c.subject + "'");
     EXPECT_EQ(ours_finds(c.pattern, c.subject), c.found);
   }
 }
 
 TEST(Svr4Regex, RejectsMalformedPatterns) {
-  constexpr const char *kBad[] = {
+  constexpr const char *bad_patterns[] = {
       "(ab",   "ab)",    "((a)",     "a)(",
       "[a",    "[]",     "[^]",      "[^]a",
       "a{2",   "a{3,1}", "a{",       "a{}",
@@ -252,7 +252,7 @@ TEST(Svr4Regex, RejectsMalformedPatterns) {
       "a{ 2}", "a{256}", "a{1,256}", "a{99999999999}",
       "ab\\",  "\\",     "[z-a]",    "((a{255}){255}){255}",
   };
-  for (const char *pattern : kBad) {
+  for (const char *pattern : bad_patterns) {
     SCOPED_TRACE(pattern);
     char *compiled = regcmp(pattern);
     EXPECT_EQ(compiled, nullptr);
@@ -276,8 +276,8 @@ TEST(Svr4Regex, NullArgumentsFindNothing) {
   regcmp_free(nullptr);
 }
 
-// A log burst may be large: nested repetitions must not backtrack
-// exponentially. A backtracking matcher would not finish these.
+/* A log burst may be large: nested repetitions must not backtrack
+** exponentially. A backtracking matcher would not finish these. */
 TEST(Svr4Regex, NestedRepetitionsOnLongSubjectsFinish) {
   const std::string as(100000, 'a');
   EXPECT_FALSE(ours_finds("((a*)*)*b", as));
@@ -287,8 +287,8 @@ TEST(Svr4Regex, NestedRepetitionsOnLongSubjectsFinish) {
   EXPECT_FALSE(ours_finds("(x+x+)+y", std::string(5000, 'x')));
 }
 
-// The client library may switch the process to a multibyte locale; the
-// patterns must stay byte-oriented whatever it chose.
+/* The client library may switch the process to a multibyte locale; the
+** patterns must stay byte-oriented whatever it chose. */
 TEST(Svr4Regex, IgnoresTheCallersLocale) {
   const std::string saved = setlocale(LC_ALL, nullptr);
   if (setlocale(LC_ALL, "C.UTF-8") == nullptr) GTEST_SKIP() << "C.UTF-8 locale not available";

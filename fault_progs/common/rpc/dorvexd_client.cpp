@@ -4,7 +4,9 @@
 ** reaches dorvexd only through `dorvexd_seam`; tests bind doubles there.
 **
 ** The stubs take `char *` because rpcgen's C does; encoding only reads the
-** strings, so the const the seam promises holds.
+** strings, so the const the seam promises holds. The program number and the
+** call time-out come from dorvexd_rpc: the stubs' own (100222, 25 s) unless
+** the monitor's test build points them elsewhere.
 */
 #include "monitor_seams.h"
 
@@ -14,14 +16,20 @@
 
 namespace {
 
-/* A client of program 100222 version 1 on `host` over the first "netpath"
-** transport that works; nullptr (reason in clnt_spcreateerror) on failure. */
+/* A client of version 1 of dorvexd_rpc.program on `host` over the first
+** "netpath" transport that works, each call bounded by
+** dorvexd_rpc.call_timeout_seconds; nullptr (reason in clnt_spcreateerror)
+** on failure. */
 CLIENT *create_client(const char *host) {
-  CLIENT *client = clnt_create(host, DORVEXD_PROG, DORVEXD_VERS, "netpath");
+  CLIENT *client = clnt_create(host, dorvexd_rpc.program, DORVEXD_VERS, "netpath");
+  if (!client) return nullptr;
+  /* Overrides the stubs' own time-out (the same 25 s in production). */
+  timeval limit {dorvexd_rpc.call_timeout_seconds, 0};
+  clnt_control(client, CLSET_TIMEOUT, reinterpret_cast<char *>(&limit));
   /* libtirpc leaves the socket inheritable: every framework command, and a
   ** database restarted by one, would keep the connection to dorvexd. */
   int fd = -1;
-  if (client && clnt_control(client, CLGET_FD, reinterpret_cast<char *>(&fd)) && fd >= 0)
+  if (clnt_control(client, CLGET_FD, reinterpret_cast<char *>(&fd)) && fd >= 0)
     fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
   return client;
 }
@@ -56,6 +64,8 @@ const char *call_spcreateerror(const char *header) { return clnt_spcreateerror(h
 static_assert(sizeof(int) == sizeof(int32_t), "the stubs' int is the seam's int32_t");
 
 }  // namespace
+
+dorvexd_binding dorvexd_rpc = {DORVEXD_PROG, 25};
 
 const dorvexd_client rpc_dorvexd_client = {
     create_client,    destroy_client,          call_get_status, call_set_status,

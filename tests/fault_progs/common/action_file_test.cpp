@@ -45,7 +45,7 @@ const std::string valid_rule = "*\t*\t*\t*\t*\t*\t*\tnone\n";
 class ActionFile : public ::testing::Test {
  protected:
   LoggingScope scope_;
-  ScratchDir dir_;
+  dvz_test::TempDir dir_;
 };
 
 TEST_F(ActionFile, QuirksFixtureGivesExactMessagesAndFallbacks) {
@@ -77,34 +77,34 @@ TEST_F(ActionFile, QuirksFixtureGivesExactMessagesAndFallbacks) {
   EXPECT_EQ(ten.timeout_given, 0);
 
   const action_entry &bad = list->entries[1];
-  EXPECT_EQ(bad.state, 2);
+  EXPECT_EQ(bad.state, db_state_online);
   EXPECT_EQ(bad.timeout_given, 1); /* "2" requires the flag to be 0 */
   EXPECT_EQ(bad.timeout, 0);
   EXPECT_EQ(bad.internal_error_given, 0);
   EXPECT_EQ(bad.action, ACTION_NONE);
-  EXPECT_EQ(bad.new_state, 0);
+  EXPECT_EQ(bad.new_state, rule_any_state);
   EXPECT_STREQ(bad.message, "bad values");
 
   const action_entry &patterns = list->entries[2];
-  EXPECT_EQ(patterns.state, 1);
+  EXPECT_EQ(patterns.state, db_state_connecting);
   EXPECT_EQ(patterns.dbms_error_pattern, nullptr);
   EXPECT_EQ(patterns.process_died_pattern, nullptr);
   EXPECT_EQ(patterns.log_pattern, nullptr);
   EXPECT_EQ(patterns.message, nullptr);
   /* Invalid patterns match everything. */
-  EXPECT_EQ(action_entry_match(&patterns, 1, 4711, "whatever", nullptr, 1, 1), 1);
+  EXPECT_EQ(action_entry_match(&patterns, db_state_connecting, 4711, "whatever", nullptr, 1, 1), 1);
 
   const action_entry &states = list->entries[3];
-  EXPECT_EQ(states.state, 0);
-  EXPECT_EQ(states.new_state, 0);
+  EXPECT_EQ(states.state, rule_any_state);
+  EXPECT_EQ(states.new_state, rule_any_state);
   EXPECT_EQ(states.internal_error_given, 1);
   EXPECT_EQ(states.internal_error, 0);
   EXPECT_EQ(states.action, ACTION_RESTART);
 
   const action_entry &died = list->entries[4];
-  EXPECT_EQ(died.new_state, 2);
+  EXPECT_EQ(died.new_state, db_state_online);
   EXPECT_EQ(died.action, ACTION_RESTART);
-  EXPECT_EQ(action_entry_match(&died, 2, 0, "ha_dbms_local", nullptr, 1, 0), 1);
+  EXPECT_EQ(action_entry_match(&died, db_state_online, 0, "ha_dbms_local", nullptr, 1, 0), 1);
 }
 
 TEST_F(ActionFile, KeywordsMapExactlyAndCaseSensitively) {
@@ -113,8 +113,10 @@ TEST_F(ActionFile, KeywordsMapExactlyAndCaseSensitively) {
     int value;
     bool logged;
   };
-  const Case states[] = {{"*", 0, false}, {"co", 1, false}, {"on", 2, false}, {"di", 3, false},
-                         {"ON", 0, true}, {"", 0, true},    {"on ", 0, true}};
+  const Case states[] = {{"*", rule_any_state, false},   {"co", db_state_connecting, false},
+                         {"on", db_state_online, false}, {"di", db_state_disconnecting, false},
+                         {"ON", rule_any_state, true},   {"", rule_any_state, true},
+                         {"on ", rule_any_state, true}};
   for (const Case &c : states) {
     recorded() = sink_record {};
     EXPECT_EQ(encode_db_state(c.text, 3), c.value) << c.text;
@@ -144,7 +146,7 @@ TEST_F(ActionFile, FourHundredRulesFitAndTheNextValidOneFails) {
   for (int i = 0; i < 400; ++i)
     rules += valid_rule;
   const std::string full = dir_.file("full.actions");
-  write_text(full, rules);
+  dvz_test::write_file(full, rules);
   ListPtr list = new_list();
   EXPECT_EQ(read_action_file(list.get(), full.c_str()), 1);
   EXPECT_EQ(list->count, 400);
@@ -153,7 +155,7 @@ TEST_F(ActionFile, FourHundredRulesFitAndTheNextValidOneFails) {
 
   /* A 401st valid line fails the reading, whatever follows. */
   const std::string over = dir_.file("over.actions");
-  write_text(over, rules + valid_rule + "bad line\n" + valid_rule);
+  dvz_test::write_file(over, rules + valid_rule + "bad line\n" + valid_rule);
   EXPECT_EQ(read_action_file(list.get(), over.c_str()), 0);
   EXPECT_EQ(messages(), (std::vector<std::pair<std::string, std::string>> {
                             {"4100", "too many actions - list is full!"}}));
@@ -162,7 +164,7 @@ TEST_F(ActionFile, FourHundredRulesFitAndTheNextValidOneFails) {
   /* A 401st line with a wrong field count is only skipped. */
   recorded() = sink_record {};
   const std::string skipped = dir_.file("skipped.actions");
-  write_text(skipped, rules + "a\tb\n");
+  dvz_test::write_file(skipped, rules + "a\tb\n");
   EXPECT_EQ(read_action_file(list.get(), skipped.c_str()), 1);
   auto got = messages();
   ASSERT_EQ(got.size(), 1u);
@@ -189,7 +191,7 @@ TEST_F(ActionFile, DbmsPatternLengthLimit) {
                             {"4040", "regular expression '" + too_long +
                                          "' in line 9 in action file is too long - ignoring "
                                          "(max length is 1021 characters)"}}));
-  EXPECT_EQ(action_entry_match(&entry, 2, 908, nullptr, nullptr, 0, 0), 1);
+  EXPECT_EQ(action_entry_match(&entry, db_state_online, 908, nullptr, nullptr, 0, 0), 1);
 }
 
 TEST_F(ActionFile, LongLinesAreReadInPiecesThatCountAsLines) {
@@ -198,7 +200,7 @@ TEST_F(ActionFile, LongLinesAreReadInPiecesThatCountAsLines) {
   const std::string rule = prefix + std::string(1023 - prefix.size(), 'm');
   ASSERT_EQ(rule.size(), 1023u);
   const std::string path = dir_.file("long.actions");
-  write_text(path, rule + "\n" + valid_rule);
+  dvz_test::write_file(path, rule + "\n" + valid_rule);
   ListPtr list = new_list();
   EXPECT_EQ(read_action_file(list.get(), path.c_str()), 1);
   EXPECT_EQ(list->count, 2);
@@ -210,7 +212,7 @@ TEST_F(ActionFile, LongLinesAreReadInPiecesThatCountAsLines) {
 
 TEST_F(ActionFile, LineBeginningWithNulIsSkipped) {
   const std::string path = dir_.file("nul.actions");
-  write_text(path, std::string("\0junk\tx\n", 8) + valid_rule);
+  dvz_test::write_file(path, std::string("\0junk\tx\n", 8) + valid_rule);
   ListPtr list = new_list();
   EXPECT_EQ(read_action_file(list.get(), path.c_str()), 1);
   EXPECT_EQ(list->count, 1);
@@ -246,32 +248,34 @@ TEST_F(ActionFile, MatchingTable) {
     int match;
   } cases[] = {
       /* state any against a specific one, and a specific against others */
-      {{"*", "*", "*", "*", "*", "*"}, {3, 0, nullptr, nullptr, 0, 0}, 1},
-      {{"on", "*", "*", "*", "*", "*"}, {2, 0, nullptr, nullptr, 0, 0}, 1},
-      {{"on", "*", "*", "*", "*", "*"}, {1, 0, nullptr, nullptr, 0, 0}, 0},
+      {{"*", "*", "*", "*", "*", "*"}, {db_state_disconnecting, 0, nullptr, nullptr, 0, 0}, 1},
+      {{"on", "*", "*", "*", "*", "*"}, {db_state_online, 0, nullptr, nullptr, 0, 0}, 1},
+      {{"on", "*", "*", "*", "*", "*"}, {db_state_connecting, 0, nullptr, nullptr, 0, 0}, 0},
       /* flags given must equal; not given, anything goes */
-      {{"*", "*", "*", "*", "1", "*"}, {2, 0, nullptr, nullptr, 1, 0}, 1},
-      {{"*", "*", "*", "*", "1", "*"}, {2, 0, nullptr, nullptr, 0, 0}, 0},
-      {{"*", "*", "*", "*", "0", "1"}, {2, 0, nullptr, nullptr, 0, 1}, 1},
-      {{"*", "*", "*", "*", "*", "0"}, {2, 0, nullptr, nullptr, 1, 1}, 0},
-      {{"*", "*", "*", "*", "*", "*"}, {2, 0, nullptr, nullptr, 1, 1}, 1},
+      {{"*", "*", "*", "*", "1", "*"}, {db_state_online, 0, nullptr, nullptr, 1, 0}, 1},
+      {{"*", "*", "*", "*", "1", "*"}, {db_state_online, 0, nullptr, nullptr, 0, 0}, 0},
+      {{"*", "*", "*", "*", "0", "1"}, {db_state_online, 0, nullptr, nullptr, 0, 1}, 1},
+      {{"*", "*", "*", "*", "*", "0"}, {db_state_online, 0, nullptr, nullptr, 1, 1}, 0},
+      {{"*", "*", "*", "*", "*", "*"}, {db_state_online, 0, nullptr, nullptr, 1, 1}, 1},
       /* the DBMS error pattern is anchored at both ends */
-      {{"*", "908", "*", "*", "*", "*"}, {2, 908, nullptr, nullptr, 0, 0}, 1},
-      {{"*", "908", "*", "*", "*", "*"}, {2, 9080, nullptr, nullptr, 0, 0}, 0},
-      {{"*", "908", "*", "*", "*", "*"}, {2, 1908, nullptr, nullptr, 0, 0}, 0},
-      {{"*", "908", "*", "*", "*", "*"}, {2, 0, nullptr, nullptr, 0, 0}, 0},
-      {{"*", "0", "*", "*", "*", "*"}, {2, 0, nullptr, nullptr, 0, 0}, 1},
-      {{"*", "-[0-9]+", "*", "*", "*", "*"}, {2, -271, nullptr, nullptr, 0, 0}, 1},
+      {{"*", "908", "*", "*", "*", "*"}, {db_state_online, 908, nullptr, nullptr, 0, 0}, 1},
+      {{"*", "908", "*", "*", "*", "*"}, {db_state_online, 9080, nullptr, nullptr, 0, 0}, 0},
+      {{"*", "908", "*", "*", "*", "*"}, {db_state_online, 1908, nullptr, nullptr, 0, 0}, 0},
+      {{"*", "908", "*", "*", "*", "*"}, {db_state_online, 0, nullptr, nullptr, 0, 0}, 0},
+      {{"*", "0", "*", "*", "*", "*"}, {db_state_online, 0, nullptr, nullptr, 0, 0}, 1},
+      {{"*", "-[0-9]+", "*", "*", "*", "*"}, {db_state_online, -271, nullptr, nullptr, 0, 0}, 1},
       /* texts are searched anywhere; an absent text never matches */
-      {{"*", "*", "local", "*", "*", "*"}, {2, 0, "ha_dbms_local", nullptr, 0, 0}, 1},
-      {{"*", "*", "local", "*", "*", "*"}, {2, 0, nullptr, nullptr, 0, 0}, 0},
-      {{"*", "*", "*", "Fatal", "*", "*"}, {2, 0, nullptr, "a\nFatal error\n", 0, 0}, 1},
-      {{"*", "*", "*", "Fatal", "*", "*"}, {2, 0, nullptr, nullptr, 0, 0}, 0},
-      {{"*", "*", "*", "x*", "*", "*"}, {2, 0, nullptr, nullptr, 0, 0}, 0},
-      {{"*", "*", "*", "x*", "*", "*"}, {2, 0, nullptr, "", 0, 0}, 1},
-      {{"*", "*", "*", "Fatal", "*", "*"}, {2, 0, nullptr, "", 0, 0}, 0},
+      {{"*", "*", "local", "*", "*", "*"}, {db_state_online, 0, "ha_dbms_local", nullptr, 0, 0}, 1},
+      {{"*", "*", "local", "*", "*", "*"}, {db_state_online, 0, nullptr, nullptr, 0, 0}, 0},
+      {{"*", "*", "*", "Fatal", "*", "*"},
+       {db_state_online, 0, nullptr, "a\nFatal error\n", 0, 0},
+       1},
+      {{"*", "*", "*", "Fatal", "*", "*"}, {db_state_online, 0, nullptr, nullptr, 0, 0}, 0},
+      {{"*", "*", "*", "x*", "*", "*"}, {db_state_online, 0, nullptr, nullptr, 0, 0}, 0},
+      {{"*", "*", "*", "x*", "*", "*"}, {db_state_online, 0, nullptr, "", 0, 0}, 1},
+      {{"*", "*", "*", "Fatal", "*", "*"}, {db_state_online, 0, nullptr, "", 0, 0}, 0},
       /* an empty field means any */
-      {{"*", "", "", "", "*", "*"}, {2, 5, nullptr, nullptr, 0, 0}, 1},
+      {{"*", "", "", "", "*", "*"}, {db_state_online, 5, nullptr, nullptr, 0, 0}, 1},
   };
   for (const Case &c : cases) {
     action_entry entry {};
@@ -293,26 +297,28 @@ TEST_F(ActionFile, MatchingTable) {
 
 TEST_F(ActionFile, FindActionTakesTheFirstMatchingRule) {
   const std::string path = dir_.file("order.actions");
-  write_text(path,
-             "on\t908\t*\t*\t*\t*\t*\trestart\tfirst\n"
-             "on\t*\t*\t*\t*\t*\t*\tnone\tsecond\n"
-             "*\t*\t*\t*\t*\t*\tco\tstop\tthird\n");
+  dvz_test::write_file(path,
+                       "on\t908\t*\t*\t*\t*\t*\trestart\tfirst\n"
+                       "on\t*\t*\t*\t*\t*\t*\tnone\tsecond\n"
+                       "*\t*\t*\t*\t*\t*\tco\tstop\tthird\n");
   ListPtr list = new_list();
   ASSERT_EQ(read_action_file(list.get(), path.c_str()), 1);
   struct Case {
     int state, dbms_error;
     const char *message;
-  } cases[] = {{2, 908, "first"}, {2, 100, "second"}, {1, 908, "third"}};
+  } cases[] = {{db_state_online, 908, "first"},
+               {db_state_online, 100, "second"},
+               {db_state_connecting, 908, "third"}};
   for (const Case &c : cases) {
     action_entry *found = find_action(list.get(), c.state, c.dbms_error, nullptr, nullptr, 0, 0);
     ASSERT_NE(found, nullptr);
     EXPECT_STREQ(found->message, c.message);
   }
   list->count = 2; /* without the catch-all, a connecting probe finds none */
-  EXPECT_EQ(find_action(list.get(), 1, 0, nullptr, nullptr, 0, 0), nullptr);
+  EXPECT_EQ(find_action(list.get(), db_state_connecting, 0, nullptr, nullptr, 0, 0), nullptr);
   list->count = 3;
   action_list empty {};
-  EXPECT_EQ(find_action(&empty, 2, 0, nullptr, nullptr, 0, 0), nullptr);
+  EXPECT_EQ(find_action(&empty, db_state_online, 0, nullptr, nullptr, 0, 0), nullptr);
 }
 
 }  // namespace

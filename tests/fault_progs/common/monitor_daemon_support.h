@@ -3,10 +3,12 @@
 ** monitor's own code with the scripted probe) as a daemon under the
 ** subreaper runner, against the dorvexd double on rpcbind, with the fake
 ** framework commands first in PATH: the scratch layout (script/, fake/,
-** dorvexd/, the DBMS log and the action file), the environment every run
-** shares, the launch, and reading the double's journal and the monitor's
-** log (/var/opt/ZEMKtvdvz/hadbms.log, lock hadbms_log). The daemon suites
-** (cycle/) and the end-to-end scenarios (tests/e2e) derive from it.
+** dorvexd/, the DBMS log, the action file, the monitor's own hadbms.log and
+** syslog socket), the environment every run shares, the launch, and
+** reading the double's journal and the monitor's log. Each run has its own
+** RPC program number, log file and syslog socket: runs of the suites on
+** one machine never meet. The daemon suites (cycle/) and the end-to-end
+** scenarios (tests/e2e) derive from it.
 */
 #ifndef DVZ_TESTS_MONITOR_DAEMON_SUPPORT_H
 #define DVZ_TESTS_MONITOR_DAEMON_SUPPORT_H
@@ -16,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,39 +29,22 @@
 
 namespace montest {
 
-constexpr const char hadbms_log_path[] = "/var/opt/ZEMKtvdvz/hadbms.log";
 constexpr const char monitor_program[] = "dovariza_fmon_scripted";
 
 class MonitorDaemonTest : public ::testing::Test {
  protected:
-  /* Creates the monitor's log directory; false when it is not writable. */
-  static bool log_directory_ready() {
-    std::error_code ignored;
-    std::filesystem::create_directories("/var/opt/ZEMKtvdvz", ignored);
-    return access("/var/opt/ZEMKtvdvz", W_OK) == 0;
-  }
-
   /* Lays out the scratch directory with the DBMS log's and the action
-  ** file's first texts, starts reading hadbms.log from its end, and starts
-  ** the double with `control`. */
+  ** file's first texts, starts reading the run's hadbms.log, and starts the
+  ** double with `control`. */
   void prepare(const std::string &dbms_log, const std::string &actions,
                const std::string &control) {
     std::filesystem::create_directory(dir_.file("script"));
     std::filesystem::create_directory(dir_.file("fake"));
     std::filesystem::create_directory(dir_.file("dorvexd"));
-    write(dir_.file("dbms.log"), dbms_log);
-    write(dir_.file("actions"), actions);
-    tail_ = std::make_unique<testbed::LogTail>(hadbms_log_path);
+    dir_.write("dbms.log", dbms_log);
+    dir_.write("actions", actions);
+    tail_ = std::make_unique<testbed::LogTail>(hadbms_log());
     double_ = std::make_unique<testbed::DorvexdDouble>(dir_.file("dorvexd"), control);
-  }
-
-  static void write(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-  }
-  static void append(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    out << text;
   }
 
   /* The environment every run shares; `extra` entries come last and win
@@ -70,6 +54,9 @@ class MonitorDaemonTest : public ::testing::Test {
     const char *path = getenv("PATH");
     std::vector<std::string> env = {
         "DBMS_SERV_PID=" + std::to_string(double_->pid()),
+        double_->program_env(),
+        "DVZ_TEST_HADBMS_LOG=" + hadbms_log(),
+        "DVZ_TEST_SYSLOG_SOCKET=" + syslog_socket(),
         "DBMS_SERV_KEY=4711",
         "HA_DBMS_VERBOSE=1",
         "HA_DBMS_DEBUG=1",
@@ -87,6 +74,11 @@ class MonitorDaemonTest : public ::testing::Test {
     env.insert(env.end(), extra.begin(), extra.end());
     return env;
   }
+
+  /* The run's own log file and syslog socket (nothing binds the socket
+  ** unless a test does: the messages are then dropped). */
+  std::string hadbms_log() const { return dir_.file("hadbms.log"); }
+  std::string syslog_socket() const { return dir_.file("syslog"); }
 
   /* Starts the monitor with `operands` and `env` under the runner, which
   ** ends the tree after `runner_timeout` seconds. */
@@ -149,7 +141,7 @@ class MonitorDaemonTest : public ::testing::Test {
 
   /* The scripted probe's calls, in order. */
   std::vector<probe_call> calls() const {
-    return probe_calls(testbed::read_file(dir_.file("script/calls")));
+    return probe_calls(dvz_test::read_file(dir_.file("script/calls")));
   }
 
   /* True when the runner reaped `pid` with exit status `status`. */
@@ -158,7 +150,7 @@ class MonitorDaemonTest : public ::testing::Test {
     return e && e->exited && e->status == status;
   }
 
-  testbed::TempDir dir_;
+  dvz_test::TempDir dir_;
   std::unique_ptr<testbed::LogTail> tail_;
   std::unique_ptr<testbed::DorvexdDouble> double_;
 };

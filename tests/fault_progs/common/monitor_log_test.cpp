@@ -32,14 +32,14 @@ bool ere_matches(const std::string &pattern, const std::string &text) {
 class MonitorLog : public ::testing::Test {
  protected:
   LoggingScope scope_;
-  ScratchDir dir_;
+  dvz_test::TempDir dir_;
   std::string log_path_ = dir_.file("hadbms.log");
 
   void start(int debug = 0, int verbose = 0) {
     log_startup("/x/y/fmt", "dvz1", "lh1", debug, verbose, LOG_NOTICE, "2000", nullptr);
     open_hadbms_log("dovariza", log_path_.c_str());
   }
-  std::vector<std::string> file_lines() { return lines_of(read_text(log_path_)); }
+  std::vector<std::string> file_lines() { return lines_of(dvz_test::read_file(log_path_)); }
 };
 
 TEST_F(MonitorLog, IdentityOptionAndFileLineOfOneMessage) {
@@ -216,7 +216,7 @@ TEST_F(MonitorLog, PercentMShowsTheCallersErrnoInSyslogAndFile) {
 TEST_F(MonitorLog, FormatEndingInNewlineLeavesAnEmptyLine) {
   start();
   hasyslog(LOG_ERR, "4180", "%s: %s\n", "fmt", "not enough parameters");
-  std::string text = read_text(log_path_);
+  std::string text = dvz_test::read_file(log_path_);
   const std::string tail = ": lh1:dvz1: fmt: not enough parameters\n\n";
   ASSERT_GE(text.size(), tail.size());
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);

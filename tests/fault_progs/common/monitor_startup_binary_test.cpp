@@ -2,7 +2,7 @@
 ** The monitor's test build (dovariza_fmon_scripted) run as a real daemon
 ** under the subreaper runner, against the dorvexd double on the real ONC
 ** RPC stack: argument and environment errors with the daemon's statuses,
-** the exact lines appended to /var/opt/ZEMKtvdvz/hadbms.log, registration,
+** the exact lines of its hadbms.log (each test's own), registration,
 ** termination signals during the initial delay, and the daemon's process
 ** state. The launcher always exits 0; the daemon's status is what counts.
 */
@@ -15,9 +15,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -28,14 +30,12 @@
 
 namespace {
 
-const std::string log_path = "/var/opt/ZEMKtvdvz/hadbms.log";
 const std::string program = "dovariza_fmon_scripted";
 
 std::string monitor() { return testbed::bin_dir() + "/" + program; }
 
 /* The lines of our monitors (default tag) among those appended, each
-** with the empty line that may follow it. Other monitors running on this
-** machine (other tags) may write to the same file. */
+** with the empty line that may follow it. */
 std::vector<std::string> own_lines(const std::string &appended) {
   const std::string mark = "ID[ZEMKcluster.ha." + program + ".";
   std::vector<std::string> lines = montest::lines_of(appended), out;
@@ -45,14 +45,6 @@ std::vector<std::string> own_lines(const std::string &appended) {
     if (i + 1 < lines.size() && lines[i + 1].empty()) out.push_back(lines[++i]);
   }
   return out;
-}
-
-/* The environment every run starts from: a complete probe environment,
-** no debug, no tag, the file enabled. */
-std::vector<std::string> base_env() {
-  return {"DB_LOGIN=db",     "DOVARIZASERVER=srv",    "ONCONFIG=onconfig",   "DBMS_SERV_KEY=4711",
-          "HA_SLOGTAG",      "HA_SLOGFACILITY",       "HA_DBMS_LOG_DISABLE", "HA_DBMS_DEBUG",
-          "HA_DBMS_VERBOSE", "HA_FM_DBMSPROBE_DELAY", "DBMS_SERV_PID"};
 }
 
 /* The text after "ID[ZEMKcluster.ha.<program>.<id>]: <host>:<inst>: " of
@@ -93,7 +85,8 @@ struct DaemonRun {
   std::string appended;
 };
 
-DaemonRun run_monitor(const std::vector<std::string> &operands, std::vector<std::string> env) {
+DaemonRun run_monitor(const std::vector<std::string> &operands, std::vector<std::string> env,
+                      const std::string &log_path) {
   testbed::LogTail tail(log_path);
   std::vector<std::string> argv = {monitor()};
   argv.insert(argv.end(), operands.begin(), operands.end());
@@ -113,17 +106,38 @@ DaemonRun run_monitor(const std::vector<std::string> &operands, std::vector<std:
 
 class MonitorBinary : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::filesystem::create_directories("/var/opt/ZEMKtvdvz");
-    std::ofstream(log_path, std::ios::app).flush();
-    actions_ = dir_.file("actions");
-    std::ofstream(actions_) << "*\t*\t*\t*\t*\t*\t*\tnone\n";
-  }
-  std::vector<std::string> operands(const std::string &instance = "dvz1") {
+  void SetUp() override { actions_ = dir_.write("actions", "*\t*\t*\t*\t*\t*\t*\tnone\n"); }
+  std::vector<std::string> operands(const std::string &instance = "dvz1") const {
     return {"-m", "lh1", instance, "1", "0", "2", "0", actions_, dir_.file("dbms.log")};
   }
-  testbed::TempDir dir_;
+  /* The environment every run starts from: a complete probe environment,
+  ** no debug, no tag, the file enabled; the test's own log file and syslog
+  ** socket, and the program number of its double when it has one. */
+  std::vector<std::string> base_env() const {
+    std::vector<std::string> env = {"DB_LOGIN=db",
+                                    "DOVARIZASERVER=srv",
+                                    "ONCONFIG=onconfig",
+                                    "DBMS_SERV_KEY=4711",
+                                    "HA_SLOGTAG",
+                                    "HA_SLOGFACILITY",
+                                    "HA_DBMS_LOG_DISABLE",
+                                    "HA_DBMS_DEBUG",
+                                    "HA_DBMS_VERBOSE",
+                                    "HA_FM_DBMSPROBE_DELAY",
+                                    "DBMS_SERV_PID",
+                                    "DVZ_TEST_HADBMS_LOG=" + log_path(),
+                                    "DVZ_TEST_SYSLOG_SOCKET=" + dir_.file("syslog")};
+    if (double_) env.push_back(double_->program_env());
+    return env;
+  }
+  std::string log_path() const { return dir_.file("hadbms.log"); }
+  DaemonRun run_daemon(const std::vector<std::string> &operands,
+                       const std::vector<std::string> &env) {
+    return run_monitor(operands, env, log_path());
+  }
+  dvz_test::TempDir dir_;
   std::string actions_;
+  std::unique_ptr<testbed::DorvexdDouble> double_;
 };
 
 TEST_F(MonitorBinary, ArgumentErrorsLogStartingUpThenTheUsageAndExit1) {
@@ -139,7 +153,7 @@ TEST_F(MonitorBinary, ArgumentErrorsLogStartingUpThenTheUsageAndExit1) {
   };
   const std::string id = "ID[ZEMKcluster.ha." + program + ".";
   for (const Case &c : cases) {
-    DaemonRun run = run_monitor(c.operands, base_env());
+    DaemonRun run = run_daemon(c.operands, base_env());
     EXPECT_EQ(run.launcher, 0);
     EXPECT_EQ(run.daemon, 1) << c.error;
     std::vector<std::string> lines = own_lines(run.appended);
@@ -205,7 +219,7 @@ TEST_F(MonitorBinary, BadValuesAndEnvironmentExit2OrTheirStatus) {
       {"401 rules", {"-m", "h", "dvz1", "1", "0", "2", "0", full, log}, base_env(), 2, {"4100"}},
   };
   for (const Case &c : cases) {
-    DaemonRun run = run_monitor(c.operands, c.env);
+    DaemonRun run = run_daemon(c.operands, c.env);
     EXPECT_EQ(run.launcher, 0) << c.name;
     EXPECT_EQ(run.daemon, c.status) << c.name;
     std::vector<std::string> got = messages(run.appended);
@@ -224,119 +238,12 @@ TEST_F(MonitorBinary, BadValuesAndEnvironmentExit2OrTheirStatus) {
 
 /* ---- with the dorvexd double ------------------------------------------ */
 
-class MonitorWithDorvexd : public MonitorBinary {
- protected:
-  void SetUp() override {
-    MonitorBinary::SetUp();
-    if (!testbed::rpcbind_available()) GTEST_SKIP() << "rpcbind is not running";
-  }
-  std::string state_dir() {
-    std::string d = dir_.file("dorvexd");
-    std::filesystem::create_directories(d);
-    return d;
-  }
-};
-
-TEST_F(MonitorWithDorvexd, NoDorvexdMeans4220AndStatus1) {
-  /* Start and stop a double: its registration is gone from rpcbind. */
-  testbed::DorvexdDouble(state_dir()).stop();
-  DaemonRun run = run_monitor(operands(), base_env());
-  EXPECT_EQ(run.daemon, 1);
-  EXPECT_TRUE(
-      contains(messages(run.appended),
-               "4220 could not connect to dorvexd on localhost: RPC: Program not registered"))
-      << dump(messages(run.appended));
-}
-
-TEST_F(MonitorWithDorvexd, RegistersAndDeregistersWhenTheLoopEnds) {
-  testbed::DorvexdDouble dorvexd(state_dir());
-  /* DBMS_SERV_PID unset: the main loop ends the monitor at its first turn. */
-  DaemonRun run = run_monitor(operands(), base_env());
-  EXPECT_EQ(run.launcher, 0);
-  EXPECT_EQ(run.daemon, 0);
-  std::string pid = std::to_string(run.daemon_pid);
-  EXPECT_EQ(dorvexd.journal_lines(),
-            (std::vector<std::string> {"get_status dvz1", "set_status dvz1 " + pid + " 4711",
-                                       "set_status dvz1 0 0"}));
-  std::vector<std::string> got = messages(run.appended);
-  EXPECT_EQ(got.front(), "2000 starting up") << dump(got);
-  EXPECT_EQ(got.back(), "2170 shutting down") << dump(got);
-}
-
-TEST_F(MonitorWithDorvexd, AnotherRegisteredMonitorGives2150AndStatus1) {
-  testbed::DorvexdDouble dorvexd(state_dir(), "get_status=registered\n");
-  std::vector<std::string> env = base_env();
-  env.push_back("HA_DBMS_DEBUG=1");
-  DaemonRun run = run_monitor(operands(), env);
-  EXPECT_EQ(run.daemon, 1);
-  std::vector<std::string> got = messages(run.appended);
-  /* 0140 carries ctime's text, which ends in a newline: an empty line follows. */
-  static const std::regex ctime_re(
-      "0140 fault_mon_run_check got [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] "
-      "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}");
-  auto at = std::find_if(got.begin(), got.end(),
-                         [](const std::string &m) { return std::regex_match(m, ctime_re); });
-  ASSERT_NE(at, got.end()) << dump(got);
-  ASSERT_NE(at + 1, got.end());
-  EXPECT_EQ(*(at + 1), "");
-  EXPECT_TRUE(contains(got, "2150 Another fault monitor is already running for the same instance"));
-  EXPECT_EQ(dorvexd.journal_lines(), std::vector<std::string> {"get_status dvz1"});
-}
-
-TEST_F(MonitorWithDorvexd, FailedGetStatusStillRegisters) {
-  testbed::DorvexdDouble dorvexd(state_dir(), "fail=get_status\n");
-  DaemonRun run = run_monitor(operands(), base_env());
-  EXPECT_EQ(run.daemon, 0);
-  EXPECT_TRUE(contains(dorvexd.journal_lines(),
-                       "set_status dvz1 " + std::to_string(run.daemon_pid) + " 4711"));
-}
-
-TEST_F(MonitorWithDorvexd, MissingServKeyLeavesAnotherMonitorRegistered) {
-  testbed::DorvexdDouble dorvexd(state_dir());
-  /* Another monitor holds dvz1. */
-  CLIENT *client = rpc_dorvexd_client.create("localhost");
-  ASSERT_NE(client, nullptr);
-  ASSERT_NE(rpc_dorvexd_client.set_status("dvz1", 424242, 99, client), nullptr);
-
-  std::vector<std::string> env = base_env();
-  env.push_back("DBMS_SERV_KEY");
-  DaemonRun run = run_monitor(operands(), env);
-  EXPECT_EQ(run.daemon, 0);
-  EXPECT_EQ(messages(run.appended),
-            (std::vector<std::string> {
-                "2000 starting up", "4242  can't get DBMS_SERV_KEY environment variable",
-                "2160 main process received signal 15 - terminating", "2170 shutting down"}));
-  EXPECT_FALSE(contains(dorvexd.journal_lines(), "set_status dvz1 0 0"));
-  int32_t *since = rpc_dorvexd_client.get_status("dvz1", client);
-  ASSERT_NE(since, nullptr);
-  EXPECT_NE(*since, 0);
-  rpc_dorvexd_client.destroy(client);
-}
-
-TEST_F(MonitorWithDorvexd, ServKeyIsSentClampedToInt32) {
-  testbed::DorvexdDouble dorvexd(state_dir());
-  struct Case {
-    const char *key;
-    const char *sent;
-  } cases[] = {{"4000000000", "2147483647"}, {"-4000000000", "-2147483648"}, {"4711abc", "4711"}};
-  for (const Case &c : cases) {
-    std::vector<std::string> env = base_env();
-    env.push_back(std::string("DBMS_SERV_KEY=") + c.key);
-    DaemonRun run = run_monitor(operands(), env);
-    EXPECT_EQ(run.daemon, 0) << c.key;
-    EXPECT_TRUE(contains(dorvexd.journal_lines(),
-                         "set_status dvz1 " + std::to_string(run.daemon_pid) + " " + c.sent))
-        << c.key << "\n"
-        << dump(dorvexd.journal_lines());
-  }
-}
-
 /* Starts a monitor with a long initial delay and returns once it has
 ** registered; the daemon's pid in *daemon. */
 class DelayedMonitor {
  public:
   DelayedMonitor(const std::vector<std::string> &argv, std::vector<std::string> env,
-                 testbed::DorvexdDouble &dorvexd)
+                 testbed::DorvexdDouble &dorvexd, const std::string &log_path)
       : tail_(log_path), runner_(argv, env, 120) {
     EXPECT_TRUE(testbed::wait_until(
         [&] {
@@ -359,15 +266,134 @@ class DelayedMonitor {
   pid_t daemon_ = -1;
 };
 
-TEST_F(MonitorWithDorvexd, TerminationSignalDuringTheDelayEndsInOrder) {
-  for (int sig : {SIGTERM, SIGQUIT}) {
-    testbed::DorvexdDouble dorvexd(state_dir());
+class MonitorWithDorvexd : public MonitorBinary {
+ protected:
+  void SetUp() override {
+    MonitorBinary::SetUp();
+    if (!testbed::rpcbind_available()) GTEST_SKIP() << "rpcbind is not running";
+  }
+  /* A fresh double (the one before is stopped first), which the monitor's
+  ** environment and this process's dorvexd client then use. */
+  testbed::DorvexdDouble &start_double(std::string_view control = {}) {
+    double_.reset();
+    std::string d = dir_.file("dorvexd");
+    std::filesystem::remove_all(d);
+    std::filesystem::create_directories(d);
+    double_ = std::make_unique<testbed::DorvexdDouble>(d, control);
+    dorvexd_rpc.program = double_->program();
+    return *double_;
+  }
+
+  /* The monitor with a 30 s initial delay, once it has registered. */
+  std::unique_ptr<DelayedMonitor> start_delayed(testbed::DorvexdDouble &dorvexd) const {
     std::vector<std::string> env = base_env();
     env.push_back("HA_FM_DBMSPROBE_DELAY=30");
     std::vector<std::string> argv = {monitor()};
     for (const std::string &o : operands())
       argv.push_back(o);
-    DelayedMonitor mon(argv, env, dorvexd);
+    return std::make_unique<DelayedMonitor>(argv, env, dorvexd, log_path());
+  }
+};
+
+TEST_F(MonitorWithDorvexd, NoDorvexdMeans4220AndStatus1) {
+  /* Start and stop a double: its registration is gone from rpcbind. */
+  start_double().stop();
+  DaemonRun run = run_daemon(operands(), base_env());
+  EXPECT_EQ(run.daemon, 1);
+  EXPECT_TRUE(
+      contains(messages(run.appended),
+               "4220 could not connect to dorvexd on localhost: RPC: Program not registered"))
+      << dump(messages(run.appended));
+}
+
+TEST_F(MonitorWithDorvexd, RegistersAndDeregistersWhenTheLoopEnds) {
+  testbed::DorvexdDouble &dorvexd = start_double();
+  /* DBMS_SERV_PID unset: the main loop ends the monitor at its first turn. */
+  DaemonRun run = run_daemon(operands(), base_env());
+  EXPECT_EQ(run.launcher, 0);
+  EXPECT_EQ(run.daemon, 0);
+  std::string pid = std::to_string(run.daemon_pid);
+  EXPECT_EQ(dorvexd.journal_lines(),
+            (std::vector<std::string> {"get_status dvz1", "set_status dvz1 " + pid + " 4711",
+                                       "set_status dvz1 0 0"}));
+  std::vector<std::string> got = messages(run.appended);
+  EXPECT_EQ(got.front(), "2000 starting up") << dump(got);
+  EXPECT_EQ(got.back(), "2170 shutting down") << dump(got);
+}
+
+TEST_F(MonitorWithDorvexd, AnotherRegisteredMonitorGives2150AndStatus1) {
+  testbed::DorvexdDouble &dorvexd = start_double("get_status=registered\n");
+  std::vector<std::string> env = base_env();
+  env.push_back("HA_DBMS_DEBUG=1");
+  DaemonRun run = run_daemon(operands(), env);
+  EXPECT_EQ(run.daemon, 1);
+  std::vector<std::string> got = messages(run.appended);
+  /* 0140 carries ctime's text, which ends in a newline: an empty line follows. */
+  static const std::regex ctime_re(
+      "0140 fault_mon_run_check got [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] "
+      "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}");
+  auto at = std::find_if(got.begin(), got.end(),
+                         [](const std::string &m) { return std::regex_match(m, ctime_re); });
+  ASSERT_NE(at, got.end()) << dump(got);
+  ASSERT_NE(at + 1, got.end());
+  EXPECT_EQ(*(at + 1), "");
+  EXPECT_TRUE(contains(got, "2150 Another fault monitor is already running for the same instance"));
+  EXPECT_EQ(dorvexd.journal_lines(), std::vector<std::string> {"get_status dvz1"});
+}
+
+TEST_F(MonitorWithDorvexd, FailedGetStatusStillRegisters) {
+  testbed::DorvexdDouble &dorvexd = start_double("fail=get_status\n");
+  DaemonRun run = run_daemon(operands(), base_env());
+  EXPECT_EQ(run.daemon, 0);
+  EXPECT_TRUE(contains(dorvexd.journal_lines(),
+                       "set_status dvz1 " + std::to_string(run.daemon_pid) + " 4711"));
+}
+
+TEST_F(MonitorWithDorvexd, MissingServKeyLeavesAnotherMonitorRegistered) {
+  testbed::DorvexdDouble &dorvexd = start_double();
+  /* Another monitor holds dvz1. */
+  CLIENT *client = rpc_dorvexd_client.create("localhost");
+  ASSERT_NE(client, nullptr);
+  ASSERT_NE(rpc_dorvexd_client.set_status("dvz1", 424242, 99, client), nullptr);
+
+  std::vector<std::string> env = base_env();
+  env.push_back("DBMS_SERV_KEY");
+  DaemonRun run = run_daemon(operands(), env);
+  EXPECT_EQ(run.daemon, 0);
+  EXPECT_EQ(messages(run.appended),
+            (std::vector<std::string> {
+                "2000 starting up", "4242  can't get DBMS_SERV_KEY environment variable",
+                "2160 main process received signal 15 - terminating", "2170 shutting down"}));
+  EXPECT_FALSE(contains(dorvexd.journal_lines(), "set_status dvz1 0 0"));
+  int32_t *since = rpc_dorvexd_client.get_status("dvz1", client);
+  ASSERT_NE(since, nullptr);
+  EXPECT_NE(*since, 0);
+  rpc_dorvexd_client.destroy(client);
+}
+
+TEST_F(MonitorWithDorvexd, ServKeyIsSentClampedToInt32) {
+  testbed::DorvexdDouble &dorvexd = start_double();
+  struct Case {
+    const char *key;
+    const char *sent;
+  } cases[] = {{"4000000000", "2147483647"}, {"-4000000000", "-2147483648"}, {"4711abc", "4711"}};
+  for (const Case &c : cases) {
+    std::vector<std::string> env = base_env();
+    env.push_back(std::string("DBMS_SERV_KEY=") + c.key);
+    DaemonRun run = run_daemon(operands(), env);
+    EXPECT_EQ(run.daemon, 0) << c.key;
+    EXPECT_TRUE(contains(dorvexd.journal_lines(),
+                         "set_status dvz1 " + std::to_string(run.daemon_pid) + " " + c.sent))
+        << c.key << "\n"
+        << dump(dorvexd.journal_lines());
+  }
+}
+
+TEST_F(MonitorWithDorvexd, TerminationSignalDuringTheDelayEndsInOrder) {
+  for (int sig : {SIGTERM, SIGQUIT}) {
+    testbed::DorvexdDouble &dorvexd = start_double();
+    std::unique_ptr<DelayedMonitor> delayed = start_delayed(dorvexd);
+    DelayedMonitor &mon = *delayed;
     ASSERT_GT(mon.daemon(), 0);
     ASSERT_EQ(kill(mon.daemon(), sig), 0);
     testbed::ReapedResult result = mon.wait();
@@ -385,7 +411,6 @@ TEST_F(MonitorWithDorvexd, TerminationSignalDuringTheDelayEndsInOrder) {
                                                   std::to_string(sig) + " - terminating",
                                               "2170 shutting down"}));
     dorvexd.stop();
-    std::filesystem::remove_all(dorvexd.state_dir());
   }
 }
 
@@ -396,17 +421,13 @@ std::string link_of(const std::string &path) {
 }
 
 TEST_F(MonitorWithDorvexd, DaemonLeadsItsSessionWithOnlyItsOwnDescriptors) {
-  testbed::DorvexdDouble dorvexd(state_dir());
+  testbed::DorvexdDouble &dorvexd = start_double();
   /* Left open without close-on-exec: the runner and the launcher inherit it. */
   const std::string marker = dir_.file("inherited.marker");
   int leaked = open(marker.c_str(), O_WRONLY | O_CREAT, 0600);
   ASSERT_GE(leaked, 0);
-  std::vector<std::string> env = base_env();
-  env.push_back("HA_FM_DBMSPROBE_DELAY=30");
-  std::vector<std::string> argv = {monitor()};
-  for (const std::string &o : operands())
-    argv.push_back(o);
-  DelayedMonitor mon(argv, env, dorvexd);
+  std::unique_ptr<DelayedMonitor> delayed = start_delayed(dorvexd);
+  DelayedMonitor &mon = *delayed;
   close(leaked);
   pid_t daemon = mon.daemon();
   ASSERT_GT(daemon, 0);
@@ -420,7 +441,7 @@ TEST_F(MonitorWithDorvexd, DaemonLeadsItsSessionWithOnlyItsOwnDescriptors) {
   EXPECT_TRUE(runner_has);
 
   /* Session id: field 6 of /proc/<pid>/stat, after the parenthesised name. */
-  std::string stat = testbed::read_file(proc + "/stat");
+  std::string stat = dvz_test::read_file(proc + "/stat");
   std::istringstream fields(stat.substr(stat.rfind(')') + 2));
   std::string state, ppid, pgrp, session;
   fields >> state >> ppid >> pgrp >> session;

@@ -24,6 +24,7 @@
 #include "monitor.h"
 #include "monitor_seams.h"
 #include "monitor_signals.h"
+#include "scripted_probe.h"
 #include "test_helpers.h"
 
 using namespace montest;
@@ -160,7 +161,7 @@ struct ChildRun {
 
 class MonitorStartup : public ::testing::Test {
  protected:
-  ScratchDir dir_;
+  dvz_test::TempDir dir_;
   std::string actions_ = dir_.file("actions");
   std::map<std::string, std::optional<std::string>> env_ = {
       {"DB_LOGIN", "db"},
@@ -177,10 +178,11 @@ class MonitorStartup : public ::testing::Test {
   };
 
   void SetUp() override {
-    write_text(actions_, "*\t*\t*\t*\t*\t*\t*\tnone\n");
+    dvz_test::write_file(actions_, "*\t*\t*\t*\t*\t*\t*\tnone\n");
     journal_path = dir_.file("journal");
     fake = FakeDorvexd {};
     signal_in_wait = 0;
+    monitor_set_probe(&scripted_probe_ops);
   }
 
   std::vector<std::string> args(std::vector<std::string> extra = {}) {
@@ -219,7 +221,7 @@ class MonitorStartup : public ::testing::Test {
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.lines = lines_of(read_text(journal_path));
+    r.lines = lines_of(dvz_test::read_file(journal_path));
     return r;
   }
 
@@ -471,14 +473,19 @@ TEST_F(MonitorStartup, ProbeChildExitNeverDeregisters) {
   EXPECT_EQ(r.ids().back(), "2170");
 }
 
-TEST_F(MonitorStartup, ChildHandlerRunsTheExitPathAtOnce) {
+/* The probe child's handler only records the signal; the exit path runs
+** at the child's next check. */
+TEST_F(MonitorStartup, ChildHandlerRecordsTheSignalForTheNextCheck) {
   ChildRun r = run(args(), [] {
     db_proc_pid = 0;
     install_child_handlers();
     raise(SIGTERM);
+    journal("recorded " + std::to_string(termination_signal));
+    check_termination();
     journal("not reached");
   });
   EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.has("recorded 15")) << dump(r);
   EXPECT_FALSE(r.has("not reached"));
   EXPECT_TRUE(r.has("log 2160 DB process received signal 15 - terminating")) << dump(r);
 }
@@ -488,7 +495,7 @@ TEST_F(MonitorStartup, ChildHandlerRunsTheExitPathAtOnce) {
 class StartupHelpers : public ::testing::Test {
  protected:
   LoggingScope scope_;
-  ScratchDir dir_;
+  dvz_test::TempDir dir_;
 };
 
 TEST_F(StartupHelpers, RemoteHostnameIsTheFirstWordOfHaRemotehost) {
@@ -517,7 +524,7 @@ TEST_F(StartupHelpers, RemoteHostnameIsTheFirstWordOfHaRemotehost) {
 
 TEST_F(StartupHelpers, ClusterNameIsTheFirstWordOfTheFile) {
   const std::string path = dir_.file("default_clustername");
-  write_text(path, "  clusterA rest of line\nsecond\n");
+  dvz_test::write_file(path, "  clusterA rest of line\nsecond\n");
   char buffer[100];
   EXPECT_EQ(get_clustername(buffer, path.c_str()), 0);
   EXPECT_STREQ(buffer, "clusterA");
@@ -569,13 +576,13 @@ std::pair<std::string, int> daemon_report(const std::string &console, const std:
   close(leaked);
   int status = 0;
   waitpid(reaper, &status, 0);
-  return {read_text(out), WIFEXITED(status) ? WEXITSTATUS(status) : 100};
+  return {dvz_test::read_file(out), WIFEXITED(status) ? WEXITSTATUS(status) : 100};
 }
 
 TEST(MakeDaemon, PutsTheConsoleOnStandardDescriptorsInANewSession) {
-  ScratchDir dir;
+  dvz_test::TempDir dir;
   const std::string console = dir.file("console");
-  write_text(console, "");
+  dvz_test::write_file(console, "");
   auto [report, launcher] = daemon_report(console, dir.file("report"));
   EXPECT_EQ(launcher, 0);
   EXPECT_EQ(report, "0=" + console + "\n1=" + console + "\n2=" + console +
@@ -583,7 +590,7 @@ TEST(MakeDaemon, PutsTheConsoleOnStandardDescriptorsInANewSession) {
 }
 
 TEST(MakeDaemon, FallsBackToDevNullWithoutAConsole) {
-  ScratchDir dir;
+  dvz_test::TempDir dir;
   auto [report, launcher] = daemon_report(dir.file("no/console"), dir.file("report"));
   EXPECT_EQ(launcher, 0);
   EXPECT_EQ(report, "0=/dev/null\n1=/dev/null\n2=/dev/null\nreturned=0\nleader=1\nleaked=closed\n");

@@ -1,9 +1,9 @@
 /*
 ** Shared helpers of the monitor's unit tests: a syslog sink double that
-** records every call, environment variables set for one scope, a
-** temporary directory, reading and writing whole files, and putting the
-** monitor's globals and seams back. Header-only; each test executable
-** includes it.
+** records every call, environment variables set for one scope, and putting
+** the monitor's globals and seams back. Header-only; each test executable
+** includes it. Temporary directories and whole-file reads and writes come
+** from temp_dir.h (dvz_test), which it includes.
 */
 #ifndef DVZ_TESTS_MONITOR_TEST_HELPERS_H
 #define DVZ_TESTS_MONITOR_TEST_HELPERS_H
@@ -26,6 +26,7 @@
 #include "monitor_log.h"
 #include "monitor_seams.h"
 #include "probe_interface.h"
+#include "temp_dir.h"
 #include "text_lines.h" /* lines_of */
 
 namespace montest {
@@ -105,38 +106,6 @@ class ScopedEnv {
   std::string name_;
   std::optional<std::string> old_;
 };
-
-/* A directory under /tmp, removed with its content. */
-class ScratchDir {
- public:
-  ScratchDir() {
-    char pattern[] = "/tmp/dvz_montest_XXXXXX";
-    if (mkdtemp(pattern)) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir &) = delete;
-  ScratchDir &operator=(const ScratchDir &) = delete;
-  std::string file(const std::string &name) const { return path_ + "/" + name; }
-  const std::string &path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-inline std::string read_text(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-inline void write_text(const std::string &path, const std::string &text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 /* Sets up a clean logging state with the recording sink and no syslog
 ** variables; puts glibc back at the end. */

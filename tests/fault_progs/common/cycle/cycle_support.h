@@ -35,7 +35,9 @@
 #include "monitor_seams.h"
 #include "probe_cycle.h"
 #include "run_probe.h"
+#include "scripted_probe.h"
 #include "svr4.h"
+#include "testbed_support.h" /* wait_until */
 
 namespace cycletest {
 
@@ -155,7 +157,7 @@ inline std::vector<pid_t> zombie_children() {
   while (dirent *entry = readdir(proc)) {
     pid_t pid = atoi(entry->d_name);
     if (pid <= 0) continue;
-    std::string stat = montest::read_text("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = dvz_test::read_file("/proc/" + std::to_string(pid) + "/stat");
     size_t paren = stat.rfind(')');
     if (paren == std::string::npos) continue;
     char state = 0;
@@ -167,16 +169,14 @@ inline std::vector<pid_t> zombie_children() {
   return zombies;
 }
 
-/* True once pid is a zombie (or gone), waiting at most `seconds`. */
-inline bool wait_until_dead(pid_t pid, double seconds = 30) {
-  for (int i = 0; i < seconds * 50; ++i) {
-    std::string stat = montest::read_text("/proc/" + std::to_string(pid) + "/stat");
-    size_t paren = stat.rfind(')');
-    if (paren == std::string::npos) return true;
-    if (stat[paren + 2] == 'Z') return true;
-    usleep(20000);
-  }
-  return false;
+/* True once a reply waits to be read on fd, waiting at most `seconds`. */
+inline bool wait_until_readable(int fd, double seconds = 30) {
+  return testbed::wait_until(
+      [fd] {
+        pollfd ready {fd, POLLIN, 0};
+        return poll(&ready, 1, 0) == 1;
+      },
+      seconds);
 }
 
 /* Number of open descriptors of this process. */
@@ -206,12 +206,13 @@ class CycleTest : public ::testing::Test {
     std::filesystem::create_directory(script_dir());
     log_startup("fmon_test", "dvz1", "lh1", 1, verbose(), LOG_NOTICE, "2000", nullptr);
     open_hadbms_log("dovariza", hadbms_log().c_str());
-    montest::write_text(dbms_log(), "old text present at start-up\n");
+    dvz_test::write_file(dbms_log(), "old text present at start-up\n");
 
     debug_mode = 1;
     verbose_mode = verbose();
     dbms_host = nullptr;
     instance_name = "dvz1";
+    monitor_set_probe(&scripted_probe_ops);
     the_pid = getpid();
     dbms_serv_key = 4711;
     db_proc_pid = -1;
@@ -263,17 +264,17 @@ class CycleTest : public ::testing::Test {
 
   /* Writes the script of an operation (connect, stats, txn, disconnect). */
   void script(const std::string &op, const std::string &lines) const {
-    montest::write_text(script_dir() + "/" + op, lines);
+    dvz_test::write_file(script_dir() + "/" + op, lines);
   }
 
   /* The scripted probe's calls, in order. */
   std::vector<probe_call> calls() const {
-    return montest::probe_calls(montest::read_text(script_dir() + "/calls"));
+    return montest::probe_calls(dvz_test::read_file(script_dir() + "/calls"));
   }
 
   /* Lines of the monitor's log file holding "<id>]" and text. */
   std::vector<std::string> log_lines(const std::string &id, const std::string &text = "") const {
-    return montest::log_lines_of(montest::read_text(hadbms_log()), id, text);
+    return montest::log_lines_of(dvz_test::read_file(hadbms_log()), id, text);
   }
 
   /* The outcome of one run_probe call. */
@@ -295,10 +296,10 @@ class CycleTest : public ::testing::Test {
     return result;
   }
 
-  montest::ScratchDir dir_;
+  dvz_test::TempDir dir_;
   montest::LoggingScope logging_;
   montest::ScopedEnv script_env_ {"FM_SCRIPT_DIR", dir_.file("script")};
-  db_info record_ = {1, 0, 0, 0};
+  db_info record_ = {db_state_connecting, 0, 0, 0};
   int write_fd_ = -1;
   int read_fd_ = -1;
 };

@@ -62,7 +62,7 @@ TEST_F(DbChildTest, UnknownStateGetsInternalErrorAndChildGoesOn) {
     EXPECT_EQ(10 + state, reply.sequence);
     EXPECT_EQ(1u, log_lines("4140", "DB Thread: Unknown state " + std::to_string(state)).size());
   }
-  db_info connected = ask(1, 20);
+  db_info connected = ask(db_state_connecting, 20);
   EXPECT_EQ(0, connected.internal_error);
   EXPECT_EQ(20, connected.sequence);
   ASSERT_EQ(1u, calls().size());
@@ -71,7 +71,7 @@ TEST_F(DbChildTest, UnknownStateGetsInternalErrorAndChildGoesOn) {
 }
 
 TEST_F(DbChildTest, ClosedPipesEndChildWithStatusZero) {
-  ask(1, 1);
+  ask(db_state_connecting, 1);
   close(write_fd_);
   close(read_fd_);
   write_fd_ = read_fd_ = -1;
@@ -93,9 +93,9 @@ class StatisticsTest : public DbChildTest, public ::testing::WithParamInterface<
 
 TEST_P(StatisticsTest, ScriptDecidesTheTestTransaction) {
   script("stats", GetParam().stats);
-  ask(1, 1);
-  db_info reply = ask(2, 2);
-  EXPECT_EQ(2, reply.state);
+  ask(db_state_connecting, 1);
+  db_info reply = ask(db_state_online, 2);
+  EXPECT_EQ(db_state_online, reply.state);
   EXPECT_EQ(GetParam().dbms_error, reply.dbms_error);
   EXPECT_EQ(0, reply.internal_error);
   std::vector<std::string> ops;
@@ -114,8 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DbChildTest, TransactionErrorReachesReply) {
   script("txn", "err 206\n");
-  ask(1, 1);
-  db_info reply = ask(2, 2);
+  ask(db_state_connecting, 1);
+  db_info reply = ask(db_state_online, 2);
   EXPECT_EQ(206, reply.dbms_error);
   EXPECT_EQ(1u, log_lines("2540", "DBMS Error: ").size());
 }
@@ -130,7 +130,7 @@ TEST_P(DisconnectTest, NoSignalButDescriptorsClosed) {
   guarded_kills().clear();
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
-  db_info request = {1, 0, 0, 1};
+  db_info request = {db_state_connecting, 0, 0, 1};
   ASSERT_EQ(1, send_db_info(&request, fds[1]));
   EXPECT_EQ(1, disconnect_db_thread(GetParam(), fds[1], fds[0]));
 
@@ -143,7 +143,7 @@ TEST_P(DisconnectTest, NoSignalButDescriptorsClosed) {
 INSTANTIATE_TEST_SUITE_P(Pids, DisconnectTest, ::testing::Values(1, 0, -1));
 
 TEST_F(DbChildTest, DisconnectSendsQuitToRealChild) {
-  ask(1, 1);
+  ask(db_state_connecting, 1);
   pid_t child = db_proc_pid;
   EXPECT_EQ(1, disconnect_db_thread(child, write_fd_, read_fd_));
   write_fd_ = read_fd_ = -1;
@@ -161,7 +161,7 @@ TEST_F(DbChildTest, WriteToEndedChildFails) {
   kill(db_proc_pid, SIGKILL);
   waitpid(db_proc_pid, nullptr, 0);
   db_proc_pid = -1;
-  db_info request = {1, 0, 0, 1};
+  db_info request = {db_state_connecting, 0, 0, 1};
   EXPECT_EQ(0, send_db_info(&request, write_fd_));
   EXPECT_EQ(0, outstanding_message());
   EXPECT_EQ(1u, log_lines("4120", "write of data structure through pipe failed with ").size());

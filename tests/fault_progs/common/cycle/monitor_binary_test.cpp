@@ -66,7 +66,7 @@ TEST_F(MonitorBinaryTest, StopRuleEndsLoopThroughMainsReturn) {
   ASSERT_GT(daemon, 0);
   ASSERT_TRUE(testbed::wait_until([&] { return probe_children().size() == 1; }, 30));
   pid_t child = probe_children()[0];
-  append(dir_.file("dbms.log"), "please STOP now\n");
+  dvz_test::append_file(dir_.file("dbms.log"), "please STOP now\n");
   testbed::ReapedResult result = run->wait();
   expect_all_exited_zero(result);
   EXPECT_TRUE(has_exit(result, daemon, 0));
@@ -88,7 +88,7 @@ TEST_F(MonitorBinaryTest, StopRuleEndsLoopThroughMainsReturn) {
 }
 
 TEST_F(MonitorBinaryTest, SigtermDuringHungRequestEndsBothPromptly) {
-  write(dir_.file("script/connect"), "hang\n");
+  dir_.write("script/connect", "hang\n");
   auto run = start({}, 1, 60);
   pid_t daemon = daemon_pid();
   ASSERT_GT(daemon, 0);
@@ -168,11 +168,11 @@ TEST_F(MonitorBinaryTest, RemoteModeChecksPublicNetworkAndRemoteMonitor) {
   EXPECT_TRUE(log_lines("4230").empty());
 
   /* One public-network check per probe, before its request. */
-  std::vector<std::string> commands = montest::lines_of(testbed::read_file(dir_.file("commands")));
+  std::vector<std::string> commands = montest::lines_of(dvz_test::read_file(dir_.file("commands")));
   EXPECT_GE(commands.size(), 4u);
   for (const std::string &c : commands)
     EXPECT_EQ("marnoping 127.0.0.1", c);
-  std::string calls = testbed::read_file(dir_.file("script/calls"));
+  std::string calls = dvz_test::read_file(dir_.file("script/calls"));
   EXPECT_NE(std::string::npos, calls.find(" connect remote=1\n"));
   EXPECT_EQ(std::string::npos, calls.find("remote=0"));
 }
@@ -221,7 +221,7 @@ TEST_F(MonitorBinaryTest, FailedRemoteQueryIsLoggedAndTheNextOneWorks) {
 }
 
 TEST_F(MonitorBinaryTest, PublicNetworkStatus98SkipsRequestsAndQueries) {
-  write(dir_.file("fake/marnoping.rc"), "98\n");
+  dir_.write("fake/marnoping.rc", "98\n");
   auto run = start({}, 1, 5, 90, "-r", "127.0.0.1");
   pid_t daemon = daemon_pid();
   ASSERT_GT(daemon, 0);
@@ -230,11 +230,42 @@ TEST_F(MonitorBinaryTest, PublicNetworkStatus98SkipsRequestsAndQueries) {
   kill(daemon, SIGTERM);
   testbed::ReapedResult result = run->wait();
   expect_all_exited_zero(result);
-  EXPECT_EQ("", testbed::read_file(dir_.file("script/calls")));
+  EXPECT_EQ("", dvz_test::read_file(dir_.file("script/calls")));
   EXPECT_EQ(1u, journal_count("get_status dvz1")); /* only the start-up check */
-  /* The evaluation still ran: its rule moved the state, so the second probe
-  ** came at once. */
-  EXPECT_GE(log_lines("0030", "MT: state change!").size(), 2u);
+  /* Nothing was evaluated: no rule, no status report, and the state did not
+  ** change, so only the first probe came at once. */
+  EXPECT_GE(log_lines("0150", "run_probe: public network status 98 - probe skipped").size(), 3u);
+  EXPECT_TRUE(log_lines("2050").empty());
+  EXPECT_EQ(0u, journal_count("update_dbms_status dvz1 ONLINE 0"));
+  EXPECT_EQ(1u, log_lines("0030", "MT: state change!").size());
+}
+
+/* While connecting, 98 takes no "co ... on" rule: no "Connected to
+** database", no ONLINE, the state stays connecting. Once the network check
+** passes again, the first request is the connect. */
+TEST_F(MonitorBinaryTest, PublicNetworkStatus98WhileConnectingKeepsTheState) {
+  dir_.write("actions",
+             "co\t0\t*\t*\t0\t*\ton\tnone\tConnected to database\n"
+             "on\t0\t*\t*\t0\t*\t*\tnone\tRDBMS appears to be ok\n");
+  dir_.write("fake/marnoping.rc", "98\n");
+  auto run = start({}, 1, 5, 90, "-r", "127.0.0.1");
+  pid_t daemon = daemon_pid();
+  ASSERT_GT(daemon, 0);
+  ASSERT_TRUE(testbed::wait_until([&] { return log_lines("0150").size() >= 3; }, 30));
+  EXPECT_TRUE(log_lines("2050").empty());
+  EXPECT_EQ(0u, journal_count("update_dbms_status dvz1 ONLINE 0"));
+  EXPECT_EQ("", dvz_test::read_file(dir_.file("script/calls")));
+
+  ASSERT_TRUE(testbed::replace_file(dir_.file("fake/marnoping.rc"), "0\n"));
+  ASSERT_TRUE(testbed::wait_until(
+      [&] { return journal_count("update_dbms_status dvz1 ONLINE 0") >= 2; }, 30));
+  kill(daemon, SIGTERM);
+  testbed::ReapedResult result = run->wait();
+  expect_all_exited_zero(result);
+  std::vector<montest::probe_call> probes = calls();
+  ASSERT_FALSE(probes.empty());
+  EXPECT_EQ("connect", probes[0].op);
+  EXPECT_EQ(1u, log_lines("2050", "Connected to database").size());
 }
 
 }  // namespace

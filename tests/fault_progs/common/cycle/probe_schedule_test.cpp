@@ -111,7 +111,7 @@ class LoopTest : public ScheduleTest {
   /* Reads the rules (the stop rule first) and ends the loop by writing STOP
   ** into the DBMS log during the renewal of probe `probes`. */
   void rules(const std::string &text, int probes, std::function<void(int)> also = {}) {
-    montest::write_text(dir_.file("actions"), std::string(stop_rule) + text);
+    dvz_test::write_file(dir_.file("actions"), std::string(stop_rule) + text);
     ASSERT_EQ(1, read_action_file(&actions_, dir_.file("actions").c_str()));
     std::string log = dbms_log();
     fake_dorvexd().on_set_status = [log, probes, also](int call) {

@@ -40,7 +40,7 @@ TEST_F(RunProbeTest, FirstProbeForksChildThatConnects) {
   EXPECT_EQ(0, first.timeout);
   EXPECT_FALSE(first.process_died);
   ASSERT_GT(db_proc_pid, 0);
-  EXPECT_EQ(1, record_.state);
+  EXPECT_EQ(db_state_connecting, record_.state);
   EXPECT_EQ(1, record_.sequence);
   ASSERT_EQ(1u, calls().size());
   EXPECT_EQ(db_proc_pid, calls()[0].pid);
@@ -58,7 +58,7 @@ TEST_F(RunProbeTest, TimedOutStatisticsKeepChildAndLaterErrorsStillArrive) {
   pid_t child = db_proc_pid;
   EXPECT_EQ(24999, record_.sequence);
 
-  record_.state = 2;
+  record_.state = db_state_online;
   outcome slow = probe(1);
   EXPECT_EQ(1, slow.timeout);
   EXPECT_EQ(child, db_proc_pid);
@@ -86,17 +86,17 @@ TEST_F(RunProbeTest, DisconnectTimeoutEndsChildAndNextProbeConnectsNewOne) {
   probe(generous);
   pid_t old_child = db_proc_pid;
 
-  record_.state = 3;
+  record_.state = db_state_disconnecting;
   outcome stuck = probe(1);
   EXPECT_EQ(1, stuck.timeout);
   EXPECT_FALSE(stuck.process_died);
   EXPECT_EQ(-1, db_proc_pid);
-  ASSERT_TRUE(wait_until_dead(old_child));
+  ASSERT_TRUE(testbed::wait_until_ended(old_child));
 
   outcome next = probe(generous);
   EXPECT_EQ(0, next.timeout);
   ASSERT_NO_FATAL_FAILURE(expect_new_child_connected(old_child));
-  EXPECT_EQ(1, record_.state);
+  EXPECT_EQ(db_state_connecting, record_.state);
   /* SIGQUIT ended the old child through its own exit path. */
   EXPECT_EQ(1u, log_lines("2160", "DB process received signal 3 - terminating").size());
 }
@@ -116,7 +116,7 @@ TEST_F(RunProbeTest, ChildThatStopsReadingIsReplacedWhenItsPipeFills) {
   script("stats", "hang\n");
   probe(generous);
   pid_t hung_child = db_proc_pid;
-  record_.state = 2;
+  record_.state = db_state_online;
 
   stuck_child = hung_child;
   signal(SIGALRM, end_stuck_test);
@@ -133,7 +133,7 @@ TEST_F(RunProbeTest, ChildThatStopsReadingIsReplacedWhenItsPipeFills) {
   EXPECT_GT(probes, 100); /* a pipe holds thousands of 16-byte requests */
   EXPECT_EQ(-1, db_proc_pid);
   EXPECT_EQ(1u, log_lines("4120", "write of data structure through pipe failed with ").size());
-  ASSERT_TRUE(wait_until_dead(hung_child));
+  ASSERT_TRUE(testbed::wait_until_ended(hung_child));
 
   script("stats", "ok\n");
   outcome next = probe(generous);
@@ -157,9 +157,7 @@ TEST_F(RunProbeTest, ZeroTimeOutGivesTimeoutUnlessReplyIsThere) {
 
   /* A reply already waiting when the zero-length poll runs is taken. */
   ASSERT_EQ(1, send_db_info(&record_, write_fd_)); /* sequence 2 again */
-  for (int i = 0; i < 1500 && calls().size() < 3; ++i)
-    usleep(20000);
-  usleep(200000);
+  ASSERT_TRUE(wait_until_readable(read_fd_));
   probe_sequence = 1; /* the next request is numbered 2: the waiting reply */
   reset_outstanding_message();
   outcome ready = probe(0);
@@ -170,15 +168,15 @@ TEST_F(RunProbeTest, ZeroTimeOutGivesTimeoutUnlessReplyIsThere) {
 TEST_F(RunProbeTest, KilledChildIsReplacedAndAskedToConnect) {
   probe(generous);
   pid_t old_child = db_proc_pid;
-  record_.state = 2;
+  record_.state = db_state_online;
   kill(old_child, SIGKILL);
-  ASSERT_TRUE(wait_until_dead(old_child));
+  ASSERT_TRUE(testbed::wait_until_ended(old_child));
 
   outcome next = probe(generous);
   EXPECT_FALSE(next.process_died);
   EXPECT_EQ(0, next.timeout);
   ASSERT_NO_FATAL_FAILURE(expect_new_child_connected(old_child));
-  EXPECT_EQ(1, record_.state);
+  EXPECT_EQ(db_state_connecting, record_.state);
   EXPECT_TRUE(log_lines("4120").empty());
 }
 
@@ -186,7 +184,7 @@ TEST_F(RunProbeTest, CrashDuringRequestGivesLocalDiedTextThenNewChild) {
   script("stats", "crash\nactive\n");
   probe(generous);
   pid_t old_child = db_proc_pid;
-  record_.state = 2;
+  record_.state = db_state_online;
 
   outcome crashed = probe(generous);
   ASSERT_TRUE(crashed.process_died);
@@ -194,7 +192,7 @@ TEST_F(RunProbeTest, CrashDuringRequestGivesLocalDiedTextThenNewChild) {
   EXPECT_EQ(0, crashed.timeout);
   EXPECT_EQ(-1, db_proc_pid);
   /* Probes are a cycle apart: by the next one the crashed child has ended. */
-  ASSERT_TRUE(wait_until_dead(old_child));
+  ASSERT_TRUE(testbed::wait_until_ended(old_child));
 
   outcome next = probe(generous);
   EXPECT_FALSE(next.process_died);
@@ -290,7 +288,7 @@ TEST_F(RunProbeTest, LocalProbeReadsOnlyNewLogText) {
   ASSERT_TRUE(quiet.log_text);
   EXPECT_EQ("", *quiet.log_text);
 
-  montest::write_text(dbms_log(), montest::read_text(dbms_log()) + "Assert Failed\n");
+  dvz_test::write_file(dbms_log(), dvz_test::read_file(dbms_log()) + "Assert Failed\n");
   outcome noisy = probe(generous);
   ASSERT_TRUE(noisy.log_text);
   EXPECT_EQ("Assert Failed\n", *noisy.log_text);
@@ -314,7 +312,7 @@ class RemoteProbeTest : public CycleTest {
 
 TEST_F(RemoteProbeTest, PublicNetworkCheckRunsBeforeEveryRequest) {
   probe(generous);
-  record_.state = 2;
+  record_.state = db_state_online;
   probe(generous);
   EXPECT_EQ((std::vector<std::string> {"marnoping 127.0.0.1", "marnoping 127.0.0.1"}),
             fake_commands().commands);
@@ -328,12 +326,20 @@ TEST_F(RemoteProbeTest, PublicNetworkStatusSkipsOrFailsTheProbe) {
   size_t requests = calls().size();
   size_t queries = fake_dorvexd().calls.size();
 
+  /* 98: nothing probed, and run_probe says so, so that nothing is
+  ** evaluated. */
   fake_commands().exit_status["marnoping"] = 98;
-  outcome skipped = probe(generous);
-  EXPECT_FALSE(skipped.process_died);
-  EXPECT_EQ(0, skipped.timeout);
+  char *died = nullptr;
+  const char *log_text = nullptr;
+  int timeout = 0;
+  EXPECT_EQ(0, run_probe("dvz1", &record_, &died, &log_text, &timeout, generous, &write_fd_,
+                         &read_fd_, 1));
+  EXPECT_EQ(nullptr, died);
+  EXPECT_EQ(nullptr, log_text);
+  EXPECT_EQ(0, timeout);
   EXPECT_EQ(requests, calls().size());
   EXPECT_EQ(queries, fake_dorvexd().calls.size());
+  EXPECT_EQ(1u, log_lines("0150", "run_probe: public network status 98 - probe skipped").size());
 
   fake_commands().exit_status["marnoping"] = 99;
   outcome down = probe(generous);
@@ -395,7 +401,7 @@ TEST_F(RemoteProbeTest, QueryOnlyAfterTimeoutUntilScheduled) {
   EXPECT_TRUE(fake_dorvexd().calls.empty());
 
   script("stats", "sleep 2\nok\n");
-  record_.state = 2;
+  record_.state = db_state_online;
   outcome slow = probe(1, 0);
   EXPECT_EQ(1, slow.timeout);
   EXPECT_EQ((std::vector<std::string> {"get_status dvz1"}), fake_dorvexd().calls);
@@ -412,12 +418,13 @@ TEST_F(RunProbeTest, VarnholtProcessCheckRunsOnlyForVarnholt) {
   EXPECT_EQ(1, ha_db_monitor_processes("dvz1"));
   EXPECT_TRUE(fake_commands().commands.empty());
 
-  const char *saved = dbms_service;
-  dbms_service = "varnholt";
+  probe_ops varnholt = scripted_probe_ops;
+  varnholt.dbms_service = "varnholt";
+  monitor_set_probe(&varnholt);
   EXPECT_EQ(1, ha_db_monitor_processes("dvz1"));
   fake_commands().exit_status["varnholt_vimtask"] = 3;
   EXPECT_EQ(0, ha_db_monitor_processes("dvz1"));
-  dbms_service = saved;
+  monitor_set_probe(&scripted_probe_ops);
 
   EXPECT_EQ((std::vector<std::string> {"varnholt_vimtask dvz1 l1", "varnholt_vimtask dvz1 l1"}),
             fake_commands().commands);
@@ -432,14 +439,14 @@ TEST_F(RunProbeTest, ScriptedRestartRunsKelpoOnlyForPlainOnconfig) {
   std::string pid = std::to_string(getpid());
   {
     montest::ScopedEnv onconfig("ONCONFIG", "onconfig.dvz1");
-    ha_db_restart(nullptr);
+    scripted_probe_ops.ha_db_restart(nullptr);
     fake_commands().exit_status["dovariza_kelpo"] = 1;
-    ha_db_restart(nullptr);
-    ha_db_restart("127.0.0.1");
+    scripted_probe_ops.ha_db_restart(nullptr);
+    scripted_probe_ops.ha_db_restart("127.0.0.1");
   }
   {
     montest::ScopedEnv onconfig("ONCONFIG", "a;b");
-    ha_db_restart(nullptr);
+    scripted_probe_ops.ha_db_restart(nullptr);
   }
   EXPECT_EQ((std::vector<std::string> {"dovariza_kelpo " + pid + " onconfig.dvz1",
                                        "dovariza_kelpo " + pid + " onconfig.dvz1"}),

@@ -30,7 +30,7 @@ class DbEvaluateTest : public CycleTest {
 
   void rules(const std::string &text) {
     clear_action_list(&actions_);
-    montest::write_text(dir_.file("actions"), text);
+    dvz_test::write_file(dir_.file("actions"), text);
     ASSERT_EQ(1, read_action_file(&actions_, dir_.file("actions").c_str()));
     montest::recorded() = montest::sink_record {};
   }
@@ -53,13 +53,13 @@ class DbEvaluateTest : public CycleTest {
 TEST_F(DbEvaluateTest, NoMatchingRuleGivesOnly0080) {
   rules("di\t*\t*\t*\t*\t*\t*\tstop\n");
   verbose_mode = 0; /* the dump prints only in verbose mode */
-  db_info record = {2, 0, 1, 9};
+  db_info record = {db_state_online, 0, 1, 9};
   EXPECT_EQ(1, db_evaluate("dvz1", &record, nullptr, "", 1, &actions_, &last_restart_, 300));
   EXPECT_EQ((std::vector<std::string> {"0080"}), ids());
   EXPECT_EQ("db_evaluate: no action entry found!", montest::recorded().messages[0].text);
   EXPECT_TRUE(fake_dorvexd().calls.empty());
   EXPECT_TRUE(fake_commands().commands.empty());
-  EXPECT_EQ(2, record.state);
+  EXPECT_EQ(db_state_online, record.state);
 }
 
 /* A rule without action reports NO_CHANGE for an internal error only: a
@@ -76,25 +76,25 @@ TEST_F(DbEvaluateTest, TimeoutAloneSendsNoReport) {
     SCOPED_TRACE("timeout " + std::to_string(w.timeout) + " internal error " +
                  std::to_string(w.internal_error));
     fake_dorvexd().calls.clear();
-    db_info record = {1, 0, w.internal_error, 9};
+    db_info record = {db_state_connecting, 0, w.internal_error, 9};
     EXPECT_EQ(1,
               db_evaluate("dvz1", &record, nullptr, "", w.timeout, &actions_, &last_restart_, 300));
     EXPECT_EQ(w.calls, fake_dorvexd().calls);
-    EXPECT_EQ(1, record.state);
+    EXPECT_EQ(db_state_connecting, record.state);
   }
   EXPECT_TRUE(fake_commands().commands.empty());
 }
 
 TEST_F(DbEvaluateTest, DumpShowsTheStateBeforeTheRuleThenActs) {
   rules("co\t*\t*\t*\t*\t*\ton\tnone\tConnected to database\n");
-  db_info record = {1, 0, 0, 9};
+  db_info record = {db_state_connecting, 0, 0, 9};
   EXPECT_EQ(1, db_evaluate("dvz1", &record, nullptr, nullptr, 0, &actions_, &last_restart_, 0));
   EXPECT_EQ(
       (std::vector<std::string> {"1040", "1050", "1060", "1080", "1090", "1100", "2050", "1030"}),
       ids());
   EXPECT_EQ("db_evaluate: Data are: Old State      connecting",
             montest::recorded().messages[0].text);
-  EXPECT_EQ(2, record.state);
+  EXPECT_EQ(db_state_online, record.state);
   EXPECT_EQ((std::vector<std::string> {"update_dbms_status dvz1 ONLINE 0"}), fake_dorvexd().calls);
   EXPECT_EQ(1u, log_lines("2050", ": :dvz1: Connected to database").size());
 }
@@ -102,7 +102,7 @@ TEST_F(DbEvaluateTest, DumpShowsTheStateBeforeTheRuleThenActs) {
 TEST_F(DbEvaluateTest, StopRuleEndsTheLoop) {
   montest::ScopedEnv hosts("HA_REMOTEHOST", std::nullopt);
   rules("*\t*\t*\tSTOP\t*\t*\t*\tstop\tstop requested\n");
-  db_info record = {2, 0, 0, 9};
+  db_info record = {db_state_online, 0, 0, 9};
   EXPECT_EQ(0, db_evaluate("dvz1", &record, nullptr, "STOP\n", 0, &actions_, &last_restart_, 0));
   EXPECT_EQ(
       (std::vector<std::string> {"update_dbms_status dvz1 ONLINE 0", "shutdown_db dvz1 dovariza",

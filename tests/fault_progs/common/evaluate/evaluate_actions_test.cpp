@@ -89,7 +89,7 @@ TEST_F(RestartTest, NewStateOnReportsOnlineThenFaulted) {
   record_ = {1, 908, 0, 3};
   action_entry *r = rule("co\t908\t*\t*\t*\t*\ton\trestart\tlost connection");
   EXPECT_EQ(1, take(r));
-  EXPECT_EQ(2, record_.state);
+  EXPECT_EQ(db_state_online, record_.state);
   EXPECT_EQ((std::vector<std::string> {"update_dbms_status dvz1 ONLINE 908",
                                        "update_dbms_status dvz1 FAULTED 908"}),
             rpc_calls());
@@ -299,8 +299,9 @@ TEST_F(EvaluateTest, NoActionReportsNoChangeOnlyForAnInternalError) {
   };
   action_entry *r = rule("co\t*\t*\t*\t*\t*\t*\tnone");
   for (const row &w :
-       {row {{1, 0, 1, 1}, {"update_dbms_status dvz1 NO_CHANGE 0"}}, row {{1, 0, 0, 1}, {}},
-        row {{1, 77, 1, 1}, {"update_dbms_status dvz1 NO_CHANGE 77"}}}) {
+       {row {{db_state_connecting, 0, 1, 1}, {"update_dbms_status dvz1 NO_CHANGE 0"}},
+        row {{db_state_connecting, 0, 0, 1}, {}},
+        row {{db_state_connecting, 77, 1, 1}, {"update_dbms_status dvz1 NO_CHANGE 77"}}}) {
     clear();
     record_ = w.record;
     EXPECT_EQ(1, take(r));
@@ -348,7 +349,7 @@ TEST_F(EvaluateTest, RuleMessageReachesTheFileOnceAsAnActionLine) {
 /* ---- the verbose dump ---------------------------------------------------- */
 
 TEST_F(EvaluateTest, DisplayStateLabelsAreExact) {
-  db_info record = {2, 908, 1, 5};
+  db_info record = {db_state_online, 908, 1, 5};
   display_state(&record, "ha_dbms_local", "first\nsecond\n", 1);
   EXPECT_EQ((std::vector<logged> {
                 {"1040", LOG_INFO, "db_evaluate: Data are: Old State      on-line"},
@@ -367,7 +368,7 @@ TEST_F(EvaluateTest, DisplayStateLogText) {
     std::vector<std::string> texts; /* of 1060 to 1090, exclusive */
   };
   const std::string label = "db_evaluate:           Log message    ";
-  db_info record = {1, 0, 0, 1};
+  db_info record = {db_state_connecting, 0, 0, 1};
   for (const row &w : {row {nullptr, {label + "*"}}, row {"", {}},
                        row {"one\ntwo", {label + "one", label + "two"}},
                        row {"100% done\n", {label + "100% done"}}}) {
@@ -387,16 +388,16 @@ TEST_F(EvaluateTest, DisplayStateLogText) {
 
 TEST_F(EvaluateTest, DisplayStateOnlyInVerboseMode) {
   logging(1, 0);
-  db_info record = {1, 0, 0, 1};
+  db_info record = {db_state_connecting, 0, 0, 1};
   display_state(&record, nullptr, "x\n", 0);
   EXPECT_TRUE(messages().empty());
 }
 
 TEST(StateNames, ByteEqual) {
-  EXPECT_STREQ("don't care", db_state_str(0));
-  EXPECT_STREQ("connecting", db_state_str(1));
-  EXPECT_STREQ("on-line", db_state_str(2));
-  EXPECT_STREQ("disconnecting", db_state_str(3));
+  EXPECT_STREQ("don't care", db_state_str(rule_any_state));
+  EXPECT_STREQ("connecting", db_state_str(db_state_connecting));
+  EXPECT_STREQ("on-line", db_state_str(db_state_online));
+  EXPECT_STREQ("disconnecting", db_state_str(db_state_disconnecting));
   EXPECT_STREQ("unknown", db_state_str(4));
   EXPECT_STREQ("unknown", db_state_str(-1));
 }
@@ -422,17 +423,26 @@ TEST_F(EvaluateTest, SampleActionFileReadsCleanAndDecides) {
     int action, new_state;
   };
   for (const outcome &o : {
-           outcome {1, 0, nullptr, "", 0, 1, "internal error in the monitor", ACTION_NONE, 0},
-           outcome {1, 0, nullptr, "", 0, 0, "Connected to database", ACTION_NONE, 2},
-           outcome {2, 0, nullptr, "x\nAssert Failed: y\n", 0, 0, "assertion failure in DBMS log",
-                    ACTION_TAKEOVER, 0},
-           outcome {2, 0, nullptr, "STOP-TEST\n", 0, 0, "stop requested", ACTION_STOP, 0},
-           outcome {2, 0, "ha_dbms_local", "", 0, 0, "probe process died", ACTION_NONE, 1},
-           outcome {2, 0, nullptr, "", 0, 0, "RDBMS appears to be ok", ACTION_NONE, 0},
-           outcome {2, 908, nullptr, "", 0, 0, "lost connection to server", ACTION_RESTART, 1},
-           outcome {2, 0, nullptr, "", 1, 0, "probe timed out", ACTION_RESTART, 0},
-           outcome {3, 0, nullptr, "", 0, 0, "disconnected from database", ACTION_NONE, 1},
-           outcome {1, 25, nullptr, "", 0, 0, "cannot connect - restarting", ACTION_RESTART, 0},
+           outcome {db_state_connecting, 0, nullptr, "", 0, 1, "internal error in the monitor",
+                    ACTION_NONE, rule_any_state},
+           outcome {db_state_connecting, 0, nullptr, "", 0, 0, "Connected to database", ACTION_NONE,
+                    db_state_online},
+           outcome {db_state_online, 0, nullptr, "x\nAssert Failed: y\n", 0, 0,
+                    "assertion failure in DBMS log", ACTION_TAKEOVER, rule_any_state},
+           outcome {db_state_online, 0, nullptr, "STOP-TEST\n", 0, 0, "stop requested", ACTION_STOP,
+                    rule_any_state},
+           outcome {db_state_online, 0, "ha_dbms_local", "", 0, 0, "probe process died",
+                    ACTION_NONE, db_state_connecting},
+           outcome {db_state_online, 0, nullptr, "", 0, 0, "RDBMS appears to be ok", ACTION_NONE,
+                    rule_any_state},
+           outcome {db_state_online, 908, nullptr, "", 0, 0, "lost connection to server",
+                    ACTION_RESTART, db_state_connecting},
+           outcome {db_state_online, 0, nullptr, "", 1, 0, "probe timed out", ACTION_RESTART,
+                    rule_any_state},
+           outcome {db_state_disconnecting, 0, nullptr, "", 0, 0, "disconnected from database",
+                    ACTION_NONE, db_state_connecting},
+           outcome {db_state_connecting, 25, nullptr, "", 0, 0, "cannot connect - restarting",
+                    ACTION_RESTART, rule_any_state},
        }) {
     action_entry *r = find_action(list_.get(), o.state, o.dbms_error, o.died, o.log_text, o.timeout,
                                   o.internal_error);

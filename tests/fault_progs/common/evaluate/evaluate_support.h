@@ -23,6 +23,7 @@
 #include "monitor.h"
 #include "monitor_log.h"
 #include "monitor_seams.h"
+#include "scripted_probe.h"
 
 namespace evaltest {
 
@@ -124,6 +125,7 @@ class EvaluateTest : public ::testing::Test {
     rpc_client = test_client();
     dbms_host = nullptr;
     instance_name = "dvz1";
+    monitor_set_probe(&scripted_probe_ops);
     the_pid = 4242;
     force_delay = 0;
     fmstart_time = 0;
@@ -170,7 +172,7 @@ class EvaluateTest : public ::testing::Test {
   /* What db_evaluate does once the rule matched: its new state, then the
   ** rest. */
   int take(action_entry *entry) {
-    if (entry->new_state != 0) record_.state = entry->new_state;
+    if (entry->new_state != rule_any_state) record_.state = entry->new_state;
     return apply_action_rule("dvz1", &record_, entry, &last_restart_, restart_delay_);
   }
 
@@ -198,7 +200,7 @@ class EvaluateTest : public ::testing::Test {
 
   /* Lines of the log file. */
   std::vector<std::string> file_lines() const {
-    return montest::lines_of(montest::read_text(dir_.file("hadbms.log")));
+    return montest::lines_of(dvz_test::read_file(dir_.file("hadbms.log")));
   }
 
   struct list_deleter {
@@ -208,10 +210,10 @@ class EvaluateTest : public ::testing::Test {
     }
   };
 
-  montest::ScratchDir dir_;
+  dvz_test::TempDir dir_;
   montest::LoggingScope logging_;
   std::unique_ptr<action_list, list_deleter> list_ {new action_list {}};
-  db_info record_ = {1, 0, 0, 7};
+  db_info record_ = {db_state_connecting, 0, 0, 7};
   time_t last_restart_ = 0;
   int restart_delay_ = 300;
 };

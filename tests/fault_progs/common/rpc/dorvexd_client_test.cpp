@@ -1,16 +1,19 @@
 /*
 ** The dorvexd client (rpcgen stubs and the seam's production binding)
-** against the dorvexd double, over libtirpc and the machine's rpcbind.
-** Also pins the double's own contract: registration with rpcbind, the
-** registration table, the control file and the journal.
+** against the dorvexd double, over libtirpc and the machine's rpcbind, on
+** the program number each double draws for itself. Also pins the double's
+** own contract: registration with rpcbind, the registration table, the
+** control file and the journal; and the binding's production values.
 */
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,21 +27,25 @@
 
 namespace {
 
+using dvz_test::TempDir;
 using testbed::DorvexdDouble;
-using testbed::TempDir;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-/* Exit status of `rpcinfo -T <netid> localhost 100222 1`, output dropped. */
-int rpcinfo_status(const char *netid) {
-  std::string cmd = std::string("rpcinfo -T ") + netid + " localhost 100222 1 >/dev/null 2>&1";
+/* What the binding holds before any test changes it: production's. */
+const dorvexd_binding production = dorvexd_rpc;
+
+/* Exit status of `rpcinfo -T <netid> localhost <program> 1`, output dropped. */
+int rpcinfo_status(const char *netid, uint32_t program) {
+  std::string cmd = std::string("rpcinfo -T ") + netid + " localhost " + std::to_string(program) +
+                    " 1 >/dev/null 2>&1";
   int st = std::system(cmd.c_str());
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-/* The udp port rpcbind holds for 100222/1, or "" (from `rpcinfo -p`). */
-std::string registered_udp_port() {
+/* The udp port rpcbind holds for <program>/1, or "" (from `rpcinfo -p`). */
+std::string registered_udp_port(uint32_t program) {
   FILE *p = popen("rpcinfo -p localhost 2>/dev/null", "r");
   if (!p) return {};
   std::string port;
@@ -46,8 +53,8 @@ std::string registered_udp_port() {
   while (fgets(line, sizeof line, p)) {
     char proto[16];
     long prog = 0, vers = 0, prt = 0;
-    if (sscanf(line, "%ld %ld %15s %ld", &prog, &vers, proto, &prt) == 4 && prog == 100222 &&
-        vers == 1 && std::string(proto) == "udp")
+    if (sscanf(line, "%ld %ld %15s %ld", &prog, &vers, proto, &prt) == 4 &&
+        prog == static_cast<long>(program) && vers == 1 && std::string(proto) == "udp")
       port = std::to_string(prt);
   }
   pclose(p);
@@ -64,10 +71,13 @@ class DorvexdClientTest : public ::testing::Test {
   void SetUp() override {
     if (!testbed::rpcbind_available()) GTEST_SKIP() << "rpcbind is not running";
   }
+  void TearDown() override { dorvexd_rpc = production; }
 
-  /* Starts the double (with `control`) and makes a "netpath" client. */
+  /* Starts a double (with `control`) and makes a "netpath" client of its
+  ** program. */
   void start(std::string_view control = {}) {
     double_ = std::make_unique<DorvexdDouble>(dir_.path(), control);
+    dorvexd_rpc.program = double_->program();
     client_.reset(rpc_dorvexd_client.create("localhost"));
     ASSERT_NE(client_, nullptr) << rpc_dorvexd_client.spcreateerror("localhost");
   }
@@ -81,28 +91,31 @@ class DorvexdClientTest : public ::testing::Test {
 
 TEST_F(DorvexdClientTest, RegisteredOnUdpAndTcpUntilSigterm) {
   start();
-  EXPECT_EQ(rpcinfo_status("udp"), 0);
-  EXPECT_EQ(rpcinfo_status("tcp"), 0);
+  const uint32_t program = double_->program();
+  EXPECT_EQ(rpcinfo_status("udp", program), 0);
+  EXPECT_EQ(rpcinfo_status("tcp", program), 0);
   client_.reset();
 
-  EXPECT_EQ(double_->stop(), 0);  // exited with status 0
+  EXPECT_EQ(double_->stop(), 0); /* exited with status 0 */
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_NE(rpcinfo_status("udp"), 0);
-  EXPECT_NE(rpcinfo_status("tcp"), 0);
-  // Unregistered, not merely dead: rpcbind refuses at once, nobody times out.
+  EXPECT_NE(rpcinfo_status("udp", program), 0);
+  EXPECT_NE(rpcinfo_status("tcp", program), 0);
+  /* Unregistered, not merely dead: rpcbind refuses at once, nobody times out. */
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
-  EXPECT_EQ(registered_udp_port(), "");
+  EXPECT_EQ(registered_udp_port(program), "");
 }
 
-TEST_F(DorvexdClientTest, NextStartClearsTheEntryOfAKilledDouble) {
+TEST_F(DorvexdClientTest, KilledDoubleLeavesNoEntryOnceReaped) {
   start();
-  std::string old_port = registered_udp_port();
+  const uint32_t old_program = double_->program();
+  std::string old_port = registered_udp_port(old_program);
   ASSERT_NE(old_port, "");
   client_.reset();
-  double_->kill_and_reap();
-  ASSERT_EQ(registered_udp_port(), old_port);  // the stale entry stays
+  ASSERT_EQ(kill(double_->pid(), SIGKILL), 0);
+  ASSERT_TRUE(testbed::wait_until_ended(double_->pid()));
 
-  // What a client of the stale entry sees: creation works, calls do not.
+  /* What a client of the stale entry sees: creation works, calls do not. */
+  ASSERT_EQ(registered_udp_port(old_program), old_port);
   Client stale(rpc_dorvexd_client.create("localhost"));
   if (stale) {
     EXPECT_EQ(get_status_1(text("dvz1"), stale.get()), nullptr);
@@ -110,19 +123,52 @@ TEST_F(DorvexdClientTest, NextStartClearsTheEntryOfAKilledDouble) {
   }
   stale.reset();
 
+  /* Reaping it through the support removes the entry. */
+  double_->kill_and_reap();
+  EXPECT_EQ(registered_udp_port(old_program), "");
+
   start();
-  EXPECT_NE(registered_udp_port(), old_port);
-  EXPECT_EQ(rpcinfo_status("udp"), 0);
-  EXPECT_EQ(rpcinfo_status("tcp"), 0);
+  EXPECT_NE(double_->program(), old_program);
+  EXPECT_EQ(rpcinfo_status("udp", double_->program()), 0);
+  EXPECT_EQ(rpcinfo_status("tcp", double_->program()), 0);
   int *status = get_status_1(text("dvz1"), client_.get());
   ASSERT_NE(status, nullptr) << clnt_sperror(client_.get(), "get_status_1");
   EXPECT_EQ(*status, 0);
 }
 
+/* A double refuses a number another run holds, with its own exit status:
+** the support then draws another. */
+TEST_F(DorvexdClientTest, DoubleRefusesAProgramRegisteredAlready) {
+  start();
+  std::string command = testbed::bin_dir() + "/dorvexd_double " + dir_.file("second") + " " +
+                        std::to_string(double_->program()) + " >/dev/null 2>&1";
+  std::filesystem::create_directory(dir_.file("second"));
+  int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), testbed::dorvexd_program_taken);
+  EXPECT_EQ(rpcinfo_status("udp", double_->program()), 0); /* the first still serves */
+}
+
+/* Production's binding: dorvexd's program, and the stubs' 25 seconds for
+** each call, set on every client it creates. */
+TEST_F(DorvexdClientTest, ProductionBindingIsTheProgramOfTheProtocolWith25SecondCalls) {
+  EXPECT_EQ(production.program, static_cast<uint32_t>(DORVEXD_PROG));
+  start();
+  timeval limit {};
+  ASSERT_TRUE(clnt_control(client_.get(), CLGET_TIMEOUT, reinterpret_cast<char *>(&limit)));
+  EXPECT_EQ(limit.tv_sec, 25);
+  EXPECT_EQ(limit.tv_usec, 0);
+
+  dorvexd_rpc.call_timeout_seconds = 3;
+  Client shorter(rpc_dorvexd_client.create("localhost"));
+  ASSERT_NE(shorter, nullptr);
+  ASSERT_TRUE(clnt_control(shorter.get(), CLGET_TIMEOUT, reinterpret_cast<char *>(&limit)));
+  EXPECT_EQ(limit.tv_sec, 3);
+}
+
 TEST_F(DorvexdClientTest, CreateWithoutServerGivesProgramNotRegistered) {
-  // No double in this test (the lock on the program keeps others away);
-  // a crashed earlier run may have left an entry.
-  rpcb_unset(DORVEXD_PROG, DORVEXD_VERS, nullptr);
+  /* No double in this test: a number rpcbind does not list. */
+  dorvexd_rpc.program = testbed::unused_rpc_program();
   Client c(rpc_dorvexd_client.create("localhost"));
   ASSERT_EQ(c, nullptr);
   EXPECT_STREQ(rpc_dorvexd_client.spcreateerror("localhost"),
@@ -144,7 +190,7 @@ TEST_F(DorvexdClientTest, StubsCarryExactArgumentsAndKeepTheTable) {
 
   got = get_status_1(text("dvz1"), c);
   ASSERT_NE(got, nullptr);
-  EXPECT_GE(*got, before);  // the registration time
+  EXPECT_GE(*got, before); /* the registration time */
   EXPECT_LE(*got, time(nullptr));
   got = get_status_1(text("dvz2"), c);
   ASSERT_NE(got, nullptr);
@@ -153,14 +199,14 @@ TEST_F(DorvexdClientTest, StubsCarryExactArgumentsAndKeepTheTable) {
   EXPECT_NE(shutdown_db_1(text("dvz1"), text("dovariza"), c), nullptr);
   ASSERT_NE(update_dbms_status_1(text("dvz1"), text("ONLINE"), 0, c), nullptr);
   ASSERT_NE(update_dbms_status_1(text("dvz1"), text("FAULTED"), -27001, c), nullptr);
-  // Full int32 range, empty and unusual strings survive the wire and the journal.
+  /* Full int32 range, empty and unusual strings survive the wire and the journal. */
   ASSERT_NE(set_status_1(text(""), INT32_MAX, INT32_MIN, c), nullptr);
   ASSERT_NE(update_dbms_status_1(text("a b\\\"\xc3\xa9"), text("NO_CHANGE"), -1, c), nullptr);
 
   ASSERT_NE(set_status_1(text("dvz1"), 0, 0, c), nullptr);
   got = get_status_1(text("dvz1"), c);
   ASSERT_NE(got, nullptr);
-  EXPECT_EQ(*got, 0);  // deregistered
+  EXPECT_EQ(*got, 0); /* deregistered */
 
   EXPECT_THAT(
       double_->journal_lines(),
@@ -228,7 +274,7 @@ TEST_F(DorvexdClientTest, GetStatusOverrideKeepsSignAndWidth) {
       {"get_status=-1\n", -1},
       {"get_status=-2147483648\n", INT32_MIN},
       {"get_status=2147483647\n", INT32_MAX},
-      {"get_status=zero\n", 0},  // even though dvz1 is in the table
+      {"get_status=zero\n", 0}, /* even though dvz1 is in the table */
   };
   for (const auto &k : cases) {
     SCOPED_TRACE(k.control);
@@ -247,7 +293,7 @@ TEST_F(DorvexdClientTest, OverrideAppliesAfterTheGivenNumberOfCalls) {
   start("get_status=registered\nafter_calls=1\n");
   int *first = get_status_1(text("dvz1"), client_.get());
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(*first, 0);  // from the (empty) table
+  EXPECT_EQ(*first, 0); /* from the (empty) table */
   for (int i = 0; i < 2; ++i) {
     int *later = get_status_1(text("dvz1"), client_.get());
     ASSERT_NE(later, nullptr);
@@ -266,12 +312,12 @@ TEST_F(DorvexdClientTest, FailedProcedureGivesSystemErrorAtOnce) {
   EXPECT_EQ(shutdown_db_1(text("dvz1"), text("dovariza"), c), nullptr);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
 
-  // Others are answered; the failed set_status did not register.
+  /* Others are answered; the failed set_status did not register. */
   int *got = get_status_1(text("dvz1"), c);
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(*got, 0);
 
-  // The control file is read again at every call.
+  /* The control file is read again at every call. */
   ASSERT_TRUE(double_->write_control(""));
   EXPECT_NE(set_status_1(text("dvz1"), 12345, 4711, c), nullptr);
   EXPECT_THAT(double_->journal_lines(),

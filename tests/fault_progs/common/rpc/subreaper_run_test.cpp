@@ -26,8 +26,8 @@ using ::testing::SizeIs;
 bool gone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
 
 TEST(SubreaperRun, ReportsTheChildAndTheOrphanItLeft) {
-  // The shell exits 0 at once; its background job is orphaned, comes to
-  // the runner and exits 7 later.
+  /* The shell exits 0 at once; its background job is orphaned, comes to
+  ** the runner and exits 7 later. */
   ReapedResult r = run_reaped({"/bin/sh", "-c", "(sleep 0.3; exit 7) & exit 0"});
   ASSERT_GT(r.child, 0) << r.report;
   EXPECT_EQ(r.runner_status, 0);
@@ -107,9 +107,9 @@ TEST(SubreaperRun, RunnerObjectSeesTheTreeAndCleansItUp) {
 }
 
 TEST(LogTail, ReturnsOnlyWhatWasAppended) {
-  testbed::TempDir dir;
+  dvz_test::TempDir dir;
   std::string log = dir.file("log");
-  ASSERT_TRUE(testbed::write_file(log, "before\n"));
+  ASSERT_TRUE(testbed::replace_file(log, "before\n"));
   testbed::LogTail tail(log);
   EXPECT_EQ(tail.appended(), "");
   FILE *f = fopen(log.c_str(), "a");
