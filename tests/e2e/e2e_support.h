@@ -203,6 +203,14 @@ class Scenario : public montest::MonitorDaemonTest {
       EXPECT_TRUE(e.exited && e.status == 0) << e.pid << "\n" << result.report;
     }
   }
+  /* Sends SIGTERM to the monitor; it and every process of its tree end
+  ** with status 0. */
+  static void expect_orderly_end_on_sigterm(pid_t monitor, testbed::ReapedRunner &run) {
+    ASSERT_EQ(0, kill(monitor, SIGTERM));
+    testbed::ReapedResult result = run.wait();
+    EXPECT_TRUE(exited_with(result, monitor, 0)) << result.report;
+    expect_all_exited_zero(result);
+  }
 };
 
 }  // namespace e2e

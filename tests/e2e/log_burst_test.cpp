@@ -67,10 +67,7 @@ TEST_F(LogBurst, RuleSeesTheEndOfA200MBBurstAndMemoryStaysBounded) {
   EXPECT_LT(after, before + rss_slack_kib) << "before " << before << " KiB, after " << after
                                            << " KiB (burst written in " << write_seconds << " s)";
 
-  ASSERT_EQ(0, kill(monitor, SIGTERM));
-  testbed::ReapedResult result = run->wait();
-  EXPECT_TRUE(exited_with(result, monitor, 0)) << result.report;
-  expect_all_exited_zero(result);
+  expect_orderly_end_on_sigterm(monitor, *run);
 }
 
 }  // namespace

@@ -51,10 +51,7 @@ TEST_F(RemoteScenario, ChecksTheNodeAndItsMonitor) {
   EXPECT_EQ(queries, journal_count("get_status dvz1"));
   EXPECT_GT(count_of(commands(), "marnoping 127.0.0.1"), pings);
 
-  ASSERT_EQ(0, kill(monitor, SIGTERM));
-  testbed::ReapedResult result = run->wait();
-  EXPECT_TRUE(exited_with(result, monitor, 0)) << result.report;
-  expect_all_exited_zero(result);
+  expect_orderly_end_on_sigterm(monitor, *run);
 }
 
 }  // namespace

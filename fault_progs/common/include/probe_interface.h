@@ -5,7 +5,7 @@
 ** A probe module (the Dovariza probe, or the scripted probe of the test
 ** build) defines its operations under the names below and one probe_ops
 ** record that holds them. Its executable's main hands that record to the
-** monitor (fault_mon_main, monitor.h); the monitor calls the probe only
+** monitor (fault_mon_main, fault_monitor.h); the monitor calls the probe only
 ** through it. The monitor's own services (hasyslog, usage, the mode flags)
 ** are plain functions and globals: a probe sits above the monitor and may
 ** link it directly.
