@@ -22,4 +22,46 @@ const gl_calendar_name gls_canned_calendars[] = {
     {nullptr, nullptr, 0},
 };
 
+int gl_cal_gregorian_to_local(gl_locale *loc, const alt_tm *gregorian, alt_tm *local) {
+  if (loc == nullptr) return -1;
+  switch (loc->ltime.calendar) {
+    case GL_CAL_GREGORIAN:
+      *local = *gregorian;
+      return 0;
+    case GL_CAL_HEBREW:
+      return gl_cal_gregorian_to_hebrew(gregorian, local);
+    case GL_CAL_ISLAMIC:
+      return gl_cal_gregorian_to_islamic(gregorian, local);
+    default:
+      return -1;
+  }
+}
+
+int gl_cal_local_to_gregorian(gl_locale *loc, const alt_tm *local, alt_tm *gregorian) {
+  if (loc == nullptr) return -1;
+  switch (loc->ltime.calendar) {
+    case GL_CAL_GREGORIAN:
+      *gregorian = *local;
+      return 0;
+    case GL_CAL_HEBREW:
+      return gl_cal_hebrew_to_gregorian(local, gregorian);
+    case GL_CAL_ISLAMIC:
+      return gl_cal_islamic_to_gregorian(local, gregorian);
+    default:
+      return -1;
+  }
+}
+
+int gl_alt_getcentury(gl_locale *loc) {
+  if (loc == nullptr) return 0;
+  switch (loc->ltime.calendar) {
+    case GL_CAL_HEBREW:
+      return 57;
+    case GL_CAL_ISLAMIC:
+      return 14;
+    default:
+      return 0;
+  }
+}
+
 }  // extern "C"

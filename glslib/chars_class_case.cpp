@@ -306,6 +306,10 @@ int gl_wcsntslen(gl_locale *loc, const gl_wchar *wcs) { return _dvz_gl_wcsntslen
 
 int gl_mbsntslen(gl_locale *loc, const unsigned char *s) { return mbsnts_impl(loc, s, -1, false); }
 
+int _dvz_gl_mbsntslen(gl_locale *loc, const unsigned char *s, int n) {
+  return mbsnts_impl(loc, s, n, false);
+}
+
 int gl_mbsntsbytes(gl_locale *loc, const unsigned char *s) { return mbsnts_impl(loc, s, -1, true); }
 
 int _dvz_gl_mbsntsbytes(gl_locale *loc, const unsigned char *s, int n) {

@@ -1,12 +1,17 @@
 /*
 ** collation_internal.h: the collation routines the loader installs in a
-** record's mbscoll_fn, mbfscoll_fn and mbsxfrm_fn, and the choice among
-** them; not part of the library's interface (callers compare through the
-** record's slots). C linkage: the names are the library's own.
+** record's mbscoll_fn, mbfscoll_fn and mbsxfrm_fn, the choice among them,
+** and the Thai comparer's parts; not part of the library's interface
+** (callers compare through the record's slots or gl_collate.h). C linkage:
+** the names are the library's own.
 */
 #ifndef DVZ_GLSLIB_COLLATION_INTERNAL_H
 #define DVZ_GLSLIB_COLLATION_INTERNAL_H
 
+#include <stdint.h>
+
+#include "gl_collate.h"
+#include "gl_errors.h"
 #include "gl_locale.h"
 
 #ifdef __cplusplus
@@ -17,14 +22,12 @@ extern "C" {
 ** single_byte. */
 void set_collation_fp(gl_locale *record);
 
-/* The comparers: terminated strings, or counted ones (len1 and len2 bytes,
-** both -1: terminated; one -1 only: error 56 and 0). Negative, 0, positive. */
-int _gl_thaismocoll(gl_locale *loc, const unsigned char *s1, const unsigned char *s2);
-int _dvz_gl_thaismoncoll(gl_locale *loc, const unsigned char *s1, int len1, const unsigned char *s2,
-                         int len2);
-int _gl_im_mbscoll(gl_locale *loc, const unsigned char *s1, const unsigned char *s2);
-int _dvz_gl_im_mbfscoll(gl_locale *loc, const unsigned char *s1, int len1, const unsigned char *s2,
-                        int len2);
+/* The single-byte comparers: terminated strings, or counted ones (len1 and
+** len2 bytes, both -1: terminated; one -1 only: error 56 and 0). They walk
+** the bytes through the root of coll_table without converting or
+** allocating. back: no expansions or elements, passes in either direction;
+** exp, elem, exp_elem: forward passes with expansions, elements or both.
+** -1, 0, 1. */
 int _gl_is_mbscoll_back(gl_locale *loc, const unsigned char *s1, const unsigned char *s2);
 int _dvz_gl_is_mbfscoll_back(gl_locale *loc, const unsigned char *s1, int len1,
                              const unsigned char *s2, int len2);
@@ -38,14 +41,69 @@ int _gl_is_mbscoll_exp_elem(gl_locale *loc, const unsigned char *s1, const unsig
 int _dvz_gl_is_mbfscoll_exp_elem(gl_locale *loc, const unsigned char *s1, int len1,
                                  const unsigned char *s2, int len2);
 
-/* The key makers: the collation key of the terminated string s written to
-** out, at most size bytes; returns the key's length (the key is terminated
-** only when its length is below size). */
+/* ---- Thai (thai_collation.cpp) -------------------------------------------- */
+
+/* The Thai comparer of terminated / counted byte strings (both -1:
+** terminated; one -1 only: error 56 and 0): -1, 0, 1. */
+int _gl_thaismocoll(gl_locale *loc, const unsigned char *s1, const unsigned char *s2);
+int _dvz_gl_thaismoncoll(gl_locale *loc, const unsigned char *s1, int len1, const unsigned char *s2,
+                         int len2);
+/* The Thai key of the terminated string s (see thai_strxfrm); -1 with
+** error 2 for a NULL string. */
 int _gl_thaismoxfrm(gl_locale *loc, unsigned char *out, const unsigned char *s, int size);
-int gl_full_mbsxfrm(gl_locale *loc, unsigned char *out, const unsigned char *s, int size);
+
+/* Class of each byte for the comparer: 0 other, 1 leading vowel, 2 tone
+** mark. */
+extern const unsigned char thai_cmp_table[256];
+/* Types (1 plain, 2 leading vowel, 3 tone mark) and sort values of the
+** bytes 0xD0-0xEF for the key builder. */
+extern const int32_t rgVowType[32];
+extern const unsigned char rgMap2Int[32];
+
+/* Compares byte strings of len1 and len2 bytes: -1, 0, 1. */
+int bythcmpr(const unsigned char *s1, int len1, const unsigned char *s2, int len2);
+/* 1 when the n bytes at p are all 0x20 or 0xA0 (also for n = 0). */
+int isallspace(const unsigned char *p, int n);
+/* The key builder's type and sort value of a byte. */
+int ChType(unsigned char c);
+int Ch2Int(unsigned char c);
+
+/* One part of a Thai key: at most 255 bytes are kept; length counts every
+** byte the part would hold. */
+typedef struct thai_key_part {
+  unsigned char bytes[256];
+  int length;
+} thai_key_part;
+/* Builds the primary and secondary parts of the key of terminated s. */
+void CchSortText(const unsigned char *s, thai_key_part *primary, thai_key_part *secondary);
+/* Writes the Thai key of s: the first min(size, 256) bytes of out get the
+** key (at most 255 bytes) and zero bytes after it; out may be NULL. Returns
+** the full key length, which may exceed what was written. */
+int thai_strxfrm(unsigned char *out, const unsigned char *s, int size);
 
 #ifdef __cplusplus
 }
+
+namespace glslib {
+
+/* The argument check every comparer makes: true when both strings are given
+** and both counts are -1 or neither is; else false with 2 (a NULL string)
+** or 56 (one terminated, one counted) stored. A NULL record gives false. */
+inline bool collation_args_usable(gl_locale *loc, const void *s1, int len1, const void *s2,
+                                  int len2) {
+  if (loc == nullptr) return false;
+  if (s1 == nullptr || s2 == nullptr) {
+    *_gl_ext_errno(loc) = GL_ENULLPTR;
+    return false;
+  }
+  if ((len1 == -1) != (len2 == -1)) {
+    *_gl_ext_errno(loc) = GL_EMIXEDLEN;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace glslib
 #endif
 
 #endif

@@ -2,15 +2,23 @@
 # glslib/CMakeLists.txt and by the fuzz project (tests/glslib/fuzz), which
 # compiles the library in directly: one list for both.
 set(dvz_glslib_sources
+  calendar_gregorian.cpp
+  calendar_hebrew.cpp
+  calendar_islamic.cpp
   calendars.cpp
   chars_class_case.cpp
   chars_multibyte.cpp
   chars_width.cpp
   collate_reader.cpp
-  collation_placeholder.cpp
+  collation_codepoint.cpp
+  collation_general.cpp
+  collation_single_byte.cpp
+  conversion_convert.cpp
+  conversion_load.cpp
   diagnostics.cpp
   era_parse.cpp
   file_search.cpp
+  format_engine.cpp
   host_services.cpp
   locale_derived.cpp
   locale_info.cpp
@@ -18,11 +26,19 @@ set(dvz_glslib_sources
   locale_readers.cpp
   locale_record.cpp
   locale_spec.cpp
+  money_format.cpp
+  money_parse.cpp
   multilevel_reader.cpp
   multilevel_table.cpp
   multilevel_writer.cpp
   name_trees.cpp
+  number_conversions.cpp
+  number_format.cpp
   number_helpers.cpp
   registry.cpp
   spec_forms.cpp
+  streams.cpp
+  strings_multibyte.cpp
+  strings_wide.cpp
+  thai_collation.cpp
   token_readers.cpp)

@@ -6,11 +6,15 @@
 **     with localedef into a temporary directory);
 **   - loading a COLLATE section of 10n rows against one of n rows (the row
 **     classification must stay linear: the ratio shows it);
-**   - loading the shipped en_us/0333.lco, for information.
+**   - loading the shipped en_us/0333.lco and en_us/e01c.lco (UTF-8, every
+**     Unicode scalar value), for information, with the peak resident size
+**     of a process that loads the UTF-8 file (measured in a child).
 ** Prints the ratios after Google Benchmark's own table. Never a test.
 */
 #include <fcntl.h>
 #include <locale.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -22,6 +26,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gl_locale.h"
@@ -216,6 +221,42 @@ void BM_LoadEnUs(benchmark::State &state) {
   }
 }
 
+constexpr const char utf8_file[] = "en_us/e01c.lco";
+
+void BM_LoadEnUsUtf8(benchmark::State &state) {
+  for (auto _ : state) {
+    gl_locale *r = load_shipped(utf8_file);
+    gl_lc_unload(r);
+  }
+}
+
+/* Peak resident size (KiB) of a child process before and after it loads
+** the UTF-8 file: {before, after}, or {-1, -1} when the child fails. */
+std::pair<long, long> utf8_load_rss() {
+  int fds[2];
+  if (pipe(fds) != 0) return {-1, -1};
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    long sizes[2] = {usage.ru_maxrss, -1};
+    gl_locale *r = load_shipped(utf8_file);
+    getrusage(RUSAGE_SELF, &usage);
+    sizes[1] = usage.ru_maxrss;
+    gl_lc_unload(r);
+    ssize_t written = write(fds[1], sizes, sizeof sizes);
+    _exit(written == static_cast<ssize_t>(sizeof sizes) ? 0 : 1);
+  }
+  close(fds[1]);
+  long sizes[2] = {-1, -1};
+  if (pid < 0 || read(fds[0], sizes, sizeof sizes) != static_cast<ssize_t>(sizeof sizes))
+    sizes[0] = sizes[1] = -1;
+  close(fds[0]);
+  if (pid > 0) waitpid(pid, nullptr, 0);
+  return {sizes[0], sizes[1]};
+}
+
 /* Prints as usual and keeps the time per iteration of every run. */
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
@@ -240,6 +281,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
     auto load = times_.find("load_en_us");
     if (load != times_.end())
       std::printf("%-34s %8.3f ms (goal < 5 ms)\n", "load en_us/0333.lco", load->second);
+    auto utf8 = times_.find("load_en_us_utf8");
+    if (utf8 != times_.end())
+      std::printf("%-34s %8.3f ms (goal <= 100 ms)\n", "load en_us/e01c.lco", utf8->second);
+    const auto [before, after] = utf8_load_rss();
+    if (after >= 0)
+      std::printf("%-34s %8.1f MB peak RSS, %.1f MB of it the load's (goal <= 40 MB)\n",
+                  "load en_us/e01c.lco", static_cast<double>(after) / 1024,
+                  static_cast<double>(after - before) / 1024);
   }
 
  private:
@@ -264,6 +313,7 @@ int main(int argc, char **argv) {
       ->Arg(small_rows * row_factor)
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("load_en_us", BM_LoadEnUs)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("load_en_us_utf8", BM_LoadEnUsUtf8)->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;

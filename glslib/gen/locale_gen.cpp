@@ -35,10 +35,35 @@ struct ShippedLocale {
   int cs_number; /* the registry number of its code set */
 };
 
+using glsgen::Collation;
+using glsgen::Repertoire;
+
 const ShippedLocale shipped_locales[] = {
     {"lc11/default.lco", "gls-posix", {"POSIX", "ISO-8859-1", "iso-8859-1"}, 819},
-    {"lc11/en_us/0333.lco", "gls-en_us", {"en_US", "ISO-8859-1", "iso-8859-1"}, 819},
-    {"lc11/de_de/0333.lco", "gls-de_de", {"de_DE", "ISO-8859-1", "iso-8859-1"}, 819},
+    {"lc11/en_us/0333.lco",
+     "gls-en_us",
+     {"en_US", "ISO-8859-1", "iso-8859-1", Repertoire::charmap, Collation::weights},
+     819},
+    {"lc11/de_de/0333.lco",
+     "gls-de_de",
+     {"de_DE", "ISO-8859-1", "iso-8859-1", Repertoire::charmap, Collation::weights},
+     819},
+    /* French with the backward accent pass: in the system's sources only
+    ** fr_CA defines it (fr_FR orders accents forward). */
+    {"lc11/fr_ca/0333.lco",
+     "gls-fr_ca",
+     {"fr_CA", "ISO-8859-1", "iso-8859-1", Repertoire::charmap, Collation::weights},
+     819},
+    {"lc11/en_us/e01c.lco",
+     "gls-en-us-utf8",
+     {"en_US", "UTF-8", "utf8", Repertoire::unicode, Collation::weights},
+     0xE01C},
+    {"lc11/ja_jp/e006.lco", "gls-ja-jp-sjis", {"ja_JP", "SHIFT_JIS", "sjis"}, 0xE006},
+    {"lc11/ja_jp/e007.lco", "gls-ja-jp-eucjp", {"ja_JP", "EUC-JP", "ujis"}, 0xE007},
+    {"lc11/th_th/e01d.lco",
+     "gls-th-th-tis620",
+     {"th_TH", "TIS-620", "thai620", Repertoire::charmap, Collation::thai_smo},
+     0xE01D},
 };
 
 /* An error word to hand the library as its record. */
@@ -63,8 +88,8 @@ bool check_registry_name(const fs::path &root, const ShippedLocale &l) {
 }
 
 /* The written file, loaded through the library, must answer what the
-** system locale said: every character's class and case partners, and the
-** texts the checks below name. */
+** system locale said: every character's class and case partners, the
+** texts the checks below name, and the shape of the weight tables. */
 bool check_lco(const fs::path &file, const glsgen::LocaleData &d) {
   setenv("GL_PATH", file.parent_path().c_str(), 1);
   gl_locale *loc = nullptr;
@@ -101,6 +126,14 @@ bool check_lco(const fs::path &file, const glsgen::LocaleData &d) {
   same(GL_D_T_FMT, d.d_t_fmt);
   same(GL_MON_1 + 11, d.mon[11]);
   same(GL_NOSTR, d.no_str);
+  if (problem.empty() && d.collation == glsgen::Collation::weights) {
+    const glsgen::CollateTables &t = d.collate;
+    if (loc->codeset_order != 0 || loc->pass_count != static_cast<int>(t.weights.size()) ||
+        loc->highest_row + 1 != static_cast<int>(t.weights[0].size()) ||
+        loc->element_count != static_cast<int>(t.elements.size()) ||
+        loc->expansion_count != static_cast<int>(t.expansions.size()))
+      problem = "COLLATE reads back wrong";
+  }
   gl_lc_unload(loc);
   unsetenv("GL_PATH");
   if (!problem.empty())

@@ -1,13 +1,16 @@
 /*
 ** locale_glibc - reads a compiled system locale into a LocaleData record
-** (see locale_glibc.h). Classes come from isw*_l on each character's
-** Unicode value, widths from wcwidth, case partners from towupper_l and
-** towlower_l (kept only when the partner is in the code set), texts from
-** nl_langinfo_l and the conventions from localeconv under uselocale. The
-** charmap's byte-to-Unicode mapping is checked against mbrtowc of the
-** compiled locale, so a charmap the reader misunderstood cannot slip into a
-** shipped file. Called by locale_gen.cpp; calls the charmap reader,
-** localedef and the C library's locale functions.
+** (see locale_glibc.h). The characters are the charmap's, or for the
+** Unicode repertoire every scalar value encoded in UTF-8. Classes come
+** from isw*_l on each character's Unicode value, widths from wcwidth, case
+** partners from towupper_l and towlower_l (kept only when the partner is
+** in the repertoire), texts from nl_langinfo_l and the conventions from
+** localeconv under uselocale. The byte-to-Unicode mapping is checked
+** against mbrtowc of the compiled locale, so a charmap the reader
+** misunderstood cannot slip into a shipped file. The COLLATE weights
+** come from strxfrm_l (locale_glibc_collate.cpp). Called by
+** locale_gen.cpp; calls the charmap reader, localedef and the C library's
+** locale functions.
 */
 #include "locale_glibc.h"
 
@@ -84,6 +87,44 @@ std::string charmap_path(const std::string &name) {
   return std::string(charmap_dir) + "/" + name;
 }
 
+constexpr uint32_t last_scalar = 0x10FFFF;
+constexpr uint32_t surrogate_first = 0xD800;
+constexpr uint32_t surrogate_last = 0xDFFF;
+
+/* The UTF-8 form of a scalar value. */
+std::vector<unsigned char> utf8_bytes(uint32_t u) {
+  auto cont = [](uint32_t bits) { return static_cast<unsigned char>(0x80 | (bits & 0x3F)); };
+  if (u < 0x80) return {static_cast<unsigned char>(u)};
+  if (u < 0x800) return {static_cast<unsigned char>(0xC0 | (u >> 6)), cont(u)};
+  if (u < 0x10000) return {static_cast<unsigned char>(0xE0 | (u >> 12)), cont(u >> 6), cont(u)};
+  return {static_cast<unsigned char>(0xF0 | (u >> 18)), cont(u >> 12), cont(u >> 6), cont(u)};
+}
+
+/* Every Unicode scalar value in UTF-8, in byte order (which is value
+** order). by_ucs is left empty: find_char computes the index. */
+void unicode_repertoire(Charmap &cm) {
+  cm = Charmap {};
+  cm.name = "UTF-8";
+  cm.mb_cur_min = 1;
+  cm.mb_cur_max = 4;
+  cm.chars.reserve(last_scalar + 1 - (surrogate_last - surrogate_first + 1));
+  for (uint32_t u = 0; u <= last_scalar; ++u) {
+    if (u == surrogate_first) u = surrogate_last + 1;
+    cm.chars.push_back(CharmapChar {utf8_bytes(u), u});
+  }
+}
+
+/* The repertoire's character of Unicode value ucs, or nullptr. */
+const CharmapChar *find_char(const LocaleData &d, uint32_t ucs) {
+  if (d.repertoire == Repertoire::unicode) {
+    if (ucs > last_scalar || (ucs >= surrogate_first && ucs <= surrogate_last)) return nullptr;
+    const uint32_t gap = ucs > surrogate_last ? surrogate_last - surrogate_first + 1 : 0;
+    return &d.charmap.chars[ucs - gap];
+  }
+  auto it = d.charmap.by_ucs.find(ucs);
+  return it == d.charmap.by_ucs.end() ? nullptr : &d.charmap.chars[it->second];
+}
+
 uint16_t class_mask(wint_t wc, locale_t loc) {
   struct Bit {
     int (*test)(wint_t, locale_t);
@@ -156,7 +197,8 @@ bool check_charmap(const Charmap &cm, locale_t loc, std::string *error) {
   return true;
 }
 
-void read_ctype(const Charmap &cm, locale_t loc, LocaleData &out) {
+void read_ctype(locale_t loc, LocaleData &out) {
+  const Charmap &cm = out.charmap;
   UseLocale use(loc);
   out.masks.assign(cm.chars.size(), 0);
   out.case_index.assign(cm.chars.size(), 0);
@@ -171,10 +213,10 @@ void read_ctype(const Charmap &cm, locale_t loc, LocaleData &out) {
     }
     out.masks[i] = mask;
 
-    /* A partner outside the code set does not count. */
+    /* A partner outside the repertoire does not count. */
     auto partner = [&](wint_t p) -> const CharmapChar & {
-      auto it = cm.by_ucs.find(static_cast<uint32_t>(p));
-      return it == cm.by_ucs.end() ? c : cm.chars[it->second];
+      const CharmapChar *found = find_char(out, static_cast<uint32_t>(p));
+      return found == nullptr ? c : *found;
     };
     const CharmapChar &up = partner(towupper_l(wc, loc));
     const CharmapChar &low = partner(towlower_l(wc, loc));
@@ -294,7 +336,17 @@ bool extract_locale(const LocaleSource &src, const std::string &work_dir,
   out = LocaleData {};
   out.source = src.source;
   out.registry_name = src.registry_name;
-  if (!read_charmap(charmap_path(src.charmap), out.charmap, error)) return false;
+  out.repertoire = src.repertoire;
+  out.collation = src.collation;
+  if (src.repertoire == Repertoire::unicode) {
+    if (src.charmap != "UTF-8") {
+      *error = "the Unicode repertoire goes with the charmap UTF-8, not " + src.charmap;
+      return false;
+    }
+    unicode_repertoire(out.charmap);
+  } else if (!read_charmap(charmap_path(src.charmap), out.charmap, error)) {
+    return false;
+  }
 
   fs::path loc_dir = fs::path(work_dir) / "loc";
   std::error_code ec;
@@ -330,18 +382,22 @@ bool extract_locale(const LocaleSource &src, const std::string &work_dir,
   if (!check_charmap(out.charmap, handle.loc, error)) return false;
 
   out.provenance = {
-      "GENERATOR=gls_gen_locales 1",
+      "GENERATOR=gls_gen_locales 2",
       "SOURCE_LOCALE=" + src.source,
       "CHARMAP=" + src.charmap,
       std::string("GLIBC_VERSION=") + gnu_get_libc_version(),
   };
-  read_ctype(out.charmap, handle.loc, out);
+  if (src.repertoire == Repertoire::unicode)
+    out.provenance.emplace_back("REPERTOIRE=U+0000..U+10FFFF without surrogates");
+  read_ctype(handle.loc, out);
   read_conventions(handle.loc, out);
   out.yes_expr = text(YESEXPR, handle.loc);
   out.no_expr = text(NOEXPR, handle.loc);
   out.yes_str = text(YESSTR, handle.loc);
   out.no_str = text(NOSTR, handle.loc);
   read_time(handle.loc, out);
+  if (src.collation == Collation::weights && !read_collation(handle.loc, src, out, error))
+    return false;
   return true;
 }
 

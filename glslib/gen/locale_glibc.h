@@ -8,6 +8,8 @@
 #ifndef DVZ_GLSLIB_GEN_LOCALE_GLIBC_H
 #define DVZ_GLSLIB_GEN_LOCALE_GLIBC_H
 
+#include <locale.h>
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -19,6 +21,34 @@
 
 namespace glsgen {
 
+/* Which characters a locale file holds: those its charmap names, or (for
+** UTF-8) every Unicode scalar value, U+0000 to U+10FFFF without the
+** surrogates, so that no text is refused for holding a character newer
+** than the charmap; unnamed values get the classes the C library gives
+** them (usually none). */
+enum class Repertoire { charmap, unicode };
+
+/* The COLLATE section a locale file gets: code order, the C library's
+** weights (read through strxfrm_l), or the Thai comparer's one-line
+** section. */
+enum class Collation { code_order, weights, thai_smo };
+
+/* COLLATE tables of Collation::weights: rows, the weights of each pass by
+** row, collating elements and expansions (characters in the library's
+** packed wide form). */
+struct CollateTables {
+  std::vector<uint16_t> pass_flags; /* 1 forward, 2 backward */
+  std::vector<uint16_t> rows; /* the row of each charmap character (same order) */
+  std::vector<std::vector<uint16_t>> weights; /* [pass][row] */
+  struct Element {
+    std::vector<uint32_t> chars;
+    uint16_t row = 0;
+  };
+  std::vector<Element> elements;
+  std::vector<std::vector<uint32_t>> expansions;
+  int highest_weight = 0;
+};
+
 /* A character's class bits are the locale library's GL_CLASS_* (gl_locale.h);
 ** "full_width" is the locale's own class number 0, mask GL_CLASS_NAMED.
 ** Everything one locale file holds, in the code set of its charmap. */
@@ -26,7 +56,10 @@ struct LocaleData {
   std::string source; /* locale source name, e.g. "en_US" */
   std::string registry_name; /* code-set name the file declares */
   std::vector<std::string> provenance; /* header lines after the third */
-  Charmap charmap;
+  Charmap charmap; /* chars: the repertoire, in byte order */
+  Repertoire repertoire = Repertoire::charmap; /* unicode: charmap.by_ucs stays empty */
+  Collation collation = Collation::code_order;
+  CollateTables collate; /* Collation::weights only */
 
   /* CTYPE: per character of the charmap (same order). */
   std::vector<uint16_t> masks;
@@ -63,6 +96,8 @@ struct LocaleSource {
   std::string source; /* name under the locale source directory */
   std::string charmap; /* charmap name, e.g. "ISO-8859-1" */
   std::string registry_name; /* the code set's name in the library's registry */
+  Repertoire repertoire = Repertoire::charmap; /* unicode: charmap "UTF-8" only */
+  Collation collation = Collation::code_order;
 };
 
 /* Compiles src into work_dir/loc/<dir_name> with localedef (exit status 1,
@@ -70,6 +105,17 @@ struct LocaleSource {
 ** newlocale under LOCPATH and fills out. False with a message in *error. */
 bool extract_locale(const LocaleSource &src, const std::string &work_dir,
                     const std::string &dir_name, LocaleData &out, std::string *error);
+
+/* Fills out.collate from the compiled locale loc: the strxfrm_l key of each
+** character split into its first three levels (the fourth, position,
+** level is dropped), each pass's distinct level sequences ranked into
+** weights from 2 in the C library's order, an empty level IGNORE (1); a
+** first-level sequence made of other characters' sequences becomes an
+** expansion; collating elements of the source where the C library weighs
+** them otherwise than their characters. For the Unicode repertoire only
+** the blocks of exact_rank_ranges keep exact ranks: every other block is
+** one primary weight that ties on the code. False with a message. */
+bool read_collation(locale_t loc, const LocaleSource &src, LocaleData &out, std::string *error);
 
 /* A time format with the C library's directives turned into this
 ** library's: %Z and %z go together with the blank before them; %T, %R,

@@ -157,6 +157,7 @@ int gl_wcsntslen(gl_locale *loc, const gl_wchar *wcs);
 int _dvz_gl_wcsntslen(gl_locale *loc, const gl_wchar *wcs, int n);
 /* Multibyte: blank means blank class, not cntrl. Characters / bytes. */
 int gl_mbsntslen(gl_locale *loc, const unsigned char *s);
+int _dvz_gl_mbsntslen(gl_locale *loc, const unsigned char *s, int n);
 int gl_mbsntsbytes(gl_locale *loc, const unsigned char *s);
 int _dvz_gl_mbsntsbytes(gl_locale *loc, const unsigned char *s, int n);
 

@@ -9,6 +9,7 @@
 ** The host doubles used inside the counted window are the test's own and
 ** make no C++ allocation themselves.
 */
+#include "cvo_builder.h"
 #include "lco_builder.h"
 #include "table_builder.h"
 
@@ -216,6 +217,40 @@ TEST_F(AllocationRoute, MultiLevelTablesUseOnlyTheHostAllocator) {
   EXPECT_EQ(rc[0], 0);
   EXPECT_EQ(rc[1], 0);
   EXPECT_EQ(rc[2], 0);
+  EXPECT_EQ(rc[3], 0);
+  EXPECT_GT(host_allocs, 0);
+  EXPECT_EQ(host_allocs, host_frees);
+}
+
+TEST_F(AllocationRoute, ConversionUsesOnlyTheHostAllocator) {
+  cvotest::Cvo file = cvotest::complete_single_byte();
+  dir_.write("0333e01c.cvo", file.text());
+  dir_.write("8859-1_utf8.cvo", file.text());
+  gl_cv_desc *loaded = nullptr;
+  gl_cv_desc *opened = nullptr;
+  int rc[4] = {};
+  const unsigned char text[] = "a long enough text to convert";
+  const unsigned char *in = text;
+  unsigned char out[64];
+  unsigned char *o = out;
+  int room = static_cast<int>(sizeof out);
+  int lossy = 0;
+
+  CountedWindow window;
+  gl_cache_registry(nullptr, registry_.c_str());
+  rc[0] = gl_cv_load(&loaded, "en_US.utf8", "en_US.8859-1", nullptr, nullptr);
+  rc[1] = gl_miconv(loaded, &in, nullptr, &o, &room, &lossy);
+  rc[2] = gl_cv_open(&opened, "en_US.utf8", "en_US.8859-1");
+  _gl_free_ptr(loaded->fast_map);
+  _gl_free_ptr(opened->fast_map);
+  rc[3] = gl_cv_unload(loaded) + gl_cv_unload(opened);
+  gl_free_registry_cache();
+  const long free_store = window.stop();
+
+  EXPECT_EQ(free_store, 0) << "the library used the C++ free store";
+  EXPECT_EQ(rc[0], 1);
+  EXPECT_EQ(rc[1], 0);
+  EXPECT_EQ(rc[2], 1);
   EXPECT_EQ(rc[3], 0);
   EXPECT_GT(host_allocs, 0);
   EXPECT_EQ(host_allocs, host_frees);

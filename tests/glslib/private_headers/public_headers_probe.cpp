@@ -4,11 +4,16 @@
 ** dvz_glslib.
 */
 #include "gl_chars.h"
+#include "gl_collate.h"
+#include "gl_conv.h"
 #include "gl_errors.h"
 #include "gl_host.h"
 #include "gl_locale.h"
+#include "gl_money.h"
 #include "gl_multi.h"
+#include "gl_numbers.h"
 #include "gl_registry.h"
+#include "gl_strings.h"
 #include "glslib.h"
 
 /* One use of each, so the probe is no empty translation unit. */

@@ -190,6 +190,15 @@ std::string toy_monetary() {
          "2 2 1 0 1 0 1 1\n";
 }
 
+std::string MonetaryToy::text() const {
+  std::string ints;
+  for (int v : {int_frac_digits, frac_digits, p_cs_precedes, p_sep_by_space, n_cs_precedes,
+                n_sep_by_space, p_sign_posn, n_sign_posn})
+    ints += (ints.empty() ? "" : " ") + std::to_string(v);
+  return enc(int_curr_symbol) + enc(currency_symbol) + enc(decimal_point) + enc(thousands_sep) +
+         grouping + "\n" + enc(positive_sign) + enc(negative_sign) + ints + "\n";
+}
+
 std::string toy_messages() { return enc("^[yY]") + enc("^[nN]") + enc("yes") + enc("no"); }
 
 std::string toy_time(int month_count, const std::vector<std::string> &eras,

@@ -90,6 +90,16 @@ CollateToy toy_collate();
 std::string toy_numeric(std::string_view decimal = ".", std::string_view thousands = ",",
                         std::string_view grouping = "2 3 3");
 std::string toy_monetary();
+/* MONETARY with settings of one's own. The defaults are those of
+** toy_monetary(): "$" before the value without a blank, "." and "," with
+** groups of 3, two fraction digits, signs "" and "-" in position 1. */
+struct MonetaryToy {
+  std::string int_curr_symbol = "USD ", currency_symbol = "$", decimal_point = ".",
+              thousands_sep = ",", grouping = "2 3 3", positive_sign = "", negative_sign = "-";
+  int int_frac_digits = 2, frac_digits = 2, p_cs_precedes = 1, p_sep_by_space = 0,
+      n_cs_precedes = 1, n_sep_by_space = 0, p_sign_posn = 1, n_sign_posn = 1;
+  std::string text() const;
+};
 std::string toy_messages();
 /* TIME with month_count months (named M1..), optional eras and alt digits. */
 std::string toy_time(int month_count = 12, const std::vector<std::string> &eras = {},

@@ -1,0 +1,486 @@
+/*
+** The general collation of a locale: the multi-pass comparer of wide
+** strings, the multibyte comparer that converts to wide strings and uses
+** it, and the key builder (gl_wcsxfrm, gl_full_mbsxfrm).
+**
+** Callers: the loader installs _gl_im_mbscoll / _dvz_gl_im_mbfscoll and
+** gl_full_mbsxfrm in a record's slots; the client library calls
+** gl_full_wcscoll directly. Calls: the character layer (conversions,
+** lengths), the multi-level table walk for a character's row, the Thai
+** routines for a locale of the Thai kind, and the host allocator for
+** temporaries (element marks, wide copies of long strings).
+**
+** Each pass walks both strings weight by weight (expansions walked in
+** place of their character, elements as one unit). A key holds the same
+** weights, so memcmp of two keys orders as the comparer does: keep the two
+** walks one walk.
+*/
+
+#include <cstring>
+
+#include "collation_internal.h"
+#include "locale_internal.h"
+#include "multilevel_internal.h"
+
+using glslib::load_error;
+using glslib::store_error;
+
+namespace {
+
+/* Wide characters kept on the stack before a temporary is allocated. */
+constexpr int stack_chars = 256;
+/* Expansion characters one position may yield before its walk is given up:
+** far above any well-formed expansion, it stops a cycle of expansions
+** naming each other in a damaged file. */
+constexpr int max_expansion_steps = 1024;
+
+/* The element at one position of a string, and the position's index in it. */
+struct element_mark {
+  const gl_coll_element *element;
+  int index;
+};
+
+/* The walk of one string on one pass. */
+struct coll_state {
+  const gl_wchar *text;
+  int count; /* characters of text */
+  int position; /* index of the current character */
+  int step; /* +1 forward, -1 backward */
+  const gl_coll_expansion *expansion; /* being walked, or NULL */
+  int expansion_index;
+  int expansion_steps;
+  const uint16_t *weights;
+  const element_mark *marks; /* count marks, or NULL */
+  bool done;
+};
+
+/* A block of count T: on the stack up to N, else from the host allocator. */
+template <typename T, int N>
+class Scratch {
+ public:
+  explicit Scratch(int count) {
+    if (count <= N) {
+      data_ = local_;
+    } else {
+      data_ = glslib::alloc_zeroed<T>(static_cast<std::size_t>(count));
+      heap_ = true;
+    }
+  }
+  ~Scratch() {
+    if (heap_) _gl_free_ptr(data_);
+  }
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
+  T *get() { return data_; }
+
+ private:
+  T local_[N];
+  T *data_ = nullptr;
+  bool heap_ = false;
+};
+
+/* The row of wc in coll_table; false when the table does not hold it or the
+** row lies beyond highest_row. */
+bool row_of(const gl_locale *loc, gl_wchar wc, int *row) {
+  const gl_multi_t *t = loc->coll_table;
+  if (t == nullptr) return false;
+  glslib::multi::walk_result f = glslib::multi::walk_packed(t, wc, nullptr);
+  if (f.status != glslib::multi::walk_status::found) return false;
+  int r = glslib::multi::entry_u16(t, f.entry);
+  if (r > loc->highest_row) return false;
+  *row = r;
+  return true;
+}
+
+/* Element marks of a string of n characters: at each position the first
+** element in list order that matches there and fits, its positions marked
+** 0, 1, ...; the scan goes on after it. */
+void build_marks(const gl_locale *loc, const gl_wchar *w, int n, element_mark *marks) {
+  for (int i = 0; i < n; ++i)
+    marks[i] = {nullptr, 0};
+  int i = 0;
+  while (i < n) {
+    const gl_coll_element *found = nullptr;
+    for (int e = 0; e < loc->element_count && found == nullptr; ++e) {
+      const gl_coll_element &el = loc->elements[e];
+      if (el.count < 1 || el.count > n - i || el.characters[0] != w[i]) continue;
+      if (std::memcmp(el.characters, w + i,
+                      sizeof(gl_wchar) * static_cast<std::size_t>(el.count)) == 0)
+        found = &el;
+    }
+    if (found == nullptr) {
+      ++i;
+      continue;
+    }
+    for (int k = 0; k < found->count; ++k)
+      marks[i + k] = {found, k};
+    i += found->count;
+  }
+}
+
+void init_coll_state(coll_state *st, const gl_locale *loc, int pass, const gl_wchar *w, int n,
+                     const element_mark *marks) {
+  const bool forward = (loc->pass_flags[pass] & 1) != 0;
+  st->text = w;
+  st->count = n;
+  st->step = forward ? 1 : -1;
+  st->position = forward ? 0 : n - 1;
+  st->expansion = nullptr;
+  st->expansion_index = 0;
+  st->expansion_steps = 0;
+  st->weights = loc->weights[pass];
+  st->marks = marks;
+  st->done = n <= 0 || st->weights == nullptr;
+}
+
+/* The element covering the current position, or NULL. */
+const gl_coll_element *element_here(const coll_state *st) {
+  if (st->marks == nullptr) return nullptr;
+  return st->marks[st->position].element;
+}
+
+/* Starts expansion index x in place of whatever expansion is active;
+** false when the index names none (the weight then counts as IGNORE). */
+bool start_expansion(coll_state *st, const gl_locale *loc, int x) {
+  if (x >= loc->expansion_count || loc->expansions[x].count < 1) {
+    st->expansion = nullptr;
+    return false;
+  }
+  st->expansion = &loc->expansions[x];
+  st->expansion_index = st->step > 0 ? 0 : st->expansion->count - 1;
+  return true;
+}
+
+/* The next weight of the walk other than IGNORE, and the code of the
+** character that gave it (1 for an element); weight and code 0 at the end
+** of the string or at a character without a row. */
+uint16_t next_weight(coll_state *st, const gl_locale *loc, gl_wchar *code) {
+  for (;;) {
+    if (st->done) {
+      *code = 0;
+      return 0;
+    }
+    gl_wchar c;
+    int row = 0;
+    const gl_coll_element *el = element_here(st);
+    if (st->expansion != nullptr) {
+      c = st->expansion->characters[st->expansion_index];
+      st->expansion_index += st->step;
+      if (st->expansion_index < 0 || st->expansion_index >= st->expansion->count)
+        st->expansion = nullptr;
+      if (++st->expansion_steps > max_expansion_steps || !row_of(loc, c, &row)) {
+        st->done = true;
+        continue;
+      }
+    } else if (el != nullptr) {
+      c = 1;
+      row = el->row;
+      if (row > loc->highest_row) {
+        st->done = true;
+        continue;
+      }
+    } else {
+      c = st->text[st->position];
+      if (!row_of(loc, c, &row)) {
+        st->done = true;
+        continue;
+      }
+    }
+    uint16_t w = st->weights[row];
+    if (w & GL_WEIGHT_EXPANSION) {
+      start_expansion(st, loc, w & 0x3FFF);
+      w = GL_WEIGHT_IGNORE;
+    }
+    if (st->expansion == nullptr) {
+      const int advance = el != nullptr ? el->count : 1;
+      st->position += st->step * advance;
+      st->expansion_steps = 0;
+      if (st->position < 0 || st->position >= st->count) {
+        st->done = true;
+        if (w == GL_WEIGHT_IGNORE) {
+          *code = 0;
+          return 0;
+        }
+      }
+    }
+    if (w != GL_WEIGHT_IGNORE) {
+      *code = c;
+      return w;
+    }
+  }
+}
+
+/* One pass over two walks: -1, 0, 1. */
+int collate_pass(coll_state *a, coll_state *b, const gl_locale *loc) {
+  for (;;) {
+    gl_wchar c1 = 0, c2 = 0;
+    uint16_t w1 = next_weight(a, loc, &c1);
+    uint16_t w2 = next_weight(b, loc, &c2);
+    if (w1 == 0 && w2 == 0 && (a->done || b->done)) {
+      if (c1 == 0 && c2 != 0) return -1;
+      if (c1 != 0 && c2 == 0) return 1;
+      return 0;
+    }
+    const unsigned v1 = w1 & 0x3FFFu, v2 = w2 & 0x3FFFu;
+    if (v1 != v2) return v1 < v2 ? -1 : 1;
+    if ((w1 & GL_WEIGHT_CODEPOINT) && c1 != c2) return c1 < c2 ? -1 : 1;
+  }
+}
+
+/* The passes of two wide strings of known lengths with marks built. */
+int compare_weighted(const gl_locale *loc, const gl_wchar *w1, int n1, const element_mark *m1,
+                     const gl_wchar *w2, int n2, const element_mark *m2) {
+  const int passes = loc->pass_count < GL_MAX_PASSES ? loc->pass_count : GL_MAX_PASSES;
+  for (int p = 0; p < passes; ++p) {
+    coll_state a, b;
+    init_coll_state(&a, loc, p, w1, n1, m1);
+    init_coll_state(&b, loc, p, w2, n2, m2);
+    int r = collate_pass(&a, &b, loc);
+    if (r != 0) return r;
+  }
+  return 0;
+}
+
+/* Wide string to bytes for the Thai routines; -1 on a conversion failure
+** (the converter's error stands). out holds 4 x n + 4 bytes. */
+int thai_bytes(gl_locale *loc, unsigned char *out, const gl_wchar *w, int n) {
+  const int size = 4 * n + 4;
+  int bytes = 0;
+  if (n > 0) {
+    bytes = loc->single_byte == 1 ? _dvz_gl_is_wcstombs(loc, out, w, n, size)
+                                  : _dvz_gl_full_wcstombs(loc, out, w, n, size);
+    if (bytes < 0) return -1;
+  }
+  out[bytes] = 0;
+  return bytes;
+}
+
+/* Both strings in the Thai order. */
+int compare_thai(gl_locale *loc, const gl_wchar *w1, int n1, const gl_wchar *w2, int n2) {
+  Scratch<unsigned char, 4 * stack_chars + 4> b1(4 * n1 + 4), b2(4 * n2 + 4);
+  if (b1.get() == nullptr || b2.get() == nullptr) {
+    store_error(loc, GL_ENOMEM);
+    return 0;
+  }
+  int l1 = thai_bytes(loc, b1.get(), w1, n1);
+  if (l1 < 0) return 0;
+  int l2 = thai_bytes(loc, b2.get(), w2, n2);
+  if (l2 < 0) return 0;
+  return _dvz_gl_thaismoncoll(loc, b1.get(), l1, b2.get(), l2);
+}
+
+/* Appends one key byte: written while below size, always counted. */
+struct KeyWriter {
+  unsigned char *out;
+  int size;
+  int count = 0;
+  void put(unsigned char b) {
+    if (out != nullptr && count < size) out[count] = b;
+    ++count;
+  }
+};
+
+/* Base-254 digits needed for values up to largest. */
+int digit_count(uint32_t largest) {
+  if (largest >= 0xF817E010u) return 5;
+  if (largest >= 0xFA0BF8u) return 4;
+  if (largest >= 64516u) return 3;
+  if (largest >= 254u) return 2;
+  return 1;
+}
+
+/* Writes value as digits base-254 digits of (value - 2), each + 2. A value
+** below 2 (IGNORE, an element's code 1) is written as the smallest digits,
+** so it sorts before every other value as the comparer puts it. */
+void put_digits(KeyWriter *key, uint32_t value, int digits) {
+  uint32_t v = value < 2 ? 0 : value - 2;
+  unsigned char bytes[5];
+  for (int i = digits - 1; i >= 0; --i) {
+    bytes[i] = static_cast<unsigned char>(v % 254u + 2u);
+    v /= 254u;
+  }
+  for (int i = 0; i < digits; ++i)
+    key->put(bytes[i]);
+}
+
+/* The largest code of the code set's longest character. */
+uint32_t largest_code(gl_locale *loc) {
+  switch (gl_mb_loc_max(loc)) {
+    case 1:
+      return 0xFFu;
+    case 2:
+      return 0xFFFFu;
+    case 3:
+      return 0xFFFFFFu;
+    default:
+      return 0xFFFFFFFFu;
+  }
+}
+
+/* The code-set-order key: the multibyte form of w. */
+int codeset_key(gl_locale *loc, unsigned char *out, const gl_wchar *w, int size) {
+  if (size > 0 && out != nullptr) {
+    int written = loc->single_byte == 1 ? _gl_is_wcstombs(loc, out, w, size)
+                                        : gl_full_wcstombs(loc, out, w, size);
+    if (written < 0) return -1;
+  }
+  int total = 0;
+  for (const gl_wchar *p = w; *p != 0; ++p) {
+    int n = gl_wclen(loc, *p);
+    if (n < 0) return -1;
+    total += n;
+  }
+  return total;
+}
+
+}  // namespace
+
+extern "C" {
+
+int _dvz_gl_full_wcscoll(gl_locale *loc, const gl_wchar *w1, int len1, const gl_wchar *w2,
+                         int len2) {
+  if (!glslib::collation_args_usable(loc, w1, len1, w2, len2)) return 0;
+  if (len1 < -1 || len2 < -1) {
+    store_error(loc, GL_EBADARG);
+    return 0;
+  }
+  if (len1 == -1) {
+    len1 = gl_wcslen(w1);
+    len2 = gl_wcslen(w2);
+  }
+  if (loc->coll_kind == 2) return compare_thai(loc, w1, len1, w2, len2);
+  if (loc->element_count > 0 && loc->elements != nullptr) {
+    Scratch<element_mark, stack_chars> m1(len1 > 0 ? len1 : 1), m2(len2 > 0 ? len2 : 1);
+    if (m1.get() == nullptr || m2.get() == nullptr) {
+      store_error(loc, GL_ENOMEM);
+      return 0;
+    }
+    build_marks(loc, w1, len1, m1.get());
+    build_marks(loc, w2, len2, m2.get());
+    return compare_weighted(loc, w1, len1, m1.get(), w2, len2, m2.get());
+  }
+  return compare_weighted(loc, w1, len1, nullptr, w2, len2, nullptr);
+}
+
+int gl_full_wcscoll(gl_locale *loc, const gl_wchar *w1, const gl_wchar *w2) {
+  return _dvz_gl_full_wcscoll(loc, w1, -1, w2, -1);
+}
+
+int _dvz_gl_im_mbfscoll(gl_locale *loc, const unsigned char *s1, int len1, const unsigned char *s2,
+                        int len2) {
+  if (!glslib::collation_args_usable(loc, s1, len1, s2, len2)) return 0;
+  const bool single = loc->single_byte == 1;
+  int chars1, chars2;
+  if (len1 == -1) {
+    const int term = gl_mb_loc_min(loc);
+    len1 = gl_mbsbytes(loc, s1) - term;
+    len2 = gl_mbsbytes(loc, s2) - term;
+    chars1 = single ? static_cast<int>(std::strlen(reinterpret_cast<const char *>(s1)))
+                    : _gl_im_mbslen(loc, s1);
+    chars2 = single ? static_cast<int>(std::strlen(reinterpret_cast<const char *>(s2)))
+                    : _gl_im_mbslen(loc, s2);
+  } else {
+    chars1 = _dvz_gl_im_mbfslen(loc, s1, len1);
+    chars2 = _dvz_gl_im_mbfslen(loc, s2, len2);
+  }
+  if (chars1 < 0 || chars2 < 0 || len1 < 0 || len2 < 0) {
+    store_error(loc, GL_EILSEQ);
+    return 0;
+  }
+  Scratch<gl_wchar, stack_chars> w1(chars1 + 1), w2(chars2 + 1);
+  if (w1.get() == nullptr || w2.get() == nullptr) {
+    store_error(loc, GL_ENOMEM);
+    return 0;
+  }
+  gl_mbfstowcfs_func convert = loc->mbfstowcfs_fn != nullptr
+                                   ? loc->mbfstowcfs_fn
+                                   : (single ? _dvz_gl_is_mbfstowcfs : _dvz_gl_im_mbfstowcfs);
+  int n1 = chars1 > 0 ? convert(loc, w1.get(), s1, len1, chars1) : 0;
+  int n2 = chars2 > 0 ? convert(loc, w2.get(), s2, len2, chars2) : 0;
+  if (n1 < 0 || n2 < 0) {
+    store_error(loc, GL_EILSEQ);
+    return 0;
+  }
+  w1.get()[n1] = 0;
+  w2.get()[n2] = 0;
+  if (loc->codeset_order) return _dvz_gl_wcfscmp(w1.get(), n1, w2.get(), n2);
+  return _dvz_gl_full_wcscoll(loc, w1.get(), n1, w2.get(), n2);
+}
+
+int _gl_im_mbscoll(gl_locale *loc, const unsigned char *s1, const unsigned char *s2) {
+  return _dvz_gl_im_mbfscoll(loc, s1, -1, s2, -1);
+}
+
+int gl_wcsxfrm(gl_locale *loc, unsigned char *out, const gl_wchar *w, int size) {
+  if (loc == nullptr) return -1;
+  if (w == nullptr) {
+    store_error(loc, GL_ENULLPTR);
+    return -1;
+  }
+  if (loc->codeset_order) return codeset_key(loc, out, w, size);
+  const int n = gl_wcslen(w);
+  if (loc->coll_kind == 2) {
+    Scratch<unsigned char, 4 * stack_chars + 4> bytes(gl_wcsbytes(w));
+    if (bytes.get() == nullptr) {
+      store_error(loc, GL_ENOMEM);
+      return -1;
+    }
+    if (thai_bytes(loc, bytes.get(), w, n) < 0) return -1;
+    return _gl_thaismoxfrm(loc, out, bytes.get(), size);
+  }
+  const bool has_elements = loc->element_count > 0 && loc->elements != nullptr && n > 0;
+  Scratch<element_mark, stack_chars> marks(has_elements ? n : 1);
+  const element_mark *m = nullptr;
+  if (has_elements) {
+    if (marks.get() == nullptr) {
+      store_error(loc, GL_ENOMEM);
+      return -1;
+    }
+    build_marks(loc, w, n, marks.get());
+    m = marks.get();
+  }
+  KeyWriter key {out, size};
+  const int weight_digits = digit_count(loc->highest_weight);
+  const int code_digits = digit_count(largest_code(loc));
+  const int passes = loc->pass_count < GL_MAX_PASSES ? loc->pass_count : GL_MAX_PASSES;
+  for (int p = 0; p < passes; ++p) {
+    if (p > 0) key.put(1);
+    coll_state st;
+    init_coll_state(&st, loc, p, w, n, m);
+    for (;;) {
+      gl_wchar code = 0;
+      uint16_t weight = next_weight(&st, loc, &code);
+      if (weight == 0 && st.done) break;
+      put_digits(&key, weight & 0x3FFFu, weight_digits);
+      if (weight & GL_WEIGHT_CODEPOINT) put_digits(&key, code, code_digits);
+    }
+  }
+  if (out != nullptr && key.count < size) out[key.count] = 0;
+  return key.count;
+}
+
+int gl_full_mbsxfrm(gl_locale *loc, unsigned char *out, const unsigned char *s, int size) {
+  if (loc == nullptr) return -1;
+  if (s == nullptr) {
+    store_error(loc, GL_ENULLPTR);
+    return -1;
+  }
+  const int count = loc->single_byte == 1
+                        ? static_cast<int>(std::strlen(reinterpret_cast<const char *>(s)))
+                        : _gl_im_mbslen(loc, s);
+  if (count < 0) return -1;
+  Scratch<gl_wchar, stack_chars> w(count + 1);
+  if (w.get() == nullptr) {
+    store_error(loc, GL_ENOMEM);
+    return -1;
+  }
+  gl_mbstowcs_func convert = loc->mbstowcs_fn != nullptr
+                                 ? loc->mbstowcs_fn
+                                 : (loc->single_byte == 1 ? _gl_is_mbstowcs : _gl_im_mbstowcs);
+  int n = convert(loc, w.get(), s, count + 1);
+  if (n < 0) return -1;
+  w.get()[n] = 0;
+  return gl_wcsxfrm(loc, out, w.get(), size);
+}
+
+}  // extern "C"
