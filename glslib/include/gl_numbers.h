@@ -72,8 +72,10 @@ int gl_getDecimalCharIndex(const char *text);
 /* ---- Formatting and parsing --------------------------------------------------- */
 
 /* printf-like: d i u o x X b q (int, "h" short), e E f g G (double), c s
-** ("l": wide). out holds size bytes / characters with the terminator.
-** Returns what was written without the terminator, or -1 (error word). */
+** ("l": wide). gl_mbsfnum's out holds size bytes, the terminator
+** included; gl_wcsfnum's holds size characters and then the terminator
+** (size + 1). Returns what was written without the terminator, or -1
+** (error word; 14 when it does not fit). */
 int gl_mbsfnum(gl_locale *loc, unsigned char *out, int size, const unsigned char *format, ...);
 int gl_wcsfnum(gl_locale *loc, gl_wchar *out, int size, const gl_wchar *format, ...);
 /* scanf-like over the same conversions: the arguments assigned, or -1. */

@@ -256,4 +256,34 @@ TEST_F(AllocationRoute, ConversionUsesOnlyTheHostAllocator) {
   EXPECT_EQ(host_allocs, host_frees);
 }
 
+TEST_F(AllocationRoute, NumbersAndMoneyUseOnlyTheHostAllocator) {
+  gl_locale *r = nullptr;
+  ASSERT_EQ(gl_create_null_locale_4(&r), 0);
+  char *query = gl_setlocale_4(r, GL_ALL, "toy.lco");
+  ASSERT_NE(query, nullptr);
+  host_allocs = host_frees = 0;
+  auto U = [](const char *s) { return reinterpret_cast<const unsigned char *>(s); };
+  unsigned char out[128];
+  int number = 0;
+  double value = 0;
+  int rc[4] = {};
+
+  CountedWindow window;
+  rc[0] = gl_mbsfnum(r, out, sizeof out, U("%'d %.2f %5s"), 1234567, 2.5, "text");
+  rc[1] = gl_mbspnum(r, U("12 3.5"), U("%3d %4f"), &number, &value);
+  rc[2] = gl_mbsfmon(r, out, sizeof out, U("%=*#8n"), 1234.5);
+  rc[3] = gl_mbspmon(r, U("$1,234.50"), U("%\'n"), &value) != nullptr;
+  const long free_store = window.stop();
+
+  EXPECT_EQ(free_store, 0) << "the library used the C++ free store";
+  EXPECT_GT(rc[0], 0);
+  EXPECT_EQ(rc[1], 2);
+  EXPECT_GT(rc[2], 0);
+  EXPECT_EQ(rc[3], 1);
+  EXPECT_GT(host_allocs, 0);
+  EXPECT_EQ(host_allocs, host_frees);
+  gl_destroystring(query);
+  gl_lc_unload(r);
+}
+
 }  // namespace

@@ -124,9 +124,24 @@ TEST_F(MoneyFormatting, RefusalsAndLimits) {
     EXPECT_EQ(fmon(loc.get(), c.format, c.value), "error " + std::to_string(c.error)) << c.format;
   EXPECT_EQ(fmon(loc.get(), "%n", 1e240), "error 14") << "241 digits and 80 separators";
   EXPECT_EQ(fmon(loc.get(), "%^n", 1e240).size(), 245u) << "241 digits alone fit";
-  for (const char *format : {"%^!.97n", "%^!.98n", "%^!.99n", "%^!.254n"})
+  EXPECT_EQ(fmon(loc.get(), "%^!.254n", 1.0), "error 14") << "256 characters";
+  for (const char *format : {"%^!.97n", "%^!.98n", "%^!.99n", "%^!.253n"})
     EXPECT_EQ(fmon(loc.get(), format, 1.0).size(), std::strtoul(format + 4, nullptr, 10) + 2)
         << format;
+}
+
+TEST_F(MoneyFormatting, WideEntries) {
+  gl_wchar out[16] = {};
+  auto format = numtest::W("%n");
+  EXPECT_EQ(gl_wcsfmon(loc.get(), out, 10, format.data(), -12.5), 7);
+  EXPECT_EQ(out[0], static_cast<gl_wchar>('-'));
+  EXPECT_EQ(gl_wcsfmon(loc.get(), out, 7, format.data(), -12.5), -1);
+  auto text = numtest::W("-$12.50 rest");
+  double value = 0;
+  gl_wchar *end = gl_wcspmon(loc.get(), text.data(), format.data(), &value);
+  ASSERT_NE(end, nullptr);
+  EXPECT_DOUBLE_EQ(value, -12.5);
+  EXPECT_EQ(end - text.data(), 7);
 }
 
 TEST_F(MoneyFormatting, OutputOneByteTooSmallFails) {
