@@ -14,8 +14,16 @@
 ** place of their character, elements as one unit). A key holds the same
 ** weights, so memcmp of two keys orders as the comparer does: keep the two
 ** walks one walk.
+**
+** Speed: a short terminated string is converted in one walk (no counting
+** first); a string's rows are looked up at most once per call, when a pass
+** first reaches a character, and kept for the passes after it, so a
+** comparison the first pass decides early looks up only what it reached;
+** the element marks consult the element list only where an element may
+** begin, and are left out when no element occurs.
 */
 
+#include <algorithm>
 #include <cstring>
 
 #include "collation_internal.h"
@@ -34,6 +42,10 @@ constexpr int stack_chars = 256;
 ** naming each other in a damaged file. */
 constexpr int max_expansion_steps = 1024;
 
+/* A row cache entry not yet looked up; -1 marks a character without a row. */
+constexpr int32_t row_unknown = -2;
+constexpr int32_t row_none = -1;
+
 /* The element at one position of a string, and the position's index in it. */
 struct element_mark {
   const gl_coll_element *element;
@@ -51,6 +63,7 @@ struct coll_state {
   int expansion_steps;
   const uint16_t *weights;
   const element_mark *marks; /* count marks, or NULL */
+  int32_t *rows; /* count cached rows of text, shared by the passes */
   bool done;
 };
 
@@ -92,34 +105,87 @@ bool row_of(const gl_locale *loc, gl_wchar wc, int *row) {
   return true;
 }
 
+/* The row of the character at position i of the walk's text, looked up
+** on first use and kept in the walk's row cache; false when it has none. */
+bool cached_row(const coll_state *st, const gl_locale *loc, int i, int *row) {
+  int32_t r = st->rows[i];
+  if (r == row_unknown) {
+    int found = 0;
+    r = row_of(loc, st->text[i], &found) ? found : row_none;
+    st->rows[i] = r;
+  }
+  *row = r;
+  return r != row_none;
+}
+
+/* Which characters may begin an element, so that the marks consult the
+** element list only there. A single-byte locale has the loader's flags
+** per byte (element_candidates); a character above 255 is always looked
+** up. Elsewhere one bit per value of a character's low 8 bits is set for
+** each element's first character, per call: such element lists are short. */
+struct element_filter {
+  const int32_t *byte_flags = nullptr;
+  uint64_t bits[4] = {0, 0, 0, 0};
+
+  explicit element_filter(const gl_locale *loc) {
+    if (loc->elements == nullptr) return;
+    if (loc->single_byte == 1 && loc->element_candidates != nullptr) {
+      byte_flags = loc->element_candidates;
+      return;
+    }
+    for (int e = 0; e < loc->element_count; ++e) {
+      const gl_coll_element &el = loc->elements[e];
+      if (el.count >= 1)
+        bits[(el.characters[0] >> 6) & 3u] |= uint64_t {1} << (el.characters[0] & 63u);
+    }
+  }
+  bool may_start(gl_wchar c) const {
+    if (byte_flags != nullptr) return c > 0xFFu || byte_flags[c] != 0;
+    return (bits[(c >> 6) & 3u] >> (c & 63u) & 1u) != 0;
+  }
+};
+
+/* The first element in list order whose characters equal those at w and
+** fit within the n characters there, or NULL. */
+const gl_coll_element *element_at(const gl_locale *loc, const gl_wchar *w, int n) {
+  for (int e = 0; e < loc->element_count; ++e) {
+    const gl_coll_element &el = loc->elements[e];
+    if (el.count < 1 || el.count > n || el.characters[0] != w[0]) continue;
+    if (std::memcmp(el.characters, w, sizeof(gl_wchar) * static_cast<std::size_t>(el.count)) == 0)
+      return &el;
+  }
+  return nullptr;
+}
+
 /* Element marks of a string of n characters: at each position the first
 ** element in list order that matches there and fits, its positions marked
-** 0, 1, ...; the scan goes on after it. */
-void build_marks(const gl_locale *loc, const gl_wchar *w, int n, element_mark *marks) {
-  for (int i = 0; i < n; ++i)
-    marks[i] = {nullptr, 0};
+** 0, 1, ...; the scan goes on after it. Returns false, with marks left
+** unwritten, when no element matches anywhere (every mark would be NULL). */
+bool build_marks(const gl_locale *loc, const element_filter &filter, const gl_wchar *w, int n,
+                 element_mark *marks) {
+  int written = 0; /* marks before this index are set */
   int i = 0;
   while (i < n) {
-    const gl_coll_element *found = nullptr;
-    for (int e = 0; e < loc->element_count && found == nullptr; ++e) {
-      const gl_coll_element &el = loc->elements[e];
-      if (el.count < 1 || el.count > n - i || el.characters[0] != w[i]) continue;
-      if (std::memcmp(el.characters, w + i,
-                      sizeof(gl_wchar) * static_cast<std::size_t>(el.count)) == 0)
-        found = &el;
-    }
+    const gl_coll_element *found = filter.may_start(w[i]) ? element_at(loc, w + i, n - i) : nullptr;
     if (found == nullptr) {
       ++i;
       continue;
     }
+    for (; written < i; ++written)
+      marks[written] = {nullptr, 0};
     for (int k = 0; k < found->count; ++k)
       marks[i + k] = {found, k};
     i += found->count;
+    written = i;
   }
+  if (written == 0) return false;
+  for (; written < n; ++written)
+    marks[written] = {nullptr, 0};
+  return true;
 }
 
 void init_coll_state(coll_state *st, const gl_locale *loc, int pass, const gl_wchar *w, int n,
-                     const element_mark *marks) {
+                     const element_mark *marks, int32_t *rows) {
   const bool forward = (loc->pass_flags[pass] & 1) != 0;
   st->text = w;
   st->count = n;
@@ -130,6 +196,7 @@ void init_coll_state(coll_state *st, const gl_locale *loc, int pass, const gl_wc
   st->expansion_steps = 0;
   st->weights = loc->weights[pass];
   st->marks = marks;
+  st->rows = rows;
   st->done = n <= 0 || st->weights == nullptr;
 }
 
@@ -181,7 +248,7 @@ uint16_t next_weight(coll_state *st, const gl_locale *loc, gl_wchar *code) {
       }
     } else {
       c = st->text[st->position];
-      if (!row_of(loc, c, &row)) {
+      if (!cached_row(st, loc, st->position, &row)) {
         st->done = true;
         continue;
       }
@@ -227,14 +294,48 @@ int collate_pass(coll_state *a, coll_state *b, const gl_locale *loc) {
   }
 }
 
-/* The passes of two wide strings of known lengths with marks built. */
-int compare_weighted(const gl_locale *loc, const gl_wchar *w1, int n1, const element_mark *m1,
-                     const gl_wchar *w2, int n2, const element_mark *m2) {
+/* What the walks of one string share for one call: its row cache and,
+** when the locale has elements, its element marks. On the stack for short
+** strings, else from the host allocator; ready() is false when that
+** failed. */
+class WalkScratch {
+ public:
+  WalkScratch(const gl_locale *loc, const element_filter &filter, const gl_wchar *w, int n)
+      : rows_(n > 0 ? n : 1), marks_(has_elements(loc) && n > 0 ? n : 1) {
+    if (!ready()) return;
+    std::fill_n(rows_.get(), n, row_unknown);
+    if (has_elements(loc) && n > 0) {
+      has_marks_ = build_marks(loc, filter, w, n, marks_.get());
+    }
+  }
+  bool ready() { return rows_.get() != nullptr && marks_.get() != nullptr; }
+  int32_t *rows() { return rows_.get(); }
+  const element_mark *marks() { return has_marks_ ? marks_.get() : nullptr; }
+
+  static bool has_elements(const gl_locale *loc) {
+    return loc->element_count > 0 && loc->elements != nullptr;
+  }
+
+ private:
+  Scratch<int32_t, stack_chars> rows_;
+  Scratch<element_mark, stack_chars> marks_;
+  bool has_marks_ = false; /* some element matched: marks_ holds them */
+};
+
+/* The passes of two wide strings of known lengths: -1, 0, 1; error 3 and
+** 0 when a temporary cannot be allocated. */
+int compare_weighted(gl_locale *loc, const gl_wchar *w1, int n1, const gl_wchar *w2, int n2) {
+  const element_filter filter(loc);
+  WalkScratch s1(loc, filter, w1, n1), s2(loc, filter, w2, n2);
+  if (!s1.ready() || !s2.ready()) {
+    store_error(loc, GL_ENOMEM);
+    return 0;
+  }
   const int passes = loc->pass_count < GL_MAX_PASSES ? loc->pass_count : GL_MAX_PASSES;
   for (int p = 0; p < passes; ++p) {
     coll_state a, b;
-    init_coll_state(&a, loc, p, w1, n1, m1);
-    init_coll_state(&b, loc, p, w2, n2, m2);
+    init_coll_state(&a, loc, p, w1, n1, s1.marks(), s1.rows());
+    init_coll_state(&b, loc, p, w2, n2, s2.marks(), s2.rows());
     int r = collate_pass(&a, &b, loc);
     if (r != 0) return r;
   }
@@ -293,14 +394,24 @@ int digit_count(uint32_t largest) {
 ** below 2 (IGNORE, an element's code 1) is written as the smallest digits,
 ** so it sorts before every other value as the comparer puts it. */
 void put_digits(KeyWriter *key, uint32_t value, int digits) {
-  uint32_t v = value < 2 ? 0 : value - 2;
-  unsigned char bytes[5];
-  for (int i = digits - 1; i >= 0; --i) {
-    bytes[i] = static_cast<unsigned char>(v % 254u + 2u);
-    v /= 254u;
+  const uint32_t v = value < 2 ? 0 : value - 2;
+  /* Most significant first; constant divisors keep each digit a multiply. */
+  switch (digits) {
+    case 5:
+      key->put(static_cast<unsigned char>(v / 4162314256u % 254u + 2u));
+      [[fallthrough]];
+    case 4:
+      key->put(static_cast<unsigned char>(v / 16387064u % 254u + 2u));
+      [[fallthrough]];
+    case 3:
+      key->put(static_cast<unsigned char>(v / 64516u % 254u + 2u));
+      [[fallthrough]];
+    case 2:
+      key->put(static_cast<unsigned char>(v / 254u % 254u + 2u));
+      [[fallthrough]];
+    default:
+      key->put(static_cast<unsigned char>(v % 254u + 2u));
   }
-  for (int i = 0; i < digits; ++i)
-    key->put(bytes[i]);
 }
 
 /* The largest code of the code set's longest character. */
@@ -333,6 +444,30 @@ int codeset_key(gl_locale *loc, unsigned char *out, const gl_wchar *w, int size)
   return total;
 }
 
+/* Converts the terminated multibyte string s in one walk into out, which
+** holds stack_chars + 1 characters, when the record converts with the
+** library's own converters: the number of characters, -1 for an invalid
+** character (error 1 stored), or -2 when s is longer than out holds or
+** another converter is installed (the caller then counts first and
+** converts after, as that converter requires). */
+int convert_short(gl_locale *loc, gl_wchar *out, const unsigned char *s) {
+  const bool single = loc->single_byte == 1;
+  const gl_mbfstowcfs_func own = single ? _dvz_gl_is_mbfstowcfs : _dvz_gl_im_mbfstowcfs;
+  const gl_mbstowcs_func own_terminated = single ? _gl_is_mbstowcs : _gl_im_mbstowcs;
+  if (loc->mbfstowcfs_fn != own ||
+      (loc->mbstowcs_fn != nullptr && loc->mbstowcs_fn != own_terminated) ||
+      (single && gl_mb_loc_min(loc) > 1))
+    return -2;
+  const int n = own(loc, out, s, -1, stack_chars + 1);
+  if (n < 0) {
+    store_error(loc, GL_EILSEQ);
+    return -1;
+  }
+  if (n > stack_chars) return -2;
+  out[n] = 0;
+  return n;
+}
+
 }  // namespace
 
 extern "C" {
@@ -349,17 +484,7 @@ int _dvz_gl_full_wcscoll(gl_locale *loc, const gl_wchar *w1, int len1, const gl_
     len2 = gl_wcslen(w2);
   }
   if (loc->coll_kind == 2) return compare_thai(loc, w1, len1, w2, len2);
-  if (loc->element_count > 0 && loc->elements != nullptr) {
-    Scratch<element_mark, stack_chars> m1(len1 > 0 ? len1 : 1), m2(len2 > 0 ? len2 : 1);
-    if (m1.get() == nullptr || m2.get() == nullptr) {
-      store_error(loc, GL_ENOMEM);
-      return 0;
-    }
-    build_marks(loc, w1, len1, m1.get());
-    build_marks(loc, w2, len2, m2.get());
-    return compare_weighted(loc, w1, len1, m1.get(), w2, len2, m2.get());
-  }
-  return compare_weighted(loc, w1, len1, nullptr, w2, len2, nullptr);
+  return compare_weighted(loc, w1, len1, w2, len2);
 }
 
 int gl_full_wcscoll(gl_locale *loc, const gl_wchar *w1, const gl_wchar *w2) {
@@ -369,6 +494,17 @@ int gl_full_wcscoll(gl_locale *loc, const gl_wchar *w1, const gl_wchar *w2) {
 int _dvz_gl_im_mbfscoll(gl_locale *loc, const unsigned char *s1, int len1, const unsigned char *s2,
                         int len2) {
   if (!glslib::collation_args_usable(loc, s1, len1, s2, len2)) return 0;
+  if (len1 == -1) {
+    /* Short strings: one walk each, no counting first. */
+    gl_wchar b1[stack_chars + 1], b2[stack_chars + 1];
+    const int n1 = convert_short(loc, b1, s1);
+    const int n2 = n1 == -1 ? -1 : convert_short(loc, b2, s2);
+    if (n1 == -1 || n2 == -1) return 0;
+    if (n1 >= 0 && n2 >= 0) {
+      if (loc->codeset_order) return _dvz_gl_wcfscmp(b1, n1, b2, n2);
+      return _dvz_gl_full_wcscoll(loc, b1, n1, b2, n2);
+    }
+  }
   const bool single = loc->single_byte == 1;
   int chars1, chars2;
   if (len1 == -1) {
@@ -428,16 +564,10 @@ int gl_wcsxfrm(gl_locale *loc, unsigned char *out, const gl_wchar *w, int size) 
     if (thai_bytes(loc, bytes.get(), w, n) < 0) return -1;
     return _gl_thaismoxfrm(loc, out, bytes.get(), size);
   }
-  const bool has_elements = loc->element_count > 0 && loc->elements != nullptr && n > 0;
-  Scratch<element_mark, stack_chars> marks(has_elements ? n : 1);
-  const element_mark *m = nullptr;
-  if (has_elements) {
-    if (marks.get() == nullptr) {
-      store_error(loc, GL_ENOMEM);
-      return -1;
-    }
-    build_marks(loc, w, n, marks.get());
-    m = marks.get();
+  WalkScratch scratch(loc, element_filter(loc), w, n);
+  if (!scratch.ready()) {
+    store_error(loc, GL_ENOMEM);
+    return -1;
   }
   KeyWriter key {out, size};
   const int weight_digits = digit_count(loc->highest_weight);
@@ -446,7 +576,7 @@ int gl_wcsxfrm(gl_locale *loc, unsigned char *out, const gl_wchar *w, int size) 
   for (int p = 0; p < passes; ++p) {
     if (p > 0) key.put(1);
     coll_state st;
-    init_coll_state(&st, loc, p, w, n, m);
+    init_coll_state(&st, loc, p, w, n, scratch.marks(), scratch.rows());
     for (;;) {
       gl_wchar code = 0;
       uint16_t weight = next_weight(&st, loc, &code);
@@ -464,6 +594,12 @@ int gl_full_mbsxfrm(gl_locale *loc, unsigned char *out, const unsigned char *s, 
   if (s == nullptr) {
     store_error(loc, GL_ENULLPTR);
     return -1;
+  }
+  {
+    gl_wchar short_text[stack_chars + 1];
+    const int n = convert_short(loc, short_text, s);
+    if (n == -1) return -1;
+    if (n >= 0) return gl_wcsxfrm(loc, out, short_text, size);
   }
   const int count = loc->single_byte == 1
                         ? static_cast<int>(std::strlen(reinterpret_cast<const char *>(s)))
