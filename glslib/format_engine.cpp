@@ -2,8 +2,8 @@
 ** The format-directive engine that the number, monetary and time code
 ** share: the "%" directive scanner, the integer field writer and reader,
 ** the conversion of a wide result into the caller's multibyte buffer, and
-** the format expansion, which asks the time formatter for its size-only
-** run through _gl_time_format_size.
+** the format expansion, which runs the time formatter in its size-only
+** mode.
 ** Callers: number_format.cpp, the monetary code, the time formatter and
 ** parser. Calls: the number conversions and the character layer.
 */
@@ -12,6 +12,7 @@
 #include "gl_errors.h"
 #include "gl_numbers.h"
 #include "locale_internal.h"
+#include "time_internal.h"
 
 #include <cstring>
 
@@ -48,8 +49,6 @@ const gl_wchar *sign_text(gl_locale *loc, int negative, uint32_t flags, int *bla
 }  // namespace
 
 extern "C" {
-
-gl_time_size_fn _gl_time_format_size = nullptr;
 
 int _gl_scan_format_modifiers(gl_locale *loc, const gl_wchar **cursor, int *justification,
                               gl_wchar *fill, int *width, int *precision, uint32_t *flags,
@@ -359,15 +358,15 @@ int _gl_compare_wc_to_mb(const gl_wchar *text, const gl_wchar *symbol) {
 }
 
 int gl_wcsfmtexpand(gl_locale *loc, int mode, const gl_wchar *format) {
-  if (mode != 1 || format == nullptr || _gl_time_format_size == nullptr) return -1;
-  return _gl_time_format_size(loc, format, 0);
+  if (mode != 1 || format == nullptr) return -1;
+  return time_format_size(loc, format, false);
 }
 
 int gl_mbsfmtexpand(gl_locale *loc, int mode, const unsigned char *format) {
-  if (mode != 1 || format == nullptr || _gl_time_format_size == nullptr) return -1;
+  if (mode != 1 || format == nullptr) return -1;
   gl_wchar *wide = widen_copy(loc, format);
   if (wide == nullptr) return -1;
-  int largest = _gl_time_format_size(loc, wide, 1);
+  int largest = time_format_size(loc, wide, true);
   _gl_free_ptr(wide);
   return largest;
 }

@@ -2,9 +2,8 @@
 ** format_internal.h: what the number, monetary and time formatters and
 ** parsers share: the "%" directive scanner, the integer field writer and
 ** reader, grouping arithmetic, the wide-to-multibyte result conversion,
-** the ASCII helpers of the number conversions and the seam through which
-** the time formatter answers size-only requests. Not part of the library's
-** interface.
+** and the ASCII helpers of the number conversions. Not part of the
+** library's interface.
 */
 #ifndef DVZ_GLSLIB_FORMAT_INTERNAL_H
 #define DVZ_GLSLIB_FORMAT_INTERNAL_H
@@ -66,13 +65,6 @@ int _gl_get_mbstring(gl_locale *loc, unsigned char *out, int size, const gl_wcha
 ** symbol's length when text begins with it (0 for an empty or NULL
 ** symbol), -1 at a difference. */
 int _gl_compare_wc_to_mb(const gl_wchar *text, const gl_wchar *symbol);
-
-/* The size-only run of the time formatter: the largest count of bytes
-** (want_bytes 1) or wide characters (0) that format can produce, or -1.
-** Installed by the time formatter's module; NULL while none is linked in,
-** and the format expansion then fails. */
-typedef int (*gl_time_size_fn)(gl_locale *loc, const gl_wchar *format, int want_bytes);
-extern gl_time_size_fn _gl_time_format_size;
 
 }  // extern "C"
 

@@ -6,6 +6,7 @@ set(dvz_glslib_sources
   calendar_hebrew.cpp
   calendar_islamic.cpp
   calendars.cpp
+  century.cpp
   chars_class_case.cpp
   chars_multibyte.cpp
   chars_width.cpp
@@ -41,4 +42,7 @@ set(dvz_glslib_sources
   strings_multibyte.cpp
   strings_wide.cpp
   thai_collation.cpp
+  time_format.cpp
+  time_info.cpp
+  time_parse.cpp
   token_readers.cpp)

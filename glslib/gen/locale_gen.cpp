@@ -3,14 +3,16 @@
 ** (lc11/ of the tree that installs as $DOVARIZADIR/gls) from the system's
 ** locale sources and charmaps.
 **
-** Usage: gls_gen_locales <gls directory> <work directory>. Run by the build
-** target regen-gls-data after gls_gen (the shipped registry must be there:
-** each file's code-set name is checked against it). Each locale source is
-** compiled with localedef into <work directory>/loc/, read back through the
-** C library (locale_glibc) and written as a .lco file (locale_lco) to a
-** temporary name that replaces the file only when complete and checked.
-** Same system locale data, same bytes. Exit status 0, or 1 with a message
-** on standard error.
+** Usage: gls_gen_locales <gls directory> <work directory> <overlay
+** directory>. Run by the build target regen-gls-data after gls_gen (the
+** shipped registry must be there: each file's code-set name is checked
+** against it). Each locale source is compiled with localedef into <work
+** directory>/loc/, read back through the C library (locale_glibc), merged
+** with its hand-authored overlay when it has one (locale_overlay: the
+** calendar, its month names, eras) and written as a .lco file (locale_lco)
+** to a temporary name that replaces the file only when complete and
+** checked. Same system locale data and overlays, same bytes. Exit status 0,
+** or 1 with a message on standard error.
 */
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,7 @@
 #include "glslib.h"
 #include "locale_glibc.h"
 #include "locale_lco.h"
+#include "locale_overlay.h"
 
 namespace {
 
@@ -33,6 +36,7 @@ struct ShippedLocale {
   const char *work; /* directory name of the compiled system locale */
   glsgen::LocaleSource source;
   int cs_number; /* the registry number of its code set */
+  const char *overlay = nullptr; /* file under the overlay directory, or none */
 };
 
 using glsgen::Collation;
@@ -58,12 +62,32 @@ const ShippedLocale shipped_locales[] = {
      "gls-en-us-utf8",
      {"en_US", "UTF-8", "utf8", Repertoire::unicode, Collation::weights},
      0xE01C},
-    {"lc11/ja_jp/e006.lco", "gls-ja-jp-sjis", {"ja_JP", "SHIFT_JIS", "sjis"}, 0xE006},
-    {"lc11/ja_jp/e007.lco", "gls-ja-jp-eucjp", {"ja_JP", "EUC-JP", "ujis"}, 0xE007},
+    {"lc11/ja_jp/e006.lco",
+     "gls-ja-jp-sjis",
+     {"ja_JP", "SHIFT_JIS", "sjis"},
+     0xE006,
+     "ja_jp_eras.txt"},
+    {"lc11/ja_jp/e007.lco",
+     "gls-ja-jp-eucjp",
+     {"ja_JP", "EUC-JP", "ujis"},
+     0xE007,
+     "ja_jp_eras.txt"},
     {"lc11/th_th/e01d.lco",
      "gls-th-th-tis620",
      {"th_TH", "TIS-620", "thai620", Repertoire::charmap, Collation::thai_smo},
      0xE01D},
+    /* The Hebrew and the Islamic calendar: the system's sources name the
+    ** Gregorian months only, the overlays give the calendar's own. */
+    {"lc11/he_il/0394.lco",
+     "gls-he-il-8859-8",
+     {"he_IL", "ISO-8859-8", "8859-8"},
+     0x0394,
+     "he_il_hebrew_calendar.txt"},
+    {"lc11/ar_sa/0441.lco",
+     "gls-ar-sa-8859-6",
+     {"ar_SA", "ISO-8859-6", "8859-6"},
+     0x0441,
+     "ar_sa_islamic_calendar.txt"},
 };
 
 /* An error word to hand the library as its record. */
@@ -87,9 +111,20 @@ bool check_registry_name(const fs::path &root, const ShippedLocale &l) {
   return true;
 }
 
+/* The texts joined by newline, as langinfo gives a list. */
+std::string joined(const std::vector<std::string> &texts) {
+  std::string all;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) all += '\n';
+    all += texts[i];
+  }
+  return all;
+}
+
 /* The written file, loaded through the library, must answer what the
-** system locale said: every character's class and case partners, the
-** texts the checks below name, and the shape of the weight tables. */
+** system locale and the overlay said: every character's class and case
+** partners, the texts the checks below name (every month, the calendar and
+** the eras, which must parse), and the shape of the weight tables. */
 bool check_lco(const fs::path &file, const glsgen::LocaleData &d) {
   setenv("GL_PATH", file.parent_path().c_str(), 1);
   gl_locale *loc = nullptr;
@@ -122,9 +157,13 @@ bool check_lco(const fs::path &file, const glsgen::LocaleData &d) {
   };
   same(GL_RADIXCHAR, d.decimal_point);
   same(GL_CODESET, d.registry_name);
-  same(GL_CALENDAR, "gregorian\n");
+  same(GL_CALENDAR, d.calendar + "\n");
   same(GL_D_T_FMT, d.d_t_fmt);
-  same(GL_MON_1 + 11, d.mon[11]);
+  for (std::size_t i = 0; i < d.mon.size(); ++i) {
+    same(GL_MON_1 + static_cast<int>(i), d.mon[i]);
+    same(GL_ABMON_1 + static_cast<int>(i), d.abmon[i]);
+  }
+  if (!d.eras.empty()) same(GL_ERA, joined(d.eras));
   same(GL_NOSTR, d.no_str);
   if (problem.empty() && d.collation == glsgen::Collation::weights) {
     const glsgen::CollateTables &t = d.collate;
@@ -141,11 +180,26 @@ bool check_lco(const fs::path &file, const glsgen::LocaleData &d) {
   return problem.empty();
 }
 
-bool generate(const fs::path &root, const fs::path &work, const ShippedLocale &l) {
+/* Merges the locale's overlay, when it has one, and names it among the
+** file's provenance lines. */
+bool merge_overlay(const fs::path &overlays, const ShippedLocale &l, glsgen::LocaleData &data,
+                   std::string *error) {
+  if (l.overlay == nullptr) return true;
+  glsgen::TimeOverlay overlay;
+  if (!glsgen::read_overlay((overlays / l.overlay).string(), overlay, error) ||
+      !glsgen::apply_overlay(overlay, data, error))
+    return false;
+  data.provenance.push_back(std::string("OVERLAY=") + l.overlay);
+  return true;
+}
+
+bool generate(const fs::path &root, const fs::path &work, const fs::path &overlays,
+              const ShippedLocale &l) {
   if (!check_registry_name(root, l)) return false;
   glsgen::LocaleData data;
   std::string error;
-  if (!glsgen::extract_locale(l.source, work.string(), l.work, data, &error)) {
+  if (!glsgen::extract_locale(l.source, work.string(), l.work, data, &error) ||
+      !merge_overlay(overlays, l, data, &error)) {
     std::fprintf(stderr, "gls_gen_locales: %s: %s\n", l.path, error.c_str());
     return false;
   }
@@ -182,12 +236,13 @@ extern "C" const char *__lsan_default_suppressions() { return "leak:__argz_add_s
 extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
 
 int main(int argc, char **argv) {
-  if (argc != 3 || argv[1][0] == '\0' || argv[2][0] == '\0') {
-    std::fprintf(stderr, "usage: gls_gen_locales <gls directory> <work directory>\n");
+  if (argc != 4 || argv[1][0] == '\0' || argv[2][0] == '\0' || argv[3][0] == '\0') {
+    std::fprintf(stderr,
+                 "usage: gls_gen_locales <gls directory> <work directory> <overlay directory>\n");
     return 1;
   }
   for (const ShippedLocale &l : shipped_locales) {
-    if (!generate(argv[1], argv[2], l)) return 1;
+    if (!generate(argv[1], argv[2], argv[3], l)) return 1;
   }
   return 0;
 }

@@ -101,7 +101,7 @@ std::vector<unsigned char> utf8_bytes(uint32_t u) {
 }
 
 /* Every Unicode scalar value in UTF-8, in byte order (which is value
-** order). by_ucs is left empty: find_char computes the index. */
+** order). by_ucs is left empty: repertoire_char computes the index. */
 void unicode_repertoire(Charmap &cm) {
   cm = Charmap {};
   cm.name = "UTF-8";
@@ -112,17 +112,6 @@ void unicode_repertoire(Charmap &cm) {
     if (u == surrogate_first) u = surrogate_last + 1;
     cm.chars.push_back(CharmapChar {utf8_bytes(u), u});
   }
-}
-
-/* The repertoire's character of Unicode value ucs, or nullptr. */
-const CharmapChar *find_char(const LocaleData &d, uint32_t ucs) {
-  if (d.repertoire == Repertoire::unicode) {
-    if (ucs > last_scalar || (ucs >= surrogate_first && ucs <= surrogate_last)) return nullptr;
-    const uint32_t gap = ucs > surrogate_last ? surrogate_last - surrogate_first + 1 : 0;
-    return &d.charmap.chars[ucs - gap];
-  }
-  auto it = d.charmap.by_ucs.find(ucs);
-  return it == d.charmap.by_ucs.end() ? nullptr : &d.charmap.chars[it->second];
 }
 
 uint16_t class_mask(wint_t wc, locale_t loc) {
@@ -215,7 +204,7 @@ void read_ctype(locale_t loc, LocaleData &out) {
 
     /* A partner outside the repertoire does not count. */
     auto partner = [&](wint_t p) -> const CharmapChar & {
-      const CharmapChar *found = find_char(out, static_cast<uint32_t>(p));
+      const CharmapChar *found = repertoire_char(out, static_cast<uint32_t>(p));
       return found == nullptr ? c : *found;
     };
     const CharmapChar &up = partner(towupper_l(wc, loc));
@@ -272,6 +261,16 @@ void read_time(locale_t loc, LocaleData &out) {
 }
 
 }  // namespace
+
+const CharmapChar *repertoire_char(const LocaleData &d, uint32_t ucs) {
+  if (d.repertoire == Repertoire::unicode) {
+    if (ucs > last_scalar || (ucs >= surrogate_first && ucs <= surrogate_last)) return nullptr;
+    const uint32_t gap = ucs > surrogate_last ? surrogate_last - surrogate_first + 1 : 0;
+    return &d.charmap.chars[ucs - gap];
+  }
+  auto it = d.charmap.by_ucs.find(ucs);
+  return it == d.charmap.by_ucs.end() ? nullptr : &d.charmap.chars[it->second];
+}
 
 std::string rewrite_time_format(std::string_view f) {
   std::string out;

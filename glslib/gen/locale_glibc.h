@@ -83,12 +83,16 @@ struct LocaleData {
   /* MESSAGES. */
   std::string yes_expr, no_expr, yes_str, no_str;
 
-  /* TIME (formats already rewritten to this library's directives). */
+  /* TIME (formats already rewritten to this library's directives). The
+  ** system locale gives no calendar and no eras here: both come from an
+  ** overlay (locale_overlay.h), like month names of another calendar. */
+  std::string calendar = "gregorian"; /* a name of the library's calendar table */
   std::array<std::string, 7> abday, day;
   std::vector<std::string> abmon, mon;
   std::string d_t_fmt, d_fmt, t_fmt, am, pm, t_fmt_ampm;
   std::string era_d_fmt, era_t_fmt, era_d_t_fmt;
   std::vector<std::string> alt_digits;
+  std::vector<std::string> eras; /* era strings in the locale's code set */
 };
 
 /* What to build: a locale source compiled with a charmap. */
@@ -99,6 +103,10 @@ struct LocaleSource {
   Repertoire repertoire = Repertoire::charmap; /* unicode: charmap "UTF-8" only */
   Collation collation = Collation::code_order;
 };
+
+/* The repertoire's character of Unicode value ucs, or nullptr when the
+** code set has none. */
+const CharmapChar *repertoire_char(const LocaleData &d, uint32_t ucs);
 
 /* Compiles src into work_dir/loc/<dir_name> with localedef (exit status 1,
 ** warnings only, is accepted when the result opens), opens it with

@@ -260,7 +260,7 @@ void write_monetary(FILE *fp, const LocaleData &d) {
 
 void write_time(FILE *fp, const LocaleData &d) {
   std::fputs(category_markers[GL_TIME], fp);
-  std::fputs("gregorian\n", fp);
+  std::fprintf(fp, "%s\n", d.calendar.c_str());
   for (const std::string &s : d.abday)
     put_string(fp, s);
   for (const std::string &s : d.day)
@@ -270,7 +270,7 @@ void write_time(FILE *fp, const LocaleData &d) {
   for (const std::string *s : {&d.d_t_fmt, &d.d_fmt, &d.t_fmt, &d.am, &d.pm, &d.t_fmt_ampm}) {
     put_string(fp, *s);
   }
-  std::fputs("0\n", fp); /* eras: none in the generated data */
+  put_strings(fp, d.eras);
   for (const std::string *s : {&d.era_d_fmt, &d.era_t_fmt, &d.era_d_t_fmt})
     put_string(fp, *s);
   put_strings(fp, d.alt_digits);

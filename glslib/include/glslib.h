@@ -23,5 +23,6 @@
 #include "gl_numbers.h"
 #include "gl_registry.h"
 #include "gl_strings.h"
+#include "gl_time.h"
 
 #endif

@@ -129,9 +129,12 @@ TEST(ShippedCollationRoutines, EachFileInstallsTheRoutinesOfItsKind) {
   /* Thai first; any multibyte locale the general ones; single-byte by
   ** elements, expansions and backward passes: en_US and de_DE have
   ** expansions (ß, æ, ½) and elements (L·), fr_CA a backward second pass
-  ** too, POSIX none of them. */
+  ** too, POSIX none of them, and neither has the code order of Hebrew and
+  ** Arabic. */
   const Installed files[] = {
       {"default.lco", _gl_is_mbscoll_back, _dvz_gl_is_mbfscoll_back, gl_full_mbsxfrm},
+      {"he_il/0394.lco", _gl_is_mbscoll_back, _dvz_gl_is_mbfscoll_back, gl_full_mbsxfrm},
+      {"ar_sa/0441.lco", _gl_is_mbscoll_back, _dvz_gl_is_mbfscoll_back, gl_full_mbsxfrm},
       {"en_us/0333.lco", _gl_is_mbscoll_exp_elem, _dvz_gl_is_mbfscoll_exp_elem, gl_full_mbsxfrm},
       {"de_de/0333.lco", _gl_is_mbscoll_exp_elem, _dvz_gl_is_mbfscoll_exp_elem, gl_full_mbsxfrm},
       {"fr_ca/0333.lco", _gl_im_mbscoll, _dvz_gl_im_mbfscoll, gl_full_mbsxfrm},

@@ -2,7 +2,9 @@
 ** The shipped locale files and the C library's locales they come from,
 ** for the suites that hold one against the other: a fixture that loads a
 ** file from the committed data (every category, error 0) beside its peer
-** compiled by localedef at test time.
+** compiled by localedef at test time. What a file takes from a
+** hand-authored overlay instead of its peer (glslib/gen/overlays/: the
+** calendar with its month names, eras) is marked in its row.
 */
 #ifndef DVZ_TESTS_GLSLIB_DATA_SHIPPED_LOCALES_SUPPORT_H
 #define DVZ_TESTS_GLSLIB_DATA_SHIPPED_LOCALES_SUPPORT_H
@@ -24,6 +26,8 @@ struct Shipped {
   const char *source; /* the system's locale source */
   const char *charmap; /* the system's charmap */
   const char *codeset; /* the code-set name the file declares */
+  const char *calendar = "gregorian\n"; /* langinfo item 73; another brings its months */
+  bool eras = false; /* eras from an overlay */
 };
 
 constexpr Shipped single_byte_files[] = {
@@ -32,12 +36,14 @@ constexpr Shipped single_byte_files[] = {
     {"de_de/0333.lco", "de_DE", "ISO-8859-1", "iso-8859-1"},
     {"fr_ca/0333.lco", "fr_CA", "ISO-8859-1", "iso-8859-1"},
     {"th_th/e01d.lco", "th_TH", "TIS-620", "thai620"},
+    {"he_il/0394.lco", "he_IL", "ISO-8859-8", "8859-8", "hebrew\n"},
+    {"ar_sa/0441.lco", "ar_SA", "ISO-8859-6", "8859-6", "islamic\n"},
 };
 
 constexpr Shipped multibyte_files[] = {
     {"en_us/e01c.lco", "en_US", "UTF-8", "utf8"},
-    {"ja_jp/e006.lco", "ja_JP", "SHIFT_JIS", "sjis"},
-    {"ja_jp/e007.lco", "ja_JP", "EUC-JP", "ujis"},
+    {"ja_jp/e006.lco", "ja_JP", "SHIFT_JIS", "sjis", "gregorian\n", true},
+    {"ja_jp/e007.lco", "ja_JP", "EUC-JP", "ujis", "gregorian\n", true},
 };
 
 /* What a failing case prints for its parameter. */

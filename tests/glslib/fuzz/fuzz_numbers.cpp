@@ -1,7 +1,9 @@
 /*
 ** Fuzz target: the number formatter and parser in the shipped en_us
-** locale (8859-1), served from memory through the fopen slot. The input is
-** a mode byte, then a format and a text separated by a zero byte. Every
+** locale (8859-1) and the Japanese one (fuzz_locales.h). The input is a
+** mode byte (bit 0: format, else parse; bits 1-6: the output size; bit 7:
+** the Japanese locale), then a format and a text separated by a zero
+** byte. Every
 ** argument is a pointer to a zeroed buffer large enough for anything the
 ** parser may store there and readable as a short multibyte or wide
 ** string by the formatter; formats that may take more arguments than
@@ -13,16 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_locales.h"
 #include "glslib.h"
 
 namespace {
-
-std::vector<char> g_locale;
-gl_locale *g_record = nullptr;
-
-FILE *serve_locale(const char *, const char *) {
-  return fmemopen(g_locale.data(), g_locale.size(), "r");
-}
 
 constexpr int arg_count = 8;
 
@@ -38,22 +34,14 @@ int directives(const std::string &format) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  FILE *f = std::fopen(GLS_SOURCE_DATA "/lc11/en_us/0333.lco", "rb");
-  if (f == nullptr) return 0;
-  char block[4096];
-  for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;)
-    g_locale.insert(g_locale.end(), block, block + n);
-  std::fclose(f);
-  gl_setextfunc(nullptr, GL_EXT_FOPEN, reinterpret_cast<gl_ext_funcptr>(serve_locale));
-  gl_free_registry_cache();
-  gl_cache_registry(nullptr, "/nonexistent/registry");
-  if (gl_create_null_locale_4(&g_record) == 0)
-    gl_destroystring(gl_setlocale_4(g_record, GL_ALL, "en_us.lco"));
+  fuzz_locales::load_all();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (g_record == nullptr || size < 1 || size > 4096) return 0;
+  if (size < 1 || size > 4096) return 0;
+  gl_locale *record = fuzz_locales::records[data[0] >> 7];
+  if (record == nullptr) return 0;
   std::string rest(reinterpret_cast<const char *>(data) + 1, size - 1);
   std::size_t zero = rest.find('\0');
   std::string format = rest.substr(0, zero);
@@ -69,13 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   const unsigned char *f = reinterpret_cast<const unsigned char *>(format.c_str());
   const unsigned char *t = reinterpret_cast<const unsigned char *>(text.c_str());
-  g_record->error = 0;
+  record->error = 0;
   if (data[0] & 1) {
     unsigned char out[256];
-    (void)gl_mbsfnum(g_record, out, static_cast<int>(data[0] >> 1) + 1, f, a[0], a[1], a[2], a[3],
-                     a[4], a[5], a[6], a[7]);
+    (void)gl_mbsfnum(record, out, static_cast<int>(data[0] >> 1 & 63) + 1, f, a[0], a[1], a[2],
+                     a[3], a[4], a[5], a[6], a[7]);
   } else {
-    (void)gl_mbspnum(g_record, t, f, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
+    (void)gl_mbspnum(record, t, f, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
   }
   return 0;
 }

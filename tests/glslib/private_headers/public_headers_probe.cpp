@@ -14,6 +14,7 @@
 #include "gl_numbers.h"
 #include "gl_registry.h"
 #include "gl_strings.h"
+#include "gl_time.h"
 #include "glslib.h"
 
 /* One use of each, so the probe is no empty translation unit. */

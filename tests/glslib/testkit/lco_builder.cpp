@@ -203,7 +203,16 @@ std::string toy_messages() { return enc("^[yY]") + enc("^[nN]") + enc("yes") + e
 
 std::string toy_time(int month_count, const std::vector<std::string> &eras,
                      const std::vector<std::string> &alt_digits, std::string_view calendar) {
-  std::string out = std::string(calendar) + "\n";
+  TimeToy toy;
+  toy.month_count = month_count;
+  toy.eras = eras;
+  toy.alt_digits = alt_digits;
+  toy.calendar = std::string(calendar);
+  return toy.text();
+}
+
+std::string TimeToy::text() const {
+  std::string out = calendar + "\n";
   const char *abdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   const char *days[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                         "Thursday", "Friday", "Saturday"};
@@ -211,18 +220,20 @@ std::string toy_time(int month_count, const std::vector<std::string> &eras,
     out += enc(d);
   for (const char *d : days)
     out += enc(d);
-  out += std::to_string(month_count) + "\n";
-  for (int i = 1; i <= month_count; ++i)
-    out += enc("M" + std::to_string(i));
-  out += std::to_string(month_count) + "\n";
-  for (int i = 1; i <= month_count; ++i)
-    out += enc("Month" + std::to_string(i));
-  out += enc("%a %d %b %Y %H:%M:%S") + enc("%m/%d/%y") + enc("%H:%M:%S") + enc("AM") + enc("PM") +
-         enc("%I:%M:%S %p");
+  auto names = [&](const std::vector<std::string> &given, const std::string &stem) {
+    out += std::to_string(given.empty() ? month_count : static_cast<int>(given.size())) + "\n";
+    for (int i = 1; given.empty() && i <= month_count; ++i)
+      out += enc(stem + std::to_string(i));
+    for (const auto &n : given)
+      out += enc(n);
+  };
+  names(abmon, "M");
+  names(mon, "Month");
+  out += enc(d_t_fmt) + enc(d_fmt) + enc(t_fmt) + enc(am) + enc(pm) + enc(t_fmt_ampm);
   out += std::to_string(eras.size()) + "\n";
   for (const auto &e : eras)
     out += enc(e);
-  out += enc("%EC") + enc("%ET") + enc("%EC %ET");
+  out += enc(era_d_fmt) + enc(era_t_fmt) + enc(era_d_t_fmt);
   out += std::to_string(alt_digits.size()) + "\n";
   for (const auto &d : alt_digits)
     out += enc(d);

@@ -105,6 +105,17 @@ std::string toy_messages();
 std::string toy_time(int month_count = 12, const std::vector<std::string> &eras = {},
                      const std::vector<std::string> &alt_digits = {},
                      std::string_view calendar = "gregorian");
+/* A TIME whose names and formats are chosen: empty name lists give the
+** defaults above (abbreviations M1.., names Month1..). */
+struct TimeToy {
+  int month_count = 12;
+  std::vector<std::string> eras, alt_digits, abmon, mon;
+  std::string calendar = "gregorian";
+  std::string d_t_fmt = "%a %d %b %Y %H:%M:%S", d_fmt = "%m/%d/%y", t_fmt = "%H:%M:%S", am = "AM",
+              pm = "PM", t_fmt_ampm = "%I:%M:%S %p";
+  std::string era_d_fmt = "%EC", era_t_fmt = "%ET", era_d_t_fmt = "%EC %ET";
+  std::string text() const;
+};
 
 /* A complete single-byte toy locale file (all six sections). */
 Lco toy_locale(std::string_view codeset = "8859-1");
