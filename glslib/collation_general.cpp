@@ -16,15 +16,20 @@
 ** walks one walk.
 **
 ** Speed: a short terminated string is converted in one walk (no counting
-** first); a string's rows are looked up at most once per call, when a pass
-** first reaches a character, and kept for the passes after it, so a
-** comparison the first pass decides early looks up only what it reached;
-** the element marks consult the element list only where an element may
-** begin, and are left out when no element occurs.
+** first; bytes CTYPE holds as one-byte characters copied as they are). The
+** record's collation cache, built here after each load of CTYPE or
+** COLLATE, holds the rows of the commonest characters, which characters
+** begin elements and the elements by first character; the rows of other
+** characters are walked at most once per call, when a pass first reaches
+** them. Element marks are made only as far as a walk reaches, so a
+** comparison the first pass decides early looks at little more than the
+** characters it compared. Without a cache (its allocation failed) the
+** same results come from the table walk.
 */
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "collation_internal.h"
 #include "locale_internal.h"
@@ -52,6 +57,8 @@ struct element_mark {
   int index;
 };
 
+struct lazy_marks;
+
 /* The walk of one string on one pass. */
 struct coll_state {
   const gl_wchar *text;
@@ -62,7 +69,7 @@ struct coll_state {
   int expansion_index;
   int expansion_steps;
   const uint16_t *weights;
-  const element_mark *marks; /* count marks, or NULL */
+  lazy_marks *marks; /* NULL when the locale has no elements */
   int32_t *rows; /* count cached rows of text, shared by the passes */
   bool done;
 };
@@ -92,22 +99,23 @@ class Scratch {
   bool heap_ = false;
 };
 
-/* The row of wc in coll_table; false when the table does not hold it or the
-** row lies beyond highest_row. */
-bool row_of(const gl_locale *loc, gl_wchar wc, int *row) {
-  const gl_multi_t *t = loc->coll_table;
-  if (t == nullptr) return false;
-  glslib::multi::walk_result f = glslib::multi::walk_packed(t, wc, nullptr);
-  if (f.status != glslib::multi::walk_status::found) return false;
-  int r = glslib::multi::entry_u16(t, f.entry);
-  if (r > loc->highest_row) return false;
-  *row = r;
-  return true;
+/* The row of wc: from the record's cache when it covers wc, else by the
+** table walk; false when wc has none. */
+inline bool row_of(const gl_locale *loc, gl_wchar wc, int *row) {
+  const gl_coll_cache *cache = loc->coll_cache;
+  if (cache != nullptr && wc < cache->limit) {
+    const uint16_t r = cache->rows[wc];
+    *row = r;
+    return r != glslib::no_row;
+  }
+  return glslib::row_of_character(loc, wc, row);
 }
 
 /* The row of the character at position i of the walk's text, looked up
 ** on first use and kept in the walk's row cache; false when it has none. */
 bool cached_row(const coll_state *st, const gl_locale *loc, int i, int *row) {
+  const gl_coll_cache *cache = loc->coll_cache;
+  if (cache != nullptr && st->text[i] < cache->limit) return row_of(loc, st->text[i], row);
   int32_t r = st->rows[i];
   if (r == row_unknown) {
     int found = 0;
@@ -119,16 +127,22 @@ bool cached_row(const coll_state *st, const gl_locale *loc, int i, int *row) {
 }
 
 /* Which characters may begin an element, so that the marks consult the
-** element list only there. A single-byte locale has the loader's flags
-** per byte (element_candidates); a character above 255 is always looked
-** up. Elsewhere one bit per value of a character's low 8 bits is set for
-** each element's first character, per call: such element lists are short. */
+** element list only there. The record's cache says so for every
+** character; without it (its allocation failed) a single-byte locale has
+** the loader's flags per byte (element_candidates), a character above 255
+** always looked up, and elsewhere one bit per value of a character's low 8
+** bits is set for each element's first character, per call. */
 struct element_filter {
+  const gl_coll_cache *cache = nullptr;
   const int32_t *byte_flags = nullptr;
   uint64_t bits[4] = {0, 0, 0, 0};
 
   explicit element_filter(const gl_locale *loc) {
     if (loc->elements == nullptr) return;
+    if (loc->coll_cache != nullptr) {
+      cache = loc->coll_cache;
+      return;
+    }
     if (loc->single_byte == 1 && loc->element_candidates != nullptr) {
       byte_flags = loc->element_candidates;
       return;
@@ -140,6 +154,7 @@ struct element_filter {
     }
   }
   bool may_start(gl_wchar c) const {
+    if (cache != nullptr) return glslib::cache_may_start_element(cache, c);
     if (byte_flags != nullptr) return c > 0xFFu || byte_flags[c] != 0;
     return (bits[(c >> 6) & 3u] >> (c & 63u) & 1u) != 0;
   }
@@ -147,7 +162,19 @@ struct element_filter {
 
 /* The first element in list order whose characters equal those at w and
 ** fit within the n characters there, or NULL. */
-const gl_coll_element *element_at(const gl_locale *loc, const gl_wchar *w, int n) {
+const gl_coll_element *element_at(const gl_locale *loc, const element_filter &filter,
+                                  const gl_wchar *w, int n) {
+  if (filter.cache != nullptr) {
+    const gl_coll_cache *c = filter.cache;
+    const gl_wchar *begin = c->element_firsts, *end = begin + c->element_total;
+    for (const gl_wchar *p = std::lower_bound(begin, end, w[0]); p != end && *p == w[0]; ++p) {
+      const gl_coll_element &el = loc->elements[c->element_order[p - begin]];
+      if (el.count <= n &&
+          std::memcmp(el.characters, w, sizeof(gl_wchar) * static_cast<std::size_t>(el.count)) == 0)
+        return &el;
+    }
+    return nullptr;
+  }
   for (int e = 0; e < loc->element_count; ++e) {
     const gl_coll_element &el = loc->elements[e];
     if (el.count < 1 || el.count > n || el.characters[0] != w[0]) continue;
@@ -157,35 +184,40 @@ const gl_coll_element *element_at(const gl_locale *loc, const gl_wchar *w, int n
   return nullptr;
 }
 
-/* Element marks of a string of n characters: at each position the first
-** element in list order that matches there and fits, its positions marked
-** 0, 1, ...; the scan goes on after it. Returns false, with marks left
-** unwritten, when no element matches anywhere (every mark would be NULL). */
-bool build_marks(const gl_locale *loc, const element_filter &filter, const gl_wchar *w, int n,
-                 element_mark *marks) {
-  int written = 0; /* marks before this index are set */
-  int i = 0;
-  while (i < n) {
-    const gl_coll_element *found = filter.may_start(w[i]) ? element_at(loc, w + i, n - i) : nullptr;
-    if (found == nullptr) {
-      ++i;
-      continue;
+/* Element marks of a string of n characters, made only as far as a walk
+** reaches (a first pass usually ends within a few characters): at each
+** position the first element in list order that matches there and fits,
+** its positions marked 0, 1, ...; the scan goes on after it. */
+struct lazy_marks {
+  const gl_locale *loc;
+  element_filter filter;
+  const gl_wchar *text;
+  int count;
+  element_mark *marks; /* count of them */
+  int scanned = 0; /* marks before this index are set */
+  bool any = false; /* an element was marked */
+
+  /* The element covering position (below count), or NULL. */
+  const gl_coll_element *at(int position) {
+    while (scanned <= position) {
+      const gl_wchar *w = text + scanned;
+      const gl_coll_element *found =
+          filter.may_start(*w) ? element_at(loc, filter, w, count - scanned) : nullptr;
+      if (found == nullptr) {
+        marks[scanned++] = {nullptr, 0};
+        continue;
+      }
+      for (int k = 0; k < found->count; ++k)
+        marks[scanned + k] = {found, k};
+      scanned += found->count;
+      any = true;
     }
-    for (; written < i; ++written)
-      marks[written] = {nullptr, 0};
-    for (int k = 0; k < found->count; ++k)
-      marks[i + k] = {found, k};
-    i += found->count;
-    written = i;
+    return marks[position].element;
   }
-  if (written == 0) return false;
-  for (; written < n; ++written)
-    marks[written] = {nullptr, 0};
-  return true;
-}
+};
 
 void init_coll_state(coll_state *st, const gl_locale *loc, int pass, const gl_wchar *w, int n,
-                     const element_mark *marks, int32_t *rows) {
+                     lazy_marks *marks, int32_t *rows) {
   const bool forward = (loc->pass_flags[pass] & 1) != 0;
   st->text = w;
   st->count = n;
@@ -203,7 +235,7 @@ void init_coll_state(coll_state *st, const gl_locale *loc, int pass, const gl_wc
 /* The element covering the current position, or NULL. */
 const gl_coll_element *element_here(const coll_state *st) {
   if (st->marks == nullptr) return nullptr;
-  return st->marks[st->position].element;
+  return st->marks->at(st->position);
 }
 
 /* Starts expansion index x in place of whatever expansion is active;
@@ -301,16 +333,23 @@ int collate_pass(coll_state *a, coll_state *b, const gl_locale *loc) {
 class WalkScratch {
  public:
   WalkScratch(const gl_locale *loc, const element_filter &filter, const gl_wchar *w, int n)
-      : rows_(n > 0 ? n : 1), marks_(has_elements(loc) && n > 0 ? n : 1) {
+      : rows_(n > 0 ? n : 1),
+        marks_(has_elements(loc) && n > 0 ? n : 1),
+        lazy_ {loc, filter, w, n, marks_.get()},
+        has_marks_(has_elements(loc) && n > 0) {
     if (!ready()) return;
     std::fill_n(rows_.get(), n, row_unknown);
-    if (has_elements(loc) && n > 0) {
-      has_marks_ = build_marks(loc, filter, w, n, marks_.get());
-    }
   }
   bool ready() { return rows_.get() != nullptr && marks_.get() != nullptr; }
   int32_t *rows() { return rows_.get(); }
-  const element_mark *marks() { return has_marks_ ? marks_.get() : nullptr; }
+  lazy_marks *marks() { return has_marks_ ? &lazy_ : nullptr; }
+  /* The marks of the whole string made at once, for a walk that reaches
+  ** every character: NULL when no element occurs. */
+  lazy_marks *all_marks() {
+    if (!has_marks_) return nullptr;
+    lazy_.at(lazy_.count - 1);
+    return lazy_.any ? &lazy_ : nullptr;
+  }
 
   static bool has_elements(const gl_locale *loc) {
     return loc->element_count > 0 && loc->elements != nullptr;
@@ -319,7 +358,8 @@ class WalkScratch {
  private:
   Scratch<int32_t, stack_chars> rows_;
   Scratch<element_mark, stack_chars> marks_;
-  bool has_marks_ = false; /* some element matched: marks_ holds them */
+  lazy_marks lazy_;
+  bool has_marks_; /* the locale has elements: lazy_ marks them */
 };
 
 /* The passes of two wide strings of known lengths: -1, 0, 1; error 3 and
@@ -458,7 +498,32 @@ int convert_short(gl_locale *loc, gl_wchar *out, const unsigned char *s) {
       (loc->mbstowcs_fn != nullptr && loc->mbstowcs_fn != own_terminated) ||
       (single && gl_mb_loc_min(loc) > 1))
     return -2;
-  const int n = own(loc, out, s, -1, stack_chars + 1);
+  int known = 0; /* characters decoded from the cache */
+  int used = 0; /* their bytes */
+  const gl_coll_cache *cache = loc->coll_cache;
+  if (!single && cache != nullptr && cache->two_byte != nullptr) {
+    /* What CTYPE holds as a character of one or two bytes decodes to the
+    ** value of its bytes, as the converter would decode it. */
+    while (known <= stack_chars) {
+      const unsigned b = s[used];
+      gl_wchar wc;
+      if ((cache->one_byte[b >> 6] >> (b & 63u) & 1u) != 0) {
+        wc = b;
+        used += 1;
+      } else {
+        if (b == 0) break;
+        const unsigned pair = b << 8 | s[used + 1];
+        if ((cache->two_byte[pair >> 6] >> (pair & 63u) & 1u) == 0) break;
+        wc = pair;
+        used += 2;
+      }
+      out[known] = wc;
+      if (wc == 0) return known;
+      ++known;
+    }
+  }
+  const int rest = own(loc, out + known, s + used, -1, stack_chars + 1 - known);
+  const int n = rest < 0 ? rest : known + rest;
   if (n < 0) {
     store_error(loc, GL_EILSEQ);
     return -1;
@@ -468,7 +533,104 @@ int convert_short(gl_locale *loc, gl_wchar *out, const unsigned char *s) {
   return n;
 }
 
+/* Characters below it are cached: every byte in a single-byte locale, the
+** values of one and two bytes in a multibyte one. */
+gl_wchar cache_limit(const gl_locale *loc) { return loc->single_byte == 1 ? 0x100u : 0x10000u; }
+
 }  // namespace
+
+namespace glslib {
+
+bool row_of_character(const gl_locale *loc, gl_wchar wc, int *row) {
+  const gl_multi_t *t = loc->coll_table;
+  if (t == nullptr) return false;
+  multi::walk_result f = multi::walk_packed(t, wc, nullptr);
+  if (f.status != multi::walk_status::found) return false;
+  int r = multi::entry_u16(t, f.entry);
+  if (r > loc->highest_row) return false;
+  *row = r;
+  return true;
+}
+
+void build_collation_cache(gl_locale *record) {
+  if (record->coll_cache != nullptr) return;
+  /* Thai and empty COLLATE data weigh nothing by rows; a row of 0xFFFF
+  ** could not be told from no_row. */
+  if (record->coll_table == nullptr || record->coll_table->root == nullptr ||
+      record->coll_kind == 2 || record->pass_count < 1 || record->highest_row < 0 ||
+      record->highest_row >= no_row)
+    return;
+  const gl_wchar limit = cache_limit(record);
+  int elements = 0;
+  for (int e = 0; record->elements != nullptr && e < record->element_count; ++e)
+    elements += record->elements[e].count >= 1;
+  const std::size_t head = (sizeof(gl_coll_cache) + 7) / 8 * 8;
+  const std::size_t start_bytes = limit / 8;
+  const std::size_t row_bytes = limit * sizeof(uint16_t);
+  const std::size_t element_bytes = static_cast<std::size_t>(elements) * sizeof(gl_wchar);
+  const std::size_t pair_bytes = record->single_byte == 1 ? 0 : 0x10000 / 8;
+  void *block = _gl_alloc_ptr(head + start_bytes + pair_bytes + row_bytes + 2 * element_bytes);
+  if (block == nullptr) return;
+  auto *bytes = static_cast<unsigned char *>(block);
+  auto *cache = new (block) gl_coll_cache {};
+  cache->limit = limit;
+  cache->element_starts = reinterpret_cast<uint64_t *>(bytes + head);
+  cache->two_byte =
+      pair_bytes > 0 ? reinterpret_cast<uint64_t *>(bytes + head + start_bytes) : nullptr;
+  cache->rows = reinterpret_cast<uint16_t *>(bytes + head + start_bytes + pair_bytes);
+  cache->element_total = elements;
+  cache->element_firsts =
+      reinterpret_cast<gl_wchar *>(bytes + head + start_bytes + pair_bytes + row_bytes);
+  cache->element_order = reinterpret_cast<int32_t *>(cache->element_firsts + elements);
+  std::memset(cache->element_starts, 0, start_bytes);
+  for (int b = 0; b < 256; ++b) {
+    const unsigned char byte[1] = {static_cast<unsigned char>(b)};
+    const multi::walk_result f = multi::walk(record->ctype_table, byte, 1);
+    if (f.status == multi::walk_status::found && f.length == 1)
+      cache->one_byte[b >> 6] |= uint64_t {1} << (b & 63);
+  }
+  if (cache->two_byte != nullptr) {
+    std::memset(cache->two_byte, 0, pair_bytes);
+    for (unsigned pair = 0; pair < 0x10000; ++pair) {
+      const unsigned char two[2] = {static_cast<unsigned char>(pair >> 8),
+                                    static_cast<unsigned char>(pair)};
+      const multi::walk_result f = multi::walk(record->ctype_table, two, 2);
+      if (f.status == multi::walk_status::found && f.length == 2)
+        cache->two_byte[pair >> 6] |= uint64_t {1} << (pair & 63);
+    }
+  }
+  for (gl_wchar wc = 0; wc < limit; ++wc) {
+    int row = 0;
+    cache->rows[wc] = row_of_character(record, wc, &row) ? static_cast<uint16_t>(row) : no_row;
+  }
+  for (int e = 0; record->elements != nullptr && e < record->element_count; ++e) {
+    const gl_coll_element &el = record->elements[e];
+    if (el.count < 1) continue;
+    const gl_wchar c = el.characters[0];
+    uint64_t *word =
+        c < limit ? &cache->element_starts[c >> 6] : &cache->high_starts[(c >> 6) & 3u];
+    *word |= uint64_t {1} << (c & 63u);
+  }
+  /* By first character, then list order: in place, nothing allocated. */
+  const gl_coll_element *list = record->elements;
+  int placed = 0;
+  for (int e = 0; list != nullptr && e < record->element_count; ++e)
+    if (list[e].count >= 1) cache->element_order[placed++] = e;
+  std::sort(cache->element_order, cache->element_order + placed, [list](int32_t a, int32_t b) {
+    const gl_wchar ca = list[a].characters[0], cb = list[b].characters[0];
+    return ca != cb ? ca < cb : a < b;
+  });
+  for (int k = 0; k < placed; ++k)
+    cache->element_firsts[k] = list[cache->element_order[k]].characters[0];
+  record->coll_cache = cache;
+}
+
+void free_collation_cache(gl_locale *record) {
+  _gl_free_ptr(record->coll_cache);
+  record->coll_cache = nullptr;
+}
+
+}  // namespace glslib
 
 extern "C" {
 
@@ -569,6 +731,7 @@ int gl_wcsxfrm(gl_locale *loc, unsigned char *out, const gl_wchar *w, int size) 
     store_error(loc, GL_ENOMEM);
     return -1;
   }
+  lazy_marks *all = scratch.all_marks();
   KeyWriter key {out, size};
   const int weight_digits = digit_count(loc->highest_weight);
   const int code_digits = digit_count(largest_code(loc));
@@ -576,7 +739,7 @@ int gl_wcsxfrm(gl_locale *loc, unsigned char *out, const gl_wchar *w, int size) 
   for (int p = 0; p < passes; ++p) {
     if (p > 0) key.put(1);
     coll_state st;
-    init_coll_state(&st, loc, p, w, n, scratch.marks(), scratch.rows());
+    init_coll_state(&st, loc, p, w, n, all, scratch.rows());
     for (;;) {
       gl_wchar code = 0;
       uint16_t weight = next_weight(&st, loc, &code);

@@ -81,10 +81,51 @@ void CchSortText(const unsigned char *s, thai_key_part *primary, thai_key_part *
 ** the full key length, which may exceed what was written. */
 int thai_strxfrm(unsigned char *out, const unsigned char *s, int size);
 
+/* The collation cache of a record (its coll_cache): the row of every
+** character below limit as row_of_character would find it by walking
+** coll_table (no_row when it has none), and a bit per such character that
+** is the first of an element. Characters at or above limit are walked; an
+** element starting with one is flagged by the low 8 bits of its value in
+** high_starts. The elements (those of one character or more) by first
+** character, in list order among equal ones, and the byte strings that
+** CTYPE holds as characters of one and of two bytes. One block from the host allocator. */
+struct gl_coll_cache {
+  gl_wchar limit;
+  uint16_t *rows; /* limit entries */
+  uint64_t *element_starts; /* limit bits */
+  uint64_t high_starts[4];
+  int32_t element_total; /* entries of the two arrays below */
+  gl_wchar *element_firsts; /* ascending */
+  int32_t *element_order; /* index into elements */
+  uint64_t one_byte[4]; /* 256 bits */
+  uint64_t *two_byte; /* bit lead << 8 | trail: a character of two bytes; NULL
+                        in a single-byte locale */
+};
+
 #ifdef __cplusplus
 }
 
 namespace glslib {
+
+/* A cached row of no character. */
+constexpr uint16_t no_row = 0xFFFF;
+
+/* Builds record->coll_cache when it has none and COLLATE weighs characters
+** by rows; a failed allocation leaves it NULL without an error (the
+** comparer then walks the table). */
+void build_collation_cache(gl_locale *record);
+/* Frees record->coll_cache and sets it NULL. */
+void free_collation_cache(gl_locale *record);
+
+/* The row of wc by walking coll_table alone; false when the table does not
+** hold wc or the row lies beyond highest_row. */
+bool row_of_character(const gl_locale *loc, gl_wchar wc, int *row);
+
+/* True when an element may begin with c: exact below the cache's limit. */
+inline bool cache_may_start_element(const gl_coll_cache *cache, gl_wchar c) {
+  if (c < cache->limit) return (cache->element_starts[c >> 6] >> (c & 63u) & 1u) != 0;
+  return (cache->high_starts[(c >> 6) & 3u] >> (c & 63u) & 1u) != 0;
+}
 
 /* The argument check every comparer makes: true when both strings are given
 ** and both counts are -1 or neither is; else false with 2 (a NULL string)

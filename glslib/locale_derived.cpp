@@ -175,8 +175,9 @@ void set_collation_fp(gl_locale *record) {
 
 namespace {
 
-/* The first part of the update: byte maps of a single-byte locale and the
-** conversion and collation slots. 0, or -1 with error 3. */
+/* The first part of the update: byte maps of a single-byte locale, the
+** conversion and collation slots and the collation cache (kept until CTYPE
+** or COLLATE is freed). 0, or -1 with error 3. */
 int set_function_pointers(gl_locale *record) {
   const gl_multi_t *ctype = record->ctype_table;
   record->single_byte = ctype != nullptr && ctype->max_length == 1 ? 1 : 0;
@@ -222,6 +223,7 @@ int set_function_pointers(gl_locale *record) {
     record->mbfstowcfs_fn = _dvz_gl_im_mbfstowcfs;
   }
   set_collation_fp(record);
+  glslib::build_collation_cache(record);
   return 0;
 }
 

@@ -12,7 +12,9 @@
 ** Sharing: gl_copy_cat makes a target's category point at the source's
 ** data; the target marks it in shared_categories and freeing or reloading
 ** the target then only drops those pointers. Every pointer is cleared as it
-** is freed, so no block is freed twice.
+** is freed, so no block is freed twice. The collation cache is never
+** shared: freeing CTYPE or COLLATE frees it, and the update after a load
+** or copy builds the record's own.
 */
 
 #include <cstdio>
@@ -229,6 +231,8 @@ void gl_free_category(gl_locale *record, int category) {
   if (record == nullptr || is_static_record(record) || category < GL_CTYPE ||
       category > GL_MESSAGES)
     return;
+  /* Derived from both, the record's own whether or not they are shared. */
+  if (category == GL_CTYPE || category == GL_COLLATE) glslib::free_collation_cache(record);
   if (is_shared(record, category)) {
     if (category == GL_CTYPE) glslib::free_byte_maps(record);
     drop_shared(record, category);
@@ -273,7 +277,9 @@ void gl_make_null_category(gl_locale *record, int category) {
   if (record == nullptr || is_static_record(record) || category < GL_CTYPE ||
       category > GL_MESSAGES)
     return;
-  /* The blocks were freed (or were another record's). */
+  /* The blocks were freed (or were another record's); the collation cache
+  ** is the record's own. */
+  if (category == GL_CTYPE || category == GL_COLLATE) glslib::free_collation_cache(record);
   clear_category(record, category);
   switch (category) {
     case GL_CTYPE:

@@ -324,6 +324,10 @@ struct gl_locale {
   gl_coll_expansion **expansion_candidates[GL_MAX_PASSES]; /* [256] per pass */
   int32_t *element_candidates; /* [256] or NULL */
   int32_t coll_kind; /* 0 null, 1 as_specified, 2 thai_smo */
+  /* Derived from COLLATE and CTYPE after each load: rows and element
+  ** starts of the commonest characters, or NULL (the comparer then walks
+  ** coll_table). The record's own, never shared by gl_copy_cat. */
+  struct gl_coll_cache *coll_cache;
 
   /* NUMERIC, MONETARY, MESSAGES. */
   gl_text_pair decimal_point;

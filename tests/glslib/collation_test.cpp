@@ -2,7 +2,10 @@
 ** Collation by weight tables: the rules a toy locale shows one at a time
 ** (prefixes, IGNORE, code-point ties, expansions, elements, backward
 ** passes), the single-byte comparers against the general one on locales
-** of every shape, the comparers against their own keys, and the errors.
+** of every shape, the comparers against their own keys, the record's
+** collation cache against the table walk (shipped locales, copies, a
+** failed allocation), strings at the edge of the short-string buffer, and
+** the errors.
 */
 #include "collation_support.h"
 
@@ -11,6 +14,8 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -335,6 +340,224 @@ TEST_P(ShippedCollation, ComparerWideComparerAndKeysAgree) {
 
 INSTANTIATE_TEST_SUITE_P(SingleByte, ShippedCollation,
                          ::testing::Values("en_us/0333.lco", "de_de/0333.lco"));
+
+/* ---- The collation cache -------------------------------------------------- */
+
+struct CachedLocale {
+  const char *file;
+  std::vector<std::string> pieces; /* characters random strings are made of */
+  bool cached = true; /* the Thai comparer weighs nothing by rows */
+};
+
+void PrintTo(const CachedLocale &c, std::ostream *out) { *out << c.file; }
+
+const std::vector<std::string> latin1_pieces = {
+    "a", "A",    "b",    "c",    "C",    "s",    "z",    "0",    "9",    " ",    "-",   ".",
+    "'", "\xDF", "\xE6", "\xE4", "\xC4", "\xE9", "\xC9", "\xEA", "\xF6", "\xFC", "\xE7"};
+const std::vector<std::string> utf8_pieces = {"a",
+                                              "A",
+                                              "b",
+                                              "e",
+                                              "E",
+                                              "z",
+                                              " ",
+                                              "-",
+                                              "'",
+                                              "\xC3\xA9",
+                                              "\xC3\x89",
+                                              "\xC3\xA4",
+                                              "\xC3\x9F",
+                                              "\xC5\x93",
+                                              "\xE2\x80\x94",
+                                              "\xE3\x81\x82",
+                                              "\xF0\x9F\x98\x80"};
+
+std::string random_text(std::mt19937 &rng, const std::vector<std::string> &pieces, int most) {
+  std::uniform_int_distribution<int> length(0, most);
+  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  std::string s;
+  for (int n = length(rng); n > 0; --n)
+    s += pieces[pick(rng)];
+  return s;
+}
+
+/* Signs of the installed comparer, the general one and the key order of
+** each pair. */
+std::vector<int> orders(gl_locale *r,
+                        const std::vector<std::pair<std::string, std::string>> &pairs) {
+  std::vector<int> signs;
+  for (const auto &[a, b] : pairs) {
+    signs.push_back(sign(r->mbscoll_fn(r, u(a), u(b))));
+    signs.push_back(sign(_gl_im_mbscoll(r, u(a), u(b))));
+    if (r->coll_kind != 2) signs.push_back(key_sign(key_of(r, a), key_of(r, b)));
+  }
+  return signs;
+}
+
+class ShippedCache : public ::testing::TestWithParam<CachedLocale> {};
+
+TEST_P(ShippedCache, CacheAgreesWithTheTableWalkOnEveryCachedCharacter) {
+  glstest::TableGetenv env;
+  LocalePtr r = lcotest::new_shipped_record(env, GLS_SOURCE_DATA);
+  ASSERT_NE(lcotest::load(r.get(), GL_ALL, GetParam().file), "(null)");
+  ASSERT_EQ(r->error, 0);
+  const gl_coll_cache *cache = r->coll_cache;
+  if (!GetParam().cached) {
+    EXPECT_EQ(cache, nullptr);
+  } else {
+    ASSERT_NE(cache, nullptr);
+    EXPECT_EQ(cache->limit, r->single_byte == 1 ? 0x100u : 0x10000u);
+    int with_rows = 0;
+    for (gl_wchar wc = 0; wc < cache->limit; ++wc) {
+      int walked = -1;
+      const bool has = glslib::row_of_character(r.get(), wc, &walked);
+      ASSERT_EQ(cache->rows[wc], has ? walked : glslib::no_row) << std::hex << wc;
+      with_rows += has;
+      bool starts = false;
+      for (int e = 0; e < r->element_count; ++e)
+        starts |= r->elements[e].count >= 1 && r->elements[e].characters[0] == wc;
+      ASSERT_EQ(glslib::cache_may_start_element(cache, wc), starts) << std::hex << wc;
+    }
+    EXPECT_GT(with_rows, 60);
+  }
+  /* The same orders with the cache and with the walk alone. */
+  std::mt19937 rng(11);
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (int i = 0; i < 1500; ++i)
+    pairs.emplace_back(random_text(rng, GetParam().pieces, 8),
+                       random_text(rng, GetParam().pieces, 8));
+  const std::vector<int> cached = orders(r.get(), pairs);
+  gl_coll_cache *kept = r->coll_cache;
+  r->coll_cache = nullptr;
+  const std::vector<int> walked = orders(r.get(), pairs);
+  r->coll_cache = kept;
+  EXPECT_EQ(cached, walked);
+  EXPECT_EQ(r->error, 0);
+  gl_free_registry_cache();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shipped, ShippedCache,
+    ::testing::Values(CachedLocale {"default.lco", latin1_pieces},
+                      CachedLocale {"en_us/0333.lco", latin1_pieces},
+                      CachedLocale {"de_de/0333.lco", latin1_pieces},
+                      CachedLocale {"fr_ca/0333.lco", latin1_pieces},
+                      CachedLocale {"th_th/e01d.lco", {"a", "b", "\xA1", "\xE0", "\xE8"}, false},
+                      CachedLocale {"en_us/e01c.lco", utf8_pieces},
+                      CachedLocale {"ja_jp/e006.lco", {"a", "b", "\x82\xA0", "\x88\x9F"}},
+                      CachedLocale {"ja_jp/e007.lco", {"a", "b", "\xA4\xA2", "\xB0\xA1"}}),
+    [](const ::testing::TestParamInfo<CachedLocale> &info) {
+      std::string name = info.param.file;
+      name = name.substr(0, name.find('.'));
+      std::replace(name.begin(), name.end(), '/', '_');
+      return name;
+    });
+
+TEST(CollationCache, ACopiedRecordBuildsItsOwnAndFreesItOnce) {
+  glstest::TableGetenv env;
+  for (const char *file : {"fr_ca/0333.lco", "en_us/e01c.lco"}) {
+    SCOPED_TRACE(file);
+    LocalePtr source = lcotest::new_shipped_record(env, GLS_SOURCE_DATA);
+    ASSERT_NE(lcotest::load(source.get(), GL_ALL, file), "(null)");
+    const std::vector<std::string> &pieces = source->single_byte == 1 ? latin1_pieces : utf8_pieces;
+    std::mt19937 rng(5);
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int i = 0; i < 500; ++i)
+      pairs.emplace_back(random_text(rng, pieces, 8), random_text(rng, pieces, 8));
+    const std::vector<int> expected = orders(source.get(), pairs);
+
+    LocalePtr copy = lcotest::new_record();
+    ASSERT_EQ(gl_copy_cat(copy.get(), source.get(), GL_ALL), 0);
+    ASSERT_NE(copy->coll_cache, nullptr);
+    EXPECT_NE(copy->coll_cache, source->coll_cache);
+    EXPECT_EQ(orders(copy.get(), pairs), expected);
+    /* A second copy of COLLATE alone, dropped category first and then
+    ** whole: neither touches the others' caches. */
+    LocalePtr second = lcotest::new_record();
+    ASSERT_NE(lcotest::load(second.get(), GL_CTYPE, file), "(null)");
+    ASSERT_EQ(gl_copy_cat(second.get(), copy.get(), GL_COLLATE), 0);
+    ASSERT_NE(second->coll_cache, nullptr);
+    EXPECT_NE(second->coll_cache, copy->coll_cache);
+    EXPECT_EQ(orders(second.get(), pairs), expected);
+    gl_free_category(second.get(), GL_COLLATE);
+    EXPECT_EQ(second->coll_cache, nullptr);
+    second.reset();
+    EXPECT_EQ(orders(copy.get(), pairs), expected);
+    copy.reset();
+    EXPECT_EQ(orders(source.get(), pairs), expected);
+  }
+  gl_free_registry_cache();
+}
+
+TEST(CollationCache, AFailedAllocationLeavesTheWalkAndNoError) {
+  glstest::TableGetenv env;
+  const char *file = "en_us/e01c.lco";
+  LocalePtr source = lcotest::new_shipped_record(env, GLS_SOURCE_DATA);
+  ASSERT_NE(lcotest::load(source.get(), GL_ALL, file), "(null)");
+  std::mt19937 rng(3);
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (int i = 0; i < 300; ++i)
+    pairs.emplace_back(random_text(rng, utf8_pieces, 8), random_text(rng, utf8_pieces, 8));
+  const std::vector<int> expected = orders(source.get(), pairs);
+  LocalePtr copy = lcotest::new_record();
+  ASSERT_NE(lcotest::load(copy.get(), GL_CTYPE, file), "(null)");
+  {
+    /* Copying COLLATE allocates nothing but the cache. */
+    glstest::FailingAllocator allocator(1, true);
+    ASSERT_EQ(gl_copy_cat(copy.get(), source.get(), GL_COLLATE), 0);
+    EXPECT_EQ(allocator.failures(), 1);
+  }
+  EXPECT_EQ(copy->error, 0);
+  EXPECT_EQ(copy->coll_cache, nullptr);
+  EXPECT_EQ(orders(copy.get(), pairs), expected);
+  gl_free_registry_cache();
+}
+
+/* ---- Short strings ------------------------------------------------------------ */
+
+TEST(CollationShortStrings, LengthsAroundTheStackBufferCompareAsTheirContent) {
+  glstest::TableGetenv env;
+  struct Side {
+    int length; /* characters */
+    const char *last; /* the last of them, the others 'a' */
+  };
+  struct Case {
+    Side a, b;
+    int expected;
+  };
+  std::vector<Case> cases;
+  for (int n = 250; n <= 261; ++n) {
+    cases.push_back({{n, "b"}, {n, "c"}, -1}); /* the last character decides */
+    cases.push_back({{n, "c"}, {n, "b"}, 1});
+    cases.push_back({{n, "b"}, {n, "b"}, 0});
+    cases.push_back({{n, "a"}, {n + 1, "a"}, -1}); /* a prefix */
+    cases.push_back({{n + 1, "a"}, {n, "a"}, 1});
+    cases.push_back({{n, "e"}, {n, "\xE9"}, -1}); /* the accent alone decides */
+    cases.push_back({{n, "z"}, {n - 5, "z"}, -1});
+  }
+  for (const char *file : {"fr_ca/0333.lco", "en_us/e01c.lco"}) {
+    LocalePtr r = lcotest::new_shipped_record(env, GLS_SOURCE_DATA);
+    ASSERT_NE(lcotest::load(r.get(), GL_ALL, file), "(null)");
+    const bool utf8 = r->single_byte != 1;
+    auto text = [utf8](const Side &side) {
+      std::string last = side.last;
+      if (utf8 && last == "\xE9") last = "\xC3\xA9";
+      return std::string(static_cast<std::size_t>(side.length - 1), 'a') + last;
+    };
+    for (const Case &c : cases) {
+      const std::string a = text(c.a), b = text(c.b);
+      SCOPED_TRACE(std::string(file) + ": " + std::to_string(c.a.length) + " " + c.a.last +
+                   " against " + std::to_string(c.b.length) + " " + c.b.last);
+      EXPECT_EQ(sign(_gl_im_mbscoll(r.get(), u(a), u(b))), c.expected);
+      EXPECT_EQ(sign(_dvz_gl_im_mbfscoll(r.get(), u(a), static_cast<int>(a.size()), u(b),
+                                         static_cast<int>(b.size()))),
+                c.expected);
+      EXPECT_EQ(key_sign(key_of(r.get(), a), key_of(r.get(), b)), c.expected);
+      EXPECT_EQ(r->error, 0);
+    }
+  }
+  gl_free_registry_cache();
+}
 
 /* ---- Errors ------------------------------------------------------------------ */
 
