@@ -12,7 +12,6 @@
 ** Prints the ratios after Google Benchmark's own table. Never a test.
 */
 #include <locale.h>
-#include <unistd.h>
 #include <wchar.h>
 #include <wctype.h>
 
@@ -20,71 +19,29 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "glslib.h"
-#include "temp_dir.h"
-
-/* newlocale keeps its LOCPATH list for the life of the process: not a
-** leak of ours, and a leak report would end a sanitizer build's run. */
-extern "C" const char *__lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
-extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
 
 namespace {
 
 constexpr std::size_t text_bytes = 256 * 1024;
 
-/* The scratch directory of the run (the compiled peer locales), removed at
-** exit. */
-const dvz_test::TempDir &scratch() {
-  static const dvz_test::TempDir dir;
-  return dir;
-}
+locale_t peer_utf8() { return glsbench::peer_locale("en_US", "UTF-8"); }
 
-/* A locale of the system's sources in charmap, compiled with localedef. */
-locale_t compile_peer(const char *source, const char *charmap) {
-  const std::string name = std::string("peer_") + charmap;
-  std::string cmd = std::string("localedef -i ") + source + " -f " + charmap + " '" +
-                    scratch().file(name) + "' >/dev/null 2>&1";
-  int status = std::system(cmd.c_str());
-  setenv("LOCPATH", scratch().path().c_str(), 1);
-  locale_t l = newlocale(LC_ALL_MASK, name.c_str(), nullptr);
-  unsetenv("LOCPATH");
-  if (l == nullptr) {
-    std::fprintf(stderr, "cannot compile %s %s (localedef status %d)\n", source, charmap, status);
-    std::exit(1);
-  }
-  return l;
-}
+locale_t peer_sjis() { return glsbench::peer_locale("ja_JP", "SHIFT_JIS"); }
 
-locale_t peer_utf8() {
-  static locale_t l = compile_peer("en_US", "UTF-8");
-  return l;
-}
-
-locale_t peer_sjis() {
-  static locale_t l = compile_peer("ja_JP", "SHIFT_JIS");
-  return l;
-}
-
+/* A shipped file, with the registry of the source tree's code sets cached
+** before the first load. */
 gl_locale *load_shipped(const char *file) {
   static const bool cached = [] {
-    setenv("GL_PATH", GLS_SOURCE_DATA "/lc11", 1);
     gl_cache_registry(nullptr, GLS_SOURCE_DATA "/cm3/registry");
     return true;
   }();
   (void)cached;
-  gl_locale *r = nullptr;
-  if (gl_create_null_locale_4(&r) != 0) std::exit(1);
-  char *query = gl_setlocale_4(r, GL_ALL, file);
-  if (query == nullptr || r->error != 0) {
-    std::fprintf(stderr, "%s does not load (error %d)\n", file, r->error);
-    std::exit(1);
-  }
-  gl_destroystring(query);
-  return r;
+  return glsbench::load_shipped(file);
 }
 
 gl_locale *ours_utf8() {
@@ -282,36 +239,14 @@ void BM_TowupperL(benchmark::State &state) {
   uselocale(previous);
 }
 
-/* Prints as usual and keeps the time per iteration of every run. */
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-
-  void ReportRuns(const std::vector<Run> &reports) override {
-    for (const Run &run : reports) {
-      if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(reports);
-  }
-
-  void print_ratios() const {
-    std::printf("\n%-46s %10s\n", "comparison", "ratio");
-    ratio("gl_full_mblen / mbrlen, UTF-8 (target <= 1.5)", "mblen_utf8", "mbrlen_utf8");
-    ratio("gl_full_mblen / mbrlen, SJIS (target <= 1.5)", "mblen_sjis", "mbrlen_sjis");
-    ratio("_gl_im_ismctype / iswalpha_l (target <= 2)", "ismctype_utf8", "iswalpha_l_utf8");
-    ratio("gl_tombsupper / towupper_l (target <= 2)", "tombsupper_utf8", "towupper_l_utf8");
-  }
-
- private:
-  void ratio(const char *label, const std::string &ours, const std::string &base) const {
-    auto a = times_.find(ours);
-    auto b = times_.find(base);
-    if (a != times_.end() && b != times_.end())
-      std::printf("%-46s %10.2f\n", label, a->second / b->second);
-  }
-  std::map<std::string, double> times_;
-};
+/* The ratio lines after the table. */
+void print_ratios(const glsbench::RatioReporter &reporter) {
+  reporter.print_header();
+  reporter.ratio("gl_full_mblen / mbrlen, UTF-8 (target <= 1.5)", "mblen_utf8", "mbrlen_utf8");
+  reporter.ratio("gl_full_mblen / mbrlen, SJIS (target <= 1.5)", "mblen_sjis", "mbrlen_sjis");
+  reporter.ratio("_gl_im_ismctype / iswalpha_l (target <= 2)", "ismctype_utf8", "iswalpha_l_utf8");
+  reporter.ratio("gl_tombsupper / towupper_l (target <= 2)", "tombsupper_utf8", "towupper_l_utf8");
+}
 
 }  // namespace
 
@@ -323,17 +258,11 @@ int main(int argc, char **argv) {
       {"tombsupper_utf8", BM_Tombsupper}, {"towupper_l_utf8", BM_TowupperL}};
   for (const auto &[name, run] : runs)
     benchmark::RegisterBenchmark(name, run)->Unit(benchmark::kMicrosecond);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.print_ratios();
-  std::fflush(stdout); /* before any exit-time report of a sanitizer build */
+  glsbench::RatioReporter reporter(46);
+  if (!glsbench::run_benchmarks(argc, argv, reporter, print_ratios)) return 1;
   gl_lc_unload(ours_utf8());
   gl_lc_unload(ours_sjis());
   gl_free_registry_cache();
-  freelocale(peer_utf8());
-  freelocale(peer_sjis());
-  benchmark::Shutdown();
+  glsbench::shut_down();
   return 0;
 }

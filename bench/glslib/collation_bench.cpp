@@ -11,7 +11,6 @@
 ** Prints the ratios after Google Benchmark's own table. Never a test.
 */
 #include <locale.h>
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
@@ -23,63 +22,23 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "glslib.h"
-#include "temp_dir.h"
-
-/* newlocale keeps its LOCPATH list for the life of the process: not a
-** leak of ours, and a leak report would end a sanitizer build's run. */
-extern "C" const char *__lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
-extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
 
 namespace {
 
 constexpr int word_count = 1000;
 
-const dvz_test::TempDir &scratch() {
-  static const dvz_test::TempDir dir;
-  return dir;
-}
-
-/* A locale of the system's sources in a charmap, compiled with localedef
-** into the scratch directory at first use. */
-locale_t peer_locale(const std::string &source, const std::string &charmap,
-                     const std::string &dir_name) {
-  static std::map<std::string, locale_t> compiled;
-  auto it = compiled.find(dir_name);
-  if (it != compiled.end()) return it->second;
-  const std::string dir = scratch().file(dir_name);
-  std::string cmd = "localedef -i " + source + " -f " + charmap + " '" + dir + "' >/dev/null 2>&1";
-  int status = std::system(cmd.c_str());
-  setenv("LOCPATH", scratch().path().c_str(), 1);
-  locale_t l = newlocale(LC_ALL_MASK, dir_name.c_str(), nullptr);
-  unsetenv("LOCPATH");
-  if (l == nullptr) {
-    std::fprintf(stderr, "cannot compile %s %s (localedef status %d)\n", source.c_str(),
-                 charmap.c_str(), status);
-    std::exit(1);
-  }
-  compiled.emplace(dir_name, l);
-  return l;
-}
-
-locale_t peer_en_us() { return peer_locale("en_US", "ISO-8859-1", "peer-en"); }
-locale_t peer_fr_ca() { return peer_locale("fr_CA", "ISO-8859-1", "peer-fr"); }
-locale_t peer_en_us_utf8() { return peer_locale("en_US", "UTF-8", "peer-utf8"); }
+locale_t peer_en_us() { return glsbench::peer_locale("en_US", "ISO-8859-1"); }
+locale_t peer_fr_ca() { return glsbench::peer_locale("fr_CA", "ISO-8859-1"); }
+locale_t peer_en_us_utf8() { return glsbench::peer_locale("en_US", "UTF-8"); }
 
 /* A shipped locale file, loaded once. */
 gl_locale *shipped(const char *file) {
   static std::map<std::string, gl_locale *> loaded;
   auto it = loaded.find(file);
   if (it != loaded.end()) return it->second;
-  setenv("GL_PATH", GLS_SOURCE_DATA "/lc11", 1);
-  gl_locale *l = nullptr;
-  if (gl_create_null_locale_4(&l) != 0) std::exit(1);
-  char *query = gl_setlocale_4(l, GL_ALL, file);
-  if (query == nullptr || l->error != 0) {
-    std::fprintf(stderr, "%s does not load (error %d)\n", file, l->error);
-    std::exit(1);
-  }
-  gl_destroystring(query);
+  gl_locale *l = glsbench::load_shipped(file);
   loaded.emplace(file, l);
   return l;
 }
@@ -205,37 +164,18 @@ void BM_StrxfrmL(benchmark::State &state) {
   }
 }
 
-/* Prints as usual and keeps the time per iteration of every run. */
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-
-  void ReportRuns(const std::vector<Run> &reports) override {
-    for (const Run &run : reports) {
-      if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(reports);
-  }
-
-  void print_ratios() const {
-    std::printf("\n%-52s %10s\n", "comparison", "ratio");
-    ratio("en_us mbscoll_fn / strcoll_l (target <= 1.0)", "en_us_mbscoll", "strcoll_l_en");
-    ratio("fr_ca mbscoll_fn / strcoll_l (target <= 1.0)", "fr_ca_mbscoll", "strcoll_l_fr");
-    ratio("utf8 _gl_im_mbscoll / strcoll_l (target <= 2.5)", "utf8_mbscoll", "strcoll_l_utf8");
-    ratio("en_us gl_full_mbsxfrm / strxfrm_l (target <= 2)", "en_us_mbsxfrm", "strxfrm_l_en");
-    ratio("utf8 gl_full_mbsxfrm / strxfrm_l (target <= 2)", "utf8_mbsxfrm", "strxfrm_l_utf8");
-  }
-
- private:
-  void ratio(const char *label, const std::string &ours, const std::string &base) const {
-    auto a = times_.find(ours);
-    auto b = times_.find(base);
-    if (a != times_.end() && b != times_.end() && b->second > 0)
-      std::printf("%-44s %10.2f\n", label, a->second / b->second);
-  }
-  std::map<std::string, double> times_;
-};
+/* The ratio lines after the table. */
+void print_ratios(const glsbench::RatioReporter &reporter) {
+  reporter.print_header();
+  reporter.ratio("en_us mbscoll_fn / strcoll_l (target <= 1.0)", "en_us_mbscoll", "strcoll_l_en");
+  reporter.ratio("fr_ca mbscoll_fn / strcoll_l (target <= 1.0)", "fr_ca_mbscoll", "strcoll_l_fr");
+  reporter.ratio("utf8 _gl_im_mbscoll / strcoll_l (target <= 2.5)", "utf8_mbscoll",
+                 "strcoll_l_utf8");
+  reporter.ratio("en_us gl_full_mbsxfrm / strxfrm_l (target <= 2)", "en_us_mbsxfrm",
+                 "strxfrm_l_en");
+  reporter.ratio("utf8 gl_full_mbsxfrm / strxfrm_l (target <= 2)", "utf8_mbsxfrm",
+                 "strxfrm_l_utf8");
+}
 
 }  // namespace
 
@@ -258,16 +198,10 @@ int main(int argc, char **argv) {
       ->Unit(us);
   benchmark::RegisterBenchmark("strxfrm_l_utf8", BM_StrxfrmL<peer_en_us_utf8, utf8_words>)
       ->Unit(us);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.print_ratios();
-  std::fflush(stdout); /* before any exit-time report of a sanitizer build */
+  glsbench::RatioReporter reporter(44, 52);
+  if (!glsbench::run_benchmarks(argc, argv, reporter, print_ratios)) return 1;
   for (gl_locale *r : {shipped_en_us(), shipped_fr_ca(), shipped_en_us_utf8()})
     gl_lc_unload(r);
-  for (locale_t l : {peer_en_us(), peer_fr_ca(), peer_en_us_utf8()})
-    freelocale(l);
-  benchmark::Shutdown();
+  glsbench::shut_down();
   return 0;
 }

@@ -12,17 +12,16 @@
 ** Prints the ratios after Google Benchmark's own table. Never a test.
 */
 #include <iconv.h>
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "glslib.h"
 #include "temp_dir.h"
 
@@ -225,42 +224,22 @@ void check(const Pair &p) {
                  n, theirs.size());
 }
 
-/* Prints as usual and keeps the time per iteration of every run. */
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-
-  void ReportRuns(const std::vector<Run> &reports) override {
-    for (const Run &run : reports)
-      if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(reports);
-  }
-
-  void print_ratios() const {
-    std::printf("\n%-44s %10s\n", "comparison", "ratio");
-    ratio("fast map / iconv 8859-1->CP1252 (<= 0.5)", "fast_map/toy", "iconv/8859-1->cp1252");
-    ratio("sb_miconv 033304e4 / iconv (<= 1.5)", "ours/8859-1->cp1252", "iconv/8859-1->cp1252");
-    for (const char *name : {"8859-1->utf8", "utf8->8859-1", "sjis->utf8"})
-      ratio((std::string(name) + " / iconv (<= 2)").c_str(), std::string("ours/") + name,
-            std::string("iconv/") + name);
-    for (const char *name : {"cp933->utf8", "utf8->cp933"})
-      ratio((std::string(name) + " / iconv (<= 2.5)").c_str(), std::string("ours/") + name,
-            std::string("iconv/") + name);
-    auto load = times_.find("load/utf8->sjis");
-    if (load != times_.end())
-      std::printf("%-44s %7.3f ms (goal <= 30 ms)\n", "gl_cv_load utf8->sjis", load->second);
-  }
-
- private:
-  void ratio(const char *label, const std::string &ours, const std::string &base) const {
-    auto a = times_.find(ours);
-    auto b = times_.find(base);
-    if (a != times_.end() && b != times_.end())
-      std::printf("%-44s %10.2f\n", label, a->second / b->second);
-  }
-  std::map<std::string, double> times_;
-};
+/* The ratio lines after the table. */
+void print_ratios(const glsbench::RatioReporter &reporter) {
+  reporter.print_header();
+  reporter.ratio("fast map / iconv 8859-1->CP1252 (<= 0.5)", "fast_map/toy",
+                 "iconv/8859-1->cp1252");
+  reporter.ratio("sb_miconv 033304e4 / iconv (<= 1.5)", "ours/8859-1->cp1252",
+                 "iconv/8859-1->cp1252");
+  for (const char *name : {"8859-1->utf8", "utf8->8859-1", "sjis->utf8"})
+    reporter.ratio(std::string(name) + " / iconv (<= 2)", std::string("ours/") + name,
+                   std::string("iconv/") + name);
+  for (const char *name : {"cp933->utf8", "utf8->cp933"})
+    reporter.ratio(std::string(name) + " / iconv (<= 2.5)", std::string("ours/") + name,
+                   std::string("iconv/") + name);
+  if (const double *load = reporter.time("load/utf8->sjis"))
+    std::printf("%-44s %7.3f ms (goal <= 30 ms)\n", "gl_cv_load utf8->sjis", *load);
+}
 
 }  // namespace
 
@@ -307,13 +286,9 @@ int main(int argc, char **argv) {
         ->Unit(benchmark::kMicrosecond);
   }
   benchmark::RegisterBenchmark("load/utf8->sjis", BM_LoadUtf8ToSjis)->Unit(benchmark::kMillisecond);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.print_ratios();
-  std::fflush(stdout);
-  benchmark::Shutdown();
+  glsbench::RatioReporter reporter(44);
+  if (!glsbench::run_benchmarks(argc, argv, reporter, print_ratios)) return 1;
+  glsbench::shut_down();
   gl_free_registry_cache();
   return 0;
 }

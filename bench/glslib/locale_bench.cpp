@@ -24,62 +24,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bench_support.h"
 #include "gl_locale.h"
 #include "glslib.h"
-#include "temp_dir.h"
-
-/* newlocale keeps its LOCPATH list for the life of the process: not a
-** leak of ours, and a leak report would end a sanitizer build's run. */
-extern "C" const char *__lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
-extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
 
 namespace {
 
 constexpr int small_rows = 2000;
 constexpr int row_factor = 10;
 
-/* The scratch directory of the run (the compiled peer locale and the
-** COLLATE fixtures), removed at exit. */
-const dvz_test::TempDir &scratch() {
-  static const dvz_test::TempDir dir;
-  return dir;
-}
+using glsbench::load_shipped;
+using glsbench::scratch;
 
 /* en_US in ISO-8859-1, from the system's locale sources. */
-locale_t peer_locale() {
-  static locale_t loc = [] {
-    const std::string dir = scratch().file("peer");
-    std::string cmd = "localedef -i en_US -f ISO-8859-1 '" + dir + "' >/dev/null 2>&1";
-    int status = std::system(cmd.c_str());
-    setenv("LOCPATH", scratch().path().c_str(), 1);
-    locale_t l = newlocale(LC_ALL_MASK, "peer", nullptr);
-    unsetenv("LOCPATH");
-    if (l == nullptr) {
-      std::fprintf(stderr, "cannot compile en_US ISO-8859-1 (localedef status %d)\n", status);
-      std::exit(1);
-    }
-    return l;
-  }();
-  return loc;
-}
-
-gl_locale *load_shipped(const char *file) {
-  setenv("GL_PATH", GLS_SOURCE_DATA "/lc11", 1);
-  gl_locale *r = nullptr;
-  if (gl_create_null_locale_4(&r) != 0) std::exit(1);
-  char *query = gl_setlocale_4(r, GL_ALL, file);
-  if (query == nullptr || r->error != 0) {
-    std::fprintf(stderr, "%s does not load (error %d)\n", file, r->error);
-    std::exit(1);
-  }
-  gl_destroystring(query);
-  return r;
-}
+locale_t peer_locale() { return glsbench::peer_locale("en_US", "ISO-8859-1"); }
 
 gl_locale *shipped_en_us() {
   static gl_locale *r = load_shipped("en_us/0333.lco");
@@ -257,49 +219,24 @@ std::pair<long, long> utf8_load_rss() {
   return {sizes[0], sizes[1]};
 }
 
-/* Prints as usual and keeps the time per iteration of every run. */
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-
-  void ReportRuns(const std::vector<Run> &reports) override {
-    for (const Run &run : reports) {
-      if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(reports);
-  }
-
-  void print_ratios() const {
-    std::printf("\n%-34s %10s\n", "comparison", "ratio");
-    ratio("class_map / isalpha_l (target <= 1.2)", "class_map", "isalpha_l");
-    ratio("upper_map / toupper_l (target <= 1.2)", "upper_map", "toupper_l");
-    ratio("COLLATE 10n / n rows (target <= 15)",
-          "collate_load/" + std::to_string(small_rows * row_factor),
-          "collate_load/" + std::to_string(small_rows));
-    auto load = times_.find("load_en_us");
-    if (load != times_.end())
-      std::printf("%-34s %8.3f ms (goal < 5 ms)\n", "load en_us/0333.lco", load->second);
-    auto utf8 = times_.find("load_en_us_utf8");
-    if (utf8 != times_.end())
-      std::printf("%-34s %8.3f ms (goal <= 100 ms)\n", "load en_us/e01c.lco", utf8->second);
-    const auto [before, after] = utf8_load_rss();
-    if (after >= 0)
-      std::printf("%-34s %8.1f MB peak RSS, %.1f MB of it the load's (goal <= 40 MB)\n",
-                  "load en_us/e01c.lco", static_cast<double>(after) / 1024,
-                  static_cast<double>(after - before) / 1024);
-  }
-
- private:
-  void ratio(const char *label, const std::string &ours, const std::string &base) const {
-    auto a = times_.find(ours);
-    auto b = times_.find(base);
-    if (a != times_.end() && b != times_.end())
-      std::printf("%-34s %10.2f\n", label, a->second / b->second);
-  }
-  std::map<std::string, double> times_;
-};
+/* The ratio lines after the table. */
+void print_ratios(const glsbench::RatioReporter &reporter) {
+  reporter.print_header();
+  reporter.ratio("class_map / isalpha_l (target <= 1.2)", "class_map", "isalpha_l");
+  reporter.ratio("upper_map / toupper_l (target <= 1.2)", "upper_map", "toupper_l");
+  reporter.ratio("COLLATE 10n / n rows (target <= 15)",
+                 "collate_load/" + std::to_string(small_rows * row_factor),
+                 "collate_load/" + std::to_string(small_rows));
+  if (const double *load = reporter.time("load_en_us"))
+    std::printf("%-34s %8.3f ms (goal < 5 ms)\n", "load en_us/0333.lco", *load);
+  if (const double *utf8 = reporter.time("load_en_us_utf8"))
+    std::printf("%-34s %8.3f ms (goal <= 100 ms)\n", "load en_us/e01c.lco", *utf8);
+  const auto [before, after] = utf8_load_rss();
+  if (after >= 0)
+    std::printf("%-34s %8.1f MB peak RSS, %.1f MB of it the load's (goal <= 40 MB)\n",
+                "load en_us/e01c.lco", static_cast<double>(after) / 1024,
+                static_cast<double>(after - before) / 1024);
+}
 
 }  // namespace
 
@@ -314,14 +251,9 @@ int main(int argc, char **argv) {
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("load_en_us", BM_LoadEnUs)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("load_en_us_utf8", BM_LoadEnUsUtf8)->Unit(benchmark::kMillisecond);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.print_ratios();
-  std::fflush(stdout); /* before any exit-time report of a sanitizer build */
+  glsbench::RatioReporter reporter(34);
+  if (!glsbench::run_benchmarks(argc, argv, reporter, print_ratios)) return 1;
   gl_lc_unload(shipped_en_us());
-  freelocale(peer_locale());
-  benchmark::Shutdown();
+  glsbench::shut_down();
   return 0;
 }
