@@ -138,6 +138,35 @@ bool round_dval(double magnitude, int r, char *whole, char *fraction);
 ** terminator): characters written, or -1. */
 int gl_wcsfmon1(gl_locale *loc, gl_wchar *out, int size, const gl_wchar *format, va_list *args);
 
+/* A wide formatter's worker: out has size characters and a terminator. */
+using wide_format_fn = int (*)(gl_locale *loc, gl_wchar *out, int size, const gl_wchar *format,
+                               va_list *args);
+
+/* Runs worker on the wide form of the multibyte format and converts its
+** result into out (size bytes with the terminator): the bytes written, or
+** -1 with error 14 (size below 1, or no room), 3 (memory), the
+** converter's error or the worker's. */
+int format_multibyte(gl_locale *loc, unsigned char *out, int size, const unsigned char *format,
+                     va_list *args, wide_format_fn worker);
+
+/* The modifiers of a parse directive (the parsers take no argument
+** list), with the parsers' defaults. */
+struct parse_modifiers {
+  int width = 0;
+  int precision = -1;
+  uint32_t flags = 0;
+};
+
+/* Reads the modifiers at *cursor, just after the "%", into *m; advances
+** *cursor. 0, or -1 as _gl_scan_format_modifiers. */
+int scan_parse_modifiers(gl_locale *loc, const gl_wchar **cursor, parse_modifiers *m);
+
+/* Reads the size letter of a directive at *cursor, just after its
+** modifiers: "l"/"L" sets *is_long, "h"/"H" *is_short, and *cursor then
+** stands on the conversion. false with error 15 when the format ends
+** before the letter, 22 when it ends after it. */
+bool scan_size_letter(gl_locale *loc, const gl_wchar **cursor, bool *is_long, bool *is_short);
+
 }  // namespace glslib
 
 #endif

@@ -463,27 +463,10 @@ int gl_wcsfmon(gl_locale *loc, gl_wchar *buffer, int size, const gl_wchar *forma
 }
 
 int gl_mbsfmon(gl_locale *loc, unsigned char *buffer, int size, const unsigned char *format, ...) {
-  if (buffer == nullptr || size < 1) {
-    store_error(loc, GL_E2BIG);
-    return -1;
-  }
-  gl_wchar *wide_out = alloc_zeroed<gl_wchar>(static_cast<std::size_t>(size) + 1);
-  if (wide_out == nullptr) {
-    store_error(loc, GL_ENOMEM);
-    return -1;
-  }
-  gl_wchar *wide_format = widen_copy(loc, format);
-  if (wide_format == nullptr) {
-    _gl_free_ptr(wide_out);
-    return -1;
-  }
   va_list args;
   va_start(args, format);
-  int n = gl_wcsfmon1(loc, wide_out, size, wide_format, &args);
+  int n = format_multibyte(loc, buffer, size, format, &args, gl_wcsfmon1);
   va_end(args);
-  if (n >= 0) n = _gl_get_mbstring(loc, buffer, size, wide_out);
-  _gl_free_ptr(wide_format);
-  _gl_free_ptr(wide_out);
   return n;
 }
 

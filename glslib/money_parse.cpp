@@ -105,14 +105,10 @@ const gl_wchar *gl_wcspmon1(gl_locale *loc, const gl_wchar *text, const gl_wchar
       continue;
     }
     ++f;
-    gl_wchar fill = ' ';
-    int precision = -1;
-    int justification = 0;
-    int width = 0;
-    uint32_t flags = 0;
-    if (_gl_scan_format_modifiers(loc, &f, &justification, &fill, &width, &precision, &flags,
-                                  nullptr, nullptr) != 0)
-      return nullptr;
+    parse_modifiers mods;
+    if (scan_parse_modifiers(loc, &f, &mods) != 0) return nullptr;
+    int width = mods.width;
+    uint32_t flags = mods.flags;
     if (*f == 0) {
       store_error(loc, GL_EDIRECTIVE);
       return nullptr;

@@ -3,7 +3,8 @@
 ** locale's signs, decimal point and thousands separators (grouping
 ** checked), integers to text with optional grouping, and the small helpers
 ** that the number, monetary and time code share (grouping arithmetic,
-** digit and space tests, widths, the ASCII helpers).
+** digit and space tests, widths, the ASCII helpers, the parsers' directive
+** readers and the multibyte front of the formatters).
 ** Callers: the number formatter and parser, monetary parsing, the value
 ** library. Calls: the character layer and the platform's strtoul/strtod on
 ** ASCII copies.
@@ -331,6 +332,59 @@ gl_wchar *widen_copy(gl_locale *loc, const unsigned char *text) {
     return nullptr;
   }
   return wide;
+}
+
+int format_multibyte(gl_locale *loc, unsigned char *out, int size, const unsigned char *format,
+                     va_list *args, wide_format_fn worker) {
+  if (out == nullptr || size < 1) {
+    store_error(loc, GL_E2BIG);
+    return -1;
+  }
+  gl_wchar *wide_out = alloc_zeroed<gl_wchar>(static_cast<std::size_t>(size) + 1);
+  if (wide_out == nullptr) {
+    store_error(loc, GL_ENOMEM);
+    return -1;
+  }
+  gl_wchar *wide_format = widen_copy(loc, format);
+  if (wide_format == nullptr) {
+    _gl_free_ptr(wide_out);
+    return -1;
+  }
+  int n = worker(loc, wide_out, size, wide_format, args);
+  if (n >= 0) n = _gl_get_mbstring(loc, out, size, wide_out);
+  _gl_free_ptr(wide_format);
+  _gl_free_ptr(wide_out);
+  return n;
+}
+
+int scan_parse_modifiers(gl_locale *loc, const gl_wchar **cursor, parse_modifiers *m) {
+  gl_wchar fill = ' ';
+  int justification = 0;
+  return _gl_scan_format_modifiers(loc, cursor, &justification, &fill, &m->width, &m->precision,
+                                   &m->flags, nullptr, nullptr);
+}
+
+bool scan_size_letter(gl_locale *loc, const gl_wchar **cursor, bool *is_long, bool *is_short) {
+  const gl_wchar *f = *cursor;
+  if (*f == 0) {
+    store_error(loc, GL_ENOREGISTRY);
+    return false;
+  }
+  *is_long = false;
+  *is_short = false;
+  if (*f == 'l' || *f == 'L') {
+    *is_long = true;
+    ++f;
+  } else if (*f == 'h' || *f == 'H') {
+    *is_short = true;
+    ++f;
+  }
+  *cursor = f;
+  if (*f == 0) {
+    store_error(loc, GL_EDIRECTIVE);
+    return false;
+  }
+  return true;
 }
 
 int multibyte_length(gl_locale *loc, const gl_wchar *wcs, int n) {

@@ -267,6 +267,28 @@ bool format_string(Output &o, const gl_wchar *s, int width, int precision, gl_wc
   return true;
 }
 
+/* Base of an integer conversion letter ("d", "i" and "u" 10, "o" 8, "x"
+** and "X" 16, "b" 2, "q" 4); 0 for any other letter. */
+int integer_base(gl_wchar conversion) {
+  switch (conversion) {
+    case 'd':
+    case 'i':
+    case 'u':
+      return 10;
+    case 'o':
+      return 8;
+    case 'x':
+    case 'X':
+      return 16;
+    case 'b':
+      return 2;
+    case 'q':
+      return 4;
+    default:
+      return 0;
+  }
+}
+
 /* The worker of the formatters; -1 with the error word set. */
 int gl_wcsfnum1(gl_locale *loc, gl_wchar *out, int size, const gl_wchar *format, va_list *args) {
   Output o {loc, out, size};
@@ -298,54 +320,13 @@ int gl_wcsfnum1(gl_locale *loc, gl_wchar *out, int size, const gl_wchar *format,
     if (_gl_scan_format_modifiers(loc, &f, &justification, &fill, &width, &precision, &flags,
                                   nullptr, args) != 0)
       return fail();
-    if (*f == 0) {
-      store_error(loc, GL_ENOREGISTRY);
-      return fail();
-    }
     bool is_long = false;
     bool is_short = false;
-    if (*f == 'l' || *f == 'L') {
-      is_long = true;
-      ++f;
-    } else if (*f == 'h' || *f == 'H') {
-      is_short = true;
-      ++f;
-    }
-    if (*f == 0) {
-      store_error(loc, GL_EDIRECTIVE);
-      return fail();
-    }
+    if (!scan_size_letter(loc, &f, &is_long, &is_short)) return fail();
     gl_wchar conversion = *f++;
-    int base = 0;
-    bool is_signed = true;
-    switch (conversion) {
-      case 'd':
-      case 'i':
-        base = 10;
-        break;
-      case 'u':
-        base = 10;
-        is_signed = false;
-        break;
-      case 'o':
-        base = 8;
-        break;
-      case 'x':
-        base = 16;
-        break;
-      case 'X':
-        base = 16;
-        flags |= GL_FMT_UPPER;
-        break;
-      case 'b':
-        base = 2;
-        break;
-      case 'q':
-        base = 4;
-        break;
-      default:
-        break;
-    }
+    const int base = integer_base(conversion);
+    const bool is_signed = conversion != 'u';
+    if (conversion == 'X') flags |= GL_FMT_UPPER;
     gl_wchar *at = out + o.count;
     if (base != 0) {
       int raw = va_arg(*args, int);
@@ -498,57 +479,19 @@ int gl_wcspnum1(gl_locale *loc, const gl_wchar *text, const gl_wchar *format, va
       continue;
     }
     ++f;
-    gl_wchar fill = ' ';
-    int precision = -1;
-    int justification = 0;
-    int width = 0;
-    uint32_t flags = 0;
-    if (_gl_scan_format_modifiers(loc, &f, &justification, &fill, &width, &precision, &flags,
-                                  nullptr, nullptr) != 0)
-      return -1;
-    if (*f == 0) {
-      store_error(loc, GL_ENOREGISTRY);
-      return -1;
-    }
+    parse_modifiers mods;
+    if (scan_parse_modifiers(loc, &f, &mods) != 0) return -1;
+    int width = mods.width;
+    int precision = mods.precision;
+    uint32_t flags = mods.flags;
     bool is_long = false;
     bool is_short = false;
-    if (*f == 'l' || *f == 'L') {
-      is_long = true;
-      ++f;
-    } else if (*f == 'h' || *f == 'H') {
-      is_short = true;
-      ++f;
-    }
-    if (*f == 0) {
-      store_error(loc, GL_EDIRECTIVE);
-      return -1;
-    }
+    if (!scan_size_letter(loc, &f, &is_long, &is_short)) return -1;
     gl_wchar conversion = *f++;
     bool suppress = flags & GL_FMT_SUPPRESS;
-    int base = 0;
-    bool is_unsigned = false;
+    const int base = integer_base(conversion);
+    const bool is_unsigned = conversion == 'u';
     switch (conversion) {
-      case 'd':
-      case 'i':
-        base = 10;
-        break;
-      case 'u':
-        base = 10;
-        is_unsigned = true;
-        break;
-      case 'o':
-        base = 8;
-        break;
-      case 'x':
-      case 'X':
-        base = 16;
-        break;
-      case 'b':
-        base = 2;
-        break;
-      case 'q':
-        base = 4;
-        break;
       case 'e':
       case 'E':
       case 'f':
@@ -563,6 +506,7 @@ int gl_wcspnum1(gl_locale *loc, const gl_wchar *text, const gl_wchar *format, va
         }
         break;
       default:
+        if (base != 0) break;
         store_error(loc, GL_EDIRECTIVE);
         return -1;
     }
@@ -673,27 +617,10 @@ int gl_wcsfnum(gl_locale *loc, gl_wchar *out, int size, const gl_wchar *format, 
 }
 
 int gl_mbsfnum(gl_locale *loc, unsigned char *out, int size, const unsigned char *format, ...) {
-  if (out == nullptr || size < 1) {
-    store_error(loc, GL_E2BIG);
-    return -1;
-  }
-  gl_wchar *wide_out = alloc_zeroed<gl_wchar>(static_cast<std::size_t>(size) + 1);
-  if (wide_out == nullptr) {
-    store_error(loc, GL_ENOMEM);
-    return -1;
-  }
-  gl_wchar *wide_format = widen_copy(loc, format);
-  if (wide_format == nullptr) {
-    _gl_free_ptr(wide_out);
-    return -1;
-  }
   va_list args;
   va_start(args, format);
-  int n = gl_wcsfnum1(loc, wide_out, size, wide_format, &args);
+  int n = format_multibyte(loc, out, size, format, &args, gl_wcsfnum1);
   va_end(args);
-  if (n >= 0) n = _gl_get_mbstring(loc, out, size, wide_out);
-  _gl_free_ptr(wide_format);
-  _gl_free_ptr(wide_out);
   return n;
 }
 

@@ -131,6 +131,20 @@ int first_characters(gl_locale *loc, const unsigned char *s, int n, int count) {
   return offset;
 }
 
+/* The arguments of a character-index lookup: false with error
+** GL_ENULLPTR for a NULL string or GL_ENEGCOUNT for a negative index. */
+bool valid_index_args(gl_locale *loc, const unsigned char *s, int i) {
+  if (s == nullptr) {
+    set_error(loc, GL_ENULLPTR);
+    return false;
+  }
+  if (i < 0) {
+    set_error(loc, GL_ENEGCOUNT);
+    return false;
+  }
+  return true;
+}
+
 /* The search result "nothing": the error word cleared, NULL. */
 unsigned char *not_found(gl_locale *loc) {
   set_error(loc, GL_ENOERR);
@@ -379,14 +393,7 @@ unsigned char *gl_full_mbsmbs(gl_locale *loc, const unsigned char *s, const unsi
 /* ---- Characters inside strings ------------------------------------------ */
 
 unsigned char *gl_full_getmbsi(gl_locale *loc, const unsigned char *s, int i) {
-  if (s == nullptr) {
-    set_error(loc, GL_ENULLPTR);
-    return nullptr;
-  }
-  if (i < 0) {
-    set_error(loc, GL_ENEGCOUNT);
-    return nullptr;
-  }
+  if (!valid_index_args(loc, s, i)) return nullptr;
   if (loc->single_byte == 1) return const_cast<unsigned char *>(s + i);
   const unsigned char *p = s;
   for (int k = 0; k < i && p != nullptr; ++k)
@@ -395,14 +402,7 @@ unsigned char *gl_full_getmbsi(gl_locale *loc, const unsigned char *s, int i) {
 }
 
 unsigned char *gl_getmbsinull(gl_locale *loc, const unsigned char *s, int i) {
-  if (s == nullptr) {
-    set_error(loc, GL_ENULLPTR);
-    return nullptr;
-  }
-  if (i < 0) {
-    set_error(loc, GL_ENEGCOUNT);
-    return nullptr;
-  }
+  if (!valid_index_args(loc, s, i)) return nullptr;
   const int offset = first_characters(loc, s, -1, i);
   return offset < 0 ? nullptr : const_cast<unsigned char *>(s + offset);
 }

@@ -66,6 +66,16 @@ void step_both(ThaiSide &s1, ThaiSide &s2) {
 
 int decide(unsigned x, unsigned y) { return x < y ? -1 : 1; }
 
+/* Records and passes the tone mark at side s: true when s has no
+** character left after it (the caller then decides). */
+bool pass_tone(ThaiSide &s) {
+  s.record();
+  s.consume();
+  if (s.used_up()) return true;
+  ++s.pos;
+  return false;
+}
+
 int compare_marks(const ThaiSide &a, const ThaiSide &b) {
   if (a.mark_bytes == 0) return b.mark_bytes == 0 ? 0 : -1;
   if (b.mark_bytes == 0) return 1;
@@ -87,6 +97,14 @@ bool run_states(ThaiSide &s1, ThaiSide &s2, int *result) {
     *result = r;
     return true;
   };
+  /* Passes equal characters on both sides back to the start state;
+  ** different ones decide. */
+  auto pass_equal = [&]() {
+    if (s1.c != s2.c) return done(decide(s1.c, s2.c));
+    step_both(s1, s2);
+    state = State::N;
+    return false;
+  };
   while (!s1.used_up() && !s2.used_up()) {
     const unsigned k1 = thai_cmp_table[s1.c], k2 = thai_cmp_table[s2.c];
     switch (state) {
@@ -101,10 +119,7 @@ bool run_states(ThaiSide &s1, ThaiSide &s2, int *result) {
           ++s2.pos;
           state = State::B2;
         } else if (k1 != class_tone && k2 == class_tone) {
-          s2.record();
-          s2.consume();
-          if (s2.used_up()) return done(1);
-          ++s2.pos;
+          if (pass_tone(s2)) return done(1);
         } else if (k1 == class_lead && k2 == class_other) {
           h = s1.c;
           s1.consume();
@@ -125,10 +140,7 @@ bool run_states(ThaiSide &s1, ThaiSide &s2, int *result) {
           ++s2.pos;
           state = State::BB;
         } else if (k1 == class_tone && k2 != class_tone) {
-          s1.record();
-          s1.consume();
-          if (s1.used_up()) return done(-1);
-          ++s1.pos;
+          if (pass_tone(s1)) return done(-1);
         } else {
           s1.record();
           s2.record();
@@ -165,14 +177,9 @@ bool run_states(ThaiSide &s1, ThaiSide &s2, int *result) {
           ++s1.pos;
           state = State::X;
         } else if (k1 == class_tone) {
-          s1.record();
-          s1.consume();
-          if (s1.used_up()) return done(-1);
-          ++s1.pos;
-        } else {
-          if (s1.c != s2.c) return done(decide(s1.c, s2.c));
-          step_both(s1, s2);
-          state = State::N;
+          if (pass_tone(s1)) return done(-1);
+        } else if (pass_equal()) {
+          return true;
         }
         break;
       case State::A1:
@@ -183,20 +190,13 @@ bool run_states(ThaiSide &s1, ThaiSide &s2, int *result) {
           ++s1.pos;
           state = State::X;
         } else if (k2 == class_tone) {
-          s2.record();
-          s2.consume();
-          if (s2.used_up()) return done(1);
-          ++s2.pos;
-        } else {
-          if (s1.c != s2.c) return done(decide(s1.c, s2.c));
-          step_both(s1, s2);
-          state = State::N;
+          if (pass_tone(s2)) return done(1);
+        } else if (pass_equal()) {
+          return true;
         }
         break;
       case State::X:
-        if (s1.c != s2.c) return done(decide(s1.c, s2.c));
-        step_both(s1, s2);
-        state = State::N;
+        if (pass_equal()) return true;
         break;
     }
   }

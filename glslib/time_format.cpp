@@ -390,6 +390,14 @@ int plain_numbers(Run &r, const int *values, int n, gl_wchar sep, const Field &f
   return 0;
 }
 
+/* Measures n numbers of field f joined by one-character separators, as
+** characters and as bytes: at least least of each. */
+void measure_numbers(Run &r, int n, int least, const Field &f) {
+  int64_t wp = std::max(f.width, f.precision);
+  int size = clamp_int(std::max<int64_t>(least, n * wp + (n - 1)));
+  r.add(size, size);
+}
+
 int alt_numbers(Run &r, const int *values, int n, gl_wchar sep, const Field &f) {
   for (int i = 0; i < n; ++i) {
     if (i > 0 && put_wc(r, sep) < 0) return -1;
@@ -690,10 +698,8 @@ int do_plain(Run &r, gl_wchar letter, const gl_wchar **p, const alt_tm &t, Field
     case 'D': {
       f = with_default(f, 2);
       if (measure) {
-        int64_t wp = std::max(f.width, f.precision);
         int digits = decimal_digits(std::max(month_count(r.loc) - 1, 0));
-        int n = clamp_int(std::max<int64_t>(4 + digits + 2, 3 * wp + 2));
-        r.add(n, n);
+        measure_numbers(r, 3, 4 + digits + 2, f);
         return 0;
       }
       if (check_month(r, t) < 0 || check_mday(r, t) < 0 || check_year(r, t) < 0) return -1;
@@ -702,9 +708,7 @@ int do_plain(Run &r, gl_wchar letter, const gl_wchar **p, const alt_tm &t, Field
     }
     case 'R': {
       if (measure) {
-        int64_t wp = std::max(f.width, f.precision);
-        int n = clamp_int(std::max<int64_t>(5, 2 * wp + 1));
-        r.add(n, n);
+        measure_numbers(r, 2, 5, f);
         return 0;
       }
       if (check_hour(r, t) < 0 || check_min(r, t) < 0) return -1;
@@ -713,9 +717,7 @@ int do_plain(Run &r, gl_wchar letter, const gl_wchar **p, const alt_tm &t, Field
     }
     case 'T': {
       if (measure) {
-        int64_t wp = std::max(f.width, f.precision);
-        int n = clamp_int(std::max<int64_t>(8, 3 * wp + 2));
-        r.add(n, n);
+        measure_numbers(r, 3, 8, f);
         return 0;
       }
       if (check_sec(r, t) < 0 || check_min(r, t) < 0 || check_hour(r, t) < 0) return -1;

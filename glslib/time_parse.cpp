@@ -197,6 +197,29 @@ class TimeParser {
     return nullptr;
   }
 
+  /* The directive letter at *f, *f then past it; 0 with error 22 when the
+  ** format ends there. */
+  gl_wchar take_letter(const gl_wchar **f) {
+    const gl_wchar letter = **f;
+    if (letter == 0) {
+      store_error(loc_, GL_EDIRECTIVE);
+      return 0;
+    }
+    ++*f;
+    return letter;
+  }
+
+  /* Records a year of the era, or of the century given by two digits. */
+  void found_era_year_value(int32_t value) {
+    state_->era_year = value;
+    state_->flags |= found_era_year;
+  }
+  void found_two_digit_year(int value) {
+    state_->year2 = value;
+    state_->flags |= found_year2;
+    state_->year_kind = year_two_digit;
+  }
+
   /* One directive, *f standing after its '%'; *f ends after its letter. */
   const gl_wchar *directive(const gl_wchar *t, const gl_wchar **f, int depth) {
     int justification = 1;
@@ -209,9 +232,8 @@ class TimeParser {
       return nullptr;
     if (**f == 'E' && !has_eras(loc_)) ++*f;
     if (**f == 'O' && !has_alt_digits(loc_)) ++*f;
-    const gl_wchar letter = **f;
-    if (letter == 0) return fail(GL_EDIRECTIVE);
-    ++*f;
+    const gl_wchar letter = take_letter(f);
+    if (letter == 0) return nullptr;
     switch (letter) {
       case 'E':
         return era_directive(t, f, width, precision, depth);
@@ -283,9 +305,8 @@ class TimeParser {
                                 int depth) {
     const gl_ltime &time = loc_->ltime;
     state_->year_kind = year_era;
-    const gl_wchar letter = **f;
-    if (letter == 0) return fail(GL_EDIRECTIVE);
-    ++*f;
+    const gl_wchar letter = take_letter(f);
+    if (letter == 0) return nullptr;
     switch (letter) {
       case 'c':
         return parse(t, time.era_d_t_fmt_wc, depth + 1);
@@ -305,8 +326,7 @@ class TimeParser {
         int32_t value = 0;
         const gl_wchar *end = find_int(t, width, precision, -1, &value);
         if (end == nullptr) return fail_unless_memory(GL_ENOYEAR);
-        state_->era_year = value;
-        state_->flags |= found_era_year;
+        found_era_year_value(value);
         return end;
       }
       default:
@@ -332,9 +352,8 @@ class TimeParser {
   }
 
   const gl_wchar *alt_directive(const gl_wchar *t, const gl_wchar **f, int width, int precision) {
-    const gl_wchar letter = **f;
-    if (letter == 0) return fail(GL_EDIRECTIVE);
-    ++*f;
+    const gl_wchar letter = take_letter(f);
+    if (letter == 0) return nullptr;
     if (const NumberField *field = find_field(std::begin(alt_fields), std::end(alt_fields), letter))
       return alt_field(*field, t, width, precision);
     if (letter != 'y') return fail(GL_EDIRECTIVE);
@@ -342,22 +361,18 @@ class TimeParser {
     const gl_wchar *end = find_alt_int(t, width, precision, &value);
     if (end == nullptr) return fail_unless_memory(GL_ENOYEAR);
     if (has_eras(loc_)) {
-      state_->era_year = value;
-      state_->flags |= found_era_year;
+      found_era_year_value(value);
       state_->year_kind = year_era;
     } else {
       if (value > 99) return fail(GL_EBADARG);
-      state_->year2 = value;
-      state_->flags |= found_year2;
-      state_->year_kind = year_two_digit;
+      found_two_digit_year(value);
     }
     return end;
   }
 
   const gl_wchar *i_directive(const gl_wchar *t, const gl_wchar **f, int width, int precision) {
-    const gl_wchar letter = **f;
-    if (letter == 0) return fail(GL_EDIRECTIVE);
-    ++*f;
+    const gl_wchar letter = take_letter(f);
+    if (letter == 0) return nullptr;
     switch (letter) {
       case 'Y':
       case 'y': {
@@ -367,9 +382,7 @@ class TimeParser {
         for (int d; digits < 4 && (d = ascii_digit(*t)) >= 0; ++digits, ++t)
           value = value * 10 + d;
         if (digits <= 2) {
-          state_->year2 = value;
-          state_->flags |= found_year2;
-          state_->year_kind = year_two_digit;
+          found_two_digit_year(value);
         } else {
           state_->full_year = value - 1900;
           state_->flags |= found_full_year;

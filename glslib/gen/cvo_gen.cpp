@@ -28,12 +28,14 @@
 
 #include "cvo_writer.h"
 #include "locale_charmap.h"
+#include "utf8_form.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using glsgen::CvoData;
 using glsgen::CvoEntry;
+using glslib::utf8_of;
 
 constexpr const char *charmap_dir = "/usr/share/i18n/charmaps";
 constexpr const char *generator_line = "GENERATOR=gls_gen_conversions 1";
@@ -151,21 +153,6 @@ class Iconv {
  private:
   iconv_t cd_;
 };
-
-std::vector<unsigned char> utf8_of(uint32_t ucs) {
-  if (ucs < 0x80) return {static_cast<unsigned char>(ucs)};
-  if (ucs < 0x800)
-    return {static_cast<unsigned char>(0xC0 | (ucs >> 6)),
-            static_cast<unsigned char>(0x80 | (ucs & 0x3F))};
-  if (ucs < 0x10000)
-    return {static_cast<unsigned char>(0xE0 | (ucs >> 12)),
-            static_cast<unsigned char>(0x80 | ((ucs >> 6) & 0x3F)),
-            static_cast<unsigned char>(0x80 | (ucs & 0x3F))};
-  return {static_cast<unsigned char>(0xF0 | (ucs >> 18)),
-          static_cast<unsigned char>(0x80 | ((ucs >> 12) & 0x3F)),
-          static_cast<unsigned char>(0x80 | ((ucs >> 6) & 0x3F)),
-          static_cast<unsigned char>(0x80 | (ucs & 0x3F))};
-}
 
 /* UTF-8 to 933: every scalar value the C library converts, a single byte
 ** in the base state or SO, two bytes, SI (the pair kept, shifted). */

@@ -8,6 +8,7 @@
 
 #include "collation_internal.h"
 #include "lco_builder.h"
+#include "random_text.h"
 
 #include <gtest/gtest.h>
 
@@ -90,23 +91,7 @@ inline std::vector<gl_wchar> widen(const std::string &s) {
   return w;
 }
 
-/* Random strings of 0 to max_length bytes drawn from alphabet. */
-class RandomStrings {
- public:
-  RandomStrings(std::string alphabet, unsigned seed) : alphabet_(std::move(alphabet)), rng_(seed) {}
-  std::string next(int max_length) {
-    std::uniform_int_distribution<int> length(0, max_length);
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet_.size() - 1);
-    std::string s;
-    for (int n = length(rng_); n > 0; --n)
-      s += alphabet_[pick(rng_)];
-    return s;
-  }
-
- private:
-  std::string alphabet_;
-  std::mt19937 rng_;
-};
+using glstest::RandomStrings;
 
 }  // namespace colltest
 

@@ -53,28 +53,9 @@ std::string ftime(gl_locale *loc, const std::string &format, gl_time_rec t) {
   return std::string(reinterpret_cast<char *>(out), static_cast<std::size_t>(n));
 }
 
-/* Toy locales (8859-1) with a TIME of the test's own. */
-class ToyTimes {
- public:
-  lcotest::LocalePtr make(const lcotest::TimeToy &time) {
-    lcotest::Lco file = lcotest::toy_locale();
-    file.time = time.text();
-    std::string name = "t" + std::to_string(++files_) + ".lco";
-    scene_.write(name, file);
-    lcotest::LocalePtr r = lcotest::new_record();
-    EXPECT_NE(lcotest::load(r.get(), GL_ALL, name.c_str()), "(null)");
-    EXPECT_EQ(r->error, 0);
-    return r;
-  }
-
- private:
-  lcotest::Scene scene_;
-  int files_ = 0;
-};
-
 class TimeFormatting : public ::testing::Test {
  protected:
-  ToyTimes toys;
+  lcotest::ToyTimes toys;
   lcotest::LocalePtr loc = toys.make({});
   /* Sunday 6 March 2005, 09:05:07.123456, day 65 of the year. */
   gl_time_rec sunday = at(2005, 3, 6, 9, 5, 7, 123456);

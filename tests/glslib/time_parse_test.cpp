@@ -80,25 +80,6 @@ Outcome ptime(gl_locale *loc, const std::string &text, const std::string &format
   return out;
 }
 
-/* Toy locales (8859-1) with a TIME of the test's own. */
-class ToyTimes {
- public:
-  lcotest::LocalePtr make(const lcotest::TimeToy &time) {
-    lcotest::Lco file = lcotest::toy_locale();
-    file.time = time.text();
-    std::string name = "p" + std::to_string(++files_) + ".lco";
-    scene_.write(name, file);
-    lcotest::LocalePtr r = lcotest::new_record();
-    EXPECT_NE(lcotest::load(r.get(), GL_ALL, name.c_str()), "(null)");
-    EXPECT_EQ(r->error, 0);
-    return r;
-  }
-
- private:
-  lcotest::Scene scene_;
-  int files_ = 0;
-};
-
 struct Case {
   const char *format;
   const char *text;
@@ -393,7 +374,7 @@ TEST(TimeParseJapanese, ReadsEraYearsBackToTheirDates) {
 
 class TimeParseToy : public ::testing::Test {
  protected:
-  ToyTimes toys;
+  lcotest::ToyTimes toys;
 };
 
 TEST_F(TimeParseToy, StopsSelfReferencingLocaleFormatsAtTheNestingLimit) {

@@ -7,6 +7,7 @@
 */
 #include "collation_internal.h"
 #include "gl_collate.h"
+#include "random_text.h"
 #include "shipped_locales_support.h"
 
 #include <string.h>
@@ -18,6 +19,8 @@
 #include <vector>
 
 namespace {
+
+using glstest::RandomText;
 
 int sign(long long v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
@@ -86,25 +89,6 @@ std::vector<std::string> exact_alphabet(bool utf8_form) {
     alphabet.push_back(utf8_form ? utf8(c) : std::string(1, static_cast<char>(c)));
   return alphabet;
 }
-
-/* Random strings of 0 to max_chars characters of an alphabet. */
-class RandomText {
- public:
-  RandomText(std::vector<std::string> alphabet, unsigned seed)
-      : alphabet_(std::move(alphabet)), rng_(seed) {}
-  std::string next(int max_chars) {
-    std::uniform_int_distribution<int> length(0, max_chars);
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet_.size() - 1);
-    std::string s;
-    for (int n = length(rng_); n > 0; --n)
-      s += alphabet_[pick(rng_)];
-    return s;
-  }
-
- private:
-  std::vector<std::string> alphabet_;
-  std::mt19937 rng_;
-};
 
 /* The key of a terminated string through the installed key builder. */
 std::string key_of(gl_locale *r, const std::string &s) {

@@ -24,11 +24,13 @@
 #include "glslib.h"
 #include "host_doubles.h"
 #include "temp_dir.h"
+#include "utf8_form.h"
 
 namespace {
 
 using cvotest::DescPtr;
 using Bytes = std::vector<unsigned char>;
+using glslib::utf8_of;
 
 const std::string committed = GLS_SOURCE_DATA;
 const std::string registry_file = committed + "/cm3/registry";
@@ -101,21 +103,6 @@ std::string hex(const Bytes &b) {
     s += part;
   }
   return s;
-}
-
-Bytes utf8_of(uint32_t ucs) {
-  if (ucs < 0x80) return {static_cast<unsigned char>(ucs)};
-  if (ucs < 0x800)
-    return {static_cast<unsigned char>(0xC0 | (ucs >> 6)),
-            static_cast<unsigned char>(0x80 | (ucs & 0x3F))};
-  if (ucs < 0x10000)
-    return {static_cast<unsigned char>(0xE0 | (ucs >> 12)),
-            static_cast<unsigned char>(0x80 | ((ucs >> 6) & 0x3F)),
-            static_cast<unsigned char>(0x80 | (ucs & 0x3F))};
-  return {static_cast<unsigned char>(0xF0 | (ucs >> 18)),
-          static_cast<unsigned char>(0x80 | ((ucs >> 12) & 0x3F)),
-          static_cast<unsigned char>(0x80 | ((ucs >> 6) & 0x3F)),
-          static_cast<unsigned char>(0x80 | (ucs & 0x3F))};
 }
 
 /* What one conversion of a whole input did. error: 0, 1 (no conversion)

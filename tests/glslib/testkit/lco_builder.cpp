@@ -303,4 +303,15 @@ std::string load(gl_locale *record, int category, const char *spec) {
   return out;
 }
 
+LocalePtr ToyTimes::make(const TimeToy &time) {
+  Lco file = toy_locale();
+  file.time = time.text();
+  std::string name = "t" + std::to_string(++files_) + ".lco";
+  scene_.write(name, file);
+  LocalePtr r = new_record();
+  EXPECT_NE(load(r.get(), GL_ALL, name.c_str()), "(null)");
+  EXPECT_EQ(r->error, 0);
+  return r;
+}
+
 }  // namespace lcotest

@@ -179,6 +179,18 @@ std::string query_naming(std::string_view file);
 /* Query string of a load, freed; "(null)" for NULL. */
 std::string load(gl_locale *record, int category, const char *spec);
 
+/* Toy locales (8859-1) with a TIME of the test's own, each loaded into a
+** new record from a file of its own in one Scene. */
+class ToyTimes {
+ public:
+  /* The loaded record (a failed load is a test failure). */
+  LocalePtr make(const TimeToy &time);
+
+ private:
+  Scene scene_;
+  int files_ = 0;
+};
+
 }  // namespace lcotest
 
 #endif
