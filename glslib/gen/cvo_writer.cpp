@@ -6,6 +6,8 @@
 */
 #include "cvo_writer.h"
 
+#include "gen_tables.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +22,6 @@ namespace {
 
 constexpr int header_fixed_lines = 3; /* FILE_TYPE, COMPILER_VERSION, HEADER_LINES */
 constexpr int table_length_limit = 4;
-
-struct MultiDeleter {
-  void operator()(gl_multi_t *t) const { _gl_free_multi(t); }
-};
-using MultiPtr = std::unique_ptr<gl_multi_t, MultiDeleter>;
 
 struct FileCloser {
   void operator()(FILE *f) const { std::fclose(f); }
@@ -57,13 +54,6 @@ std::vector<unsigned char> entry_bytes(const CvoEntry &e, int entry_size) {
   return bytes;
 }
 
-gl_char_desc desc_of(const std::vector<unsigned char> &bytes) {
-  gl_char_desc d {};
-  d.byte_count = static_cast<uint32_t>(bytes.size());
-  std::memcpy(d.bytes, bytes.data(), bytes.size());
-  return d;
-}
-
 MultiPtr build_table(const std::vector<CvoEntry> &entries, int entry_size, std::string *error) {
   MultiPtr table(_gl_create_multi(entry_size, GL_MULTI_VALID, nullptr));
   if (!table) {
@@ -86,27 +76,15 @@ MultiPtr build_table(const std::vector<CvoEntry> &entries, int entry_size, std::
   return table;
 }
 
-std::string table_text(gl_multi_t *table) {
-  char *buffer = nullptr;
-  std::size_t size = 0;
-  FILE *mem = open_memstream(&buffer, &size);
-  if (mem == nullptr) return {};
-  int rc = _gl_fprintf_multi(mem, table, conv_writer);
-  std::fclose(mem);
-  std::string text = rc == 0 && buffer != nullptr ? std::string(buffer, size) : std::string();
-  std::free(buffer);
-  return text;
-}
-
 bool write_table(FILE *fp, const std::vector<CvoEntry> &entries, int entry_size,
                  std::string *error) {
   MultiPtr plain = build_table(entries, entry_size, error);
   if (!plain) return false;
-  std::string text = table_text(plain.get());
+  std::string text = table_text(plain.get(), conv_writer);
   MultiPtr shared = build_table(entries, entry_size, error);
   if (!shared) return false;
   if (_gl_compress_multi(shared.get()) == 0) {
-    std::string compressed = table_text(shared.get());
+    std::string compressed = table_text(shared.get(), conv_writer);
     if (!compressed.empty() && compressed.size() < text.size()) text = std::move(compressed);
   }
   if (text.empty()) {

@@ -16,6 +16,8 @@
 */
 #include "locale_lco.h"
 
+#include "gen_tables.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -34,24 +36,12 @@ constexpr int collate_highest_weight = 257; /* single-byte: byte 255 + 2 */
 constexpr uint16_t weight_ties_on_code = 0x8000; /* bit 15 of a weight */
 constexpr uint16_t code_order_weight = 2; /* multibyte: the one row's weight */
 
-struct MultiDeleter {
-  void operator()(gl_multi_t *t) const { _gl_free_multi(t); }
-};
-using MultiPtr = std::unique_ptr<gl_multi_t, MultiDeleter>;
-
 /* Entry writer of the locale tables: a u16 as 4 hex digits, the form the
 ** library's entry reader takes. */
 void ub2_writer(FILE *stream, const void *entry, int /*entry_size*/) {
   uint16_t value = 0;
   std::memcpy(&value, entry, sizeof value);
   std::fprintf(stream, "%04x", value);
-}
-
-gl_char_desc desc_of(const std::vector<unsigned char> &bytes) {
-  gl_char_desc d {};
-  d.byte_count = static_cast<uint32_t>(bytes.size());
-  std::memcpy(d.bytes, bytes.data(), bytes.size());
-  return d;
 }
 
 /* A table from each charmap character to entries[i] (u16). A character
@@ -75,28 +65,15 @@ MultiPtr build_table(const Charmap &cm, const std::vector<uint16_t> &entries, st
   return table;
 }
 
-/* The text form of a table, or "" when the writer fails. */
-std::string table_text(gl_multi_t *table) {
-  char *buffer = nullptr;
-  std::size_t size = 0;
-  FILE *mem = open_memstream(&buffer, &size);
-  if (mem == nullptr) return {};
-  int rc = _gl_fprintf_multi(mem, table, ub2_writer);
-  std::fclose(mem);
-  std::string text = rc == 0 && buffer != nullptr ? std::string(buffer, size) : std::string();
-  std::free(buffer);
-  return text;
-}
-
 /* Writes the table in its plain or its shared form, whichever is shorter
 ** (the one table is written plain, then compressed in place). */
 bool write_table(FILE *fp, const Charmap &cm, const std::vector<uint16_t> &entries,
                  std::string *error) {
   MultiPtr table = build_table(cm, entries, error);
   if (!table) return false;
-  std::string text = table_text(table.get());
+  std::string text = table_text(table.get(), ub2_writer);
   if (_gl_compress_multi(table.get()) == 0) {
-    std::string compressed = table_text(table.get());
+    std::string compressed = table_text(table.get(), ub2_writer);
     if (!compressed.empty() && compressed.size() < text.size()) text = std::move(compressed);
   }
   if (text.empty()) {
