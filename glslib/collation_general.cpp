@@ -23,8 +23,14 @@
 ** characters are walked at most once per call, when a pass first reaches
 ** them. Element marks are made only as far as a walk reaches, so a
 ** comparison the first pass decides early looks at little more than the
-** characters it compared. Without a cache (its allocation failed) the
-** same results come from the table walk.
+** characters it compared. The cache also holds each character's first-pass
+** weight where one character gives exactly one weight (or IGNORE): a
+** comparison first walks both strings over such characters alone and ends
+** there when they part; anything else (a tie, an element or expansion
+** reached, a long string) goes to the full passes from the start. A key
+** whose characters each give one weight per pass is written from the
+** weights of all passes, kept side by side per row. Without a cache (its
+** allocation failed) the same results come from the table walk.
 */
 
 #include <algorithm>
@@ -365,6 +371,13 @@ class WalkScratch {
 /* The passes of two wide strings of known lengths: -1, 0, 1; error 3 and
 ** 0 when a temporary cannot be allocated. */
 int compare_weighted(gl_locale *loc, const gl_wchar *w1, int n1, const gl_wchar *w2, int n2) {
+  /* Most pairs part on the first pass within simple characters; longer
+  ** strings keep the walk, whose temporaries may fail. */
+  const gl_coll_cache *cache = loc->coll_cache;
+  if (cache != nullptr && n1 <= stack_chars && n2 <= stack_chars) {
+    const int lead = glslib::FirstPassLead<gl_wchar>(loc, cache).decide(w1, n1, w2, n2);
+    if (lead != 0) return lead;
+  }
   const element_filter filter(loc);
   WalkScratch s1(loc, filter, w1, n1), s2(loc, filter, w2, n2);
   if (!s1.ready() || !s2.ready()) {
@@ -421,6 +434,12 @@ struct KeyWriter {
   }
 };
 
+/* Appends key bytes where the whole key is known to fit. */
+struct DirectWriter {
+  unsigned char *at;
+  void put(unsigned char b) { *at++ = b; }
+};
+
 /* Base-254 digits needed for values up to largest. */
 int digit_count(uint32_t largest) {
   if (largest >= 0xF817E010u) return 5;
@@ -433,25 +452,17 @@ int digit_count(uint32_t largest) {
 /* Writes value as digits base-254 digits of (value - 2), each + 2. A value
 ** below 2 (IGNORE, an element's code 1) is written as the smallest digits,
 ** so it sorts before every other value as the comparer puts it. */
-void put_digits(KeyWriter *key, uint32_t value, int digits) {
-  const uint32_t v = value < 2 ? 0 : value - 2;
-  /* Most significant first; constant divisors keep each digit a multiply. */
-  switch (digits) {
-    case 5:
-      key->put(static_cast<unsigned char>(v / 4162314256u % 254u + 2u));
-      [[fallthrough]];
-    case 4:
-      key->put(static_cast<unsigned char>(v / 16387064u % 254u + 2u));
-      [[fallthrough]];
-    case 3:
-      key->put(static_cast<unsigned char>(v / 64516u % 254u + 2u));
-      [[fallthrough]];
-    case 2:
-      key->put(static_cast<unsigned char>(v / 254u % 254u + 2u));
-      [[fallthrough]];
-    default:
-      key->put(static_cast<unsigned char>(v % 254u + 2u));
+template <typename Writer>
+inline void put_digits(Writer *key, uint32_t value, int digits) {
+  uint32_t v = value < 2 ? 0 : value - 2;
+  /* Least significant first into d, written most significant first. */
+  unsigned char d[5];
+  for (int k = digits - 1; k >= 0; --k) {
+    d[k] = static_cast<unsigned char>(v % 254u + 2u);
+    v /= 254u;
   }
+  for (int k = 0; k < digits; ++k)
+    key->put(d[k]);
 }
 
 /* The largest code of the code set's longest character. */
@@ -482,6 +493,64 @@ int codeset_key(gl_locale *loc, unsigned char *out, const gl_wchar *w, int size)
     total += n;
   }
   return total;
+}
+
+/* The passes of a key over characters whose rows are known (rows[i] of
+** w[i]) and plain, by the weights side by side: each pass as its walk
+** writes it, IGNORE skipped, a weight of 0 last in its walk left out. */
+template <typename Writer>
+void put_plain_passes(Writer *key, const gl_locale *loc, const gl_coll_cache *cache,
+                      const gl_wchar *w, const uint16_t *rows, int n, int weight_digits,
+                      int code_digits) {
+  const int passes = cache->passes;
+  for (int p = 0; p < passes; ++p) {
+    if (p > 0) key->put(1);
+    const bool forward = (loc->pass_flags[p] & 1) != 0;
+    const int first = forward ? 0 : n - 1, last = forward ? n - 1 : 0, step = forward ? 1 : -1;
+    for (int i = first; n > 0; i += step) {
+      const uint16_t weight = cache->row_weights[static_cast<std::size_t>(rows[i]) * passes + p];
+      if (weight != GL_WEIGHT_IGNORE && (weight != 0 || i != last)) {
+        put_digits(key, weight & 0x3FFFu, weight_digits);
+        if (weight & GL_WEIGHT_CODEPOINT) put_digits(key, w[i], code_digits);
+      }
+      if (i == last) break;
+    }
+  }
+}
+
+/* The key of n characters when every one is plain: cached with a row
+** that no pass expands, where no element matches, so each gives one weight
+** per pass from the cache; -2 when some character is not (or the string is
+** long, whose walk takes temporaries that may fail). */
+int plain_key(gl_locale *loc, unsigned char *out, const gl_wchar *w, int n, int size) {
+  const gl_coll_cache *cache = loc->coll_cache;
+  if (cache == nullptr || cache->row_weights == nullptr || n > stack_chars) return -2;
+  const bool elements = loc->element_count > 0 && loc->elements != nullptr;
+  uint16_t rows[stack_chars];
+  for (int i = 0; i < n; ++i) {
+    const gl_wchar c = w[i];
+    if (c >= cache->limit) return -2;
+    const uint16_t r = cache->rows[c];
+    if (r == glslib::no_row || cache->row_plain[r] == 0) return -2;
+    if (elements && glslib::cache_may_start_element(cache, c) &&
+        glslib::element_matches(loc, cache, w + i, n - i))
+      return -2;
+    rows[i] = r;
+  }
+  const int weight_digits = digit_count(loc->highest_weight);
+  const int code_digits = digit_count(largest_code(loc));
+  const long most =
+      cache->passes + static_cast<long>(n) * cache->passes * (weight_digits + code_digits);
+  if (out != nullptr && most < size) {
+    DirectWriter key {out};
+    put_plain_passes(&key, loc, cache, w, rows, n, weight_digits, code_digits);
+    *key.at = 0;
+    return static_cast<int>(key.at - out);
+  }
+  KeyWriter key {out, size};
+  put_plain_passes(&key, loc, cache, w, rows, n, weight_digits, code_digits);
+  if (out != nullptr && key.count < size) out[key.count] = 0;
+  return key.count;
 }
 
 /* Converts the terminated multibyte string s in one walk into out, which
@@ -533,9 +602,73 @@ int convert_short(gl_locale *loc, gl_wchar *out, const unsigned char *s) {
   return n;
 }
 
+/* True when terminated s has at most stack_chars bytes. */
+bool fits_stack(const unsigned char *s) {
+  return std::strlen(reinterpret_cast<const char *>(s)) <= static_cast<std::size_t>(stack_chars);
+}
+
+/* The first pass over the bytes of terminated s1 and s2 in a single-byte
+** locale, when it alone decides and both are short (the converters being
+** the library's own, each byte is its character): -1 or 1, else 0. */
+int single_byte_lead(gl_locale *loc, const unsigned char *s1, const unsigned char *s2) {
+  const gl_coll_cache *cache = loc->coll_cache;
+  if (cache == nullptr || loc->single_byte != 1 || loc->codeset_order ||
+      loc->mbfstowcfs_fn != _dvz_gl_is_mbfstowcfs ||
+      (loc->mbstowcs_fn != nullptr && loc->mbstowcs_fn != _gl_is_mbstowcs) ||
+      gl_mb_loc_min(loc) > 1)
+    return 0;
+  const int lead = glslib::FirstPassLead<unsigned char>(loc, cache).decide(s1, -1, s2, -1);
+  /* Longer strings take the counted route, whose temporaries may fail. */
+  return lead != 0 && fits_stack(s1) && fits_stack(s2) ? lead : 0;
+}
+
 /* Characters below it are cached: every byte in a single-byte locale, the
 ** values of one and two bytes in a multibyte one. */
 gl_wchar cache_limit(const gl_locale *loc) { return loc->single_byte == 1 ? 0x100u : 0x10000u; }
+
+/* True when the single-byte comparers take byte b as the general one does
+** on a first pass: the same row at the root, no expansion or element
+** candidate, not the terminator. */
+bool byte_agrees(const gl_locale *loc, const gl_coll_cache *cache, unsigned b) {
+  const gl_multi_t *t = loc->coll_table;
+  uint16_t root_row = 0;
+  std::memcpy(&root_row, t->root->data + b * glslib::multi::stride(t), sizeof root_row);
+  if (b == 0 || root_row != cache->rows[b]) return false;
+  if (loc->expansion_candidates[0] != nullptr && loc->expansion_candidates[0][b] != nullptr)
+    return false;
+  const bool candidate = loc->element_candidates != nullptr && loc->element_candidates[b] != 0;
+  return candidate == glslib::cache_may_start_element(cache, b);
+}
+
+/* Fills the cache's first-pass values and the weights of all passes side
+** by side from the record's weight tables. */
+void fill_pass_tables(const gl_locale *loc, gl_coll_cache *cache) {
+  const uint16_t *first = loc->weights[0];
+  const bool forward = (loc->pass_flags[0] & 1) != 0;
+  for (gl_wchar c = 0; c < cache->limit; ++c) {
+    uint16_t value = 0;
+    const uint16_t row = cache->rows[c];
+    if (first != nullptr && forward && row != glslib::no_row) {
+      const uint16_t w = first[row];
+      if ((w & (GL_WEIGHT_CODEPOINT | GL_WEIGHT_EXPANSION)) == 0) value = w;
+    }
+    if (value != 0 && loc->single_byte == 1 && !byte_agrees(loc, cache, c)) value = 0;
+    if (value != 0 && glslib::cache_may_start_element(cache, c))
+      value |= glslib::first_starts_element;
+    cache->first_weights[c] = value;
+  }
+  if (cache->row_weights == nullptr) return;
+  const int passes = cache->passes;
+  for (int r = 0; r <= loc->highest_row; ++r) {
+    unsigned char plain = 1;
+    for (int p = 0; p < passes; ++p) {
+      const uint16_t w = loc->weights[p][r];
+      cache->row_weights[static_cast<std::size_t>(r) * passes + p] = w;
+      if (w & GL_WEIGHT_EXPANSION) plain = 0;
+    }
+    cache->row_plain[r] = plain;
+  }
+}
 
 }  // namespace
 
@@ -569,7 +702,16 @@ void build_collation_cache(gl_locale *record) {
   const std::size_t row_bytes = limit * sizeof(uint16_t);
   const std::size_t element_bytes = static_cast<std::size_t>(elements) * sizeof(gl_wchar);
   const std::size_t pair_bytes = record->single_byte == 1 ? 0 : 0x10000 / 8;
-  void *block = _gl_alloc_ptr(head + start_bytes + pair_bytes + row_bytes + 2 * element_bytes);
+  const int passes = record->pass_count < GL_MAX_PASSES ? record->pass_count : GL_MAX_PASSES;
+  bool every_pass_weighs = true;
+  for (int p = 0; p < passes; ++p)
+    every_pass_weighs &= record->weights[p] != nullptr;
+  const std::size_t table_rows = static_cast<std::size_t>(record->highest_row) + 1;
+  const std::size_t side_bytes =
+      every_pass_weighs ? table_rows * static_cast<std::size_t>(passes) * sizeof(uint16_t) : 0;
+  const std::size_t plain_bytes = every_pass_weighs ? table_rows : 0;
+  void *block = _gl_alloc_ptr(head + start_bytes + pair_bytes + row_bytes + 2 * element_bytes +
+                              row_bytes + side_bytes + plain_bytes);
   if (block == nullptr) return;
   auto *bytes = static_cast<unsigned char *>(block);
   auto *cache = new (block) gl_coll_cache {};
@@ -582,6 +724,12 @@ void build_collation_cache(gl_locale *record) {
   cache->element_firsts =
       reinterpret_cast<gl_wchar *>(bytes + head + start_bytes + pair_bytes + row_bytes);
   cache->element_order = reinterpret_cast<int32_t *>(cache->element_firsts + elements);
+  cache->first_weights = reinterpret_cast<uint16_t *>(cache->element_order + elements);
+  cache->passes = passes;
+  cache->row_weights = every_pass_weighs ? cache->first_weights + limit : nullptr;
+  cache->row_plain = every_pass_weighs
+                         ? reinterpret_cast<unsigned char *>(cache->row_weights + side_bytes / 2)
+                         : nullptr;
   std::memset(cache->element_starts, 0, start_bytes);
   for (int b = 0; b < 256; ++b) {
     const unsigned char byte[1] = {static_cast<unsigned char>(b)};
@@ -622,6 +770,7 @@ void build_collation_cache(gl_locale *record) {
   });
   for (int k = 0; k < placed; ++k)
     cache->element_firsts[k] = list[cache->element_order[k]].characters[0];
+  fill_pass_tables(record, cache);
   record->coll_cache = cache;
 }
 
@@ -657,6 +806,8 @@ int _dvz_gl_im_mbfscoll(gl_locale *loc, const unsigned char *s1, int len1, const
                         int len2) {
   if (!glslib::collation_args_usable(loc, s1, len1, s2, len2)) return 0;
   if (len1 == -1) {
+    const int lead = single_byte_lead(loc, s1, s2);
+    if (lead != 0) return lead;
     /* Short strings: one walk each, no counting first. */
     gl_wchar b1[stack_chars + 1], b2[stack_chars + 1];
     const int n1 = convert_short(loc, b1, s1);
@@ -726,6 +877,8 @@ int gl_wcsxfrm(gl_locale *loc, unsigned char *out, const gl_wchar *w, int size) 
     if (thai_bytes(loc, bytes.get(), w, n) < 0) return -1;
     return _gl_thaismoxfrm(loc, out, bytes.get(), size);
   }
+  const int plain = plain_key(loc, out, w, n, size);
+  if (plain != -2) return plain;
   WalkScratch scratch(loc, element_filter(loc), w, n);
   if (!scratch.ready()) {
     store_error(loc, GL_ENOMEM);

@@ -100,6 +100,20 @@ struct gl_coll_cache {
   uint64_t one_byte[4]; /* 256 bits */
   uint64_t *two_byte; /* bit lead << 8 | trail: a character of two bytes; NULL
                         in a single-byte locale */
+  /* Per character below limit: its first-pass weight (IGNORE included)
+  ** when the character is simple there (a row, no expansion, no code tie,
+  ** weight above 0; in a single-byte locale also no expansion candidate,
+  ** the same row at the root and an element candidate exactly when an
+  ** element begins with it), else 0; first_starts_element added when an
+  ** element begins with it. All 0 when the first pass runs backward or has
+  ** no weights. */
+  uint16_t *first_weights;
+  /* The weights of every pass side by side, passes per row (row * passes +
+  ** pass), and per row 1 when no pass expands it; both NULL when a pass
+  ** has no weights. */
+  int32_t passes;
+  uint16_t *row_weights;
+  unsigned char *row_plain;
 };
 
 #ifdef __cplusplus
@@ -126,6 +140,87 @@ inline bool cache_may_start_element(const gl_coll_cache *cache, gl_wchar c) {
   if (c < cache->limit) return (cache->element_starts[c >> 6] >> (c & 63u) & 1u) != 0;
   return (cache->high_starts[(c >> 6) & 3u] >> (c & 63u) & 1u) != 0;
 }
+
+/* Marks a first-pass value whose character begins an element: the value
+** holds where no element matches. */
+constexpr uint16_t first_starts_element = 0x8000;
+
+/* True when an element matches the characters at s: n of them, or up to
+** the terminator when n is -1. */
+template <typename C>
+bool element_matches(const gl_locale *loc, const gl_coll_cache *cache, const C *s, int n) {
+  const gl_wchar *begin = cache->element_firsts, *end = begin + cache->element_total;
+  const gl_wchar *p = begin;
+  for (int step = cache->element_total; step > 0;) {
+    const int half = step / 2;
+    if (p[half] < static_cast<gl_wchar>(s[0])) {
+      p += half + 1;
+      step -= half + 1;
+    } else {
+      step = half;
+    }
+  }
+  for (; p != end && *p == static_cast<gl_wchar>(s[0]); ++p) {
+    const gl_coll_element &el = loc->elements[cache->element_order[p - begin]];
+    if (n >= 0 && el.count > n) continue;
+    int k = 0;
+    while (k < el.count && (n >= 0 || s[k] != 0) && el.characters[k] == static_cast<gl_wchar>(s[k]))
+      ++k;
+    if (k == el.count) return true;
+  }
+  return false;
+}
+
+/* The first pass over the simple characters two strings begin with, by
+** the cache's first-pass values (IGNORE skipped on each side as the pass
+** walk skips it): -1 or 1 at the first pair of different values, or where
+** one string ends while the other goes on with a weighed simple character;
+** 0 at anything else, where the full walk must decide. Counted strings of
+** n1 and n2 characters, or terminated ones (n1 and n2 -1) of a
+** single-byte locale, whose terminator has value 0. */
+template <typename C>
+class FirstPassLead {
+ public:
+  FirstPassLead(const gl_locale *loc, const gl_coll_cache *cache) : loc_(loc), cache_(cache) {}
+
+  int decide(const C *a, int n1, const C *b, int n2) const {
+    int i = 0, j = 0;
+    for (;;) {
+      uint16_t v1, v2;
+      while ((v1 = value(a, i, n1)) == GL_WEIGHT_IGNORE)
+        ++i;
+      while ((v2 = value(b, j, n2)) == GL_WEIGHT_IGNORE)
+        ++j;
+      if (v1 != 0 && v2 != 0) {
+        if (v1 != v2) return v1 < v2 ? -1 : 1;
+        ++i;
+        ++j;
+        continue;
+      }
+      if (ended(a, i, n1) && v2 != 0) return -1;
+      if (ended(b, j, n2) && v1 != 0) return 1;
+      return 0;
+    }
+  }
+
+ private:
+  static bool ended(const C *s, int i, int n) { return n >= 0 ? i >= n : s[i] == 0; }
+  /* The value of the character at i: 0 past the end or when it is not
+  ** simple there. */
+  uint16_t value(const C *s, int i, int n) const {
+    if (n >= 0 && i >= n) return 0;
+    const gl_wchar c = s[i];
+    if (c >= cache_->limit) return 0;
+    const uint16_t v = cache_->first_weights[c];
+    if ((v & first_starts_element) == 0) return v;
+    return element_matches(loc_, cache_, s + i, n >= 0 ? n - i : -1)
+               ? 0
+               : static_cast<uint16_t>(v & ~first_starts_element);
+  }
+
+  const gl_locale *loc_;
+  const gl_coll_cache *cache_;
+};
 
 /* The argument check every comparer makes: true when both strings are given
 ** and both counts are -1 or neither is; else false with 2 (a NULL string)

@@ -5,14 +5,17 @@
 **
 ** Callers: the loader installs one pair in a record's mbscoll_fn and
 ** mbfscoll_fn by the locale's COLLATE data (set_collation_fp). Calls:
-** nothing but the error word.
+** nothing but the error word and the record's collation cache.
 **
 ** Four pairs: back (no expansions or elements; each pass forward when its
 ** flag is exactly 1, else from the last byte to the first), exp
 ** (expansions, through the pass's 256 expansion candidates), elem
 ** (elements, through the 256 element candidates) and exp_elem (both,
 ** expansion first); the last three run every pass forward. They order as
-** the general comparer does on the locales the loader gives them to.
+** the general comparer does on the locales the loader gives them to. With
+** the record's collation cache each first walks the bytes whose first-pass
+** weight is simple, as the general comparer does, and ends there when the
+** strings part.
 */
 
 #include <cstring>
@@ -129,6 +132,16 @@ bool next_byte_weight(const ByteTables &tab, int pass, const uint16_t *weights, 
   }
 }
 
+/* The record's cache when this comparer's first pass runs forward over
+** its first-pass values, else NULL. */
+template <Kind K>
+const gl_coll_cache *first_pass_cache(const gl_locale *loc) {
+  const gl_coll_cache *cache = loc->coll_cache;
+  if (cache == nullptr || loc->single_byte != 1) return nullptr;
+  if (K == Kind::back && loc->pass_flags[0] != 1) return nullptr;
+  return cache;
+}
+
 template <Kind K>
 int compare_bytes(gl_locale *loc, const unsigned char *s1, int n1, const unsigned char *s2,
                   int n2) {
@@ -161,20 +174,35 @@ int string_length(const unsigned char *s) {
   return static_cast<int>(std::strlen(reinterpret_cast<const char *>(s)));
 }
 
+/* Most pairs part on the first pass within simple bytes: that decides
+** without the pass walks. */
+template <Kind K>
+int compare_both_terminated(gl_locale *loc, const unsigned char *s1, const unsigned char *s2) {
+  if (const gl_coll_cache *cache = first_pass_cache<K>(loc)) {
+    const int lead = glslib::FirstPassLead<unsigned char>(loc, cache).decide(s1, -1, s2, -1);
+    if (lead != 0) return lead;
+  }
+  return compare_bytes<K>(loc, s1, string_length(s1), s2, string_length(s2));
+}
+
 template <Kind K>
 int compare_terminated(gl_locale *loc, const unsigned char *s1, const unsigned char *s2) {
   if (!glslib::collation_args_usable(loc, s1, -1, s2, -1)) return 0;
-  return compare_bytes<K>(loc, s1, string_length(s1), s2, string_length(s2));
+  return compare_both_terminated<K>(loc, s1, s2);
 }
 
 template <Kind K>
 int compare_counted(gl_locale *loc, const unsigned char *s1, int len1, const unsigned char *s2,
                     int len2) {
   if (!glslib::collation_args_usable(loc, s1, len1, s2, len2)) return 0;
-  if (len1 == -1) return compare_bytes<K>(loc, s1, string_length(s1), s2, string_length(s2));
+  if (len1 == -1) return compare_both_terminated<K>(loc, s1, s2);
   if (len1 < 0 || len2 < 0) {
     store_error(loc, GL_EBADARG);
     return 0;
+  }
+  if (const gl_coll_cache *cache = first_pass_cache<K>(loc)) {
+    const int lead = glslib::FirstPassLead<unsigned char>(loc, cache).decide(s1, len1, s2, len2);
+    if (lead != 0) return lead;
   }
   return compare_bytes<K>(loc, s1, len1, s2, len2);
 }
