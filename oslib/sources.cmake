@@ -28,4 +28,24 @@ set(dvz_oslib_sources
   os_context.cpp
   char_tables.cpp
   case_shift.cpp
-  nls_compare.cpp)
+  nls_compare.cpp
+  # The SQL protocol trace.
+  sql_trace.cpp
+  # Per-connection locale environments, the locale library's host
+  # callbacks, and the numeric and monetary conventions.
+  glsenv_list.cpp
+  host_callbacks.cpp
+  conventions.cpp
+  # Code-set conversion services: the buffer routines, file calls with
+  # converted names, printers with converted arguments, and conversion
+  # between locale specifications with the multibyte helpers.
+  conversion.cpp
+  conversion_files.cpp
+  conversion_print.cpp
+  conversion_multibyte.cpp
+  # The client's locale initialisation and state block: the current
+  # environment and init, the locale specifications, the date formats and
+  # name caches.
+  glsenv.cpp
+  glsenv_specs.cpp
+  glsenv_dates.cpp)

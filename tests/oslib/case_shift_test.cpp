@@ -9,14 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "forward_stubs.h"
 #include "generated_locales.h"
 #include "gl_chars.h"
 #include "os_env.h"
+#include "os_glsenv.h"
 
 namespace {
 
@@ -91,14 +92,22 @@ TEST(CaseShift, InPlaceNeverGrowsNorSplitsACharacter) {
 }
 
 TEST(CaseShift, NullAndUninitialisedLocaleLeaveTheStringAlone) {
-  CurrentLocale current(oslib_test::single_byte_locale());
-  rdownshift(nullptr);
-  rupshift(nullptr);
-  rcaseshift(os_case_lower, nullptr);
-  EXPECT_EQ(in_place(lower, "ABC"), "abc");
-
-  oslib_forward::stubs().chkglsinit_result = -23104;
-  EXPECT_EQ(in_place(lower, "ABC"), "ABC");
+  {
+    CurrentLocale current(oslib_test::single_byte_locale());
+    rdownshift(nullptr);
+    rupshift(nullptr);
+    rcaseshift(os_case_lower, nullptr);
+    EXPECT_EQ(in_place(lower, "ABC"), "abc");
+  }
+  /* A client locale that does not exist: the initialisation fails. */
+  EXPECT_EQ(oslib_test::in_child([] {
+              oslib_test::forget_locale_initialisation();
+              setenv("CLIENT_LOCALE", "xx_NONE.nothing", 1);
+              const std::string left = in_place(lower, "ABC");
+              if (chkglsinit() == 0) return std::string("the locale initialised\n");
+              return left == "ABC" ? std::string() : "converted to " + left + "\n";
+            }),
+            "");
 }
 
 TEST(CaseShift, CheckedFormsReportANullString) {

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "child_process.h"
-#include "forward_stubs.h"
+#include "locale_env.h"
 #include "os_env.h"
 
 namespace {
@@ -168,9 +168,14 @@ TEST(Rldctype, WithoutDbnlsRestoresTheBuiltInUpperHalfOnce) {
   }));
 }
 
+/* The rebuild needs the OS context, and so a client locale that
+** initialises: CLIENT_LOCALE names a shipped one, whatever LC_CTYPE says. */
 TEST(Rldctype, DbnlsWithUtf8CtypeMatchesTheCLibraryForEveryByte) {
   for (const char *mode : {"1", "2"}) {
-    ScopedEnv env {{"DBNLS", mode}, {"LC_CTYPE", "C.UTF-8"}, {"LC_ALL", nullptr}};
+    ScopedEnv env {{"DBNLS", mode},
+                   {"LC_CTYPE", "C.UTF-8"},
+                   {"LC_ALL", nullptr},
+                   {"CLIENT_LOCALE", "en_US.8859-1"}};
     EXPECT_TRUE(child_succeeds([] {
       if (rldctype() != 0) return 1;
       return mismatches_against("C.UTF-8");
@@ -180,7 +185,10 @@ TEST(Rldctype, DbnlsWithUtf8CtypeMatchesTheCLibraryForEveryByte) {
 }
 
 TEST(Rldctype, UnknownPlatformLocaleStillRebuildsButFails) {
-  ScopedEnv env {{"DBNLS", "1"}, {"LC_CTYPE", "xx_NONE.nothing"}, {"LC_ALL", nullptr}};
+  ScopedEnv env {{"DBNLS", "1"},
+                 {"LC_CTYPE", "xx_NONE.nothing"},
+                 {"LC_ALL", nullptr},
+                 {"CLIENT_LOCALE", "en_US.8859-1"}};
   EXPECT_TRUE(child_succeeds([] {
     if (rldctype() != -1) return 1;
     return mismatches_against("C"); /* rebuilt from the locale in force */
@@ -194,9 +202,11 @@ TEST(Rldnlsctype, ReloadsFromTheNamedLocaleOrReportsWhy) {
     return mismatches_against("C.UTF-8");
   }));
   EXPECT_TRUE(child_succeeds([] {
-    /* No context can be had: the rebuild fails. */
+    /* No context can be had (its locale does not initialise): the rebuild
+    ** fails. */
     ostcb = nullptr;
-    oslib_forward::stubs().chkglsinit_result = -1;
+    oslib_test::forget_locale_initialisation();
+    setenv("CLIENT_LOCALE", "xx_NONE.nothing", 1);
     return rldnlsctype("C") == -406 ? 0 : 1;
   }));
 }
@@ -232,7 +242,6 @@ TEST(PlatformCategories, CollationByName) {
 }
 
 TEST(PlatformCategories, NlsInitialisationReportsTheModeAndFlagsIt) {
-  oslib_forward::reset();
   ASSERT_NE(CheckOsInit(), nullptr);
   {
     ScopedEnv env {{"DBNLS", nullptr}, {"LC_ALL", nullptr}, {"LC_CTYPE", "C"}};

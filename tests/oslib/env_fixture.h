@@ -1,8 +1,10 @@
 /*
 ** The fixture of the environment tests: a fresh variable table, no rc
 ** files, none of the variables the tests look at (nor any of the lists
-** sent to the server) in the process environment, and helpers that write the installation's and the user's rc
-** files into the isolated DOVARIZADIR and home.
+** sent to the server) in the process environment, the OS context and
+** client locale made with nothing set, and helpers that write the
+** installation's and the user's rc files into the isolated DOVARIZADIR
+** and home.
 */
 #ifndef DVZ_TESTS_OSLIB_ENV_FIXTURE_H
 #define DVZ_TESTS_OSLIB_ENV_FIXTURE_H
@@ -12,8 +14,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "forward_stubs.h"
 #include "isolation.h"
+#include "os_context.h"
 #include "os_env.h"
 #include "temp_dir.h"
 
@@ -31,7 +33,6 @@ inline const char *const watched_variables[] = {
 class EnvTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    oslib_forward::reset();
     gFreeEVars();
     for (const char *name : watched_variables)
       unsetenv(name);
@@ -44,6 +45,11 @@ class EnvTest : public ::testing::Test {
     setenv("DOVARIZADIR", oslib_test::isolated_dovarizadir().c_str(), 1);
     remove(installation_rc().c_str());
     remove(user_rc().c_str());
+    /* The OS context and the client locale are made once per process, by
+    ** the first table build; make them here, with nothing set, so that the
+    ** copies of the locale variables they leave are the defaults'. */
+    (void)CheckOsInit();
+    gFreeEVars();
   }
 
   void TearDown() override {
@@ -51,7 +57,6 @@ class EnvTest : public ::testing::Test {
     gsetudenv(nullptr);
     remove(installation_rc().c_str());
     remove(user_rc().c_str());
-    oslib_forward::reset();
   }
 
   static std::string installation_rc() {

@@ -13,11 +13,32 @@
 #include <string>
 #include <vector>
 
+#include "conversion_fixture.h"
 #include "env_fixture.h"
+#include "gl_registry.h"
+#include "locale_env.h"
 #include "os_context.h"
 
 using env_test::EnvTest;
 using env_test::value_of;
+
+/* The program is linked with the locale library's registry cache wrapped
+** (--wrap): the first step of every client locale initialisation, where
+** the wrapper counts the initialisations and reads the environment as
+** the initialisation does. */
+namespace {
+int locale_initialisations = 0;
+const char *value_seen_inside = nullptr;
+evar_t *table_seen_inside = nullptr;
+}  // namespace
+
+extern "C" void __real_gl_cache_registry(gl_locale *record, const char *registry);
+extern "C" void __wrap_gl_cache_registry(gl_locale *record, const char *registry) {
+  ++locale_initialisations;
+  value_seen_inside = ggetenv("DBPATH");
+  table_seen_inside = Dvz_EVars;
+  __real_gl_cache_registry(record, registry);
+}
 
 namespace {
 
@@ -75,14 +96,28 @@ TEST_F(EnvTest, EnvignoreSkipsRcFilesButNotTheProcessEnvironment) {
   EXPECT_EQ(value_of("DBPATH"), "/proc");
 }
 
+/* Puts the copies of the current environment back as they were. */
+class SavedCopies {
+ public:
+  SavedCopies() { std::memcpy(saved_, CheckGlsEnv()->state->vars, sizeof saved_); }
+  ~SavedCopies() { std::memcpy(CheckGlsEnv()->state->vars, saved_, sizeof saved_); }
+  SavedCopies(const SavedCopies &) = delete;
+  SavedCopies &operator=(const SavedCopies &) = delete;
+
+ private:
+  char *saved_[gls_var_count];
+};
+
 TEST_F(EnvTest, LocaleCopiesAnswerTheirFourteenNamesInAnyCase) {
-  new_gls_env &state = *oslib_forward::environment().state;
+  SavedCopies saved;
+  new_gls_env &state = *CheckGlsEnv()->state;
   char dbdate[] = "DMY4/";
   char lang[] = "xx_XX.1";
   char db_locale[] = "de_de.8859-1";
   state.vars[gls_var_dbdate] = dbdate;
   state.vars[gls_var_lang] = lang;
   state.vars[gls_var_db_locale] = db_locale;
+  state.vars[gls_var_gl_date] = nullptr;
 
   EXPECT_EQ(value_of("dbdate"), "DMY4/");
   EXPECT_EQ(value_of("Db_Locale"), "de_de.8859-1");
@@ -98,19 +133,6 @@ TEST_F(EnvTest, LocaleCopiesAnswerTheirFourteenNamesInAnyCase) {
   EXPECT_EQ(gerrno, 0);
 }
 
-/* Test converter: the text in angle brackets. */
-int bracket(gl_cv_desc *, const char *src, int *, char **out) {
-  std::string s = "<" + std::string(src) + ">";
-  *out = strdup(s.c_str());
-  return static_cast<int>(s.size());
-}
-
-/* A converter the stubs only pass to the test converter. */
-gl_cv_desc *fake_converter() {
-  static gl_cv_desc converter {};
-  return &converter;
-}
-
 TEST_F(EnvTest, TableLookUpReportsNoNameAndUnknownAndConvertsEightBitValues) {
   EXPECT_EQ(ggetenv2(nullptr), nullptr);
   EXPECT_EQ(gerrno, -7);
@@ -120,15 +142,15 @@ TEST_F(EnvTest, TableLookUpReportsNoNameAndUnknownAndConvertsEightBitValues) {
   EXPECT_EQ(gerrno, 0);
   EXPECT_STREQ(ggetenv2("TERM"), "dumb");
 
-  oslib_forward::stubs().convert = bracket;
-  oslib_forward::environment().state->cv_os_client = fake_converter();
+  /* An 8859-1 OS under a UTF-8 client. */
+  oslib_test::Latin1ToUtf8 cv;
+  oslib_test::EnvironmentConverter os_client(&new_gls_env::cv_os_client, cv.get());
   setenv("DBTEMP", "/tmp/caf\xe9", 1);
   setenv("DBPATH", "/plain", 1);
   const char *converted = ggetenv2("DBTEMP");
-  EXPECT_STREQ(converted, "</tmp/caf\xe9>");
+  EXPECT_STREQ(converted, "/tmp/caf\xc3\xa9");
   EXPECT_EQ(ggetenv2("DBTEMP"), converted); /* the same copy again */
-  EXPECT_STREQ(ggetenv2("DBPATH"), "/plain"); /* 7-bit: not converted */
-  EXPECT_EQ(oslib_forward::stubs().convert_calls, 1);
+  EXPECT_EQ(ggetenv2("DBPATH"), getenv("DBPATH")); /* 7-bit: the process value itself */
   /* ggetenv itself gives the process value as it is. */
   EXPECT_STREQ(ggetenv("DBTEMP"), "/tmp/caf\xe9");
 }
@@ -219,26 +241,35 @@ TEST_F(EnvTest, NlsModeGivesTheLcVariablesALanguage) {
   EXPECT_EQ(value_of("DBNLS"), "3");
 }
 
-/* A locale initialisation that itself reads the environment. */
-const char *value_seen_inside = nullptr;
-evar_t *table_seen_inside = nullptr;
-int reading_locale_initialisation() {
-  value_seen_inside = ggetenv("DBPATH");
-  table_seen_inside = Dvz_EVars;
-  return 0;
-}
-
-TEST_F(EnvTest, TableBuiltOnceWhenTheLocaleInitialisationReadsTheEnvironment) {
-  if (ostcb != nullptr) GTEST_SKIP() << "the OS context exists already in this process";
+/* The locale initialisation reads the environment while the OS context
+** is made, which the first table build asks for: the table is built once
+** and the locale initialised once. */
+TEST_F(EnvTest, TableBuiltOnceWhileTheLocaleInitialisationReadsTheEnvironment) {
   write_rc_files("DBPATH /db\n", "");
-  oslib_forward::stubs().chkglsinit_hook = reading_locale_initialisation;
-  ASSERT_EQ(greadenv(), 0);
-  EXPECT_EQ(oslib_forward::stubs().chkglsinit_calls, 1);
-  ASSERT_NE(table_seen_inside, nullptr);
-  EXPECT_EQ(Dvz_EVars, table_seen_inside);
-  EXPECT_STREQ(value_seen_inside, "/db");
-  EXPECT_EQ(ggetenv("DBPATH"), value_seen_inside); /* the same element */
-  EXPECT_STREQ(ggetnenv("DBPATH"), "."); /* "/db" pushed once */
+  EXPECT_EQ(oslib_test::in_child([] {
+              std::string report;
+              ostcb = nullptr;
+              oslib_test::forget_locale_initialisation();
+              locale_initialisations = 0;
+              if (greadenv() != 0) report += "greadenv failed\n";
+              if (locale_initialisations != 1) {
+                report += std::to_string(locale_initialisations) + " locale initialisations\n";
+              }
+              if ((CheckGlsEnv()->state->initialised & 1) == 0)
+                report += "locale not initialised\n";
+              if (table_seen_inside == nullptr || Dvz_EVars != table_seen_inside) {
+                report += "a second table\n";
+              }
+              if (value_seen_inside == nullptr || std::strcmp(value_seen_inside, "/db") != 0) {
+                report += "DBPATH inside: " +
+                          std::string(value_seen_inside ? value_seen_inside : "(none)") + "\n";
+              }
+              if (ggetenv("DBPATH") != value_seen_inside) report += "another DBPATH element\n";
+              const char *below = ggetnenv("DBPATH");
+              if (below == nullptr || std::strcmp(below, ".") != 0) report += "/db pushed twice\n";
+              return report;
+            }),
+            "");
 }
 
 /* What a child process started with execv sees of name: the line of

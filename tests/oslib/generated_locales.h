@@ -1,8 +1,8 @@
 /*
 ** The generated locales of the build's DOVARIZADIR tree (single-byte
 ** en_us/0333 and the UTF-8 en_us/e01c), loaded once per test program
-** through the locale library's public API, and a guard that makes one of
-** them the current locale environment's record.
+** through the locale library's public API; CurrentLocale (locale_env.h)
+** makes one of them the current locale environment's record.
 **
 ** REQUIRES: DVZ_BUILD_DOVARIZADIR names the tree (a compile definition).
 */
@@ -13,9 +13,9 @@
 
 #include <string>
 
-#include "forward_stubs.h"
 #include "gl_locale.h"
 #include "gl_registry.h"
+#include "locale_env.h"
 
 namespace oslib_test {
 
@@ -55,20 +55,6 @@ inline gl_locale *utf8_locale() {
   static gl_locale *record = generated_locale("en_US.utf8");
   return record;
 }
-
-/* Makes record the current environment's locale, marked initialised, for
-** its lifetime; the stubs are reset before and after. */
-class CurrentLocale {
- public:
-  explicit CurrentLocale(gl_locale *record) {
-    oslib_forward::reset();
-    oslib_forward::environment().locale = record;
-    oslib_forward::environment().state->initialised = 1;
-  }
-  ~CurrentLocale() { oslib_forward::reset(); }
-  CurrentLocale(const CurrentLocale &) = delete;
-  CurrentLocale &operator=(const CurrentLocale &) = delete;
-};
 
 }  // namespace oslib_test
 

@@ -10,7 +10,6 @@
 ** process, so every look-up runs in a forked child with its own
 ** environment; the child reports failures as text.
 */
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,7 +21,7 @@
 
 #include <gtest/gtest.h>
 
-#include "forward_stubs.h"
+#include "locale_env.h"
 #include "os_env.h"
 #include "os_messages.h"
 #include "temp_dir.h"
@@ -54,35 +53,19 @@ std::vector<int32_t> raised_numbers() {
 }
 
 /* Runs body in a forked child whose environment names tree as DOVARIZADIR
-** and sets no locale variable; returns what body reported ("" when all
+** and sets no locale variable (so the locale initialises from the tree's
+** gls/ unless body sets one); returns what body reported ("" when all
 ** was well). */
 std::string in_child_at(const std::string &tree, const std::function<std::string()> &body) {
-  int channel[2];
-  if (pipe(channel) != 0) return "pipe failed";
-  const pid_t child = fork();
-  if (child < 0) return "fork failed";
-  if (child == 0) {
-    close(channel[0]);
-    for (const char *name : {"CLIENT_LOCALE", "DB_LOCALE", "DBLANG", "LANG", "LC_ALL", "LC_CTYPE",
-                             "LC_COLLATE", "LC_MESSAGES", "DBNLS", "ENVIGNORE", "DBPATH"}) {
+  return oslib_test::in_child([&tree, &body] {
+    for (const char *name :
+         {"CLIENT_LOCALE", "DB_LOCALE", "DBLANG", "LANG", "LC_ALL", "LC_CTYPE", "LC_COLLATE",
+          "LC_MESSAGES", "DBNLS", "ENVIGNORE", "DBPATH", "DBDATE", "GL_DATE"}) {
       unsetenv(name);
     }
     setenv("DOVARIZADIR", tree.c_str(), 1);
-    const std::string report = body();
-    const ssize_t written = write(channel[1], report.data(), report.size());
-    _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
-  }
-  close(channel[1]);
-  std::string report;
-  char chunk[1024];
-  ssize_t got;
-  while ((got = read(channel[0], chunk, sizeof chunk)) > 0)
-    report.append(chunk, got);
-  close(channel[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += "child failed\n";
-  return report;
+    return body();
+  });
 }
 
 /* The text of number, or a failure line in report. */
@@ -104,17 +87,6 @@ std::string check_catalogs() {
   std::string report;
   for (int32_t number : raised_numbers())
     text_of(number, report);
-  /* The catalog's text of each failure of the locale initialisation is the
-  ** one the reader shows when that failure keeps it from the catalogs. */
-  for (int32_t number : {-1211, -1212, -23101, -23102, -23104, -23108, -23110, -23111, -23115}) {
-    const std::string text = text_of(number, report);
-    oslib_forward::stubs().chkglsinit_result = number;
-    char fixed[1024] = "";
-    int32_t length = -1;
-    rgetlmsg(number, fixed, sizeof fixed, &length);
-    oslib_forward::stubs().chkglsinit_result = 0;
-    if (text != fixed) report += std::to_string(number) + ": text '" + text + "'\n";
-  }
   const struct {
     int32_t number;
     const char *directive;
@@ -147,7 +119,47 @@ TEST(InstalledCatalogs, InstallLaysOutTheBuildTreeFilesUnderShareDovariza) {
     EXPECT_FALSE(built.empty()) << file;
     EXPECT_EQ(dvz_test::read_file(installed_tree + "/" + file), built) << file;
   }
+  /* The locale data is installed apart; the build's serves. */
+  ASSERT_EQ(symlink((build_tree + "/gls").c_str(), (installed_tree + "/gls").c_str()), 0);
   EXPECT_EQ(in_child_at(installed_tree, check_catalogs), "");
+}
+
+/* The catalog's text of each failure of the locale initialisation is the
+** one the reader shows when that failure keeps it from the catalogs. The
+** failures are made for real, each in a child of its own. */
+TEST(InstalledCatalogs, FixedTextOfAnInitialisationFailureIsTheCatalogs) {
+  const oslib_test::FailingLocaleTree failing_tree;
+  struct row {
+    int32_t number;
+    std::string tree;
+    const char *variable, *value;
+  };
+  const row rows[] = {
+      {-23104, failing_tree.path(), "DB_LOCALE", "en_US.utf8"},
+      {-23101, build_tree, "CLIENT_LOCALE", "xx_NONE.nothing"},
+      {-1212, build_tree, "DBDATE", "MD"},
+      {-23115, build_tree, "CLIENT_LOCALE",
+       "GL_CTYPE = en_US.8859-1 ; GL_COLLATE = en_US.utf8 ; GL_NUMERIC = en_US.8859-1 ; "
+       "GL_MONETARY = en_US.8859-1 ; GL_TIME = en_US.8859-1 ; GL_MESSAGES = en_US.8859-1 ; "},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.number);
+    const std::string text = in_child_at(build_tree, [&r] {
+      std::string report;
+      const std::string found = text_of(r.number, report);
+      return report.empty() ? found : "no text: " + report;
+    });
+    const std::string fixed = in_child_at(r.tree, [&r] {
+      setenv(r.variable, r.value, 1);
+      char buffer[1024] = "";
+      int32_t length = -1;
+      const int result = rgetlmsg(r.number, buffer, sizeof buffer, &length);
+      if (result != r.number) return "result " + std::to_string(result);
+      return std::string(buffer);
+    });
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(fixed, text);
+  }
 }
 
 /* The sample is all comments: read as the installation's rc file it sets

@@ -11,13 +11,15 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalog_encoder.h"
-#include "forward_stubs.h"
 #include "gl_registry.h"
 #include "isolation.h"
+#include "locale_env.h"
 #include "os_gentcb.h"
+#include "os_glsenv.h"
 #include "os_messages.h"
 #include "os_seams.h"
 #include "temp_dir.h"
@@ -50,8 +52,8 @@ class MessageCatalog : public ::testing::Test {
   void SetUp() override {
     for (const char *name : {"DBLANG", "LANG", "CLIENT_LOCALE", "DBNLS", "DVZ_FREE_FD"})
       unsetenv(name);
-    oslib_forward::reset();
     dir_ = oslib_test::isolated_dovarizadir();
+    setenv("DOVARIZADIR", dir_.c_str(), 1);
   }
 
   void TearDown() override {
@@ -280,6 +282,8 @@ TEST_F(MessageCatalog, FallbackTextIsCutToTheBuffer) {
 }
 
 TEST_F(MessageCatalog, DovarizadirTooLongForAPathGivesNoNameAndCannotOpenText) {
+  /* The client locale first, while its data can be found. */
+  ASSERT_EQ(chkglsinit(), 0);
   std::string long_dir = dir_ + "/" + std::string(240, 'd');
   ASSERT_EQ(setenv("DOVARIZADIR", long_dir.c_str(), 1), 0);
   lookup found = get(-206);
@@ -288,25 +292,55 @@ TEST_F(MessageCatalog, DovarizadirTooLongForAPathGivesNoNameAndCannotOpenText) {
   EXPECT_EQ(rmsgfname("csql.iem"), nullptr);
 }
 
+/* The client locale fails to initialise for real, each row in a child of
+** its own with the variables that make it fail. */
 TEST_F(MessageCatalog, LocaleInitialisationFailureGivesItsFixedText) {
+  const oslib_test::FailingLocaleTree failing_tree;
+  using variables = std::vector<std::pair<const char *, std::string>>;
+  const variables missing_converter = {{"DOVARIZADIR", failing_tree.path()},
+                                       {"DB_LOCALE", "en_US.utf8"}};
   struct row {
+    const char *what;
+    variables set;
     int error;
     int16_t size;
     std::string text;
   };
   const row rows[] = {
-      {-23104, 512, "Error opening required code-set conversion object file."},
-      {-23104, 10, "Error ope"},
-      {-1211, 512, "Out of memory."},
-      {-23111, 512, "Internal error.  Illegal argument for locale initialization."},
-      {-23109, 512, ""}, /* no fixed text: an empty string */
+      {"missing conversion file", missing_converter, -23104, 512,
+       "Error opening required code-set conversion object file."},
+      {"text cut to the buffer", missing_converter, -23104, 10, "Error ope"},
+      {"unknown client locale",
+       {{"CLIENT_LOCALE", "xx_NONE.nothing"}},
+       -23101,
+       512,
+       "Unable to load locale categories."},
+      {"code set without ASCII letters: no fixed text",
+       {{"DOVARIZADIR", failing_tree.path()},
+        {"CLIENT_LOCALE", oslib_test::FailingLocaleTree::two_byte_locale}},
+       -34394,
+       512,
+       ""},
+      {"DBDATE without a year",
+       {{"DBDATE", "MD"}},
+       -1212,
+       512,
+       "Date conversion format must contain a month, day, and year component."},
   };
   for (const row &r : rows) {
-    oslib_forward::stubs().chkglsinit_result = r.error;
-    lookup found = get(-206, r.size);
-    EXPECT_EQ(found.result, r.error);
-    EXPECT_EQ(found.text, r.text);
-    EXPECT_EQ(found.length, static_cast<int32_t>(r.text.size()));
+    SCOPED_TRACE(r.what);
+    const std::string seen = oslib_test::in_child([&r] {
+      for (const char *name : {"DB_LOCALE", "DBDATE", "GL_DATE"})
+        unsetenv(name);
+      for (const auto &[name, value] : r.set)
+        setenv(name, value.c_str(), 1);
+      oslib_test::forget_locale_initialisation();
+      const lookup found = get(-206, r.size);
+      return std::to_string(found.result) + " " + std::to_string(found.length) + " '" + found.text +
+             "'";
+    });
+    EXPECT_EQ(seen,
+              std::to_string(r.error) + " " + std::to_string(r.text.size()) + " '" + r.text + "'");
   }
 }
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "forward_stubs.h"
+#include "conversion_fixture.h"
 #include "generated_locales.h"
 #include "peer_locales.h"
 #include "temp_dir.h"
@@ -38,7 +38,6 @@ int compare(gl_locale *loc, const std::string &a, const std::string &b, int *err
 class Comparison : public ::testing::Test {
  protected:
   void SetUp() override {
-    oslib_forward::reset();
     ASSERT_NE(CheckOsInit(), nullptr);
     single = oslib_test::single_byte_locale();
     utf8 = oslib_test::utf8_locale();
@@ -240,7 +239,6 @@ TEST_F(Comparison, RangesFollowTheCollation) {
 
 TEST(PlatformCollation, CutsBlanksAndPutsEmptyFirst) {
   ASSERT_NE(std::setlocale(LC_COLLATE, "C"), nullptr);
-  oslib_forward::reset();
   ASSERT_NE(CheckOsInit(), nullptr);
   struct row {
     const char *a, *b;
@@ -264,27 +262,11 @@ TEST(PlatformCollation, CutsBlanksAndPutsEmptyFirst) {
   EXPECT_EQ(error, 0);
 }
 
-/* Converters for the current directory: a copy in upper case, a failure,
-** and a result too long for the buffer. */
-int upper_copy(gl_cv_desc *, const char *src, int *, char **out) {
-  const size_t n = std::strlen(src) + 1;
-  *out = static_cast<char *>(std::malloc(n));
-  for (size_t i = 0; i < n; ++i)
-    (*out)[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(src[i])));
-  return static_cast<int>(n);
-}
-int failing(gl_cv_desc *, const char *, int *, char **) { return -1; }
-int too_long(gl_cv_desc *, const char *, int *, char **out) {
-  *out = static_cast<char *>(std::malloc(1100));
-  std::memset(*out, 'x', 1099);
-  (*out)[1099] = '\0';
-  return 1100;
-}
-
 TEST(CurrentDirectory, AsThePlatformGivesItOrConverted) {
-  oslib_forward::reset();
   dvz_test::TempDir dir;
-  dvz_test::ScopedChdir in(dir.path());
+  /* OS names in 8859-1: e-acute becomes two bytes for a UTF-8 client. */
+  ASSERT_EQ(mkdir(dir.file("r\xE9p").c_str(), 0700), 0);
+  dvz_test::ScopedChdir in(dir.file("r\xE9p"));
   char expected[4096];
   ASSERT_NE(getcwd(expected, sizeof expected), nullptr);
 
@@ -292,23 +274,33 @@ TEST(CurrentDirectory, AsThePlatformGivesItOrConverted) {
   EXPECT_EQ(ggetcwd(buffer.data()), 0);
   EXPECT_STREQ(buffer.data(), expected);
 
-  gl_cv_desc *any_converter = reinterpret_cast<gl_cv_desc *>(&buffer);
-  oslib_forward::environment().state->cv_os_client = any_converter;
-  std::string upper = expected;
-  for (char &c : upper)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  oslib_forward::stubs().convert = upper_copy;
-  EXPECT_EQ(ggetcwd(buffer.data()), 0);
-  EXPECT_EQ(std::string(buffer.data()), upper);
-  oslib_forward::stubs().convert = failing;
+  std::string converted = expected;
+  converted.replace(converted.size() - 2, 1, "\xC3\xA9");
+  {
+    oslib_test::Latin1ToUtf8 cv;
+    oslib_test::EnvironmentConverter os_client(&new_gls_env::cv_os_client, cv.get());
+    EXPECT_EQ(ggetcwd(buffer.data()), 0);
+    EXPECT_EQ(std::string(buffer.data()), converted);
+
+    /* Converted, the name no longer fits the buffer: 1025 bytes at most. */
+    const std::string part(200, '\xE9');
+    std::string deep = expected;
+    while (deep.size() < 700) {
+      deep += "/" + part;
+      ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+    }
+    dvz_test::ScopedChdir down(deep);
+    EXPECT_EQ(ggetcwd(buffer.data()), -1);
+  }
+  /* A UTF-8 OS name without an 8859-1 form fails. */
+  ASSERT_EQ(mkdir(dir.file("\xE2\x82\xAC").c_str(), 0700), 0);
+  dvz_test::ScopedChdir euro(dir.file("\xE2\x82\xAC"));
+  oslib_test::Utf8ToLatin1 cv;
+  oslib_test::EnvironmentConverter os_client(&new_gls_env::cv_os_client, cv.get());
   EXPECT_EQ(ggetcwd(buffer.data()), -1);
-  oslib_forward::stubs().convert = too_long;
-  EXPECT_EQ(ggetcwd(buffer.data()), -1);
-  oslib_forward::reset();
 }
 
 TEST(CurrentDirectory, TooLongForTheBufferFails) {
-  oslib_forward::reset();
   dvz_test::TempDir dir;
   dvz_test::ScopedChdir in(dir.path());
   const std::string part(200, 'd');

@@ -3,6 +3,13 @@
 ** initialisation fails or asks for the context again), the creation
 ** helper's handling of the current context, the scratch buffer, the
 ** connection id and the runtime's fork flag and back-end ids.
+**
+** The program is linked with the trace set-up and the locale library's
+** registry cache wrapped (--wrap): the first to count the set-ups and see
+** which context is current while one runs; the second, the first step of
+** every client locale initialisation, to count the initialisations and
+** ask for the context from inside one. The locale initialisation runs
+** once per process, so the cases that count it run in forked children.
 */
 #include "os_context.h"
 
@@ -10,12 +17,47 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <string>
 
-#include "forward_stubs.h"
+#include "gl_registry.h"
+#include "locale_env.h"
+#include "os_glsenv.h"
 
 namespace {
 
-/* Each case starts and ends without a context and with fresh stubs. */
+int trace_setups = 0;
+ostcb_t *current_during_trace_setup = nullptr;
+int locale_initialisations = 0;
+ostcb_t *seen_from_locale_initialisation = nullptr;
+
+}  // namespace
+
+extern "C" int __real__sqdbgsetup(int status);
+extern "C" int __wrap__sqdbgsetup(int status) {
+  ++trace_setups;
+  current_during_trace_setup = ostcb;
+  return __real__sqdbgsetup(status);
+}
+
+extern "C" void __real_gl_cache_registry(gl_locale *record, const char *registry);
+extern "C" void __wrap_gl_cache_registry(gl_locale *record, const char *registry) {
+  ++locale_initialisations;
+  seen_from_locale_initialisation = CheckOsInit();
+  __real_gl_cache_registry(record, registry);
+}
+
+namespace {
+
+/* Adds a line to report when value differs from want. */
+void expect(std::string &report, const char *what, long value, long want) {
+  if (value != want) {
+    report +=
+        std::string(what) + ": " + std::to_string(value) + ", want " + std::to_string(want) + "\n";
+  }
+}
+
+/* Each case starts and ends without a context. */
 class OsContext : public ::testing::Test {
  protected:
   void SetUp() override { clean(); }
@@ -28,7 +70,17 @@ class OsContext : public ::testing::Test {
   static void clean() {
     drop(ostcb);
     ostcb = nullptr;
-    oslib_forward::reset();
+  }
+  /* A child in which the next chkglsinit initialises afresh, with the
+  ** counters cleared. */
+  static std::string fresh_child(const std::function<std::string()> &body) {
+    return oslib_test::in_child([&body] {
+      oslib_test::forget_locale_initialisation();
+      trace_setups = 0;
+      locale_initialisations = 0;
+      seen_from_locale_initialisation = nullptr;
+      return body();
+    });
   }
 };
 
@@ -48,49 +100,51 @@ TEST_F(OsContext, FirstUseCreatesTheContextWithItsInitialValues) {
   EXPECT_EQ(std::memcmp(cb->ctype_copy, _ixctype, sizeof cb->ctype_copy), 0);
   EXPECT_EQ(std::memcmp(cb->lowmap_copy, _ix2lowmap, sizeof cb->lowmap_copy), 0);
   EXPECT_EQ(std::memcmp(cb->upmap_copy, _ix2upmap, sizeof cb->upmap_copy), 0);
-
   EXPECT_EQ(CheckOsInit(), cb);
-  EXPECT_EQ(oslib_forward::stubs().chkglsinit_calls, 1);
-  EXPECT_EQ(oslib_forward::stubs().sqdbgsetup_calls, 1);
+}
+
+TEST_F(OsContext, FirstUseInitialisesTheLocaleAndSetsUpTheTraceOnce) {
+  EXPECT_EQ(fresh_child([] {
+              std::string report;
+              ostcb_t *cb = CheckOsInit();
+              if (cb == nullptr) return std::string("no context\n");
+              expect(report, "second call gives the context", CheckOsInit() == cb, 1);
+              expect(report, "locale initialisations", locale_initialisations, 1);
+              expect(report, "trace set-ups", trace_setups, 1);
+              expect(report, "client bit", CheckGlsEnv()->state->initialised & 1, 1);
+              expect(report, "chkglsinit afterwards", chkglsinit(), 0);
+              expect(report, "locale initialisations afterwards", locale_initialisations, 1);
+              return report;
+            }),
+            "");
 }
 
 TEST_F(OsContext, FailedLocaleInitialisationGivesNullOnceThenTheContext) {
-  oslib_forward::stubs().chkglsinit_result = -23104;
-  EXPECT_EQ(CheckOsInit(), nullptr);
-  ASSERT_NE(ostcb, nullptr);
-  ostcb_t *kept = ostcb;
-  EXPECT_EQ(CheckOsInit(), kept);
-  EXPECT_EQ(oslib_forward::stubs().chkglsinit_calls, 1);
+  EXPECT_EQ(fresh_child([] {
+              std::string report;
+              setenv("CLIENT_LOCALE", "xx_NONE.nothing", 1);
+              expect(report, "first call gives NULL", CheckOsInit() == nullptr, 1);
+              if (ostcb == nullptr) return report + "no context kept\n";
+              ostcb_t *kept = ostcb;
+              expect(report, "second call gives the context", CheckOsInit() == kept, 1);
+              expect(report, "locale initialisations", locale_initialisations, 1);
+              return report;
+            }),
+            "");
 }
-
-ostcb_t *seen_by_nested_call = nullptr;
 
 TEST_F(OsContext, LocaleInitialisationThatAsksForTheContextFindsTheNewOne) {
-  seen_by_nested_call = nullptr;
-  oslib_forward::stubs().chkglsinit_hook = [] {
-    seen_by_nested_call = CheckOsInit();
-    return 0;
-  };
-  ostcb_t *cb = CheckOsInit();
-  ASSERT_NE(cb, nullptr);
-  EXPECT_EQ(seen_by_nested_call, cb);
-  EXPECT_EQ(oslib_forward::stubs().chkglsinit_calls, 1);
-  EXPECT_EQ(oslib_forward::stubs().sqdbgsetup_calls, 1);
+  EXPECT_EQ(fresh_child([] {
+              std::string report;
+              ostcb_t *cb = CheckOsInit();
+              if (cb == nullptr) return std::string("no context\n");
+              expect(report, "context seen from inside", seen_from_locale_initialisation == cb, 1);
+              expect(report, "locale initialisations", locale_initialisations, 1);
+              expect(report, "trace set-ups", trace_setups, 1);
+              return report;
+            }),
+            "");
 }
-
-/* The program is linked with the trace set-up wrapped (--wrap), so that a
-** case can see which context is current while it runs. */
-ostcb_t *current_during_trace_setup = nullptr;
-
-}  // namespace
-
-extern "C" int __real__sqdbgsetup(int status);
-extern "C" int __wrap__sqdbgsetup(int status) {
-  current_during_trace_setup = ostcb;
-  return __real__sqdbgsetup(status);
-}
-
-namespace {
 
 TEST_F(OsContext, NewContextIsCurrentOnlyWhileTheTraceIsSetUp) {
   for (bool with_previous : {false, true}) {

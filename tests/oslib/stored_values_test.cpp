@@ -16,14 +16,15 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "forward_stubs.h"
 #include "gl_locale.h"
+#include "locale_env.h"
 #include "os_context.h"
 #include "os_stored.h"
 #include "temp_dir.h"
@@ -185,15 +186,17 @@ TEST(StoredStrings, ByteRangesCompareFillAndCopyOverlapping) {
 ** UTF-8, blank characters that are not control characters (so a
 ** trailing tab stays), and an invalid sequence ends the walk. */
 TEST(StoredStrings, BylengCutsTrailingBlankCharactersOfTheLocale) {
-  oslib_forward::reset();
-  EXPECT_EQ(byleng("x\xe3\x80\x80", 4), 4); /* no locale: bytes */
-  EXPECT_EQ(byleng("ab  ", 4), 2);
+  {
+    oslib_test::CurrentLocale none(nullptr);
+    EXPECT_EQ(byleng("x\xe3\x80\x80", 4), 4); /* no locale: bytes */
+    EXPECT_EQ(byleng("ab  ", 4), 2);
+  }
 
   gl_locale *utf8 = nullptr;
   const std::string lc11 = std::string(DVZ_BUILD_DOVARIZADIR) + "/gls/lc11";
   ASSERT_EQ(gl_lc_load(&utf8, "en_us/e01c.lco", nullptr, lc11.c_str()), 0);
   ASSERT_GT(gl_mb_loc_max(utf8), 1);
-  oslib_forward::environment().locale = utf8;
+  auto current = std::make_unique<oslib_test::CurrentLocale>(utf8);
   struct row {
     std::string text;
     int expected;
@@ -206,7 +209,7 @@ TEST(StoredStrings, BylengCutsTrailingBlankCharactersOfTheLocale) {
   for (const row &r : rows) {
     EXPECT_EQ(byleng(r.text.data(), static_cast<int>(r.text.size())), r.expected) << hex(r.text);
   }
-  oslib_forward::reset();
+  current.reset();
   gl_lc_unload(utf8);
 }
 

@@ -314,4 +314,36 @@ LocalePtr ToyTimes::make(const TimeToy &time) {
   return r;
 }
 
+Lco two_byte_locale() {
+  Lco f;
+  f.header = header_text("unicode");
+  f.ctype = two_byte_ctype().text();
+  CollateToy c = toy_collate();
+  c.rows = {{key({0, 'A'}), 1}, {key({0, 'a'}), 2}, {key({0, '1'}), 0}};
+  f.collate = c.text();
+  auto two = [](std::string_view s) {
+    std::string out;
+    for (char ch : s) {
+      out.push_back('\0');
+      out.push_back(ch);
+    }
+    return enc(out);
+  };
+  f.numeric = two(".") + two("") + "0\n" + two("+") + two("-");
+  f.monetary =
+      two("") + two("") + two(".") + two("") + "0\n" + two("") + two("-") + "0 0 0 0 0 0 0 0\n";
+  f.time = "gregorian\n";
+  for (int i = 0; i < 14; ++i)
+    f.time->append(two("a"));
+  f.time->append("1\n" + two("A") + "1\n" + two("Aa"));
+  for (int i = 0; i < 6; ++i)
+    f.time->append(two("1"));
+  f.time->append("1\n" + two("+:1:1989/01/08:+*:A:a:1"));
+  for (int i = 0; i < 3; ++i)
+    f.time->append(two(""));
+  f.time->append("1\n" + two("1"));
+  f.messages = two("A") + two("a") + two("A") + two("a");
+  return f;
+}
+
 }  // namespace lcotest

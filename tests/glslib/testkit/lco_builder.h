@@ -191,6 +191,11 @@ class ToyTimes {
   int files_ = 0;
 };
 
+/* A whole locale of the two-byte code set "unicode": the two-byte CTYPE,
+** a toy COLLATE of A, a and 1, and every other category's texts in
+** two-byte characters (so "A" is followed by a NUL byte, not "B"). */
+Lco two_byte_locale();
+
 }  // namespace lcotest
 
 #endif

@@ -1,6 +1,7 @@
 /*
 ** Test-only stand-ins for the value library's datetime services
-** (datetime_stub.h).
+** (datetime_stub.h). Weak: the value library's own definition of any of
+** them takes precedence where it is linked.
 */
 #include "datetime_stub.h"
 
@@ -26,16 +27,16 @@ using oslib_datetime::current;
 
 extern "C" {
 
-int get_usedtenv(void) { return current.usedtenv; }
+__attribute__((weak)) int get_usedtenv(void) { return current.usedtenv; }
 
-int getdatetimefmt(char **format) {
+__attribute__((weak)) int getdatetimefmt(char **format) {
   ++current.getdatetimefmt_calls;
   if (!current.record_formats || format == nullptr) return -1;
   *format = strdup("%iY-%m-%d %H:%M:%S");
   return *format != nullptr ? 0 : -1;
 }
 
-char *qualtofmt(int qualifier, char *format) {
+__attribute__((weak)) char *qualtofmt(int qualifier, char *format) {
   (void)format;
   if (!current.record_formats) return nullptr;
   current.qualtofmt_calls.push_back(qualifier);
@@ -44,13 +45,13 @@ char *qualtofmt(int qualifier, char *format) {
   return strdup(text);
 }
 
-struct tm *dvz_localtime(const time_t *clock, struct tm *out) {
+__attribute__((weak)) struct tm *dvz_localtime(const time_t *clock, struct tm *out) {
   return localtime_r(clock, out);
 }
 
 /* Ten base-100 pairs: century, year, month, day, hour, minute, second and
 ** the microseconds as three pairs; the decimal point after the seventh. */
-void rdtcurrent(dtime_t *value) {
+__attribute__((weak)) void rdtcurrent(dtime_t *value) {
   struct timeval now;
   gettimeofday(&now, nullptr);
   struct tm local;
