@@ -1,0 +1,15 @@
+# The value library's sources, relative to genlib/.
+set(dvz_genlib_sources
+  type_tables.cpp
+  decimal.cpp
+  decimal_packed.cpp
+  type_width.cpp
+  hash_table.cpp
+  code6.cpp
+  string_helpers.cpp
+  decimal_text.cpp
+  decimal_float.cpp
+  number_formats.cpp
+  number_text.cpp
+  process_switches.cpp
+  date_formats_in_force.cpp)
