@@ -1,4 +1,6 @@
-# The value library's sources, relative to genlib/.
+# The value library's sources, relative to genlib/. Included by
+# genlib/CMakeLists.txt and by the fuzz project (tests/genlib/fuzz), which
+# compiles the library in directly: one list for both.
 set(dvz_genlib_sources
   type_tables.cpp
   decimal.cpp

@@ -1,6 +1,7 @@
 # The locale library's sources, relative to glslib/. Included by
-# glslib/CMakeLists.txt and by the fuzz project (tests/glslib/fuzz), which
-# compiles the library in directly: one list for both.
+# glslib/CMakeLists.txt and by the fuzz projects (tests/glslib/fuzz,
+# tests/genlib/fuzz), which compile the library in directly: one list for
+# all.
 set(dvz_glslib_sources
   calendar_gregorian.cpp
   calendar_hebrew.cpp

@@ -1,4 +1,6 @@
-# The client environment's sources, relative to oslib/.
+# The client environment's sources, relative to oslib/. Included by
+# oslib/CMakeLists.txt and by the value library's fuzz project
+# (tests/genlib/fuzz), which compiles them in directly: one list for both.
 set(dvz_oslib_sources
   # Seams between the library and the operating system (os_seams.h).
   os_seams.cpp

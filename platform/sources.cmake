@@ -1,6 +1,7 @@
 # The platform layer's sources, relative to platform/. Included by
-# platform/CMakeLists.txt and by the locale library's fuzz project
-# (tests/glslib/fuzz), which compiles them in directly: one list for both.
+# platform/CMakeLists.txt and by the locale and value libraries' fuzz
+# projects (tests/glslib/fuzz, tests/genlib/fuzz), which compile them in
+# directly: one list for all.
 set(dvz_platform_sources
   svr4_libgen.cpp
   svr4_regex.cpp
