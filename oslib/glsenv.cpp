@@ -4,7 +4,7 @@
 ** an environment as the client's (initgls, init_fe): which locale
 ** CLIENT_LOCALE, DBNLS and the LC_* variables select, which database
 ** locale and converters DB_LOCALE asks for, and then the date formats
-** (glsenv_dates.cpp). The specification helpers are in glsenv_specs.cpp.
+** (glsenv_dates.cpp). Locale-name helpers are in glsenv_specs.cpp.
 **
 ** Called by the OS context (CheckOsInit runs chkglsinit), every
 ** locale-dependent routine of the client library (chkglsinit first) and

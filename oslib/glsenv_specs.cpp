@@ -41,7 +41,7 @@ bool library_file(const char *spec, char *fname) {
 /* The key of category index c ("GL_CTYPE" ...). */
 const char *key_of(int c) { return category_params[GL_CTYPE + c]; }
 
-/* The code-set aliases and the specification each stands for. */
+/* The code-set aliases and the locale name each stands for. */
 struct alias {
   std::string_view name;
   const char *spec;

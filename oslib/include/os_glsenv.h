@@ -295,7 +295,7 @@ void lcspec2longsp(const char *spec, char names[gls_cat_count][GLS_CATNAME_SIZE]
 /* The normalised spec of a library locale file, else spec cut to 36
 ** characters, into out (GLS_CATNAME_SIZE bytes): 0. */
 int togensp(const char *spec, char *out);
-/* The spec built from a locale file name's pieces, or the part after its
+/* A locale name built from a locale file name's pieces, or the part after its
 ** first "/" when it has none, into out (GLS_CATNAME_SIZE bytes): 0 or -1. */
 int chglcfile2sp(const char *fname, char *out);
 /* A locale file name's language and territory, code-set number (decimal
@@ -309,7 +309,7 @@ int get_nlslocsp(new_gls_env *state, int mode);
 ** *missing and marks name "0"; else *copy holds a copy of the value (-2
 ** when it cannot be made) and name the value cut to 36 characters. 0. */
 int get_nlscat(const char *variable, char *name, int mode, int *missing, char **copy);
-/* The specification of a code-set alias ("ascii", "sjis" ...), or NULL. */
+/* The locale name of a code-set alias ("ascii", "sjis" ...), or NULL. */
 const char *getalsloc(const char *name);
 /* A long specification into out (GLS_FSPEC_SIZE bytes): every category
 ** from client, COLLATE from db when db is given. 0, or -1 without client. */
