@@ -19,14 +19,12 @@
 #include "env_internal.h"
 #include "os_context.h"
 #include "os_env.h"
+#include "os_glsenv.h"
 
 namespace {
 
 /* Room added to a line buffer each time it fills. */
 constexpr int line_buffer_step = 128;
-
-/* The value every LC_ variable takes in NLS mode when no language is set. */
-constexpr const char *default_nls_locale = "en_US.819";
 
 /* The NLS variables of an rc file: taken only with a non-empty value, and
 ** noted in the flags. The LC_ ones, from LC_COLLATE on, get defaults in
@@ -205,7 +203,7 @@ char *glangevar(int flags) {
 }
 
 int gnlsenv(int flags, int flag, const char *name, const char *language) {
-  const char *fallback = language != nullptr ? language : default_nls_locale;
+  const char *fallback = language != nullptr ? language : GLS_DEFAULT_LOCALE;
   int empty = 0;
   if (gnlsevar(name, &empty) != nullptr) return ginsenv(name, fallback);
   const char *chosen = fallback;

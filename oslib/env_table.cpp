@@ -56,7 +56,7 @@ const envdef_t Dvz_DVals[] = {
     {"DOVARIZAASFDBG", nullptr},
     {"DOVARIZACONRETRY", nullptr},
     {"DOVARIZACONTIME", nullptr},
-    {"DOVARIZADIR", "/usr/dovariza"},
+    {"DOVARIZADIR", DVZ_DEFAULT_DOVARIZADIR},
     {"DOVARIZAOPCACHE", nullptr},
     {"DOVARIZASERVER", nullptr},
     {"DOVARIZASQLHOSTS", nullptr},
@@ -170,9 +170,6 @@ int Num_SVars = 0;
 
 namespace {
 
-/* Without DOVARIZADIR the installation is looked for here. */
-constexpr const char *default_dovarizadir = "/usr/dovariza";
-
 /* The locale variables that the locale environment keeps copies of. */
 struct locale_copy {
   const char *name;
@@ -285,7 +282,7 @@ int read_rc(const std::string &path, namelist_t *ignore, int *flags) {
 int load_sources(namelist_t *ignore) {
   int flags = 0;
   const char *dir = getenv("DOVARIZADIR");
-  int rc = read_rc(std::string(dir != nullptr ? dir : default_dovarizadir) + "/etc/dovariza.rc",
+  int rc = read_rc(std::string(dir != nullptr ? dir : DVZ_DEFAULT_DOVARIZADIR) + "/etc/dovariza.rc",
                    ignore, &flags);
   if (rc != 0 && rc != -4) return -2;
 

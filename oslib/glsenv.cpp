@@ -45,11 +45,6 @@ new_gls_env static_state = [] {
 
 gls_env static_env = {nullptr, &static_state, {}};
 
-/* Locale names of the default client locale: the one loaded and the one
-** recorded as the CLIENT_LOCALE copy. */
-constexpr const char *default_locale = "en_US.819";
-constexpr const char *default_client_locale = "en_US.8859-1";
-
 /* Fails with error stored in glserror: -1. */
 int fail(int error) {
   set_glserror(error);
@@ -127,9 +122,9 @@ int load_client_environment(void) {
     if (get_locale(&loc, client, sources) != 0) return -1;
     lcspec2longsp(client, state->category_names);
   } else if (nls == 0) {
-    if (get_locale(&loc, default_locale, sources) != 0) return -1;
-    lcspec2longsp(default_locale, state->category_names);
-    if (!replace_copy(&state->vars[gls_var_client_locale], default_client_locale)) {
+    if (get_locale(&loc, GLS_DEFAULT_LOCALE, sources) != 0) return -1;
+    lcspec2longsp(GLS_DEFAULT_LOCALE, state->category_names);
+    if (!replace_copy(&state->vars[gls_var_client_locale], GLS_DEFAULT_CLIENT_LOCALE)) {
       gl_lc_unload(loc);
       return fail(-2);
     }
@@ -284,18 +279,18 @@ int init_be(void) {
   state->flags |= 1;
   int32_t sources[gls_cat_count] = {};
   gl_locale *loc = nullptr;
-  if (get_locale(&loc, default_locale, sources) != 0) return -1;
+  if (get_locale(&loc, GLS_DEFAULT_LOCALE, sources) != 0) return -1;
   env->locale = loc;
-  lcspec2longsp(default_locale, state->category_names);
+  lcspec2longsp(GLS_DEFAULT_LOCALE, state->category_names);
   const char *server = ggetenv("SERVER_LOCALE");
   if (server == nullptr) {
-    server = default_locale;
+    server = GLS_DEFAULT_LOCALE;
     (void)ginsenv("SERVER_LOCALE", server);
   }
   gl_locale *server_loc = nullptr;
   if (get_locale(&server_loc, server, sources) != 0) return -1;
   state->client_locale = server_loc;
-  if (int rc = initcscdesc(nullptr, nullptr, server, default_locale); rc != 0) return fail(rc);
+  if (int rc = initcscdesc(nullptr, nullptr, server, GLS_DEFAULT_LOCALE); rc != 0) return fail(rc);
   if (int rc = initdatetime(); rc != 0) return fail(rc);
   return 0;
 }

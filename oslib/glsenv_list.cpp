@@ -39,9 +39,6 @@ constexpr std::array<const char *, gls_var_count> var_names = {
     "LC_CTYPE",      "LC_COLLATE", "LC_NUMERIC", "LC_MONETARY", "LC_TIME",
     "DBTIME",        "DBMONEY",    "DBDATE",     "GL_DATE",     "GL_DATETIME"};
 
-/* The CLIENT_LOCALE an environment is given when its own failed. */
-constexpr const char default_client_locale[] = "en_US.8859-1";
-
 /* The copies the static environment releases with its locales. */
 constexpr std::array<int, 8> static_released_vars = {
     gls_var_client_locale, gls_var_db_locale,   gls_var_lc_ctype, gls_var_lc_collate,
@@ -167,7 +164,7 @@ int InitGlsEnv(gls_env *env) {
   }
   SetGlsEnv(previous);
   if (previous->state != nullptr && previous->state->vars[gls_var_client_locale] == nullptr) {
-    char *copy = strdup(default_client_locale);
+    char *copy = strdup(GLS_DEFAULT_CLIENT_LOCALE);
     if (copy == nullptr) return -2;
     previous->state->vars[gls_var_client_locale] = copy;
     previous->state->default_bits |= bit(gls_var_client_locale);

@@ -43,9 +43,8 @@ constexpr std::size_t path_size = GEN_MSG_PATH_SIZE;
 /* Bytes that DOVARIZADIR, "/msg//" and the leaf must leave free. */
 constexpr std::size_t path_reserve = 21;
 constexpr std::string_view msg_separators = "/msg//";
-constexpr const char default_dovarizadir[] = "/usr/dovariza";
 /* The locale of the second look-up after a miss. */
-constexpr const char retry_locale[] = "en_US.8859-1";
+constexpr const char retry_locale[] = GLS_DEFAULT_CLIENT_LOCALE;
 constexpr off_t header_size = 4;
 constexpr int narrow_entry_size = 8;
 constexpr int wide_entry_size = 10;
@@ -147,8 +146,8 @@ void close_catalog(gen_tcb *block) {
 const char *dovarizadir(gen_tcb *block) {
   if (block->dovarizadir == nullptr) {
     const char *value = ggetenv("DOVARIZADIR");
-    block->dovarizadir = strdup(value != nullptr ? value : default_dovarizadir);
-    if (block->dovarizadir == nullptr) return default_dovarizadir;
+    block->dovarizadir = strdup(value != nullptr ? value : DVZ_DEFAULT_DOVARIZADIR);
+    if (block->dovarizadir == nullptr) return DVZ_DEFAULT_DOVARIZADIR;
   }
   return block->dovarizadir;
 }

@@ -27,6 +27,7 @@
 
 #include "os_context.h"
 #include "os_conv.h"
+#include "os_env.h"
 #include "os_seams.h"
 #include "os_text_copy.h"
 #include "os_wrappers.h"
@@ -85,7 +86,7 @@ bool rfs_resolve(std::string &host, std::string &remote) {
   if (dot == std::string::npos) return false;
   std::string resource = host.substr(dot + 1);
   const char *dir = getenv("DOVARIZADIR");
-  std::string program = std::string(dir != nullptr ? dir : "/usr/dovariza") + "/lib/att_ns";
+  std::string program = std::string(dir != nullptr ? dir : DVZ_DEFAULT_DOVARIZADIR) + "/lib/att_ns";
   /* Single-quoted for the shell, each embedded quote closed and escaped. */
   std::string command = "'";
   for (char c : program)

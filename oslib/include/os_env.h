@@ -15,6 +15,9 @@
 #ifndef DVZ_OSLIB_OS_ENV_H
 #define DVZ_OSLIB_OS_ENV_H
 
+/* Where the installation is looked for when DOVARIZADIR is unset. */
+#define DVZ_DEFAULT_DOVARIZADIR "/usr/dovariza"
+
 #include <stdint.h>
 #include <stdio.h>
 

@@ -59,6 +59,12 @@ enum gls_category_index {
 /* Size of a category name: 36 characters and a NUL. */
 #define GLS_CATNAME_SIZE 37
 
+/* The default client locale: the name it is loaded by (also every LC_
+** variable's default in NLS mode) and the name recorded as the
+** CLIENT_LOCALE copy when none was set. */
+#define GLS_DEFAULT_LOCALE "en_US.819"
+#define GLS_DEFAULT_CLIENT_LOCALE "en_US.8859-1"
+
 /* Numeric and monetary conventions of one environment. A one-character
 ** text holds up to 4 bytes and a NUL; the length after it is its bytes. */
 typedef struct gls_lconv {
