@@ -1,8 +1,8 @@
 /*
 ** date_formats_in_force.cpp: the DATE format in force, read from the
 ** state block of the current locale environment (which chooses it from
-** DBDATE, GL_DATE or the locale), and the display width of a DATETIME in
-** its format in force, 0 until DATETIME formats are available.
+** DBDATE, GL_DATE or the locale). The display width of a DATETIME
+** (_dtimedigits) lives with the DATETIME formats in datetime_format.cpp.
 */
 #include "gen_dectext.h"
 #include "os_glsenv.h"
@@ -25,7 +25,5 @@ int gls_fmtstr(char **format, int32_t *field_order, int32_t *era_kind) {
   }
   return 0;
 }
-
-int _dtimedigits(void) { return 0; }
 
 }  // extern "C"

@@ -14,4 +14,17 @@ set(dvz_genlib_sources
   number_formats.cpp
   number_text.cpp
   process_switches.cpp
-  date_formats_in_force.cpp)
+  date_formats_in_force.cpp
+  date_days.cpp
+  date_text.cpp
+  date_scan.cpp
+  date_picture.cpp
+  date_classic.cpp
+  datetime_format.cpp
+  vrn_picture.cpp
+  interval_format.cpp
+  datetime_core.cpp
+  datetime_text.cpp
+  datetime_arith.cpp
+  datetime_current.cpp
+  expr_types.cpp)

@@ -841,6 +841,9 @@ int gl_wcsftime1(gl_locale *loc, gl_wchar *buffer, int size, const gl_wchar *for
   return n < 0 ? 0 : n;
 }
 
+/* Characters of the formatter's wide output kept on the stack. */
+constexpr int local_wide_size = 1025;
+
 int gl_mbsftime1(gl_locale *loc, unsigned char *buffer, int size, const unsigned char *format,
                  alt_tm *time, int *max_chars, int *max_bytes) {
   if (format == nullptr) return 0;
@@ -851,7 +854,13 @@ int gl_mbsftime1(gl_locale *loc, unsigned char *buffer, int size, const unsigned
   if (size_only) {
     gl_wcsftime1(loc, nullptr, 0, wide_format, time, max_chars, max_bytes);
   } else if (buffer != nullptr && size > 0) {
-    gl_wchar *wide_out = alloc_zeroed<gl_wchar>(static_cast<std::size_t>(size));
+    /* The wide text of the common sizes (a DATE or DATETIME text) stays on
+    ** the stack; the formatter terminates what it writes, so no buffer
+    ** needs clearing. */
+    gl_wchar local_out[local_wide_size];
+    gl_wchar *wide_out = size <= local_wide_size
+                             ? local_out
+                             : alloc_zeroed<gl_wchar>(static_cast<std::size_t>(size));
     if (wide_out == nullptr) {
       store_error(loc, GL_ENOMEM);
     } else {
@@ -859,7 +868,7 @@ int gl_mbsftime1(gl_locale *loc, unsigned char *buffer, int size, const unsigned
         int bytes = _gl_get_mbstring(loc, buffer, size, wide_out);
         result = bytes < 0 ? 0 : bytes;
       }
-      _gl_free_ptr(wide_out);
+      if (wide_out != local_out) _gl_free_ptr(wide_out);
     }
   } else {
     store_error(loc, GL_E2BIG);

@@ -109,8 +109,8 @@ int rstod(const char *text, double *result);
 int gls_fmtstr(char **format, int32_t *field_order, int32_t *era_kind);
 /* Non-zero when USE_DTENV is exactly "1" (read once per process). */
 int get_usedtenv(void);
-/* Display width of a DATETIME in the format in force; 0 until DATETIME
-** formats exist. */
+/* Display width of a DATETIME in the format in force: the formatter's
+** largest expansion of it; 0 on any failure. */
 int _dtimedigits(void);
 
 #ifdef __cplusplus

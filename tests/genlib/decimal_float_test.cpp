@@ -18,6 +18,7 @@
 #include "gen_decimal.h"
 #include "gen_dectext.h"
 #include "gl_locale.h"
+#include "gl_numbers.h"
 #include "os_glsenv.h"
 
 namespace {
@@ -68,8 +69,13 @@ TEST(DoubleToDecimal, KnownValues) {
 
 TEST(FormatsInForce, SwitchesOffAndTheDateFormatOfEnUs) {
   EXPECT_EQ(get_usedtenv(), 0);
-  EXPECT_EQ(_dtimedigits(), 0);
   ASSERT_EQ(chkglsinit(), 0);
+  /* The DATETIME width is the widest text of en_us's own format. */
+  gl_locale *loc = CheckGlsEnv()->locale;
+  const char *datetime_format = gl_nl_langinfo(loc, GL_D_T_FMT);
+  ASSERT_NE(datetime_format, nullptr);
+  EXPECT_EQ(_dtimedigits(),
+            gl_mbsfmtexpand(loc, 1, reinterpret_cast<const unsigned char *>(datetime_format)));
   char *format = nullptr;
   int32_t order[3] = {0, 0, 0};
   int32_t era = -1;

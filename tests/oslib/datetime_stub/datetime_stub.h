@@ -1,7 +1,9 @@
 /*
 ** Test-only stand-ins for the value library's five datetime services
-** (os_datetime.h), until that library provides them. Never linked into a
-** production target.
+** (os_datetime.h), so that the client environment's own tests choose what
+** they answer. Weak: linked before the value library, they serve where
+** nothing else pulls the real ones in. Never linked into a production
+** target.
 **
 ** get_usedtenv answers `usedtenv` (0 by default); getdatetimefmt and
 ** qualtofmt fail unless `record_formats` is set, when getdatetimefmt gives

@@ -1,0 +1,85 @@
+/*
+** dt_units.h: the working form of a DATETIME or INTERVAL inside the value
+** library: the unit array (one base-100 pair per unit, most significant
+** first, right-aligned on the decimal point; YEAR takes two pairs, an odd
+** last fraction digit stands in the high half of its pair), its size and
+** exponent for a qualifier, and the unit tables. Internal.
+**
+** A pair of weight 100^k (the SECOND pair has weight 1, the first fraction
+** pair 1/100) stands at index exponent - 1 - k of the array. Qualifiers
+** that pass _chk_qual may still place a unit outside the array (an odd
+** start unit, a digit count too small for the units); every user of
+** dt_unit_index checks the index against dt_pair_count before use.
+*/
+#ifndef DVZ_GENLIB_DT_UNITS_H
+#define DVZ_GENLIB_DT_UNITS_H
+
+#include <algorithm>
+#include <array>
+
+#include "gen_datetime.h"
+
+/* Error numbers of DATETIME and INTERVAL text and checks. */
+enum dt_error {
+  dt_err_first_field = -1261, /* too many digits in the first field */
+  dt_err_not_numeric = -1262, /* a non-digit or a missing field */
+  dt_err_range = -1263, /* a unit out of range */
+  dt_err_extra = -1264, /* characters after the value */
+  dt_err_qualifier = -1268, /* an invalid qualifier */
+  dt_err_no_point = -1271 /* a fraction-only value without its point */
+};
+
+/* Radix of each unit, indexed by unit / 2: a YEAR pair, MONTH, DAY (never
+** a radix of days), HOUR, MINUTE, SECOND, then the fraction pairs. */
+extern const int dtbase[9];
+/* The character that follows YEAR, MONTH, DAY, HOUR, MINUTE and SECOND in
+** the fixed layout, by unit / 2. */
+extern const char dtdelim[];
+/* Days per month for months 1-12; index 0 holds 0. */
+extern const unsigned char dt_daymon[13];
+
+/* Pairs of a value with qualifier q. */
+constexpr int dt_pair_count(int q) { return (TU_LEN(q) + (TU_END(q) & 1) + 1) / 2; }
+/* Its DECIMAL exponent, in base-100 digits. */
+constexpr int dt_exponent(int q) { return (TU_LEN(q) - TU_END(q) + 11) / 2; }
+/* Precision of the first field. */
+constexpr int dt_first_precision(int q) { return TU_FLEN(q); }
+
+/* The pair count of q as far as a unit array holds it (a qualifier that
+** fails the check may claim more). */
+constexpr int dt_array_pairs(int q) { return std::clamp(dt_pair_count(q), 0, DT_UNITS_SIZE); }
+
+/* A unit array on the stack. */
+using dt_unit_work = std::array<unsigned char, DT_UNITS_SIZE>;
+
+/* Index in the unit array of q of the (low) pair of unit YEAR to SECOND
+** (the year-of-century pair for YEAR; the century pair is one before),
+** or of fraction pair j when unit is TU_FRAC + j. May lie outside the
+** array for a degenerate qualifier. */
+constexpr int dt_unit_index(int q, int unit) {
+  if (unit >= TU_FRAC) return dt_exponent(q) + (unit - TU_FRAC);
+  return dt_exponent(q) - 1 - (TU_SECOND - unit) / 2;
+}
+
+/* Last unit of YEAR to SECOND that q holds (its end, or SECOND for a
+** fraction end). */
+constexpr int dt_last_whole_unit(int q) { return TU_END(q) > TU_SECOND ? TU_SECOND : TU_END(q); }
+
+/* Fraction digits of q (n of an end FRACTION(n), else 0). */
+constexpr int dt_fraction_digits(int q) {
+  return TU_END(q) > TU_SECOND ? TU_END(q) - TU_SECOND : 0;
+}
+
+/* q starts at FRACTION (no whole units). */
+constexpr bool dt_starts_at_fraction(int q) { return TU_START(q) > TU_SECOND; }
+
+/* Pair i of a unit array of `pairs` pairs, 0 when i lies outside it. */
+inline int dt_get_pair(const unsigned char *units, int pairs, int i) {
+  return i >= 0 && i < pairs ? units[i] : 0;
+}
+/* Stores v as pair i when i lies inside the array; else nothing. */
+inline void dt_put_pair(unsigned char *units, int pairs, int i, int v) {
+  if (i >= 0 && i < pairs) units[i] = static_cast<unsigned char>(v);
+}
+
+#endif
