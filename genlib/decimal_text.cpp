@@ -193,7 +193,7 @@ int load_conventions() {
 
 const gls_lconv &conventions() {
   gls_env *env = CheckGlsEnv();
-  if (env->state->lconv_loaded == 0) rmoninit(0);
+  if (env->state->lconv_loaded == 0) (void)load_conventions();
   return *env->state->lconv;
 }
 

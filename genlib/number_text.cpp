@@ -84,14 +84,14 @@ bool plain_number_text(const char *text, const gls_lconv &lc) {
 extern "C" {
 
 int rfrontlen(void) {
-  gls_env *env = CheckGlsEnv();
-  if (env->state->lconv_loaded == 0) rmoninit(0);
+  const gls_env *env = CheckGlsEnv();
+  if (env->state->lconv_loaded == 0) (void)dvz_genlib::load_conventions();
   return static_cast<int>(std::strlen(env->state->front_currency));
 }
 
 int rbacklen(void) {
-  gls_env *env = CheckGlsEnv();
-  if (env->state->lconv_loaded == 0) rmoninit(0);
+  const gls_env *env = CheckGlsEnv();
+  if (env->state->lconv_loaded == 0) (void)dvz_genlib::load_conventions();
   return static_cast<int>(std::strlen(env->state->back_currency));
 }
 

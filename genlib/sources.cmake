@@ -27,4 +27,15 @@ set(dvz_genlib_sources
   datetime_text.cpp
   datetime_arith.cpp
   datetime_current.cpp
-  expr_types.cpp)
+  expr_types.cpp
+  number_parse.cpp
+  money_text.cpp
+  float_text.cpp
+  int8_arith.cpp
+  int8_text.cpp
+  int8_convert.cpp
+  value_convert.cpp
+  value_columns.cpp
+  opaque_form.cpp
+  host_vars.cpp
+  value_display.cpp)

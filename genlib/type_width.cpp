@@ -14,6 +14,7 @@
 #include "gen_dectext.h"
 #include "gen_types.h"
 #include "gl_numbers.h"
+#include "number_conventions.h"
 #include "os_env.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
@@ -37,11 +38,6 @@ int qualifier_width(int qualifier) {
 int point_extra(int precision, int scale) {
   if (scale == scale_floating) return 6;
   return precision != scale ? 1 : 2;
-}
-
-const gls_lconv &conventions() {
-  rmoninit(0);
-  return *CheckGlsEnv()->state->lconv;
 }
 
 }  // namespace
@@ -84,11 +80,11 @@ int rtypwidth(int code, int len) {
     case sql_type_nvarchar:
       return len <= 254 ? len : 255;
     case sql_type_decimal: {
-      const gls_lconv &lc = conventions();
+      const gls_lconv &lc = dvz_genlib::conventions();
       return precision + lc.decimal_point_width + point_extra(precision, scale);
     }
     case sql_type_money: {
-      const gls_lconv &lc = conventions();
+      const gls_lconv &lc = dvz_genlib::conventions();
       int extra = precision != scale ? 1 : 2;
       return precision + rfrontlen() + lc.mon_decimal_point_width + rbacklen() + extra;
     }

@@ -247,6 +247,10 @@ void rmoninit(int unused) {
   if (state.lconv_loaded != 0) return;
   gls_lconv &lc = *state.lconv;
   gl_locale *loc = env->locale;
+  /* Without a locale there are no conventions to lay DBMONEY over: loading
+  ** now would leave the locale's own decimal point empty for the life of
+  ** the environment. The defaults stand until the locale is initialised. */
+  if (loc == nullptr) return;
 
   const char *dbmoney = ggetenv("DBMONEY");
   if (is_empty(dbmoney)) {

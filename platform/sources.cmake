@@ -6,4 +6,5 @@ set(dvz_platform_sources
   svr4_libgen.cpp
   svr4_regex.cpp
   svr4_signal.cpp
-  svr4_time.cpp)
+  svr4_time.cpp
+  tli_socket.cpp)

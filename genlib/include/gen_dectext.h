@@ -101,6 +101,46 @@ int gdecimalpoint(const char *text, const char *from, int from_length, const cha
 int dvz_gl_convert_double(double *result, const char *text, const char *format);
 /* dvz_gl_convert_double(result, text, "%e"). */
 int rstod(const char *text, double *result);
+/* A second decimal-text parser: 0, -1213, -1216 (exponent), -1223
+** (exponent beyond 308); blanks only give the NULL double. */
+int rstod_pload(const char *text, double *result);
+/* Decimal text to 16 bits (in an int) or 32 bits: 0, -1213, -1214, -1215;
+** blanks only give -32768 or 0x80000000. */
+int rstoi(const char *text, int *result);
+int rstol(const char *text, int32_t *result);
+
+/* ---- MONEY text and the decimal point of formatted output ----------------------- */
+
+/* Front symbol, text with the monetary decimal point, back symbol; 0. */
+int rdecmon(const char *text, char *out);
+/* At most length bytes of MONEY text to terminated decimal text in out
+** (length + 1 bytes); the address where reading stopped. */
+const char *rmondec(const char *text, int length, char *out);
+/* "." of formatted output to the decimal point in force, in place (size:
+** the room for the text); 0, -406 or -1273. */
+int rdecstr(char *text, int size, int keep);
+/* The text with the decimal point in force made "."; 0 or -1273. */
+int gDecstrtoANSI(const char *text, char *out, int max);
+
+/* ---- Double text and locale formats ----------------------------------------------- */
+
+/* Text of a double in size bytes; its start, or NULL with the error in
+** toerrno. */
+char *_gftoasc(double value, char *buffer, int size);
+/* The same for a double (is_double 1) or a widened float (0); the buffer
+** or NULL. */
+char *_gnftoasc(double value, char *buffer, int size, int is_double);
+/* Double to text through an optional format: 0, -415, -1207, -1273 or a
+** locale error. */
+int dvz_gl_format_double(char *buffer, int size, double value, const char *format);
+/* 0 when format holds exactly one floating directive, else -1. */
+int chk_double_fmt(const char *format);
+/* 0 when format holds at most one directive, -1 for two or more. */
+int check_mon_fmt(const char *format);
+/* MONEY text to DECIMAL and back through an optional format; 0, or -1
+** with the locale library's error number set (9, 14, 22). */
+int dvz_gl_convert_money(dec_t *result, const char *text, const char *format);
+int dvz_gl_format_money(char *buffer, int size, const dec_t *value, const char *format);
 
 /* ---- Date and DATETIME formats in force ------------------------------------------- */
 
