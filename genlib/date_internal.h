@@ -12,13 +12,14 @@
 
 #include "gen_date.h"
 #include "gl_host.h"
+#include "value_errors.h"
 
 /* Error numbers of the DATE functions. */
 enum date_error {
   date_err_year = -1204,
   date_err_month = -1205,
   date_err_day = -1206,
-  date_err_range = -1210,
+  date_err_range = value_err_date_range,
   date_err_memory = -1211,
   date_err_format = -1212,
   date_err_text = -1218,
@@ -26,9 +27,9 @@ enum date_error {
   /* mapped from the locale library's time errors only */
   date_err_no_era = -1236,
   date_err_unit = -1263,
-  date_err_buffer = -1273,
+  date_err_buffer = value_err_buffer_short,
   date_err_directive = -1276,
-  date_err_no_locale = -23108
+  date_err_no_locale = value_err_no_locale
 };
 
 /* The size every DATE text writer assumes for its caller's buffer. */

@@ -19,6 +19,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "date_internal.h"
 #include "dt_units.h"
 #include "gen_date.h"
 #include "gen_decimal.h"
@@ -34,8 +35,6 @@ namespace {
 constexpr int err_first_field = -1265;
 constexpr int err_qualifiers = -1266;
 constexpr int err_range = -1267;
-constexpr int err_year = -1204;
-constexpr int err_date_range = -1210;
 
 /* Qualifiers of the current time, date conversions and the fixed frame. */
 constexpr int qual_now = 0x130F;
@@ -296,12 +295,12 @@ int add_days(const dec_t *datetime, int qual, wide days, int16_t mdy[3], int *ol
   int status = rdttodate(datetime, qual, &date);
   if (status != 0) return status;
   int16_t old[3];
-  if (rjulmdy(date, old) != 0) return err_year;
+  if (rjulmdy(date, old) != 0) return date_err_year;
   *old_year = old[2];
   const wide moved = date + days;
-  if (moved < DATE_MIN || moved > DATE_MAX) return err_year;
+  if (moved < DATE_MIN || moved > DATE_MAX) return date_err_year;
   status = rjulmdy(static_cast<int32_t>(moved), mdy);
-  return status == err_date_range ? err_year : status;
+  return status == date_err_range ? date_err_year : status;
 }
 
 /* The walk of rdtaddinv over frames of the DATETIME: 0 or an error. */
@@ -490,6 +489,8 @@ int rdtextend(const dec_t *source, int source_qual, dec_t *target, int target_qu
     set_null_value(target);
     return 0;
   }
+  /* The same units: no current time, no frames. */
+  if (source_qual == target_qual) return dt_repack(source, source_qual, target, false);
   const int s1 = TU_START(source_qual);
   const int e1 = TU_END(source_qual);
   const int s2 = TU_START(target_qual);

@@ -116,6 +116,44 @@ int checkyear(const unsigned char *year_pairs) {
 int chk_dtinv(const dec_t *value, int qualifier, int is_datetime) {
   dt_unit_work units {};
   dtunpack(value, qualifier, units.data());
+  return dt_check_units(units.data(), qualifier, is_datetime);
+}
+
+/*
+** Whether packing the qualifier's pairs of value gives value back: a sign
+** of 0 or 1, digits with a non-zero first and last pair that all lie within
+** the pairs, and no odd end unit to truncate the last pair.
+*/
+static bool packs_to_itself(const dec_t *value, int qualifier) {
+  const int n = value->npairs;
+  if ((value->sign != 0 && value->sign != 1) || n < 1 || n > DECSIZE) return false;
+  const int offset = dt_exponent(qualifier) - value->exponent;
+  const int pairs = dt_array_pairs(qualifier);
+  if (offset < 0 || offset + n > pairs) return false;
+  if (value->pairs[0] == 0 || value->pairs[n - 1] == 0) return false;
+  return (TU_END(qualifier) & 1) == 0 || offset + n < pairs || value->pairs[n - 1] % 10 == 0;
+}
+
+int dt_repack(const dec_t *value, int qualifier, dec_t *target, bool check) {
+  dt_unit_work units {};
+  dtunpack(value, qualifier, units.data());
+  if (check) {
+    if (const int status = dt_check_units(units.data(), qualifier, 1); status != 0) return status;
+  }
+  /* What decload would make of the unpacked pairs, without it. */
+  if (packs_to_itself(value, qualifier)) {
+    const int n = value->npairs;
+    for (int i = 0; i < n; ++i)
+      target->pairs[i] = value->pairs[i];
+    target->sign = value->sign;
+    target->exponent = value->exponent;
+    target->npairs = static_cast<int16_t>(n);
+    return 0;
+  }
+  return dtpack(target, qualifier, units.data(), value->sign);
+}
+
+int dt_check_units(const unsigned char *units, int qualifier, int is_datetime) {
   const int pairs = dt_array_pairs(qualifier);
   if (!is_datetime) {
     for (int i = 0; i < pairs; ++i)
@@ -124,14 +162,16 @@ int chk_dtinv(const dec_t *value, int qualifier, int is_datetime) {
   }
   const int start = TU_START(qualifier) & ~1;
   const int first = is_datetime ? start : start + 2;
-  for (int unit = first; unit <= dt_last_whole_unit(qualifier); unit += 2) {
-    const int i = dt_unit_index(qualifier, unit);
-    const int v = dt_get_pair(units.data(), pairs, i);
+  /* Whole units are one pair each (YEAR's low pair), so the index of the
+  ** next unit is the next pair. */
+  const int last = dt_last_whole_unit(qualifier);
+  int i = dt_unit_index(qualifier, first);
+  for (int unit = first; unit <= last; unit += 2, ++i) {
+    const int v = dt_get_pair(units, pairs, i);
     switch (unit) {
       case TU_YEAR: {
-        const unsigned char year[2] = {
-            static_cast<unsigned char>(dt_get_pair(units.data(), pairs, i - 1)),
-            static_cast<unsigned char>(v)};
+        const unsigned char year[2] = {static_cast<unsigned char>(dt_get_pair(units, pairs, i - 1)),
+                                       static_cast<unsigned char>(v)};
         if (checkyear(year) != 0) return dt_err_range;
         break;
       }
@@ -140,7 +180,7 @@ int chk_dtinv(const dec_t *value, int qualifier, int is_datetime) {
         break;
       case TU_DAY:
         if (v < 1) return dt_err_range;
-        if (v > 28 && (i < 0 || v > daysinmonth(units.data(), i))) return dt_err_range;
+        if (v > 28 && (i < 0 || v > daysinmonth(units, i))) return dt_err_range;
         break;
       default:
         if (v >= dtbase[unit / 2]) return dt_err_range;
@@ -148,8 +188,7 @@ int chk_dtinv(const dec_t *value, int qualifier, int is_datetime) {
     }
   }
   for (int j = 0; j < (dt_fraction_digits(qualifier) + 1) / 2; ++j)
-    if (dt_get_pair(units.data(), pairs, dt_unit_index(qualifier, TU_FRAC + j)) > 99)
-      return dt_err_range;
+    if (dt_get_pair(units, pairs, dt_unit_index(qualifier, TU_FRAC + j)) > 99) return dt_err_range;
   return 0;
 }
 

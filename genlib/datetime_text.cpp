@@ -40,8 +40,12 @@ using dvz_genlib::is_blank;
 using dvz_genlib::is_digit;
 using dvz_genlib::skip_blanks;
 
-/* Index of a unit code in the environment's 11 x 11 format table. */
-int format_slot(int unit) { return unit <= TU_SECOND ? unit / 2 : unit - 5; }
+/* Index of a unit code in the environment's 11 x 11 format table; -1 for
+** a code no qualifier has. */
+int format_slot(int unit) {
+  if (unit < 0 || unit > TU_F5) return -1;
+  return unit <= TU_SECOND ? unit / 2 : unit - 5;
+}
 
 void make_null(dec_t *value) {
   value->sign = -1;
@@ -56,13 +60,7 @@ void make_null(dec_t *value) {
 ** set only on success.
 */
 int parse_by_environment(const char *text, dec_t *value, int qualifier) {
-  const char *format = nullptr;
-  if (gls_env *env = CheckGlsEnv(); env != nullptr) {
-    char *&entry =
-        env->dtime_formats[format_slot(TU_START(qualifier))][format_slot(TU_END(qualifier))];
-    if (entry == nullptr) entry = qualtofmt(qualifier, nullptr);
-    format = entry;
-  }
+  const char *format = environment_dtime_format(qualifier);
   dtime_t work {};
   work.dt_qual = static_cast<uint16_t>(qualifier);
   const int status = dtcvfmtasc(text, format, &work);
@@ -234,6 +232,16 @@ int with_century(int character, Parse parse) {
 }
 
 }  // namespace
+
+const char *environment_dtime_format(int qualifier) {
+  const int start = format_slot(TU_START(qualifier));
+  const int end = format_slot(TU_END(qualifier));
+  gls_env *env = CheckGlsEnv();
+  if (env == nullptr || start < 0 || end < 0) return nullptr;
+  char *&entry = env->dtime_formats[start][end];
+  if (entry == nullptr) entry = qualtofmt(qualifier, nullptr);
+  return entry;
+}
 
 extern "C" {
 

@@ -57,6 +57,33 @@ int compare_magnitudes(const dec_t *a, const dec_t *b) {
   return (na > nb) - (na < nb);
 }
 
+/*
+** Stores n digits with the sign and the exponent, clamped: 0, -1200
+** (exponent stored as 63) or -1201 (stored as -64); no digits is zero.
+** The digits may be the result's own pairs from the first on (copied
+** forward).
+*/
+int store_digits(dec_t *result, int sign, int exponent, const unsigned char *digits, int n) {
+  if (n == 0) {
+    set_zero(result);
+    return 0;
+  }
+  int status = 0;
+  if (exponent < zero_exponent) {
+    exponent = zero_exponent;
+    status = DECUNFLW;
+  } else if (exponent >= max_exponent) {
+    exponent = max_exponent;
+    status = DECOVFLW;
+  }
+  for (int i = 0; i < n; ++i)
+    result->pairs[i] = digits[i];
+  result->sign = sign == 0 ? 0 : 1;
+  result->exponent = static_cast<int16_t>(exponent);
+  result->npairs = static_cast<int16_t>(n);
+  return status;
+}
+
 }  // namespace
 
 extern "C" {
@@ -79,10 +106,13 @@ int decload(dec_t *result, int sign, int exponent, const unsigned char *digits, 
     ++start;
     --exponent;
   }
+  /* Up to 16 digits, the first and last non-zero, are the result's as
+  ** they are; more are rounded half up on the 17th. */
+  if (end - start <= DECSIZE)
+    return store_digits(result, sign, exponent, digits + start, end - start);
   std::array<unsigned char, DECSIZE> kept {};
-  int n = std::min(end - start, DECSIZE);
-  std::copy_n(digits + start, n, kept.begin());
-  if (end - start > DECSIZE && digits[start + DECSIZE] >= 50) {
+  std::copy_n(digits + start, DECSIZE, kept.begin());
+  if (digits[start + DECSIZE] >= 50) {
     int i = DECSIZE - 1;
     while (i >= 0 && ++kept[i] == 100)
       kept[i--] = 0;
@@ -91,25 +121,10 @@ int decload(dec_t *result, int sign, int exponent, const unsigned char *digits, 
       ++exponent;
     }
   }
+  int n = DECSIZE;
   while (n > 0 && kept[n - 1] == 0)
     --n;
-  if (n == 0) {
-    set_zero(result);
-    return 0;
-  }
-  int status = 0;
-  if (exponent < zero_exponent) {
-    exponent = zero_exponent;
-    status = DECUNFLW;
-  } else if (exponent >= max_exponent) {
-    exponent = max_exponent;
-    status = DECOVFLW;
-  }
-  result->sign = sign == 0 ? 0 : 1;
-  result->exponent = static_cast<int16_t>(exponent);
-  result->npairs = static_cast<int16_t>(n);
-  std::copy_n(kept.begin(), n, result->pairs);
-  return status;
+  return store_digits(result, sign, exponent, kept.data(), n);
 }
 
 /* Base-100 complement in place: the digits read as x become 100^count - x. */

@@ -13,10 +13,10 @@
 #include "gen_dectext.h"
 #include "gen_types.h"
 #include "number_conventions.h"
+#include "value_errors.h"
 
 namespace {
 
-constexpr int err_not_a_number = -1223;
 constexpr int max_digits = 32;
 
 /* Floor of a / 2 for any sign. */
@@ -35,7 +35,7 @@ int deccvfd(double value, dec_t *result, int digits) {
     result->npairs = 0;
     return 0;
   }
-  if (!std::isfinite(value)) return err_not_a_number;
+  if (!std::isfinite(value)) return value_err_not_number;
   if (value == 0.0) return decload(result, 1, 0, nullptr, 0);
   if (digits < 1) digits = 1;
   if (digits > max_digits) digits = max_digits;

@@ -72,16 +72,16 @@ int lddecimal(const unsigned char *bytes, int length, dec_t *result) {
     result->npairs = 0;
     return 0;
   }
-  std::array<unsigned char, max_packed_bytes - 1> digits {};
-  int count = used - 1;
-  std::copy_n(bytes + 1, count, digits.begin());
+  const int count = used - 1;
   unsigned char head = bytes[0];
-  int sign = (head & positive_bit) != 0 ? 1 : 0;
-  if (sign == 0) {
-    deccomplement(digits.data(), count);
-    head ^= exponent_bits;
-  }
-  return decload(result, sign, (head & exponent_bits) - 64, digits.data(), count);
+  /* A positive value's digits are read where they are stored. */
+  if ((head & positive_bit) != 0)
+    return decload(result, 1, (head & exponent_bits) - 64, bytes + 1, count);
+  std::array<unsigned char, max_packed_bytes - 1> digits {};
+  std::copy_n(bytes + 1, count, digits.begin());
+  deccomplement(digits.data(), count);
+  head ^= exponent_bits;
+  return decload(result, 0, (head & exponent_bits) - 64, digits.data(), count);
 }
 
 } /* extern "C" */

@@ -18,12 +18,10 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
+#include "value_errors.h"
 
 namespace {
 
-constexpr int err_no_memory = -406;
-constexpr int err_bad_number = -1213;
-constexpr int err_buffer_short = -1273;
 constexpr int max_kept_digits = 32;
 constexpr int local_copy_size = 40;
 constexpr int min_digit_capacity = 82;
@@ -313,7 +311,7 @@ int deccvasc(const char *text, int length, dec_t *result) {
   char *p = copy.data();
   if (p == nullptr) {
     set_zero(result);
-    return err_no_memory;
+    return value_err_no_memory;
   }
   while (*p == ' ')
     ++p;
@@ -342,7 +340,7 @@ int deccvasc(const char *text, int length, dec_t *result) {
   const bool point_next = starts_with(p, lc.decimal_point, lc.decimal_point_len);
   if (!is_digit(*p) && !point_next) {
     set_zero(result);
-    return err_bad_number;
+    return value_err_text;
   }
   auto text_ends = [](const char *q) {
     while (*q == ' ')
@@ -355,7 +353,7 @@ int deccvasc(const char *text, int length, dec_t *result) {
     const char *end = decxtoi(p + 2, &word);
     if (!text_ends(end)) {
       set_zero(result);
-      return err_bad_number;
+      return value_err_text;
     }
     return deccvlong(negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(word)) : word,
                      result);
@@ -370,20 +368,20 @@ int deccvasc(const char *text, int length, dec_t *result) {
     if (starts_with(p, lc.decimal_point, lc.decimal_point_len)) {
       if (seen_point) {
         set_zero(result);
-        return err_bad_number;
+        return value_err_text;
       }
       seen_point = true;
       p += lc.decimal_point_len;
     } else if (starts_with(p, lc.thousands_sep, lc.thousands_sep_len)) {
       if (seen_point && !(lc.thousands_sep_len == 1 && lc.thousands_sep[0] == ' ')) {
         set_zero(result);
-        return err_bad_number;
+        return value_err_text;
       }
       if (!grouping_checked) {
         grouping_checked = true;
         if (chk_if_thous_sep_valid(copy.data()) != 0) {
           set_zero(result);
-          return err_bad_number;
+          return value_err_text;
         }
       }
       p += lc.thousands_sep_len;
@@ -405,13 +403,13 @@ int deccvasc(const char *text, int length, dec_t *result) {
     int64_t sum = int64_t {e} + exponent;
     if (sum < -129 || sum > 125) {
       set_zero(result);
-      return err_bad_number;
+      return value_err_text;
     }
     e = static_cast<int>(sum);
   }
   if (!text_ends(p)) {
     set_zero(result);
-    return err_bad_number;
+    return value_err_text;
   }
   uint8_t pairs[DECSIZE + 1];
   int count = dec2to1(kept, pairs, e & 1);
@@ -501,11 +499,11 @@ char *decfcvt(const dec_t *value, int ndigit, int *point, int *negative) {
 
 int dvz_deccvt(const dec_t *value, int ndigit, int *point, int *negative, int mode, char *buffer,
                int size) {
-  if (CheckGenInit() == nullptr) return err_no_memory;
+  if (CheckGenInit() == nullptr) return value_err_no_memory;
   const char *digits = deccvt(value, ndigit, point, negative, mode);
-  if (digits == nullptr || buffer == nullptr) return err_buffer_short;
+  if (digits == nullptr || buffer == nullptr) return value_err_buffer_short;
   size_t needed = std::strlen(digits) + 1;
-  if (size < 0 || needed > static_cast<size_t>(size)) return err_buffer_short;
+  if (size < 0 || needed > static_cast<size_t>(size)) return value_err_buffer_short;
   std::memcpy(buffer, digits, needed);
   return 0;
 }

@@ -82,4 +82,21 @@ inline void dt_put_pair(unsigned char *units, int pairs, int i, int v) {
   if (i >= 0 && i < pairs) units[i] = static_cast<unsigned char>(v);
 }
 
+extern "C" {
+/* Range check of a unit array under qualifier, by chk_dtinv's rules: 0 or
+** -1263. */
+int dt_check_units(const unsigned char *units, int qualifier, int is_datetime);
+/* A DATETIME value repacked under its own qualifier: what rdtextend gives
+** when the qualifier does not change (REQUIRES: a valid qualifier). With
+** check, its units are first range-checked as chk_dtinv does, and target
+** is untouched after -1263. Returns 0, -1263 or decload's status. */
+int dt_repack(const dec_t *value, int qualifier, dec_t *target, bool check);
+}
+
+/* The environment's DATETIME format for the qualifier's units
+** (USE_DTENV), built from the qualifier on first use and kept in the
+** environment's table; a null pointer (the format in force) when there is
+** no environment or a unit has no slot. */
+const char *environment_dtime_format(int qualifier);
+
 #endif

@@ -24,6 +24,7 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "text_scan.h"
+#include "value_errors.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ using dvz_genlib::cut_trailing_blanks;
 using dvz_genlib::is_digit;
 using dvz_genlib::next_format_directive;
 
-constexpr int err_no_memory = -406;
-constexpr int err_bad_format = -415;
-constexpr int err_too_long = -1207;
-constexpr int err_buffer_short = -1273;
-constexpr int err_no_locale_error = -23108;
 constexpr int rewrite_work_size = 1028;
 constexpr int format_work_size = 400;
 /* Magnitudes written through DECIMAL; others take the exponential form. */
@@ -60,7 +56,7 @@ int write_through_decimal(double value, bool is_double, char *buffer, int size) 
   int status = is_double ? deccvdbl(value, &converted) : deccvflt(value, &converted);
   if (status != 0) return status;
   status = dectoasc(&converted, buffer, size - 1, -1);
-  if (status == -1) return err_too_long;
+  if (status == -1) return value_err_field_short;
   if (status != 0) return status;
   cut_trailing_blanks(buffer, size - 1);
   return 0;
@@ -71,7 +67,7 @@ int write_through_decimal(double value, bool is_double, char *buffer, int size) 
 int initialise_locale() {
   if (chkglsinit() == 0) return 0;
   int error = get_glserror();
-  return error != 0 ? error : err_no_locale_error;
+  return error != 0 ? error : value_err_no_locale;
 }
 
 bool same_point(const gls_lconv &lc) {
@@ -111,33 +107,33 @@ int rdecstr(char *text, int size, int keep) {
   if (status != 0) return status;
   const gls_lconv &lc = dvz_genlib::conventions();
   if (lc.decimal_point_len == 1 && lc.decimal_point[0] == '.') return 0;
-  if (size < 0) return err_buffer_short;
+  if (size < 0) return value_err_buffer_short;
   char local[rewrite_work_size];
   std::unique_ptr<char[]> heap;
   char *work = local;
   int work_size = rewrite_work_size;
   if (size > rewrite_work_size) {
     heap.reset(new (std::nothrow) char[static_cast<size_t>(size) + 1]);
-    if (!heap) return err_no_memory;
+    if (!heap) return value_err_no_memory;
     work = heap.get();
     work_size = size + 1;
   }
   status = gdecimalpoint(text, ".", 1, lc.decimal_point, lc.decimal_point_len, work, work_size);
   bool fits = status == 0 && std::strlen(work) <= static_cast<size_t>(size);
   if (!fits) {
-    if (keep) return err_buffer_short;
+    if (keep) return value_err_buffer_short;
     const char *point = std::strchr(text, '.');
-    if (point == nullptr || std::strpbrk(point, "eE") != nullptr) return err_buffer_short;
+    if (point == nullptr || std::strpbrk(point, "eE") != nullptr) return value_err_buffer_short;
     /* The integer part alone: a copy without the fraction, rewritten. */
     size_t integer_length = static_cast<size_t>(point - text);
-    if (integer_length >= static_cast<size_t>(work_size)) return err_buffer_short;
+    if (integer_length >= static_cast<size_t>(work_size)) return value_err_buffer_short;
     std::unique_ptr<char[]> integer(new (std::nothrow) char[integer_length + 1]);
-    if (!integer) return err_no_memory;
+    if (!integer) return value_err_no_memory;
     std::memcpy(integer.get(), text, integer_length);
     integer[integer_length] = '\0';
     status = gdecimalpoint(integer.get(), ".", 1, lc.decimal_point, lc.decimal_point_len, work,
                            work_size);
-    if (status != 0 || std::strlen(work) > static_cast<size_t>(size)) return err_buffer_short;
+    if (status != 0 || std::strlen(work) > static_cast<size_t>(size)) return value_err_buffer_short;
   }
   std::strcpy(text, work);
   return 0;
@@ -155,7 +151,7 @@ int gDecstrtoANSI(const char *text, char *out, int max) {
 ** NULL with the error in toerrno (-1207 when it does not fit). */
 char *_gftoasc(double value, char *buffer, int size) {
   if (size < 2) {
-    set_toerrno(err_too_long);
+    set_toerrno(value_err_field_short);
     return nullptr;
   }
   if (within_decimal_range(value)) {
@@ -168,7 +164,7 @@ char *_gftoasc(double value, char *buffer, int size) {
   }
   int written = std::snprintf(buffer, static_cast<size_t>(size), "%*e", size - 1, value);
   if (written < 0 || written >= size) {
-    set_toerrno(err_too_long);
+    set_toerrno(value_err_field_short);
     return nullptr;
   }
   char *start = buffer;
@@ -209,16 +205,16 @@ int dvz_gl_format_double(char *buffer, int size, double value, const char *forma
   char work[format_work_size];
   int written = 0;
   if (format != nullptr) {
-    if (chk_double_fmt(format) != 0) return err_bad_format;
+    if (chk_double_fmt(format) != 0) return value_err_bad_format;
     written = gl_mbsfnum(CheckGlsEnv()->locale, reinterpret_cast<unsigned char *>(work),
                          format_work_size, reinterpret_cast<const unsigned char *>(format), value);
-    if (written < 1) return err_bad_format;
+    if (written < 1) return value_err_bad_format;
   } else {
     errno = 0;
     written = std::snprintf(work, sizeof work, "%G", value);
-    if (written < 1 || errno != 0) return err_bad_format;
+    if (written < 1 || errno != 0) return value_err_bad_format;
   }
-  if (written > size - 1) return err_too_long;
+  if (written > size - 1) return value_err_field_short;
   if (same_point(lc)) {
     std::memcpy(buffer, work, static_cast<size_t>(written) + 1);
     return 0;

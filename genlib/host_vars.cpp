@@ -23,17 +23,10 @@
 #include "gen_hostvar.h"
 #include "gen_types.h"
 #include "os_gentcb.h"
+#include "value_errors.h"
+#include "value_internal.h"
 
 namespace {
-
-constexpr int err_room = -1235;
-constexpr int err_float_range = -1222;
-constexpr int err_precision = -1226;
-constexpr int err_locator_type = -1269;
-constexpr int err_no_conversion = -1260;
-constexpr int err_binary_long = -1821;
-constexpr int err_no_memory = -837;
-constexpr int err_collection_kind = -9602;
 
 /* Ownership bits of a collection record: type info owned, data owned. A
 ** copy in a program's variable refers to the value's buffers only. */
@@ -199,15 +192,17 @@ store_result store_character(value_t *v, char *variable, int code, int length) {
   const int room = terminated && length != 0 ? length - 1 : length;
   if (terminated && length > 0) variable[length - 1] = '\0';
   if (terminated && length == 1) {
-    r.error = err_room;
+    r.error = value_err_room;
     return r;
   }
   if (room < 0) {
-    r.error = err_room;
+    r.error = value_err_room;
     return r;
   }
-  r.error = rvalstr(v, variable, room, 1);
   const int type = v->vtype & 0xFF;
+  /* A character value's bytes are its display text. */
+  r.error = is_text_type(type) ? dvz_genlib::character_text(v, variable, room)
+                               : rvalstr(v, variable, room, 1);
   if (room != 0 && is_text_type(type) && v->vlen > room) r.full_length = v->vlen;
   if (r.error != 0 || !terminated) return r;
 
@@ -235,7 +230,7 @@ store_result store_character(value_t *v, char *variable, int code, int length) {
 ** and a floating DECIMAL shows only dbfltprec decimals. */
 int store_same_decimal(value_t *v, char *variable, int length) {
   if (v->vprec != length && length != decimal_by_size) {
-    if (chkprec(&v->vdec, length) != 0) return err_precision;
+    if (chkprec(&v->vdec, length) != 0) return value_err_precision;
   }
   store(variable, v->vdec);
   return 0;
@@ -252,20 +247,18 @@ int store_decimal(value_t *v, char *variable, int code, int length) {
   return status;
 }
 
-int store_float(value_t *v, char *variable) {
+int store_float(value_t *v, char *variable, const dvz_genlib::error_word &error) {
   const double d = todouble(v);
-  int status = get_toerrno();
+  int status = error.get();
   if (status != 0) return status;
-  const double magnitude = d < 0 ? -d : d;
-  if (d != 0.0 && (magnitude > 3.402823466e+38 || magnitude < 1.175494351e-38))
-    return err_float_range;
+  if (dvz_genlib::outside_smallfloat(d)) return value_err_smallfloat;
   store(variable, static_cast<float>(d));
   return 0;
 }
 
 /* A collection or row record copied without its ownership bits. */
 int store_collection(const value_t *v, char *variable) {
-  if (!is_collection_type(v->vtype & 0xFF)) return err_collection_kind;
+  if (!is_collection_type(v->vtype & 0xFF)) return value_err_collection_kind;
   dvz_coll_t record = v->vcoll;
   record.cl_flags &= ~(coll_owns_typeinfo | coll_owns_data);
   store(variable, record);
@@ -275,25 +268,25 @@ int store_collection(const value_t *v, char *variable) {
 int store_locator(const value_t *v, char *variable) {
   const int type = v->vtype & 0xFF;
   if ((type != sql_type_byte && type != sql_type_text) || v->vlocator == nullptr)
-    return err_locator_type;
+    return value_err_locator_type;
   store(variable, *v->vlocator);
   return 0;
 }
 
 int store_file_buffer(const value_t *v, char *variable, int length) {
   const int type = v->vtype & 0xFF;
-  if (type != host_type_file && rtosqltype(type) != sql_type_char) return err_locator_type;
+  if (type != host_type_file && rtosqltype(type) != sql_type_char) return value_err_locator_type;
   const int32_t n = v->vptr == nullptr || v->vlen < 0 ? 0 : v->vlen;
-  if (n > length) return err_room;
+  if (n > length) return value_err_room;
   std::memset(variable, ' ', static_cast<size_t>(length));
   if (n > 0) std::memcpy(variable, v->vptr, static_cast<size_t>(n));
   return 0;
 }
 
 int store_fixed_binary(const value_t *v, char *variable, int length) {
-  if ((v->vtype & 0xFF) != sql_type_fixed_udt) return err_no_conversion;
+  if ((v->vtype & 0xFF) != sql_type_fixed_udt) return value_err_no_conversion;
   const int32_t n = v->vptr == nullptr || v->vlen < 0 ? 0 : v->vlen;
-  if (n > length) return err_binary_long;
+  if (n > length) return value_err_binary_long;
   if (n > 0) std::memcpy(variable, v->vptr, static_cast<size_t>(n));
   return 0;
 }
@@ -305,19 +298,19 @@ int store_growing(const value_t *v, char *variable, int code) {
   const bool lvarchar = code == host_type_lvarchar_ptr;
   const bool accepted =
       lvarchar ? is_lvarchar(type) : type == sql_type_variable_udt || type == sql_type_fixed_udt;
-  if (!accepted) return err_no_conversion;
+  if (!accepted) return value_err_no_conversion;
   auto record = load<dvz_hostbuf_t>(variable);
   const int32_t n = v->vptr == nullptr || v->vlen < 0 ? 0 : v->vlen;
   const int32_t needed = n + (lvarchar ? 1 : 0);
   if (record.data != v->vptr) {
     if (record.size < needed) {
-      if ((record.flags & HOSTVAR_GROWABLE) == 0) return err_binary_long;
+      if ((record.flags & HOSTVAR_GROWABLE) == 0) return value_err_binary_long;
       char *grown = static_cast<char *>(std::realloc(record.data, static_cast<size_t>(needed)));
       if (grown == nullptr) {
         record.size = 0;
         record.length = 0;
         store(variable, record);
-        return err_no_memory;
+        return value_err_host_memory;
       }
       record.data = grown;
       record.size = needed;
@@ -334,25 +327,26 @@ int store_growing(const value_t *v, char *variable, int code) {
 
 /* The present value v into the variable of host type code; returns what
 ** the indicator needs. */
-store_result store_present(value_t *v, char *variable, int code, int length) {
+store_result store_present(value_t *v, char *variable, int code, int length,
+                           dvz_genlib::error_word &error) {
   if (is_character_variable(code)) return store_character(v, variable, code, length);
   store_result r;
   switch (code) {
     case host_type_short:
       store(variable, static_cast<int16_t>(toint(v)));
-      r.error = get_toerrno();
+      r.error = error.get();
       break;
     case host_type_long:
-      store(variable, tolong(v));
-      r.error = get_toerrno();
+      store(variable, dvz_genlib::to_long(v, error));
+      r.error = error.get();
       break;
     case host_type_date:
-      store(variable, todate(v));
-      r.error = get_toerrno();
+      store(variable, dvz_genlib::to_date(v, error));
+      r.error = error.get();
       break;
     case host_type_int8: {
       dvz_int8_t work {}; /* set by the conversion in every case */
-      r.error = toint8(v, &work);
+      r.error = dvz_genlib::to_int8(v, &work, error);
       store(variable, work);
       break;
     }
@@ -364,7 +358,7 @@ store_result store_present(value_t *v, char *variable, int code, int length) {
     }
     case host_type_datetime: {
       dtime_t work {};
-      r.error = todatetime(v, &work, length);
+      r.error = dvz_genlib::to_datetime(v, &work, length, error);
       store(variable, work);
       break;
     }
@@ -375,11 +369,11 @@ store_result store_present(value_t *v, char *variable, int code, int length) {
       break;
     }
     case host_type_float:
-      r.error = store_float(v, variable);
+      r.error = store_float(v, variable, error);
       break;
     case host_type_double:
       store(variable, todouble(v));
-      r.error = get_toerrno();
+      r.error = error.get();
       break;
     case host_type_decimal:
     case host_type_money:
@@ -403,7 +397,7 @@ store_result store_present(value_t *v, char *variable, int code, int length) {
       r.error = store_growing(v, variable, code);
       break;
     default:
-      r.error = err_no_conversion;
+      r.error = value_err_no_conversion;
       break;
   }
   return r;
@@ -452,24 +446,25 @@ int rcvarval(char *variable, int type, value_t *v, int length, int16_t *indicato
 ** Returns the conversion error word.
 */
 int rvalcvar(value_t *v, char *variable, int type, int length, int16_t *indicator) {
+  dvz_genlib::error_word error;
   int code = type >= 0 && type <= sql_type_max ? rtoctype(type) : type;
   if (code == host_type_int) code = host_type_long;
 
   /* NULL: a collection variable still takes the record, when its kind
   ** matches (else -9602 is returned, not only recorded). */
   if (v->vind < 0) {
-    const int error =
+    const int status =
         code == host_type_collection || code == host_type_row ? store_collection(v, variable) : 0;
     if (variable != nullptr) rsetnull(code, variable);
     if (indicator != nullptr) *indicator = -1;
-    set_toerrno(error);
-    return error;
+    error.set(status);
+    return status;
   }
 
   /* The conversions clear and set the error word themselves; it ends
   ** holding this store's result, which is returned. */
-  const store_result r = store_present(v, variable, code, length);
-  set_toerrno(r.error);
+  const store_result r = store_present(v, variable, code, length, error);
+  error.set(r.error);
   if (indicator != nullptr) {
     if (r.full_length >= 0) {
       *indicator = static_cast<int16_t>(r.full_length > INT16_MAX ? INT16_MAX : r.full_length);

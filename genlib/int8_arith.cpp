@@ -20,34 +20,25 @@
 
 #include "dvz_be.h"
 #include "gen_int8.h"
+#include "int8_internal.h"
+#include "value_errors.h"
 
 namespace {
 
-constexpr int err_overflow = -1284;
-constexpr int err_small_target = -1214;
-constexpr int err_divide_by_zero = -1202;
+using namespace dvz_genlib;
+
 constexpr int err_null_increment = -2;
-constexpr uint64_t checked_limit = uint64_t {1} << 63;
 constexpr int32_t null_long = INT32_MIN;
 constexpr int null_short = -32768;
 
-bool is_null(const dvz_int8_t *v) { return v->sign == 0; }
 bool is_negative(const dvz_int8_t *v) { return v->sign < 0; }
 
-uint64_t magnitude(const dvz_int8_t *v) { return (uint64_t {v->high} << 32) | v->low; }
-
-/* Writes the value negative ? -m : m; a zero is always positive. */
-void store(dvz_int8_t *v, uint64_t m, bool negative) {
-  v->low = static_cast<uint32_t>(m);
-  v->high = static_cast<uint32_t>(m >> 32);
-  v->sign = (negative && m != 0) ? -1 : 1;
-}
-
-/* The NULL this module produces: every word 0. */
-void store_null(dvz_int8_t *v) {
-  v->low = 0;
-  v->high = 0;
-  v->sign = 0;
+/* The value as a 64-bit signed integer when its magnitude is below 2^63. */
+bool fits_signed(const dvz_int8_t *v, int64_t *out) {
+  const uint64_t m = int8_magnitude(v);
+  if (m >= int8_checked_limit) return false;
+  *out = is_negative(v) ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
+  return true;
 }
 
 /* r = a + (negate_b ? -b : b) in sign and magnitude. Returns 0, or -1284
@@ -55,21 +46,21 @@ void store_null(dvz_int8_t *v) {
 ** written when check is 0) or, with check, reaches 2^63 (nothing written). */
 inline int add_signed(const dvz_int8_t *a, const dvz_int8_t *b, bool negate_b, dvz_int8_t *r,
                       int check) {
-  if (is_null(a) | is_null(b)) {
-    store_null(r);
+  if (int8_is_null(a) | int8_is_null(b)) {
+    int8_store_null(r);
     return 0;
   }
   const bool a_negative = is_negative(a);
   const bool b_negative = is_negative(b) != negate_b;
-  const uint64_t ma = magnitude(a);
-  const uint64_t mb = magnitude(b);
+  const uint64_t ma = int8_magnitude(a);
+  const uint64_t mb = int8_magnitude(b);
   uint64_t m = 0;
   bool negative = false;
   if (a_negative == b_negative) {
     negative = a_negative;
     if (__builtin_add_overflow(ma, mb, &m)) {
-      if (check == 0) store(r, m, negative);
-      return err_overflow;
+      if (check == 0) int8_store(r, m, negative);
+      return value_err_int8_overflow;
     }
   } else if (ma >= mb) {
     m = ma - mb;
@@ -78,8 +69,8 @@ inline int add_signed(const dvz_int8_t *a, const dvz_int8_t *b, bool negate_b, d
     m = mb - ma;
     negative = b_negative;
   }
-  if (check != 0 && m >= checked_limit) return err_overflow;
-  store(r, m, negative);
+  if (check != 0 && m >= int8_checked_limit) return value_err_int8_overflow;
+  int8_store(r, m, negative);
   return 0;
 }
 
@@ -88,18 +79,10 @@ uint32_t magnitude_of(int32_t value) {
   return value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
 }
 
-/* The value as a 64-bit signed integer when its magnitude is below 2^63. */
-bool fits_signed(const dvz_int8_t *v, int64_t *out) {
-  const uint64_t m = magnitude(v);
-  if (m >= checked_limit) return false;
-  *out = is_negative(v) ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
-  return true;
-}
-
 /* A non-NULL value narrowed to 16 bits: 0 or -1214 outside -32767..32767. */
 int to_short(const dvz_int8_t *v, int *out) {
   int64_t value = 0;
-  if (!fits_signed(v, &value) || value < -32767 || value > 32767) return err_small_target;
+  if (!fits_signed(v, &value) || value < -32767 || value > 32767) return value_err_smallint;
   *out = static_cast<int>(value);
   return 0;
 }
@@ -124,16 +107,16 @@ int gint8sub(const dvz_int8_t *a, const dvz_int8_t *b, dvz_int8_t *r, int check)
 /* r = a * b: -1284 (nothing written) when the product does not fit 64
 ** bits, or with check reaches 2^63. */
 int gint8mul(const dvz_int8_t *a, const dvz_int8_t *b, dvz_int8_t *r, int check) {
-  if (is_null(a) || is_null(b)) {
-    store_null(r);
+  if (int8_is_null(a) || int8_is_null(b)) {
+    int8_store_null(r);
     return 0;
   }
-  const uint64_t ma = magnitude(a);
-  const uint64_t mb = magnitude(b);
+  const uint64_t ma = int8_magnitude(a);
+  const uint64_t mb = int8_magnitude(b);
   uint64_t m = 0;
-  if (__builtin_mul_overflow(ma, mb, &m)) return err_overflow;
-  if (check != 0 && m >= checked_limit) return err_overflow;
-  store(r, m, is_negative(a) != is_negative(b));
+  if (__builtin_mul_overflow(ma, mb, &m)) return value_err_int8_overflow;
+  if (check != 0 && m >= int8_checked_limit) return value_err_int8_overflow;
+  int8_store(r, m, is_negative(a) != is_negative(b));
   return 0;
 }
 
@@ -141,21 +124,21 @@ int gint8mul(const dvz_int8_t *a, const dvz_int8_t *b, dvz_int8_t *r, int check)
 ** with the dividend's sign. NULL in either operand: q (and r) NULL, 0.
 ** -1202 when b is zero, nothing written. */
 int gint8div(const dvz_int8_t *a, const dvz_int8_t *b, dvz_int8_t *q, dvz_int8_t *r) {
-  if (is_null(a) || is_null(b)) {
-    store_null(q);
-    if (r != nullptr) store_null(r);
+  if (int8_is_null(a) || int8_is_null(b)) {
+    int8_store_null(q);
+    if (r != nullptr) int8_store_null(r);
     return 0;
   }
-  const uint64_t ma = magnitude(a);
-  const uint64_t mb = magnitude(b);
-  if (mb == 0) return err_divide_by_zero;
+  const uint64_t ma = int8_magnitude(a);
+  const uint64_t mb = int8_magnitude(b);
+  if (mb == 0) return value_err_divide_by_zero;
   const bool a_negative = is_negative(a);
   const bool q_negative = a_negative != is_negative(b);
   /* Both before writing: q or r may alias a or b. */
   const uint64_t quotient = ma / mb;
   const uint64_t remainder = ma % mb;
-  store(q, quotient, q_negative);
-  if (r != nullptr) store(r, remainder, a_negative);
+  int8_store(q, quotient, q_negative);
+  if (r != nullptr) int8_store(r, remainder, a_negative);
   return 0;
 }
 
@@ -179,9 +162,9 @@ int dvz_int8div(const dvz_int8_t *a, const dvz_int8_t *b, dvz_int8_t *q) {
 
 /* -1, 0 or 1 by value (a zero of either sign is zero); -2 for a NULL. */
 int dvz_int8cmp(const dvz_int8_t *a, const dvz_int8_t *b) {
-  if (is_null(a) | is_null(b)) return -2;
-  const uint64_t ma = magnitude(a);
-  const uint64_t mb = magnitude(b);
+  if (int8_is_null(a) | int8_is_null(b)) return -2;
+  const uint64_t ma = int8_magnitude(a);
+  const uint64_t mb = int8_magnitude(b);
   const bool a_negative = is_negative(a) && ma != 0;
   const bool b_negative = is_negative(b) && mb != 0;
   if (a_negative != b_negative) return a_negative ? -1 : 1;
@@ -190,11 +173,12 @@ int dvz_int8cmp(const dvz_int8_t *a, const dvz_int8_t *b) {
 }
 
 int dvz_int8cmp_det(const dvz_int8_t *a, const dvz_int8_t *b) {
-  if (is_null(a) || is_null(b)) return static_cast<int>(!is_null(a)) - !is_null(b);
+  if (int8_is_null(a) || int8_is_null(b))
+    return static_cast<int>(!int8_is_null(a)) - !int8_is_null(b);
   return dvz_int8cmp(a, b);
 }
 
-int dvz_int8iszero(const dvz_int8_t *v) { return !is_null(v) && v->low == 0 && v->high == 0; }
+int dvz_int8iszero(const dvz_int8_t *v) { return !int8_is_null(v) && v->low == 0 && v->high == 0; }
 
 void dvz_int8copy(const dvz_int8_t *from, dvz_int8_t *to) {
   std::memmove(to, from, sizeof(dvz_int8_t));
@@ -202,8 +186,8 @@ void dvz_int8copy(const dvz_int8_t *from, dvz_int8_t *to) {
 
 /* r = v + 1; past 2^63 - 1 the sequence starts again at 1. */
 int serial8inc(const dvz_int8_t *v, dvz_int8_t *r) {
-  if (is_null(v)) {
-    store_null(r);
+  if (int8_is_null(v)) {
+    int8_store_null(r);
     return err_null_increment;
   }
   if (gint8add(v, &const_int8one, r, 1) != 0) *r = const_int8one;
@@ -214,10 +198,10 @@ int serial8inc(const dvz_int8_t *v, dvz_int8_t *r) {
 
 int dvz_int8cvlong(int32_t value, dvz_int8_t *v) {
   if (value == null_long) {
-    store_null(v);
+    int8_store_null(v);
     return 0;
   }
-  store(v, magnitude_of(value), value < 0);
+  int8_store(v, magnitude_of(value), value < 0);
   return 0;
 }
 
@@ -225,20 +209,20 @@ int int8cvdvz_off_t(int32_t offset, dvz_int8_t *v) { return dvz_int8cvlong(offse
 
 int dvz_int8cvint(int value, dvz_int8_t *v) {
   if (value == null_short) {
-    store_null(v);
+    int8_store_null(v);
     return 0;
   }
-  store(v, magnitude_of(value), value < 0);
+  int8_store(v, magnitude_of(value), value < 0);
   return 0;
 }
 
 int dvz_int8tolong(const dvz_int8_t *v, int32_t *result) {
-  if (is_null(v)) {
+  if (int8_is_null(v)) {
     *result = null_long;
     return 0;
   }
-  const uint64_t m = magnitude(v);
-  if (m > INT32_MAX) return err_overflow;
+  const uint64_t m = int8_magnitude(v);
+  if (m > INT32_MAX) return value_err_int8_overflow;
   *result = is_negative(v) ? -static_cast<int32_t>(m) : static_cast<int32_t>(m);
   return 0;
 }
@@ -248,7 +232,7 @@ int int8todvz_off_t(const dvz_int8_t *v, int32_t *result) { return dvz_int8tolon
 int dvz_int8toint4(const dvz_int8_t *v, int32_t *result) { return dvz_int8tolong(v, result); }
 
 int dvz_int8toint(const dvz_int8_t *v, int *result) {
-  if (is_null(v)) {
+  if (int8_is_null(v)) {
     *result = null_short;
     return 0;
   }
@@ -256,7 +240,7 @@ int dvz_int8toint(const dvz_int8_t *v, int *result) {
 }
 
 int dvz_int8toint2(const dvz_int8_t *v, int16_t *result) {
-  if (is_null(v)) {
+  if (int8_is_null(v)) {
     *result = null_short;
     return 0;
   }
@@ -267,12 +251,12 @@ int dvz_int8toint2(const dvz_int8_t *v, int16_t *result) {
 }
 
 int dvz_int8high(const dvz_int8_t *v, int32_t *word) {
-  *word = is_null(v) ? null_long : static_cast<int32_t>(v->high);
+  *word = int8_is_null(v) ? null_long : static_cast<int32_t>(v->high);
   return 0;
 }
 
 int dvz_int8low(const dvz_int8_t *v, int32_t *word) {
-  *word = is_null(v) ? null_long : static_cast<int32_t>(v->low);
+  *word = int8_is_null(v) ? null_long : static_cast<int32_t>(v->low);
   return 0;
 }
 
@@ -291,7 +275,7 @@ void ldint8(const void *bytes, dvz_int8_t *v) {
   const unsigned char *p = static_cast<const unsigned char *>(bytes);
   const int16_t sign = dvz_ld_be_i16(p);
   if (sign == 0) {
-    store_null(v);
+    int8_store_null(v);
     return;
   }
   v->low = dvz_ld_be_u32(p + 2);

@@ -21,38 +21,20 @@
 #include "gen_int8.h"
 #include "gen_types.h"
 #include "gen_value.h"
+#include "int8_internal.h"
+#include "value_errors.h"
+#include "value_internal.h"
 
 namespace {
 
-constexpr int err_overflow = -1284;
-constexpr int err_float_range = -1222;
-constexpr int err_not_number = -1223;
-constexpr int err_remainder_by_zero = -647;
-constexpr uint64_t checked_limit = uint64_t {1} << 63;
+using namespace dvz_genlib;
+
 constexpr double two_to_63 = 9223372036854775808.0;
-constexpr double float_max = 3.402823466e+38;
-constexpr double float_min = 1.175494351e-38;
 constexpr int max_pairs = 10; /* 100^10 = 10^20 > 2^64 */
-
-bool is_null(const dvz_int8_t *v) { return v->sign == 0; }
-
-uint64_t magnitude(const dvz_int8_t *v) { return (uint64_t {v->high} << 32) | v->low; }
-
-void store(dvz_int8_t *v, uint64_t m, bool negative) {
-  v->low = static_cast<uint32_t>(m);
-  v->high = static_cast<uint32_t>(m >> 32);
-  v->sign = (negative && m != 0) ? -1 : 1;
-}
-
-void store_null(dvz_int8_t *v) {
-  v->low = 0;
-  v->high = 0;
-  v->sign = 0;
-}
 
 /* The value of a non-NULL record as the nearest double. */
 double to_double(const dvz_int8_t *v) {
-  const double d = static_cast<double>(magnitude(v));
+  const double d = static_cast<double>(int8_magnitude(v));
   return v->sign < 0 ? -d : d;
 }
 
@@ -66,30 +48,30 @@ extern "C" {
 ** unchanged): 0, or -1284 from 2^63 on. A NULL DECIMAL gives NULL. */
 int dvz_int8cvdec(const dec_t *value, dvz_int8_t *v) {
   if (value->sign == -1) {
-    store_null(v);
+    int8_store_null(v);
     return 0;
   }
   const int pairs = value->npairs < 0 ? 0 : (value->npairs > DECSIZE ? DECSIZE : value->npairs);
   const int whole = value->exponent;
   if (pairs == 0 || whole <= 0) {
-    store(v, 0, false);
+    int8_store(v, 0, false);
     return 0;
   }
-  if (whole > max_pairs) return err_overflow;
+  if (whole > max_pairs) return value_err_int8_overflow;
   unsigned __int128 m = 0;
   for (int i = 0; i < whole; ++i)
     m = m * 100 + (i < pairs ? value->pairs[i] : 0);
-  if (m >= checked_limit) return err_overflow;
-  store(v, static_cast<uint64_t>(m), value->sign == 0);
+  if (m >= int8_checked_limit) return value_err_int8_overflow;
+  int8_store(v, static_cast<uint64_t>(m), value->sign == 0);
   return 0;
 }
 
 /* v as a DECIMAL (at most 10 base-100 digits, exact); NULL gives NULL. */
 int dvz_int8todec(const dvz_int8_t *v, dec_t *value) {
-  if (is_null(v)) return decload(value, -1, 0, nullptr, 0);
+  if (int8_is_null(v)) return decload(value, -1, 0, nullptr, 0);
   unsigned char digits[max_pairs];
   int count = 0;
-  for (uint64_t m = magnitude(v); m != 0; m /= 100)
+  for (uint64_t m = int8_magnitude(v); m != 0; m /= 100)
     digits[max_pairs - 1 - count++] = static_cast<unsigned char>(m % 100);
   return decload(value, v->sign < 0 ? 0 : 1, count, digits + (max_pairs - count), count);
 }
@@ -105,13 +87,13 @@ int dvz_int8cvdbl(double value, dvz_int8_t *v) {
   uint64_t bits = 0;
   std::memcpy(&bits, &value, sizeof bits);
   if (bits == UINT64_MAX) {
-    store_null(v);
+    int8_store_null(v);
     return 0;
   }
-  if (!std::isfinite(value)) return err_not_number;
+  if (!std::isfinite(value)) return value_err_not_number;
   const double whole = std::fabs(std::trunc(value));
-  if (whole >= two_to_63) return err_overflow;
-  store(v, static_cast<uint64_t>(whole), value < 0);
+  if (whole >= two_to_63) return value_err_int8_overflow;
+  int8_store(v, static_cast<uint64_t>(whole), value < 0);
   return 0;
 }
 
@@ -120,7 +102,7 @@ int dvz_int8cvflt(float value, dvz_int8_t *v) {
   uint32_t bits = 0;
   std::memcpy(&bits, &value, sizeof bits);
   if (bits == UINT32_MAX) {
-    store_null(v);
+    int8_store_null(v);
     return 0;
   }
   return dvz_int8cvdbl(static_cast<double>(value), v);
@@ -128,7 +110,7 @@ int dvz_int8cvflt(float value, dvz_int8_t *v) {
 
 /* The nearest double; NULL gives the NULL double (eight 0xFF bytes). */
 int dvz_int8todbl(const dvz_int8_t *v, double *result) {
-  if (is_null(v)) {
+  if (int8_is_null(v)) {
     std::memset(result, 0xFF, sizeof *result);
     return 0;
   }
@@ -139,14 +121,12 @@ int dvz_int8todbl(const dvz_int8_t *v, double *result) {
 /* Through the double; -1222 (nothing written) for a non-zero magnitude
 ** outside the float range. NULL gives the NULL float (four 0xFF bytes). */
 int dvz_int8toflt(const dvz_int8_t *v, float *result) {
-  if (is_null(v)) {
+  if (int8_is_null(v)) {
     std::memset(result, 0xFF, sizeof *result);
     return 0;
   }
   const double d = to_double(v);
-  const double magnitude_d = std::fabs(d);
-  if (magnitude_d != 0 && (magnitude_d > float_max || magnitude_d < float_min))
-    return err_float_range;
+  if (dvz_genlib::outside_smallfloat(d)) return value_err_smallfloat;
   *result = static_cast<float>(d);
   return 0;
 }
@@ -165,16 +145,16 @@ int exmod(struct value_t *a, struct value_t *b, struct value_t *r) {
   if (status != 0) return status;
   dvz_int8_t quotient;
   dvz_int8_t remainder;
-  if (!is_null(&dividend) && !is_null(&divisor)) {
-    if (divisor.low == 0 && divisor.high == 0) return err_remainder_by_zero;
+  if (!int8_is_null(&dividend) && !int8_is_null(&divisor)) {
+    if (divisor.low == 0 && divisor.high == 0) return value_err_remainder_by_zero;
     status = gint8div(&dividend, &divisor, &quotient, &remainder);
     if (status != 0) return status;
   } else {
-    store_null(&remainder);
+    int8_store_null(&remainder);
   }
   std::memset(r, 0, sizeof *r);
   r->vtype = sql_type_int8;
-  r->vind = is_null(&remainder) ? -1 : 0;
+  r->vind = int8_is_null(&remainder) ? -1 : 0;
   r->vint8 = remainder;
   return 0;
 }

@@ -18,18 +18,16 @@
 
 #include "gen_dectext.h"
 #include "gen_int8.h"
+#include "int8_internal.h"
 #include "number_conventions.h"
 #include "os_glsenv.h"
 #include "text_scan.h"
+#include "value_errors.h"
 
 namespace {
 
-using dvz_genlib::is_digit;
+using namespace dvz_genlib;
 
-constexpr int err_bad_number = -1213;
-constexpr int err_overflow = -1284;
-constexpr int err_field_short = -1207;
-constexpr uint64_t checked_limit = uint64_t {1} << 63;
 constexpr int max_decimal_digits = 19; /* 10^19 > 2^63 > 10^18 */
 constexpr int text_capacity = 24; /* "0x" and 16 digits, or "-" and 20 */
 constexpr size_t local_exponent = 40;
@@ -161,13 +159,6 @@ bool read_exponent(const char *p, const char *end, int32_t *exponent) {
   return true;
 }
 
-/* Writes negative ? -m : m (m below 2^63); a zero is positive. */
-void store(dvz_int8_t *v, uint64_t m, bool negative) {
-  v->low = static_cast<uint32_t>(m);
-  v->high = static_cast<uint32_t>(m >> 32);
-  v->sign = (negative && m != 0) ? -1 : 1;
-}
-
 /* Base-10 digits [int_first, int_end) and fraction [frac_first, frac_end)
 ** times 10^exponent, truncated toward zero, into *m. Returns 0, -1213 for
 ** a fraction character that is not a digit (or a bad integer character),
@@ -181,9 +172,9 @@ int scale_decimal(const char *int_first, const char *int_end, const char *frac_f
     if (significant < max_decimal_digits) kept[significant] = static_cast<char>(d);
     ++significant;
   };
-  if (!scan_digits(int_first, int_end, 10, separator, keep)) return err_bad_number;
+  if (!scan_digits(int_first, int_end, 10, separator, keep)) return value_err_text;
   for (const char *p = frac_first; p < frac_end; ++p) {
-    if (!is_digit(*p)) return err_bad_number;
+    if (!is_digit(*p)) return value_err_text;
     keep(*p - '0');
   }
   /* Digits of the result before its decimal point. */
@@ -192,11 +183,11 @@ int scale_decimal(const char *int_first, const char *int_end, const char *frac_f
     *m = 0;
     return 0;
   }
-  if (whole > max_decimal_digits) return err_overflow;
+  if (whole > max_decimal_digits) return value_err_int8_overflow;
   uint64_t value = 0;
   for (int64_t i = 0; i < whole; ++i)
     value = value * 10 + (i < significant ? static_cast<uint64_t>(kept[i]) : 0);
-  if (value >= checked_limit) return err_overflow;
+  if (value >= int8_checked_limit) return value_err_int8_overflow;
   *m = value;
   return 0;
 }
@@ -204,7 +195,7 @@ int scale_decimal(const char *int_first, const char *int_end, const char *frac_f
 /* The text of a non-NULL value in base 10 or 16 into out (at least
 ** text_capacity bytes); its length. */
 int format_value(const dvz_int8_t *v, char *out, int base) {
-  const uint64_t m = (uint64_t {v->high} << 32) | v->low;
+  const uint64_t m = int8_magnitude(v);
   const bool negative = v->sign < 0 && m != 0;
   char *p = out;
   if (base == 16) {
@@ -254,7 +245,7 @@ int dvz_int8cvasc(const char *text, int length, dvz_int8_t *v) {
     negative = *p == '-';
     ++p;
   }
-  if (p == end || (!is_digit(*p) && !point.at(p, end))) return err_bad_number;
+  if (p == end || (!is_digit(*p) && !point.at(p, end))) return value_err_text;
   int base = 10;
   if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
     base = 16;
@@ -282,7 +273,7 @@ int dvz_int8cvasc(const char *text, int length, dvz_int8_t *v) {
     }
     const bool has_exponent = number_end != end;
     int32_t exponent = 0;
-    if (has_exponent && !read_exponent(number_end + 1, end, &exponent)) return err_bad_number;
+    if (has_exponent && !read_exponent(number_end + 1, end, &exponent)) return value_err_text;
     while (number_end > p && number_end[-1] == ' ')
       --number_end;
     if (last_point != nullptr && last_point + point.length > number_end) last_point = nullptr;
@@ -291,22 +282,22 @@ int dvz_int8cvasc(const char *text, int length, dvz_int8_t *v) {
       const char *frac_first = last_point != nullptr ? last_point + point.length : number_end;
       const int scaled = scale_decimal(p, int_end, frac_first, number_end, exponent, separator, &m);
       if (scaled != 0) return scaled;
-      store(v, m, negative);
+      int8_store(v, m, negative);
       return 0;
     }
     /* The fraction is not read. */
-    if (stop != int_end) return err_bad_number;
+    if (stop != int_end) return value_err_text;
   }
-  if (wide) return err_overflow;
-  if (base == 16 && m >= checked_limit) {
+  if (wide) return value_err_int8_overflow;
+  if (base == 16 && m >= int8_checked_limit) {
     /* The top bit set: a negative pattern, the top bit alone none. */
-    if (m == checked_limit) return err_overflow;
+    if (m == int8_checked_limit) return value_err_int8_overflow;
     m = 0 - m;
     negative = !negative;
-  } else if (m >= checked_limit) {
-    return err_overflow;
+  } else if (m >= int8_checked_limit) {
+    return value_err_int8_overflow;
   }
-  store(v, m, negative);
+  int8_store(v, m, negative);
   return 0;
 }
 
@@ -324,7 +315,7 @@ int int8tostr(const dvz_int8_t *v, char *buffer, int size, int base) {
   const int written = format_value(v, text, base == 16 ? 16 : 10);
   if (written > size) {
     std::memset(buffer, '*', static_cast<size_t>(size));
-    return err_field_short;
+    return value_err_field_short;
   }
   std::memcpy(buffer, text, static_cast<size_t>(written));
   buffer[written] = '\0';

@@ -23,6 +23,7 @@
 #include "number_conventions.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
+#include "value_errors.h"
 
 namespace {
 
@@ -36,8 +37,10 @@ struct ReadingError {
   int status;
   int locale_error;
 };
-constexpr ReadingError reading_errors[] = {
-    {-1213, GL_EBADARG}, {-1216, GL_EBADARG}, {-1200, GL_E2BIG}, {-1201, GL_E2BIG}};
+constexpr ReadingError reading_errors[] = {{value_err_text, GL_EBADARG},
+                                           {value_err_exponent, GL_EBADARG},
+                                           {value_err_overflow, GL_E2BIG},
+                                           {value_err_underflow, GL_E2BIG}};
 
 int locale_error_of(int status) {
   for (const ReadingError &e : reading_errors)

@@ -18,16 +18,12 @@
 #include "gen_types.h"
 #include "number_conventions.h"
 #include "text_scan.h"
+#include "value_errors.h"
 
 namespace {
 
 using dvz_genlib::is_digit;
 
-constexpr int err_bad_number = -1213;
-constexpr int err_short_overflow = -1214;
-constexpr int err_long_overflow = -1215;
-constexpr int err_bad_exponent = -1216;
-constexpr int err_exponent_range = -1223;
 constexpr int max_decimal_exponent = 308;
 
 /* The limits of one integer width: a tenth of the largest magnitude and
@@ -39,8 +35,8 @@ struct IntegerLimits {
   int overflow;
 };
 
-constexpr IntegerLimits short_limits {3276, 7, -32768, err_short_overflow};
-constexpr IntegerLimits long_limits {214748364, 7, INT32_MIN, err_long_overflow};
+constexpr IntegerLimits short_limits {3276, 7, -32768, value_err_smallint};
+constexpr IntegerLimits long_limits {214748364, 7, INT32_MIN, value_err_integer};
 
 /* Number text separates its parts with spaces only. */
 bool is_space(char c) { return c == ' '; }
@@ -63,7 +59,7 @@ int read_integer(const char *text, const IntegerLimits &limits, int32_t *result)
   }
   bool negative = false;
   if (*p == '-' || *p == '+') negative = *p++ == '-';
-  if (!is_digit(*p)) return err_bad_number;
+  if (!is_digit(*p)) return value_err_text;
   int32_t value = 0;
   for (; is_digit(*p); ++p) {
     int digit = *p - '0';
@@ -71,7 +67,7 @@ int read_integer(const char *text, const IntegerLimits &limits, int32_t *result)
       return limits.overflow;
     value = value * 10 + digit;
   }
-  if (!ends_number(*p)) return err_bad_number;
+  if (!ends_number(*p)) return value_err_text;
   *result = negative ? -value : value;
   return 0;
 }
@@ -123,7 +119,7 @@ int rstod_pload(const char *text, double *result) {
     return lc.decimal_point_len > 0 &&
            std::strncmp(q, lc.decimal_point, static_cast<size_t>(lc.decimal_point_len)) == 0;
   };
-  if (!is_digit(*p) && !at_point(p)) return err_bad_number;
+  if (!is_digit(*p) && !at_point(p)) return value_err_text;
   if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
     dec_t value;
     status = deccvasc(start, static_cast<int>(std::strlen(start)), &value);
@@ -152,12 +148,12 @@ int rstod_pload(const char *text, double *result) {
   }
   if (*p == 'e' || *p == 'E') {
     /* An exponent must be there: rstoi's empty text is its NULL form. */
-    if (*skip_spaces(p + 1) == '\0') return err_bad_exponent;
+    if (*skip_spaces(p + 1) == '\0') return value_err_exponent;
     int written = 0;
-    if (rstoi(p + 1, &written) != 0) return err_bad_exponent;
+    if (rstoi(p + 1, &written) != 0) return value_err_exponent;
     exponent += written;
   } else if (!ends_number(*p)) {
-    return err_bad_number;
+    return value_err_text;
   }
   if (mantissa == 0.0) {
     *result = negative ? -0.0 : 0.0;
@@ -165,7 +161,8 @@ int rstod_pload(const char *text, double *result) {
   }
   /* The value's own decimal exponent: that of its first digit. */
   int64_t leading = exponent + significant - 1;
-  if (leading > max_decimal_exponent || leading < -max_decimal_exponent) return err_exponent_range;
+  if (leading > max_decimal_exponent || leading < -max_decimal_exponent)
+    return value_err_not_number;
   double value = mantissa;
   if (exponent > 0) {
     value *= power_of_ten(static_cast<int>(exponent));
@@ -177,7 +174,7 @@ int rstod_pload(const char *text, double *result) {
       left -= step;
     }
   }
-  if (!std::isfinite(value)) return err_exponent_range;
+  if (!std::isfinite(value)) return value_err_not_number;
   *result = negative ? -value : value;
   return 0;
 }

@@ -23,12 +23,10 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
+#include "value_errors.h"
 
 namespace {
 
-constexpr int err_bad_number = -1213;
-constexpr int err_buffer_short = -1273;
-constexpr int err_no_locale_error = -23108;
 constexpr int local_text_size = 401;
 
 bool same_bytes(const char *text, const char *bytes, int length) {
@@ -110,20 +108,20 @@ int gdecimalpoint(const char *text, const char *from, int from_length, const cha
     if (char_length < 1) char_length = 1;
     const char *at = reinterpret_cast<const char *>(p);
     if (char_length == from_length && same_bytes(at, from, from_length)) {
-      if (written + to_length >= max) return err_buffer_short;
+      if (written + to_length >= max) return value_err_buffer_short;
       std::memcpy(out + written, to, static_cast<size_t>(to_length));
       written += to_length;
     } else if (char_length == lc.thousands_sep_len &&
                same_bytes(at, lc.thousands_sep, lc.thousands_sep_len)) {
     } else {
-      if (written + char_length >= max) return err_buffer_short;
+      if (written + char_length >= max) return value_err_buffer_short;
       std::memcpy(out + written, at, static_cast<size_t>(char_length));
       written += char_length;
     }
     p += char_length;
     read += char_length;
   }
-  if (*p != '\0') return err_buffer_short;
+  if (*p != '\0') return value_err_buffer_short;
   out[written] = '\0';
   return 0;
 }
@@ -133,7 +131,7 @@ int gdecimalpoint(const char *text, const char *from, int from_length, const cha
 int dvz_gl_convert_double(double *result, const char *text, const char *format) {
   if (chkglsinit() != 0) {
     int error = get_glserror();
-    return error != 0 ? error : err_no_locale_error;
+    return error != 0 ? error : value_err_no_locale;
   }
   const gls_lconv &lc = dvz_genlib::conventions();
   while (*text == ' ')
@@ -164,7 +162,7 @@ int dvz_gl_convert_double(double *result, const char *text, const char *format) 
   }
   if (reading[0] == '0' && (reading[1] == 'x' || reading[1] == 'X')) {
     unsigned int word = 0;
-    if (reading[2] == '\0' || std::sscanf(reading, "%x", &word) != 1) return err_bad_number;
+    if (reading[2] == '\0' || std::sscanf(reading, "%x", &word) != 1) return value_err_text;
     *result = static_cast<double>(static_cast<uint32_t>(word));
     return 0;
   }
@@ -173,8 +171,8 @@ int dvz_gl_convert_double(double *result, const char *text, const char *format) 
     gl_locale *loc = CheckGlsEnv()->locale;
     if (gl_mbspnum(loc, reinterpret_cast<const unsigned char *>(reading),
                    reinterpret_cast<const unsigned char *>(format), &value) != 1)
-      return err_bad_number;
-    if (!plain_number_text(text, lc)) return err_bad_number;
+      return value_err_text;
+    if (!plain_number_text(text, lc)) return value_err_text;
     *result = value;
     return 0;
   }
@@ -182,14 +180,14 @@ int dvz_gl_convert_double(double *result, const char *text, const char *format) 
   double value = std::strtod(reading, &end);
   if (end == reading) {
     dvz_genlib::set_locale_error(GL_EBADARG);
-    return err_bad_number;
+    return value_err_text;
   }
   while (*end == ' ')
     ++end;
   if (*end == '\n') ++end;
   if (*end != '\0') {
     dvz_genlib::set_locale_error(GL_EBADARG);
-    return err_bad_number;
+    return value_err_text;
   }
   *result = value;
   return 0;

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "dvz_be.h"
 #include "gen_datetime.h"
 #include "gen_decimal.h"
 #include "gen_hostvar.h"
@@ -35,10 +36,11 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "os_stored.h"
+#include "value_errors.h"
+#include "value_internal.h"
 
 namespace {
 
-constexpr int smallint_null = -32768;
 /* An LVARCHAR column takes at most this much of a text of another type. */
 constexpr int lvarchar_text_max = 2048;
 /* The display text of a non-text value in an LVARCHAR column. */
@@ -46,54 +48,26 @@ constexpr int lvarchar_display_width = 80;
 /* A code beyond INT8 whose values an LVARCHAR column takes as display text
 ** (it has no SQL name in the type tables). */
 constexpr int type_code_42 = 42;
-/* The largest SMALLFLOAT magnitude and the smallest normal one. */
-constexpr double smallfloat_max = 3.402823466e+38;
-constexpr double smallfloat_min = 1.175494351e-38;
 
 using writer = int (*)(value_t *v, char *bytes, int type, int length);
 using reader = int (*)(const char *bytes, int type, int length, value_t *v);
 
-int code_of(int type) { return type & 0xFF; }
-bool is_null(const value_t *v) { return v->vind < 0; }
+using dvz_genlib::code_of;
+using dvz_genlib::is_null;
+using dvz_genlib::smallint_null;
+using dvz_genlib::text_of;
+using dvz_genlib::type_code;
+using dvz_genlib::whole_characters;
 bool refuses_null(int type) { return (type & VTYPE_NOTNULL) != 0; }
 
 /* A character value for the CHAR and VARCHAR writers (LVARCHAR is not). */
 bool is_char_value(const value_t *v) {
-  const int code = code_of(v->vtype);
+  const int code = code_of(v);
   return code == sql_type_char || code == sql_type_varchar || code == sql_type_nchar ||
          code == sql_type_nvarchar;
 }
 /* A text value for the LVARCHAR writer. */
-bool is_text_value(const value_t *v) {
-  return is_char_value(v) || code_of(v->vtype) == sql_type_lvarchar;
-}
-
-std::string_view text_of(const value_t *v) {
-  if (v->vptr == nullptr || v->vlen <= 0) return {};
-  return {v->vptr, static_cast<size_t>(v->vlen)};
-}
-
-/*
-** The bytes of text's whole characters within its first cut bytes, by the
-** client locale: cut itself in a single-byte locale (or one that cannot be
-** initialised); less when a character starts before cut and ends after
-** it. A byte that is no character counts as one.
-*/
-int whole_characters(std::string_view text, int cut) {
-  if (chkglsinit() != 0) return cut;
-  gl_locale *loc = CheckGlsEnv()->locale;
-  if (loc == nullptr || gl_mb_loc_max(loc) <= 1) return cut;
-  const auto *p = reinterpret_cast<const unsigned char *>(text.data());
-  const int size = static_cast<int>(text.size());
-  int at = 0;
-  while (at < cut) {
-    int n = _dvz_gl_full_mblen(loc, p + at, size - at);
-    if (n <= 0) n = 1;
-    if (at + n > cut) break;
-    at += n;
-  }
-  return at;
-}
+bool is_text_value(const value_t *v) { return is_char_value(v) || code_of(v) == sql_type_lvarchar; }
 
 /*
 ** What every writer checks first: -406 without a general control block;
@@ -103,7 +77,7 @@ int whole_characters(std::string_view text, int cut) {
 */
 int begin_write(const value_t *v, int type, bool blob_writer) {
   if (CheckGenInit() == nullptr) return value_err_no_memory;
-  const int code = code_of(v->vtype);
+  const int code = code_of(v);
   const bool blob = code == sql_type_byte || code == sql_type_text;
   if (blob_writer ? !blob : blob && !is_null(v)) return value_err_blob;
   if (is_null(v) && refuses_null(type)) return value_err_not_null;
@@ -137,7 +111,7 @@ int rvaldataChar(value_t *v, char *bytes, int type, int length) {
   if (copied > 0) std::memcpy(bytes, text.data(), static_cast<size_t>(copied));
   std::memset(bytes + copied, pad, static_cast<size_t>(n - copied));
   if (size > n) {
-    const int whole = whole_characters(text, n);
+    const int whole = whole_characters(text.data(), size, n);
     std::memset(bytes + whole, ' ', static_cast<size_t>(n - whole));
   }
   return 0;
@@ -175,7 +149,7 @@ int rvaldataVchar(value_t *v, char *bytes, int type, int length) {
   const int copied = std::min(size, m);
   store(text.data(), copied);
   if (size > m) {
-    const int whole = whole_characters(text, m);
+    const int whole = whole_characters(text.data(), size, m);
     std::memset(out + 1 + whole, ' ', static_cast<size_t>(m - whole));
   }
   return 0;
@@ -184,7 +158,7 @@ int rvaldataVchar(value_t *v, char *bytes, int type, int length) {
 /* LVARCHAR: the opaque form. */
 int rvaldataLvarchar(value_t *v, char *bytes, int type, int) {
   if (const int status = begin_write(v, type, false); status != 0) return status;
-  const int code = code_of(v->vtype);
+  const int code = code_of(v);
   if (is_null(v) || (is_text_value(v) && v->vptr == nullptr)) {
     if (refuses_null(type)) return value_err_not_null;
     studt(bytes, nullptr, 0, 1);
@@ -195,7 +169,7 @@ int rvaldataLvarchar(value_t *v, char *bytes, int type, int) {
     int size = static_cast<int>(text.size());
     if (code != sql_type_lvarchar && size > lvarchar_text_max) {
       if (ansidb != 0) return value_err_too_long;
-      size = whole_characters(text, lvarchar_text_max);
+      size = whole_characters(text.data(), size, lvarchar_text_max);
     }
     studt(bytes, text.data(), size, 0);
     return 0;
@@ -213,7 +187,7 @@ int rvaldataBool(value_t *v, char *bytes, int type, int) {
   if (const int status = begin_write(v, type, false); status != 0) return status;
   char byte = 0;
   bool null = is_null(v);
-  if (!null && code_of(v->vtype) == sql_type_boolean) {
+  if (!null && code_of(v) == sql_type_boolean) {
     null = v->vptr == nullptr;
     if (!null) byte = v->vptr[0];
   } else if (!null && is_text_value(v)) {
@@ -272,9 +246,7 @@ int rvaldataSmfloat(value_t *v, char *bytes, int type, int) {
   const double value = todblnull(v, &isnull);
   if (const int status = get_toerrno(); status != 0) return status;
   if (isnull == 0) {
-    const double magnitude = std::fabs(value);
-    if (is_valid_double(value) == 0 ||
-        (magnitude != 0.0 && (magnitude > smallfloat_max || magnitude < smallfloat_min)))
+    if (is_valid_double(value) == 0 || dvz_genlib::outside_smallfloat(value))
       return value_err_smallfloat;
   } else if (refuses_null(type)) {
     return value_err_not_null;
@@ -318,7 +290,7 @@ int rvaldataDec(value_t *v, char *bytes, int type, int length) {
   value.npairs = 0;
   value.exponent = 0;
   const int status =
-      code_of(type) == sql_type_money ? todecimalmon(v, &value) : todecimal(v, &value);
+      type_code(type) == sql_type_money ? todecimalmon(v, &value) : todecimal(v, &value);
   if (status != 0) return status;
   if (value.sign != -1 && chkprec(&value, length) != 0) return value_err_precision;
   return store_packed(value, bytes, type, length);
@@ -344,7 +316,7 @@ int rvaldataText(value_t *v, char *bytes, int type, int) {
   if (const int status = begin_write(v, type, true); status != 0) return status;
   if (is_null(v)) {
     value_t null_value;
-    nullblobval(&null_value, code_of(type));
+    nullblobval(&null_value, type_code(type));
     tblobstore(&null_value.vblob, bytes);
     return 0;
   }
@@ -357,7 +329,7 @@ int rvaldataText(value_t *v, char *bytes, int type, int) {
 ** NULL of any type, or a value without its bytes, is the NULL form. */
 int rvaldataUdt(value_t *v, char *bytes, int type, int) {
   if (const int status = begin_write(v, type, false); status != 0) return status;
-  if (!is_null(v) && code_of(v->vtype) != code_of(type)) return value_err_no_conversion;
+  if (!is_null(v) && code_of(v) != type_code(type)) return value_err_no_conversion;
   const bool null = is_null(v) || v->vptr == nullptr;
   if (null && refuses_null(type)) return value_err_not_null;
   studt(bytes, v->vptr, null ? 0 : std::max(v->vlen, 0), null ? 1 : 0);
@@ -411,7 +383,7 @@ int rdatavalSmint(const char *bytes, int type, int, value_t *v) {
 
 int rdatavalInt(const char *bytes, int type, int, value_t *v) {
   begin_read(v, type);
-  v->vint = ldlong(bytes);
+  v->vint = dvz_ld_be_i32(bytes); /* ldlong's read, inline */
   v->vprec = 0x0A00;
   v->vind = v->vint == INT32_MIN ? -1 : 0;
   return 0;
@@ -524,7 +496,7 @@ extern "C" {
 ** writer, or the writer's error (nothing written but as said above).
 */
 int rvaldata(value_t *v, char *bytes, int type, int length) {
-  const auto code = static_cast<size_t>(code_of(type));
+  const auto code = static_cast<size_t>(type_code(type));
   if (code >= rvaldata_table.size()) return value_err_no_handler;
   return rvaldata_table[code](v, bytes, type, length);
 }
@@ -536,7 +508,7 @@ int rvaldata(value_t *v, char *bytes, int type, int length) {
 ** float without a general control block.
 */
 int rdataval(const char *bytes, int type, int length, value_t *v) {
-  const int code = code_of(type);
+  const int code = type_code(type);
   if (static_cast<size_t>(code) >= rdataval_table.size()) return value_err_no_handler;
   return rdataval_table[static_cast<size_t>(code)](bytes, code, length, v);
 }

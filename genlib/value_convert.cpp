@@ -33,11 +33,18 @@
 #include "gen_value.h"
 #include "os_gentcb.h"
 #include "os_stored.h"
+#include "value_errors.h"
+#include "value_internal.h"
 
 namespace {
 
-constexpr int smallint_null = -32768;
-constexpr int32_t integer_null = INT32_MIN;
+using dvz_genlib::code_of;
+using dvz_genlib::error_word;
+using dvz_genlib::integer_null;
+using dvz_genlib::is_null;
+using dvz_genlib::smallint_null;
+using dvz_genlib::text_of;
+
 /* Text of at most this many bytes is read from MONEY text. */
 constexpr int money_text_max = 80;
 /* A DATETIME of YEAR TO DAY: century, year, month and day pairs. */
@@ -85,16 +92,7 @@ constexpr std::array<kind, 256> kinds = [] {
   return k;
 }();
 
-int code_of(const value_t *v) { return v->vtype & 0xFF; }
 kind kind_of(const value_t *v) { return kinds[static_cast<size_t>(code_of(v))]; }
-bool is_null(const value_t *v) { return v->vind < 0; }
-
-/* The bytes of a text value; a null pointer or a negative length is the
-** empty text. */
-std::string_view text_of(const value_t *v) {
-  if (v->vptr == nullptr || v->vlen <= 0) return {};
-  return {v->vptr, static_cast<size_t>(v->vlen)};
-}
 
 /* A terminated copy of a text value for the parsers that read up to a NUL;
 ** ok() is false when the heap copy could not be made. */
@@ -150,74 +148,242 @@ int qualifier_or_own(const value_t *v, int qualifier) {
   return qualifier != 0 ? qualifier : static_cast<uint16_t>(v->vprec);
 }
 
-/* Stores status in the error word when it is an error; returns it. */
-int fail_with(int status) {
-  if (status != 0) set_toerrno(status);
-  return status;
+/* The error of a value that has no conversion to the target: -608 for
+** BYTE and TEXT, -1260 for every other type. */
+int refusal(const value_t *v) {
+  return kind_of(v) == kind::blob ? value_err_blob : value_err_no_conversion;
+}
+
+/* How one numeric target is built from each numeric source kind; each
+** returns 0 or the builder's error. */
+template <typename T>
+struct number_builders {
+  int (*from_smallint)(int, T *);
+  int (*from_integer)(int32_t, T *); /* INTEGER, SERIAL, DATE */
+  int (*from_double)(double, T *);
+  int (*from_float)(float, T *);
+  int (*from_decimal)(const dec_t *, T *); /* DECIMAL, MONEY */
+  int (*from_int8)(const dvz_int8_t *, T *);
+};
+
+constexpr number_builders<dec_t> decimal_builders {
+    deccvint,
+    deccvlong,
+    deccvdbl,
+    [](float value, dec_t *result) { return deccvflt(value, result); },
+    [](const dec_t *value, dec_t *result) {
+      deccopy(value, result);
+      return 0;
+    },
+    deccvint8};
+
+constexpr number_builders<dvz_int8_t> int8_builders {
+    dvz_int8cvint,
+    dvz_int8cvlong,
+    dvz_int8cvdbl,
+    dvz_int8cvflt,
+    dvz_int8cvdec,
+    [](const dvz_int8_t *value, dvz_int8_t *result) {
+      *result = *value;
+      return 0;
+    }};
+
+/* A non-NULL value of a numeric kind built into *result; refusal(v) for
+** every other kind, *result untouched. */
+template <typename T>
+int build_number(const value_t *v, T *result, const number_builders<T> &build) {
+  switch (kind_of(v)) {
+    case kind::smallint:
+      return build.from_smallint(v->vint, result);
+    case kind::integer:
+    case kind::date:
+      return build.from_integer(v->vint, result);
+    case kind::float8:
+      return build.from_double(v->vdouble, result);
+    case kind::float4:
+      return build.from_float(v->vfloat, result);
+    case kind::decimal:
+      return build.from_decimal(&v->vdec, result);
+    case kind::int8:
+      return build.from_int8(&v->vint8, result);
+    default:
+      return refusal(v);
+  }
 }
 
 /*
 ** todecimal and todecimalmon: the value as a DECIMAL in *result; MONEY
 ** text is first read with the monetary conventions. A NULL value, and
-** every failure but a text one, sets only the sign of *result to NULL; a
-** text value without a pointer leaves *result untouched. Returns the
-** error word.
+** a value of a type without a conversion, sets only the sign of *result to
+** NULL; a text value without a pointer leaves *result untouched. Returns
+** the error word.
 */
 int to_decimal(value_t *v, dec_t *result, bool money) {
-  set_toerrno(0);
+  error_word error;
+  error.set(0);
   if (is_null(v)) {
     result->sign = -1;
     return 0;
   }
-  int status = 0;
-  switch (kind_of(v)) {
-    case kind::text: {
-      if (v->vptr == nullptr) return 0;
-      const std::string_view text = text_of(v);
-      if (money) {
-        char plain[money_text_max + 1];
-        const int length =
-            text.size() < money_text_max ? static_cast<int>(text.size()) : money_text_max;
-        plain[0] = '\0';
-        rmondec(text.empty() ? "" : text.data(), length, plain);
-        status = deccvasc(plain, static_cast<int>(std::strlen(plain)), result);
-      } else {
-        status = deccvasc(text.empty() ? "" : text.data(), static_cast<int>(text.size()), result);
-      }
-      break;
-    }
-    case kind::smallint:
-      status = deccvint(v->vint, result);
-      break;
-    case kind::integer:
-    case kind::date:
-      status = deccvlong(v->vint, result);
-      break;
-    case kind::float8:
-      status = deccvdbl(v->vdouble, result);
-      break;
-    case kind::float4:
-      status = deccvflt(v->vfloat, result);
-      break;
-    case kind::decimal:
-      deccopy(&v->vdec, result);
-      break;
-    case kind::int8:
-      status = deccvint8(&v->vint8, result);
-      break;
-    case kind::blob:
-      result->sign = -1;
-      status = value_err_blob;
-      break;
-    default:
-      result->sign = -1;
-      status = value_err_no_conversion;
-      break;
+  if (kind_of(v) != kind::text) {
+    const int status = build_number(v, result, decimal_builders);
+    /* Only a type without a conversion answers the refusal. */
+    if (status == refusal(v)) result->sign = -1;
+    return error.fail(status);
   }
-  return fail_with(status);
+  if (v->vptr == nullptr) return 0;
+  const std::string_view text = text_of(v);
+  if (!money)
+    return error.fail(
+        deccvasc(text.empty() ? "" : text.data(), static_cast<int>(text.size()), result));
+  char plain[money_text_max + 1];
+  const int length = text.size() < money_text_max ? static_cast<int>(text.size()) : money_text_max;
+  plain[0] = '\0';
+  rmondec(text.empty() ? "" : text.data(), length, plain);
+  return error.fail(deccvasc(plain, static_cast<int>(std::strlen(plain)), result));
 }
 
 }  // namespace
+
+namespace dvz_genlib {
+
+int32_t to_long(value_t *v, error_word &error) {
+  error.set(0);
+  if (is_null(v)) return integer_null;
+  switch (kind_of(v)) {
+    case kind::smallint:
+      return v->vint;
+    case kind::integer:
+    case kind::date:
+      if (v->vint == integer_null) error.set(value_err_integer);
+      return v->vint;
+    case kind::int8: {
+      int32_t result = integer_null;
+      error.fail(dvz_int8tolong(&v->vint8, &result));
+      return result;
+    }
+    case kind::blob:
+    case kind::opaque:
+      error.set(refusal(v));
+      return integer_null;
+    default:
+      break;
+  }
+  dec_t decimal;
+  set_null_decimal(&decimal);
+  if (to_decimal(v, &decimal, false) != 0) return integer_null;
+  int32_t result = integer_null;
+  if (dectolong(&decimal, &result) != 0) {
+    error.set(value_err_integer);
+    return integer_null;
+  }
+  return result;
+}
+
+int32_t to_date(value_t *v, error_word &error) {
+  error.set(0);
+  if (is_null(v)) return DATE_NULL;
+  int32_t date = DATE_NULL;
+  switch (kind_of(v)) {
+    case kind::blob:
+    case kind::opaque:
+      error.set(refusal(v));
+      return DATE_NULL;
+    case kind::text: {
+      if (means_today(text_of(v))) {
+        rtoday(&date);
+        break;
+      }
+      work_text text(v);
+      if (!text.ok()) {
+        error.set(value_err_no_memory);
+        return DATE_NULL;
+      }
+      if (error.fail(rstrdate(text.c_str(), &date)) != 0) return DATE_NULL;
+      break;
+    }
+    case kind::datetime:
+      if (error.fail(rdttodate(&v->vdec, static_cast<uint16_t>(v->vprec), &date)) != 0)
+        return DATE_NULL;
+      break;
+    case kind::smallint:
+      date = v->vint;
+      break;
+    case kind::integer:
+    case kind::date:
+      /* As tolong answers, without clearing the error word again. */
+      date = v->vint;
+      if (date == integer_null) {
+        error.set(value_err_integer);
+        return date;
+      }
+      break;
+    default:
+      date = tolong(v);
+      if (error.get() != 0) return date;
+      break;
+  }
+  if (date != DATE_NULL && (date < DATE_MIN || date > DATE_MAX)) error.set(value_err_date_range);
+  return date;
+}
+
+int to_int8(value_t *v, dvz_int8_t *result, error_word &error) {
+  error.set(0);
+  result->low = 0;
+  result->high = 0;
+  result->sign = 0;
+  if (is_null(v)) return 0;
+  if (kind_of(v) == kind::int8) {
+    *result = v->vint8;
+    return 0;
+  }
+  if (kind_of(v) != kind::text) return error.fail(build_number(v, result, int8_builders));
+  const std::string_view text = text_of(v);
+  return error.fail(
+      dvz_int8cvasc(text.empty() ? "" : text.data(), static_cast<int>(text.size()), result));
+}
+
+int to_datetime(value_t *v, dtime_t *result, int qualifier, error_word &error) {
+  error.set(0);
+  qualifier = qualifier_or_own(v, qualifier);
+  result->dt_qual = static_cast<uint16_t>(qualifier);
+  set_null_decimal(&result->dt_dec);
+  if (is_null(v)) return 0;
+  int status = 0;
+  switch (kind_of(v)) {
+    case kind::text: {
+      work_text text(v);
+      status =
+          text.ok() ? rstrdtime(text.c_str(), &result->dt_dec, qualifier) : value_err_no_memory;
+      break;
+    }
+    case kind::date:
+      rdatedt(v->vint, &result->dt_dec, qualifier);
+      status = error.get();
+      break;
+    case kind::datetime: {
+      const int own = static_cast<uint16_t>(v->vprec);
+      status = _chk_qual(0, own);
+      if (status != 0) break;
+      /* A fetch into a variable of the column's own qualifier: the value
+      ** is unpacked once, checked and packed again. */
+      if (qualifier == own) {
+        status = dt_repack(&v->vdec, own, &result->dt_dec, true);
+        break;
+      }
+      status = _chk_qual(0, qualifier);
+      if (status == 0) status = chk_dtinv(&v->vdec, own, 1);
+      if (status == 0) status = rdtextend(&v->vdec, own, &result->dt_dec, qualifier);
+      break;
+    }
+    default:
+      status = refusal(v);
+      break;
+  }
+  return error.fail(status);
+}
+
+}  // namespace dvz_genlib
 
 extern "C" {
 
@@ -230,7 +396,8 @@ extern "C" {
 ** fails or is NULL gives -32768 with that conversion's error.
 */
 int toint(value_t *v) {
-  set_toerrno(0);
+  error_word error;
+  error.set(0);
   if (is_null(v)) return smallint_null;
   int value = 0;
   switch (kind_of(v)) {
@@ -238,10 +405,8 @@ int toint(value_t *v) {
       value = v->vint;
       break;
     case kind::blob:
-      set_toerrno(value_err_blob);
-      return smallint_null;
     case kind::opaque:
-      set_toerrno(value_err_no_conversion);
+      error.set(refusal(v));
       return smallint_null;
     default: {
       const int32_t wide = tolong(v);
@@ -250,7 +415,7 @@ int toint(value_t *v) {
       break;
     }
   }
-  if (value < -32767 || value > 32767) set_toerrno(value_err_smallint);
+  if (value < -32767 || value > 32767) error.set(value_err_smallint);
   return value;
 }
 
@@ -261,38 +426,8 @@ int toint(value_t *v) {
 ** todecimal (its error kept) and a DECIMAL out of range is -1215.
 */
 int32_t tolong(value_t *v) {
-  set_toerrno(0);
-  if (is_null(v)) return integer_null;
-  switch (kind_of(v)) {
-    case kind::smallint:
-      return v->vint;
-    case kind::integer:
-    case kind::date:
-      if (v->vint == integer_null) set_toerrno(value_err_integer);
-      return v->vint;
-    case kind::int8: {
-      int32_t result = integer_null;
-      fail_with(dvz_int8tolong(&v->vint8, &result));
-      return result;
-    }
-    case kind::blob:
-      set_toerrno(value_err_blob);
-      return integer_null;
-    case kind::opaque:
-      set_toerrno(value_err_no_conversion);
-      return integer_null;
-    default:
-      break;
-  }
-  dec_t decimal;
-  set_null_decimal(&decimal);
-  if (to_decimal(v, &decimal, false) != 0) return integer_null;
-  int32_t result = integer_null;
-  if (dectolong(&decimal, &result) != 0) {
-    set_toerrno(value_err_integer);
-    return integer_null;
-  }
-  return result;
+  error_word error;
+  return dvz_genlib::to_long(v, error);
 }
 
 /*
@@ -302,40 +437,8 @@ int32_t tolong(value_t *v) {
 ** result outside -693594..2958464 is returned with -1210.
 */
 int32_t todate(value_t *v) {
-  set_toerrno(0);
-  if (is_null(v)) return DATE_NULL;
-  int32_t date = DATE_NULL;
-  switch (kind_of(v)) {
-    case kind::blob:
-      set_toerrno(value_err_blob);
-      return DATE_NULL;
-    case kind::opaque:
-      set_toerrno(value_err_no_conversion);
-      return DATE_NULL;
-    case kind::text: {
-      if (means_today(text_of(v))) {
-        rtoday(&date);
-        break;
-      }
-      work_text text(v);
-      if (!text.ok()) {
-        set_toerrno(value_err_no_memory);
-        return DATE_NULL;
-      }
-      if (fail_with(rstrdate(text.c_str(), &date)) != 0) return DATE_NULL;
-      break;
-    }
-    case kind::datetime:
-      if (fail_with(rdttodate(&v->vdec, static_cast<uint16_t>(v->vprec), &date)) != 0)
-        return DATE_NULL;
-      break;
-    default:
-      date = tolong(v);
-      if (get_toerrno() != 0) return date;
-      break;
-  }
-  if (date != DATE_NULL && (date < DATE_MIN || date > DATE_MAX)) set_toerrno(value_err_date_range);
-  return date;
+  error_word error;
+  return dvz_genlib::to_date(v, error);
 }
 
 /*
@@ -344,46 +447,8 @@ int32_t todate(value_t *v) {
 ** TEXT, -1260 for types without a conversion.
 */
 int toint8(value_t *v, dvz_int8_t *result) {
-  set_toerrno(0);
-  result->low = 0;
-  result->high = 0;
-  result->sign = 0;
-  if (is_null(v)) return 0;
-  int status = 0;
-  switch (kind_of(v)) {
-    case kind::text: {
-      const std::string_view text = text_of(v);
-      status =
-          dvz_int8cvasc(text.empty() ? "" : text.data(), static_cast<int>(text.size()), result);
-      break;
-    }
-    case kind::smallint:
-      status = dvz_int8cvint(v->vint, result);
-      break;
-    case kind::integer:
-    case kind::date:
-      status = dvz_int8cvlong(v->vint, result);
-      break;
-    case kind::float8:
-      status = dvz_int8cvdbl(v->vdouble, result);
-      break;
-    case kind::float4:
-      status = dvz_int8cvflt(v->vfloat, result);
-      break;
-    case kind::decimal:
-      status = dvz_int8cvdec(&v->vdec, result);
-      break;
-    case kind::int8:
-      dvz_int8copy(&v->vint8, result);
-      break;
-    case kind::blob:
-      status = value_err_blob;
-      break;
-    default:
-      status = value_err_no_conversion;
-      break;
-  }
-  return fail_with(status);
+  error_word error;
+  return dvz_genlib::to_int8(v, result, error);
 }
 
 /*
@@ -392,16 +457,17 @@ int toint8(value_t *v, dvz_int8_t *result) {
 ** -608, -1260 or -406.
 */
 double todouble(value_t *v) {
-  set_toerrno(0);
+  error_word error;
+  error.set(0);
   double result = 0.0;
   switch (kind_of(v)) {
     case kind::text: {
       work_text text(v);
       if (!text.ok()) {
-        set_toerrno(value_err_no_memory);
+        error.set(value_err_no_memory);
         return 0.0;
       }
-      fail_with(rstod(text.c_str(), &result));
+      error.fail(rstod(text.c_str(), &result));
       return result;
     }
     case kind::smallint:
@@ -413,16 +479,13 @@ double todouble(value_t *v) {
     case kind::float4:
       return v->vfloat;
     case kind::decimal:
-      fail_with(dectodbl(&v->vdec, &result));
+      error.fail(dectodbl(&v->vdec, &result));
       return result;
     case kind::int8:
-      fail_with(dvz_int8todbl(&v->vint8, &result));
+      error.fail(dvz_int8todbl(&v->vint8, &result));
       return result;
-    case kind::blob:
-      set_toerrno(value_err_blob);
-      return 0.0;
     default:
-      set_toerrno(value_err_no_conversion);
+      error.set(refusal(v));
       return 0.0;
   }
 }
@@ -432,7 +495,8 @@ double todouble(value_t *v) {
 ** text that is empty or all blanks; else *isnull 0 and todouble's result.
 */
 double todblnull(value_t *v, int *isnull) {
-  set_toerrno(0);
+  error_word error;
+  error.set(0);
   const bool blank_text = kind_of(v) == kind::text && [&] {
     const std::string_view text = text_of(v);
     return dvz_byleng(text.data(), static_cast<int>(text.size())) == 0;
@@ -451,20 +515,21 @@ double todblnull(value_t *v, int *isnull) {
 ** -1260 for a value that is not text; 0.0 after a failure.
 */
 double atodub(value_t *v) {
-  set_toerrno(0);
+  error_word error;
+  error.set(0);
   if (kind_of(v) != kind::text) {
-    set_toerrno(value_err_no_conversion);
+    error.set(value_err_no_conversion);
     return 0.0;
   }
   const std::string_view text = text_of(v);
   dec_t decimal;
   if (deccvasc(text.empty() ? "" : text.data(), static_cast<int>(text.size()), &decimal) != 0) {
-    set_toerrno(value_err_text);
+    error.set(value_err_text);
     return 0.0;
   }
   double result = 0.0;
   if (dectodbl(&decimal, &result) != 0) {
-    set_toerrno(value_err_not_number);
+    error.set(value_err_not_number);
     return 0.0;
   }
   return result;
@@ -480,39 +545,8 @@ int todecimalmon(value_t *v, dec_t *result) { return to_decimal(v, result, true)
 ** leave a NULL result. Returns the error word.
 */
 int todatetime(value_t *v, dtime_t *result, int qualifier) {
-  set_toerrno(0);
-  qualifier = qualifier_or_own(v, qualifier);
-  result->dt_qual = static_cast<uint16_t>(qualifier);
-  set_null_decimal(&result->dt_dec);
-  if (is_null(v)) return 0;
-  int status = 0;
-  switch (kind_of(v)) {
-    case kind::text: {
-      work_text text(v);
-      status =
-          text.ok() ? rstrdtime(text.c_str(), &result->dt_dec, qualifier) : value_err_no_memory;
-      break;
-    }
-    case kind::date:
-      rdatedt(v->vint, &result->dt_dec, qualifier);
-      status = get_toerrno();
-      break;
-    case kind::datetime: {
-      const int own = static_cast<uint16_t>(v->vprec);
-      status = _chk_qual(0, own);
-      if (status == 0) status = _chk_qual(0, qualifier);
-      if (status == 0) status = chk_dtinv(&v->vdec, own, 1);
-      if (status == 0) status = rdtextend(&v->vdec, own, &result->dt_dec, qualifier);
-      break;
-    }
-    case kind::blob:
-      status = value_err_blob;
-      break;
-    default:
-      status = value_err_no_conversion;
-      break;
-  }
-  return fail_with(status);
+  error_word error;
+  return dvz_genlib::to_datetime(v, result, qualifier, error);
 }
 
 /*
@@ -521,7 +555,8 @@ int todatetime(value_t *v, dtime_t *result, int qualifier) {
 ** are. Returns the error word.
 */
 int tointerval(value_t *v, intrvl_t *result, int qualifier) {
-  set_toerrno(0);
+  error_word error;
+  error.set(0);
   qualifier = qualifier_or_own(v, qualifier);
   result->in_qual = static_cast<uint16_t>(qualifier);
   set_null_decimal(&result->in_dec);
@@ -540,22 +575,19 @@ int tointerval(value_t *v, intrvl_t *result, int qualifier) {
       if (status == 0) status = chk_dtinv(&v->vdec, own, 0);
       if (status == 0) {
         rinvcopy(&v->vdec, own, &result->in_dec, qualifier);
-        status = get_toerrno();
+        status = error.get();
       }
       break;
     }
-    case kind::blob:
-      status = value_err_blob;
-      break;
     default:
       if (code_of(v) == sql_type_decimal) {
         deccopy(&v->vdec, &result->in_dec);
         break;
       }
-      status = value_err_no_conversion;
+      status = refusal(v);
       break;
   }
-  return fail_with(status);
+  return error.fail(status);
 }
 
 /*
@@ -564,7 +596,8 @@ int tointerval(value_t *v, intrvl_t *result, int qualifier) {
 ** Anything else is -1260 and leaves *result as it was.
 */
 int tocbool(value_t *v, char *result) {
-  set_toerrno(0);
+  error_word error;
+  error.set(0);
   if (is_null(v)) {
     *result = -1;
     return 0;
@@ -582,7 +615,7 @@ int tocbool(value_t *v, char *result) {
       return 0;
     }
   }
-  return fail_with(value_err_no_conversion);
+  return error.fail(value_err_no_conversion);
 }
 
 /* ---- Helpers --------------------------------------------------------------------- */

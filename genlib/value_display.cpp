@@ -23,6 +23,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "dt_units.h"
 #include "gen_date.h"
 #include "gen_datetime.h"
 #include "gen_decimal.h"
@@ -38,6 +39,8 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
+#include "value_errors.h"
+#include "value_internal.h"
 
 extern "C" {
 int dbfltprec = 16;
@@ -45,10 +48,6 @@ int dbsmfltprec = -1;
 }
 
 namespace {
-
-constexpr int err_too_long = -1207;
-constexpr int err_not_a_number = -1223;
-constexpr int err_no_conversion = -1260;
 
 constexpr int field_max = 80; /* widest field of a non-character text */
 constexpr int date_text_size = 1024; /* rdatestr's buffer */
@@ -80,7 +79,6 @@ struct work_text {
 ** text is the writer's "*" field; after any other error it is empty. */
 using text_writer = int (*)(value_t *v, work_text &out, int w);
 
-int type_of(const value_t *v) { return v->vtype & 0xFF; }
 int scale_of(const value_t *v) { return v->vprec & 0xFF; }
 
 /* dectoasc or dbltoasc into w bytes (their -1: a "*" field), trailing
@@ -89,7 +87,7 @@ int scale_of(const value_t *v) { return v->vprec & 0xFF; }
 int fixed_text(int status, const char *field, int w, work_text &out) {
   if (status == -1) {
     out.take(field, w);
-    return err_too_long;
+    return value_err_field_short;
   }
   if (status != 0) return status;
   out.take(field, w);
@@ -120,7 +118,7 @@ int write_exponential(double d, work_text &out, int w) {
   std::snprintf(format, sizeof format, "%%.%de", decimals);
   std::array<char, 2 * field_max> text {};
   std::snprintf(text.data(), text.size(), format, d);
-  if (std::strchr(text.data(), 'e') == nullptr) return err_not_a_number;
+  if (std::strchr(text.data(), 'e') == nullptr) return value_err_not_number;
   /* The whole buffer as room: a text too long for the field becomes "*"
   ** when it is fitted, as every other type's does. */
   const int status = rdecstr(text.data(), static_cast<int>(text.size()) - 1, 0);
@@ -200,7 +198,7 @@ int locale_money_text(const value_t *v, int room, int places, char *text) {
   }
   status = gl_mbsfmon(dvz_get_gl_locale_thread(), reinterpret_cast<unsigned char *>(text),
                       field_max, reinterpret_cast<const unsigned char *>(format), d);
-  return status < 0 ? err_too_long : 0;
+  return status < 0 ? value_err_field_short : 0;
 }
 
 int write_money(value_t *v, work_text &out, int w) {
@@ -224,7 +222,7 @@ int write_money(value_t *v, work_text &out, int w) {
     if (room < 1) {
       std::memset(out.bytes.data(), '*', static_cast<size_t>(w));
       out.length = w;
-      return err_too_long;
+      return value_err_field_short;
     }
     status = dectoasc(&v->vdec, text.data(), room, places);
     if (status != 0) return fixed_text(status, text.data(), room, out);
@@ -240,25 +238,11 @@ int write_money(value_t *v, work_text &out, int w) {
   return 0;
 }
 
-/* Index of a unit in the environment's DATETIME format table; -1 for a
-** code no qualifier has. */
-int format_slot(int unit) {
-  if (unit < 0 || unit > TU_F5) return -1;
-  return unit <= TU_SECOND ? unit / 2 : unit - 5;
-}
-
 /* USE_DTENV: the environment's format for the value's units, built from
 ** the qualifier when its slot is still empty. */
 int write_datetime_by_environment(const value_t *v, work_text &out) {
   const int qualifier = static_cast<uint16_t>(v->vprec);
-  const char *format = nullptr;
-  const int start = format_slot(TU_START(qualifier));
-  const int end = format_slot(TU_END(qualifier));
-  if (gls_env *env = CheckGlsEnv(); env != nullptr && start >= 0 && end >= 0) {
-    char *&entry = env->dtime_formats[start][end];
-    if (entry == nullptr) entry = qualtofmt(qualifier, nullptr);
-    format = entry;
-  }
+  const char *format = environment_dtime_format(qualifier);
   dtime_t value {};
   value.dt_qual = static_cast<uint16_t>(qualifier);
   value.dt_dec = v->vdec;
@@ -289,7 +273,7 @@ int write_interval(value_t *v, work_text &out, int) {
 int write_int8(value_t *v, work_text &out, int w) {
   char text[field_max + 1];
   const int status = dvz_int8tostr(&v->vint8, text, w);
-  if (status != 0 && status != err_too_long) return status;
+  if (status != 0 && status != value_err_field_short) return status;
   out.take(text, w);
   return status;
 }
@@ -318,43 +302,6 @@ bool is_character_type(int type) {
          type == sql_type_nvarchar || type == sql_type_lvarchar;
 }
 
-/* Blanks the bytes of the character that the cut at kept bytes splits,
-** walking the characters of the total bytes of text from their start.
-** Nothing happens in a single-byte locale. */
-void blank_split_character(const char *text, int total, char *out, int kept) {
-  if (chkglsinit() != 0) return;
-  gl_locale *loc = dvz_get_gl_locale_thread();
-  if (loc == nullptr || gl_mb_loc_max(loc) < 2) return;
-  const auto *bytes = reinterpret_cast<const unsigned char *>(text);
-  int at = 0;
-  while (at < kept) {
-    int length = gl_full_mblen(loc, bytes + at, total - at);
-    if (length < 1) length = 1; /* an invalid byte or a NUL stands alone */
-    if (at + length > kept) {
-      std::memset(out + at, ' ', static_cast<size_t>(kept - at));
-      return;
-    }
-    at += length;
-  }
-}
-
-/* A character value's own bytes: all of them when width is 0 (then
-** terminated), else at most width bytes blank padded; a cut never splits
-** a character. Never an error. */
-int character_text(const value_t *v, char *buffer, int width) {
-  const int length = v->vptr == nullptr || v->vlen < 0 ? 0 : v->vlen;
-  if (width == 0) {
-    if (length > 0) std::memcpy(buffer, v->vptr, static_cast<size_t>(length));
-    buffer[length] = '\0';
-    return 0;
-  }
-  const int kept = length < width ? length : width;
-  if (kept > 0) std::memcpy(buffer, v->vptr, static_cast<size_t>(kept));
-  std::memset(buffer + kept, ' ', static_cast<size_t>(width - kept));
-  if (length > width) blank_split_character(v->vptr, length, buffer, kept);
-  return 0;
-}
-
 int boolean_text(const value_t *v, char *buffer, int width) {
   buffer[0] = v->vptr != nullptr && *v->vptr != 0 ? 't' : 'f';
   if (width == 0) {
@@ -372,9 +319,9 @@ int boolean_text(const value_t *v, char *buffer, int width) {
 ** right-justified among blanks. */
 int fit_text(std::string_view text, int pending, char *buffer, int width, int left) {
   const auto n = static_cast<int>(text.size());
-  if (width > 0 && (n > width || pending == err_too_long)) {
+  if (width > 0 && (n > width || pending == value_err_field_short)) {
     std::memset(buffer, '*', static_cast<size_t>(width));
-    return err_too_long;
+    return value_err_field_short;
   }
   if (width == 0) {
     std::memcpy(buffer, text.data(), text.size());
@@ -390,6 +337,42 @@ int fit_text(std::string_view text, int pending, char *buffer, int width, int le
 }
 
 }  // namespace
+
+namespace dvz_genlib {
+
+int character_text(const value_t *v, char *buffer, int width) {
+  const int length = v->vptr == nullptr || v->vlen < 0 ? 0 : v->vlen;
+  if (width == 0) {
+    if (length > 0) std::memcpy(buffer, v->vptr, static_cast<size_t>(length));
+    buffer[length] = '\0';
+    return 0;
+  }
+  const int kept = length < width ? length : width;
+  if (kept > 0) std::memcpy(buffer, v->vptr, static_cast<size_t>(kept));
+  if (kept < width) std::memset(buffer + kept, ' ', static_cast<size_t>(width - kept));
+  if (length > width) {
+    const int whole = dvz_genlib::whole_characters(v->vptr, length, kept);
+    std::memset(buffer + whole, ' ', static_cast<size_t>(kept - whole));
+  }
+  return 0;
+}
+
+int whole_characters(const char *text, int total, int cut) {
+  if (chkglsinit() != 0) return cut;
+  gl_locale *loc = dvz_get_gl_locale_thread();
+  if (loc == nullptr || gl_mb_loc_max(loc) < 2) return cut;
+  const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+  int at = 0;
+  while (at < cut) {
+    int length = gl_full_mblen(loc, bytes + at, total - at);
+    if (length < 1) length = 1; /* an invalid byte or a NUL stands alone */
+    if (at + length > cut) break;
+    at += length;
+  }
+  return at;
+}
+
+}  // namespace dvz_genlib
 
 extern "C" {
 
@@ -409,15 +392,15 @@ int rvalstr(value_t *v, char *buffer, int width, int left) {
     }
     return 0;
   }
-  const int type = type_of(v);
-  if (is_character_type(type)) return character_text(v, buffer, width);
+  const int type = dvz_genlib::code_of(v);
+  if (is_character_type(type)) return dvz_genlib::character_text(v, buffer, width);
   if (type == sql_type_boolean) return boolean_text(v, buffer, width);
 
   work_text out;
   const int w = width >= 1 && width <= field_max ? width : field_max;
   const text_writer writer = type <= sql_type_max ? text_writers[type] : nullptr;
-  const int pending = writer != nullptr ? writer(v, out, w) : err_no_conversion;
-  if (pending != 0 && pending != err_too_long) out.length = 0;
+  const int pending = writer != nullptr ? writer(v, out, w) : value_err_no_conversion;
+  if (pending != 0 && pending != value_err_field_short) out.length = 0;
   return fit_text(out.view(), pending, buffer, width, left);
 }
 
@@ -438,7 +421,7 @@ int rvalstr_16prec(value_t *v, char *buffer, int width, int left) {
     pending = rdecstr(text, field_max, 0);
   } else if ((start = _gnftoasc(d, text, float16_text_size, 1)) == nullptr) {
     pending = get_toerrno();
-    if (pending == 0) pending = err_too_long;
+    if (pending == 0) pending = value_err_field_short;
   }
   work_text out;
   if (pending == 0) out.take(start, static_cast<int>(text + float16_text_size - start));

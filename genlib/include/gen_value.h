@@ -28,24 +28,6 @@
 extern "C" {
 #endif
 
-/* Error numbers of the conversions and column forms. */
-enum value_error {
-  value_err_no_memory = -406, /* also: no general control block */
-  value_err_blob = -608, /* BYTE or TEXT where a scalar is needed */
-  value_err_date_range = -1210,
-  value_err_text = -1213, /* malformed number text */
-  value_err_smallint = -1214,
-  value_err_integer = -1215,
-  value_err_smallfloat = -1222,
-  value_err_not_number = -1223,
-  value_err_not_null = -1225, /* NULL into a NOT NULL column */
-  value_err_precision = -1226,
-  value_err_no_conversion = -1260,
-  value_err_too_long = -1279, /* in an ANSI database */
-  value_err_no_handler = -1285,
-  value_err_collection_kind = -9602
-};
-
 /* Bits of the type word beyond its low byte. */
 #define VTYPE_NOTNULL 0x100 /* the column refuses NULL (writers test it) */
 #define VTYPE_KEEPXID 0x800 /* a reader keeps vxid */

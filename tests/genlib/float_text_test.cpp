@@ -18,6 +18,7 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
+#include "saved_conventions.h"
 
 namespace {
 
@@ -174,21 +175,11 @@ TEST(FormatChecks, AtMostOneMoneyDirective) {
 
 /* The current environment's conventions with another decimal point in
 ** force for the test's duration. */
-class OtherDecimalPoint : public ::testing::Test {
+class OtherDecimalPoint : public SavedConventions {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(chkglsinit(), 0);
-    rmoninit(0);
-    lc_ = CheckGlsEnv()->state->lconv;
-    saved_ = *lc_;
-  }
-  void TearDown() override { *lc_ = saved_; }
   void use_point(const char *bytes) {
-    std::strcpy(lc_->decimal_point, bytes);
-    lc_->decimal_point_len = static_cast<int32_t>(std::strlen(bytes));
+    set_mark(lc_->decimal_point, &lc_->decimal_point_len, bytes);
   }
-  gls_lconv *lc_ = nullptr;
-  gls_lconv saved_ {};
 };
 
 TEST_F(OtherDecimalPoint, RdecstrRewritesCutsOrRefuses) {

@@ -22,8 +22,11 @@
 #include "gen_types.h"
 #include "os_gentcb.h"
 #include "os_glsenv.h"
+#include "value_builders.h"
 
 namespace {
+
+using namespace value_test;
 
 constexpr unsigned char guard = 0xA5;
 constexpr int guard_size = 8;
@@ -49,33 +52,6 @@ class guarded {
   int size_;
   std::vector<unsigned char> area_;
 };
-
-value_t of_type(int type) {
-  value_t v {};
-  v.vtype = static_cast<int16_t>(type);
-  return v;
-}
-
-value_t text_value(int type, const char *bytes) {
-  value_t v = of_type(type);
-  v.vptr = const_cast<char *>(bytes);
-  v.vlen = static_cast<int32_t>(std::strlen(bytes));
-  return v;
-}
-
-value_t integer(int32_t x) {
-  value_t v = of_type(sql_type_integer);
-  v.vint = x;
-  v.vprec = 0x0A00;
-  return v;
-}
-
-value_t number(int type, const char *text, int precision) {
-  value_t v = of_type(type);
-  EXPECT_EQ(deccvasc(text, static_cast<int>(std::strlen(text)), &v.vdec), 0) << text;
-  v.vprec = static_cast<int16_t>(precision);
-  return v;
-}
 
 std::string decimal_text(const dec_t &d) {
   char field[40];
@@ -122,9 +98,12 @@ TEST_F(HostVars, CharacterVariablesTakeTheDisplayText) {
        std::string("abcde\0", 6), 10, 0},
       {"char cut in string", text_value(sql_type_char, ten), host_type_string, 6,
        std::string("abcde\0", 6), 10, 0},
-      {"integer too wide", integer(12345), host_type_char, 4, std::string("***\0", 4), 1, -1207},
-      {"integer in char", integer(-12), host_type_char, 5, std::string("-12 \0", 5), 0, 0},
-      {"integer by SQL code", integer(7), sql_type_char, 3, std::string("7 \0", 3), 0, 0},
+      {"integer too wide", int_value(sql_type_integer, 12345), host_type_char, 4,
+       std::string("***\0", 4), 1, -1207},
+      {"integer in char", int_value(sql_type_integer, -12), host_type_char, 5,
+       std::string("-12 \0", 5), 0, 0},
+      {"integer by SQL code", int_value(sql_type_integer, 7), sql_type_char, 3,
+       std::string("7 \0", 3), 0, 0},
       {"fixchar is padded", text_value(sql_type_char, "abc"), host_type_fixchar, 5, "abc  ", 0, 0},
       {"fixchar cut", text_value(sql_type_char, ten), host_type_fixchar, 4, "abcd", 10, 0},
       {"string drops blanks", text_value(sql_type_char, "ab   "), host_type_string, 8,
@@ -133,7 +112,8 @@ TEST_F(HostVars, CharacterVariablesTakeTheDisplayText) {
        std::string("\0   \0", 5), 0, 0},
       {"varchar keeps blanks", text_value(sql_type_char, "ab  "), host_type_varchar, 8,
        std::string("ab  \0  \0", 8), 0, 0},
-      {"number in varchar", integer(42), host_type_varchar, 5, std::string("42  \0", 5), 0, 0},
+      {"number in varchar", int_value(sql_type_integer, 42), host_type_varchar, 5,
+       std::string("42  \0", 5), 0, 0},
       {"lvarchar as varchar", text_value(sql_type_lvarchar, "xy"), host_type_lvarchar, 4,
        std::string("xy\0\0", 4), 0, 0},
       {"length 1 empties", text_value(sql_type_char, "abc"), host_type_char, 1,
@@ -159,7 +139,7 @@ TEST_F(HostVars, LengthZeroIsAnUnlimitedCharacterVariable) {
   EXPECT_EQ(rvalcvar(&v, variable.data(), host_type_char, 0, &indicator), 0);
   EXPECT_STREQ(variable.data(), "abcdefghij");
   EXPECT_EQ(indicator, 0);
-  value_t n = integer(1234567);
+  value_t n = int_value(sql_type_integer, 1234567);
   EXPECT_EQ(rvalcvar(&n, variable.data(), host_type_string, 0, nullptr), 0);
   EXPECT_STREQ(variable.data(), "1234567");
   EXPECT_TRUE(variable.guards_intact());
@@ -178,11 +158,7 @@ TEST_F(HostVars, IndicatorOfAVeryLongCutValueStaysPositive) {
 }
 
 TEST_F(HostVars, DateInVarcharEndsAfterItsText) {
-  int32_t day = 0;
-  const int16_t mdy[3] = {7, 4, 2024};
-  ASSERT_EQ(rmdyjul(mdy, &day), 0);
-  value_t v = of_type(sql_type_date);
-  v.vint = day;
+  value_t v = date_value(7, 4, 2024);
   guarded variable(16);
   EXPECT_EQ(rvalcvar(&v, variable.data(), host_type_varchar, 16, nullptr), 0);
   EXPECT_EQ(variable.bytes(), std::string("07/04/2024\0    \0", 16));
@@ -205,7 +181,7 @@ TEST_F(HostVars, NullValueStoresTheNullFormAndIndicatorMinusOne) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.type);
-    value_t v = integer(5);
+    value_t v = int_value(sql_type_integer, 5);
     v.vind = -1;
     guarded variable(c.size);
     int16_t indicator = 99;
@@ -232,21 +208,21 @@ TEST_F(HostVars, NumbersGoThroughTheConversions) {
   EXPECT_EQ(indicator, 0);
 
   guarded s(2);
-  v = integer(40000);
+  v = int_value(sql_type_integer, 40000);
   EXPECT_EQ(rvalcvar(&v, s.data(), host_type_short, 2, &indicator), -1214);
   EXPECT_EQ(indicator, 1);
 
-  v = integer(-7);
+  v = int_value(sql_type_integer, -7);
   EXPECT_EQ(rvalcvar(&v, l.data(), host_type_int, 4, &indicator), 0) << "102 is 103";
   EXPECT_EQ(read_back<int32_t>(l), -7);
 
   guarded d(8);
-  v = number(sql_type_decimal, "2.5", 0x0201);
+  v = decimal_value(sql_type_decimal, "2.5", 0x0201);
   EXPECT_EQ(rvalcvar(&v, d.data(), host_type_double, 8, &indicator), 0);
   EXPECT_EQ(read_back<double>(d), 2.5);
 
   guarded i8(static_cast<int>(sizeof(dvz_int8_t)));
-  v = integer(-5);
+  v = int_value(sql_type_integer, -5);
   EXPECT_EQ(rvalcvar(&v, i8.data(), host_type_int8, 0, nullptr), 0);
   int32_t back = 0;
   const auto stored = read_back<dvz_int8_t>(i8);
@@ -297,7 +273,7 @@ TEST_F(HostVars, DecimalIsFittedToTheVariablePrecision) {
   for (const Case &c : cases) {
     SCOPED_TRACE(std::to_string(c.value_type) + " into " + std::to_string(c.variable_type) + " / " +
                  std::to_string(c.length));
-    value_t v = number(c.value_type, "12.345", 0x0803);
+    value_t v = decimal_value(c.value_type, "12.345", 0x0803);
     guarded d(static_cast<int>(sizeof(dec_t)));
     int16_t indicator = 99;
     EXPECT_EQ(rvalcvar(&v, d.data(), c.variable_type, c.length, &indicator), c.rc);
@@ -386,7 +362,7 @@ TEST_F(HostVars, LocatorAndFileVariablesRefuseOtherTypes) {
   EXPECT_EQ(target.kind, loc_in_memory);
   EXPECT_EQ(target.size, 3);
 
-  value_t wrong = integer(1);
+  value_t wrong = int_value(sql_type_integer, 1);
   int16_t indicator = 0;
   EXPECT_EQ(rvalcvar(&wrong, reinterpret_cast<char *>(&target), host_type_locator, 0, &indicator),
             -1269);
@@ -444,7 +420,7 @@ TEST_F(HostVars, CollectionCopiesLeaveOwnershipWithTheValue) {
     EXPECT_NE(variable.cl_flags & DVZ_COLL_NULL, 0u);
     EXPECT_EQ(indicator, -1);
   }
-  value_t wrong = integer(3);
+  value_t wrong = int_value(sql_type_integer, 3);
   dvz_coll_t variable {};
   int16_t indicator = 0;
   EXPECT_EQ(

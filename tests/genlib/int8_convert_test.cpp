@@ -24,21 +24,7 @@
 
 namespace {
 
-using int8_test::i128;
-using int8_test::make;
-using int8_test::max_int8;
-using int8_test::null_int8;
-using int8_test::operands;
-using int8_test::value;
-
-constexpr int overflow = -1284;
-
-std::string decimal(int64_t v) {
-  char buffer[24];
-  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
-}
-
-bool is_written_null(const dvz_int8_t &v) { return v.sign == 0 && v.low == 0 && v.high == 0; }
+using namespace int8_test;
 
 double null_double() {
   double d;

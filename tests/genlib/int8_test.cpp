@@ -16,15 +16,7 @@
 
 namespace {
 
-using int8_test::i128;
-using int8_test::make;
-using int8_test::max_int8;
-using int8_test::null_int8;
-using int8_test::operands;
-using int8_test::two_63;
-using int8_test::value;
-
-constexpr int overflow = -1284;
+using namespace int8_test;
 
 std::string text(i128 v) {
   const bool negative = v < 0;
@@ -48,8 +40,6 @@ dvz_int8_t untouched() {
 bool same_bytes(const dvz_int8_t &a, const dvz_int8_t &b) {
   return a.low == b.low && a.high == b.high && a.sign == b.sign;
 }
-
-bool is_written_null(const dvz_int8_t &v) { return v.sign == 0 && v.low == 0 && v.high == 0; }
 
 /* The checked result the peer gives: the value, or -1284 from 2^63 on. */
 struct Expected {

@@ -24,26 +24,15 @@
 
 namespace {
 
-using int8_test::i128;
-using int8_test::make;
-using int8_test::max_int8;
-using int8_test::null_int8;
-using int8_test::operands;
-using int8_test::value;
+using namespace int8_test;
 
 constexpr int bad_number = -1213;
-constexpr int overflow = -1284;
 
 /* Reads text from a heap block of exactly its length (no terminator), so
 ** that a read past the length is an address-sanitizer report. */
 int read(const std::string &text, dvz_int8_t *v) {
   std::vector<char> exact(text.begin(), text.end());
   return dvz_int8cvasc(exact.data(), static_cast<int>(exact.size()), v);
-}
-
-std::string decimal(int64_t v) {
-  char buffer[24];
-  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
 }
 
 /* int8tostr into a guarded buffer of size + 1 bytes; the text up to the

@@ -2,13 +2,16 @@
 ** What the INT8 tests share: records made from and read back as
 ** __int128 (the peer every arithmetic case is checked against), and the
 ** operand set (fixed random values and the boundaries: ±(2^63 - 1),
-** ±2^62, ±2^32, 0, ±1).
+** ±2^62, ±2^32, 0, ±1), base-10 text by std::to_chars, the NULL every
+** operation writes and the overflow error.
 */
 #ifndef DVZ_TESTS_GENLIB_INT8_VALUES_H
 #define DVZ_TESTS_GENLIB_INT8_VALUES_H
 
+#include <charconv>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "gen_int8.h"
@@ -19,6 +22,7 @@ using i128 = __int128;
 
 constexpr i128 two_63 = i128 {1} << 63;
 constexpr int64_t max_int8 = INT64_MAX; /* 2^63 - 1 */
+constexpr int overflow = -1284;
 
 /* The record of v (|v| below 2^64); a zero has sign 1. */
 inline dvz_int8_t make(i128 v) {
@@ -33,6 +37,17 @@ inline dvz_int8_t make(i128 v) {
 }
 
 inline dvz_int8_t null_int8() { return dvz_int8_t {0, 0, 0}; }
+
+/* The NULL the library writes: every word 0. */
+inline bool is_written_null(const dvz_int8_t &v) {
+  return v.sign == 0 && v.low == 0 && v.high == 0;
+}
+
+/* Base-10 text of v by std::to_chars (the text peer). */
+inline std::string decimal(int64_t v) {
+  char buffer[24];
+  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
+}
 
 /* The value of a non-NULL record. */
 inline i128 value(const dvz_int8_t &v) {

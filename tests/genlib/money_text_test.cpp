@@ -20,6 +20,7 @@
 #include "gl_locale.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
+#include "saved_conventions.h"
 
 namespace {
 
@@ -268,25 +269,10 @@ TEST(MoneyEnUs, FormatMoneyText) {
 /* The decimal points of the current environment changed for the test's
 ** duration (a fixture puts them back): the writers must stay within
 ** their buffers when one point is longer than the other. */
-class MoneyUnevenPoints : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(chkglsinit(), 0);
-    rmoninit(0);
-    lc_ = CheckGlsEnv()->state->lconv;
-    saved_ = *lc_;
-  }
-  void TearDown() override { *lc_ = saved_; }
-  static void set_point(char *field, int32_t *length, const char *bytes) {
-    std::strcpy(field, bytes);
-    *length = static_cast<int32_t>(std::strlen(bytes));
-  }
-  gls_lconv *lc_ = nullptr;
-  gls_lconv saved_ {};
-};
+class MoneyUnevenPoints : public SavedConventions {};
 
 TEST_F(MoneyUnevenPoints, StrippingStopsBeforeTextThatDoesNotFit) {
-  set_point(lc_->decimal_point, &lc_->decimal_point_len, "\xB7\xB7");
+  set_mark(lc_->decimal_point, &lc_->decimal_point_len, "\xB7\xB7");
   int read = -1;
   EXPECT_EQ(strip_money("1.5", 3, &read), "1\xB7\xB7");
   EXPECT_EQ(read, 2);
@@ -297,7 +283,7 @@ TEST_F(MoneyUnevenPoints, StrippingStopsBeforeTextThatDoesNotFit) {
 }
 
 TEST_F(MoneyUnevenPoints, FormattingRefusesATextLongerThanTheField) {
-  set_point(lc_->mon_decimal_point, &lc_->mon_decimal_point_len, "\xB7\xB7");
+  set_mark(lc_->mon_decimal_point, &lc_->mon_decimal_point_len, "\xB7\xB7");
   const FormatCase cases[] = {
       {"1234.5", 20, nullptr, 0,
        "$1234\xB7\xB7"

@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "dec_repr.h"
 #include "gen_datetime.h"
 #include "gen_decimal.h"
 #include "gen_dectext.h"
@@ -29,8 +30,11 @@
 #include "gen_value.h"
 #include "os_gentcb.h"
 #include "os_stored.h"
+#include "value_builders.h"
 
 namespace {
+
+using namespace value_test;
 
 constexpr int year_to_day = TU_ENCODE(8, TU_YEAR, TU_DAY);
 constexpr int day3_to_hour = TU_ENCODE(5, TU_DAY, TU_HOUR);
@@ -69,72 +73,24 @@ class column_area {
   size_t size_;
 };
 
-[[maybe_unused]] value_t text_value(int code, const char *text, size_t length) {
-  value_t v {};
-  v.vtype = static_cast<int16_t>(code);
-  v.vptr = const_cast<char *>(text);
-  v.vlen = static_cast<int32_t>(length);
-  return v;
-}
-[[maybe_unused]] value_t text_value(int code, const char *text) {
-  return text_value(code, text, std::strlen(text));
-}
+/* A value written into a column and the column's bytes expected, in hex. */
+struct written_case {
+  const char *what;
+  value_t value;
+  int type;
+  int length;
+  const char *bytes;
+};
 
-[[maybe_unused]] value_t null_value(int code) {
-  value_t v {};
-  v.vtype = static_cast<int16_t>(code);
-  v.vind = -1;
-  if (code == sql_type_byte || code == sql_type_text) nullblobval(&v, code);
-  return v;
-}
-
-[[maybe_unused]] value_t int_value(int code, int32_t n) {
-  value_t v {};
-  v.vtype = static_cast<int16_t>(code);
-  v.vint = n;
-  return v;
-}
-
-[[maybe_unused]] value_t double_value(double d) {
-  value_t v {};
-  v.vtype = sql_type_float;
-  v.vdouble = d;
-  return v;
-}
-
-[[maybe_unused]] value_t float_value(float f) {
-  value_t v {};
-  v.vtype = sql_type_smallfloat;
-  v.vfloat = f;
-  return v;
-}
-
-[[maybe_unused]] value_t decimal_value(int code, const char *text) {
-  value_t v {};
-  v.vtype = static_cast<int16_t>(code);
-  EXPECT_EQ(deccvasc(text, static_cast<int>(std::strlen(text)), &v.vdec), 0);
-  v.vprec = static_cast<int16_t>(dec2prec(&v.vdec));
-  return v;
-}
-
-[[maybe_unused]] value_t int8_value(int code, int64_t n) {
-  value_t v {};
-  v.vtype = static_cast<int16_t>(code);
-  const uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
-  v.vint8.low = static_cast<uint32_t>(magnitude);
-  v.vint8.high = static_cast<uint32_t>(magnitude >> 32);
-  v.vint8.sign = n < 0 ? -1 : 1;
-  return v;
-}
-
-[[maybe_unused]] value_t time_value(int code, const char *text, int qualifier) {
-  value_t v {};
-  v.vtype = static_cast<int16_t>(code);
-  v.vprec = static_cast<int16_t>(qualifier);
-  const int status = code == sql_type_datetime ? rstrdtime(text, &v.vdec, qualifier)
-                                               : rstrinv(text, &v.vdec, qualifier);
-  EXPECT_EQ(status, 0) << text;
-  return v;
+/* Writes the case's value: the column holds the expected bytes and
+** nothing after them changed. */
+[[maybe_unused]] void expect_written(written_case &c) {
+  column_area area(24);
+  ASSERT_EQ(rvaldata(&c.value, area.data(), c.type, c.length), 0) << c.what;
+  const std::string expect = c.bytes;
+  const size_t size = (expect.size() + 1) / 3;
+  EXPECT_EQ(area.hex(size), expect) << c.what;
+  EXPECT_TRUE(area.untouched_from(size)) << c.what;
 }
 
 [[maybe_unused]] value_t blob_value(int code) {
@@ -145,32 +101,6 @@ class column_area {
   v.vblob.tb_words[6] = -2;
   v.vblob.tb_tail[3] = 0x7F;
   return v;
-}
-
-/* A DECIMAL as plain decimal text from its digits ("null", "0", "-12.5"). */
-[[maybe_unused]] std::string dec_text(const dec_t &d) {
-  if (d.sign == -1) return "null";
-  std::string digits;
-  for (int i = 0; i < d.npairs; ++i) {
-    digits += static_cast<char>('0' + d.pairs[i] / 10);
-    digits += static_cast<char>('0' + d.pairs[i] % 10);
-  }
-  int point = 2 * d.exponent;
-  if (point < 0) {
-    digits.insert(0, static_cast<size_t>(-point), '0');
-    point = 0;
-  }
-  if (point > static_cast<int>(digits.size())) digits.append(point - digits.size(), '0');
-  std::string whole = digits.substr(0, static_cast<size_t>(point));
-  std::string fraction = digits.substr(static_cast<size_t>(point));
-  const size_t first = whole.find_first_not_of('0');
-  whole.erase(0, first == std::string::npos ? whole.size() : first);
-  while (!fraction.empty() && fraction.back() == '0')
-    fraction.pop_back();
-  if (whole.empty()) whole = "0";
-  const bool zero = whole == "0" && fraction.empty();
-  const std::string out = (d.sign == 0 && !zero ? "-" : "") + whole;
-  return fraction.empty() ? out : out + "." + fraction;
 }
 
 /* The value v reads back as: the parts a reader sets, by type. */
@@ -192,10 +122,10 @@ class column_area {
       return out + buf;
     case sql_type_decimal:
     case sql_type_money:
-      return out + " " + dec_text(v.vdec);
+      return out + " " + dec_test::plain(v.vdec);
     case sql_type_datetime:
     case sql_type_interval:
-      return out + " " + dec_text(v.vdec) + " q" + std::to_string(v.vprec);
+      return out + " " + dec_test::plain(v.vdec) + " q" + std::to_string(v.vprec);
     case sql_type_int8:
     case sql_type_serial8:
       return out + " " + std::to_string(v.vint8.sign) + ":" + std::to_string(v.vint8.high) + ":" +
@@ -496,7 +426,7 @@ TEST_F(ValueColumns, DecimalColumnsAgainstIntegerArithmetic) {
     ASSERT_TRUE(area.untouched_from(size)) << what;
     value_t back;
     ASSERT_EQ(rdataval(area.data(), sql_type_decimal, length, &back), 0) << what;
-    ASSERT_EQ(dec_text(back.vdec), text_of(q, s)) << what;
+    ASSERT_EQ(dec_test::plain(back.vdec), text_of(q, s)) << what;
   }
 }
 
@@ -676,13 +606,7 @@ TEST_F(ValueColumns, LvarcharCutsOtherTextAt2048Bytes) {
 
 /* Non-text values in character columns are their display text. */
 TEST_F(ValueColumns, NonTextValuesInCharacterColumns) {
-  struct {
-    const char *what;
-    value_t value;
-    int type;
-    int length;
-    const char *bytes;
-  } cases[] = {
+  written_case cases[] = {
       {"INTEGER into CHAR(5)", int_value(2, 42), 0, 5, "34 32 20 20 20"},
       {"DECIMAL into NCHAR(6)", decimal_value(5, "-1.25"), 15, 6, "2D 31 2E 32 35 20"},
       {"INTEGER into VARCHAR(5)", int_value(2, -42), 13, 5, "03 2D 34 32 00 00"},
@@ -693,12 +617,8 @@ TEST_F(ValueColumns, NonTextValuesInCharacterColumns) {
       {"LVARCHAR into CHAR(4)", text_value(43, "abcdef"), 0, 4, "61 62 63 64"},
       {"BOOLEAN into LVARCHAR", text_value(45, "\1", 1), 43, 100, "00 00 00 00 01 74"},
   };
-  for (auto &c : cases) {
-    column_area area(24);
-    ASSERT_EQ(rvaldata(&c.value, area.data(), c.type, c.length), 0) << c.what;
-    const std::string expect = c.bytes;
-    EXPECT_EQ(area.hex((expect.size() + 1) / 3), expect) << c.what;
-  }
+  for (auto &c : cases)
+    expect_written(c);
   /* A CHAR column too narrow for the text holds the display text's "*". */
   column_area narrow(8);
   value_t big = int_value(2, 123456);
@@ -840,13 +760,7 @@ TEST_F(ValueColumns, CodesWithoutAHandler) {
 /* Under a UTF-8 client locale, a character the cut splits becomes blanks
 ** (CHAR, VARCHAR) or is dropped (LVARCHAR). */
 TEST_F(ValueColumns, SplitMultibyteCharactersUnderUtf8) {
-  struct {
-    const char *what;
-    value_t value;
-    int type;
-    int length;
-    const char *bytes;
-  } cases[] = {
+  written_case cases[] = {
       {"CHAR(4) abc and e-acute", text_value(0, "abc\xC3\xA9"), 0, 4, "61 62 63 20"},
       {"CHAR(4) a, e-acute, b",
        text_value(0,
@@ -859,14 +773,8 @@ TEST_F(ValueColumns, SplitMultibyteCharactersUnderUtf8) {
       {"VARCHAR(3) ab and e-acute", text_value(13, "ab\xC3\xA9"), 13, 3, "03 61 62 20"},
       {"NVARCHAR(2) euro sign", text_value(16, "\xE2\x82\xAC"), 16, 2, "02 20 20"},
   };
-  for (auto &c : cases) {
-    column_area area(8);
-    ASSERT_EQ(rvaldata(&c.value, area.data(), c.type, c.length), 0) << c.what;
-    const std::string expect = c.bytes;
-    const size_t size = (expect.size() + 1) / 3;
-    EXPECT_EQ(area.hex(size), expect) << c.what;
-    EXPECT_TRUE(area.untouched_from(size)) << c.what;
-  }
+  for (auto &c : cases)
+    expect_written(c);
 
   /* LVARCHAR: 2047 bytes and a two-byte character keep 2047 bytes. */
   const std::string text = std::string(2047, 'a') + "\xC3\xA9";

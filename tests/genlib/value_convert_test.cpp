@@ -15,6 +15,7 @@
 #include <limits>
 #include <string>
 
+#include "dec_repr.h"
 #include "gen_date.h"
 #include "gen_datetime.h"
 #include "gen_decimal.h"
@@ -23,6 +24,7 @@
 #include "gen_int8.h"
 #include "gen_types.h"
 #include "gen_value.h"
+#include "int8_values.h"
 #include "os_gentcb.h"
 
 namespace {
@@ -42,15 +44,6 @@ value_t text_value(int code, const char *text) {
   v.vptr = const_cast<char *>(text);
   v.vlen = static_cast<int32_t>(std::strlen(text));
   return v;
-}
-
-dvz_int8_t int8_of(int64_t n) {
-  dvz_int8_t r {};
-  const uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
-  r.low = static_cast<uint32_t>(magnitude);
-  r.high = static_cast<uint32_t>(magnitude >> 32);
-  r.sign = n < 0 ? -1 : 1;
-  return r;
 }
 
 std::string int8_text(const dvz_int8_t &v) {
@@ -108,7 +101,7 @@ value_t make(int code, const char *text, int qualifier = 0) {
       break;
     case sql_type_int8:
     case sql_type_serial8:
-      v.vint8 = int8_of(std::strtoll(text, nullptr, 10));
+      v.vint8 = int8_test::make(std::strtoll(text, nullptr, 10));
       break;
     case sql_type_datetime:
       EXPECT_EQ(rstrdtime(text, &v.vdec, qualifier), 0) << text;
@@ -125,31 +118,6 @@ value_t make(int code, const char *text, int qualifier = 0) {
 }
 
 /* ---- Showing results ---------------------------------------------------------- */
-
-/* A DECIMAL as plain decimal text ("null", "0", "-12.5"). */
-std::string dec_text(const dec_t &d) {
-  if (d.sign == -1) return "null";
-  std::string digits;
-  for (int i = 0; i < d.npairs; ++i) {
-    digits += static_cast<char>('0' + d.pairs[i] / 10);
-    digits += static_cast<char>('0' + d.pairs[i] % 10);
-  }
-  int point = 2 * d.exponent;
-  if (point < 0) {
-    digits.insert(0, static_cast<size_t>(-point), '0');
-    point = 0;
-  }
-  if (point > static_cast<int>(digits.size())) digits.append(point - digits.size(), '0');
-  std::string whole = digits.substr(0, static_cast<size_t>(point));
-  std::string fraction = digits.substr(static_cast<size_t>(point));
-  whole.erase(0, whole.find_first_not_of('0') == std::string::npos ? whole.size()
-                                                                   : whole.find_first_not_of('0'));
-  while (!fraction.empty() && fraction.back() == '0')
-    fraction.pop_back();
-  if (whole.empty()) whole = "0";
-  std::string out = (d.sign == 0 && (whole != "0" || !fraction.empty()) ? "-" : "") + whole;
-  return fraction.empty() ? out : out + "." + fraction;
-}
 
 std::string date_text(int32_t date) {
   if (date == DATE_NULL) return "null";
@@ -216,7 +184,7 @@ std::string run(conversion c, value_t v) {
       returns_error = false;
       break;
     case c_toint8: {
-      dvz_int8_t r = int8_of(99);
+      dvz_int8_t r = int8_test::make(99);
       returned = toint8(&v, &r);
       value = int8_text(r);
       break;
@@ -237,7 +205,7 @@ std::string run(conversion c, value_t v) {
       dec_t r;
       deccvint(99, &r);
       returned = c == c_todecimal ? todecimal(&v, &r) : todecimalmon(&v, &r);
-      value = dec_text(r);
+      value = dec_test::plain(r);
       break;
     }
     case c_tocbool: {
@@ -485,7 +453,7 @@ TEST_F(ValueConvert, LongTextsConvertLikeShortOnes) {
     EXPECT_EQ(get_toerrno(), 0);
     dec_t d;
     EXPECT_EQ(todecimal(&v, &d), 0);
-    EXPECT_EQ(dec_text(d), "1.5");
+    EXPECT_EQ(dec_test::plain(d), "1.5");
 
     const std::string date = "2023-03-14" + std::string(pad, ' ');
     value_t dt = text_value(sql_type_char, date.c_str());
@@ -506,7 +474,7 @@ TEST_F(ValueConvert, TextWithoutAPointer) {
   dec_t d;
   deccvint(7, &d);
   EXPECT_EQ(todecimal(&v, &d), 0);
-  EXPECT_EQ(dec_text(d), "7");
+  EXPECT_EQ(dec_test::plain(d), "7");
   EXPECT_EQ(toint(&v), -32768);
   EXPECT_EQ(get_toerrno(), 0);
   int isnull = 0;
@@ -552,7 +520,7 @@ TEST_F(ValueConvert, MoneyTextUsesTheMonetaryConventions) {
     dec_t d;
     EXPECT_EQ(todecimalmon(&v, &d), c.money_error) << c.text;
     if (c.money_error == 0) {
-      EXPECT_EQ(dec_text(d), c.money) << c.text;
+      EXPECT_EQ(dec_test::plain(d), c.money) << c.text;
     }
     EXPECT_EQ(todecimal(&v, &d), c.plain_error) << c.text;
   }
@@ -593,6 +561,69 @@ TEST_F(ValueConvert, DatetimeAndIntervalQualifiers) {
 
 /* chkprec against values worked by hand: rounding half away from zero to
 ** the scale, and the integer digits the word leaves. */
+/* A DATETIME into its own qualifier keeps its digits exactly (but a digit
+** beyond its pairs and the units digit of an odd end unit), refuses a unit
+** out of range and leaves NULL then; extending to another qualifier and
+** back gives the same value. */
+TEST_F(ValueConvert, DatetimeIntoItsOwnQualifier) {
+  constexpr int hour_to_fraction3 = TU_ENCODE(9, TU_HOUR, TU_F3);
+  constexpr int year_to_fraction5 = TU_ENCODE(19, TU_YEAR, TU_F5);
+  struct {
+    const char *text;
+    int qualifier;
+    int pair; /* a pair to overwrite, -1 none */
+    int with;
+    int status;
+  } cases[] = {
+      {"2023-03-14 10:11:12", year_to_second, -1, 0, 0},
+      {"2024-02-29", year_to_day, -1, 0, 0},
+      {"0001-01-01 00:00:00", year_to_second, -1, 0, 0},
+      {"9999-12-31 23:59:59", year_to_second, -1, 0, 0},
+      {"10:11:12.345", hour_to_fraction3, -1, 0, 0},
+      {"12-31", month_to_day, -1, 0, 0},
+      /* An odd end unit keeps the tens of its last pair only. */
+      {"10:11:12.345", hour_to_fraction3, 4, 55, 0},
+      /* A digit beyond the qualifier's pairs is dropped. */
+      {"10:11:12", hour_to_second, 3, 7, 0},
+      {"2023-03-14 10:11:12", year_to_second, 2, 13, -1263}, /* month 13 */
+      {"2023-02-14 10:11:12", year_to_second, 3, 29, -1263}, /* 29 February 2023 */
+      {"2023-03-14 10:11:12", year_to_second, 4, 24, -1263}, /* hour 24 */
+      {"2023-03-14 10:11:12", year_to_second, 6, 60, -1263}, /* second 60 */
+  };
+  for (const auto &c : cases) {
+    value_t v = make(sql_type_datetime, c.text, c.qualifier);
+    if (c.pair >= 0) {
+      v.vdec.pairs[c.pair] = static_cast<uint8_t>(c.with);
+      if (c.pair >= v.vdec.npairs) v.vdec.npairs = static_cast<int16_t>(c.pair + 1);
+    }
+    dtime_t own {};
+    EXPECT_EQ(todatetime(&v, &own, c.qualifier), c.status) << c.text;
+    EXPECT_EQ(own.dt_qual, c.qualifier) << c.text;
+    EXPECT_EQ(get_toerrno(), c.status) << c.text;
+    if (c.status != 0) {
+      EXPECT_EQ(own.dt_dec.sign, -1) << c.text;
+      continue;
+    }
+    if (c.pair < 0) {
+      EXPECT_EQ(dec_test::repr(own.dt_dec), dec_test::repr(v.vdec)) << c.text;
+    }
+    /* Out to the widest qualifier and back: the frames route. */
+    dec_t wide {};
+    dec_t back {};
+    ASSERT_EQ(rdtextend(&v.vdec, c.qualifier, &wide, year_to_fraction5), 0) << c.text;
+    ASSERT_EQ(rdtextend(&wide, year_to_fraction5, &back, c.qualifier), 0) << c.text;
+    EXPECT_EQ(dec_test::repr(back), dec_test::repr(own.dt_dec)) << c.text;
+    EXPECT_EQ(rdtextend(&v.vdec, c.qualifier, &back, c.qualifier), 0) << c.text;
+    EXPECT_EQ(dec_test::repr(back), dec_test::repr(own.dt_dec)) << c.text;
+  }
+  /* A NULL value under its own qualifier stays NULL. */
+  dec_t null_value {};
+  null_value.sign = -1;
+  dec_t out {};
+  EXPECT_EQ(rdtextend(&null_value, year_to_second, &out, year_to_second), 0);
+  EXPECT_EQ(out.sign, -1);
+}
+
 TEST_F(ValueConvert, DecimalFitsThePrecisionWord) {
   struct {
     const char *value;
@@ -620,7 +651,7 @@ TEST_F(ValueConvert, DecimalFitsThePrecisionWord) {
     dec_t d;
     ASSERT_EQ(deccvasc(c.value, static_cast<int>(std::strlen(c.value)), &d), 0);
     EXPECT_EQ(chkprec(&d, c.word), c.result) << c.value << " " << std::hex << c.word;
-    EXPECT_EQ(dec_text(d), c.after) << c.value << " " << std::hex << c.word;
+    EXPECT_EQ(dec_test::plain(d), c.after) << c.value << " " << std::hex << c.word;
   }
 }
 

@@ -25,8 +25,11 @@
 #include "gen_int8.h"
 #include "gen_types.h"
 #include "os_glsenv.h"
+#include "value_builders.h"
 
 namespace {
+
+using namespace value_test;
 
 constexpr int too_long = -1207;
 constexpr unsigned char guard = 0xA5;
@@ -64,68 +67,6 @@ shown show(const value_t &v, int width = 0, int left = 1) {
   return show_with(rvalstr, v, width, left);
 }
 
-value_t of_type(int type) {
-  value_t v {};
-  v.vtype = static_cast<int16_t>(type);
-  return v;
-}
-
-value_t smallint(int x) {
-  value_t v = of_type(sql_type_smallint);
-  v.vint = x;
-  v.vprec = 0x0500;
-  return v;
-}
-
-value_t integer(int32_t x) {
-  value_t v = of_type(sql_type_integer);
-  v.vint = x;
-  v.vprec = 0x0A00;
-  return v;
-}
-
-value_t floating(double x) {
-  value_t v = of_type(sql_type_float);
-  v.vdouble = x;
-  v.vprec = 0x10FF;
-  return v;
-}
-
-value_t smallfloat(float x) {
-  value_t v = of_type(sql_type_smallfloat);
-  v.vfloat = x;
-  v.vprec = 0x08FF;
-  return v;
-}
-
-value_t decimal(int type, const char *text, int precision) {
-  value_t v = of_type(type);
-  EXPECT_EQ(deccvasc(text, static_cast<int>(std::strlen(text)), &v.vdec), 0) << text;
-  v.vprec = static_cast<int16_t>(precision);
-  return v;
-}
-
-value_t characters(int type, const char *bytes, int length) {
-  value_t v = of_type(type);
-  v.vptr = const_cast<char *>(bytes);
-  v.vlen = length;
-  return v;
-}
-
-value_t int8_value(int64_t x) {
-  value_t v = of_type(sql_type_int8);
-  const std::string text = std::to_string(x);
-  EXPECT_EQ(dvz_int8cvasc(text.data(), static_cast<int>(text.size()), &v.vint8), 0);
-  v.vprec = 0x1300;
-  return v;
-}
-
-value_t null_of(int type) {
-  value_t v = of_type(type);
-  v.vind = -1;
-  return v;
-}
-
 std::string blanks(int n) { return std::string(static_cast<size_t>(n), ' '); }
 std::string stars(int n) { return std::string(static_cast<size_t>(n), '*'); }
 
@@ -159,31 +100,32 @@ struct FitCase {
 
 TEST_F(ValueDisplay, FitsTextToWidthsZeroOneFiveAndEighty) {
   const FitCase cases[] = {
-      {"smallint w5 right", smallint(42), 5, 0, "   42", 0},
-      {"smallint w5 left", smallint(42), 5, 1, "42   ", 0},
-      {"smallint w0", smallint(42), 0, 0, "42", 0},
-      {"smallint w1 right", smallint(42), 1, 0, "*", too_long},
-      {"smallint w1 left", smallint(42), 1, 1, "*", too_long},
-      {"smallint w80 left", smallint(42), 80, 1, "42" + blanks(78), 0},
-      {"smallint w80 right", smallint(42), 80, 0, blanks(78) + "42", 0},
-      {"integer fills w5", integer(12345), 5, 0, "12345", 0},
-      {"integer over w5", integer(123456), 5, 1, stars(5), too_long},
-      {"integer w0", integer(-2147483647), 0, 1, "-2147483647", 0},
-      {"decimal w5 right", decimal(sql_type_decimal, "3.5", 0x0502), 5, 0, " 3.50", 0},
-      {"decimal w5 left", decimal(sql_type_decimal, "3.5", 0x0502), 5, 1, "3.50 ", 0},
-      {"decimal w1", decimal(sql_type_decimal, "3.5", 0x0502), 1, 1, "4", 0},
-      {"decimal w80", decimal(sql_type_decimal, "-3.5", 0x0502), 80, 0, blanks(75) + "-3.50", 0},
-      {"int8 w0", int8_value(12345678901), 0, 1, "12345678901", 0},
-      {"int8 w5", int8_value(12345678901), 5, 0, stars(5), too_long},
-      {"int8 w80 right", int8_value(-5), 80, 0, blanks(78) + "-5", 0},
-      {"float w5 keeps what fits", floating(3.14), 5, 1, "3.140", 0},
-      {"float w1", floating(3.14), 1, 0, "3", 0},
-      {"float w1 negative", floating(-3.14), 1, 0, "*", too_long},
-      {"null w5", null_of(sql_type_integer), 5, 0, blanks(5), 0},
-      {"null w0", null_of(sql_type_decimal), 0, 0, "", 0},
-      {"null w1", null_of(sql_type_date), 1, 1, " ", 0},
-      {"null w80", null_of(sql_type_float), 80, 1, blanks(80), 0},
-      {"null width below 0", null_of(sql_type_char), -3, 1, "", 0},
+      {"smallint w5 right", int_value(sql_type_smallint, 42), 5, 0, "   42", 0},
+      {"smallint w5 left", int_value(sql_type_smallint, 42), 5, 1, "42   ", 0},
+      {"smallint w0", int_value(sql_type_smallint, 42), 0, 0, "42", 0},
+      {"smallint w1 right", int_value(sql_type_smallint, 42), 1, 0, "*", too_long},
+      {"smallint w1 left", int_value(sql_type_smallint, 42), 1, 1, "*", too_long},
+      {"smallint w80 left", int_value(sql_type_smallint, 42), 80, 1, "42" + blanks(78), 0},
+      {"smallint w80 right", int_value(sql_type_smallint, 42), 80, 0, blanks(78) + "42", 0},
+      {"integer fills w5", int_value(sql_type_integer, 12345), 5, 0, "12345", 0},
+      {"integer over w5", int_value(sql_type_integer, 123456), 5, 1, stars(5), too_long},
+      {"integer w0", int_value(sql_type_integer, -2147483647), 0, 1, "-2147483647", 0},
+      {"decimal w5 right", decimal_value(sql_type_decimal, "3.5", 0x0502), 5, 0, " 3.50", 0},
+      {"decimal w5 left", decimal_value(sql_type_decimal, "3.5", 0x0502), 5, 1, "3.50 ", 0},
+      {"decimal w1", decimal_value(sql_type_decimal, "3.5", 0x0502), 1, 1, "4", 0},
+      {"decimal w80", decimal_value(sql_type_decimal, "-3.5", 0x0502), 80, 0, blanks(75) + "-3.50",
+       0},
+      {"int8 w0", int8_value(sql_type_int8, 12345678901), 0, 1, "12345678901", 0},
+      {"int8 w5", int8_value(sql_type_int8, 12345678901), 5, 0, stars(5), too_long},
+      {"int8 w80 right", int8_value(sql_type_int8, -5), 80, 0, blanks(78) + "-5", 0},
+      {"float w5 keeps what fits", double_value(3.14), 5, 1, "3.140", 0},
+      {"float w1", double_value(3.14), 1, 0, "3", 0},
+      {"float w1 negative", double_value(-3.14), 1, 0, "*", too_long},
+      {"null w5", null_value(sql_type_integer), 5, 0, blanks(5), 0},
+      {"null w0", null_value(sql_type_decimal), 0, 0, "", 0},
+      {"null w1", null_value(sql_type_date), 1, 1, " ", 0},
+      {"null w80", null_value(sql_type_float), 80, 1, blanks(80), 0},
+      {"null width below 0", null_value(sql_type_char), -3, 1, "", 0},
   };
   for (const FitCase &c : cases) {
     SCOPED_TRACE(c.name);
@@ -200,16 +142,16 @@ TEST_F(ValueDisplay, IntegersPrintLikeTheCLibrary) {
   for (int32_t x : integers) {
     char expected[16];
     std::snprintf(expected, sizeof expected, "%" PRId32, x);
-    EXPECT_EQ(show(integer(x)).field, expected);
-    value_t serial = integer(x);
+    EXPECT_EQ(show(int_value(sql_type_integer, x)).field, expected);
+    value_t serial = int_value(sql_type_integer, x);
     serial.vtype = sql_type_serial;
     EXPECT_EQ(show(serial).field, expected);
   }
   const int smallints[] = {0, 32767, -32767, 7};
   for (int x : smallints)
-    EXPECT_EQ(show(smallint(x)).field, std::to_string(x));
+    EXPECT_EQ(show(int_value(sql_type_smallint, x)).field, std::to_string(x));
   /* Flags above the low byte do not change the type. */
-  value_t flagged = smallint(9);
+  value_t flagged = int_value(sql_type_smallint, 9);
   flagged.vtype = static_cast<int16_t>(sql_type_smallint | 0x100);
   EXPECT_EQ(show(flagged).field, "9");
 }
@@ -228,42 +170,42 @@ TEST_F(ValueDisplay, CharacterValuesAreTheirOwnBytes) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::to_string(c.type) + " width " + std::to_string(c.width));
-    const shown s = show(characters(c.type, eight, 8), c.width, 1);
+    const shown s = show(text_value(c.type, eight, 8), c.width, 1);
     EXPECT_EQ(s.rc, 0) << "a cut is not an error";
     EXPECT_EQ(s.field, c.field);
   }
   /* Right-justification does not apply to character values. */
-  EXPECT_EQ(show(characters(sql_type_char, eight, 3), 5, 0).field, "abc  ");
-  EXPECT_EQ(show(characters(sql_type_char, nullptr, 0), 3, 0).field, blanks(3));
+  EXPECT_EQ(show(text_value(sql_type_char, eight, 3), 5, 0).field, "abc  ");
+  EXPECT_EQ(show(text_value(sql_type_char, nullptr, 0), 3, 0).field, blanks(3));
 }
 
 TEST_F(ValueDisplay, BooleanIsTOrF) {
   static const char one = 1;
   static const char zero = 0;
-  value_t yes = characters(sql_type_boolean, &one, 1);
-  value_t no = characters(sql_type_boolean, &zero, 1);
+  value_t yes = text_value(sql_type_boolean, &one, 1);
+  value_t no = text_value(sql_type_boolean, &zero, 1);
   EXPECT_EQ(show(yes).field, "t");
   EXPECT_EQ(show(yes, 3, 0).field, "t  ");
   EXPECT_EQ(show(no, 1).field, "f");
-  EXPECT_EQ(show(null_of(sql_type_boolean), 2).field, "  ");
+  EXPECT_EQ(show(null_value(sql_type_boolean), 2).field, "  ");
 }
 
 TEST_F(ValueDisplay, DecimalShowsItsScaleAndFloatingDecimalDbfltprec) {
-  EXPECT_EQ(show(decimal(sql_type_decimal, "3.5", 0x0502)).field, "3.50");
-  EXPECT_EQ(show(decimal(sql_type_decimal, "3.5", 0x10FF)).field, "3.5000000000000000");
-  EXPECT_EQ(show(decimal(sql_type_decimal, "-0.125", 0x0503)).field, "-0.125");
-  EXPECT_EQ(show(decimal(sql_type_decimal, "12", 0x0500)).field, "12");
+  EXPECT_EQ(show(decimal_value(sql_type_decimal, "3.5", 0x0502)).field, "3.50");
+  EXPECT_EQ(show(decimal_value(sql_type_decimal, "3.5", 0x10FF)).field, "3.5000000000000000");
+  EXPECT_EQ(show(decimal_value(sql_type_decimal, "-0.125", 0x0503)).field, "-0.125");
+  EXPECT_EQ(show(decimal_value(sql_type_decimal, "12", 0x0500)).field, "12");
   dbfltprec = 3;
-  EXPECT_EQ(show(decimal(sql_type_decimal, "3.5", 0x10FF)).field, "3.500");
+  EXPECT_EQ(show(decimal_value(sql_type_decimal, "3.5", 0x10FF)).field, "3.500");
 }
 
 TEST_F(ValueDisplay, FloatShowsSixteenDecimalsAndStopsBelowOne) {
-  EXPECT_EQ(show(floating(3.14)).field, "3.1400000000000001");
-  EXPECT_EQ(show(floating(0.1)).field, "0.1");
-  EXPECT_EQ(show(floating(0.0)).field, "0.00");
-  EXPECT_EQ(show(floating(-2.5)).field, "-2.5000000000000000");
+  EXPECT_EQ(show(double_value(3.14)).field, "3.1400000000000001");
+  EXPECT_EQ(show(double_value(0.1)).field, "0.1");
+  EXPECT_EQ(show(double_value(0.0)).field, "0.00");
+  EXPECT_EQ(show(double_value(-2.5)).field, "-2.5000000000000000");
   dbfltprec = 2;
-  EXPECT_EQ(show(floating(3.14159)).field, "3.14");
+  EXPECT_EQ(show(double_value(3.14159)).field, "3.14");
 }
 
 /* Beyond the DECIMAL range the C library's exponential text, with as many
@@ -285,7 +227,7 @@ TEST_F(ValueDisplay, FloatOutsideTheDecimalRangeIsExponential) {
     dbfltprec = c.precision;
     char expected[64];
     std::snprintf(expected, sizeof expected, "%.*e", c.decimals, c.value);
-    const shown s = show(floating(c.value), c.width, 0);
+    const shown s = show(double_value(c.value), c.width, 0);
     std::string text = s.field;
     text.erase(0, text.find_first_not_of(' '));
     EXPECT_EQ(text, expected);
@@ -293,24 +235,24 @@ TEST_F(ValueDisplay, FloatOutsideTheDecimalRangeIsExponential) {
               c.width > 0 && std::strlen(expected) > static_cast<size_t>(c.width) ? too_long : 0);
   }
   dbfltprec = 16;
-  EXPECT_EQ(show(floating(1e200), 5).rc, too_long);
-  EXPECT_EQ(show(floating(1e200), 5).field, stars(5));
+  EXPECT_EQ(show(double_value(1e200), 5).rc, too_long);
+  EXPECT_EQ(show(double_value(1e200), 5).field, stars(5));
 }
 
 TEST_F(ValueDisplay, FloatThatIsNoNumberIsAnError) {
-  EXPECT_EQ(show(floating(std::numeric_limits<double>::infinity())).rc, -1223);
-  EXPECT_EQ(show(floating(-std::numeric_limits<double>::infinity())).rc, -1223);
-  EXPECT_EQ(show(floating(std::numeric_limits<double>::quiet_NaN())).rc, -1223);
+  EXPECT_EQ(show(double_value(std::numeric_limits<double>::infinity())).rc, -1223);
+  EXPECT_EQ(show(double_value(-std::numeric_limits<double>::infinity())).rc, -1223);
+  EXPECT_EQ(show(double_value(std::numeric_limits<double>::quiet_NaN())).rc, -1223);
 }
 
 TEST_F(ValueDisplay, SmallfloatFollowsDbsmfltprecThenDbfltprec) {
-  EXPECT_EQ(show(smallfloat(1.5f)).field, "1.5000000000000000");
-  EXPECT_EQ(show(smallfloat(0.25f)).field, "0.25");
+  EXPECT_EQ(show(float_value(1.5f)).field, "1.5000000000000000");
+  EXPECT_EQ(show(float_value(0.25f)).field, "0.25");
   dbfltprec = 3;
-  EXPECT_EQ(show(smallfloat(1.5f)).field, "1.500");
+  EXPECT_EQ(show(float_value(1.5f)).field, "1.500");
   dbsmfltprec = 1;
-  EXPECT_EQ(show(smallfloat(1.5f)).field, "1.5");
-  EXPECT_EQ(show(smallfloat(-2.25f)).field, "-2.3");
+  EXPECT_EQ(show(float_value(1.5f)).field, "1.5");
+  EXPECT_EQ(show(float_value(-2.25f)).field, "-2.3");
 }
 
 /* Every FLOAT of the committed table (Python decimal: 17 significant
@@ -341,7 +283,7 @@ TEST_F(ValueDisplay, FloatTextAgreesWithThePythonDecimalTable) {
       ASSERT_EQ(kind, "fixed");
       ++fixed_rows;
     }
-    const shown s = show(floating(x));
+    const shown s = show(double_value(x));
     EXPECT_EQ(s.rc, 0) << line;
     EXPECT_EQ(s.field, expected) << line;
   }
@@ -350,12 +292,8 @@ TEST_F(ValueDisplay, FloatTextAgreesWithThePythonDecimalTable) {
 }
 
 TEST_F(ValueDisplay, DateTextSetsVlen) {
-  int32_t day = 0;
-  const int16_t mdy[3] = {12, 25, 2024};
-  ASSERT_EQ(rmdyjul(mdy, &day), 0);
-  value_t v = of_type(sql_type_date);
-  v.vint = day;
-  v.vprec = 0x0A00;
+  value_t v = date_value(12, 25, 2024);
+  const int32_t day = v.vint;
   char expected[1024];
   ASSERT_EQ(rdatestr(day, expected), 0);
   ASSERT_STREQ(expected, "12/25/2024");
@@ -390,11 +328,11 @@ TEST_F(ValueDisplay, DatetimeAndIntervalUseTheirFixedLayout) {
 }
 
 TEST_F(ValueDisplay, MoneyUnderTheLocaleConventions) {
-  EXPECT_EQ(show(decimal(sql_type_money, "1234.5", 0x0802)).field, "$1234.50");
+  EXPECT_EQ(show(decimal_value(sql_type_money, "1234.5", 0x0802)).field, "$1234.50");
   /* The locale's formatter writes the amount with its sign, the front
   ** symbol goes before it; with room to spare, the locale's two decimals. */
-  EXPECT_EQ(show(decimal(sql_type_money, "-12.345", 0x0803)).field, "$-12.35");
-  EXPECT_EQ(show(decimal(sql_type_money, "7", 0x10FF), 10, 0).field, "     $7.00");
+  EXPECT_EQ(show(decimal_value(sql_type_money, "-12.345", 0x0803)).field, "$-12.35");
+  EXPECT_EQ(show(decimal_value(sql_type_money, "7", 0x10FF), 10, 0).field, "     $7.00");
   /* A narrow field drops the decimals before it gives up. */
   struct Case {
     int width;
@@ -407,12 +345,12 @@ TEST_F(ValueDisplay, MoneyUnderTheLocaleConventions) {
                          {5, "$1235", 0},
                          {4, "****", too_long}};
   for (const Case &c : narrow) {
-    const shown s = show(decimal(sql_type_money, "1234.56", 0x0802), c.width, 0);
+    const shown s = show(decimal_value(sql_type_money, "1234.56", 0x0802), c.width, 0);
     EXPECT_EQ(s.field, c.field) << c.width;
     EXPECT_EQ(s.rc, c.rc) << c.width;
   }
-  EXPECT_EQ(show(decimal(sql_type_money, "1234.5", 0x0802), 1).rc, too_long);
-  EXPECT_EQ(show(decimal(sql_type_money, "1234.5", 0x0802), 1).field, "*");
+  EXPECT_EQ(show(decimal_value(sql_type_money, "1234.5", 0x0802), 1).rc, too_long);
+  EXPECT_EQ(show(decimal_value(sql_type_money, "1234.5", 0x0802), 1).field, "*");
 }
 
 TEST_F(ValueDisplay, TypesWithoutTextAreRefused) {
@@ -447,16 +385,16 @@ TEST_F(ValueDisplay, SixteenDigitTextForFloatOnly) {
   auto show16 = [](const value_t &v, int width = 0) {
     return show_with(rvalstr_16prec, v, width, 1);
   };
-  EXPECT_EQ(show16(floating(3.14)).field, "3.1400000000000001");
-  EXPECT_EQ(show16(floating(0.1)).field, "0.10000000000000001");
-  EXPECT_EQ(show16(floating(std::numeric_limits<double>::infinity())).field, "inf");
-  EXPECT_EQ(show16(floating(3.14), 4).field, stars(4));
-  EXPECT_EQ(show16(floating(3.14), 4).rc, too_long);
-  value_t flagged = floating(3.14);
+  EXPECT_EQ(show16(double_value(3.14)).field, "3.1400000000000001");
+  EXPECT_EQ(show16(double_value(0.1)).field, "0.10000000000000001");
+  EXPECT_EQ(show16(double_value(std::numeric_limits<double>::infinity())).field, "inf");
+  EXPECT_EQ(show16(double_value(3.14), 4).field, stars(4));
+  EXPECT_EQ(show16(double_value(3.14), 4).rc, too_long);
+  value_t flagged = double_value(3.14);
   flagged.vtype = static_cast<int16_t>(sql_type_float | 0x100);
   EXPECT_EQ(show16(flagged).field, "3.14") << "only the type word 3 itself";
-  EXPECT_EQ(show16(smallint(42), 5).field, "42   ");
-  EXPECT_EQ(show16(null_of(sql_type_float), 3).field, blanks(3));
+  EXPECT_EQ(show16(int_value(sql_type_smallint, 42), 5).field, "42   ");
+  EXPECT_EQ(show16(null_value(sql_type_float), 3).field, blanks(3));
 }
 
 TEST_F(ValueDisplay, StoredColumnsThroughRdatastr) {

@@ -79,8 +79,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > max_text) return 0;
-  std::unique_ptr<char[]> text(new char[size]);
-  if (size > 0) std::memcpy(text.get(), data, size);
+  const std::unique_ptr<char[]> text = fuzz_environment::exact_copy(data, size);
   dvz_int8_t v;
   std::memset(&v, 0xA5, sizeof v);
   dvz_int8_t untouched = v;

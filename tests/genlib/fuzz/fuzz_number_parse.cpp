@@ -87,9 +87,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > max_text) return 0;
-  std::unique_ptr<char[]> text(new char[size + 1]);
-  if (size > 0) std::memcpy(text.get(), data, size);
-  text[size] = '\0';
+  const std::unique_ptr<char[]> text = fuzz_environment::exact_copy(data, size, true);
   check_integers(text.get());
   check_doubles(text.get());
   check_money(data, size);
