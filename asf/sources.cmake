@@ -6,4 +6,6 @@ set(dvz_asf_sources
   al/ns_records.cpp
   al/file_reader.cpp
   al/sqlhosts.cpp
-  al/sqlhosts_options.cpp)
+  al/sqlhosts_options.cpp
+  tl/driver_support.cpp
+  net/net_messages.cpp)
