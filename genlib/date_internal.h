@@ -20,7 +20,7 @@ enum date_error {
   date_err_month = -1205,
   date_err_day = -1206,
   date_err_range = value_err_date_range,
-  date_err_memory = -1211,
+  date_err_memory = value_err_list_memory,
   date_err_format = -1212,
   date_err_text = -1218,
   date_err_era = -1237,

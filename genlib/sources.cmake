@@ -38,4 +38,8 @@ set(dvz_genlib_sources
   value_columns.cpp
   opaque_form.cpp
   host_vars.cpp
-  value_display.cpp)
+  value_display.cpp
+  match_wide.cpp
+  match_compiled.cpp
+  match_queue.cpp
+  match_operator.cpp)
