@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_locale.h"
 #include "bench_support.h"
 #include "gen_date.h"
 #include "gen_datetime.h"
@@ -302,16 +303,9 @@ void print_ratios(const glsbench::RatioReporter &r) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  setenv("DOVARIZADIR", DVZ_BUILD_DOVARIZADIR, 1);
-  for (const char *name :
-       {"CLIENT_LOCALE", "DB_LOCALE", "DBLANG", "LANG", "DBNLS", "DBDATE", "GL_DATE", "DBTIME",
-        "GL_DATETIME", "DBCENTURY", "DBTODAY", "USE_DTENV", "DVZ_NOZEROMDY"})
-    unsetenv(name);
-  setenv("GLSLOG", "off", 1);
-  setenv("GLSDEBUG", "off", 1);
   setenv("TZ", "UTC", 1);
   tzset();
-  if (chkglsinit() != 0) refuse("the client locale does not initialise");
+  if (!bench_client_locale(DVZ_BUILD_DOVARIZADIR)) refuse("the client locale does not initialise");
   /* Reads the century rule and the switches before the loops. */
   (void)getdbcentury();
   (void)get_usedtenv();

@@ -28,11 +28,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_locale.h"
 #include "bench_support.h"
 #include "gen_decimal.h"
 #include "gen_dectext.h"
 #include "os_glsenv.h"
-#include "os_lconv.h"
 
 namespace {
 
@@ -388,19 +388,11 @@ void print_ratios(const glsbench::RatioReporter &r) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  setenv("DOVARIZADIR", DVZ_BUILD_DOVARIZADIR, 1);
-  for (const char *name : {"CLIENT_LOCALE", "DB_LOCALE", "DBLANG", "LANG", "DBNLS", "DBMONEY",
-                           "DBDATE", "DBCENTURY", "DVZ_USE_PREC_16", "USE_DTENV"})
-    unsetenv(name);
-  setenv("GLSLOG", "off", 1);
-  setenv("GLSDEBUG", "off", 1);
-  /* Everything the loops would otherwise find undone: the locale, its
-  ** conventions and the per-process switch. */
-  if (chkglsinit() != 0) {
+  if (!bench_client_locale(DVZ_BUILD_DOVARIZADIR)) {
     std::fprintf(stderr, "the client locale does not initialise\n");
     return 1;
   }
-  rmoninit(0);
+  /* The per-process switch, read before the loops. */
   (void)get_useprec16();
   check_round_trips();
 

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_locale.h"
 #include "bench_support.h"
 #include "dvz_be.h"
 #include "gen_date.h"
@@ -37,7 +38,6 @@
 #include "gen_int8.h"
 #include "gen_types.h"
 #include "os_glsenv.h"
-#include "os_lconv.h"
 
 namespace {
 
@@ -350,19 +350,10 @@ void print_ratios(const glsbench::RatioReporter &r) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  setenv("DOVARIZADIR", DVZ_BUILD_DOVARIZADIR, 1);
-  for (const char *name : {"CLIENT_LOCALE", "DB_LOCALE", "DBLANG", "LANG", "DBNLS", "DBMONEY",
-                           "DBDATE", "DBCENTURY", "DVZ_USE_PREC_16", "USE_DTENV"})
-    unsetenv(name);
-  setenv("GLSLOG", "off", 1);
-  setenv("GLSDEBUG", "off", 1);
-  /* Everything the loops would otherwise find undone: the locale and its
-  ** conventions. */
-  if (chkglsinit() != 0) {
+  if (!bench_client_locale(DVZ_BUILD_DOVARIZADIR)) {
     std::fprintf(stderr, "the client locale does not initialise\n");
     return 1;
   }
-  rmoninit(0);
   check_agreement();
 
   benchmark::RegisterBenchmark("fetch_row", BM_FetchRow);

@@ -21,35 +21,14 @@
 #include "asf_sqlhosts.h"
 #include "counting_memory.h"
 #include "os_seams.h"
+#include "scoped_env.h"
 #include "temp_dir.h"
 
 namespace {
 
 using asf_test::CountingMemory;
 
-/* Sets or unsets a variable for the object's life. */
-class ScopedEnv {
- public:
-  ScopedEnv(const char *name, std::optional<std::string> value) : name_(name) {
-    if (const char *old = getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-  ScopedEnv(const ScopedEnv &) = delete;
-  ScopedEnv &operator=(const ScopedEnv &) = delete;
-
- private:
-  const char *name_;
-  std::optional<std::string> old_;
-};
+using dvz_test::ScopedEnv;
 
 /* A sqlhosts file named by DOVARIZASQLHOSTS, DOVARIZASERVER unset. */
 class Sqlhosts {

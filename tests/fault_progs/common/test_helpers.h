@@ -26,6 +26,7 @@
 #include "monitor_log.h"
 #include "monitor_seams.h"
 #include "probe_interface.h"
+#include "scoped_env.h"
 #include "temp_dir.h"
 #include "text_lines.h" /* lines_of */
 
@@ -83,29 +84,7 @@ inline void record_close() { ++recorded().closes; }
 
 inline const syslog_sink recording_sink = {record_open, record_mask, record_vlog, record_close};
 
-/* Sets (or with nullopt removes) a variable until the end of the scope. */
-class ScopedEnv {
- public:
-  ScopedEnv(const char *name, std::optional<std::string> value) : name_(name) {
-    if (const char *old = getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      setenv(name_.c_str(), old_->c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-  ScopedEnv(const ScopedEnv &) = delete;
-  ScopedEnv &operator=(const ScopedEnv &) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
+using dvz_test::ScopedEnv;
 
 /* Sets up a clean logging state with the recording sink and no syslog
 ** variables; puts glibc back at the end. */
