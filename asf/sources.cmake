@@ -8,4 +8,21 @@ set(dvz_asf_sources
   al/sqlhosts.cpp
   al/sqlhosts_options.cpp
   tl/driver_support.cpp
-  net/net_messages.cpp)
+  tl/protocol_switch.cpp
+  tl/transport_layer.cpp
+  tl/net_buffers.cpp
+  net/net_messages.cpp
+  net/tli_driver.cpp
+  net/tcp_addr.cpp
+  net/net_paths.cpp
+  net/pipe_driver.cpp
+  net/strpipe_driver.cpp
+  net/shm_driver.cpp
+  pfslsqi/asc_binary.cpp
+  pfslsqi/asc_text.cpp
+  pfslsqi/session_layer.cpp
+  pfslsqi/protocol_family.cpp
+  al/connection_manager.cpp
+  al/service_call.cpp
+  ns/name_service.cpp
+  ns/netrc.cpp)

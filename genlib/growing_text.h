@@ -9,6 +9,7 @@
 #ifndef DVZ_GENLIB_GROWING_TEXT_H
 #define DVZ_GENLIB_GROWING_TEXT_H
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -24,6 +25,12 @@ class growing_text {
 
   void append(std::string_view bytes) {
     if (failed_ || bytes.empty()) return;
+    /* No text outgrows what an object may hold (which also tells the
+    ** optimiser the copy's bound). */
+    if (bytes.size() >= static_cast<size_t>(PTRDIFF_MAX) - size_) {
+      failed_ = true;
+      return;
+    }
     if (!reserve(size_ + bytes.size() + 1)) return;
     std::memcpy(data_ + size_, bytes.data(), bytes.size());
     size_ += bytes.size();

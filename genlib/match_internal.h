@@ -2,15 +2,16 @@
 ** match_internal.h: the shared pieces of the MATCHES and LIKE matchers:
 ** the walker that the byte and wide matchers both run (one set of rules
 ** over two character widths), the compiled pattern list and its process
-** cache, and the character queue. Internal to the value library; tests
-** include it to observe the cache and drive the queue.
+** cache, the character queue and the normaliser. Internal to the value
+** library; tests include it to observe the cache and the normaliser and
+** to drive the queue.
 */
 #ifndef DVZ_GENLIB_MATCH_INTERNAL_H
 #define DVZ_GENLIB_MATCH_INTERNAL_H
 
 #include <stdint.h>
 
-#include <unordered_map>
+#include <vector>
 
 #include "gl_host.h"
 #include "gl_locale.h"
@@ -39,10 +40,12 @@ extern int nprev_restr;
 /* Frees a list and the text buffer its first node owns. */
 void rfreerelist(relist *list);
 /* Compiles a terminated wide pattern; NULL with the error in toerrno.
-** normalise is always 0 here: equivalent characters are not folded yet. */
+** Builds the normaliser first when none is built (_gnorminit 0); with
+** normalise, literal runs outside classes are stored normalised. */
 relist *rcnvtorelist(const gl_wchar *pattern, int many, int one, int escape, int normalise);
 /* Matches len bytes of a value against a list: 1 or 0 (-202 in toerrno
-** for a byte sequence that is no character). */
+** for a byte sequence that is no character, -406 when no queue can be
+** made). With normalise the value is read through the normaliser. */
 int rrewildmatch(const char *string, int len, relist *list, int normalise);
 /* Wide copy of a pattern value's bytes without its final blanks; NULL
 ** with -202 or -1211 in toerrno. The caller frees it. */
@@ -69,6 +72,64 @@ gl_wchar pop_wcfifo(wcfifo *q, int *len);
 void depop_wcfifo(wcfifo *q, int n);
 void flush_wcfifo(wcfifo *q);
 void destory_wcfifo(wcfifo *q);
+
+/* A node of the normaliser's trie: one character of the sequences that
+** pass through it. Siblings ascend by character. */
+typedef struct norm_node {
+  gl_wchar wc;
+  struct norm_node *child; /* next character of longer sequences */
+  struct norm_node *sibling;
+  struct norm_node *restart; /* the top-level node of wc, when not this one */
+  gl_wchar *repl; /* what a sequence ending here becomes */
+  int32_t repl_len; /* -1: no sequence ends here; 0: the sequence is dropped */
+} norm_node;
+
+/* The normaliser of the client locale: equivalent characters (and
+** multi-character elements) map to their class's representative,
+** ignorable ones to nothing. */
+typedef struct norm_table {
+  norm_node *trie; /* first top-level node */
+  norm_node **index; /* 256: first top-level node per leading byte */
+  int32_t longest_key; /* characters of the longest sequence */
+  int32_t longest_repl; /* characters of the longest replacement */
+  /* 1 when every byte below 0x80 is a one-byte character of its own
+  ** value in the locale the normaliser was built for (the matcher then
+  ** reads such bytes without the locale's tables). */
+  int32_t ascii_direct;
+  uint32_t ascii_blank[4]; /* bit b: byte b (below 0x80) is a blank there */
+} norm_table;
+
+/* The normaliser, built by the compiler on first use and after every
+** locale change (_gnorminit); NULL until then. */
+extern norm_table *normalizer;
+
+/* Frees the normaliser, the cached list and the cached pattern, then
+** builds the normaliser from the lists (each terminated multibyte text in
+** the client locale; either list may be NULL). 1 built (_gnorminit 1); 0
+** failed with -202 (a bad character) or -406 (no memory) in toerrno, no
+** normaliser and _gnorminit 0. */
+int build_normalizer(char **ignorable, gl_equiv_pair *equivalents);
+/* Normalises groups of queued characters into out (at most room
+** characters). start, when not NULL, is the node to try first (what the
+** previous call returned). one_step: one group only. *consumed gets the
+** bytes of the characters taken from the queue, *written the characters
+** written. Returns the node the next group starts at, or NULL. */
+norm_node *fifo_normalize(norm_table *n, norm_node *start, wcfifo *q, int one_step, gl_wchar *out,
+                          int room, int *consumed, int *written);
+/* The normalised form of a terminated wide text into out (at most room
+** characters, terminated when room is left): its length, or -1 when no
+** queue can be made. */
+int wcs_normalize(norm_table *n, gl_wchar *out, const gl_wchar *text, int room);
+/* The normalised form of one character (the character itself when
+** normalise is 0 or there is no normaliser): the characters written. */
+int wcnorm(gl_wchar wc, gl_wchar *out, int room, int normalise);
+/* Room for the normalised form of length characters. */
+int maxlen_for_normalize(int length);
+/* Characters the normaliser may need to see at once in loc. */
+int get_char_ratio(gl_locale *loc);
+void rfreenormalizer(norm_table *n);
+void rfreenormlist(norm_node *trie);
+void rfreenormtable(norm_node **index);
 }
 
 namespace dvz_genlib::match {
@@ -132,11 +193,17 @@ class walker {
         if (pi >= plen_) return 1;
         /* Tries from si fail for every start at or after a start whose
         ** tries all failed before. */
-        auto known = failed_from_.find(pi);
-        int limit = known != failed_from_.end() ? known->second : slen_;
-        for (int k = si; k < limit; ++k)
+        int known = failed_from(pi);
+        int limit = known >= 0 ? known : slen_;
+        /* A plain character next in the pattern fails at once wherever the
+        ** string holds another: those starts need no try. */
+        gl_wchar first = p_[pi];
+        bool plain = first != esc_ && first != one_ && !(classes_ && first == '[');
+        for (int k = si; k < limit; ++k) {
+          if (plain && s_[k] != first) continue;
           if (run(pi, k) != 0) return 1;
-        if (known == failed_from_.end() || si < known->second) failed_from_[pi] = si;
+        }
+        if (known < 0 || si < known) remember_failed(pi, si);
         return 0;
       }
       if (classes_ && pc == '[') {
@@ -170,6 +237,23 @@ class walker {
 
  private:
   gl_wchar pch(int i) const { return i < plen_ ? static_cast<gl_wchar>(p_[i]) : 0; }
+
+  /* The lowest string position from which every try of the pattern from
+  ** pi failed, or -1. The first pattern positions are kept in place (one
+  ** match then allocates nothing); the rest in a table made on demand. */
+  int failed_from(int pi) const {
+    if (pi < inline_memo) return (known_ >> pi & 1u) != 0 ? memo_[pi] : -1;
+    return far_.empty() ? -1 : far_[static_cast<size_t>(pi)];
+  }
+  void remember_failed(int pi, int si) {
+    if (pi < inline_memo) {
+      known_ |= 1u << pi;
+      memo_[pi] = si;
+      return;
+    }
+    if (far_.empty()) far_.assign(static_cast<size_t>(plen_) + 1, -1);
+    far_[static_cast<size_t>(pi)] = si;
+  }
 
   /* Scans class members from q up to ']' or the pattern's end; hit becomes
   ** true when c is a member (c 0: when a blank is). Returns the position
@@ -235,7 +319,10 @@ class walker {
   gl_wchar one_;
   gl_wchar esc_;
   bool classes_;
-  std::unordered_map<int, int> failed_from_; /* pattern position -> lowest failed start */
+  static constexpr int inline_memo = 32;
+  uint32_t known_ = 0; /* bit pi: memo_[pi] holds a position */
+  int memo_[inline_memo];
+  std::vector<int> far_; /* pattern position -> lowest failed start, or -1 */
 };
 
 }  // namespace dvz_genlib::match

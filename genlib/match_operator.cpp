@@ -2,8 +2,9 @@
 ** match_operator.cpp: the MATCHES and LIKE operators (52, 53, 56, 57) of
 ** the expression evaluator and the process cache of the last compiled
 ** pattern. Single-byte locales use the byte matcher on the operands'
-** bytes; other locales compile the pattern (match_compiled.cpp) once per
-** pattern, escape and operator family and match the value against it.
+** bytes unless NCHAR operands must be normalised; otherwise the pattern
+** is compiled (match_compiled.cpp) once per pattern, escape, operator
+** family and normalisation and the value matched against it.
 */
 #include <stdlib.h>
 #include <string.h>
@@ -13,6 +14,7 @@
 #include "gen_types.h"
 #include "match_internal.h"
 #include "os_gentcb.h"
+#include "os_glsenv.h"
 #include "os_stored.h"
 
 extern "C" {
@@ -70,23 +72,36 @@ void set_smallint(value_t *r, int16_t ind, int value) {
 
 int value_length(const value_t *v) { return v->vptr != nullptr && v->vlen > 0 ? v->vlen : 0; }
 
-bool cache_fits(const value_t *pattern, int escape, int many, int one, gl_locale *loc) {
+/* Normalisation is on for NCHAR comparisons in a locale whose collation
+** has equivalent or ignorable characters and is not the code-set order. */
+int wants_normalisation(const gl_locale *loc, const value_t *value, const value_t *pattern) {
+  if (loc == nullptr || loc->codeset_order != 0) return 0;
+  if (loc->ignorable_chars == nullptr && loc->equivalent_chars == nullptr) return 0;
+  return extype(value->vtype, pattern->vtype, EX_EQ) == sql_type_nchar ? 1 : 0;
+}
+
+/* A list compiled before the last locale change (_gnorminit reset) is
+** never reused: the next compilation rebuilds the normaliser. */
+bool cache_fits(const value_t *pattern, int escape, int many, int one, int normalise,
+                gl_locale *loc) {
   int len = value_length(pattern);
+  if (_gnorminit == 0) return false;
   if (prev_restr == nullptr || prev_relist == nullptr || nprev_restr != len) return false;
   uint32_t cached_escape = 0;
   memcpy(&cached_escape, prev_restr, 4);
   return cached_escape == static_cast<uint32_t>(escape) && prev_extra.many == many &&
-         prev_extra.one == one && prev_extra.normalise == 0 && prev_extra.locale == loc &&
+         prev_extra.one == one && prev_extra.normalise == normalise && prev_extra.locale == loc &&
          prev_extra.ansi == ansidb &&
          (len == 0 || memcmp(prev_restr + 4, pattern->vptr, static_cast<size_t>(len)) == 0);
 }
 
 /* The compiled path: 1 match, 0 no match, with any error in toerrno. */
-int compiled_match(const value_t *value, const value_t *pattern, int escape, int many, int one) {
+int compiled_match(const value_t *value, const value_t *pattern, int escape, int many, int one,
+                   int normalise) {
   gl_locale *loc = client_locale();
   int remembered = 0;
   gen_tcb *tcb = CheckGenInit();
-  if (cache_fits(pattern, escape, many, one, loc)) {
+  if (cache_fits(pattern, escape, many, one, normalise, loc)) {
     if (prev_extra.warning != 0 && tcb != nullptr) tcb->escape_warning = 1;
   } else {
     rfreerelist(prev_relist);
@@ -99,7 +114,7 @@ int compiled_match(const value_t *value, const value_t *pattern, int escape, int
     if (wide == nullptr) return 0;
     int16_t warning_before = tcb != nullptr ? tcb->escape_warning : 0;
     if (tcb != nullptr) tcb->escape_warning = 0;
-    prev_relist = rcnvtorelist(wide, many, one, escape, 0);
+    prev_relist = rcnvtorelist(wide, many, one, escape, normalise);
     free(wide);
     int16_t warned = tcb != nullptr ? tcb->escape_warning : 0;
     if (tcb != nullptr && warning_before != 0) tcb->escape_warning = 1;
@@ -120,10 +135,10 @@ int compiled_match(const value_t *value, const value_t *pattern, int escape, int
       if (len > 0) memcpy(prev_restr + 4, pattern->vptr, static_cast<size_t>(len));
       prev_restr[len + 4] = 0;
       nprev_restr = len;
-      prev_extra = cache_extra {many, one, 0, loc, ansidb, warned};
+      prev_extra = cache_extra {many, one, normalise, loc, ansidb, warned};
     }
   }
-  int matched = rrewildmatch(value->vptr, value_length(value), prev_relist, 0);
+  int matched = rrewildmatch(value->vptr, value_length(value), prev_relist, normalise);
   if (matched != 0 && remembered != 0) set_toerrno(remembered);
   return matched;
 }
@@ -153,8 +168,9 @@ int exescmatch(int op, value_t *value, value_t *pattern, value_t *result, int es
   int many = matches ? '*' : '%';
   int one = matches ? '?' : '_';
   gl_locale *loc = client_locale();
+  int normalise = wants_normalisation(loc, value, pattern);
   int hit = 0;
-  if (loc == nullptr || loc->single_byte != 0) {
+  if ((loc == nullptr || loc->single_byte != 0) && normalise == 0) {
     int vlen = value_length(value);
     int plen = value_length(pattern);
     if (!is_varying(value) && !is_varying(pattern)) {
@@ -163,7 +179,7 @@ int exescmatch(int op, value_t *value, value_t *pattern, value_t *result, int es
     }
     hit = rescfixstrmatch(value->vptr, vlen, pattern->vptr, plen, many, one, escape);
   } else {
-    hit = compiled_match(value, pattern, escape, many, one);
+    hit = compiled_match(value, pattern, escape, many, one, normalise);
   }
   if (op == EX_NOTMATCHES || op == EX_NOTLIKE) hit = !hit;
   set_smallint(result, 0, hit);

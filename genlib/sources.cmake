@@ -42,4 +42,13 @@ set(dvz_genlib_sources
   match_wide.cpp
   match_compiled.cpp
   match_queue.cpp
-  match_operator.cpp)
+  match_operator.cpp
+  match_normalize.cpp
+  coll_memory.cpp
+  coll_cursor.cpp
+  coll_stored.cpp
+  coll_compare.cpp
+  expr_compare.cpp
+  expr_logic.cpp
+  expr_arith.cpp
+  expr_dates.cpp)

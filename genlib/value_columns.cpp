@@ -9,13 +9,15 @@
 ** Callers: the runtime's row buffers, host variables, collections and the
 ** expression evaluator. Calls the conversions of value_convert.cpp, the
 ** display text (rvalstr) for a non-text value in a character column, the
-** stored-form primitives of the client environment and the opaque form.
+** stored-form primitives of the client environment, the opaque form and
+** the stored form of collections and rows.
 **
 ** Stored forms are big-endian whatever the host; floats are IEEE through
 ** the network_* routines. A writer writes nothing when it fails, except a
 ** CHAR column filled by the display text, which then holds its "*" field.
-** A reader only points into the caller's bytes; it reads nothing beyond
-** the column's stored size as its type and length word give it.
+** A reader only points into the caller's bytes (a collection reader
+** copies them into the record it builds); it reads nothing beyond the
+** column's stored size as its type and length word give it.
 */
 #include <algorithm>
 #include <array>
@@ -25,6 +27,8 @@
 #include <string_view>
 
 #include "dvz_be.h"
+#include "gen_collection.h"
+#include "gen_collection_stored.h"
 #include "gen_datetime.h"
 #include "gen_decimal.h"
 #include "gen_hostvar.h"
@@ -336,6 +340,53 @@ int rvaldataUdt(value_t *v, char *bytes, int type, int) {
   return 0;
 }
 
+/* SET, MULTISET, LIST, ROW and COLLECTION columns: the stored form of the
+** collection with its total. A value of the NULL type is NULL. Another
+** collection kind is taken when both are SET, MULTISET, LIST or
+** COLLECTION, or a COLLECTION goes into a ROW column; else -9602. Pending
+** changes are folded in and the hash brought up to date first, so that
+** the column holds what the value holds. A column whose length word is
+** positive bounds the form: one that does not fit is -1273, nothing
+** written. A value that is not NULL and has no type info is -9602. */
+int rvaldataSet(value_t *v, char *bytes, int type, int length) {
+  const int code = code_of(v);
+  const int column = type_code(type);
+  value_t null_value;
+  value_t *source = v;
+  if (code == sql_type_null) {
+    nullcollval(&null_value, column);
+    source = &null_value;
+  }
+  if (const int status = begin_write(source, type, false); status != 0) return status;
+  if (is_null(source) && source != &null_value) {
+    nullcollval(&null_value, column);
+    source = &null_value;
+  } else if (code != column && source == v) {
+    const auto plain = [](int c) {
+      return c == sql_type_set || c == sql_type_multiset || c == sql_type_list ||
+             c == sql_type_collection;
+    };
+    const bool taken =
+        (plain(code) && plain(column)) || (code == sql_type_collection && column == sql_type_row);
+    if (!taken) return value_err_collection_kind;
+  }
+  dvz_coll_t *coll = &source->vcoll;
+  const bool null = (coll->cl_flags & DVZ_COLL_NULL) != 0;
+  if (null && refuses_null(type)) return value_err_not_null;
+  if (!null) {
+    if (coll->cl_typeinfo == nullptr && coll->cl_svr_typeinfo == nullptr)
+      return value_err_collection_kind;
+    if (coll->cl_log != nullptr) {
+      if (const int status = dvz_coll_tuple(coll); status != 0) return status;
+    }
+    if (const int status = dvz_coll_hash(coll); status != 0) return status;
+  }
+  const int long_ids = gget_dbver() != 0 ? 1 : 0;
+  if (length > 0 && dvz_stcollection_size(coll, long_ids) > length) return value_err_buffer_short;
+  stcollection(coll, bytes, long_ids);
+  return 0;
+}
+
 /* ---- Readers ------------------------------------------------------------------ */
 
 /* The type and extended id every reader but the opaque one sets. */
@@ -441,12 +492,24 @@ int rdatavalUdt(const char *bytes, int type, int length, value_t *v) {
   return ldudt(bytes, length, v);
 }
 
+/* A collection column: the stored form with its total, read from the
+** column's length word of bytes (none when it is not positive: -1815).
+** The value's record is built anew and owns its data and type info. */
+int rdatavalSet(const char *bytes, int type, int length, value_t *v) {
+  v->vtype = static_cast<int16_t>(type);
+  std::memset(&v->vcoll, 0, sizeof v->vcoll);
+  const int long_ids = gget_dbver() != 0 ? 1 : 0;
+  const int status = ldcollection(bytes, &v->vcoll, 1, long_ids, DVZ_LDCOLL_FULL, nullptr,
+                                  length > 0 ? length : 0);
+  if (status != 0) return status;
+  v->vind = (v->vcoll.cl_flags & DVZ_COLL_NULL) != 0 ? -1 : 0;
+  return 0;
+}
+
 /* ---- The tables ------------------------------------------------------------------ */
 
 constexpr int table_size = sql_type_max + 1;
 
-/* Collections are read and written by the collection library; their slots
-** answer -1285 here. */
 constexpr std::array<writer, table_size> rvaldata_table = [] {
   std::array<writer, table_size> t {};
   t.fill(rvaldataErr);
@@ -465,6 +528,8 @@ constexpr std::array<writer, table_size> rvaldata_table = [] {
   t[sql_type_interval] = rvaldataInterval;
   t[sql_type_byte] = t[sql_type_text] = rvaldataText;
   t[sql_type_variable_udt] = t[sql_type_fixed_udt] = rvaldataUdt;
+  t[sql_type_set] = t[sql_type_multiset] = t[sql_type_list] = rvaldataSet;
+  t[sql_type_row] = t[sql_type_collection] = rvaldataSet;
   return t;
 }();
 
@@ -483,6 +548,7 @@ constexpr std::array<reader, table_size> rdataval_table = [] {
   t[sql_type_decimal] = t[sql_type_money] = rdatavalDec;
   t[sql_type_datetime] = t[sql_type_interval] = rdatavalDec;
   t[sql_type_byte] = t[sql_type_text] = rdatavalText;
+  t[sql_type_set] = t[sql_type_multiset] = t[sql_type_list] = t[sql_type_row] = rdatavalSet;
   return t;
 }();
 

@@ -193,6 +193,7 @@ extern "C" {
 gls_env *gls_env_global = nullptr;
 int glsenv_count = 0;
 int _8bitfsys = 0;
+int8_t _gnorminit = 0;
 
 gls_env *gls_static_env(void) { return &static_env; }
 
@@ -205,11 +206,13 @@ gls_env *CheckGlsEnv(void) {
 }
 
 void SetGlsEnv(gls_env *env) {
+  gl_locale *before = gls_env_global != nullptr ? gls_env_global->locale : nullptr;
   if (glsenv_count == 1 && env == &static_env) {
     if (gls_env_global == nullptr) gls_env_global = env;
-    return;
+  } else {
+    gls_env_global = env;
   }
-  gls_env_global = env;
+  if (gls_env_global != nullptr && gls_env_global->locale != before) _gnorminit = 0;
 }
 
 gls_env *dvz_get_glsenv_thread(void) {
@@ -242,6 +245,9 @@ int initgls(int mode) {
     rc = fail(gls_err_bad_mode);
   state->in_progress = 0;
   if (rc == 0) {
+    /* A new locale record: the value library's normaliser was built from
+    ** the old one. */
+    _gnorminit = 0;
     state->mode = static_cast<int16_t>(mode);
     set8bitfsys();
     state->initialised = static_cast<int16_t>(state->initialised | mode);

@@ -7,4 +7,6 @@ set(dvz_platform_sources
   svr4_regex.cpp
   svr4_signal.cpp
   svr4_time.cpp
-  tli_socket.cpp)
+  tli_socket.cpp
+  streams_socket.cpp
+  fd_close.cpp)

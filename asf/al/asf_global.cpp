@@ -157,4 +157,11 @@ int asfDbgSetup(void) {
   return 0;
 }
 
+void asf_set_errstr(asfsvcctl *ctl, const char *text) {
+  if (ctl == nullptr || text == nullptr) return;
+  const size_t n = strnlen(text, ASF_ERRSTR_SIZE - 1);
+  std::memcpy(ctl->errstr, text, n);
+  ctl->errstr[n] = '\0';
+}
+
 }  // extern "C"

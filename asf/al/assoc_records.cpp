@@ -16,6 +16,9 @@
 #include "asf_al.h"
 #include "asf_memory.h"
 #include "os_stored.h"
+#include "pf_records.h"
+#include "sl_records.h"
+#include "tl_records.h"
 
 namespace {
 
@@ -25,8 +28,8 @@ std::set<const Assocctl *> &live_associations() {
   return live;
 }
 
-/* Placeholder block sizes until the lower layers bring their own. */
-constexpr asf_block_sizes placeholder_sizes = {64, 64, 64};
+/* Block sizes: the protocol-family, session and transport blocks' own. */
+constexpr asf_block_sizes placeholder_sizes = {sizeof(pfblock), sizeof(slsession), sizeof(tlblock)};
 
 bool is_live(const Assocctl *assoc) {
   return assoc != nullptr && live_associations().count(assoc) != 0;
@@ -35,7 +38,7 @@ bool is_live(const Assocctl *assoc) {
 /* A name of up to 8 bytes, NUL-padded, for the fixed 8-byte fields. */
 void copy_name8(char (&field)[8], const char *name) {
   std::memset(field, 0, sizeof field);
-  if (name != nullptr) std::strncpy(field, name, sizeof field);
+  if (name != nullptr) std::memcpy(field, name, strnlen(name, sizeof field));
 }
 
 /* Frees the protocol-family block (which holds the session block too) and
@@ -203,6 +206,8 @@ int tlCSfree(Assocctl *assoc) {
   if (rc != 0) return rc;
   assoc->tlblock = nullptr;
   assoc->tlsize = 0;
+  assoc->tldrv = nullptr;
+  assoc->tlops = nullptr;
   return 0;
 }
 

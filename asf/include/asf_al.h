@@ -35,6 +35,14 @@ extern "C" {
 #define ASF_ERR_NOSVRENV (-25560) /* DOVARIZASERVER is unset */
 #define ASF_ERR_ENVSERVER (-25596) /* the DOVARIZASERVER server is not in sqlhosts */
 #define ASF_ERR_OPTIONS (-27004) /* bad sqlhosts options */
+#define ASF_ERR_PROTOCOL (-408) /* an unexpected or malformed message */
+#define ASF_ERR_COMMON (-25557) /* an internal failure of the services */
+#define ASF_ERR_ARGUMENT (-27003) /* an argument or record missing, or the lock failed */
+#define ASF_ERR_NOBUFFER (-25567) /* a buffer registration is missing */
+#define ASF_ERR_WRITE (-25586) /* writing to the server failed */
+#define ASF_ERR_READ (-25587) /* reading from the server failed, or it has gone */
+#define ASF_ERR_NOUSER (-25590) /* no current user, or no response record */
+#define ASF_ERR_UNSUPPORTED (-25592) /* the operation is not supported by the transport */
 
 /* The two magic words of a valid association. */
 #define ASF_ASSOC_MAGIC 0x41534652u /* "ASFR" */
@@ -127,6 +135,9 @@ typedef struct Assocctl {
   uint32_t slsize;
   void *tlblock; /* transport block, own or shared */
   uint32_t tlsize;
+  void *tldrv; /* driver block inside the transport block, once connected,
+                  listening, accepted or restored */
+  const void *tlops; /* the operation vector inside that driver block */
   dvzOS_mutex_t lock; /* "asf_assoc" */
   char pfname[8]; /* protocol-family name */
   char pfname2[8]; /* second name */
@@ -167,9 +178,10 @@ typedef struct ASFGLBCTL {
   void *prot; /* copy of the init request's protocol entries */
 } ASFGLBCTL;
 
-/* Size of one protocol entry of the init request: two 8-byte names and
-** two numbers. */
-#define ASF_PROT_ENTRY_SIZE 24
+/* Size of one protocol entry of the init request, laid out as a connect
+** pair: product name (8 bytes), level, protocol name (8 bytes, from offset
+** 12), protocol version and one more word. */
+#define ASF_PROT_ENTRY_SIZE 28
 
 /* The process's global control block, null before initialisation. Written
 ** by defineASFCtl and deleteASFCtl only. */
@@ -221,6 +233,13 @@ int bufGet(Assocctl *assoc, int selector, rscbufctl **buf);
 /* The association's kind (its status-byte area into *status when given),
 ** or -1 for an invalid association. */
 int bufStateGet(Assocctl *assoc, char **status);
+
+/* ---- Failure reports. ---- */
+
+/* Copies text into ctl's message parameter errstr: at most
+** ASF_ERRSTR_SIZE - 1 bytes and a NUL, whatever its length (nothing for
+** a null text). */
+void asf_set_errstr(asfsvcctl *ctl, const char *text);
 
 /* ---- Global control block. ---- */
 

@@ -4,8 +4,8 @@
 ** switch of a descriptor, the failure report into the caller's control
 ** record, the local-host test and small user and string helpers.
 **
-** The driver block (`drvblock`) is the driver's in-memory working record;
-** the fields below are those the driver support reads and writes.
+** The driver block (`drvblock`) is the driver's in-memory working record,
+** declared with the transport layer's other records in tl_records.h.
 ** In-memory records in host order. One thread. C linkage.
 */
 #ifndef DVZ_ASF_TL_H
@@ -33,12 +33,8 @@ extern "C" {
 /* Room getCurUser needs: a login name and its terminator. */
 #define ASF_USERNAME_SIZE 257
 
-/* The driver block. The transport layer and the drivers own the words
-** between these fields. */
-typedef struct drvblock {
-  uint32_t flags; /* driver flags: DRV_NONBLOCKING; other bits the drivers' */
-  uint32_t savedfl; /* descriptor status flags kept by do_non_blocking */
-} drvblock;
+/* The driver block (asf/tl/tl_records.h). */
+typedef struct drvblock drvblock;
 
 /* Poll kinds of sysv_select_poll. */
 enum {

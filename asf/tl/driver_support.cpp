@@ -2,7 +2,8 @@
 ** Driver support of the transport layer: the routines every transport
 ** driver shares (the TLI, pipe and shared-memory drivers call them): the
 ** poll wait with a time limit, the blocking switch, the failure report,
-** the local-host test and small user and string helpers.
+** the local-host test and small user and string helpers (among them the
+** at-sign search of the name service's database-at-server names).
 **
 ** The poll wait measures its limit on a monotonic clock, so that neither
 ** a change of the wall clock nor any number of interrupting signals (the
@@ -22,9 +23,14 @@
 
 #include "asf_al.h"
 #include "asf_tl.h"
+#include "gl_host.h"
+#include "gl_locale.h"
+#include "gl_strings.h"
 #include "os_context.h"
+#include "os_glsenv.h"
 #include "os_stored.h"
 #include "os_wrappers.h"
+#include "tl_records.h"
 #include "tli.h"
 
 namespace {
@@ -160,6 +166,30 @@ int getCurUser(char *buf) {
   size_t n = std::strlen(pw->pw_name);
   if (n >= ASF_USERNAME_SIZE) return -1;
   std::memcpy(buf, pw->pw_name, n + 1);
+  return 0;
+}
+
+int scan_for_at(const char *text, int *err) {
+  *err = 0;
+  int status = chkglsinit();
+  if (status != 0) {
+    *err = status;
+    return 0;
+  }
+  gls_env *env = CheckGlsEnv();
+  gl_locale *loc = env != nullptr ? env->locale : nullptr;
+  const char *at = nullptr;
+  int locale_error = 0;
+  if (loc == nullptr || loc->single_byte != 0) {
+    at = text != nullptr ? std::strchr(text, '@') : nullptr;
+  } else {
+    static const unsigned char at_sign[] = "@";
+    at = reinterpret_cast<const char *>(
+        gl_full_mbschr(loc, reinterpret_cast<const unsigned char *>(text), at_sign));
+    locale_error = *_gl_ext_errno(loc);
+  }
+  if (at != nullptr) return static_cast<int>(at - text);
+  *err = locale_error != 0 ? locale_error : -1;
   return 0;
 }
 

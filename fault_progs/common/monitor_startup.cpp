@@ -30,6 +30,7 @@
 
 #include "action_file.h"
 #include "evaluate_actions.h"
+#include "fd_close.h"
 #include "monitor_log.h"
 #include "monitor_seams.h"
 #include "monitor_signals.h"
@@ -72,13 +73,10 @@ size_t first_word(const char *text, char *buffer) {
   return length;
 }
 
-/* Closes every descriptor below the hard limit: close_range where the
-** kernel has it, else one by one. */
+/* Closes every descriptor below the hard limit. */
 void close_inherited(rlim_t hard_limit) {
-  if (close_range(0, ~0U, 0) == 0) return;
-  rlim_t end = hard_limit > static_cast<rlim_t>(INT_MAX) ? INT_MAX : hard_limit;
-  for (rlim_t fd = 0; fd < end; ++fd)
-    close(static_cast<int>(fd));
+  dvz_close_from(
+      0, hard_limit > static_cast<rlim_t>(LONG_MAX) ? LONG_MAX : static_cast<long>(hard_limit));
 }
 
 }  // namespace

@@ -187,6 +187,11 @@ extern gls_env *gls_env_global;
 extern int glsenv_count;
 /* GLS8BITFSYS: 1 when set to "1", 0 when "0"; nothing reads it. */
 extern int _8bitfsys;
+/* Non-zero once the value library's MATCHES and LIKE normaliser is built
+** for the current locale: the value library sets it; every successful
+** initialisation of an environment, and every switch to an environment
+** of another locale, resets it to 0 so that the normaliser is rebuilt. */
+extern int8_t _gnorminit;
 
 /* The static environment (mode 1, conventions g_lconv_default). */
 gls_env *gls_static_env(void);

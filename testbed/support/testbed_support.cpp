@@ -65,25 +65,6 @@ void redirect_stdio(const char *out_path) {
   }
 }
 
-/* Waits for `pid` at most `timeout_seconds`. Returns its raw status; -1
-** when it is no child of ours (reaped elsewhere); nullopt when it still
-** runs. */
-std::optional<int> wait_bounded(pid_t pid, double timeout_seconds) {
-  std::optional<int> status;
-  wait_until(
-      [&] {
-        int st = 0;
-        pid_t r = waitpid(pid, &st, WNOHANG);
-        if (r == pid)
-          status = st;
-        else if (r < 0 && errno == ECHILD)
-          status = -1;
-        return status.has_value();
-      },
-      timeout_seconds);
-  return status;
-}
-
 /* The test's environment with `changes` applied ("VAR=value" sets, "VAR"
 ** removes), and LSAN_OPTIONS pointing at lsan.supp unless set already. */
 std::vector<std::string> child_environment(const std::vector<std::string> &changes) {
@@ -220,16 +201,9 @@ bool DorvexdDouble::wait_for_journal_line(std::string_view line, double timeout_
 
 int DorvexdDouble::stop(double timeout_seconds) {
   if (pid_ <= 0) return -1;
-  kill(pid_, SIGTERM);
-  std::optional<int> status = wait_bounded(pid_, timeout_seconds);
-  if (!status) {
-    int st = -1;
-    kill(pid_, SIGKILL);
-    while (waitpid(pid_, &st, 0) < 0 && errno == EINTR) {}
-    status = st;
-  }
+  const int status = stop_child(pid_, timeout_seconds);
   pid_ = -1;
-  return *status;
+  return status;
 }
 
 void DorvexdDouble::kill_and_reap() {

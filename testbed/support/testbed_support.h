@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,16 @@ int64_t monotonic_ms();
 /* Polls `done` every 20 ms until it returns true or `timeout_seconds`
 ** passed. Returns the last value of `done`. (waits.cpp.) */
 bool wait_until(const std::function<bool()> &done, double timeout_seconds);
+
+/* Waits for the child `pid` at most `timeout_seconds`: its raw status, -1
+** when it is no child of ours (reaped elsewhere), nullopt while it still
+** runs. (waits.cpp.) */
+std::optional<int> wait_bounded(pid_t pid, double timeout_seconds);
+
+/* Stops the child `pid`: SIGTERM, then SIGKILL when it has not ended
+** within `timeout_seconds`; reaps it. Its raw wait status, or -1 when it
+** was reaped elsewhere. (waits.cpp.) */
+int stop_child(pid_t pid, double timeout_seconds);
 
 /* True when `rpcinfo -p localhost` succeeds (rpcbind answers). */
 bool rpcbind_available();

@@ -19,8 +19,11 @@
 #include "gen_exprtypes.h"
 #include "gen_match.h"
 #include "gen_types.h"
+#include "gl_chars.h"
 #include "match_internal.h"
 #include "os_gentcb.h"
+#include "os_glsenv.h"
+#include "os_glsenvs.h"
 #include "value_builders.h"
 
 namespace {
@@ -454,8 +457,12 @@ TEST_F(Match, QueueEmptyPopChangesNothingAndUnreadReturnsWhatWasRead) {
 TEST_F(Match, VaryingOperandsKeepTheirFullLength) {
   EXPECT_EQ(run_op(EX_LIKE, sql_type_varchar, "ab ", sql_type_char, "ab").value, 0);
   EXPECT_EQ(run_op(EX_LIKE, sql_type_char, "ab ", sql_type_char, "ab").value, 1);
+  EXPECT_EQ(run_op(EX_LIKE, sql_type_char, "ab", sql_type_varchar, "ab ").value, 1);
+  EXPECT_EQ(run_op(EX_MATCHES, sql_type_varchar, "ab ", sql_type_char, "ab?").value, 1);
+  /* An NCHAR comparison in this locale (it has ignorable characters) is
+  ** normalised, so it takes the compiled matcher and its padding rules. */
+  EXPECT_EQ(run_op(EX_MATCHES, sql_type_nvarchar, "ab ", sql_type_char, "ab?").value, 0);
   EXPECT_EQ(run_op(EX_LIKE, sql_type_char, "ab", sql_type_nvarchar, "ab ").value, 1);
-  EXPECT_EQ(run_op(EX_MATCHES, sql_type_nvarchar, "ab ", sql_type_char, "ab?").value, 1);
   /* A zero byte ends the operand. */
   EXPECT_EQ(rescfixstrmatch("ab\0cd", 5, "ab", 2, '*', '?', '\\'), 1);
 }
@@ -538,6 +545,57 @@ TEST_F(Match, CacheKeepsOneListPerPatternEscapeAndOperator) {
   EXPECT_EQ(like("abc", "a%"), 1);
   EXPECT_EQ(like("a%", "a%"), 1);
   EXPECT_EQ(matches("abc", "a%"), 0);
+}
+
+/* NCHAR operands in this locale (its collation has equivalent
+** characters) are normalised, CHAR operands are not: one pattern gives
+** two lists, and neither may serve the other. */
+TEST_F(Match, CacheIsKeyedOnNormalisation) {
+  ASSERT_EQ(matches("a", "a"), 1); /* initialises the client locale */
+  gl_locale *loc = CheckGlsEnv()->locale;
+  ASSERT_NE(loc, nullptr);
+  ASSERT_NE(loc->equivalent_chars, nullptr);
+  std::string member;
+  std::string representative;
+  for (gl_equiv_pair *p = loc->equivalent_chars; p->member != nullptr; ++p) {
+    std::string m = p->member;
+    std::string r = p->representative;
+    auto one_letter = [loc](const std::string &t) {
+      return !t.empty() && t.find_first_of("*?[]%_\\ ") == std::string::npos &&
+             gl_full_mblen(loc, reinterpret_cast<const unsigned char *>(t.c_str()),
+                           static_cast<int>(t.size())) == static_cast<int>(t.size());
+    };
+    if (m != r && one_letter(m) && one_letter(r)) {
+      member = m;
+      representative = r;
+      break;
+    }
+  }
+  ASSERT_FALSE(member.empty()) << "the locale has a pair of equivalent letters";
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(run_op(EX_LIKE, sql_type_nchar, member, sql_type_nchar, representative).value, 1);
+    EXPECT_EQ(prev_relist->len, prev_relist->unnorm_len);
+    EXPECT_EQ(like(member, representative), 0) << round;
+    EXPECT_EQ(run_op(EX_MATCHES, sql_type_nvarchar, representative, sql_type_char, member).value,
+              1);
+    EXPECT_EQ(matches(representative, member), 0) << round;
+  }
+}
+
+/* The client environment resets the flag whenever it initialises a
+** locale; the next compilation rebuilds the normaliser, which empties
+** the cache, and the answers stay right. */
+TEST_F(Match, LocaleChangeRebuildsTheNormaliser) {
+  ASSERT_EQ(like("abc", "a%"), 1);
+  EXPECT_EQ(_gnorminit, 1);
+  ASSERT_NE(normalizer, nullptr);
+  FreeAllGlsEnv();
+  ASSERT_EQ(chkglsinit(), 0);
+  EXPECT_EQ(_gnorminit, 0);
+  EXPECT_EQ(like("abc", "a%"), 1);
+  EXPECT_EQ(like("xbc", "a%"), 0);
+  EXPECT_EQ(_gnorminit, 1);
+  EXPECT_EQ(nprev_restr, 2);
 }
 
 TEST_F(Match, CachedPatternStillReportsItsEscapeWarning) {

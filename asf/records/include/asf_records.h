@@ -27,6 +27,20 @@ typedef struct asfsvcreq {
   uintptr_t word[ASF_REQUEST_WORDS];
 } asfsvcreq;
 
+/* The 16-bit value kept in the first half (lowest addresses) of a request
+** word: send and receive word 2. Read and written byte-wise so that the
+** rest of the word is left as it is. */
+static inline int16_t asf_req_half(const asfsvcreq *req, int word) {
+  const unsigned char *p = (const unsigned char *)&req->word[word];
+  int16_t v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+static inline void asf_req_set_half(asfsvcreq *req, int word, int16_t value) {
+  unsigned char *p = (unsigned char *)&req->word[word];
+  __builtin_memcpy(p, &value, sizeof value);
+}
+
 /* A message buffer. The services set type to -1 when they hand a buffer
 ** to the caller. */
 typedef struct rscbufctl {

@@ -335,13 +335,14 @@ TEST(AssocRecords, AcceptedAssociationHandsItsRequestersToTheGlobalQueue) {
 
 TEST(AssocRecords, GlobalBlockFromTheInitRequest) {
   struct prot_entry {
-    char name[8];
-    char name2[8];
-    int32_t a;
-    int32_t b;
+    char product[8];
+    int32_t level;
+    char protocol[8];
+    int32_t version;
+    int32_t word;
   };
   static_assert(sizeof(prot_entry) == ASF_PROT_ENTRY_SIZE);
-  prot_entry entries[1] = {{"", "", -1, -1}};
+  prot_entry entries[1] = {{"", -1, "", -1, -1}};
   asfsvcreq req {};
   req.word[1] = 0x11;
   req.word[4] = 10;

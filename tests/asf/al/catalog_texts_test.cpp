@@ -8,24 +8,40 @@
 #include <array>
 #include <cstdint>
 
+#include "asc_codec.h"
 #include "asf_al.h"
+#include "asf_call.h"
+#include "asf_ns.h"
+#include "cm_records.h"
 #include "os_messages.h"
+#include "pf_records.h"
+#include "pipe_driver.h"
+#include "shm_driver.h"
+#include "sl_records.h"
+#include "strpipe_driver.h"
+#include "tl_records.h"
 
 namespace {
 
 constexpr auto raised = std::to_array<int32_t>({
-    ASF_ERR_BADASSOC,
-    ASF_ERR_BADARGS,
-    ASF_ERR_HOSTSOPEN,
-    ASF_ERR_SVRNAMELEN,
-    ASF_ERR_NOSERVER,
-    ASF_ERR_BADENTRY,
-    ASF_ERR_NOSVRENV,
-    ASF_ERR_ENVSERVER,
-    ASF_ERR_MEMORY,
+    ASF_ERR_MEMORY,        ASF_ERR_PROTOCOL,  CM_ERR_NOENTRY,      NS_ERR_DBPATHLEN,
+    NS_ERR_SLASHSVR,       TLI_ERR_CONNECT,   NS_ERR_DBNAME,       CM_ERR_NOCWD,
+    TCP_ERR_NOHOST,        TCP_ERR_NOSERVICE, PIPE_ERR_CONPKT,     CM_ERR_NOPASSWORD,
+    SHM_ERR_FAULT,         PIPE_ERR_SETUP,    PF_ERR_NOCSS,        ASF_ERR_BADASSOC,
+    ASF_ERR_BADCODE,       ASF_ERR_QBUSY,     ASF_ERR_HOSTSOPEN,   ASF_ERR_SVRNAMELEN,
+    ASF_ERR_NOSERVER,      ASF_ERR_BADENTRY,  ASF_ERR_COMMON,      NS_ERR_REMOTEDB,
+    NS_ERR_DBPATHSVR,      ASF_ERR_NOSVRENV,  ASF_ERR_BADARGS,     ASF_ERR_LISTENCODE,
+    CM_ERR_CLOCK,          ASF_ERR_NOBUFFER,  ASF_ERR_DEBUG,       ASC_ERR_OLDREPLY,
+    TLI_ERR_BIND,          TLI_ERR_OPEN,      TLI_ERR_CALLALLOC,   TLI_ERR_BINDALLOC,
+    TLI_ERR_OUTSTATE,      ASF_ERR_SYSCALL,   TLI_ERR_PEERGONE,    TLI_ERR_TRANSPORT,
+    PIPE_ERR_NOTEXEC,      ASF_ERR_WRITE,     ASF_ERR_READ,        SHM_ERR_CONNECT,
+    ASF_ERR_NOUSER,        ASF_ERR_BADADDR,   ASF_ERR_UNSUPPORTED, SHM_ERR_POST,
+    SL_ERR_PROTOCOL,       ASF_ERR_ENVSERVER, ASF_ERR_STATE,       SHM_ERR_CONNECTED,
+    SL_ERR_NORESPONSE,     ASF_ERR_ARGUMENT,  ASF_ERR_OPTIONS,     TL_STATUS_NO_VECTOR,
+    TL_STATUS_NO_PROTOCOL,
 });
 
-TEST(CatalogTexts, EveryNumberTheAssociationLayerRaisesHasItsText) {
+TEST(CatalogTexts, EveryNumberTheAssociationServicesRaiseHasItsText) {
   for (int32_t number : raised) {
     std::array<char, 512> text {};
     int32_t length = -1;

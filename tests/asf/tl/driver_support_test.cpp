@@ -15,18 +15,25 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "asf_al.h"
+#include "asf_test_support.h"
 #include "asf_tl.h"
+#include "locale_env.h"
 #include "os_seams.h"
 #include "svr4.h"
+#include "tl_records.h"
 #include "tli.h"
 
 namespace {
@@ -194,15 +201,9 @@ TEST(SysvSelectPoll, ClockFailureEndsTheWait) {
 TEST(SysvSelectPoll, FinishedTliConnectCountsAsReadyForAnInputWait) {
   // A listener that accepts nothing and sends nothing: only the finished
   // connect can end the driver's wait for input.
-  int lsn = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(lsn, 0);
   sockaddr_in sa {};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(lsn, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
-  ASSERT_EQ(listen(lsn, 4), 0);
-  socklen_t len = sizeof sa;
-  ASSERT_EQ(getsockname(lsn, reinterpret_cast<sockaddr *>(&sa), &len), 0);
+  int lsn = asf_test::loopback_listener(4, &sa);
+  ASSERT_GE(lsn, 0);
 
   int fd = t_open("/dev/tcp", O_RDWR, nullptr);
   ASSERT_GE(fd, 0);
@@ -355,6 +356,70 @@ TEST(IsStrDigit, EveryByteADigit) {
     SCOPED_TRACE(c.text != nullptr ? c.text : "null");
     EXPECT_EQ(isstrdigit(c.text), c.want);
   }
+}
+
+/* An at-sign search and what it must give; err_any: any non-zero error. */
+struct ScanCase {
+  const char *text;
+  int offset;
+  int err;
+};
+constexpr int err_any = INT_MIN;
+
+/* Runs the cases in a child whose client (and database) locale is locale
+** (the process's own when null), initialised afresh. Returns one line per
+** case that went wrong. */
+std::string scan_in_locale(const char *locale, const std::vector<ScanCase> &cases) {
+  return oslib_test::in_child([&] {
+    if (locale != nullptr) {
+      setenv("CLIENT_LOCALE", locale, 1);
+      setenv("DB_LOCALE", locale, 1);
+    }
+    oslib_test::forget_locale_initialisation();
+    std::string report;
+    for (const ScanCase &c : cases) {
+      int err = 12345;
+      int offset = scan_for_at(c.text, &err);
+      bool err_ok = c.err == err_any ? err != 0 : err == c.err;
+      if (offset != c.offset || !err_ok)
+        report += std::string(c.text != nullptr ? c.text : "(null)") + ": " +
+                  std::to_string(offset) + " err " + std::to_string(err) + "\n";
+    }
+    return report;
+  });
+}
+
+/* Texts that every client locale here reads alike. */
+const std::vector<ScanCase> common_scan_cases = {
+    {"db@srv", 2, 0},        {"@srv", 0, 0},    {"stores@ol_srv@x", 6, 0},
+    {"d\xc3\xa9@srv", 3, 0}, {"dbname", 0, -1}, {"", 0, -1},
+};
+
+TEST(ScanForAt, SingleByteClientLocale) {
+  std::vector<ScanCase> cases = common_scan_cases;
+  // Every byte is a character: the at sign after a lead byte is found.
+  cases.push_back({"\x81@srv", 1, 0});
+  cases.push_back({nullptr, 0, -1});
+  EXPECT_EQ(scan_in_locale("en_us.8859-1", cases), "");
+}
+
+TEST(ScanForAt, MultibyteClientLocales) {
+  std::vector<ScanCase> utf8 = common_scan_cases;
+  utf8.push_back({"\xe2\x82\xac@srv", 3, 0});
+  EXPECT_EQ(scan_in_locale("en_us.utf8", utf8), "");
+  // In Shift-JIS 0x40 is also the second byte of a character: only the
+  // multibyte search skips it and finds the real at sign.
+  std::vector<ScanCase> sjis = common_scan_cases;
+  sjis.pop_back(); /* the UTF-8 text is no Shift-JIS */
+  sjis.erase(sjis.begin() + 3);
+  sjis.push_back({"db\x81\x40x@srv", 5, 0});
+  sjis.push_back({"\x81\x40", 0, -1});
+  sjis.push_back({"", 0, -1});
+  EXPECT_EQ(scan_in_locale("ja_jp.sjis", sjis), "");
+}
+
+TEST(ScanForAt, LocaleThatCannotBeInitialised) {
+  EXPECT_EQ(scan_in_locale("xx_yy.nosuchcodeset", {{"db@srv", 0, err_any}}), "");
 }
 
 struct passwd *no_user(uid_t) {

@@ -1,0 +1,543 @@
+/*
+** The service call interface: ASF_Call and ASF_Init, the service table,
+** the association state table and the association-layer services (init,
+** directory, connect, send-buffer allocation, send, receive, interrupt,
+** release, abort, wait, attributes, terminate). Called by the runtime and
+** the tests; calls the connection manager (cm_records.h), the name
+** service, the protocol family and the transport layer.
+**
+** A service on an association runs on the working copy of the control
+** record kept in one of the association's service queues; the exit step
+** copies the outcome back to the caller and frees an association whose
+** connect failed, whose release completed or whose abort finished, and
+** then clears the caller's id of it. One thread: a queue is never found
+** busy and an abort always runs in its own exit step.
+*/
+#include <cerrno>
+#include <cstring>
+
+#include "asf_al.h"
+#include "asf_call.h"
+#include "asf_memory.h"
+#include "asf_ns.h"
+#include "cm_records.h"
+#include "pf_records.h"
+#include "tl_records.h"
+
+namespace {
+
+using ExecFn = int (*)(asfsvcctl *ctl, alctl *al, asfsvcreq *req);
+using DoneFn = int (*)(asfsvcctl *ctl, alctl *al, asfsvcreq *req);
+
+/* Sets ctl's status and returns -1. */
+int fail(asfsvcctl *ctl, int code) {
+  ctl->asfcode = code;
+  return -1;
+}
+
+Assocctl *assoc_of(const asfsvcctl *ctl) { return static_cast<Assocctl *>(ctl->ascid); }
+
+int32_t word_i32(const asfsvcreq *req, int n) { return static_cast<int32_t>(req->word[n]); }
+
+/* A cell of the state table: the next state and 0 allowed or -1 refused. */
+struct StateCell {
+  int8_t next;
+  int8_t mark;
+};
+
+constexpr StateCell A(int next) { return {static_cast<int8_t>(next), 0}; }
+constexpr StateCell R(int next) { return {static_cast<int8_t>(next), -1}; }
+
+/* Rows: service codes 3 to 10; columns: states 0 to 8. A refused cell
+** keeps the state, except a release or abort in state 7, which fails it. */
+constexpr StateCell statetable[8][9] = {
+    /* 3 connect */ {A(2), R(1), R(2), R(3), R(4), R(5), R(6), R(7), R(8)},
+    /* 4 indication */ {A(2), R(1), R(2), R(3), R(4), R(5), R(6), R(7), R(8)},
+    /* 5 response */ {R(0), R(1), A(1), R(3), R(4), R(5), R(6), R(7), R(8)},
+    /* 6 send */ {R(0), A(1), R(2), R(3), R(4), R(5), R(6), R(7), R(8)},
+    /* 7 receive */ {R(0), A(1), R(2), R(3), R(4), R(5), R(6), R(7), R(8)},
+    /* 8 resync */ {R(0), A(1), R(2), R(3), R(4), R(5), R(6), R(7), R(8)},
+    /* 9 release */ {R(0), A(5), R(2), R(3), R(4), R(5), R(6), R(8), R(8)},
+    /* 10 abort */ {R(0), A(4), A(4), A(4), R(4), A(4), R(6), R(8), A(4)},
+};
+
+/* Bytes of the argument block ASF_Init clears per code; -1: no such code. */
+constexpr int init_sizes[ASF_SVC_MAX + 1] = {92, 52, 24, 80, 52, 44, 12, 12, 4,  12, 4,
+                                             12, 8,  4,  12, 12, 8,  8,  -1, -1, 36};
+
+ASFGLBCTL *global() { return getASFGLBCTL(); }
+
+/* 1 when assoc is on the list starting at head. */
+bool on_list(const Assocctl *head, const Assocctl *assoc) {
+  for (const Assocctl *a = head; a != nullptr; a = a->al->next)
+    if (a == assoc) return true;
+  return false;
+}
+
+/* Takes assoc off its queue (its parent's children for a requester under an
+** accepted association, else the global queue of its kind) when it is on
+** one. 0, or -1 when the removal fails. */
+int remove_from_queue(Assocctl *assoc) {
+  ASFGLBCTL *g = global();
+  alctl *al = assoc->al;
+  if (al->parent != nullptr && asfValidAssoc(al->parent)) {
+    alctl *pal = al->parent->al;
+    if (!on_list(pal->children, assoc)) return 0;
+    int rc = delAssocInQ(&g->lock, &pal->children, assoc, &pal->nchildren);
+    al->parent = nullptr;
+    return rc;
+  }
+  if (g == nullptr) return 0;
+  Assocctl **head = nullptr;
+  int32_t *count = nullptr;
+  switch (assoc->kind) {
+    case asf_kind_requester:
+      head = &g->reqq;
+      count = &g->nreq;
+      break;
+    case asf_kind_accepted:
+      head = &g->accq;
+      count = &g->nacc;
+      break;
+    case asf_kind_listener:
+      head = &g->lsnq;
+      count = &g->nlsn;
+      break;
+    default:
+      return 0;
+  }
+  if (!on_list(*head, assoc)) return 0;
+  return delAssocInQ(&g->lock, head, assoc, count);
+}
+
+void set_status_byte(alctl *al, char value) {
+  if (al->statusbyte != nullptr) *al->statusbyte = value;
+}
+
+/* Release or abort of ctl's association (req's code), then off its queue;
+** the state passes 4 and ends 7. The disconnect's failure, else the
+** removal's result. */
+int ascAbort(asfsvcctl *ctl, asfsvcreq *req) {
+  Assocctl *assoc = assoc_of(ctl);
+  if (!asfValidAssoc(assoc)) return fail(ctl, ASF_ERR_BADASSOC);
+  const int code = req != nullptr ? static_cast<int>(req->word[0]) : asf_svc_abort;
+  int rc = cmDiscon(ctl, code, req);
+  assoc->al->state = asf_state_aborting;
+  int qrc = remove_from_queue(assoc);
+  assoc->al->state = asf_state_aborted;
+  return rc != 0 ? rc : qrc;
+}
+
+/* Aborts assoc on a control record of its own (flags 1, no time-out). */
+void abort_own(Assocctl *assoc) {
+  asfsvcctl actl {};
+  actl.flags = asf_flag_sync;
+  actl.timeout = -1;
+  actl.ascid = assoc;
+  asfsvcreq areq {};
+  ASF_Init(asf_svc_abort, &areq);
+  ascAbort(&actl, &areq);
+}
+
+// ---- Services run directly on the caller's record. ----
+
+int asfInit(asfsvcctl *ctl, alctl *, asfsvcreq *req) {
+  ctl->ascid = nullptr;
+  const auto flags = static_cast<uint32_t>(req->word[1]);
+  if ((flags & ASF_INIT_FIRST) != 0 && global() == nullptr) {
+    int rc = defineASFCtl(req, ctl);
+    if (rc != 0) return fail(ctl, rc);
+    if (asfDbgSetup() != 0) {
+      deleteASFCtl(ctl);
+      return fail(ctl, ASF_ERR_DEBUG);
+    }
+  }
+  if (cmInit(ctl, req) != 0) return -1;
+  if (pfInit() != 0) return -1;
+  if (tlInit(ctl, &req->word[1]) != 0) return -1;
+  ctl->asfcode = 0;
+  return 0;
+}
+
+int directory(asfsvcctl *ctl, alctl *, asfsvcreq *req) {
+  if (req->word[1] != 0) return 0;
+  nsnamereq name {word_i32(req, 2), reinterpret_cast<const char *>(req->word[3])};
+  NSReg *reg = nullptr;
+  int rc = nsGetRegistry(ctl, 0, nullptr, &name, &reg);
+  req->word[6] = reinterpret_cast<uintptr_t>(reg);
+  return rc;
+}
+
+int asfWait(asfsvcctl *ctl, alctl *, asfsvcreq *req) {
+  int rc = tlWait(ctl, req);
+  ctl->ascid = nullptr;
+  return rc;
+}
+
+int asfTerm(asfsvcctl *ctl, alctl *, asfsvcreq *req) {
+  ASFGLBCTL *g = global();
+  // Handing associations over to another program comes later.
+  if ((req->word[1] & 1u) != 0) return fail(ctl, ASF_ERR_BADASSOC);
+  if (g != nullptr) {
+    // An accepted association's requesters move to the requester queue
+    // when it goes: go round until every queue is empty.
+    Assocctl **queues[] = {&g->reqq, &g->lsnq, &g->accq};
+    for (bool again = true; again;) {
+      again = false;
+      for (Assocctl **q : queues) {
+        while (*q != nullptr) {
+          Assocctl *a = *q;
+          abort_own(a);
+          if (*q == a) {  // never leave a freed association on a queue
+            *q = a->al->next;
+            if (*q != nullptr) (*q)->al->prev = nullptr;
+          }
+          alCSfree(a);
+          again = true;
+        }
+      }
+    }
+  }
+  ctl->ascid = nullptr;
+  if (cmTerm(ctl) != 0) return -1;
+  if (pfTerm() != 0) return -1;
+  if (tlTerm(ctl, nullptr) != 0) return -1;
+  if (global() != nullptr) {
+    global()->terminated = 1;
+    deleteASFCtl(ctl);
+  }
+  ctl->asfcode = 0;
+  return 0;
+}
+
+int nothing(asfsvcctl *ctl, alctl *, asfsvcreq *) {
+  ctl->asfcode = 0;
+  return 0;
+}
+
+// ---- Services on an association. ----
+
+int ascRequest(asfsvcctl *ctl, alctl *al, asfsvcreq *req) {
+  Assocctl *assoc = assoc_of(ctl);
+  assoc->kind = asf_kind_requester;
+  al->kind = asf_kind_requester;
+  set_status_byte(al, 1);
+  return cmConReq(ctl, req);
+}
+
+int reqDone(asfsvcctl *ctl, alctl *al, asfsvcreq *req) {
+  Assocctl *assoc = assoc_of(ctl);
+  const int status = ctl->asfcode;
+  if (status != 0 && status != asf_status_rejected) {
+    abort_own(assoc);
+    al->state = asf_state_failed;
+    set_status_byte(al, 1);
+    return -1;
+  }
+  ASFGLBCTL *g = global();
+  auto *parent = reinterpret_cast<Assocctl *>(req->word[6]);
+  int rc;
+  if (parent != nullptr) {
+    if (!asfValidAssoc(parent)) return fail(ctl, ASF_ERR_BADASSOC);
+    rc = addAssoc2Q(assoc, &al->next, &g->lock, &parent->al->children, &parent->al->nchildren);
+    if (rc == 0) al->parent = parent;
+  } else {
+    rc = g != nullptr ? addAssoc2Q(assoc, &al->next, &g->lock, &g->reqq, &g->nreq) : -1;
+  }
+  if (rc != 0) return fail(ctl, ASF_ERR_BADASSOC);
+  req->word[cm_word_assoc] = reinterpret_cast<uintptr_t>(assoc);
+  al->state = status == 0 ? asf_state_open : asf_state_failed;
+  return 0;
+}
+
+int asfSend(asfsvcctl *ctl, alctl *, asfsvcreq *req) {
+  Assocctl *assoc = assoc_of(ctl);
+  auto *buf = reinterpret_cast<rscbufctl *>(req->word[3]);
+  rscbufctl *cur = assoc->sndbuf;
+  if (buf == nullptr || buf != cur) {
+    if (cur != nullptr) {
+      cur->p = cur->buff;
+      cur->size = cur->lbuff;
+    }
+    return fail(ctl, ASF_ERR_BADARGS);
+  }
+  if (buf->size == 0) {
+    // Nothing written: the buffer stays the current one, ready again.
+    buf->p = buf->buff + buf->p_offset;
+    buf->size = buf->lbuff - buf->p_offset;
+    return 0;
+  }
+  return pfSend(ctl, req);
+}
+
+int asfRecv(asfsvcctl *ctl, alctl *, asfsvcreq *req) {
+  int rc = pfRecv(ctl, req);
+  if (rc == 0) {
+    auto *buf = reinterpret_cast<rscbufctl *>(req->word[3]);
+    if (buf != nullptr) buf->type = -1;
+  }
+  return rc;
+}
+
+int resync(asfsvcctl *ctl, alctl *, asfsvcreq *) { return pfResync(ctl); }
+
+int ascRelease(asfsvcctl *ctl, alctl *, asfsvcreq *req) {
+  return cmDiscon(ctl, asf_svc_release, req);
+}
+
+int relDone(asfsvcctl *ctl, alctl *al, asfsvcreq *) {
+  if (ctl->asfcode == 0) {
+    remove_from_queue(assoc_of(ctl));
+    al->state = asf_state_released;
+    set_status_byte(al, 1);
+  } else {
+    al->state = asf_state_failed;
+  }
+  return 0;
+}
+
+int ascPreAbort(asfsvcctl *ctl, alctl *al, asfsvcreq *req) {
+  // With another call outstanding the abort waits for its exit step.
+  if (al->svcq[0].busy || al->svcq[1].busy || al->svcq[3].busy) {
+    al->abortreq = *req;
+    al->abortctl = *ctl;
+  }
+  return 0;
+}
+
+int asfAttrib(asfsvcctl *ctl, alctl *, asfsvcreq *req) {
+  const auto code = static_cast<uint32_t>(req->word[1]);
+  ASFGLBCTL *g = global();
+  if (code == 4) {
+    if (g == nullptr) return fail(ctl, ASF_ERR_COMMON);
+    req->word[2] = reinterpret_cast<uintptr_t>(&g->initval);
+    return 0;
+  }
+  if (code == 260) return 0;
+  Assocctl *assoc = assoc_of(ctl);
+  if (!asfValidAssoc(assoc)) return fail(ctl, ASF_ERR_BADASSOC);
+  switch (code) {
+    case 8:
+      req->word[2] = reinterpret_cast<uintptr_t>(&assoc->flags);
+      return 0;
+    case 16:
+      req->word[2] = reinterpret_cast<uintptr_t>(assoc->statusarea);
+      return 0;
+    case 264: {
+      const auto *v = reinterpret_cast<const uint32_t *>(req->word[2]);
+      if (v == nullptr) return fail(ctl, ASF_ERR_BADARGS);
+      assoc->flags = *v;
+      return 0;
+    }
+    case 272: {
+      char *area = reinterpret_cast<char *>(req->word[2]);
+      if (area != nullptr) {
+        area[0] = area[1] = 0;
+      } else {
+        std::memset(assoc->ownstatus, 0, sizeof assoc->ownstatus);
+        area = assoc->ownstatus;
+      }
+      assoc->statusarea = area;
+      if (rscbufctl *x = assoc->xrcvbuf; x != nullptr) {
+        x->buff = x->p = area + 1;
+        x->lbuff = x->size = 1;
+        x->p_offset = 0;
+      }
+      return 0;
+    }
+    default:
+      return cmAttrib(ctl, req);
+  }
+}
+
+int sendBAlloc(asfsvcctl *ctl, alctl *, asfsvcreq *req) {
+  Assocctl *assoc = assoc_of(ctl);
+  if (assoc->sndbuf == nullptr) {
+    req->word[2] = 0;
+    return fail(ctl, ASF_ERR_COMMON);
+  }
+  assoc->sndbuf->type = -1;
+  req->word[2] = reinterpret_cast<uintptr_t>(assoc->sndbuf);
+  return 0;
+}
+
+/* A row of the service table. */
+struct Service {
+  ExecFn exec;
+  DoneFn done;
+  bool direct; /* runs on the caller's record, no state check */
+};
+
+/* Services not yet available fail here and touch nothing. */
+constexpr Service kNone = {nullptr, nullptr, false};
+
+constexpr Service service[ASF_SVC_MAX + 1] = {
+    {asfInit, nullptr, true},
+    kNone,
+    {directory, nullptr, true},
+    {ascRequest, reqDone, false},
+    kNone,
+    kNone,
+    {asfSend, nullptr, false},
+    {asfRecv, nullptr, false},
+    {resync, nullptr, false},
+    {ascRelease, relDone, false},
+    {ascPreAbort, nullptr, false},
+    {asfWait, nullptr, true},
+    {asfAttrib, nullptr, false},
+    {asfTerm, nullptr, true},
+    {nothing, nullptr, true},
+    {nothing, nullptr, true},
+    {sendBAlloc, nullptr, false},
+    {nothing, nullptr, false},
+    kNone,
+    kNone,
+    kNone,
+};
+
+/* The state check of code on ctl's association. On success *work is the
+** working control record of the service. -1 with the status in ctl. */
+int asfEnter(asfsvcctl *ctl, asfsvcreq *req, int code, asfsvcctl **work) {
+  Assocctl *created = nullptr;
+  auto undo = [&](int status) {
+    if (created != nullptr) {
+      alCSfree(created);
+      ctl->ascid = nullptr;
+      if (code == asf_svc_connect) req->word[cm_word_assoc] = 0;
+    }
+    return fail(ctl, status);
+  };
+  if (ctl->ascid == nullptr) {
+    if (code != asf_svc_connect) return fail(ctl, ASF_ERR_BADASSOC);
+    created = alCSalloc(ctl, asf_kind_requester, reinterpret_cast<char *>(req->word[5]));
+    if (created == nullptr) return -1;
+    ctl->ascid = created;
+    req->word[cm_word_assoc] = reinterpret_cast<uintptr_t>(created);
+    if ((req->word[1] & ASF_REQ_LOCKED) != 0) created->flags |= 16;
+  }
+  Assocctl *assoc = assoc_of(ctl);
+  if (!asfValidAssoc(assoc) || assoc->al == nullptr) return undo(ASF_ERR_BADASSOC);
+  alctl *al = assoc->al;
+  ctl->asfcode = 0;
+  SrvcQ *q = getSrvcQ(code, al);
+  if (q == nullptr) return undo(ASF_ERR_BADASSOC);
+  if (created == nullptr && q->busy) return undo(ASF_ERR_QBUSY);
+  if (code == asf_svc_connect) al->state = asf_state_new;
+  if (code >= asf_svc_connect && code <= asf_svc_abort) {
+    const int state = al->state;
+    if (state < 0 || state > asf_state_failed) return undo(ASF_ERR_STATE);
+    const StateCell cell = statetable[code - asf_svc_connect][state];
+    al->state = cell.next;
+    ctl->asfcode = cell.mark;
+    if (cell.mark != 0) return undo(ASF_ERR_STATE);
+  }
+  q->busy = 1;
+  defineSrvcQ(q, req, ctl, nullptr);
+  *work = &q->wctl;
+  return 0;
+}
+
+/* The exit step of code: the outcome back to the caller, the deferred
+** abort, and the freeing of a finished association. */
+void asfExit(int code, asfsvcctl *work, asfsvcctl *caller, asfsvcreq *req) {
+  Assocctl *assoc = assoc_of(work);
+  if (!asfValidAssoc(assoc) || assoc->al == nullptr) return;
+  alctl *al = assoc->al;
+  SrvcQ *q = getSrvcQ(code, al);
+  if (q != nullptr) {
+    caller->asfcode = work->asfcode;
+    caller->oserr = work->oserr;
+    if (work->errstr[0] != '\0') asf_set_errstr(caller, work->errstr);
+    q->busy = 0;
+  }
+  bool aborted = false;
+  if (al->state == asf_state_aborting) {
+    const bool idle =
+        !al->svcq[0].busy && !al->svcq[1].busy && !al->svcq[2].busy && !al->svcq[3].busy;
+    if (idle) {
+      if (code == asf_svc_abort) {
+        caller->ascid = assoc;
+        ascAbort(caller, req);
+      } else {
+        ascAbort(&al->abortctl, &al->abortreq);
+      }
+      aborted = true;
+    }
+    if (code != asf_svc_abort && caller->asfcode != 0) {
+      caller->asfcode = asf_status_aborted;
+      caller->oserr = 0;
+    }
+  }
+  const int status = caller->asfcode;
+  bool free_it = aborted;
+  switch (code) {
+    case asf_svc_connect:
+      // Any failure but a reject was aborted by reqDone: nothing is left
+      // for the caller to abort, so a positive status frees it too.
+      free_it = (status != 0 && status != asf_status_rejected) || aborted;
+      break;
+    case asf_svc_release:
+      free_it = status == 0 || aborted;
+      break;
+    case asf_svc_abort:
+      free_it = aborted && al->state == asf_state_aborted;
+      break;
+    default:
+      break;
+  }
+  if (free_it) {
+    alCSfree(assoc);
+    if (code == asf_svc_connect) req->word[cm_word_assoc] = 0;
+    caller->ascid = nullptr;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int ASF_Init(int code, asfsvcreq *req) {
+  if (req == nullptr || code < 0 || code > ASF_SVC_MAX || init_sizes[code] < 0) return -1;
+  const int words = init_sizes[code] / 4;
+  for (int i = 1; i <= words; ++i)
+    req->word[i] = 0;
+  req->word[0] = static_cast<uintptr_t>(code);
+  return 0;
+}
+
+int ASF_Call(asfsvcctl *ctl, asfsvcreq *req) {
+  if (ctl == nullptr || req == nullptr) {
+    if (ctl != nullptr) ctl->asfcode = ASF_ERR_BADARGS;
+    return -1;
+  }
+  ctl->asfcode = asf_status_running;
+  ctl->oserr = 0;
+  ctl->errstr[0] = '\0';
+  const uintptr_t raw = req->word[0];
+  if (raw > ASF_SVC_MAX) return fail(ctl, ASF_ERR_BADCODE);
+  const int code = static_cast<int>(raw);
+  const Service &svc = service[code];
+  if (svc.exec == nullptr) return fail(ctl, ASF_ERR_BADASSOC);
+
+  ctl->flags = (ctl->flags & ~static_cast<uint32_t>(asf_flag_async)) | asf_flag_sync;
+  if (code == asf_svc_connect || code == asf_svc_wait) ctl->ascid = nullptr;
+
+  const bool direct =
+      svc.direct || (code == asf_svc_attribute && (req->word[1] == 4 || req->word[1] == 260));
+  if (direct) {
+    ctl->asfcode = 0;
+    errno = 0;
+    return svc.exec(ctl, nullptr, req);
+  }
+
+  asfsvcctl *work = nullptr;
+  if (asfEnter(ctl, req, code, &work) != 0) return -1;
+  alctl *al = assoc_of(work)->al;
+  errno = 0;
+  int rc = svc.exec(work, al, req);
+  if (svc.done != nullptr && svc.done(work, al, req) == -1) rc = -1;
+  asfExit(code, work, ctl, req);
+  return rc;
+}
+
+}  // extern "C"
