@@ -8,7 +8,10 @@ port 0, writes the chosen port to a ready file, reads connect requests in
 every form a client sends, journals each message it receives (one line per
 message) and answers as its command line says: accept, reject, old-protocol
 replies, multiplexed accept or reject, data echo or scripted data, and a
-set of faults. Tests start it through testbed::SqliDouble
+set of faults. It also runs as a pipe back-end on its standard input and
+output (--pipe, through sqli_pipe_backend), over STREAMS records on a
+SEQPACKET socket (--streams) and over shared memory (--shm, shm_mode.py).
+Tests start it through testbed::SqliDouble
 (testbed/support/sqli_double_process.h); README.md beside this file gives
 its options and journal format.
 
@@ -556,6 +559,7 @@ class Conn:
             events = poller.poll(min(left, 0.5) * 1000)
             if self.server.stopping.is_set():
                 raise Closed("stopped")
+            self.server.idle()
             for _, ev in events:
                 if ev & select.POLLPRI:
                     try:
@@ -574,6 +578,9 @@ class Conn:
         self._wait(deadline)
         try:
             data = self.sock.recv(65536)
+            while data is None:  # a record taken aside (high priority): wait on
+                self._wait(deadline)
+                data = self.sock.recv(65536)
         except ConnectionResetError:
             raise Closed("reset") from None
         except OSError as e:
@@ -657,6 +664,10 @@ class Server:
 
     def deadline(self):
         return time.monotonic() + self.args.read_timeout
+
+    def idle(self):
+        """Called between the waits of a read; the pipe mode journals its
+        interrupts here."""
 
     def run(self):
         a = self.args
@@ -878,6 +889,219 @@ class Server:
 
 
 # ---------------------------------------------------------------------------
+# Pipe mode: the double is the back-end program a client starts with two
+# pipes as its standard input and output; one association, SIGTERM is the
+# interrupt.
+
+
+def open_descriptors():
+    """The descriptors open in this process, sorted (the listing's own
+    descriptor left out)."""
+    fds = []
+    for name in os.listdir("/proc/self/fd"):
+        fd = int(name)
+        try:
+            os.fstat(fd)
+        except OSError:
+            continue  # the directory listing's own descriptor, closed by now
+        fds.append(fd)
+    return sorted(fds)
+
+
+class PipeSock:
+    """Descriptors 0 and 1 behind the socket calls Conn and Server use."""
+
+    def __init__(self, rfd=0, wfd=1):
+        self.rfd, self.wfd = rfd, wfd
+
+    def fileno(self):
+        return self.rfd
+
+    def recv(self, n, flags=0):
+        if flags:
+            raise OSError("no urgent data on a pipe")
+        return os.read(self.rfd, n)
+
+    def sendall(self, data):
+        view = memoryview(data)
+        while view:
+            view = view[os.write(self.wfd, view):]
+
+    def setsockopt(self, *args):
+        pass
+
+    def close(self):
+        for fd in (self.rfd, self.wfd):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+
+
+class CountingJournal:
+    """The journal of the pipe mode: ends the process after --exit-after
+    messages (connects and data) were journaled."""
+
+    def __init__(self, journal, limit):
+        self.journal = journal
+        self.limit = limit
+        self.messages = 0
+
+    def write(self, assoc, session, what, fields=(), raw=None):
+        self.journal.write(assoc, session, what, fields, raw)
+        if what in ("connect", "data"):
+            self.messages += 1
+            if self.limit is not None and self.messages >= self.limit:
+                os._exit(0)
+
+
+class PipeServer(Server):
+    """One association on descriptors 0 and 1."""
+
+    def __init__(self, args, journal):
+        self.args = args
+        self.journal = CountingJournal(journal, args.exit_after)
+        self.stopping = threading.Event()
+        self.interrupts = 0
+        self.journaled = 0
+        self.parent = os.getppid()
+
+    def on_term(self, signum, frame):
+        # Only counted here: the journal's lock may be held by the code the
+        # signal interrupted.
+        self.interrupts += 1
+
+    def idle(self):
+        while self.journaled < self.interrupts:
+            self.journaled += 1
+            self.journal.journal.write(1, 0, "interrupt", [("signal", "TERM")])
+        if os.getppid() != self.parent:
+            raise Closed("stopped")
+
+    def run_pipe(self, startup):
+        a = self.args
+        if a.report:
+            self.journal.journal.write(1, 0, "start", [("argc", len(a.pipe_args))] +
+                                       [("argv", v) for v in a.pipe_args] +
+                                       [("fds", ",".join(str(fd) for fd in startup))])
+        if a.exit_at_once:
+            return 0
+        if a.stall:
+            end = time.monotonic() + min(a.lifetime, a.read_timeout)
+            while time.monotonic() < end and os.getppid() == self.parent:
+                self.idle()
+                time.sleep(0.05)
+            return 0
+        self.serve(PipeSock(), 1)
+        self.idle()
+        return 0
+
+
+# ---------------------------------------------------------------------------
+# STREAMS mode: a SEQPACKET listener at the stream's path; every record is
+# one STREAMS message (band byte, three zero bytes, BE32 control length,
+# the control bytes, the data bytes).
+
+RECORD_HEADER = 8
+RECORD_MAX = 1 << 20
+
+
+def stream_record(data, band=0, control=b""):
+    return bytes([band]) + b"\x00\x00\x00" + be32(len(control)) + control + data
+
+
+def parse_stream_record(rec):
+    """(band, control, data) of one record; Malformed when the header is."""
+    if len(rec) < RECORD_HEADER or rec[0] > 1 or rec[1:4] != b"\x00\x00\x00":
+        raise Malformed("bad record header")
+    clen = struct.unpack(">I", rec[4:8])[0]
+    if clen > len(rec) - RECORD_HEADER:
+        raise Malformed("control length past the record")
+    return rec[0], rec[8 : 8 + clen], rec[8 + clen :]
+
+
+class StreamSock:
+    """A SEQPACKET connection behind the socket calls Conn and Server use:
+    recv gives the data of the next normal record (b"" at hang-up, None
+    when the record was a high-priority one, journaled as urgent), every
+    send is one record."""
+
+    def __init__(self, sock, journal, assoc, hipri=None):
+        self.sock = sock
+        self.journal = journal
+        self.assoc = assoc
+        self.hipri = hipri  # sent once, after the first reply
+
+    def fileno(self):
+        return self.sock.fileno()
+
+    def recv(self, n, flags=0):
+        if flags:
+            raise OSError("no urgent data on a stream")
+        rec = self.sock.recv(RECORD_MAX)
+        if not rec:
+            return b""
+        band, _, data = parse_stream_record(rec)
+        if band == 1:
+            self.journal.write(self.assoc, 0, "urgent", [("byte", data[:1])], rec)
+            return None
+        return data
+
+    def sendall(self, data):
+        self.sock.sendall(stream_record(bytes(data)))
+        if self.hipri is not None:
+            self.sock.sendall(stream_record(self.hipri, band=1))
+            self.hipri = None
+
+    def setsockopt(self, *args):
+        self.sock.setsockopt(*args)
+
+    def close(self):
+        self.sock.close()
+
+
+class StreamServer(Server):
+    def run(self):
+        a = self.args
+        try:
+            os.unlink(a.streams)
+        except FileNotFoundError:
+            pass
+        lsock = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        lsock.bind(a.streams)
+        lsock.listen(16)
+        tmp = "%s.tmp.%d" % (a.ready, os.getpid())
+        with open(tmp, "w") as f:
+            f.write("%d\n" % os.getpid())  # no port: the process id, for a positive number
+        os.rename(tmp, a.ready)
+        end = time.monotonic() + a.lifetime
+        parent = os.getppid()
+        lsock.settimeout(0.2)
+        try:
+            while not self.stopping.is_set() and time.monotonic() < end and \
+                    os.getppid() == parent:
+                try:
+                    sock, _ = lsock.accept()
+                except OSError:
+                    continue
+                sock.settimeout(None)
+                with self.count_lock:
+                    self.connections += 1
+                    assoc = self.connections
+                hipri = bytes.fromhex(a.hipri) if a.hipri is not None else None
+                t = threading.Thread(target=self.serve,
+                                     args=(StreamSock(sock, self.journal, assoc, hipri), assoc),
+                                     daemon=True)
+                t.start()
+        finally:
+            lsock.close()
+            try:
+                os.unlink(a.streams)
+            except OSError:
+                pass
+
+
+# ---------------------------------------------------------------------------
 # Command line.
 
 
@@ -915,7 +1139,7 @@ def fault(text):
 def parse_args(argv):
     p = ArgParser(prog="sqli_double", fromfile_prefix_chars="@",
                   description="SQLI server double (see README.md)")
-    p.add_argument("--ready", required=True, help="file that receives the port")
+    p.add_argument("--ready", help="file that receives the port (required but in --pipe)")
     p.add_argument("--journal", required=True, help="journal file (appended)")
     p.add_argument("--level", type=int, default=61, help="the server's level (default 61)")
     p.add_argument("--mux", action="store_true", help="agree to multiplexing when asked")
@@ -938,12 +1162,42 @@ def parse_args(argv):
                    "the first N connections only")
     p.add_argument("--read-timeout", type=float, default=60.0, help="seconds per read wait")
     p.add_argument("--lifetime", type=float, default=600.0, help="seconds before it exits")
-    return p.parse_args(argv)
+    p.add_argument("--pipe", action="store_true",
+                   help="serve one association on descriptors 0 and 1 (SIGTERM: interrupt)")
+    p.add_argument("--exit-at-once", action="store_true", help="--pipe: exit before reading")
+    p.add_argument("--exit-after", type=int, metavar="N",
+                   help="--pipe: exit after N messages were journaled")
+    p.add_argument("--stall", action="store_true", help="--pipe: never read nor answer")
+    p.add_argument("--report", action="store_true",
+                   help="--pipe: journal the arguments and the open descriptors")
+    p.add_argument("--streams", metavar="PATH", help="listen on a SEQPACKET socket at PATH "
+                   "and speak STREAMS records")
+    p.add_argument("--hipri", metavar="HEX", help="--streams: a high-priority message sent "
+                   "after the first reply of each connection")
+    p.add_argument("pipe_args", nargs="*", help="--pipe: the arguments the client gave")
+    p.add_argument("--shm", metavar="NAME", help="serve the shared-memory transport NAME "
+                   "(shm_mode.py)")
+    args = p.parse_args(argv)
+    if args.ready is None and not args.pipe:
+        p.error("the following arguments are required: --ready")
+    if args.pipe_args and not args.pipe:
+        p.error("arguments are taken in --pipe mode only")
+    return args
 
 
 def main(argv=None):
+    startup = open_descriptors()  # before this process opens any of its own
     args = parse_args(sys.argv[1:] if argv is None else argv)
-    server = Server(args)
+    if args.pipe:
+        server = PipeServer(args, Journal(args.journal))
+        signal.signal(signal.SIGTERM, server.on_term)
+        return server.run_pipe(startup)
+    if args.shm is not None:
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        import shm_mode
+
+        return shm_mode.serve(args, Journal(args.journal))
+    server = StreamServer(args) if args.streams else Server(args)
 
     def on_term(signum, frame):
         server.stopping.set()

@@ -520,5 +520,151 @@ class Program(unittest.TestCase):
         self.assertEqual(dbl.stop(), 0)
 
 
+BACKEND = os.path.join(os.path.dirname(HERE), "sqli_pipe_backend")
+
+
+class PipeMode(unittest.TestCase):
+    """The double as a pipe back-end, started through its wrapper script as
+    a client starts it: by path, with the server name and host."""
+
+    def start(self, options=""):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.journal = os.path.join(self.tmp.name, "journal")
+        env = dict(os.environ, SQLI_PIPE_JOURNAL=self.journal,
+                   SQLI_PIPE_OPTIONS="--read-timeout 5 --lifetime 30 " + options)
+        proc = subprocess.Popen([BACKEND, "srv", "node1"], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, env=env)
+        self.addCleanup(lambda: (proc.kill(), proc.wait(), proc.stdin.close(),
+                                 proc.stdout.close()))
+        return proc
+
+    def lines(self):
+        try:
+            with open(self.journal) as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def wait_line(self, fragment, timeout=20):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            for line in self.lines():
+                if fragment in line:
+                    return line
+            time.sleep(0.02)
+        raise AssertionError("no journal line with %r in %r" % (fragment, self.lines()))
+
+    def test_connect_echo_interrupt_and_end_of_file(self):
+        proc = self.start("--report")
+        start = self.wait_line("what=start")
+        self.assertIn("argc=3 argv=" + d.escape(BACKEND) + " argv=srv argv=node1 fds=0,1,2",
+                      start)
+        proc.stdin.write(BINARY_CONNECT)
+        proc.stdin.flush()
+        hdr = proc.stdout.read(6)
+        self.assertEqual(hdr, d.header(len(ACCEPT_BODY) + 6, 2, 61, 4096))
+        self.assertEqual(proc.stdout.read(len(ACCEPT_BODY)), ACCEPT_BODY)
+        data = bytes(range(256)) * 40
+        proc.stdin.write(data)
+        proc.stdin.flush()
+        got = b""
+        while len(got) < len(data):
+            chunk = os.read(proc.stdout.fileno(), len(data) - len(got))
+            self.assertTrue(chunk)
+            got += chunk
+        self.assertEqual(got, data)
+        proc.terminate()  # the interrupt, not the end
+        self.wait_line("what=interrupt signal=TERM")
+        self.assertIsNone(proc.poll())
+        proc.stdin.close()
+        self.assertEqual(proc.wait(10), 0)
+        self.assertIn("raw=" + BINARY_CONNECT.hex(), self.wait_line("what=connect"))
+        self.wait_line("what=eof")
+
+    def test_switches(self):
+        # (options, what is sent, the journal's last "what", seconds it may live)
+        cases = [("--exit-at-once", BINARY_CONNECT, None, 5),
+                 ("--exit-after 1", BINARY_CONNECT, "connect", 5),
+                 ("--exit-after 2", BINARY_CONNECT + b"abc", "data", 5),
+                 ("--stall --read-timeout 1", BINARY_CONNECT, None, 5)]
+        for options, send, last, limit in cases:
+            with self.subTest(options=options):
+                proc = self.start(options)
+                try:
+                    proc.stdin.write(send)
+                    proc.stdin.flush()
+                except BrokenPipeError:
+                    pass
+                reply = proc.stdout.read()  # to the end: the double has gone
+                self.assertEqual(proc.wait(limit), 0)
+                whats = [ln.split()[3] for ln in self.lines()]
+                self.assertEqual(whats[-1:] if last else whats,
+                                 ["what=" + last] if last else [])
+                if options.startswith("--exit-after") or last is None:
+                    expect = ACCEPT_BODY if options == "--exit-after 2" else b""
+                    self.assertEqual(reply[6:] if expect else reply, expect)
+
+    def test_stall_still_journals_the_interrupt(self):
+        proc = self.start("--stall --report")
+        self.wait_line("what=start")  # journaled once the handler is set
+        proc.terminate()
+        self.wait_line("what=interrupt")
+        proc.stdin.close()
+        proc.kill()
+
+
+class StreamsMode(unittest.TestCase):
+    def test_records_both_ways(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        path = os.path.join(tmp.name, "svc.str")
+        with Double("--streams", path, "--hipri", "41") as dbl:
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+            self.addCleanup(s.close)
+            s.settimeout(5)
+            s.connect(path)
+            s.send(d.stream_record(BINARY_CONNECT))
+            rec = s.recv(65536)
+            self.assertEqual(rec[:8], h("00 000000 00000000"))
+            self.assertEqual(rec[8:], d.header(len(ACCEPT_BODY) + 6, 2, 61, 4096) + ACCEPT_BODY)
+            self.assertEqual(s.recv(65536), h("01 000000 00000000 41"))
+            # A message with control bytes: only the data is echoed.
+            s.send(d.stream_record(b"hello", control=b"ctl"))
+            self.assertEqual(s.recv(65536), h("00 000000 00000000") + b"hello")
+            s.send(d.stream_record(b"B", band=1))
+            dbl.wait_line("what=urgent byte=B")
+            s.send(d.stream_record(b"more"))
+            self.assertEqual(s.recv(65536)[8:], b"more")
+            s.close()
+            dbl.wait_line("what=eof")
+            self.assertIn("what=data size=5 raw=68656c6c6f", dbl.wait_line("size=5"))
+
+    def test_malformed_records_and_close(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        path = os.path.join(tmp.name, "svc.str")
+        cases = [h("02 000000 00000000 41"), h("00 000100 00000000"), h("00 000000 00000009 41"),
+                 h("00 0000")]
+        with Double("--streams", path) as dbl:
+            for rec in cases:
+                with self.subTest(rec=rec.hex()):
+                    s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+                    s.settimeout(5)
+                    s.connect(path)
+                    s.send(rec)
+                    self.assertEqual(s.recv(100), b"")  # the double closed
+                    s.close()
+            self.assertEqual(len([ln for ln in dbl.lines() if "what=error" in ln]), len(cases))
+        with Double("--streams", path, "--fault", "close") as dbl:
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+            s.settimeout(5)
+            s.connect(path)
+            s.send(d.stream_record(BINARY_CONNECT))
+            self.assertEqual(s.recv(100), b"")
+            s.close()
+        self.assertFalse(os.path.exists(path))
+
+
 if __name__ == "__main__":
     unittest.main()
