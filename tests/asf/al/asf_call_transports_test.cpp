@@ -26,6 +26,7 @@
 
 #include "asf_al.h"
 #include "asf_call.h"
+#include "asf_call_support.h"
 #include "cm_records.h"
 #include "net_paths.h"
 #include "pf_records.h"
@@ -101,19 +102,10 @@ std::vector<SqliJournalEntry> read_journal(const std::string &path) {
 }
 
 asfsvcctl fresh(void *ascid = nullptr, int timeout = -1) {
-  asfsvcctl ctl {};
-  ctl.flags = asf_flag_sync;
-  ctl.timeout = timeout;
-  ctl.ascid = ascid;
-  return ctl;
+  return asf_test::fresh_ctl(ascid, timeout);
 }
 
-std::string pattern(size_t n) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i)
-    s[i] = static_cast<char>('a' + i % 26);
-  return s;
-}
+std::string pattern(size_t n) { return asf_test::pattern(n); }
 
 class AsfCallTransports : public ::testing::Test {
  protected:
@@ -159,46 +151,8 @@ class AsfCallTransports : public ::testing::Test {
     req->word[9] = reinterpret_cast<uintptr_t>(&pfreq_);
     return ASF_Call(ctl, req);
   }
-  void send(void *assoc, const std::string &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      asfsvcctl ctl = fresh(assoc);
-      asfsvcreq req {};
-      ASF_Init(asf_svc_sendbuf, &req);
-      ASSERT_EQ(ASF_Call(&ctl, &req), 0) << ctl.asfcode;
-      auto *buf = reinterpret_cast<rscbufctl *>(req.word[2]);
-      ASSERT_NE(buf, nullptr);
-      ASSERT_GT(buf->size, 0);
-      size_t n = std::min(bytes.size() - done, static_cast<size_t>(buf->size));
-      std::memcpy(buf->p, bytes.data() + done, n);
-      buf->size = static_cast<int32_t>(n);
-      ASF_Init(asf_svc_send, &req);
-      asf_req_set_half(&req, 2, -1);
-      req.word[3] = reinterpret_cast<uintptr_t>(buf);
-      ASSERT_EQ(ASF_Call(&ctl, &req), 0) << ctl.asfcode;
-      done += n;
-    }
-  }
-  std::string receive(void *assoc, size_t n) {
-    std::string got;
-    while (got.size() < n) {
-      asfsvcctl ctl = fresh(assoc, 5000);
-      asfsvcreq req {};
-      ASF_Init(asf_svc_receive, &req);
-      if (ASF_Call(&ctl, &req) != 0) {
-        ADD_FAILURE() << "receive: " << ctl.asfcode << " " << ctl.oserr;
-        break;
-      }
-      auto *buf = reinterpret_cast<rscbufctl *>(req.word[3]);
-      got.append(buf->p, static_cast<size_t>(buf->size));
-      asfsvcreq rel {};
-      ASF_Init(asf_svc_recvbuf_free, &rel);
-      rel.word[2] = reinterpret_cast<uintptr_t>(buf);
-      asfsvcctl rctl = fresh(assoc);
-      EXPECT_EQ(ASF_Call(&rctl, &rel), 0);
-    }
-    return got;
-  }
+  void send(void *assoc, const std::string &bytes) { asf_test::call_send(assoc, bytes); }
+  std::string receive(void *assoc, size_t n) { return asf_test::call_receive(assoc, n); }
   int simple(int code, void *assoc) {
     asfsvcctl ctl = fresh(assoc);
     asfsvcreq req {};

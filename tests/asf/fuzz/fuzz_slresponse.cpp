@@ -18,6 +18,7 @@
 #include "asf_memory.h"
 #include "asf_tl.h"
 #include "fuzz_environment.h"
+#include "scripted_input_driver.h"
 #include "sl_records.h"
 #include "tl_records.h"
 
@@ -28,65 +29,7 @@ namespace {
   std::abort();
 }
 
-/* What the server sends, handed out piece by piece. */
-const uint8_t *input = nullptr;
-size_t input_left = 0;
-size_t piece = 1;
-
-int fake_init(asfsvcctl *, void *, int, const char *) { return 0; }
-
-int fake_send(drvblock *, rscbufctl *buf, asfsvcctl *ctl) {
-  bufReg(static_cast<Assocctl *>(ctl->ascid), asf_buf_send, buf);
-  return 0;
-}
-
-int fake_recv(drvblock *, rscbufctl **slot, asfsvcctl *ctl) {
-  auto *assoc = static_cast<Assocctl *>(ctl->ascid);
-  rscbufctl *buf = *slot;
-  const bool own = buf == nullptr;
-  if (own && bufGet(assoc, asf_buf_recv, &buf) != 0) {
-    driver_error(ctl, TLI_ERR_OUTSTATE, 0);
-    return -1;
-  }
-  if (input_left == 0) {
-    if (own) bufReg(assoc, asf_buf_recv, buf);
-    driver_error(ctl, TLI_ERR_PEERGONE, 0);
-    return -1;
-  }
-  size_t n = piece < input_left ? piece : input_left;
-  if (n > static_cast<size_t>(buf->lbuff)) n = static_cast<size_t>(buf->lbuff);
-  std::memcpy(buf->buff, input, n);
-  input += n;
-  input_left -= n;
-  buf->p = buf->buff;
-  buf->size = static_cast<int32_t>(n);
-  *slot = buf;
-  return 0;
-}
-
-int fake_disc(drvblock *drv, int, asfsvcctl *ctl) {
-  net_deallocate(drv, ctl);
-  return 0;
-}
-
-constexpr opvec fake_vector = {
-    fake_init, nullptr,   nullptr, nullptr, nullptr, fake_send, fake_recv, nullptr,
-    nullptr,   fake_disc, nullptr, nullptr, nullptr, nullptr,   nullptr,   nullptr,
-    nullptr,   nullptr,   nullptr, nullptr, nullptr, nullptr,
-};
-const opvec *fake_vector_of(int type) { return type == tl_drv_tlitcp ? &fake_vector : nullptr; }
-
-int fake_conn(drvblock *drv, tlconnreq *, asfsvcctl *ctl) {
-  if (load_operation_vector(drv) != 0) return -1;
-  drv->bufsize = 64;
-  drv->priv = asf_alloc(asf_pool_assoc, sizeof(tlictl));
-  if (drv->priv == nullptr || net_buffer_setup(drv, static_cast<Assocctl *>(ctl->ascid), ctl) != 0)
-    return -1;
-  return 0;
-}
-
-tlnetsw table[8];
-tl_driver_seam seam;
+using namespace scripted_input;
 
 bool known_failure(int status) {
   switch (status) {
@@ -165,13 +108,8 @@ struct Client {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   fuzz_environment::init();
-  int n = 0;
-  for (; tlnetswtab[n].name != nullptr; ++n)
-    table[n] = tlnetswtab[n];
-  table[n] = tlnetswtab[n];
-  for (int i = 0; i < n; ++i)
-    if (std::strcmp(table[i].name, "tlitcp") == 0) table[i].conn = fake_conn;
-  seam = {table, fake_vector_of};
+  buffer_size = 64;
+  install();
   tl_driver_override = &seam;
   tlprototab = table;
   return 0;
