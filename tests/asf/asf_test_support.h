@@ -13,6 +13,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 namespace asf_test {
 
 /* Open descriptors of the process, from /proc/self/fd; -1 when it cannot
@@ -24,6 +27,18 @@ inline int fd_count() {
   while (readdir(d) != nullptr)
     ++n;
   closedir(d);
+  return n;
+}
+
+/* The descriptor count once it reaches want, or after 2 s: a peer thread
+** in the same process closes its side of a connection a moment after the
+** client does. */
+inline int settled_fd_count(int want) {
+  int n = fd_count();
+  for (int i = 0; i < 200 && n != want; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    n = fd_count();
+  }
   return n;
 }
 

@@ -49,17 +49,6 @@ std::string node_name() {
   return node;
 }
 
-/* The descriptor count once it reaches want, or after 2 s: the server
-** thread closes its side of a stream a moment after the client does. */
-int settled_fd_count(int want) {
-  int n = asf_test::fd_count();
-  for (int i = 0; i < 200 && n != want; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    n = asf_test::fd_count();
-  }
-  return n;
-}
-
 asfsvcctl fresh_ctl(void *ascid = nullptr) {
   asfsvcctl ctl {};
   ctl.flags = 1;
@@ -313,7 +302,7 @@ TEST_F(StrpipeDriver, WhatIsNotAMountedStreamGives908WithNothingLeftOpen) {
     EXPECT_EQ(ctl_.asfcode, c.asfcode);
     EXPECT_EQ(ctl_.oserr, c.oserr);
     EXPECT_EQ(driver()->priv, nullptr);
-    EXPECT_EQ(asf_test::fd_count(), start);
+    EXPECT_EQ(asf_test::settled_fd_count(start), start);
     tlDiscon(&ctl_, 0);
     EXPECT_EQ(memory.outstanding(), 0);
   }
@@ -332,7 +321,7 @@ TEST_F(StrpipeDriver, MemoryShortDuringConnectClosesTheStream) {
     EXPECT_EQ(driver()->priv, nullptr);
     EXPECT_EQ(assoc_->sndbuf, nullptr);
     EXPECT_EQ(assoc_->rcvbuf, nullptr);
-    EXPECT_EQ(settled_fd_count(start), start);
+    EXPECT_EQ(asf_test::settled_fd_count(start), start);
     tlDiscon(&ctl_, 0);
     EXPECT_EQ(memory.outstanding(), 0);
   }
@@ -388,7 +377,7 @@ TEST_F(StrpipeDriver, EchoExpeditedByteAndDisconnectLeaveNothingOpen) {
   }
   EXPECT_EQ(expedited_seen, "B");
   EXPECT_TRUE(hang_up_seen);
-  EXPECT_EQ(asf_test::fd_count(), start);
+  EXPECT_EQ(asf_test::settled_fd_count(start), start);
 }
 
 TEST_F(StrpipeDriver, HighPriorityByteGoesToTheExpeditedSlotAndTheReceiveGoesOn) {

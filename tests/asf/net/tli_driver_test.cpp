@@ -286,7 +286,7 @@ TEST_F(TliDriver, EchoesLeavesBlockingAndReleasesInOrder) {
     peer.join();
     EXPECT_EQ(seen_by_peer, data);
   }
-  EXPECT_EQ(asf_test::fd_count(), start);
+  EXPECT_EQ(asf_test::settled_fd_count(start), start);
 }
 
 TEST_F(TliDriver, RefusedConnectGives908FastWithNothingOpen) {
@@ -297,7 +297,7 @@ TEST_F(TliDriver, RefusedConnectGives908FastWithNothingOpen) {
   EXPECT_LT(ms_since(t0), 1000);
   EXPECT_EQ(ctl_.asfcode, -908);
   EXPECT_EQ(drv_.priv, nullptr);
-  EXPECT_EQ(asf_test::fd_count(), start);
+  EXPECT_EQ(asf_test::settled_fd_count(start), start);
   EXPECT_EQ(memory.outstanding(), 0);
 }
 
@@ -434,7 +434,7 @@ TEST_F(TliDriver, FullAcceptQueueEndsAtTheCallersDeadline) {
   for (int s : fillers)
     close(s);
   close(lsn);
-  EXPECT_EQ(asf_test::fd_count(), start);
+  EXPECT_EQ(asf_test::settled_fd_count(start), start);
 }
 
 TEST_F(TliDriver, BufferSetUpFailureLeavesNoEndpoint) {
@@ -452,7 +452,7 @@ TEST_F(TliDriver, BufferSetUpFailureLeavesNoEndpoint) {
     EXPECT_EQ(ctl_.asfcode, c.asfcode);
     EXPECT_EQ(drv_.priv, nullptr);
     EXPECT_EQ(memory.outstanding(), 0);
-    EXPECT_EQ(asf_test::fd_count(), start);
+    EXPECT_EQ(asf_test::settled_fd_count(start), start);
     EXPECT_EQ(assoc_->sndbuf, nullptr);
   }
 }
@@ -991,7 +991,7 @@ TEST_F(TliThroughLayer, EchoOf64KiBUrgentByteAndDisconnect) {
   }
   EXPECT_EQ(urgent, 'B');
   EXPECT_TRUE(eof);
-  EXPECT_EQ(asf_test::fd_count(), start);
+  EXPECT_EQ(asf_test::settled_fd_count(start), start);
 }
 
 TEST_F(TliThroughLayer, RefusedConnectsAndConnectCyclesLeaveNoDescriptor) {
@@ -1003,7 +1003,7 @@ TEST_F(TliThroughLayer, RefusedConnectsAndConnectCyclesLeaveNoDescriptor) {
     EXPECT_EQ(ctl_.asfcode, -908);
     tlDiscon(&ctl_, 0);
   }
-  EXPECT_EQ(asf_test::fd_count(), start);
+  EXPECT_EQ(asf_test::settled_fd_count(start), start);
   {
     Peer peer([](int c) { read_to_eof(c); }, 50);
     for (int i = 0; i < 50; ++i) {
@@ -1011,7 +1011,7 @@ TEST_F(TliThroughLayer, RefusedConnectsAndConnectCyclesLeaveNoDescriptor) {
       ASSERT_EQ(tlDiscon(&ctl_, 0), 0);
     }
   }
-  EXPECT_EQ(asf_test::fd_count(), start);
+  EXPECT_EQ(asf_test::settled_fd_count(start), start);
 }
 
 }  // namespace
