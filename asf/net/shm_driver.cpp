@@ -555,7 +555,8 @@ int alert_server(netscb *scb, int32_t bufid, int kind) {
   scb->alert[kind] = 1;
   int rc = semop_retry(ld32(scb->slot, SM_SLOT_ALERTSEMID), ld32(scb->slot, SM_SLOT_ALERTSEMNUM), 1,
                        0, nullptr);
-  st32(scb->counter, SM_COUNTER_WORD, ld32(scb->counter, SM_COUNTER_WORD) + 1);
+  // The counter and sequence words live in memory the server also writes; they wrap.
+  st32(scb->counter, SM_COUNTER_WORD, int32_t(uint32_t(ld32(scb->counter, SM_COUNTER_WORD)) + 1u));
   return rc;
 }
 
@@ -702,7 +703,7 @@ int net_sm_get_buf(netscb *scb, char **out, int wanted) {
   st8(ent, SM_BUFENT_STATE, sm_buf_held);
   st16(scb->slot, SM_SLOT_HELDSEND, int16_t(i));
   st16(scb->slot, SM_SLOT_NEXTSEND, int16_t(now_granted > 0 ? (i + 1) % now_granted : 0));
-  const int32_t seq = ld32(scb->slot, SM_SLOT_SENDSEQ) + 1;
+  const int32_t seq = int32_t(uint32_t(ld32(scb->slot, SM_SLOT_SENDSEQ)) + 1u);
   st32(scb->slot, SM_SLOT_SENDSEQ, seq);
   st32(buf, SM_BUFHDR_SEQ, seq);
   *out = reinterpret_cast<char *>(buf + SM_BUFHDR_SIZE);

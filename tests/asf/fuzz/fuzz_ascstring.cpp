@@ -64,7 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (envlist != nullptr)
       for (int32_t i = 0; i < envlist->count; ++i) {
-        if (std::strchr(envlist->names[i], '=') != nullptr) fail("name holds =", i);
+        // A name from the embedded binary form may be absent (a null string).
+        if (envlist->names[i] != nullptr && std::strchr(envlist->names[i], '=') != nullptr)
+          fail("name holds =", i);
+        touch(envlist->names[i]);
         touch(envlist->values[i]);
       }
   }

@@ -435,6 +435,10 @@ TEST_F(ShmDriver, EmptyRingTimeoutsAndBufferRequest) {
   auto *scb = static_cast<netscb *>(drv_.priv);
   EXPECT_EQ(buf_request(scb, 5), 1);
   EXPECT_EQ(ld32(scb->slot, SM_SLOT_REQUEST), 1);
+  // The post counter is shared with the server and wraps at its top.
+  st32(pool_.mem, counter_off + SM_COUNTER_WORD, INT32_MAX);
+  EXPECT_EQ(buf_request(scb, 1), 1);
+  EXPECT_EQ(ld32(pool_.mem, counter_off + SM_COUNTER_WORD), INT32_MIN);
   pool_.granted = 0;
 }
 
