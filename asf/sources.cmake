@@ -18,11 +18,27 @@ set(dvz_asf_sources
   net/pipe_driver.cpp
   net/strpipe_driver.cpp
   net/shm_driver.cpp
+  net/tli_listen.cpp
+  net/spx_addr.cpp
+  net/sap.cpp
   pfslsqi/asc_binary.cpp
   pfslsqi/asc_text.cpp
   pfslsqi/session_layer.cpp
   pfslsqi/protocol_family.cpp
+  pfslsqi/sl_listen.cpp
+  pfslsqi/pf_listen.cpp
   al/connection_manager.cpp
   al/service_call.cpp
+  al/cm_listen.cpp
   ns/name_service.cpp
-  ns/netrc.cpp)
+  ns/netrc.cpp
+  ns/login.cpp
+  css/css_config.cpp
+  css/css_support.cpp
+  css/css_load.cpp
+  css/css_context.cpp
+  asfcss/asf_css.cpp
+  al/handover.cpp
+  tl/tl_save.cpp
+  net/tli_save.cpp
+  pfslsqi/pfsl_save.cpp)

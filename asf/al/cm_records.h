@@ -1,8 +1,9 @@
 /*
-** cm_records.h: the connection manager's entry points, client side. The
-** service call (service_call.cpp) calls them for init, terminate, connect,
-** release, abort and attributes; they call the name service for the
-** candidate entries and the protocol family for each attempt.
+** cm_records.h: the connection manager's entry points. The service call
+** (service_call.cpp) calls them for init, terminate, connect, release,
+** abort and attributes (connection_manager.cpp) and, on the server side,
+** for listen, indication, response and verify (cm_listen.cpp); they call
+** the name service for the entries and the protocol family.
 **
 ** The connect shares the caller's budget among the entries on a
 ** monotonic clock of whole seconds. Tests replace the clock (os_clock)
@@ -95,6 +96,92 @@ int setConTime(time_t start, int budget, int retries, int entries, time_t *now, 
 ** entrytime and trytime: a retriable failure retries only when the pause
 ** would end inside the entry's time. 0, or -25566 with class 1. */
 int chkConErr(asfsvcctl *ctl, time_t entrystart, int entrytime, int trytime, int *klass);
+
+/* ---- Server side (cm_listen.cpp). ---- */
+
+/* Listen authentication modes. */
+#define CM_AUTH_NONE 0u /* everyone is accepted */
+#define CM_AUTH_PASSWORD 1u /* user and password, or a trusted host */
+#define CM_AUTH_CSS 16u /* communication support */
+#define CM_AUTH_NOCHECK 0x1000000u /* nothing is checked */
+
+/* Login error of a refused authentication mode or user kind. */
+#define CM_ERR_AUTHMODE (-25561)
+/* Login errors whose message parameter is the user name, and the one whose
+** parameter is "(user@host)". */
+#define CM_ERR_NOUSERNAME (-951)
+#define CM_ERR_UNTRUSTED (-956)
+/* pfConBind's refusal of a client too old for the bind response. */
+#define CM_ERR_NOBIND (-25564)
+/* A response level above the association's. */
+#define CM_ERR_LEVEL (-25549)
+/* Status of a refused login or a failed support start (detail in oserr). */
+#define CM_STATUS_REFUSED 8
+
+/* Request words of the listen request the connection manager reads. */
+enum {
+  cm_word_authmode = 4, /* authentication mode */
+  cm_word_lsnkind = 5, /* name-request kind */
+  cm_word_lsntext = 6, /* name-request text */
+  cm_word_lsnlevel = 9 /* protocol level (i32) */
+};
+
+/* Room the caller gives the name-request text of a dynamic listener
+** (listen sub-code 3): the address line is written there, without the
+** newline that ends it in the listener file. */
+#define CM_DYNLINE_SIZE 512
+
+/* Test seam: the protocol family's listening entries and the login check.
+** Production calls pfListen, pfConInd, pfConBind, pfConRes and
+** _oschkinternet; a test puts a table of its own here and takes it away. */
+typedef struct cm_listen_seam {
+  int (*listen)(asfsvcctl *ctl, NSEntry *entry, asfsvcreq *req);
+  int (*conind)(asfsvcctl *ctl, Assocctl *newassoc, asfsvcreq *req, asfprocinfo *procinfo_out);
+  int (*conbind)(asfsvcctl *ctl, asfsvcreq *req, asfprocinfo *procinfo);
+  int (*conres)(asfsvcctl *ctl, asfsvcreq *req, asfprocinfo *procinfo);
+  int (*login)(const char *user, const char *password, const char *host, const uint8_t *security,
+               int32_t *uid, int32_t *gid, char *home, int check);
+} cm_listen_seam;
+extern const cm_listen_seam *cm_listen_override;
+
+/* Starts listening for ctl's association (a listener) on the server of
+** req's name request (words 5 and 6) with the authentication mode of word
+** 4 and the level of word 9. 0; or -1 with asfcode -25563 (bad mode, no
+** server name), -25546, the name service's or pfListen's status, the
+** entry's omit word, -406, or 8 with the failure in oserr when the entry
+** asks for communication support and its library cannot be started. */
+int cmListen(asfsvcctl *ctl, asfsvcreq *req);
+/* Takes the next connection of ctl's listener into newassoc (an accepted
+** association) and checks the client's login (cmIndDone). 0; or -1 with
+** asfcode -25563 (flags other than 1), pfConInd's status, or 8 for a
+** refused login. */
+int cmConInd(asfsvcctl *ctl, Assocctl *newassoc, asfsvcreq *req);
+/* Gives newassoc the client's records from req (words 3 to 5, then owned by
+** newassoc), the lower of the two levels, the listener's entry and mode,
+** and checks the login unless the mode is CM_AUTH_NOCHECK. 0; or -1 with
+** asfcode 8, the login error in oserr and the user (-951, -952) or
+** "(user@host)" (-956) in errstr, cut to fit; -25546 without a listener. */
+int cmIndDone(asfsvcctl *ctl, Assocctl *newassoc, asfsvcreq *req);
+/* Checks the login of assoc (an accepted association holding the client's
+** connect parameters) in mode: 0, or the login error (also in ctl's
+** oserr): -25561 for a mode or user kind that cannot be checked; in mode
+** 16 the support context's failure, -25590 when the module did not mark
+** the login as checked; or chkInternet's. */
+int chkAuth(asfsvcctl *ctl, Assocctl *assoc, uint32_t mode);
+/* The login of assoc's client by host and, when check, its password; sets
+** the association's peer user id, group id and text. 0, or -951, -952,
+** -954, -956, -406 or -1 (this host's name unknown). */
+int chkInternet(asfsvcctl *ctl, Assocctl *assoc, int check);
+/* The connect response of req's kind (word 1) on ctl's accepted
+** association at the level of the pairs of word 7's ascbinreq (the
+** association's when there is none or it is below 1). 0; or -1 with
+** -25546, -25549 (a level above the association's) or pfConRes's status. */
+int cmConRes(asfsvcctl *ctl, asfsvcreq *req);
+/* Verifies the login of ctl's accepted association's client by the
+** listener's mode (binding the connection first for communication
+** support). 0; or -1 with -25546, -25590 (no current user), or 8 with the
+** login error in oserr as cmIndDone reports it. */
+int cmConVerf(asfsvcctl *ctl, asfsvcreq *req);
 
 #ifdef __cplusplus
 }

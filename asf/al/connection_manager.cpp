@@ -3,7 +3,8 @@
 ** walk over the name service's entries within the caller's budget,
 ** release and abort of an association's connection, and attributes.
 ** Called by the service call (service_call.cpp); calls the name service
-** (asf/ns) and the protocol family (asf/pfslsqi).
+** (asf/ns), the protocol family (asf/pfslsqi) and, for an entry with a
+** csm option, communication support (asf/asfcss).
 **
 ** The budget runs on a monotonic clock of whole seconds. An entry's share
 ** is ceil(left / entries); a retriable failure is tried again after one
@@ -24,6 +25,7 @@
 #include "asc_codec.h"
 #include "asf_al.h"
 #include "asf_call.h"
+#include "asf_css.h"
 #include "asf_memory.h"
 #include "asf_ns.h"
 #include "cm_records.h"
@@ -43,6 +45,33 @@ constexpr int32_t kMaxMuxSessions = 64;
 
 const cm_attempt_seam &attempt() {
   return cm_attempt_override != nullptr ? *cm_attempt_override : production_attempt;
+}
+
+/* Outcomes of the communication-support part of a connect. */
+enum { css_connect_ok = 0, css_connect_failed = 1, css_connect_fatal = 2 };
+
+/* After a connect to entry that asked for communication support: builds
+** the library context once, creates the association's support context
+** (the handshake) and reads the final response. css_connect_ok;
+** css_connect_failed when the final response failed (an attempt that
+** failed like any other); css_connect_fatal when the walk ends here (the
+** library, a response already present, or the context creation). The
+** status is in ctl. */
+int css_connect(asfsvcctl *ctl, NSEntry *entry, asfsvcreq *req, ASFGLBCTL *glb, alctl *al) {
+  if (asf_css_init_once(ctl) != 0) return css_connect_fatal;
+  if (req->word[pf_word_response] != 0) {
+    ctl->asfcode = CM_ERR_NORESPONSE;
+    return css_connect_fatal;
+  }
+  csm_conn_info info;
+  if (asf_css_create_context(ctl, reinterpret_cast<uintptr_t>(entry),
+                             reinterpret_cast<uintptr_t>(&glb->procinfo), req->word[pf_word_params],
+                             reinterpret_cast<uintptr_t>(req), 0, 0, 0, 0, 0,
+                             get_csm_conn_spec(entry), ctl->ascid, &info) != 0)
+    return css_connect_fatal;
+  ctl->asfcode = 0;
+  if (pfConGetResp(ctl, req, &al->cm.peer) != 0) return css_connect_failed;
+  return css_connect_ok;
 }
 
 /* Sets ctl's status and returns -1. */
@@ -390,11 +419,14 @@ int cmReqSync(asfsvcctl *ctl, asfsvcreq *req, NSReg *reg, time_t start, int budg
       entry->loginkind = loginkind;
       entry->password = password;
 
-      if (rc == 0 && entry->options.csm != nullptr) {
-        // Communication support is not available: no library context.
-        abort_attempt(ctl, req);
-        ctl->asfcode = PF_ERR_NOCSS;
-        rc = -1;
+      if (rc == 0 && is_css_processing_requested(entry)) {
+        const int css = css_connect(ctl, entry, req, glb, al);
+        if (css == css_connect_fatal) {
+          abort_attempt(ctl, req);
+          status = ctl->asfcode;
+          goto walk_end;
+        }
+        if (css == css_connect_failed) rc = -1;
       }
       if (rc == 0) {
         const auto *rsp = reinterpret_cast<const pfrequest *>(req->word[pf_word_response]);

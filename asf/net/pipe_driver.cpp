@@ -14,6 +14,10 @@
 ** which waits only for the pids this driver started, so that other
 ** children keep their exit statuses for their own waits.
 **
+** A hand-over to an executed program saves the private block's image
+** (savepip) and rebuilds it there (restpip); the pipes stay open across
+** exec.
+**
 ** Pipe writes rely on SIGPIPE being ignored by the process (the monitor
 ** and the tests ignore it); a write to a back-end that is gone then fails
 ** with EPIPE and gives -25586.
@@ -39,6 +43,7 @@
 #include "asf_tl.h"
 #include "fd_close.h"
 #include "gen_strings.h"
+#include "handover.h"
 #include "os_wrappers.h"
 #include "svr4.h"
 
@@ -445,41 +450,15 @@ int pipecons2tladdr(const char *text, tladdr *, asfsvcctl *ctl, drvblock *) {
 /* Makes *slot (allocated when null) a peer address record of form 8 with
 ** the text "<local host>||ipcpip". 0, or -1 with -406 (nothing kept). */
 int pipetladdr2cons(const tladdr *, tlpeeraddr **slot, drvblock *, asfsvcctl *ctl) {
-  bool made = false;
-  if (*slot == nullptr) {
-    *slot = static_cast<tlpeeraddr *>(asf_alloc(asf_pool_assoc, sizeof(tlpeeraddr)));
-    if (*slot == nullptr) {
-      driver_error(ctl, ASF_ERR_MEMORY, ENOMEM);
-      return -1;
-    }
-    made = true;
-  }
-  tlpeeraddr *rec = *slot;
-  std::memset(rec, 0, sizeof *rec);
-  auto *text = static_cast<char *>(asf_alloc(asf_pool_assoc, TL_PEER_TEXT_SIZE));
-  auto *pair = static_cast<tlpeerpair *>(asf_alloc(asf_pool_assoc, sizeof(tlpeerpair)));
+  tlpeerfill f;
+  if (tl_peer_begin(&f, slot, ctl) != 0) return -1;
   char host[ASF_NODENAME_SIZE];
-  int oserr = ENOMEM;
-  bool ok = text != nullptr && pair != nullptr;
-  if (ok && rhostname(host, sizeof host) != 0) {
-    oserr = errno;
-    ok = false;
+  if (rhostname(host, sizeof host) != 0) {
+    driver_error(ctl, ASF_ERR_MEMORY, errno);
+    return tl_peer_end(&f, 0, 0);
   }
-  if (!ok) {
-    driver_error(ctl, ASF_ERR_MEMORY, oserr);
-    if (text != nullptr) asf_free(asf_pool_assoc, text);
-    if (pair != nullptr) asf_free(asf_pool_assoc, pair);
-    if (made) {
-      asf_free(asf_pool_assoc, rec);
-      *slot = nullptr;
-    }
-    return -1;
-  }
-  std::snprintf(text, TL_PEER_TEXT_SIZE, "%s%s%s%s", host, "|", "|", "ipcpip");
-  pair->form = 8;
-  pair->text = text;
-  rec->pair = pair;
-  return 0;
+  std::snprintf(f.text, TL_PEER_TEXT_SIZE, "%s%s%s%s", host, "|", "|", "ipcpip");
+  return tl_peer_end(&f, 8, 1);
 }
 
 /* Starts the back-end program the address of parms names (on this host)
@@ -800,11 +779,73 @@ int discpip(drvblock *drv, int flags, asfsvcctl *ctl) {
   return 0;
 }
 
-/* Restoring a handed-over pipe association comes with the hand-over: for
-** now a clean failure, -1 with -25592. */
-int restpip(drvblock *, void *, asfsvcctl *ctl) {
-  driver_error(ctl, PIPE_ERR_UNSUPPORTED, 0);
-  return -1;
+/* Writes the private block's image (read and write descriptor, the other
+** side's pid, the empty-read count: 16 bytes, host order, field by field)
+** into the hand-over arena and keeps both descriptors open across exec;
+** the block stays with drv until the hand-over's disconnect. 0, or -1
+** with {-1, errno} when the arena has no room. */
+int savepip(drvblock *drv, void *arena, asfsvcctl *ctl) {
+  const auto *pc = static_cast<const pipectl *>(drv->priv);
+  int32_t off;
+  auto *p = static_cast<char *>(opAlloc(static_cast<opblock *>(arena), PIPECTL_IMAGE_SIZE, &off));
+  if (p == nullptr || pc == nullptr) {
+    driver_error(ctl, -1, p == nullptr ? errno : 0);
+    return -1;
+  }
+  const int32_t words[4] = {pc->rfd, pc->wfd, pc->pid, pc->nempty};
+  for (int i = 0; i < 4; ++i)
+    ho_st32(p + 4 * i, words[i]);
+  both_descriptors(pc, [](int d) {
+    int fl = fcntl(d, F_GETFD);
+    if (fl != -1 && (fl & FD_CLOEXEC) != 0) fcntl(d, F_SETFD, fl & ~FD_CLOEXEC);
+    return 0;
+  });
+  return 0;
+}
+
+/* Rebuilds the private block from its image in the executed program: the
+** buffers, the vector, and SIGTERM armed as the accept does. A client
+** side gets a new handle on its back-end (none when the kernel gives
+** none) and the reaper looks after it again. 0, or -1 with {-1, errno}
+** (no image), -406, the buffer set-up's status or 25503; nothing of the
+** driver's is left allocated after a failure. */
+int restpip(drvblock *drv, void *arena, asfsvcctl *ctl) {
+  int32_t off;
+  auto *p = static_cast<char *>(opAlloc(static_cast<opblock *>(arena), PIPECTL_IMAGE_SIZE, &off));
+  if (p == nullptr) {
+    driver_error(ctl, -1, errno);
+    return -1;
+  }
+  auto *pc = static_cast<pipectl *>(asf_alloc(asf_pool_assoc, sizeof(pipectl)));
+  if (pc == nullptr) {
+    driver_error(ctl, ASF_ERR_MEMORY, ENOMEM);
+    return -1;
+  }
+  Assocctl *assoc = assoc_of(ctl);
+  if (net_buffer_setup(drv, assoc, ctl) != 0) {
+    asf_free(asf_pool_assoc, pc);
+    return -1;
+  }
+  int32_t words[4];
+  for (int i = 0; i < 4; ++i)
+    words[i] = ho_ld32(p + 4 * i);
+  *pc = pipectl {words[0], words[1], words[2], words[3], -1};
+  if ((drv->flags & DRV_CONNECTING) != 0 && pc->pid > 0) {
+    pc->pidfd = static_cast<int>(syscall(SYS_pidfd_open, pc->pid, 0));
+    if (pc->pidfd < 0) pc->pidfd = -1;
+    BlockSignal block(SIGCHLD);
+    register_backend(pc->pid);
+  }
+  drv->priv = pc;
+  if (load_operation_vector(drv) != 0) {
+    if (pc->pidfd >= 0) close(pc->pidfd);
+    net_deallocate(drv, ctl);
+    drv->priv = nullptr;
+    driver_error(ctl, TL_STATUS_NO_VECTOR, 0);
+    return -1;
+  }
+  if (drv->ops.siginit != nullptr && drv->ops.siginit(assoc, drv) == 0) drv->flags |= DRV_SIGARMED;
+  return 0;
 }
 
 /* Stores {read, write descriptor} (two int32) at the attribute's value.

@@ -4,8 +4,9 @@
 ** The client forks the back-end program with two pipes as its standard
 ** input and output; a back-end program accepts the association on them.
 **
-** In-memory records in host order; nothing here crosses the process
-** boundary (the hand-over image of pipectl comes with the hand-over).
+** In-memory records in host order. The hand-over image of pipectl
+** (savepip, restpip) is 16 bytes: read and write descriptor, the other
+** side's pid and the empty-read count, host order, field by field.
 ** One thread; the SIGCHLD reaper and the back-end's SIGTERM handler are
 ** the only code that runs between the main flow's statements.
 */
@@ -30,6 +31,8 @@ extern "C" {
 #define PIPE_ERR_READ ASF_ERR_READ /* pipe read failed, or the back-end has gone */
 #define PIPE_ERR_UNSUPPORTED ASF_ERR_UNSUPPORTED /* operation not supported */
 
+/* Size of pipectl's hand-over image. */
+#define PIPECTL_IMAGE_SIZE 16
 /* Buffer size of every pipe association. */
 #define PIPE_BUFSIZE 4096
 /* Consecutive empty polled reads after which the other side counts as
@@ -92,6 +95,7 @@ int recvpip(drvblock *drv, rscbufctl **slot, asfsvcctl *ctl);
 int soobpip(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl);
 int roobpip(drvblock *drv, rscbufctl **out, asfsvcctl *ctl);
 int discpip(drvblock *drv, int flags, asfsvcctl *ctl);
+int savepip(drvblock *drv, void *arena, asfsvcctl *ctl);
 int restpip(drvblock *drv, void *arena, asfsvcctl *ctl);
 int attrpip(drvblock *drv, void *attr);
 int waitpip(drvblock *drv, void *arg, asfsvcctl *ctl);

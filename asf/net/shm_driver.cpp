@@ -977,33 +977,15 @@ int shmtladdr2cons(const tladdr *, tlpeeraddr **slot, drvblock *, asfsvcctl *ctl
     driver_error(ctl, ASF_ERR_MEMORY, 0);
     return -1;
   }
-  bool own = *slot == nullptr;
-  tlpeeraddr *rec = *slot;
-  if (own) {
-    rec = static_cast<tlpeeraddr *>(asf_alloc(asf_pool_assoc, sizeof(tlpeeraddr)));
-    if (rec == nullptr) {
-      driver_error(ctl, ASF_ERR_MEMORY, errno);
-      return -1;
-    }
-  }
-  std::memset(rec, 0, sizeof *rec);
-  auto *text = static_cast<char *>(asf_alloc(asf_pool_assoc, TL_PEER_TEXT_SIZE));
-  auto *pair = static_cast<tlpeerpair *>(asf_alloc(asf_pool_assoc, sizeof(tlpeerpair)));
+  tlpeerfill f;
+  if (tl_peer_begin(&f, slot, ctl) != 0) return -1;
   char host[ASF_NODENAME_SIZE] = {};
-  if (text == nullptr || pair == nullptr || rhostname(host, sizeof host) != 0) {
-    const int err = errno;
-    if (text != nullptr) asf_free(asf_pool_assoc, text);
-    if (pair != nullptr) asf_free(asf_pool_assoc, pair);
-    if (own) asf_free(asf_pool_assoc, rec);
-    driver_error(ctl, ASF_ERR_MEMORY, err);
-    return -1;
+  if (rhostname(host, sizeof host) != 0) {
+    driver_error(ctl, ASF_ERR_MEMORY, errno);
+    return tl_peer_end(&f, 0, 0);
   }
-  std::snprintf(text, TL_PEER_TEXT_SIZE, "%s%c%c%s", host, '|', '|', "ipcshm");
-  pair->form = 8;
-  pair->text = text;
-  rec->pair = pair;
-  *slot = rec;
-  return 0;
+  std::snprintf(f.text, TL_PEER_TEXT_SIZE, "%s%c%c%s", host, '|', '|', "ipcshm");
+  return tl_peer_end(&f, 8, 1);
 }
 
 }  // extern "C"

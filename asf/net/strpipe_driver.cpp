@@ -192,39 +192,18 @@ int unixtladdr2cons(const tladdr *, tlpeeraddr **slot, drvblock *drv, asfsvcctl 
     driver_error(ctl, ASF_ERR_BADARGS, 0);
     return -1;
   }
-  bool made = false;
-  if (*slot == nullptr) {
-    *slot = static_cast<tlpeeraddr *>(asf_alloc(asf_pool_assoc, sizeof(tlpeeraddr)));
-    if (*slot == nullptr) {
-      driver_error(ctl, ASF_ERR_MEMORY, ENOMEM);
-      return -1;
-    }
-    made = true;
-  }
-  tlpeeraddr *rec = *slot;
-  std::memset(rec, 0, sizeof *rec);
-  auto *text = static_cast<char *>(asf_alloc(asf_pool_assoc, TL_PEER_TEXT_SIZE));
-  auto *pair = static_cast<tlpeerpair *>(asf_alloc(asf_pool_assoc, sizeof(tlpeerpair)));
+  tlpeerfill f;
+  if (tl_peer_begin(&f, slot, ctl) != 0) return -1;
   auto fail = [&](int status, int oserr) {
     driver_error(ctl, status, oserr);
-    if (text != nullptr) asf_free(asf_pool_assoc, text);
-    if (pair != nullptr) asf_free(asf_pool_assoc, pair);
-    if (made) {
-      asf_free(asf_pool_assoc, rec);
-      *slot = nullptr;
-    }
-    return -1;
+    return tl_peer_end(&f, 0, 0);
   };
-  if (text == nullptr || pair == nullptr) return fail(ASF_ERR_MEMORY, ENOMEM);
   char node[ASF_NODENAME_SIZE];
   if (rhostname(node, sizeof node) != 0) return fail(ASF_ERR_MEMORY, errno);
   const char *protocol = drv != nullptr && drv->protname != nullptr ? drv->protname : "";
-  const int len = std::snprintf(text, TL_PEER_TEXT_SIZE, "%s|%s|%s", node, stream_path, protocol);
+  const int len = std::snprintf(f.text, TL_PEER_TEXT_SIZE, "%s|%s|%s", node, stream_path, protocol);
   if (len < 0 || len >= TL_PEER_TEXT_SIZE) return fail(ASF_ERR_BADADDR, ENAMETOOLONG);
-  pair->form = 8;
-  pair->text = text;
-  rec->pair = pair;
-  return 0;
+  return tl_peer_end(&f, 8, 1);
 }
 
 /* Opens the stream that parms' address (host|service|protocol, the host

@@ -275,38 +275,15 @@ int tcpcons2tladdr(const char *text, tladdr *addr, asfsvcctl *ctl, drvblock *drv
 ** record of *slot, made when *slot is null. 0, or -1 with -406 stored
 ** and whatever this call allocated freed. */
 int tcptladdr2cons(const tladdr *addr, tlpeeraddr **slot, drvblock *drv, asfsvcctl *ctl) {
-  bool made = false;
-  if (*slot == nullptr) {
-    *slot = static_cast<tlpeeraddr *>(asf_alloc(asf_pool_assoc, sizeof(tlpeeraddr)));
-    if (*slot == nullptr) {
-      driver_error(ctl, ASF_ERR_MEMORY, ENOMEM);
-      return -1;
-    }
-    made = true;
-  }
-  tlpeeraddr *rec = *slot;
-  std::memset(rec, 0, sizeof *rec);
-  auto *text = static_cast<char *>(asf_alloc(asf_pool_assoc, TL_PEER_TEXT_SIZE));
-  auto *pair = static_cast<tlpeerpair *>(asf_alloc(asf_pool_assoc, sizeof(tlpeerpair)));
+  tlpeerfill f;
+  if (tl_peer_begin(&f, slot, ctl) != 0) return -1;
   char host[ASF_NODENAME_SIZE];
   bool hex = false;
-  if (text == nullptr || pair == nullptr) driver_error(ctl, ASF_ERR_MEMORY, ENOMEM);
-  if (text == nullptr || pair == nullptr ||
-      host_text(addr, drv, host, sizeof host, &hex, ctl) != 0) {
-    if (text != nullptr) asf_free(asf_pool_assoc, text);
-    if (pair != nullptr) asf_free(asf_pool_assoc, pair);
-    if (made) {
-      asf_free(asf_pool_assoc, rec);
-      *slot = nullptr;
-    }
-    return -1;
-  }
-  std::snprintf(text, TL_PEER_TEXT_SIZE, "%s|%d|%s", host, ntohs(static_cast<uint16_t>(addr->port)),
+  if (host_text(addr, drv, host, sizeof host, &hex, ctl) != 0) return tl_peer_end(&f, 0, 0);
+  std::snprintf(f.text, TL_PEER_TEXT_SIZE, "%s|%d|%s", host,
+                ntohs(static_cast<uint16_t>(addr->port)),
                 drv->protname != nullptr ? drv->protname : "");
-  pair->form = hex ? 2 : 8;
-  pair->text = text;
-  rec->pair = pair;
-  return 0;
+  return tl_peer_end(&f, hex ? 2 : 8, 1);
 }
 
 /* Fills first (when given) with addr's socket address, and makes second
@@ -344,7 +321,7 @@ void sockaddr_in2tladdr(const void *sockaddr, tladdr *addr) {
 }
 
 /* 0 when the port bound (returned) is the port asked for (request). */
-int tlitcpport_bind(const struct t_bind *request, const struct t_bind *returned) {
+int tlitcpport_bind(const struct t_bind *request, const struct t_bind *returned, tladdr *) {
   if (request == nullptr || returned == nullptr || request->addr.buf == nullptr ||
       returned->addr.buf == nullptr || request->addr.len < sockaddr_in_size ||
       returned->addr.len < sockaddr_in_size)

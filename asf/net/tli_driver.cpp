@@ -10,6 +10,8 @@
 ** again at once (signal handlers here do not restart calls). The TCP
 ** expedited-data signal handler fills the association's expedited slot
 ** between our calls: the main flow blocks it while it touches that slot.
+** The server side (listen and accept) is tli_listen.cpp; what the two
+** share is in tli_driver.h.
 */
 #include <fcntl.h>
 #include <poll.h>
@@ -23,6 +25,7 @@
 #include "asf_tl.h"
 #include "tl_records.h"
 #include "tli.h"
+#include "tli_driver.h"
 
 extern "C" {
 const tli_calls tli_platform_calls = {t_open,       t_bind,   t_alloc,   t_free,    t_connect,
@@ -56,9 +59,6 @@ constexpr int oserr_other_event = 9;
 constexpr int disc_sync_tries = 30;
 constexpr int release_wait_ms = 100000;
 constexpr unsigned int release_drain_bytes = 100;
-constexpr int default_bufsize = 4096;
-
-const tli_calls &tli() { return *tli_driver_calls; }
 
 /* Blocks the expedited-data signals for the life of the object, so that
 ** the handler never sees the expedited slot half-updated. */
@@ -265,7 +265,8 @@ int conntli(drvblock *drv, tlconnreq *parms, asfsvcctl *ctl) {
     if (drv->ops.cons2tladdr(parms->addr->text, &drv->reqaddr, ctl, drv) != 0) return -1;
   }
   const SqlhOptions *options = parms != nullptr ? parms->options : nullptr;
-  drv->bufsize = options != nullptr && options->bufsize != 0 ? options->bufsize : default_bufsize;
+  drv->bufsize =
+      options != nullptr && options->bufsize != 0 ? options->bufsize : TLI_DEFAULT_BUFSIZE;
   if (drv->ops.load_addr == nullptr || drv->ops.native2tladdr == nullptr ||
       drv->ops.setopts == nullptr) {
     driver_error(ctl, TL_STATUS_NO_VECTOR, ctl->oserr);
@@ -337,13 +338,7 @@ int conntli(drvblock *drv, tlconnreq *parms, asfsvcctl *ctl) {
       return fail();
     }
     drv->priv = t;
-    t->info[0] = info.addr;
-    t->info[1] = info.options;
-    t->info[2] = info.tsdu;
-    t->info[3] = info.etsdu;
-    t->info[4] = info.connect;
-    t->info[5] = info.discon;
-    t->info[6] = info.servtype;
+    tli_store_info(t, info);
     if (drv->bufsize == 0) drv->bufsize = info.tsdu;
     if (net_buffer_setup(drv, assoc_of(ctl), ctl) != 0) {
       // The set-up stored -406 with errno; the status for the caller is 8.
@@ -572,6 +567,8 @@ int disctli(drvblock *drv, int flags, asfsvcctl *ctl) {
       tli_retry([&] { return tli().t_close(fd); });
     }
   }
+  // A listener's queued indications go with its record.
+  tli_free_pendq(t);
   net_deallocate(drv, ctl);
   drv->priv = nullptr;
   return 0;

@@ -155,6 +155,21 @@ int nsInit(void);
 int nsTerm(void);
 int nsIsTransBridge(void);
 
+/* ---- The login check. ---- */
+
+/* The login check of the server side: 0 when user may log in from host,
+** with password (null: none) checked against the passwd or shadow entry,
+** or without one on the strength of the host (this host, "localhost", or
+** trusted through /etc/hosts.equiv or the user's .rhosts as *security's
+** bits 0 and 1 allow). uid, gid and home (room for 64 bytes, as
+** ospasswd_t.dir) receive the user's ids and home directory when not
+** null. check set requires a host (an empty one is none) and reads the
+** shadow entry; without check only the user is looked up. -951
+** unknown user, -952 wrong or missing password, -954 no host, -956 host
+** not trusted, -406 memory, -1 this host's name unknown. */
+int _oschkinternet(const char *user, const char *password, const char *host,
+                   const uint8_t *security, int32_t *uid, int32_t *gid, char *home, int check);
+
 /* ---- The .netrc look-up. ---- */
 
 /* Login and password of user for host from the user's ~/.netrc into login

@@ -1,7 +1,8 @@
 /*
-** pf_records.h: the SQLI protocol family's block and entry points, client
-** side. The connection manager calls them for one candidate server entry
-** (connect) and for the data, interrupt, release and abort services; the
+** pf_records.h: the SQLI protocol family's block and entry points. The
+** connection manager calls them for one candidate server entry (connect),
+** for the listening services (listen, indication, bind response, response)
+** and for the data, interrupt, release and abort services; the
 ** association layer sizes the protocol-family block from `pfblock`.
 **
 ** Every entry point takes the caller's whole request record: words are
@@ -31,6 +32,13 @@ enum {
   pf_state_listening = 1,
   pf_state_connecting = 10,
   pf_state_bind = 11, /* the server answered 110 */
+  pf_state_indication = 12, /* listening side: indication being read */
+  pf_state_ind_bindable = 13, /* read from a client of level 61 or more */
+  pf_state_binding = 14, /* bind response being sent */
+  pf_state_bound = 15, /* bind response sent */
+  pf_state_final_sent = 16, /* final response sent after a bind */
+  pf_state_ind_read = 17, /* read from an older client or a raw transport */
+  pf_state_responding = 18, /* response being sent */
   pf_state_connected = 20,
   pf_state_closed = 50,
   pf_state_saved = 60,
@@ -41,8 +49,7 @@ enum {
 #define PF_DEFAULT_LEVEL 61
 #define PF_DEFAULT_VERSION 1
 
-/* Status of an entry that asks for communication support, which is not
-** available yet: no library context. */
+/* Status of communication support without a library context. */
 #define PF_ERR_NOCSS (-14571)
 /* Status of an accept of a server type "ol", "on" or "se" that carried no
 ** status record. */
@@ -54,7 +61,8 @@ typedef struct pfblock {
   int32_t state; /* pf_state_* */
   int32_t level; /* level in force after the connect; -1 raw transport */
   int32_t kind; /* connect kind of the request's pfconkind, -1 none */
-  uintptr_t unused[12];
+  void *css; /* the association's communication-support state (asfcssctx), or null */
+  uintptr_t unused[11];
   ascpairs pairs; /* the connect pairs used */
   pfdatafmt fmt; /* the peer's data format */
   int32_t last; /* 0 when made */
@@ -91,11 +99,20 @@ int pfTerm(void);
 ** records come out unchanged. 0; or -1 with the status in ctl: 7 for a
 ** reject (the server's error number in oserr, its records still returned
 ** in words 10 to 12), -408 for a request over 2050 bytes (nothing is
-** sent) or a response of no known form, -14571 for an entry that asks
-** for communication support, or what the session or transport layer
-** left. A failed attempt leaves its blocks for pfDiscon with code 10. */
+** sent) or a response of no known form, or what the session or transport
+** layer left. A bind response (110) leaves the block in state 11 for
+** pfConGetResp. A failed attempt leaves its blocks for pfDiscon with code 10. */
 int pfConReq(asfsvcctl *ctl, NSEntry *entry, asfsvcreq *req, asfprocinfo *procinfo,
              asfprocinfo *procinfo_out, Assocctl *shared);
+
+/* After a connect answered with 110 (state 11): reads the final response
+** (code 111), through communication support when the association's
+** context receives, into req words 10 to 12 (what the bind response left
+** there is freed) and the server's process information into procinfo_out
+** (may be null). 0 (state 20); or -1: 7 for a reject (the server's error
+** number in oserr, state 100), -408 for another message, -25546 outside
+** state 11, or the receive's or the codec's status. */
+int pfConGetResp(asfsvcctl *ctl, asfsvcreq *req, asfprocinfo *procinfo_out);
 
 /* Code 10 aborts (flags from req word 1; req may be null), any other code
 ** releases (req word 2 -1 and word 3 a last message, or req null). After
@@ -114,6 +131,61 @@ int pfResync(asfsvcctl *ctl);
 /* Code 2: the address of the block's pairs into attr->value; code 258:
 ** nothing; others go to the session layer. 0 or -1. */
 int pfAttrib(asfsvcctl *ctl, tlattr *attr);
+
+/* ---- Listening side. ----
+** Listen request (service 1): word 1 the listen flags (0, 3 or 16), 4 the
+** authentication mode, 5 and 6 the name request, words 7 to 13 the
+** connect pairs (pfPutPairsAt: product 7-8, level 9, protocol 10-11,
+** version 12, last word 13). Indication request (service 4): word 1 the
+** flags, 2 the status byte, 6 the new association; out: 3 the client's
+** ascbinreq *, 4 its evlist_t *, 5 its pfrequest *, 7 to 13 the connect
+** pairs. Response (service 5) and verify (service 20): word 1 the
+** response kind (7 rejects), 7 the ascbinreq whose pairs are answered, 8
+** the environment list, 9 the pfrequest, as the connect. */
+enum {
+  pf_word_lsnflags = 1,
+  pf_word_cliparams = 3,
+  pf_word_clienv = 4,
+  pf_word_clireq = 5,
+  pf_word_newassoc = 6,
+  pf_word_lsnpairs = 7,
+  pf_word_rspkind = 1
+};
+
+/* Writes or reads the 28 bytes of pairs as pfPutPairs does, from request
+** word first on (first + 6 must be a word of the request). */
+void pfPutPairsAt(asfsvcreq *req, int first, const ascpairs *pairs);
+void pfGetPairsAt(const asfsvcreq *req, int first, ascpairs *pairs);
+
+/* Level from which a client is offered the bind response. */
+#define PF_BIND_LEVEL 61
+/* Response kind that rejects; a database list answered with it below
+** level 60 goes out as an accept and the session is closed after a pause
+** of PF_DBLIST_PAUSE seconds. */
+#define PF_RESPONSE_REJECT 7
+#define PF_DBLIST_PAUSE 3
+/* Host name of a peer whose accepted address has none. */
+#define PF_UNKNOWN_HOST "<UNKNOWN-HOST>"
+
+/* Starts listening on entry for ctl's association (state 1); req's pairs
+** (words 7 to 13) get the defaults filled in. 0 or -1 (-25557 for listen
+** flags other than 0, 3 and 16). */
+int pfListen(asfsvcctl *ctl, NSEntry *entry, asfsvcreq *req);
+/* Takes the next incoming connection of ctl's listening association into
+** newassoc and reads its connect request into req's out words (records
+** the caller frees with ascFreeParams, ascFreeEnvlist, ascFreeRequest);
+** the client's process information into procinfo_out, its host the
+** peer's. 0 or -1 with the status in ctl (-408 for a request of no known
+** form or length, -27001 when nothing came within the listen timeout);
+** after a failure newassoc's blocks wait for pfDiscon with code 10, and
+** the listener goes on listening. */
+int pfConInd(asfsvcctl *ctl, Assocctl *newassoc, asfsvcreq *req, asfprocinfo *procinfo_out);
+/* Answers a client of level 61 or more with the bind response (code 110)
+** on ctl's accepted association. 0 or -1 (-25564 for an older client). */
+int pfConBind(asfsvcctl *ctl, asfsvcreq *req, asfprocinfo *procinfo);
+/* Sends the connect response of req's kind on ctl's accepted
+** association. 0 or -1. */
+int pfConRes(asfsvcctl *ctl, asfsvcreq *req, asfprocinfo *procinfo);
 
 #ifdef __cplusplus
 }

@@ -4,8 +4,11 @@
 ** session blocks, builds the connect request (text or binary form), has
 ** the session layer send it and read the response, decodes the response
 ** into the caller's request record, and afterwards routes sends,
-** receives, interrupts, releases and aborts to the session layer, or
-** straight to the transport for the products "raw" and "dr".
+** receives, interrupts, releases and aborts to communication support
+** (asf/asfcss) when the association has a support context, else to the
+** session layer, or straight to the transport for the products "raw" and
+** "dr". After a bind response (110) the final response is read by
+** pfConGetResp once the connection manager made the support context.
 **
 ** Called by the connection manager (connect, release, abort) and the
 ** service call (send, receive, resync, attributes).
@@ -15,16 +18,12 @@
 
 #include <cstring>
 
+#include "asf_css.h"
 #include "asf_memory.h"
+#include "pf_internal.h"
 #include "sl_records.h"
 
-namespace {
-
-/* A request word that holds a record's address. */
-template <typename T>
-T *word_ptr(const asfsvcreq *req, int n) {
-  return reinterpret_cast<T *>(req->word[n]);
-}
+namespace pfsqi {
 
 /* Sets ctl's status and returns -1. */
 int fail(asfsvcctl *ctl, int32_t status) {
@@ -295,8 +294,8 @@ int connect_sqli(asfsvcctl *ctl, pfblock *pf, tlconnreq *parms, asfsvcreq *req, 
     return -1;
   }
   // These servers always send a status record; an accept without one
-  // cannot be trusted.
-  if (needs_response(pf->pairs.product) && req->word[pf_word_response] == 0) {
+  // cannot be trusted. After a bind response it comes with the final one.
+  if (!bind && needs_response(pf->pairs.product) && req->word[pf_word_response] == 0) {
     pf->state = pf_state_failed;
     return fail(ctl, PF_ERR_NOSTATUS);
   }
@@ -304,11 +303,17 @@ int connect_sqli(asfsvcctl *ctl, pfblock *pf, tlconnreq *parms, asfsvcreq *req, 
   return 0;
 }
 
-}  // namespace
+}  // namespace pfsqi
+
+using namespace pfsqi;
 
 extern "C" {
 
-void pfPutPairs(asfsvcreq *req, const ascpairs *pairs) {
+void pfPutPairs(asfsvcreq *req, const ascpairs *pairs) { pfPutPairsAt(req, pf_word_pairs, pairs); }
+
+void pfGetPairs(const asfsvcreq *req, ascpairs *pairs) { pfGetPairsAt(req, pf_word_pairs, pairs); }
+
+void pfPutPairsAt(asfsvcreq *req, int first, const ascpairs *pairs) {
   const int32_t values[7] = {0, 0, pairs->level, 0, 0, pairs->version, pairs->word};
   for (int i = 0; i < 7; ++i) {
     uintptr_t w = 0;
@@ -318,12 +323,12 @@ void pfPutPairs(asfsvcreq *req, const ascpairs *pairs) {
       std::memcpy(&w, pairs->protocol + 4 * (i - 3), 4);
     else
       w = static_cast<uintptr_t>(static_cast<intptr_t>(values[i]));
-    req->word[pf_word_pairs + i] = w;
+    req->word[first + i] = w;
   }
 }
 
-void pfGetPairs(const asfsvcreq *req, ascpairs *pairs) {
-  const uintptr_t *w = &req->word[pf_word_pairs];
+void pfGetPairsAt(const asfsvcreq *req, int first, ascpairs *pairs) {
+  const uintptr_t *w = &req->word[first];
   std::memcpy(pairs->product, &w[0], 4);
   std::memcpy(pairs->product + 4, &w[1], 4);
   pairs->level = static_cast<int32_t>(static_cast<intptr_t>(w[2]));
@@ -350,9 +355,6 @@ int pfConReq(asfsvcctl *ctl, NSEntry *entry, asfsvcreq *req, asfprocinfo *procin
   req->word[pf_word_srvparams] = 0;
   req->word[pf_word_srvenv] = 0;
   req->word[pf_word_response] = 0;
-  // Communication support is not available yet: no library context.
-  if (entry->options.csm != nullptr) return fail(ctl, PF_ERR_NOCSS);
-
   const saved_fields saved = save_fields(params, request);
   fill_defaults(params, saved, entry);
   // Whatever an earlier attempt left on this association goes first.
@@ -394,6 +396,77 @@ int pfConReq(asfsvcctl *ctl, NSEntry *entry, asfsvcreq *req, asfprocinfo *procin
   return rc;
 }
 
+int pfConGetResp(asfsvcctl *ctl, asfsvcreq *req, asfprocinfo *procinfo_out) {
+  if (ctl == nullptr) return -1;
+  pfblock *pf = block_of(ctl);
+  if (pf == nullptr || pf->state != pf_state_bind) return fail(ctl, ASF_ERR_BADASSOC);
+  if (req == nullptr) return fail(ctl, ASF_ERR_BADARGS);
+  if (raw_product(pf->pairs.product)) {
+    pf->state = pf_state_connected;
+    return 0;
+  }
+  rscbufctl *in = nullptr;
+  int rc;
+  if (is_css_context_established(ctl) && is_css_recv_enabled(ctl))
+    rc = asf_css_process_in_message(ctl, &in);
+  else
+    rc = slSQIrecv(ctl, &in);
+  if (rc != 0 || in == nullptr) {
+    pf->state = pf_state_failed;
+    return -1;
+  }
+  const auto *b = reinterpret_cast<const unsigned char *>(in->p);
+  if (in->size < 4 || ((b[0] << 8) | b[1]) != asc_sec_final) {
+    pf->state = pf_state_failed;
+    return fail(ctl, ASF_ERR_PROTOCOL);
+  }
+  const bool accepted = ((b[2] << 8) | b[3]) == 0;
+  rscbufctl body = *in;
+  body.p += 4;
+  body.size -= 4;
+  // The final response replaces what the bind response delivered.
+  ascFreeParams(word_ptr<ascbinreq>(req, pf_word_srvparams));
+  ascFreeEnvlist(word_ptr<evlist_t>(req, pf_word_srvenv));
+  ascFreeRequest(word_ptr<pfrequest>(req, pf_word_response));
+  req->word[pf_word_srvparams] = 0;
+  req->word[pf_word_srvenv] = 0;
+  req->word[pf_word_response] = 0;
+  int32_t level = 0;
+  ascbinreq *params = nullptr;
+  pfrequest *response = nullptr;
+  evlist_t *envlist = nullptr;
+  asfprocinfo local {};
+  asfprocinfo *procinfo = procinfo_out != nullptr ? procinfo_out : &local;
+  if (procinfo_out != nullptr) ascFreeProcinfo(procinfo_out);
+  ctl->asfcode = 0;
+  rc = ascBinary(ctl, asc_mode_read, &body, &level, &params, &response, &envlist, procinfo,
+                 &pf->fmt);
+  if (procinfo == &local || rc != 0) ascFreeProcinfo(procinfo);
+  if (rc != 0) {
+    ascFreeParams(params);
+    ascFreeRequest(response);
+    ascFreeEnvlist(envlist);
+    pf->state = pf_state_failed;
+    return -1;
+  }
+  pf->level = level;
+  req->word[pf_word_srvparams] = reinterpret_cast<uintptr_t>(params);
+  req->word[pf_word_srvenv] = reinterpret_cast<uintptr_t>(envlist);
+  req->word[pf_word_response] = reinterpret_cast<uintptr_t>(response);
+  if (!accepted) {
+    pf->state = pf_state_failed;
+    ctl->asfcode = SL_STATUS_REJECTED;
+    ctl->oserr = server_error(response);
+    return -1;
+  }
+  if (needs_response(pf->pairs.product) && response == nullptr) {
+    pf->state = pf_state_failed;
+    return fail(ctl, PF_ERR_NOSTATUS);
+  }
+  pf->state = pf_state_connected;
+  return 0;
+}
+
 int pfDiscon(asfsvcctl *ctl, int code, asfsvcreq *req) {
   if (ctl == nullptr) return -1;
   const bool abort = (code & ~SL_DISC_PASS) == SL_DISC_ABORT;
@@ -424,6 +497,11 @@ int pfDiscon(asfsvcctl *ctl, int code, asfsvcreq *req) {
     if (s != nullptr && s->state != 0) rc = slSQIdiscon(ctl, SL_DISC_ABORT | passbit, nullptr);
   }
   const int32_t status = ctl->asfcode;
+  if (pf->css != nullptr) {
+    // A support context the session did not close goes with the blocks.
+    asfsvcctl actl = *ctl;
+    asf_css_abort_context(&actl);
+  }
   int frc = sqlCSfree(assoc);
   if (rc != 0) {
     ctl->asfcode = status;
@@ -440,10 +518,20 @@ int pfSend(asfsvcctl *ctl, asfsvcreq *req) {
   if (req == nullptr || asf_req_half(req, 2) != -1) return fail(ctl, ASF_ERR_BADARGS);
   auto *buf = word_ptr<rscbufctl>(req, 3);
   if (buf == nullptr) return fail(ctl, ASF_ERR_BADARGS);
-  if (buf->size == 0) {
+  if (buf->size == 0 && !is_css_send_blocked(ctl)) {
     // Nothing to send: the buffer goes back as the current send buffer.
     if (bufReg(assoc_of(ctl), asf_buf_send, buf) != 0) return fail(ctl, SL_ERR_BUFREG);
     return 0;
+  }
+  if (is_css_context_established(ctl) && is_css_send_enabled(ctl)) {
+    const int rc = asf_css_process_out_message(ctl, buf);
+    // After a blocked send the caller passes the same buffer again.
+    if (rc != 0 && ctl->asfcode == TLI_STATUS_AGAIN) return rc;
+    const int32_t status = ctl->asfcode;
+    asfsvcctl fctl = *ctl;
+    asf_css_free_send_buffer(&fctl, buf);
+    ctl->asfcode = status;
+    return rc;
   }
   return pf->level == -1 ? tlSend(ctl, buf) : slSQIsend(ctl, buf);
 }
@@ -462,6 +550,8 @@ int pfRecv(asfsvcctl *ctl, asfsvcreq *req) {
     if (tlRecv(ctl, &out) != 0) return -1;
     if (out != nullptr && bufReg(assoc_of(ctl), asf_buf_recv, out) != 0)
       return fail(ctl, SL_ERR_BUFREG);
+  } else if (is_css_context_established(ctl) && is_css_recv_enabled(ctl)) {
+    if (asf_css_process_in_message(ctl, &out) != 0) return -1;
   } else if (slSQIrecv(ctl, &out) != 0) {
     return -1;
   }

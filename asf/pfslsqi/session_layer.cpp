@@ -1,10 +1,15 @@
 /*
-** The SQLI session layer, client side: the 6-byte session header, the
+** The SQLI session layer, connecting side: the 6-byte session header, the
 ** connect exchange (request out, response in, old-protocol replies turned
 ** into accept and reject), data, the interrupt, release and abort, and
 ** the multiplexing of several sessions over one transport connection.
-** Called by the protocol family; calls the transport layer (tl_records.h)
-** and the association layer's buffer slots.
+** Called by the protocol family; calls the transport layer (tl_records.h),
+** the association layer's buffer slots, and communication support
+** (asf_css.h) for the final message and the close of a support context.
+** The listening side is in sl_listen.cpp; a multiplexed connect that a
+** data receive meets on an accepted connection goes to its multiplexing
+** listener's queue, or is refused with a multiplexed reject when there is
+** none.
 **
 ** The header travels big-endian, its lengths unsigned 16 bits. One thread:
 ** a data message for another session of a shared connection cannot be
@@ -27,30 +32,19 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "asf_css.h"
 #include "asf_memory.h"
 #include "dvz_be.h"
 #include "gen_strings.h"
+#include "sl_internal.h"
 #include "sl_records.h"
 
-namespace {
-
-/* Buffer slot selectors. */
-constexpr int buf_send = asf_buf_send;
-constexpr int buf_recv = asf_buf_recv;
-constexpr int buf_xsend = asf_buf_send | asf_buf_exp;
-constexpr int buf_xrecv = asf_buf_recv | asf_buf_exp;
+namespace slsqi {
 
 /* Below this header length a connect response may be an old-protocol
 ** reply read as a header. */
 constexpr int32_t old_reply_limit = 16;
-/* Levels from this one on use the session header. */
-constexpr int32_t header_level = 60;
-/* The multiplexed reject a data receive answers a multiplexed connect
-** with: header and a body of zeros. */
-constexpr int32_t mux_reject_length = 22;
 constexpr char interrupt_byte = 'B';
-/* The text form of the header: "sq" and 8 characters of 6-bit text. */
-constexpr int32_t text_prefix_size = 10;
 
 int fail(asfsvcctl *ctl, int status) {
   ctl->asfcode = status;
@@ -683,7 +677,9 @@ int send_data(asfsvcctl *ctl, slsession *s, rscbufctl *buf) {
   return rc;
 }
 
-}  // namespace
+}  // namespace slsqi
+
+using namespace slsqi;
 
 extern "C" {
 
@@ -1008,7 +1004,10 @@ int slSQIrecv(asfsvcctl *ctl, rscbufctl **out) {
         return deliver(p, n, rb->buff, rb->lbuff);
       }
       case sl_type_muxconnect: {
-        // A client has no multiplexing listener to queue it for: refuse it.
+        const int queued = enque_mux_msg(ctl, s);
+        if (queued < 0) return -1;
+        if (queued == 0) continue;
+        // No multiplexing listener takes it: refuse it.
         rscbufctl *sb = take(assoc, buf_send);
         if (sb != nullptr) {
           sb->p = sb->buff + sb->p_offset;
@@ -1048,6 +1047,7 @@ int slSQIdiscon(asfsvcctl *ctl, int flags, rscbufctl *last) {
   Assocctl *assoc = assoc_of(ctl);
   free_queue(s->given);
   s->given = nullptr;
+  purge_mux_msgs(assoc);
   if (s->state == sl_state_rejected) {
     if (s->common != nullptr && joined(s))
       leave_connection(s, assoc, true);
@@ -1057,22 +1057,50 @@ int slSQIdiscon(asfsvcctl *ctl, int flags, rscbufctl *last) {
     return 0;
   }
   if (s->state == sl_state_closed) return 0;
-  if (s->state != sl_state_connected && s->state != sl_state_failed) return fail(ctl, SL_ERR_STATE);
   const bool abort = (flags & ~SL_DISC_PASS) == SL_DISC_ABORT;
+  // A listener, and a session between its indication and its response,
+  // can only be aborted.
+  const bool listening_side = s->state == sl_state_listening ||
+                              (s->state >= sl_state_indication && s->state <= sl_state_responding);
+  if (s->state != sl_state_connected && s->state != sl_state_failed && !(abort && listening_side))
+    return fail(ctl, SL_ERR_STATE);
+  if (s->state == sl_state_listening) drop_mux_listener(assoc);
   int rc = 0;
   if (abort) {
     s->state = sl_state_closed;
+    if (is_css_context_established(ctl)) {
+      asfsvcctl actl = *ctl;
+      asf_css_abort_context(&actl);
+    }
   } else {
     if (s->state != sl_state_connected) return fail(ctl, ASF_ERR_BADARGS);
+    const bool css = is_css_context_established(ctl) != 0;
     if (last != nullptr) {
       s->state = sl_state_releasing;
-      // The final message travels under the data framing of the session.
-      if (send_data(ctl, s, last) != 0) {
+      if (css && is_css_send_enabled(ctl)) {
+        if (asf_css_process_out_message(ctl, last) != 0) {
+          s->state = sl_state_failed;
+          if (ctl->asfcode != TLI_STATUS_AGAIN) {
+            const int32_t status = ctl->asfcode;
+            asfsvcctl fctl = *ctl;
+            asf_css_free_send_buffer(&fctl, last);
+            ctl->asfcode = status;
+          }
+          return -1;
+        }
+        asfsvcctl fctl = *ctl;
+        asf_css_free_send_buffer(&fctl, last);
+      } else if (send_data(ctl, s, last) != 0) {
+        // The final message travels under the data framing of the session.
         s->state = sl_state_failed;
         return -1;
       }
     }
     s->state = sl_state_closed;
+    if (css && asf_css_release_context(ctl) != 0) {
+      s->state = sl_state_failed;
+      return -1;
+    }
   }
   slcommon *c = s->common;
   if (c != nullptr) {
@@ -1083,6 +1111,12 @@ int slSQIdiscon(asfsvcctl *ctl, int flags, rscbufctl *last) {
     } else {
       rc = close_connection(ctl, s, abort ? flags : flags & ~SL_DISC_PASS);
     }
+  } else if (assoc->tlblock != nullptr) {
+    // An accept that failed before the session had its shared record
+    // leaves the association its own transport block.
+    const int32_t status = ctl->asfcode;
+    rc = tlDiscon(ctl, flags);
+    if (rc == 0) ctl->asfcode = status;
   }
   if (dvzOS_condDestroy(&s->cond) != 0) return fail(ctl, SL_ERR_OWNERSHIP);
   return rc;

@@ -8,10 +8,16 @@
 ** as a record. Everything else is in-memory, host order and word size.
 ** One thread: the locks and the condition do nothing.
 **
-** Client side only: connect, data, interrupt, release and abort, with
-** several sessions multiplexed over one transport connection. Data that
-** arrives for another session of the connection is read whole and queued
-** for it in the shared record; that session's next receive delivers it.
+** Connect, data, interrupt, release and abort, with several sessions
+** multiplexed over one transport connection. Data that arrives for
+** another session of the connection is read whole and queued for it in
+** the shared record; that session's next receive delivers it.
+**
+** Listening side (sl_listen.cpp): listen, the indication (accept and read
+** the connect request), the response, and the multiplexing listener: a
+** multiplexed connect that arrives on an accepted connection is read
+** whole and queued for the association listening on "sqlmux", whose next
+** indication takes it as a further session of that connection.
 */
 #ifndef DVZ_ASF_SL_RECORDS_H
 #define DVZ_ASF_SL_RECORDS_H
@@ -156,6 +162,10 @@ enum {
   sl_state_sending = 11,
   sl_state_reading = 12,
   sl_state_rejected = 13,
+  sl_state_indication = 15, /* listening side: indication being prepared */
+  sl_state_accepted = 16, /* connection accepted, request being read */
+  sl_state_request = 17, /* connect request received */
+  sl_state_responding = 18, /* response being sent */
   sl_state_connected = 20,
   sl_state_releasing = 40,
   sl_state_closed = 50,
@@ -172,6 +182,35 @@ typedef struct slmuxattr {
 ** gives the transport the whole flags word. */
 #define SL_DISC_ABORT 10
 #define SL_DISC_PASS 32768
+
+/* ---- Multiplexing listener. ---- */
+
+/* A multiplexed connect queued for the listener: its header, its body
+** (a buffer record with its own area, owned), the association of the
+** connection it arrived on, and the next entry. */
+typedef struct muxmsg {
+  sqipci hdr;
+  rscbufctl *buf;
+  Assocctl *assoc;
+  struct muxmsg *next;
+} muxmsg;
+
+/* One per association listening on "sqlmux", listed from the global
+** control block's muxlist. */
+typedef struct slglobal {
+  dvzOS_mutex_t lock; /* "slglobal_lock" */
+  dvzOS_cond_t cond; /* "muxcon_available" */
+  muxmsg *head, *tail;
+  Assocctl *listener;
+  struct slglobal *next;
+} slglobal;
+
+/* Listen flags the session layer takes. */
+enum { sl_listen_plain = 0, sl_listen_dynamic = 3, sl_listen_16 = 16 };
+/* Listen timeout without DVZ_LISTEN_TIMEOUT, ms. */
+#define SL_LISTEN_TIMEOUT_MS 60000
+/* Read after a reject without a caller's timeout, ms. */
+#define SL_REJECT_LINGER_MS 1000
 
 /* ---- Entry points. ---- */
 
@@ -214,6 +253,31 @@ int slSQIresync(asfsvcctl *ctl);
 int slSQIattrib(asfsvcctl *ctl, tlattr *attr);
 /* An empty entry: 0. */
 int slSQIrecvpci(void);
+
+/* Listening side. */
+
+/* Starts ctl's association listening on parms' address at level (the
+** listen request's): flags 0, 3 or 16 (else -25557). A protocol of
+** "sqlmux" makes it the multiplexing listener (no transport); any other
+** listens through the transport (tlListen mode 0). The listen timeout is
+** DVZ_LISTEN_TIMEOUT seconds, else 60. 0 (state 1), or -1 with the
+** status. */
+int slSQIlisten(asfsvcctl *ctl, tlconnreq *parms, int flags, int level);
+/* Takes the next connection of ctl's listener into newassoc (whose session
+** block exists): a transport accept (peer receives its address record),
+** or for the multiplexing listener the next queued multiplexed connect.
+** Reads the connect request within the listen timeout into *request: a
+** new buffer record (caller frees it with its area) of the request
+** body, NUL-terminated after size bytes. 0 (newassoc's session in state
+** 17), or -1 with the status in ctl: -27001 nothing in time, -408 a
+** request of no known form or length, -406 memory, the transport's. */
+int slSQIind(asfsvcctl *ctl, Assocctl *newassoc, rscbufctl **request, tlpeeraddr **peer);
+/* Sends response on ctl's session (state 17, else -25598) as an accept
+** or, when reject, a reject; below level 60 with the old-reply prefix of
+** form (1: 0 15 0 15, 2: 0 15, accepts only). 0 (state 20, or after a
+** reject 13 on a multiplexed session, else 100 after one more read), or
+** -1 with the status (state 100). */
+int slSQIrsp(asfsvcctl *ctl, int form, int reject, rscbufctl *response);
 
 #ifdef __cplusplus
 }

@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "asf_al.h"
+#include "asf_memory.h"
 #include "asf_tl.h"
 #include "gl_host.h"
 #include "gl_locale.h"
@@ -125,6 +126,43 @@ void driver_error(asfsvcctl *ctl, int status, int oserr) {
   if (ctl == nullptr) return;
   ctl->asfcode = status;
   ctl->oserr = oserr;
+}
+
+int tl_peer_begin(tlpeerfill *f, tlpeeraddr **slot, asfsvcctl *ctl) {
+  *f = tlpeerfill {};
+  f->slot = slot;
+  f->made = *slot == nullptr;
+  f->rec =
+      f->made ? static_cast<tlpeeraddr *>(asf_alloc(asf_pool_assoc, sizeof(tlpeeraddr))) : *slot;
+  if (f->rec == nullptr) {
+    driver_error(ctl, ASF_ERR_MEMORY, ENOMEM);
+    return -1;
+  }
+  std::memset(f->rec, 0, sizeof *f->rec);
+  f->text = static_cast<char *>(asf_alloc(asf_pool_assoc, TL_PEER_TEXT_SIZE));
+  f->pair = static_cast<tlpeerpair *>(asf_alloc(asf_pool_assoc, sizeof(tlpeerpair)));
+  if (f->text == nullptr || f->pair == nullptr) {
+    driver_error(ctl, ASF_ERR_MEMORY, ENOMEM);
+    return tl_peer_end(f, 0, 0);
+  }
+  return 0;
+}
+
+int tl_peer_end(tlpeerfill *f, int form, int ok) {
+  if (ok) {
+    f->pair->form = form;
+    f->pair->text = f->text;
+    f->rec->pair = f->pair;
+    *f->slot = f->rec;
+    return 0;
+  }
+  if (f->text != nullptr) asf_free(asf_pool_assoc, f->text);
+  if (f->pair != nullptr) asf_free(asf_pool_assoc, f->pair);
+  if (f->made && f->rec != nullptr) asf_free(asf_pool_assoc, f->rec);
+  f->text = nullptr;
+  f->pair = nullptr;
+  f->rec = nullptr;
+  return -1;
 }
 
 int islocalhost(const char *address, asfsvcctl *ctl) {

@@ -6,33 +6,32 @@
 ** vector at connect, listen and restore.
 **
 ** Row order is the protocol index an association records: never reorder.
-** The SPX vector carries the TLI entries with its address slots empty
-** for now.
 */
 #include <cstring>
 
 #include "pipe_driver.h"
 #include "shm_driver.h"
+#include "spx_records.h"
 #include "strpipe_driver.h"
 #include "tl_records.h"
+#include "tl_save.h"
 
 namespace {
 
-/* TLI over TCP (types 0 and 17). Listen, accept, save and restore come
-** with the server side and the hand-over: empty until then. */
+/* TLI over TCP (types 0 and 17). */
 constexpr opvec tlitcp_opvec = {
     .init = inittli,
     .term = termtli,
     .conn = conntli,
-    .lisn = nullptr,
-    .accp = nullptr,
+    .lisn = lisntli,
+    .accp = accptli,
     .send = sendtli,
     .recv = recvtli,
     .soob = soobtli,
     .roob = roobtli,
     .disc = disctli,
-    .save = nullptr,
-    .rest = nullptr,
+    .save = savetli,
+    .rest = resttli,
     .attr = attrtli,
     .wait = waittli,
     .cons2tladdr = tcpcons2tladdr,
@@ -45,39 +44,37 @@ constexpr opvec tlitcp_opvec = {
     .port_bind = tlitcpport_bind,
 };
 
-/* TLI over SPX and IPX (type 5): the TLI entries; the addressing slots
-** (cons2tladdr to port_bind) stay empty until the SPX addressing is
-** linked in. */
+/* TLI over SPX and IPX (type 5): the TLI entries and the SPX addressing
+** (spx_addr.cpp). */
 constexpr opvec tlispx_opvec = {
     .init = inittli,
     .term = termtli,
     .conn = conntli,
-    .lisn = nullptr,
-    .accp = nullptr,
+    .lisn = lisntli,
+    .accp = accptli,
     .send = sendtli,
     .recv = recvtli,
     .soob = soobtli,
     .roob = roobtli,
     .disc = disctli,
-    .save = nullptr,
-    .rest = nullptr,
+    .save = savetli,
+    .rest = resttli,
     .attr = attrtli,
     .wait = waittli,
-    .cons2tladdr = nullptr,
-    .tladdr2cons = nullptr,
-    .load_addr = nullptr,
-    .tladdr2native = nullptr,
-    .native2tladdr = nullptr,
-    .setopts = nullptr,
-    .siginit = nullptr,
-    .port_bind = nullptr,
+    .cons2tladdr = tlispxcons2tladdr,
+    .tladdr2cons = tlispxtladdr2cons,
+    .load_addr = tlispx_load_addr,
+    .tladdr2native = tladdr2ipxaddr,
+    .native2tladdr = ipxaddr2tladdr,
+    .setopts = tlispx_setopts,
+    .siginit = tlispx_siginit,
+    .port_bind = tlispxport_bind,
 };
 
 /* The second TCP vector: the same entries as type 0. */
 constexpr opvec imctli_opvec = tlitcp_opvec;
 
-/* The pipe (type 9): save and load_addr to port_bind, except siginit,
-** are absent. */
+/* The pipe (type 9): load_addr to port_bind, except siginit, are absent. */
 constexpr opvec pipe_opvec = {
     .init = initpip,
     .term = termpip,
@@ -89,7 +86,7 @@ constexpr opvec pipe_opvec = {
     .soob = soobpip,
     .roob = roobpip,
     .disc = discpip,
-    .save = nullptr,
+    .save = savepip,
     .rest = restpip,
     .attr = attrpip,
     .wait = waitpip,
@@ -178,13 +175,13 @@ const tlnetsw tlnetswtab[] = {
      pipecons2tladdr, pipetladdr2cons},
     {"ipcstr", tl_drv_ipcstr, nullptr, "streampipe", initstr, termstr, connstr, lisnstr, reststr,
      nullptr, nullptr},
-    {"tlitcp", tl_drv_tlitcp, &internet, "/dev/tcp", inittli, termtli, conntli, nullptr, nullptr,
+    {"tlitcp", tl_drv_tlitcp, &internet, "/dev/tcp", inittli, termtli, conntli, lisntli, resttli,
      tcpcons2tladdr, tcptladdr2cons},
-    {"tlispx", tl_drv_tlispx, &internet, "/dev/mspx", inittli, termtli, conntli, nullptr, nullptr,
-     nullptr, nullptr},
-    {"tliipx", tl_drv_tlispx, &internet, "/dev/mspx", inittli, termtli, conntli, nullptr, nullptr,
-     nullptr, nullptr},
-    {"tliimc", tl_drv_tliimc, &internet, "/dev/tcp", inittli, termtli, conntli, nullptr, nullptr,
+    {"tlispx", tl_drv_tlispx, &internet, "/dev/mspx", inittli, termtli, conntli, lisntli, resttli,
+     tlispxcons2tladdr, tlispxtladdr2cons},
+    {"tliipx", tl_drv_tlispx, &internet, "/dev/mspx", inittli, termtli, conntli, lisntli, resttli,
+     tlispxcons2tladdr, tlispxtladdr2cons},
+    {"tliimc", tl_drv_tliimc, &internet, "/dev/tcp", inittli, termtli, conntli, lisntli, resttli,
      tcpcons2tladdr, tcptladdr2cons},
     {nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -121,7 +121,10 @@ typedef void (*tl_tladdr2native_fn)(const tladdr *addr, void *native);
 typedef void (*tl_native2tladdr_fn)(const void *native, tladdr *addr);
 typedef int (*tl_setopts_fn)(struct drvblock *drv, int fd, int bits);
 typedef int (*tl_siginit_fn)(Assocctl *assoc, struct drvblock *drv);
-typedef int (*tl_port_bind_fn)(const struct t_bind *request, const struct t_bind *returned);
+/* The listening bind's check and completion: request and returned are the
+** bind structures, addr the listening block's transport address. */
+typedef int (*tl_port_bind_fn)(const struct t_bind *request, const struct t_bind *returned,
+                               tladdr *addr);
 
 /* The 22 entry points in slot order; an absent one is null. */
 typedef struct opvec {
@@ -307,6 +310,23 @@ typedef struct tlpeeraddr {
   tlpeerpair *pair; /* the third word */
 } tlpeeraddr;
 
+/* A peer address record being filled by a driver's tladdr2cons. */
+typedef struct tlpeerfill {
+  tlpeeraddr **slot;
+  tlpeeraddr *rec;
+  tlpeerpair *pair;
+  char *text; /* TL_PEER_TEXT_SIZE bytes for the driver to write */
+  int made; /* the record was made here */
+} tlpeerfill;
+
+/* Starts filling *slot (made when null, emptied when given): 0 with f's
+** text ready, or -1 with -406 stored and nothing kept. */
+int tl_peer_begin(tlpeerfill *f, tlpeeraddr **slot, asfsvcctl *ctl);
+/* Ends the fill: with ok, *slot holds the text with form and 0 is
+** returned; otherwise everything tl_peer_begin made is freed, *slot is
+** left as it came, and -1 is returned (the caller has stored the status). */
+int tl_peer_end(tlpeerfill *f, int form, int ok);
+
 /* ---- The layer's operations (asf/tl). ---- */
 
 int tlConnect(asfsvcctl *ctl, tlconnreq *parms);
@@ -445,6 +465,11 @@ int disctli(drvblock *drv, int flags, asfsvcctl *ctl);
 int attrtli(drvblock *drv, void *attr);
 int waittli(drvblock *drv, void *arg, asfsvcctl *ctl);
 int wait_release(int fd);
+/* The server side: open a listening endpoint (modes 0 and 2; others do
+** nothing) and take its next incoming connection onto a new endpoint for
+** newassoc. 0 or -1 with the status in ctl. */
+int lisntli(drvblock *drv, tlconnreq *parms, int mode, asfsvcctl *ctl);
+int accptli(drvblock *drv, Assocctl *newassoc, tlpeeraddr **peer, asfsvcctl *ctl);
 
 /* ---- TCP addressing (asf/net). ---- */
 
@@ -453,7 +478,7 @@ int tcptladdr2cons(const tladdr *addr, tlpeeraddr **slot, drvblock *drv, asfsvcc
 int tlitcp_load_addr(const tladdr *addr, struct netbuf *first, struct netbuf *second);
 void tladdr2sockaddr_in(const tladdr *addr, void *sockaddr);
 void sockaddr_in2tladdr(const void *sockaddr, tladdr *addr);
-int tlitcpport_bind(const struct t_bind *request, const struct t_bind *returned);
+int tlitcpport_bind(const struct t_bind *request, const struct t_bind *returned, tladdr *addr);
 int tlitcp_setopts(drvblock *drv, int fd, int bits);
 int tlitcp_getopts(drvblock *drv, int fd, int bits);
 int tlitcp_siginit(Assocctl *assoc, drvblock *drv);

@@ -1,10 +1,13 @@
 /*
-** A 1 KiB round trip over pipes: through the transport layer (tlSend,
-** tlRecv over the pipe driver) to a back-end that echoes through the
-** driver's back-end side, against plain write and read on a pipe pair to
-** a trivial echo child, in one run. The program is its own back-end: the
-** driver starts it with the server name "pipe-bench-backend" as its
-** first argument. Run build/shared/bin/bench_asf_pipe.
+** A 1 KiB round trip over pipes, three ways in one run: plain write and
+** read on a pipe pair to a trivial echo child; through the transport layer
+** (tlSend, tlRecv over the pipe driver) to a back-end that echoes through
+** the driver's back-end side (this program, started again with the server
+** name "pipe-bench-backend" as its first argument); and through ASF_Call
+** (services send and receive) over a pipe connection to the pipe driver's
+** test back-end (tests/asf/net/pipe_backend.cpp, built for the benchmarks
+** as bench_asf_pipe_backend; its path comes from the build as
+** PIPE_BACKEND). Run build/<dir>/bin/bench_asf_pipe (RESULTS.md).
 */
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,6 +21,7 @@
 
 #include "asf_al.h"
 #include "asf_pipe.h"
+#include "call_session.h"
 #include "os_wrappers.h"
 #include "tl_records.h"
 
@@ -25,6 +29,9 @@ namespace {
 
 constexpr size_t message_size = 1024;
 char backend_name[] = "pipe-bench-backend";
+/* The first message to a back-end, its connect packet, read to the length
+** in its first two bytes: a 6-byte header with nothing behind it. */
+constexpr char connect_packet[6] = {0, 6, 1, 60, 0, 0};
 
 std::string self_path() {
   char path[PATH_MAX] = {};
@@ -132,12 +139,10 @@ void BM_TransportLayerPipe(benchmark::State &state) {
     }
     return;
   }
-  // The connect packet: a 6-byte header with nothing behind it.
-  const char packet[6] = {0, 6, 1, 60, 0, 0};
   rscbufctl *b = nullptr;
   bufGet(assoc, 9, &b);
-  std::memcpy(b->p, packet, sizeof packet);
-  b->size = sizeof packet;
+  std::memcpy(b->p, connect_packet, sizeof connect_packet);
+  b->size = sizeof connect_packet;
   tlSend(&ctl, b);
   for (auto _ : state) {
     b = nullptr;
@@ -158,8 +163,36 @@ void BM_TransportLayerPipe(benchmark::State &state) {
   alCSfree(assoc);
 }
 
+/* The back-end answers the first message (its connect packet) with one
+** report line and echoes from then on. The row's product is "dr", a
+** transport without a session: that back-end speaks no connect protocol,
+** so the first message and its report are exchanged before the timing. */
+void BM_AsfCallPipe(benchmark::State &state) {
+  std::string dir;
+  void *assoc = asf_bench::call_connect("srv dripcpip " + node_name() + " " PIPE_BACKEND, dir);
+  const char *failed = assoc == nullptr ? "init or connect" : nullptr;
+  if (failed == nullptr)
+    failed = asf_bench::call_send(assoc, connect_packet, sizeof connect_packet);
+  if (failed == nullptr) failed = asf_bench::call_receive(assoc, 0, true);
+  if (failed != nullptr) {
+    state.SkipWithError(failed);
+    asf_bench::call_finish(assoc, dir);
+    return;
+  }
+  char out[message_size];
+  std::memset(out, 'x', sizeof out);
+  for (auto _ : state) {
+    if ((failed = asf_bench::call_round_trip(assoc, out, sizeof out)) != nullptr) {
+      state.SkipWithError(failed);
+      break;
+    }
+  }
+  asf_bench::call_finish(assoc, dir);
+}
+
 BENCHMARK(BM_PlainPipePair)->MinTime(2.0);
 BENCHMARK(BM_TransportLayerPipe)->MinTime(2.0);
+BENCHMARK(BM_AsfCallPipe)->MinTime(2.0);
 
 }  // namespace
 

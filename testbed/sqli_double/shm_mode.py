@@ -7,15 +7,18 @@ mode); journal is the double's Journal, whose write(assoc, session, what,
 fields, raw) appends one line. serve() runs until SIGTERM or SIGINT, its
 lifetime, or its parent's end, and returns the exit status.
 
-The server owns one pool of one segment (header, slot bitmap, one client
-slot, alert bytes, counter block, 20 buffers of 20 + 1024 bytes) and one
-semaphore set (slot lock, server alert, client wait), attached at a fixed
-address below 4 GiB. The rendezvous file .dvz.NAME goes beside the ready
-file; the ready file then gets the process id (there is no port). The SQLI
-dialogue itself is the socket mode's (sqli_double.Server), over a
-connection object that reads and writes the shared buffers. Every wait is
-a bounded semtimedop, and every IPC object goes away on exit. Faults come
-from SQLI_SHM_FAULTS (README.md).
+The server owns one pool of one or two segments (header, slot bitmap, four
+client slots, per-slot alert bytes and counter blocks, 20 buffers of
+20 + 1024 bytes per slot) and two semaphore sets (the slot lock; the
+server alert and one wait semaphore per slot), attached at a fixed address
+below 4 GiB. The rendezvous file .dvz.NAME goes beside the ready file; the
+ready file then gets the process id (there is no port). The SQLI dialogue
+itself is the socket mode's (sqli_double.Server), over a connection object
+that reads and writes the shared buffers; clients are served one at a
+time, in the order their connect alerts are seen. Every wait is a bounded
+semtimedop, and every IPC object goes away on exit (except after the kill
+faults, which leave them for the test to clear). The pool's shape and the
+faults come from the environment (README.md).
 """
 
 import ctypes
@@ -109,12 +112,17 @@ ST_CONNECTED, ST_ACCEPTED, ST_REQUESTED, ST_ENDED, ST_DISCONNECTING = 0, 1, 2, 6
 BUF_FREE, BUF_HELD, BUF_NOTICE = 0, 1, 6
 
 # This server's pool (its own choice; the client reads it from the file
-# and the header). One slot: the client keeps one connection per process.
-SEG_SIZE = 65536
-BITMAP_OFF, SLOTS_OFF, ALERT_OFF, COUNTER_OFF, BUFS_OFF = 1024, 2048, 8192, 8200, 12288
-NSLOTS = 1
+# and the header). 128 KiB in one segment, or in two of 64 KiB: then the
+# buffers of slot 2 and up lie in the second segment, one of them across
+# the boundary.
+POOL_SIZE = 131072
+NSLOTS = 4
+BITMAP_OFF, SLOTS_OFF, ALERTS_OFF, BUFS_OFF = 1024, 2048, 8192, 12288
+ALERT_STRIDE = 16  # per slot: 8 alert bytes, then the 8-byte counter block
+SLOT_BUFS = 2 * NBUF  # per slot: 10 to receive, then 10 to send
 NGRANT = 4
-SEM_LOCK, SEM_ALERT, SEM_CLIENT = 0, 1, 2
+SEM_LOCK = 0  # in the lock set
+SEM_ALERT = 0  # in the alert set; slot s waits on number 1 + s there
 RECV_ID, SEND_ID = 200, 100  # buffer ids of the two tables
 # Attach addresses tried in turn: low, page aligned, clear of the usual
 # program, heap and library mappings (and of a sanitizer's shadow).
@@ -122,10 +130,27 @@ ADDRESSES = (0x60000000, 0x50000000, 0x40000000, 0x30000000)
 SLICE = 0.2  # seconds per semaphore wait
 
 
+def slot_off(s):
+    return SLOTS_OFF + SLOT_SIZE * s
+
+
+def alert_off(s):
+    return ALERTS_OFF + ALERT_STRIDE * s
+
+
+def counter_off(s):
+    return alert_off(s) + 8
+
+
+def buffer_off(s, k):
+    """Buffer k of slot s (0-9 receive, 10-19 send)."""
+    return BUFS_OFF + BUF_SIZE * (SLOT_BUFS * s + k)
+
+
 # Faults, from the environment variable SQLI_SHM_FAULTS (comma-separated;
 # the command line is the socket mode's).
 SHM_FAULTS = ("magic", "version", "segsize0", "full", "silent", "offsets", "ring12",
-              "length5000", "state6")
+              "length5000", "state6", "kill-connect", "kill-receive", "semrm")
 
 
 def shm_faults():
@@ -137,58 +162,101 @@ def shm_faults():
     return names
 
 
-def rendezvous_record(shmid, semid, srvaddr):
-    """The 36-byte rendezvous record of this pool."""
-    return struct.pack("=9i", shmid, semid, SEM_ALERT, semid, SEM_LOCK, BITMAP_OFF, NSLOTS,
-                       SLOTS_OFF, srvaddr if srvaddr < 0x80000000 else srvaddr - (1 << 32))
+def _env_int(name, default, low, high):
+    text = os.environ.get(name, "")
+    if text == "":
+        return default
+    value = int(text, 10)
+    if not low <= value <= high:
+        raise ValueError("%s must lie in %d..%d" % (name, low, high))
+    return value
+
+
+def shm_shape():
+    """(segments, taken) from SQLI_SHM_SEGMENTS (1 or 2) and SQLI_SHM_TAKEN
+    (slots 0 .. taken-1 start as held by other clients); ValueError for a
+    value out of range."""
+    return _env_int("SQLI_SHM_SEGMENTS", 1, 1, 2), _env_int("SQLI_SHM_TAKEN", 0, 0, NSLOTS)
+
+
+def _signed32(v):
+    return v if v < 0x80000000 else v - (1 << 32)
 
 
 class Pool:
-    """The segment, the semaphore set and the rendezvous file; close()
+    """The segments, the semaphore sets and the rendezvous file; close()
     removes all of them and may be called more than once."""
 
-    def __init__(self, directory, name, faults=()):
+    def __init__(self, directory, name, faults=(), segments=1, taken=0):
         self.faults = set(faults)
-        self.shmid = self.semid = -1
+        self.segments = segments
+        self.seg_size = POOL_SIZE // segments
+        self.shmids = []
+        self.lock_semid = self.semid = -1
         self.base = None
+        self.attached = []
         self.path = None
         try:
-            self._create(directory, name)
+            self._create(directory, name, taken)
         except BaseException:
             self.close()
             raise
 
-    def _create(self, directory, name):
-        self.shmid = _libc.shmget(IPC_PRIVATE, SEG_SIZE, IPC_CREAT | 0o600)
-        if self.shmid < 0:
-            _fail("shmget")
-        self.semid = _libc.semget(IPC_PRIVATE, 3, IPC_CREAT | 0o600)
+    @property
+    def shmid(self):
+        return self.shmids[0] if self.shmids else -1
+
+    def _attach_all(self):
+        """Attaches the segments one behind the other at the first address
+        that takes them all; OSError when none does."""
+        for addr in ADDRESSES:
+            got = []
+            for i, shmid in enumerate(self.shmids):
+                want = addr + self.seg_size * i
+                p = _libc.shmat(shmid, want, 0)
+                if p is None or p == ctypes.c_void_p(-1).value:
+                    break
+                got.append(p)
+                if p != want:
+                    break
+            if len(got) == len(self.shmids) and got[-1] == addr + self.seg_size * (len(got) - 1):
+                self.attached = got
+                return addr
+            for p in got:
+                _libc.shmdt(p)
+        _fail("shmat")
+
+    def _create(self, directory, name, taken):
+        for _ in range(self.segments):
+            shmid = _libc.shmget(IPC_PRIVATE, self.seg_size, IPC_CREAT | 0o600)
+            if shmid < 0:
+                _fail("shmget")
+            self.shmids.append(shmid)
+        self.lock_semid = _libc.semget(IPC_PRIVATE, 1, IPC_CREAT | 0o600)
+        if self.lock_semid < 0:
+            _fail("semget")
+        self.semid = _libc.semget(IPC_PRIVATE, 1 + NSLOTS, IPC_CREAT | 0o600)
         if self.semid < 0:
             _fail("semget")
-        for addr in ADDRESSES:
-            p = _libc.shmat(self.shmid, addr, 0)
-            if p is not None and p != ctypes.c_void_p(-1).value and p == addr:
-                self.base = p
-                break
-            if p is not None and p != ctypes.c_void_p(-1).value:
-                _libc.shmdt(p)
-        if self.base is None:
-            _fail("shmat")
-        self.mem = (ctypes.c_ubyte * SEG_SIZE).from_address(self.base)
-        ctypes.memset(self.base, 0, SEG_SIZE)
+        self.base = self._attach_all()
+        self.mem = (ctypes.c_ubyte * POOL_SIZE).from_address(self.base)
+        ctypes.memset(self.base, 0, POOL_SIZE)
         self.st16(HDR_MAGIC, MAGIC)
         self.st16(HDR_VERSION, VERSION)
-        self.st32(HDR_IDS, -1)
-        self.st32(HDR_TOTAL, SEG_SIZE)
-        self.st32(HDR_SEGSIZE, SEG_SIZE)
+        for i, shmid in enumerate(self.shmids[1:]):
+            self.st32(HDR_IDS + 4 * i, shmid)
+        self.st32(HDR_IDS + 4 * (len(self.shmids) - 1), -1)
+        self.st32(HDR_TOTAL, POOL_SIZE)
+        self.st32(HDR_SEGSIZE, self.seg_size)
         for s in range(NSLOTS):
-            self.mem[BITMAP_OFF + s // 8] |= 1 << (s % 8)
-            sl = SLOTS_OFF + SLOT_SIZE * s
+            if s >= taken:
+                self.mem[BITMAP_OFF + s // 8] |= 1 << (s % 8)
+            sl = slot_off(s)
             self.st32(sl + SLOT_WAITSEMID, self.semid)
-            self.st32(sl + SLOT_WAITSEMNUM, SEM_CLIENT)
-            self.st32(sl + SLOT_ALERTOFF, ALERT_OFF)
-            self.st32(sl + SLOT_COUNTOFF, COUNTER_OFF)
-        semctl_setval(self.semid, SEM_LOCK, 1)
+            self.st32(sl + SLOT_WAITSEMNUM, 1 + s)
+            self.st32(sl + SLOT_ALERTOFF, alert_off(s))
+            self.st32(sl + SLOT_COUNTOFF, counter_off(s))
+        semctl_setval(self.lock_semid, SEM_LOCK, 1)
         if "magic" in self.faults:
             self.st16(HDR_MAGIC, -8008)
         if "version" in self.faults:
@@ -196,10 +264,12 @@ class Pool:
         if "segsize0" in self.faults:
             self.st32(HDR_SEGSIZE, 0)
         if "full" in self.faults:
-            self.mem[BITMAP_OFF] = 0
+            for s in range(NSLOTS):
+                self.mem[BITMAP_OFF + s // 8] &= ~(1 << (s % 8))
         if "offsets" in self.faults:
-            self.st32(SLOTS_OFF + SLOT_ALERTOFF, SEG_SIZE - 1)
-        image = struct.pack("=i", 1) + rendezvous_record(self.shmid, self.semid, self.base)
+            for s in range(NSLOTS):
+                self.st32(slot_off(s) + SLOT_ALERTOFF, POOL_SIZE - 1)
+        image = struct.pack("=i", 1) + self.rendezvous_record()
         self.path = os.path.join(directory, ".dvz." + name[:15])
         tmp = "%s.tmp.%d" % (self.path, os.getpid())
         fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
@@ -209,6 +279,20 @@ class Pool:
             os.close(fd)
         os.rename(tmp, self.path)
 
+    def rendezvous_record(self):
+        """The 36-byte rendezvous record of this pool."""
+        return struct.pack("=9i", self.shmid, self.semid, SEM_ALERT, self.lock_semid, SEM_LOCK,
+                           BITMAP_OFF, NSLOTS, SLOTS_OFF, _signed32(self.base))
+
+    def remove_semaphores(self):
+        """Removes both semaphore sets now (a fault): every later wait of
+        either side fails."""
+        for attr in ("lock_semid", "semid"):
+            semid = getattr(self, attr)
+            if semid >= 0:
+                _libc.semctl(semid, 0, IPC_RMID, ctypes.c_int(0))
+                setattr(self, attr, -1)
+
     def close(self):
         if self.path is not None:
             try:
@@ -216,16 +300,15 @@ class Pool:
             except OSError:
                 pass
             self.path = None
-        if self.base is not None:
-            self.mem = None
-            _libc.shmdt(self.base)
-            self.base = None
-        if self.shmid >= 0:
-            _libc.shmctl(self.shmid, IPC_RMID, None)
-            self.shmid = -1
-        if self.semid >= 0:
-            _libc.semctl(self.semid, 0, IPC_RMID, ctypes.c_int(0))
-            self.semid = -1
+        self.mem = None
+        for p in self.attached:
+            _libc.shmdt(p)
+        self.attached = []
+        self.base = None
+        for shmid in self.shmids:
+            _libc.shmctl(shmid, IPC_RMID, None)
+        self.shmids = []
+        self.remove_semaphores()
 
     # -- field access (native order)
     def ld8(self, off):
@@ -246,19 +329,28 @@ class Pool:
     def st32(self, off, v):
         struct.pack_into("=i", self.mem, off, v)
 
-    def post_client(self):
-        semop(self.semid, SEM_CLIENT, 1)
+    def post_client(self, s):
+        if self.semid >= 0:
+            semop(self.semid, 1 + s, 1)
+
+
+def die_at_once():
+    """The kill faults: the double ends as a SIGKILL ends a server, with no
+    clean-up at all."""
+    os.kill(os.getpid(), signal.SIGKILL)
+    time.sleep(10)
 
 
 class Session:
-    """The server's side of slot 0: the connect answer, the send ring read
-    in order, the receive ring filled from an outbox, the control alerts
-    and the disconnect notice."""
+    """The server's side of one slot: the connect answer, the send ring
+    read in order, the receive ring filled from an outbox, the control
+    alerts and the disconnect notice."""
 
-    def __init__(self, pool, journal):
+    def __init__(self, pool, journal, index=0):
         self.pool = pool
         self.journal = journal
-        self.slot = SLOTS_OFF
+        self.index = index
+        self.slot = slot_off(index)
         self.assoc = 0
         self.active = False  # a connect was answered and no notice came yet
         self.ended = False  # the notice came
@@ -271,23 +363,26 @@ class Session:
         self.last_seq = 0
         self.recv_write = 0
 
-    def accept(self):
-        """Answers a connect: both buffer tables, state 1."""
-        p, sl = self.pool, self.slot
+    def accept(self, assoc):
+        """Answers a connect as connection number assoc: both buffer
+        tables, state 1."""
+        p, sl, s = self.pool, self.slot, self.index
+        if "kill-connect" in p.faults:
+            die_at_once()
         for e in range(NBUF):
             ent = sl + SLOT_RECVTAB + BUFENT_SIZE * e
             p.st32(ent + BUFENT_ID, RECV_ID + e)
             p.st32(ent + BUFENT_STATE, BUF_FREE)
-            p.st32(ent + BUFENT_OFFSET, BUFS_OFF + BUF_SIZE * e)
+            p.st32(ent + BUFENT_OFFSET, buffer_off(s, e))
             p.st32(sl + SLOT_RECVRING + 4 * e, -1)
         for e in range(NBUF):
             ent = sl + SLOT_SENDTAB + BUFENT_SIZE * e
             granted = e < NGRANT
             p.st32(ent + BUFENT_ID, SEND_ID + e if granted else 0)
             p.st32(ent + BUFENT_STATE, BUF_FREE)
-            p.st32(ent + BUFENT_OFFSET, BUFS_OFF + BUF_SIZE * (NBUF + e) if granted else 0)
-        for e in range(2 * NBUF):
-            p.st8(BUFS_OFF + BUF_SIZE * e + BUFHDR_STATUS, BUF_FREE)
+            p.st32(ent + BUFENT_OFFSET, buffer_off(s, NBUF + e) if granted else 0)
+        for k in range(SLOT_BUFS):
+            p.st8(buffer_off(s, k) + BUFHDR_STATUS, BUF_FREE)
         for off in (SLOT_REQUEST, SLOT_RELFLAG, SLOT_SENDSEQ):
             p.st32(sl + off, 0)
         p.st16(sl + SLOT_NRECV, NBUF)
@@ -304,7 +399,7 @@ class Session:
         self.reset()
         self.inbox.clear()
         self.outbox = []
-        self.assoc += 1
+        self.assoc = assoc
         self.active = True
         self.ended = False
         if "state6" in p.faults:
@@ -314,13 +409,13 @@ class Session:
 
     def free_slot(self):
         """After the notice: the slot goes back to the bitmap."""
-        p = self.pool
+        p, s = self.pool, self.index
         # The lock is given back only when taken: a lost wait must not
         # raise it to 2 and let two clients claim at once.
-        taken = semop(p.semid, SEM_LOCK, -1, 0, 1.0)
-        p.mem[BITMAP_OFF] |= 1
+        taken = p.lock_semid >= 0 and semop(p.lock_semid, SEM_LOCK, -1, 0, 1.0)
+        p.mem[BITMAP_OFF + s // 8] |= 1 << (s % 8)
         if taken:
-            semop(p.semid, SEM_LOCK, 1)
+            semop(p.lock_semid, SEM_LOCK, 1)
 
     def take_sends(self):
         """Reads the send ring in order: data into the inbox; a notice ends
@@ -360,7 +455,7 @@ class Session:
             if self.ended:
                 # The acknowledgement: the client's wait sees the post
                 # with its state no longer connected.
-                p.post_client()
+                p.post_client(self.index)
                 self.free_slot()
                 return took
 
@@ -375,7 +470,7 @@ class Session:
             if p.ld16(sl + SLOT_HELDRECV) == n:
                 return
             piece = self.outbox.pop(0)
-            buf = BUFS_OFF + BUF_SIZE * n
+            buf = buffer_off(self.index, n)
             start = buf + BUFHDR_SIZE
             p.mem[start : start + len(piece)] = piece
             p.st32(buf + BUFHDR_LENGTH, 5000 if "length5000" in p.faults else len(piece))
@@ -383,7 +478,7 @@ class Session:
             p.st8(ent + BUFENT_STATE, BUF_HELD)
             p.st32(sl + SLOT_RECVRING + 4 * n, 12 if "ring12" in p.faults else n)
             self.recv_write = (n + 1) % NBUF
-            p.post_client()
+            p.post_client(self.index)
 
     def control(self):
         """A control alert: an interrupt byte is journaled; a buffer
@@ -397,41 +492,74 @@ class Session:
         p.st32(sl + SLOT_REQUEST, 0)
         p.st32(sl + SLOT_RELFLAG, 0)
 
-    def pump(self, timeout):
-        """One bounded wait for the server's alert and the handling of
-        every flag raised; then the outbox. True when an alert came."""
+    def handle(self, got):
+        """The flags of this slot's alert bytes, then its send ring and its
+        outbox (the data flag only wakes: the ring says what came)."""
         p = self.pool
-        got = semop(p.semid, SEM_ALERT, -1, 0, timeout)
-        flags = ALERT_OFF
-        if got:
-            if p.mem[flags + ALERT_CONNECT]:
-                p.mem[flags + ALERT_CONNECT] = 0
-                if p.ld8(self.slot + SLOT_STATE) == ST_REQUESTED and "silent" not in p.faults:
-                    self.accept()
-            if p.mem[flags + ALERT_CONTROL]:
-                p.mem[flags + ALERT_CONTROL] = 0
-                self.control()
-            if p.mem[flags + ALERT_DATA]:
-                p.mem[flags + ALERT_DATA] = 0
+        flags = alert_off(self.index)
+        if p.mem[flags + ALERT_CONTROL]:
+            p.mem[flags + ALERT_CONTROL] = 0
+            self.control()
+        if p.mem[flags + ALERT_DATA]:
+            p.mem[flags + ALERT_DATA] = 0
         if self.active:
             self.take_sends()
         self.deliver()
         if got and not self.ended:
-            p.post_client()
+            p.post_client(self.index)
+
+
+class Sessions:
+    """Every slot's session and the server alert: connect alerts are seen
+    on any slot, and answered while no other connection is being
+    served."""
+
+    def __init__(self, pool, journal):
+        self.pool = pool
+        self.sessions = [Session(pool, journal, s) for s in range(NSLOTS)]
+        self.current = None  # the session being served
+        self.assoc = 0
+
+    def pump(self, timeout):
+        """One bounded wait for the server's alert and the handling of
+        every flag raised; then the outbox. True when an alert came."""
+        p = self.pool
+        if p.semid < 0:
+            # The semaphores are gone (a fault): nothing can come any more.
+            time.sleep(timeout)
+            return False
+        got = semop(p.semid, SEM_ALERT, -1, 0, timeout)
+        # Connect flags stay set while a connection is served, and are
+        # looked at again once it ended.
+        if self.current is None or not self.current.active:
+            for s in self.sessions:
+                flag = alert_off(s.index) + ALERT_CONNECT
+                if not p.mem[flag]:
+                    continue
+                p.mem[flag] = 0
+                if p.ld8(s.slot + SLOT_STATE) == ST_REQUESTED and "silent" not in p.faults:
+                    self.assoc += 1
+                    s.accept(self.assoc)
+                    self.current = s
+                    break
+        if self.current is not None:
+            self.current.handle(got)
         return got
 
 
 class ShmConn:
     """sqli_double.Conn's reading and writing over a Session."""
 
-    def __init__(self, session, server, stop):
-        self.session = session
+    def __init__(self, sessions, server, stop):
+        self.sessions = sessions
+        self.session = sessions.current
         self.server = server
         self.stop = stop
-        self.assoc = session.assoc
+        self.assoc = self.session.assoc
         self.buf = bytearray()
         self.eof = False
         self.headers = False
+        self.sends = 0
 
     def fill(self, deadline):
         s = self.session
@@ -443,7 +571,7 @@ class ShmConn:
                 raise sd.Closed("eof")
             if time.monotonic() >= deadline:
                 raise sd.Closed("timeout")
-            s.pump(SLICE)
+            self.sessions.pump(SLICE)
         self.buf += s.inbox
         s.inbox.clear()
 
@@ -453,6 +581,15 @@ class ShmConn:
 
     def send(self, data, faults):
         del faults  # the socket faults do not apply here
+        pool = self.session.pool
+        self.sends += 1
+        # The first reply after the connect's: the client now waits in a
+        # receive.
+        if self.sends == 2 and "kill-receive" in pool.faults:
+            die_at_once()
+        if self.sends == 2 and "semrm" in pool.faults:
+            pool.remove_semaphores()
+            raise sd.Closed("done")
         data = bytes(data)
         for i in range(0, len(data), BUFDATA):
             self.session.outbox.append(data[i : i + BUFDATA])
@@ -478,18 +615,21 @@ def serve(args, journal):
     def stop():
         return bool(stopping) or time.monotonic() >= end or os.getppid() != parent
 
-    pool = Pool(os.path.dirname(os.path.abspath(args.ready)), args.shm, shm_faults())
+    segments, taken = shm_shape()
+    pool = Pool(os.path.dirname(os.path.abspath(args.ready)), args.shm, shm_faults(), segments,
+                taken)
     try:
         tmp = "%s.tmp.%d" % (args.ready, os.getpid())
         with open(tmp, "w") as f:
             f.write("%d\n" % os.getpid())
         os.rename(tmp, args.ready)
-        session = Session(pool, journal)
+        sessions = Sessions(pool, journal)
         while not stop():
-            session.pump(SLICE)
-            if not session.active:
+            sessions.pump(SLICE)
+            session = sessions.current
+            if session is None or not session.active:
                 continue
-            conn = ShmConn(session, server, stop)
+            conn = ShmConn(sessions, server, stop)
             faults, faulty = server.faults_for(session.assoc)
             try:
                 if server.serve_connect(conn, faults, faulty) == "data":

@@ -1187,6 +1187,11 @@ def parse_args(argv):
 
 def main(argv=None):
     startup = open_descriptors()  # before this process opens any of its own
+    if "--css" in (sys.argv[1:] if argv is None else argv):  # css_mode.py
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        import css_mode
+
+        return css_mode.main(sys.argv[1:] if argv is None else argv)
     args = parse_args(sys.argv[1:] if argv is None else argv)
     if args.pipe:
         server = PipeServer(args, Journal(args.journal))

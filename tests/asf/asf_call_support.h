@@ -1,6 +1,7 @@
 /*
 ** asf_call_support.h: the service calls the end-to-end tests of the
-** association services make through ASF_Call: a fresh control record, and
+** association services make through ASF_Call (a fresh control record
+** comes from asf_test_support.h): the services' start and end, and
 ** sending and receiving a byte string over an association, piece by
 ** piece, whatever the transport's buffer size.
 */
@@ -13,18 +14,51 @@
 #include <cstring>
 #include <string>
 
+#include "asc_codec.h"
 #include "asf_call.h"
 #include "asf_records.h"
+#include "asf_test_support.h"
 
 namespace asf_test {
 
-/* A control record for a synchronous call on ascid (0: a new one). */
-inline asfsvcctl fresh_ctl(void *ascid = nullptr, int timeout = -1) {
-  asfsvcctl ctl {};
-  ctl.flags = asf_flag_sync;
-  ctl.timeout = timeout;
-  ctl.ascid = ascid;
-  return ctl;
+/* The words of the services' start that vary between tests: word 1
+** (the options) and words 4 and 6 (0: left out). */
+struct InitWords {
+  uintptr_t options = 17;
+  uintptr_t word4 = 0;
+  uintptr_t word6 = 0;
+};
+
+/* Starts the services for a test (ASF_Call code 0 with words, one
+** protocol entry written to prot, an area of ASF_PROT_ENTRY_SIZE bytes).
+** The call's result; the status is in *ctl. */
+inline int call_init(char *prot, asfsvcctl *ctl, InitWords words = {}) {
+  *ctl = fresh_ctl();
+  asfsvcreq req {};
+  ASF_Init(asf_svc_init, &req);
+  req.word[1] = words.options;
+  req.word[4] = words.word4;
+  req.word[6] = words.word6;
+  req.word[7] = 1;
+  req.word[8] = reinterpret_cast<uintptr_t>(prot);
+  return ASF_Call(ctl, &req);
+}
+
+/* Client connect parameters as the end-to-end tests start them: program
+** "sqlexec", level and version -1 (the server entry's). */
+inline void default_parms(ascbinreq *parms) {
+  std::strcpy(parms->progname, "sqlexec");
+  parms->pairs.level = -1;
+  parms->pairs.version = -1;
+}
+
+/* Ends the services (ASF_Call code 20). The call's result; the status is
+** in *ctl. */
+inline int call_term(asfsvcctl *ctl) {
+  *ctl = fresh_ctl();
+  asfsvcreq req {};
+  ASF_Init(asf_svc_term, &req);
+  return ASF_Call(ctl, &req);
 }
 
 /* n bytes of a repeating letter pattern, step letters apart. */

@@ -1,8 +1,9 @@
 /*
 ** asf_test_support.h: what the association services' tests share: the
-** process's open descriptors (the leak oracle) and a loopback TCP
-** listener on a port the kernel chooses, so that no run depends on a
-** fixed port.
+** process's open descriptors (the leak oracle), a loopback TCP listener
+** and a free port the kernel chooses (no run depends on a fixed port), a
+** synchronous control record, an association whose transport goes with
+** it, and the freeing of a peer address record.
 */
 #ifndef DVZ_TESTS_ASF_TEST_SUPPORT_H
 #define DVZ_TESTS_ASF_TEST_SUPPORT_H
@@ -15,6 +16,11 @@
 
 #include <chrono>
 #include <thread>
+
+#include "asf_al.h"
+#include "asf_memory.h"
+#include "asf_tl.h"
+#include "tl_records.h"
 
 namespace asf_test {
 
@@ -59,6 +65,55 @@ inline int loopback_listener(int backlog, sockaddr_in *sa) {
   }
   return fd;
 }
+
+/* A loopback port nobody listens on just now (the kernel's choice), or 0. */
+inline int free_loopback_port() {
+  sockaddr_in sa {};
+  int fd = loopback_listener(1, &sa);
+  if (fd < 0) return 0;
+  close(fd);
+  return ntohs(sa.sin_port);
+}
+
+/* A control record for a synchronous call on ascid (0: a new one). */
+inline asfsvcctl fresh_ctl(void *ascid = nullptr, int timeout = -1) {
+  asfsvcctl ctl {};
+  ctl.flags = asf_flag_sync;
+  ctl.timeout = timeout;
+  ctl.ascid = ascid;
+  return ctl;
+}
+
+/* Frees a peer address record that a driver's address conversion made. */
+inline void free_peer(tlpeeraddr *rec) {
+  if (rec == nullptr) return;
+  if (rec->pair != nullptr) {
+    asf_free(asf_pool_assoc, rec->pair->text);
+    asf_free(asf_pool_assoc, rec->pair);
+  }
+  asf_free(asf_pool_assoc, rec);
+}
+
+/* An association of a kind with its control record; at the end its
+** transport, if any, is closed without a release and it is freed. */
+struct TestAssoc {
+  char status[4] = {};
+  asfsvcctl ctl = fresh_ctl();
+  Assocctl *a = nullptr;
+  explicit TestAssoc(int kind) {
+    a = alCSalloc(&ctl, kind, status);
+    ctl.ascid = a;
+  }
+  ~TestAssoc() {
+    if (a == nullptr) return;
+    if (a->tlblock != nullptr) tlDiscon(&ctl, 0x8000);
+    alCSfree(a);
+  }
+  TestAssoc(const TestAssoc &) = delete;
+  TestAssoc &operator=(const TestAssoc &) = delete;
+  tlblock *tb() const { return static_cast<tlblock *>(a->tlblock); }
+  drvblock *drv() const { return tb() != nullptr ? &tb()->drv : nullptr; }
+};
 
 }  // namespace asf_test
 

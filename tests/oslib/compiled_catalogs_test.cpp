@@ -25,7 +25,7 @@ TEST(CompiledCatalogs, ReaderAndDecoderAgreeOnEveryEntry) {
   for (const char *name : {"DBLANG", "LANG", "CLIENT_LOCALE", "DBNLS"})
     unsetenv(name);
   for (const char *leaf : {"os.iem", "csql.iem", "crds.iem", "csqli.iem", "nls.iem", "ccals.iem",
-                           "cnals.iem", "cnetsrv.iem", "cnet.iem", "ccss.iem"}) {
+                           "cnals.iem", "cnetsrv.iem", "cnet.iem", "ccss.iem", "ccsm.iem"}) {
     SCOPED_TRACE(leaf);
     std::optional<std::vector<catalog_test::message>> messages =
         catalog_test::decode_catalog(dvz_test::read_file(dir + "/msg/en_us/0333/" + leaf));

@@ -32,12 +32,10 @@ const std::string build_dir = DVZ_BUILD_DIR;
 const std::string build_tree = DVZ_BUILD_DOVARIZADIR;
 
 const char *const shipped_files[] = {
-    "msg/en_us/0333/os.iem",    "msg/en_us/0333/csql.iem",
-    "msg/en_us/0333/crds.iem",  "msg/en_us/0333/csqli.iem",
-    "msg/en_us/0333/nls.iem",   "msg/en_us/0333/ccals.iem",
-    "msg/en_us/0333/cnals.iem", "msg/en_us/0333/cnetsrv.iem",
-    "msg/en_us/0333/cnet.iem",  "msg/en_us/0333/ccss.iem",
-    "etc/dovariza.rc",
+    "msg/en_us/0333/os.iem",    "msg/en_us/0333/csql.iem",    "msg/en_us/0333/crds.iem",
+    "msg/en_us/0333/csqli.iem", "msg/en_us/0333/nls.iem",     "msg/en_us/0333/ccals.iem",
+    "msg/en_us/0333/cnals.iem", "msg/en_us/0333/cnetsrv.iem", "msg/en_us/0333/cnet.iem",
+    "msg/en_us/0333/ccss.iem",  "msg/en_us/0333/ccsm.iem",    "etc/dovariza.rc",
 };
 
 /* Every number the client environment raises, as it is raised. */

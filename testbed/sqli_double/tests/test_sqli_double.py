@@ -12,16 +12,10 @@ import tempfile
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.dirname(HERE))
+from double_test_support import h, program
 import sqli_double as d  # noqa: E402
 
-SCRIPT = os.path.join(os.path.dirname(HERE), "sqli_double.py")
-
-
-def h(text):
-    """Bytes of a hex literal written with blanks and line breaks."""
-    return bytes.fromhex("".join(text.split()))
+SCRIPT = program("sqli_double.py")
 
 
 # A binary connect request, by hand: program "ruzodu", user kind 1 with
@@ -520,7 +514,7 @@ class Program(unittest.TestCase):
         self.assertEqual(dbl.stop(), 0)
 
 
-BACKEND = os.path.join(os.path.dirname(HERE), "sqli_pipe_backend")
+BACKEND = program("sqli_pipe_backend")
 
 
 class PipeMode(unittest.TestCase):

@@ -49,24 +49,13 @@ asfsvcctl fresh(void *ascid = nullptr, int timeout = -1) {
 class AsfCallRoad : public ::testing::Test {
  protected:
   void SetUp() override {
-    asfsvcctl ctl = fresh();
-    asfsvcreq req {};
-    ASF_Init(asf_svc_init, &req);
-    req.word[1] = 17;
-    req.word[4] = 10;
-    req.word[6] = 100;
-    req.word[7] = 1;
-    req.word[8] = reinterpret_cast<uintptr_t>(prot_);
-    ASSERT_EQ(ASF_Call(&ctl, &req), 0) << ctl.asfcode;
-    std::strcpy(parms_.progname, "sqlexec");
-    parms_.pairs.level = -1;  // the defaults: the entry's level and version
-    parms_.pairs.version = -1;
+    asfsvcctl ctl;
+    ASSERT_EQ(asf_test::call_init(prot_, &ctl, {17, 10, 100}), 0) << ctl.asfcode;
+    asf_test::default_parms(&parms_);
   }
   void TearDown() override {
-    asfsvcctl ctl = fresh();
-    asfsvcreq req {};
-    ASF_Init(asf_svc_term, &req);
-    EXPECT_EQ(ASF_Call(&ctl, &req), 0) << ctl.asfcode;
+    asfsvcctl ctl;
+    EXPECT_EQ(asf_test::call_term(&ctl), 0) << ctl.asfcode;
   }
   /* sqlhosts with these lines; DOVARIZASERVER names srv. */
   void hosts(const std::string &lines) {

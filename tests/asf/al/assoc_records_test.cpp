@@ -9,19 +9,14 @@
 #include <vector>
 
 #include "asf_al.h"
+#include "asf_test_support.h"
 #include "counting_memory.h"
 
 namespace {
 
 using asf_test::CountingMemory;
 
-asfsvcctl fresh_ctl(void *ascid = nullptr) {
-  asfsvcctl ctl {};
-  ctl.flags = 1;
-  ctl.timeout = -1;
-  ctl.ascid = ascid;
-  return ctl;
-}
+using asf_test::fresh_ctl;
 
 /* A global control block for the test's life. */
 class GlobalBlock {

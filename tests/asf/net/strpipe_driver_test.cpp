@@ -49,13 +49,7 @@ std::string node_name() {
   return node;
 }
 
-asfsvcctl fresh_ctl(void *ascid = nullptr) {
-  asfsvcctl ctl {};
-  ctl.flags = 1;
-  ctl.timeout = -1;
-  ctl.ascid = ascid;
-  return ctl;
-}
+using asf_test::fresh_ctl;
 
 /* The server's side of the framing. */
 int serve_put(int fd, const std::string &data, int flags = 0) {

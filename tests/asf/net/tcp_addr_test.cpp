@@ -112,13 +112,7 @@ class TableResolver {
   const os_clock_seam *clock_;
 };
 
-asfsvcctl fresh_ctl(void *ascid = nullptr) {
-  asfsvcctl ctl {};
-  ctl.flags = 1;
-  ctl.timeout = -1;
-  ctl.ascid = ascid;
-  return ctl;
-}
+using asf_test::fresh_ctl;
 
 drvblock tcp_block(uint32_t flags = 0) {
   drvblock drv {};
@@ -353,8 +347,8 @@ TEST(TcpAddressBuffers, LoadAddrBuildsTheSocketAddressAndPortBindCompares) {
   struct t_bind returned {
     {16, 16, other_area}, 0
   };
-  EXPECT_EQ(tlitcpport_bind(&request, &returned), -1);
-  EXPECT_EQ(tlitcpport_bind(&request, &request), 0);
+  EXPECT_EQ(tlitcpport_bind(&request, &returned, nullptr), -1);
+  EXPECT_EQ(tlitcpport_bind(&request, &request, nullptr), 0);
 
   drvblock drv = tcp_block();
   char out[64];

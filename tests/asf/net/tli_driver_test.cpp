@@ -48,13 +48,7 @@ int64_t ms_since(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
-asfsvcctl fresh_ctl(void *ascid = nullptr) {
-  asfsvcctl ctl {};
-  ctl.flags = 1;
-  ctl.timeout = -1;
-  ctl.ascid = ascid;
-  return ctl;
-}
+using asf_test::fresh_ctl;
 
 std::string pattern(size_t n) {
   std::string s(n, '\0');

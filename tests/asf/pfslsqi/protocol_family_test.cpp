@@ -568,16 +568,6 @@ TEST_F(ProtocolFamily, TransportFailuresAndRefusedEntries) {
     EXPECT_EQ(c.a->tlblock, nullptr);
   }
   {
-    // Communication support is not there yet: nothing is made.
-    script = Script {};
-    Client c;
-    c.entry.options.csm = const_cast<char *>("SPWDCSM");
-    EXPECT_EQ(c.connect(), -1);
-    EXPECT_EQ(c.ctl.asfcode, PF_ERR_NOCSS);
-    EXPECT_EQ(c.a->pfblock, nullptr);
-    EXPECT_TRUE(script.calls.empty());
-  }
-  {
     // Missing parameters, and a request record of an unknown type.
     Client c;
     c.req.word[pf_word_params] = 0;

@@ -32,13 +32,7 @@ using asf_test::CountingMemory;
 
 constexpr int tcp_row = 3;
 
-asfsvcctl fresh_ctl(void *ascid = nullptr) {
-  asfsvcctl ctl {};
-  ctl.flags = 1;
-  ctl.timeout = -1;
-  ctl.ascid = ascid;
-  return ctl;
-}
+using asf_test::fresh_ctl;
 
 /* ---- The scripted fake driver. ---- */
 
@@ -292,8 +286,8 @@ TEST(ProtocolSwitch, RowsReachTheirDriversVectors) {
       {"ipcpip", 9, "pipe", false, initpip, connpip, sendpip, discpip, true, true, false},
       {"ipcstr", 12, "streampipe", false, initstr, connstr, sendstr, discstr, true, false, false},
       {"tlitcp", 0, "/dev/tcp", true, inittli, conntli, sendtli, disctli, true, true, true},
-      {"tlispx", 5, "/dev/mspx", true, inittli, conntli, sendtli, disctli, false, true, false},
-      {"tliipx", 5, "/dev/mspx", true, inittli, conntli, sendtli, disctli, false, true, false},
+      {"tlispx", 5, "/dev/mspx", true, inittli, conntli, sendtli, disctli, true, true, true},
+      {"tliipx", 5, "/dev/mspx", true, inittli, conntli, sendtli, disctli, true, true, true},
       {"tliimc", 17, "/dev/tcp", true, inittli, conntli, sendtli, disctli, true, true, true},
   };
   int i = 0;
@@ -454,9 +448,10 @@ TEST(TlConnect, FailuresBeforeAnyDriver) {
   const Case cases[] = {
       // A local row reaches its driver, which refuses a remote host.
       {"host|svc|ipcpip", 1, ASF_ERR_BADADDR, TL_CONNECT | TL_FAILED, tl_state_idle},
-      // SPX and IPX reach the TLI driver, whose addressing slots are empty.
-      {"host|svc|tlispx", 1, TL_STATUS_NO_VECTOR, TL_CONNECT | TL_FAILED, tl_state_idle},
-      {"host|svc|tliipx", 1, TL_STATUS_NO_VECTOR, TL_CONNECT | TL_FAILED, tl_state_idle},
+      // SPX and IPX reach the TLI driver, whose server look-up finds no
+      // datagram device on this machine.
+      {"host|svc|tlispx", 1, TLI_ERR_CONNECT, TL_CONNECT | TL_FAILED, tl_state_idle},
+      {"host|svc|tliipx", 1, TLI_ERR_CONNECT, TL_CONNECT | TL_FAILED, tl_state_idle},
       // Not a text address: refused, not reported as success.
       {"127.0.0.1|1526|tlitcp", 2, TL_STATUS_NO_PROTOCOL, TL_CONNECT, tl_state_connecting},
       {"127.0.0.1|1526|tlitcp", 0, TL_STATUS_NO_PROTOCOL, TL_CONNECT, tl_state_connecting},
@@ -784,6 +779,7 @@ TEST(TlListen, FailuresOfTheFirstListen) {
     int status;
     uint32_t flags;
     uint32_t state;
+    bool no_lisn = false; /* the row has no listen entry */
   };
   const Case cases[] = {
       {"0.0.0.0|1526|tlitcp", 1, -1, -908, TL_LISTEN16 | TL_LISTEN1 | TL_FAILED, tl_state_idle},
@@ -791,13 +787,13 @@ TEST(TlListen, FailuresOfTheFirstListen) {
        tl_state_listening},
       {"0.0.0.0|1526|nosuch", 1, 0, TL_STATUS_NO_PROTOCOL, TL_LISTEN16 | TL_LISTEN1,
        tl_state_listening},
-      // The real TLI row has no listen entry yet.
-      {"0.0.0.0|1526|tliimc", 1, 0, TL_STATUS_NO_VECTOR, TL_LISTEN16 | TL_LISTEN1 | TL_FAILED,
-       tl_state_idle},
+      {"0.0.0.0|1526|tlitcp", 1, 0, TL_STATUS_NO_VECTOR, TL_LISTEN16 | TL_LISTEN1 | TL_FAILED,
+       tl_state_idle, true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.address);
     FakeDriver fake;
+    if (c.no_lisn) fake.row(tcp_row).lisn = nullptr;
     script.lisn_rc = c.lisn_rc;
     Assoc listener(asf_kind_listener);
     Request req(c.address, c.kind);
