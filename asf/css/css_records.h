@@ -391,19 +391,19 @@ int lex_get_unit(const char **pos, css_token *token);
 int csm_descr_parse(css_list *list, csm_descr *current, const char **pos, css_token *token);
 /* The options after '(' of descr's definition; as csm_descr_parse. */
 int csm_descr_options(csm_descr *descr, const char **pos, css_token *token);
-/* The library path that key selects in spec, allocated into *path; 0, or
-** -2 when memory runs out. */
+/* The library path that key selects in the library text spec, allocated
+** into *path; 0, or -2 when memory runs out. */
 int get_csm_libname(const char *spec, const char *key, char **path);
 /* Takes the init entry of descr's name from csm_stat; 0, or -1. */
 int css_csm_static_link(csm_descr *descr);
 
 /* The descriptor named name (ignoring case), or null. */
 csm_descr *css_find_csm_descr(css_list *list, const char *name);
-/* The connection specification's next module name into name
+/* The connection's module list: its next module name into name
 ** (CSS_NAME_SIZE bytes): its length, 0 when there is none, -1 when a
 ** quoted string or an invalid character stands there. */
 int css_get_csm_name(char *name, const char **pos);
-/* The specification's optional quoted parameter into parm
+/* The module list's optional quoted parameter into parm
 ** (CSS_TEXT_SIZE bytes): its length (0: none), or -1. */
 int css_get_csm_parm(char *parm, const char **pos);
 

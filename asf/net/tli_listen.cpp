@@ -294,6 +294,13 @@ int lisntli(drvblock *drv, tlconnreq *parms, int mode, asfsvcctl *ctl) {
 int accptli(drvblock *drv, Assocctl *newassoc, tlpeeraddr **peer, asfsvcctl *ctl) {
   auto *t = static_cast<tlictl *>(drv->priv);
   auto *tb = newassoc != nullptr ? static_cast<tlblock *>(newassoc->tlblock) : nullptr;
+  // A listener handed over by the program that executed this one comes
+  // without its queue (a pointer means nothing here): it gets a new one.
+  if (t != nullptr && t->pendq == nullptr && tb != nullptr) {
+    tlipendq *q = nullptr;
+    if (make_queue(TLI_MIN_QUEUE, &q, ctl) != 0) return -1;
+    t->pendq = q;
+  }
   if (t == nullptr || t->pendq == nullptr || tb == nullptr) {
     driver_error(ctl, TLI_ERR_LISTEN, 0);
     return -1;

@@ -415,7 +415,14 @@ int _ienvcat(char *buf, int room, const char *name, const char *value) {
 
 int needAscBinary(const ascbinreq *params, const evlist_t *envlist) {
   auto has = [](const char *s, const char *set) { return s != nullptr && std::strpbrk(s, set); };
+  // The text line finds its words by position: a word that is missing
+  // would let the next one take its place.
+  auto empty = [](const char *s) { return s == nullptr || s[0] == '\0'; };
   if (params != nullptr && (has(params->user, " ") || has(params->password, " "))) return 1;
+  if (params != nullptr &&
+      (empty(params->user) || empty(params->version) || empty(params->clientid) ||
+       has(params->version, " ") || has(params->clientid, " ")))
+    return 1;
   if (envlist != nullptr && envlist->names != nullptr && envlist->values != nullptr)
     for (int32_t i = 0; i < envlist->count; ++i)
       if (has(envlist->names[i], " =") || has(envlist->values[i], " =")) return 1;

@@ -162,9 +162,18 @@ int slSQIrestore(asfsvcctl *ctl, opblock *op) {
     return -1;
   }
   s->state = state;
+  // The listen timeout is not part of the image: a restored listener
+  // waits for its callers as a new one does.
+  s->listen_timeout = slsqi::listen_timeout_ms();
   rscbufctl *b = slsqi::take(assoc, slsqi::buf_recv);
   c->recv.buf = b;
-  if (b != nullptr) bufReg(assoc, slsqi::buf_recv, b);
+  if (b != nullptr) {
+    // Nothing has been read on the restored connection yet: a receive
+    // must go to the transport, not deliver the new buffer's bytes.
+    b->p = b->buff;
+    b->size = 0;
+    bufReg(assoc, slsqi::buf_recv, b);
+  }
   return 0;
 }
 

@@ -70,6 +70,10 @@ void drop_mux_listener(Assocctl *assoc);
 ** leaving its connection. */
 void purge_mux_msgs(const Assocctl *assoc);
 
+/* The listen timeout of a listening session: DVZ_LISTEN_TIMEOUT seconds
+** in ms, or the default. */
+int32_t listen_timeout_ms();
+
 }  // namespace slsqi
 
 #endif

@@ -69,18 +69,6 @@ rscbufctl *new_buffer(int32_t n) {
   return rec;
 }
 
-/* The listen timeout: DVZ_LISTEN_TIMEOUT seconds in ms when it is set to a
-** number whose product is not negative, else the default. */
-int32_t listen_timeout_ms() {
-  const char *text = ggetenv("DVZ_LISTEN_TIMEOUT");
-  if (text == nullptr || *text == '\0') return SL_LISTEN_TIMEOUT_MS;
-  char *end = nullptr;
-  const long long seconds = std::strtoll(text, &end, 10);
-  if (end == text || seconds < 0) return SL_LISTEN_TIMEOUT_MS;
-  if (seconds > INT_MAX / 1000) return INT_MAX;
-  return static_cast<int32_t>(seconds * 1000);
-}
-
 /* True when the protocol field of an address text ("host|service|
 ** protocol") is "sqlmux". */
 bool mux_address(const tlconnreq *parms) {
@@ -342,6 +330,18 @@ int send_all(asfsvcctl *ctl, Assocctl *assoc, const char *prefix, int32_t nprefi
 
 }  // namespace
 
+/* The listen timeout: DVZ_LISTEN_TIMEOUT seconds in ms when it is set to a
+** number whose product is not negative, else the default. */
+int32_t listen_timeout_ms() {
+  const char *text = ggetenv("DVZ_LISTEN_TIMEOUT");
+  if (text == nullptr || *text == '\0') return SL_LISTEN_TIMEOUT_MS;
+  char *end = nullptr;
+  const long long seconds = std::strtoll(text, &end, 10);
+  if (end == text || seconds < 0) return SL_LISTEN_TIMEOUT_MS;
+  if (seconds > INT_MAX / 1000) return INT_MAX;
+  return static_cast<int32_t>(seconds * 1000);
+}
+
 int enque_mux_msg(asfsvcctl *ctl, slsession *s) {
   slcommon *c = s->common;
   sqipci *hdr = &c->recv.hdr;
@@ -568,10 +568,14 @@ int slSQIrsp(asfsvcctl *ctl, int form, int reject, rscbufctl *response) {
   // Give the client the time to read the reject and close first.
   const int saved = ctl->timeout;
   const int32_t status = ctl->asfcode;
+  const int32_t oserr = ctl->oserr;
   ctl->timeout = saved == -1 ? SL_REJECT_LINGER_MS : saved;
   tlRecv(ctl, &c->recv.buf);
+  // The client closing after the reject is what is expected: its traces
+  // are not the response's outcome.
   ctl->timeout = saved;
   ctl->asfcode = status;
+  ctl->oserr = oserr;
   s->state = sl_state_failed;
   return 0;
 }

@@ -44,10 +44,15 @@ inline int call_init(char *prot, asfsvcctl *ctl, InitWords words = {}) {
   return ASF_Call(ctl, &req);
 }
 
-/* Client connect parameters as the end-to-end tests start them: program
-** "sqlexec", level and version -1 (the server entry's). */
+/* Client connect parameters as the end-to-end tests start them, as the
+** runtime fills them: program "sqlexec", a client version and
+** identification, level and version -1 (the server entry's). */
 inline void default_parms(ascbinreq *parms) {
+  static char version[] = "9.250";
+  static char clientid[] = "dvz-test";
   std::strcpy(parms->progname, "sqlexec");
+  parms->version = version;
+  parms->clientid = clientid;
   parms->pairs.level = -1;
   parms->pairs.version = -1;
 }

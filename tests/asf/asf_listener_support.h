@@ -4,7 +4,9 @@
 ** listener runs in a child process: it initialises the services, listens
 ** (ASF_Call service 1) on a server of a sqlhosts file, takes one
 ** indication (4), answers it (5) and then does what the test asked
-** (echo the client's data, or nothing). It reports each step on a pipe as
+** (echo the client's data, or nothing); with ListenerSpec::answers it
+** serves one client after another, one answer each, and aborts each
+** accepted association once its client is done. It reports each step on a pipe as
 ** one line, "<step> <asfcode> <oserr> <text>"; the parent reads them with
 ** bounded waits. The child ends itself after ListenerSpec::limit_seconds
 ** (SIGALRM), and stop() ends it for sure: a test never hangs on it.
@@ -46,10 +48,12 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "asc_codec.h"
 #include "asf_al.h"
 #include "asf_call.h"
+#include "asf_call_support.h"
 #include "asf_ns.h"
 #include "asf_test_support.h"
 #include "pf_records.h"
@@ -61,6 +65,13 @@ enum class AfterAccept {
   echo, /* accepts (response kind 0) and sends back what it receives */
   reject, /* answers with a reject (response kind 7) */
   accept_only /* accepts and waits for the end of the connection */
+};
+
+/* The child's answer to one indication. */
+struct Answer {
+  AfterAccept after = AfterAccept::echo;
+  int error = -951; /* error number of a reject's status record */
+  bool server_params = false; /* the response also carries "srvdvz" parameters */
 };
 
 /* The listener's orders. */
@@ -81,6 +92,15 @@ struct ListenerSpec {
   ** listener when the accepted one is quiet (reported as second-indication
   ** and second-response). */
   bool take_second = false;
+  /* One answer per indication, in turn, for a child that serves several
+  ** clients one after another (each accepted one is echoed, then aborted);
+  ** empty: one indication answered as after and reject_error say. */
+  std::vector<Answer> answers;
+  /* An indication that failed is aborted without an answer (else it is
+  ** answered with a reject carrying its error). */
+  bool abort_refused = false;
+  /* Word 1, 4 and 6 of the services' start. */
+  InitWords init {};
   int limit_seconds = 20; /* the child's own end */
   /* Run in the child before anything else (seams, overrides), or empty. */
   std::function<void()> child_setup;
@@ -251,8 +271,14 @@ class ListenerChild {
     return s;
   }
   /* The response on assoc (accept, or reject with errnum) with its
-  ** status record, reported as step. The call's result. */
-  static int respond(int fd, const char *step, void *assoc, bool reject, int errnum) {
+  ** status record and, with server_params, the server's parameters;
+  ** reported as step. The call's result. */
+  static int respond(int fd, const char *step, void *assoc, bool reject, int errnum,
+                     bool server_params = false) {
+    ascbinreq params {};
+    std::strcpy(params.progname, "srvdvz");
+    params.pairs.level = -1;
+    params.pairs.version = -1;
     pfstatus st {};
     st.subkind = asc_sub_status;
     st.errnum = reject ? errnum : 0;
@@ -262,6 +288,7 @@ class ListenerChild {
     ASF_Init(asf_svc_response, &rreq);
     rreq.word[1] = reject ? 7 : 0;
     rreq.word[9] = reinterpret_cast<uintptr_t>(&answer);
+    if (server_params) rreq.word[7] = reinterpret_cast<uintptr_t>(&params);
     const int rc = ASF_Call(&rctl, &rreq);
     report(fd, step, rctl, rctl.errstr);
     return rc;
@@ -282,13 +309,9 @@ class ListenerChild {
   }
   static void run_child(const ListenerSpec &spec, int fd) {
     char prot[ASF_PROT_ENTRY_SIZE] = {};
-    asfsvcctl ctl = ctl_for(nullptr);
+    asfsvcctl ctl;
     asfsvcreq req {};
-    ASF_Init(asf_svc_init, &req);
-    req.word[1] = 17;
-    req.word[7] = 1;
-    req.word[8] = reinterpret_cast<uintptr_t>(prot);
-    if (ASF_Call(&ctl, &req) != 0) {
+    if (call_init(prot, &ctl, spec.init) != 0) {
       report(fd, "init", ctl, "");
       return;
     }
@@ -333,23 +356,57 @@ class ListenerChild {
       mux = mctl.ascid;
     }
 
-    char ind_status = 0;
-    ctl = ctl_for(listener);
-    ASF_Init(asf_svc_indication, &req);
-    req.word[2] = reinterpret_cast<uintptr_t>(&ind_status);
-    const int irc = ASF_Call(&ctl, &req);
-    void *assoc = reinterpret_cast<void *>(req.word[6]);
-    report(fd, "indication", ctl,
-           irc == 0 ? describe(assoc) : std::string(ctl.errstr) + " | " + describe(assoc));
-    if (assoc == nullptr) return;
-
-    // The answer carries a status record: 0, or the error of the reject
-    // (the login's when it was refused).
-    const bool reject = spec.after == AfterAccept::reject || irc != 0;
-    const int errnum = irc != 0 && ctl.oserr != 0 ? ctl.oserr : spec.reject_error;
-    const int rrc = respond(fd, "response", assoc, reject, errnum);
-    if (reject || rrc != 0) return;
-
+    const bool several = !spec.answers.empty();
+    const std::vector<Answer> answers =
+        several ? spec.answers : std::vector<Answer> {{spec.after, spec.reject_error}};
+    for (const Answer &a : answers) {
+      char ind_status = 0;
+      ctl = ctl_for(listener);
+      ASF_Init(asf_svc_indication, &req);
+      req.word[2] = reinterpret_cast<uintptr_t>(&ind_status);
+      const int irc = ASF_Call(&ctl, &req);
+      void *assoc = reinterpret_cast<void *>(req.word[6]);
+      report(fd, "indication", ctl,
+             irc == 0 ? describe(assoc) : std::string(ctl.errstr) + " | " + describe(assoc));
+      if (assoc == nullptr) {
+        if (several) continue;
+        return;
+      }
+      if (irc != 0 && spec.abort_refused) {
+        abort_assoc(assoc);
+        continue;
+      }
+      // The answer carries a status record: 0, or the error of the reject
+      // (the login's when it was refused).
+      const bool reject = a.after == AfterAccept::reject || irc != 0;
+      const int errnum = irc != 0 && ctl.oserr != 0 ? ctl.oserr : a.error;
+      const int rrc = respond(fd, "response", assoc, reject, errnum, a.server_params);
+      if (reject || rrc != 0) {
+        if (several) continue;
+        return;
+      }
+      report(fd, "echo", ctl_for(nullptr),
+             std::to_string(serve(spec, fd, listener, mux, assoc, a)));
+      if (several) abort_assoc(assoc);
+    }
+    asfsvcctl tctl = ctl_for(nullptr);
+    asfsvcreq treq {};
+    ASF_Init(asf_svc_term, &treq);
+    ASF_Call(&tctl, &treq);
+    report(fd, "end", tctl, "");
+  }
+  /* Aborts an association; a failure is not looked at. */
+  static void abort_assoc(void *assoc) {
+    asfsvcctl c = ctl_for(assoc);
+    asfsvcreq r {};
+    ASF_Init(asf_svc_abort, &r);
+    ASF_Call(&c, &r);
+  }
+  /* Serves the accepted assoc until a receive fails: echoes its data
+  ** (answer echo) or drops it, taking multiplexed connects on mux and a
+  ** second connection on listener when it is quiet. The bytes echoed. */
+  static size_t serve(const ListenerSpec &spec, int fd, void *listener, void *mux, void *assoc,
+                      const Answer &a) {
     size_t echoed = 0;
     bool second_pending = spec.take_second;
     for (;;) {
@@ -377,13 +434,13 @@ class ListenerChild {
       rel.word[2] = r.word[3];
       asfsvcctl relctl = ctl_for(assoc);
       ASF_Call(&relctl, &rel);
-      if (spec.after != AfterAccept::echo) continue;
+      if (a.after != AfterAccept::echo) continue;
       size_t done = 0;
       while (done < piece.size()) {
         asfsvcctl s = ctl_for(assoc);
         asfsvcreq sr {};
         ASF_Init(asf_svc_sendbuf, &sr);
-        if (ASF_Call(&s, &sr) != 0) return;
+        if (ASF_Call(&s, &sr) != 0) return echoed;
         auto *out = reinterpret_cast<rscbufctl *>(sr.word[2]);
         const size_t n = std::min(piece.size() - done, static_cast<size_t>(out->size));
         std::memcpy(out->p, piece.data() + done, n);
@@ -391,17 +448,12 @@ class ListenerChild {
         ASF_Init(asf_svc_send, &sr);
         asf_req_set_half(&sr, 2, -1);
         sr.word[3] = reinterpret_cast<uintptr_t>(out);
-        if (ASF_Call(&s, &sr) != 0) return;
+        if (ASF_Call(&s, &sr) != 0) return echoed;
         done += n;
       }
       echoed += piece.size();
     }
-    report(fd, "echo", ctl_for(nullptr), std::to_string(echoed));
-    asfsvcctl tctl = ctl_for(nullptr);
-    asfsvcreq treq {};
-    ASF_Init(asf_svc_term, &treq);
-    ASF_Call(&tctl, &treq);
-    report(fd, "end", tctl, "");
+    return echoed;
   }
 
   pid_t pid_ = -1;

@@ -3,18 +3,24 @@
 ** process's open descriptors (the leak oracle), a loopback TCP listener
 ** and a free port the kernel chooses (no run depends on a fixed port), a
 ** synchronous control record, an association whose transport goes with
-** it, and the freeing of a peer address record.
+** it, a transport request for an address text, the freeing of a peer
+** address record, and a protocol table of the test's own behind the
+** driver override.
 */
 #ifndef DVZ_TESTS_ASF_TEST_SUPPORT_H
 #define DVZ_TESTS_ASF_TEST_SUPPORT_H
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "asf_al.h"
@@ -32,6 +38,36 @@ inline int fd_count() {
   int n = 0;
   while (readdir(d) != nullptr)
     ++n;
+  closedir(d);
+  return n;
+}
+
+/* Processes (zombies included) whose parent is this process; -1 when
+** /proc cannot be read. A process may end while it is read: plain reads,
+** errors skipped. */
+inline int child_processes() {
+  int n = 0;
+  const pid_t self = getpid();
+  DIR *d = opendir("/proc");
+  if (d == nullptr) return -1;
+  while (const dirent *e = readdir(d)) {
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+    const int fd = open((std::string("/proc/") + e->d_name + "/stat").c_str(), O_RDONLY);
+    if (fd < 0) continue;
+    char text[512];
+    const ssize_t got = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (got <= 0) continue;
+    const std::string stat(text, static_cast<size_t>(got));
+    const size_t paren = stat.rfind(')');
+    if (paren == std::string::npos) continue;
+    // After the name: the state, then the parent's id.
+    size_t at = stat.find_first_not_of(' ', paren + 1);
+    if (at == std::string::npos) continue;
+    at = stat.find(' ', at);
+    if (at == std::string::npos) continue;
+    if (std::atol(stat.c_str() + at + 1) == self) ++n;
+  }
   closedir(d);
   return n;
 }
@@ -113,6 +149,52 @@ struct TestAssoc {
   TestAssoc &operator=(const TestAssoc &) = delete;
   tlblock *tb() const { return static_cast<tlblock *>(a->tlblock); }
   drvblock *drv() const { return tb() != nullptr ? &tb()->drv : nullptr; }
+};
+
+/* A copy of the protocol table whose rows a test changes, put in place
+** with vector_of as the driver override for the object's lifetime; the
+** previous table comes back at the end. */
+class DriverTableOverride {
+ public:
+  explicit DriverTableOverride(const opvec *(*vector_of)(int)) : previous_(tlprototab) {
+    for (; tlnetswtab[rows_].name != nullptr; ++rows_)
+      table_.at(rows_) = tlnetswtab[rows_];
+    table_.at(rows_) = tlnetswtab[rows_];
+    seam_ = {table_.data(), vector_of};
+    tl_driver_override = &seam_;
+    tlprototab = table_.data();
+  }
+  ~DriverTableOverride() {
+    tl_driver_override = nullptr;
+    tlprototab = previous_;
+  }
+  DriverTableOverride(const DriverTableOverride &) = delete;
+  DriverTableOverride &operator=(const DriverTableOverride &) = delete;
+  tlnetsw &row(int i) { return table_.at(i); }
+  int rows() const { return rows_; } /* named rows, before the closing one */
+
+ private:
+  std::array<tlnetsw, 8> table_ {};
+  tl_driver_seam seam_ {};
+  const tlnetsw *previous_;
+  int rows_ = 0;
+};
+
+/* A transport request for an address text (address kind 1 by default)
+** with empty sqlhosts options; req points into the object. */
+struct TransportRequest {
+  std::string text;
+  tlreqaddr addr {};
+  SqlhOptions options {};
+  tlconnreq req {};
+  explicit TransportRequest(std::string t, int kind = 1) : text(std::move(t)) {
+    addr.kind = kind;
+    addr.text = text.data();
+    req.addr = &addr;
+    req.options = &options;
+  }
+  TransportRequest(const TransportRequest &) = delete;
+  TransportRequest &operator=(const TransportRequest &) = delete;
 };
 
 }  // namespace asf_test

@@ -15,7 +15,7 @@ import tempfile
 import threading
 import unittest
 
-from double_test_support import h, program
+from double_test_support import h, program, response
 import client_mode as cm  # noqa: E402
 import sqli_double as d  # noqa: E402
 from test_sqli_double import Double  # noqa: E402
@@ -54,22 +54,8 @@ BINARY_BODY = h("""
 007f
 """)
 
-# A connect response by hand: 100, 101 (61, "IEEEM"), 108 (program
-# "srvdvz", no strings but "sqli", no user), ol/61, tlitcp/1, 102 with
-# error E (two bytes, filled in), 127.
-RESPONSE = """
-0064
-0065 0000003d 0006 494545454d00
-006c 73727664767a 000000000000
-0000 0000 0005 73716c6900
-00000000 00000000 00000000
-0000 0000 0000
-6f6c000000000000 0000003d 746c697463700000 00000001
-0066 000000000000 {err} 0000 0000 0000
-007f
-"""
-ACCEPT = h(RESPONSE.format(err="0000"))
-REJECT_951 = h(RESPONSE.format(err="fc49"))
+ACCEPT = response()
+REJECT_951 = response("fc49")
 
 
 def text_request(**kw):

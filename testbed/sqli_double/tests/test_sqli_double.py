@@ -12,7 +12,7 @@ import tempfile
 import time
 import unittest
 
-from double_test_support import h, program
+from double_test_support import h, program, response
 import sqli_double as d  # noqa: E402
 
 SCRIPT = program("sqli_double.py")
@@ -53,17 +53,7 @@ SECTION_109 = h("""
 """)
 
 # The accept the double writes to BINARY_REQUEST at level 61.
-ACCEPT_BODY = h("""
-0064
-0065 0000003d 0006 494545454d00
-006c 73727664767a 000000000000
-0000 0000 0005 73716c6900
-00000000 00000000 00000000
-0000 0000 0000
-6f6c000000000000 0000003d 746c697463700000 00000001
-0066 000000000000 0000 0000 0000 0000
-007f
-""")
+ACCEPT_BODY = response()
 
 
 def fields_of(fields):

@@ -467,4 +467,50 @@ TEST_F(AsfCallCss, OwnListenerInSupportModeAcceptsOwnClientThroughTheModule) {
   close(fds[0]);
 }
 
+/* The same listener with a module that does not mark the login as
+** checked: the handshake runs, the login is refused with -25590 and the
+** client's connect is answered with that reject. */
+TEST_F(AsfCallCss, OwnListenerRefusesALoginTheModuleDidNotMark) {
+  config(";no_login_mark=1");
+  const int port = asf_test::free_loopback_port();
+  ASSERT_GT(port, 0);
+  hosts(port, "csm=(TEST)");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(fds[0]);
+    css_listener_child(fds[1]);
+  }
+  close(fds[1]);
+  std::string pending;
+  EXPECT_EQ(next_report(fds[0], &pending), "listen 0 0");
+  std::strcpy(parms_.progname, "dvzcss");
+  asfsvcctl ctl = fresh();
+  EXPECT_EQ(connect(&ctl), -1);
+  EXPECT_EQ(ctl.asfcode, asf_status_rejected) << ctl.oserr << " " << ctl.errstr;
+  EXPECT_EQ(ctl.oserr, ASF_ERR_NOUSER);
+  // The rejected association is kept for the abort; the listener's
+  // reject ends once the connection is gone.
+  if (ctl.ascid != nullptr) {
+    asfsvcctl actl = fresh(ctl.ascid);
+    asfsvcreq areq {};
+    ASF_Init(asf_svc_abort, &areq);
+    areq.word[1] = ASF_ABORT_PASS;
+    EXPECT_EQ(ASF_Call(&actl, &areq), 0) << actl.asfcode;
+  }
+  EXPECT_EQ(next_report(fds[0], &pending), "indication 0 0");
+  EXPECT_EQ(next_report(fds[0], &pending), "verify 8 -25590");
+  EXPECT_EQ(next_report(fds[0], &pending), "response 0 0");
+  int wstatus = 0;
+  for (int i = 0; i < 100 && waitpid(pid, &wstatus, WNOHANG) == 0; ++i)
+    usleep(100000);
+  if (waitpid(pid, &wstatus, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &wstatus, 0);
+  }
+  close(fds[0]);
+}
+
 }  // namespace

@@ -37,6 +37,7 @@
 #include "asf_al.h"
 #include "asf_call.h"
 #include "asf_call_support.h"
+#include "asf_test_support.h"
 #include "cm_records.h"
 #include "net_paths.h"
 #include "pf_records.h"
@@ -56,28 +57,6 @@ int open_fds() {
   if (d == nullptr) return -1;
   while (readdir(d) != nullptr)
     ++n;
-  closedir(d);
-  return n;
-}
-
-/* Processes (zombies included) whose parent is this one. */
-int child_processes() {
-  int n = 0;
-  DIR *d = opendir("/proc");
-  if (d == nullptr) return -1;
-  const std::string me = std::to_string(getpid());
-  while (struct dirent *e = readdir(d)) {
-    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-    std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
-    std::string line;
-    if (!std::getline(in, line)) continue;
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 1));
-    std::string state, ppid;
-    rest >> state >> ppid;
-    if (ppid == me) ++n;
-  }
   closedir(d);
   return n;
 }
@@ -169,7 +148,7 @@ class AsfCallShm : public ::testing::Test {
  protected:
   void SetUp() override {
     fds_ = open_fds();
-    children_ = child_processes();
+    children_ = asf_test::child_processes();
     asfsvcctl ctl;
     ASSERT_EQ(asf_test::call_init(prot_, &ctl, {17, 10, 100}), 0) << ctl.asfcode;
     asf_test::default_parms(&parms_);
@@ -223,7 +202,7 @@ class AsfCallShm : public ::testing::Test {
     // that must come back is that of the double's own.
     EXPECT_TRUE(left.empty());
     EXPECT_EQ(open_fds(), fds_);
-    EXPECT_EQ(child_processes(), children_);
+    EXPECT_EQ(asf_test::child_processes(), children_);
   }
 
   int connect(asfsvcctl *ctl, asfsvcreq *req) {

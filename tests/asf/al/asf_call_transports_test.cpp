@@ -27,6 +27,7 @@
 #include "asf_al.h"
 #include "asf_call.h"
 #include "asf_call_support.h"
+#include "asf_test_support.h"
 #include "cm_records.h"
 #include "net_paths.h"
 #include "pf_records.h"
@@ -45,34 +46,6 @@ int open_fds() {
   if (d == nullptr) return -1;
   while (readdir(d) != nullptr)
     ++n;
-  closedir(d);
-  return n;
-}
-
-/* Processes (zombies included) whose parent is this process. */
-int child_processes() {
-  int n = 0;
-  const pid_t self = getpid();
-  DIR *d = opendir("/proc");
-  if (d == nullptr) return -1;
-  while (const dirent *e = readdir(d)) {
-    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-    // A process may end while it is read: plain reads, errors skipped.
-    const int fd = open((std::string("/proc/") + e->d_name + "/stat").c_str(), O_RDONLY);
-    if (fd < 0) continue;
-    char text[512];
-    const ssize_t got = read(fd, text, sizeof text - 1);
-    close(fd);
-    if (got <= 0) continue;
-    const std::string stat(text, static_cast<size_t>(got));
-    const size_t paren = stat.rfind(')');
-    if (paren == std::string::npos) continue;
-    std::istringstream rest(stat.substr(paren + 1));
-    std::string state;
-    long ppid = 0;
-    rest >> state >> ppid;
-    if (ppid == self) ++n;
-  }
   closedir(d);
   return n;
 }
@@ -185,7 +158,7 @@ class AsfCallTransports : public ::testing::Test {
   ** it left; afterwards descriptors and children as they were. */
   void failed_connect(int timeout) {
     const int fds = open_fds();
-    const int children = child_processes();
+    const int children = asf_test::child_processes();
     asfsvcctl ctl = fresh(nullptr, timeout);
     asfsvcreq req {};
     EXPECT_EQ(connect(&ctl, &req), -1);
@@ -198,7 +171,7 @@ class AsfCallTransports : public ::testing::Test {
       EXPECT_EQ(ASF_Call(&actl, &areq), 0) << actl.asfcode;
     }
     EXPECT_EQ(open_fds(), fds);
-    EXPECT_TRUE(eventually([&] { return child_processes() == children; }));
+    EXPECT_TRUE(eventually([&] { return asf_test::child_processes() == children; }));
   }
 
   dvz_test::TempDir dir_;
@@ -220,7 +193,7 @@ TEST_F(AsfCallTransports, PipeToTheDoubleAsBackEnd) {
   const std::string backend = DVZ_SQLI_PIPE_BACKEND;
   hosts("srv olipcpip " + node_name() + " " + backend);
   const int fds = open_fds();
-  const int children = child_processes();
+  const int children = asf_test::child_processes();
 
   road([&] { return read_journal(journal); },
        [](const SqliJournalEntry &e) { return e.get("what") == "interrupt"; });
@@ -242,7 +215,7 @@ TEST_F(AsfCallTransports, PipeToTheDoubleAsBackEnd) {
       if (e.get("what") == "eof") return true;
     return false;
   }));
-  EXPECT_TRUE(eventually([&] { return child_processes() == children; }));
+  EXPECT_TRUE(eventually([&] { return asf_test::child_processes() == children; }));
   EXPECT_EQ(open_fds(), fds);
 }
 
@@ -250,13 +223,13 @@ TEST_F(AsfCallTransports, StreamsPipeToTheDouble) {
   SqliDouble d({"--streams", dir_.path() + "/svc.str"});
   hosts("srv olipcstr " + node_name() + " svc");
   const int fds = open_fds();
-  const int children = child_processes();
+  const int children = asf_test::child_processes();
 
   road([&] { return d.journal(); },
        [](const SqliJournalEntry &e) { return e.get("what") == "urgent" && e.get("byte") == "B"; });
   EXPECT_TRUE(d.wait_for_what("eof"));
   EXPECT_EQ(open_fds(), fds);
-  EXPECT_EQ(child_processes(), children);
+  EXPECT_EQ(asf_test::child_processes(), children);
 }
 
 /* Back-ends that end or stall before they answer. */

@@ -2,26 +2,19 @@
 ** Our listener against the SQLI double's client mode
 ** (testbed/sqli_double/client_mode.py), an independent client written
 ** from the wire layouts that checks the listener's replies byte by byte.
-** The listener runs in a child process through ASF_Call (init, listen,
-** then per client: indication, response, echo of the data, abort) and
-** reports each outcome on a pipe; the parent runs the client mode once
-** per row and reads the child's reports. It is not the one-indication
-** child of asf_listener_support.h: these cases need several clients on
-** one listener (a bad request must leave it listening) and a response
-** with a status record (the old-protocol replies and the reject's error
-** number). Every wait is bounded: the child ends after its last client or
-** when killed, the client mode after its own time-out.
+** The listener is the child of asf_listener_support.h, given one answer
+** per client (several clients on one listener: a bad request must leave
+** it listening; each response with a status record and the server's
+** parameters, for the old-protocol replies and the reject's error
+** number). The parent runs the client mode once per row and reads the
+** child's reports. Every wait is bounded: the child ends after its last
+** client or at its own limit, the client mode after its own time-out.
 */
-#include <poll.h>
 #include <shadow.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -44,13 +37,6 @@ constexpr const char *kClientMode = DVZ_SQLI_CLIENT_MODE;
 constexpr int kReject = 7;
 
 /* ---- The listening child. ---- */
-
-/* What the child answers to one indication: response kind (0 accept, 7
-** reject) and the error of the status record it sends. */
-struct Answer {
-  int kind;
-  int error;
-};
 
 /* A login the child's checks know: user "dbluser", password "right"; no
 ** trusted-host file and no .rhosts, so that only the password decides
@@ -95,201 +81,41 @@ char *fake_crypt(const char *key, const char *) {
 }
 const asf_login_seam fake_login = {"/nonexistent/hosts.equiv", no_home, no_netgroup, fake_crypt};
 
-/* A synchronous control record on ascid. */
-asfsvcctl ctl_on(void *ascid, int timeout = -1) {
-  asfsvcctl ctl {};
-  ctl.flags = asf_flag_sync;
-  ctl.timeout = timeout;
-  ctl.ascid = ascid;
-  return ctl;
-}
-
-/* Writes one report line to fd (printf format). */
-void report(int fd, const char *fmt, ...) {
-  char line[1024];
-  va_list ap;
-  va_start(ap, fmt);
-  int n = std::vsnprintf(line, sizeof line - 1, fmt, ap);
-  va_end(ap);
-  if (n < 0) return;
-  if (n > static_cast<int>(sizeof line) - 2) n = static_cast<int>(sizeof line) - 2;
-  line[n++] = '\n';
-  ssize_t w = write(fd, line, static_cast<size_t>(n));
-  (void)w;
-}
-
-int simple_call(int code, void *assoc) {
-  asfsvcctl ctl = ctl_on(assoc);
-  asfsvcreq req {};
-  ASF_Init(code, &req);
-  return ASF_Call(&ctl, &req);
-}
-
-/* Echoes every data message of assoc until a receive fails (the client
-** closed, or 5 s without data). Returns the messages echoed. */
-int echo_data(void *assoc) {
-  int echoed = 0;
-  for (;;) {
-    asfsvcctl ctl = ctl_on(assoc, 5000);
-    asfsvcreq req {};
-    ASF_Init(asf_svc_receive, &req);
-    if (ASF_Call(&ctl, &req) != 0) return echoed;
-    auto *in = reinterpret_cast<rscbufctl *>(req.word[3]);
-    std::string bytes(in->p, static_cast<size_t>(in->size));
-    asfsvcreq rel {};
-    ASF_Init(asf_svc_recvbuf_free, &rel);
-    rel.word[2] = reinterpret_cast<uintptr_t>(in);
-    asfsvcctl rctl = ctl_on(assoc);
-    ASF_Call(&rctl, &rel);
-
-    asfsvcctl sctl = ctl_on(assoc);
-    asfsvcreq sreq {};
-    ASF_Init(asf_svc_sendbuf, &sreq);
-    if (ASF_Call(&sctl, &sreq) != 0) return echoed;
-    auto *out = reinterpret_cast<rscbufctl *>(sreq.word[2]);
-    if (out == nullptr || static_cast<size_t>(out->size) < bytes.size()) return echoed;
-    std::memcpy(out->p, bytes.data(), bytes.size());
-    out->size = static_cast<int32_t>(bytes.size());
-    ASF_Init(asf_svc_send, &sreq);
-    asf_req_set_half(&sreq, 2, -1);
-    sreq.word[3] = reinterpret_cast<uintptr_t>(out);
-    if (ASF_Call(&sctl, &sreq) != 0) return echoed;
-    ++echoed;
-  }
-}
-
-/* The child: listens for "srv" with the authentication mode and answers
-** one indication per Answer, reporting "listen RC CODE OSERR", then per
-** client "ind RC CODE OSERR ERRSTR", "rsp RC CODE OSERR" and "echo N".
-** Never returns. */
-[[noreturn]] void listener_main(int fd, uint32_t authmode, const std::vector<Answer> &answers,
-                                bool fake_logins) {
-  if (fake_logins) {
-    os_users = &fake_users;
-    asf_login = &fake_login;
-  }
-  char prot[ASF_PROT_ENTRY_SIZE] = {};
-  asfsvcctl ctl = ctl_on(nullptr);
-  asfsvcreq req {};
-  ASF_Init(asf_svc_init, &req);
-  req.word[1] = ASF_INIT_FIRST | 1;
-  req.word[4] = 10;
-  req.word[6] = 100;
-  req.word[7] = 1;
-  req.word[8] = reinterpret_cast<uintptr_t>(prot);
-  if (ASF_Call(&ctl, &req) != 0) {
-    report(fd, "listen -1 %d %d init", ctl.asfcode, ctl.oserr);
-    _exit(1);
-  }
-  char status = 0;
-  ctl = ctl_on(nullptr);
-  ASF_Init(asf_svc_listen, &req);
-  req.word[1] = 0;
-  req.word[3] = reinterpret_cast<uintptr_t>(&status);
-  req.word[4] = authmode;
-  char name[] = "@srv";
-  req.word[5] = ns_req_dbenv;
-  req.word[6] = reinterpret_cast<uintptr_t>(name);
-  req.word[9] = 61;
-  int rc = ASF_Call(&ctl, &req);
-  report(fd, "listen %d %d %d", rc, ctl.asfcode, ctl.oserr);
-  if (rc != 0) _exit(1);
-  void *listener = ctl.ascid;
-
-  for (const Answer &a : answers) {
-    char istatus = 0;
-    asfsvcctl ictl = ctl_on(listener, 20000);
-    asfsvcreq ireq {};
-    ASF_Init(asf_svc_indication, &ireq);
-    ireq.word[2] = reinterpret_cast<uintptr_t>(&istatus);
-    rc = ASF_Call(&ictl, &ireq);
-    void *assoc = reinterpret_cast<void *>(ireq.word[pf_word_newassoc]);
-    report(fd, "ind %d %d %d %s", rc, ictl.asfcode, ictl.oserr, ictl.errstr);
-    if (rc != 0 || ictl.asfcode != 0) {
-      if (assoc != nullptr) simple_call(asf_svc_abort, assoc);
-      continue;
-    }
-    ascbinreq params {};
-    std::strcpy(params.progname, "srvdvz");
-    params.pairs.level = -1;
-    params.pairs.version = -1;
-    pfstatus st {};
-    st.subkind = asc_sub_status;
-    st.errnum = a.error;
-    pfrequest answer {asc_pf_status, &st};
-    asfsvcctl rctl = ctl_on(assoc);
-    asfsvcreq rreq {};
-    ASF_Init(asf_svc_response, &rreq);
-    rreq.word[1] = static_cast<uintptr_t>(a.kind);
-    rreq.word[7] = reinterpret_cast<uintptr_t>(&params);
-    rreq.word[9] = reinterpret_cast<uintptr_t>(&answer);
-    rc = ASF_Call(&rctl, &rreq);
-    report(fd, "rsp %d %d %d", rc, rctl.asfcode, rctl.oserr);
-    if (rc != 0 || a.kind == kReject) continue;  // the exit step freed it
-    report(fd, "echo %d", echo_data(assoc));
-    simple_call(asf_svc_abort, assoc);
-  }
-  simple_call(asf_svc_term, nullptr);
-  _exit(0);
-}
-
-/* The listening child seen from the parent: started with its answers,
-** read line by line, reaped (killed when still running) at the end. */
-class ListenerChild {
- public:
-  ListenerChild(uint32_t authmode, const std::vector<Answer> &answers, bool fake_logins = false) {
-    int p[2];
-    if (pipe(p) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(p[0]);
-      listener_main(p[1], authmode, answers, fake_logins);
-    }
-    close(p[1]);
-    fd_ = p[0];
-  }
-  ~ListenerChild() {
-    if (pid_ > 0) {
-      int st = 0;
-      for (int i = 0; i < 100 && waitpid(pid_, &st, WNOHANG) == 0; ++i)
-        usleep(20000);
-      if (waitpid(pid_, &st, WNOHANG) == 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &st, 0);
-      }
-    }
-    if (fd_ >= 0) close(fd_);
-  }
-  ListenerChild(const ListenerChild &) = delete;
-  ListenerChild &operator=(const ListenerChild &) = delete;
-
-  /* The next report line, or "(none)" after 20 s or at the child's end. */
-  std::string line() {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (;;) {
-      size_t nl = pending_.find('\n');
-      if (nl != std::string::npos) {
-        std::string out = pending_.substr(0, nl);
-        pending_.erase(0, nl + 1);
-        return out;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      end - std::chrono::steady_clock::now())
-                      .count();
-      pollfd pfd {fd_, POLLIN, 0};
-      if (fd_ < 0 || left <= 0 || poll(&pfd, 1, static_cast<int>(left)) <= 0) return "(none)";
-      char buf[512];
-      ssize_t n = read(fd_, buf, sizeof buf);
-      if (n <= 0) return "(none)";
-      pending_.append(buf, static_cast<size_t>(n));
-    }
-  }
-
- private:
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  std::string pending_;
+/* The child's orders: authentication mode, one answer per client (kind 0
+** accepts and echoes, kReject rejects with the error), the fake logins. */
+struct Answer {
+  int kind;
+  int error;
 };
+asf_test::ListenerSpec spec_of(uint32_t authmode, const std::vector<Answer> &answers,
+                               bool fake_logins = false) {
+  asf_test::ListenerSpec spec;
+  spec.auth_mode = authmode;
+  spec.init = {ASF_INIT_FIRST | 1, 10, 100};
+  spec.abort_refused = true;
+  spec.limit_seconds = 120;
+  for (const Answer &a : answers)
+    spec.answers.push_back(
+        {a.kind == kReject ? asf_test::AfterAccept::reject : asf_test::AfterAccept::echo, a.error,
+         true});
+  if (fake_logins)
+    spec.child_setup = [] {
+      os_users = &fake_users;
+      asf_login = &fake_login;
+    };
+  return spec;
+}
+
+/* One report of the child: "<step> <asfcode> <oserr> <text>", the
+** errstr of a refused indication without its description. */
+std::string line_of(asf_test::ListenerChild &child) {
+  asf_test::ListenerReport r;
+  if (!child.next(&r, 20000)) return "(none)";
+  std::string text = r.text;
+  if (r.step == "indication" && r.status != 0) text = text.substr(0, text.find(" | "));
+  if (r.step == "indication" && r.status == 0) text.clear();
+  return r.step + " " + std::to_string(r.status) + " " + std::to_string(r.oserr) + " " + text;
+}
 
 /* ---- The client mode. ---- */
 
@@ -327,9 +153,9 @@ class ClientModeListener : public ::testing::Test {
                    "srv oltlitcp 127.0.0.1 " + std::to_string(port_) + " " + options + "\n"));
   }
   /* The child's first line must say it listens. */
-  static ::testing::AssertionResult listening(ListenerChild &child) {
-    const std::string got = child.line();
-    if (got == "listen 0 0 0") return ::testing::AssertionSuccess();
+  static ::testing::AssertionResult listening(asf_test::ListenerChild &child) {
+    const std::string got = line_of(child);
+    if (got.rfind("listen 0 0 ", 0) == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "the child says: " << got;
   }
 
@@ -338,20 +164,21 @@ class ClientModeListener : public ::testing::Test {
   int port_ = 0;
 };
 
-/* One client of a table: its arguments and the child's lines it causes. */
+/* One client of a table: its arguments and the child's reports it causes
+** (their beginnings; an echo's text is the bytes echoed). */
 struct Row {
   const char *name;
   std::string args;
   std::vector<std::string> lines;
 };
 
-void run_rows(ListenerChild &child, int port, const std::vector<Row> &rows) {
+void run_rows(asf_test::ListenerChild &child, int port, const std::vector<Row> &rows) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
     ClientRun r = run_client(port, row.args);
     EXPECT_TRUE(r.ok()) << r.json;
     for (const std::string &want : row.lines) {
-      std::string got = child.line();
+      std::string got = line_of(child);
       EXPECT_EQ(got.substr(0, want.size()), want) << got;
     }
   }
@@ -361,9 +188,9 @@ const std::string kData = " --data 68656c6c6f --data " + std::string(200, 'a') +
 
 TEST_F(ClientModeListener, AcceptHeaderHasTypeTwoTheLevelAndTheSendBufferLength) {
   hosts("b=2048");
-  ListenerChild child(0, {{0, 0}, {0, 0}, {0, 0}, {0, 0}});
+  asf_test::ListenerChild child(spec_of(0, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}));
   ASSERT_TRUE(listening(child));
-  const std::vector<std::string> accepted = {"ind 0 0 0", "rsp 0 0 0", "echo 2"};
+  const std::vector<std::string> accepted = {"indication 0 0 ", "response 0 0 ", "echo 0 0 105"};
   run_rows(child, port_,
            {
                {"text at 61", "--form text --level 61 --expect-id 2048" + kData, accepted},
@@ -376,11 +203,12 @@ TEST_F(ClientModeListener, AcceptHeaderHasTypeTwoTheLevelAndTheSendBufferLength)
 
 TEST_F(ClientModeListener, BelowLevel60AcceptsArePrefixedAndRejectsAreNot) {
   hosts();
-  ListenerChild child(0, {{0, 0}, {0, 0}, {0, 0}, {kReject, -387}, {kReject, -387}});
+  asf_test::ListenerChild child(
+      spec_of(0, {{0, 0}, {0, 0}, {0, 0}, {kReject, -387}, {kReject, -387}}));
   ASSERT_TRUE(listening(child));
-  const std::vector<std::string> accepted = {"ind 0 0 0", "rsp 0 0 0", "echo 1"};
+  const std::vector<std::string> accepted = {"indication 0 0 ", "response 0 0 ", "echo 0 0 3"};
   // The reject's response succeeds; its oserr is not looked at.
-  const std::vector<std::string> rejected = {"ind 0 0 0", "rsp 0 0"};
+  const std::vector<std::string> rejected = {"indication 0 0 ", "response 0 "};
   const std::string data = " --data 6f6c64 --expect-echo";
   run_rows(
       child, port_,
@@ -396,22 +224,23 @@ TEST_F(ClientModeListener, BelowLevel60AcceptsArePrefixedAndRejectsAreNot) {
 
 TEST_F(ClientModeListener, BadHeaderGives408AndTheListenerKeepsListening) {
   hosts();
-  ListenerChild child(0, {{0, 0}, {0, 0}, {0, 0}, {0, 0}});
+  asf_test::ListenerChild child(spec_of(0, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}));
   ASSERT_TRUE(listening(child));
-  const std::vector<std::string> refused = {"ind -1 -408 "};
-  run_rows(
-      child, port_,
-      {
-          {"length 3000", "--form text --header-length 3000 --expect closed", refused},
-          {"length 2057", "--form text --header-length 2057 --expect closed", refused},
-          {"type 5", "--form binary --header-type 5 --expect closed", refused},
-          {"the next good client", "--form text" + kData, {"ind 0 0 0", "rsp 0 0 0", "echo 2"}},
-      });
+  const std::vector<std::string> refused = {"indication -408 "};
+  run_rows(child, port_,
+           {
+               {"length 3000", "--form text --header-length 3000 --expect closed", refused},
+               {"length 2057", "--form text --header-length 2057 --expect closed", refused},
+               {"type 5", "--form binary --header-type 5 --expect closed", refused},
+               {"the next good client",
+                "--form text" + kData,
+                {"indication 0 0 ", "response 0 0 ", "echo 0 0 105"}},
+           });
 }
 
 TEST_F(ClientModeListener, RefusedLoginsOfARemoteHostNameTheUser) {
   hosts();
-  ListenerChild child(1, {{0, 0}, {0, 0}, {0, 0}}, true);
+  asf_test::ListenerChild child(spec_of(1, {{0, 0}, {0, 0}, {0, 0}}, true));
   ASSERT_TRUE(listening(child));
   // From 127.0.0.2 the listener's peer is neither this host nor
   // "localhost"; the process information names a remote host as well.
@@ -420,14 +249,14 @@ TEST_F(ClientModeListener, RefusedLoginsOfARemoteHostNameTheUser) {
   {
     ClientRun r = run_client(port_, "--form text --password wrong --expect closed" + from);
     EXPECT_TRUE(r.ok()) << r.json;
-    std::string got = child.line();
-    EXPECT_EQ(got, std::string("ind -1 8 -952 ") + kUser);
+    std::string got = line_of(child);
+    EXPECT_EQ(got, std::string("indication 8 -952 ") + kUser);
   }
   {
     ClientRun r = run_client(port_, "--form binary --expect closed" + from);
     EXPECT_TRUE(r.ok()) << r.json;
-    std::string got = child.line();
-    const std::string want = std::string("ind -1 8 -956 (") + kUser + "@";
+    std::string got = line_of(child);
+    const std::string want = std::string("indication 8 -956 (") + kUser + "@";
     EXPECT_EQ(got.substr(0, want.size()), want) << got;
     EXPECT_EQ(got.back(), ')') << got;
     // The host is the peer's address, not the process information's.
@@ -437,9 +266,9 @@ TEST_F(ClientModeListener, RefusedLoginsOfARemoteHostNameTheUser) {
   {
     ClientRun r = run_client(port_, "--form text --password right" + from + kData);
     EXPECT_TRUE(r.ok()) << r.json;
-    EXPECT_EQ(child.line(), "ind 0 0 0 ");
-    EXPECT_EQ(child.line(), "rsp 0 0 0");
-    EXPECT_EQ(child.line(), "echo 2");
+    EXPECT_EQ(line_of(child), "indication 0 0 ");
+    EXPECT_EQ(line_of(child), "response 0 0 ");
+    EXPECT_EQ(line_of(child), "echo 0 0 105");
   }
 }
 

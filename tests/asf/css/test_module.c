@@ -34,6 +34,7 @@ typedef struct options {
   long abort_fail;
   long instream;
   long instream_status;
+  long no_login_mark;
 } options;
 
 /* The module context: the service vector and the line's options. */
@@ -89,6 +90,7 @@ static long *option_field(options *opts, const char *key, size_t length) {
       {"abort_fail", offsetof(options, abort_fail)},
       {"instream", offsetof(options, instream)},
       {"instream_status", offsetof(options, instream_status)},
+      {"no_login_mark", offsetof(options, no_login_mark)},
   };
   for (size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i)
     if (strlen(fields[i].key) == length && strncmp(fields[i].key, key, length) == 0)
@@ -202,7 +204,7 @@ static int tm_accept(void **handle, void *context, csm_conn_info *info, csm_buff
     return 0;
   }
   c->step = 2;
-  if (info != NULL) info->word[CSM_INFO_LOGIN_CHECKED] = 1;
+  if (info != NULL && c->opts.no_login_mark == 0) info->word[CSM_INFO_LOGIN_CHECKED] = 1;
   err->status = CSM_STATUS_DONE;
   return 0;
 }

@@ -63,15 +63,7 @@ sap_calls recording_calls() {
 
 using asf_test::fresh_ctl;
 
-/* Frees a peer address record that tladdr2cons made. */
-void free_peer(tlpeeraddr *rec) {
-  if (rec == nullptr) return;
-  if (rec->pair != nullptr) {
-    asf_free(asf_pool_assoc, rec->pair->text);
-    asf_free(asf_pool_assoc, rec->pair);
-  }
-  asf_free(asf_pool_assoc, rec);
-}
+using asf_test::free_peer;
 
 class Spx : public ::testing::Test {
  protected:
@@ -462,13 +454,8 @@ TEST_F(Spx, ConnectsThroughSapWithFrameMarkInterruptAndAbortiveRelease) {
     Assocctl *assoc = alCSalloc(&ctl, asf_kind_requester, status);
     ASSERT_NE(assoc, nullptr);
     ctl.ascid = assoc;
-    std::string text = "somehost|db1|tlispx";
-    tlreqaddr addr {1, text.data()};
-    SqlhOptions options {};
-    tlconnreq parms {};
-    parms.addr = &addr;
-    parms.options = &options;
-    ASSERT_EQ(tlConnect(&ctl, &parms), 0) << ctl.asfcode;
+    asf_test::TransportRequest request("somehost|db1|tlispx");
+    ASSERT_EQ(tlConnect(&ctl, &request.req), 0) << ctl.asfcode;
 
     char peer_addr[12];
     struct t_call call {};
@@ -528,36 +515,15 @@ TEST_F(Spx, ConnectsThroughSapWithFrameMarkInterruptAndAbortiveRelease) {
   EXPECT_EQ(asf_test::settled_fd_count(start), start);
 }
 
-/* An association with its control record; its transport goes with it. */
-struct Assoc {
-  char status[4] = {};
-  asfsvcctl ctl = fresh_ctl();
-  Assocctl *a = nullptr;
-  explicit Assoc(int kind) {
-    a = alCSalloc(&ctl, kind, status);
-    EXPECT_NE(a, nullptr);
-    ctl.ascid = a;
-  }
-  ~Assoc() {
-    if (a->tlblock != nullptr) tlDiscon(&ctl, 0x8000);
-    alCSfree(a);
-  }
-  Assoc(const Assoc &) = delete;
-  Assoc &operator=(const Assoc &) = delete;
-};
+using Assoc = asf_test::TestAssoc;
 
 TEST_F(Spx, ListenAdvertisesAndAcceptsWithTheFileServerAsPeerHost) {
   const int start = asf_test::fd_count();
   {
     SapAgent agent;
     Assoc listener(asf_kind_listener);
-    std::string text = "*|db1|tlispx";
-    tlreqaddr addr {1, text.data()};
-    SqlhOptions options {};
-    tlconnreq parms {};
-    parms.addr = &addr;
-    parms.options = &options;
-    ASSERT_EQ(tlListen(&listener.ctl, &parms, 0), 0) << listener.ctl.asfcode;
+    asf_test::TransportRequest request("*|db1|tlispx");
+    ASSERT_EQ(tlListen(&listener.ctl, &request.req, 0), 0) << listener.ctl.asfcode;
     ASSERT_TRUE(agent.wait_adverts(1, 2000));
     const spx_sim::Advert advert = agent.adverts()[0];
     EXPECT_EQ(advert.name, "DB1");
@@ -571,12 +537,8 @@ TEST_F(Spx, ListenAdvertisesAndAcceptsWithTheFileServerAsPeerHost) {
                                                       spx_sim::ipx_addr(0x0a, 1, 0x0451), 0)})});
 
     Assoc client(asf_kind_requester);
-    std::string ctext = "somehost|db1|tlispx";
-    tlreqaddr caddr {1, ctext.data()};
-    tlconnreq cparms {};
-    cparms.addr = &caddr;
-    cparms.options = &options;
-    ASSERT_EQ(tlConnect(&client.ctl, &cparms), 0) << client.ctl.asfcode;
+    asf_test::TransportRequest connect_request("somehost|db1|tlispx");
+    ASSERT_EQ(tlConnect(&client.ctl, &connect_request.req), 0) << client.ctl.asfcode;
 
     Assoc accepted(asf_kind_accepted);
     tlpeeraddr *peer = nullptr;

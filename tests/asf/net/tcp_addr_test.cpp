@@ -232,14 +232,7 @@ constexpr ConsBackCase back_cases[] = {
     {dbhost_ip, "dbhost|1526|tlitcp", 8},
 };
 
-void free_peer(tlpeeraddr *rec) {
-  if (rec == nullptr) return;
-  if (rec->pair != nullptr) {
-    asf_free(asf_pool_assoc, rec->pair->text);
-    asf_free(asf_pool_assoc, rec->pair);
-  }
-  asf_free(asf_pool_assoc, rec);
-}
+using asf_test::free_peer;
 
 TEST(TcpTladdr2Cons, WritesHostPortAndProtocolWithTheForm) {
   TableResolver resolver;

@@ -74,15 +74,6 @@ class Watchdog {
 
 using asf_test::fresh_ctl;
 
-/* A loopback port nothing uses at this moment (taken, then let go). */
-int free_port() {
-  sockaddr_in sa {};
-  int s = asf_test::loopback_listener(1, &sa);
-  if (s < 0) return 0;
-  close(s);
-  return ntohs(sa.sin_port);
-}
-
 std::string address_of(int port) { return "127.0.0.1|" + std::to_string(port) + "|tlitcp"; }
 
 /* A plain caller connected to 127.0.0.1:port within 3 s: its descriptor
@@ -118,23 +109,8 @@ void reset_close(int s) {
 
 /* An association with its transport block released at the end (the
 ** endpoint closed without a release). */
-struct Assoc {
-  char status[4] = {};
-  asfsvcctl ctl = fresh_ctl();
-  Assocctl *a = nullptr;
-  explicit Assoc(int kind) {
-    a = alCSalloc(&ctl, kind, status);
-    EXPECT_NE(a, nullptr);
-    ctl.ascid = a;
-  }
-  ~Assoc() {
-    if (a->tlblock != nullptr) tlDiscon(&ctl, 0x8000);
-    alCSfree(a);
-  }
-  Assoc(const Assoc &) = delete;
-  Assoc &operator=(const Assoc &) = delete;
-  tlblock *tb() const { return static_cast<tlblock *>(a->tlblock); }
-  drvblock *drv() const { return tb() != nullptr ? &tb()->drv : nullptr; }
+struct Assoc : asf_test::TestAssoc {
+  using TestAssoc::TestAssoc;
   tlictl *endpoint() const {
     return drv() != nullptr ? static_cast<tlictl *>(drv()->priv) : nullptr;
   }
@@ -161,18 +137,7 @@ struct Peer {
   }
 };
 
-/* A transport request for an address text. */
-struct Request {
-  std::string text;
-  tlreqaddr addr {};
-  SqlhOptions options {};
-  tlconnreq req {};
-  explicit Request(std::string t) : text(std::move(t)) {
-    addr = tlreqaddr {1, text.data()};
-    req.addr = &addr;
-    req.options = &options;
-  }
-};
+using Request = asf_test::TransportRequest;
 
 /* The platform's TLI calls with chosen ones failing, for the life of the
 ** object; counts the t_open calls. */
@@ -259,7 +224,7 @@ class TliListenAccept : public ::testing::Test {
   int listen(const std::string &options = "") {
     listener_ = std::make_unique<Assoc>(asf_kind_listener);
     for (int tries = 0; tries < 5; ++tries) {
-      int port = free_port();
+      int port = asf_test::free_loopback_port();
       Request r(address_of(port));
       if (options == "keepalive") r.options.keepalive = 1;
       if (options == "bufsize") r.options.bufsize = 1000;
@@ -276,6 +241,19 @@ class TliListenAccept : public ::testing::Test {
     listener_->ctl.asfcode = 0;
     listener_->ctl.oserr = 0;
     return tlAccept(&listener_->ctl, acc.a, &peer.rec);
+  }
+  /* The next accept takes the caller from local port caller, leaving
+  ** queued callers in the listener's queue. */
+  ::testing::AssertionResult accepts_caller(int caller, int queued) {
+    Assoc acc(asf_kind_accepted);
+    Peer peer;
+    if (accept(acc, peer) != 0)
+      return ::testing::AssertionFailure() << "accept: " << listener_->ctl.asfcode;
+    const std::string want = "localhost|" + std::to_string(caller) + "|tlitcp";
+    if (peer.text() != want) return ::testing::AssertionFailure() << "peer " << peer.text();
+    if (listener_->queue()->count != queued)
+      return ::testing::AssertionFailure() << "queued " << listener_->queue()->count;
+    return ::testing::AssertionSuccess();
   }
   /* A caller kept open until the end of the test. */
   int call(int port, int *local = nullptr) {
@@ -455,11 +433,7 @@ TEST_F(TliListenAccept, AnAcceptInterruptedByANewIndicationRetriesTheSameOneOnAF
     EXPECT_EQ(failing.opens, 2);
     EXPECT_EQ(listener_->queue()->count, 1);
   }
-  Assoc acc(asf_kind_accepted);
-  Peer peer;
-  ASSERT_EQ(accept(acc, peer), 0) << listener_->ctl.asfcode;
-  EXPECT_EQ(peer.text(), "localhost|" + std::to_string(second) + "|tlitcp");
-  EXPECT_EQ(listener_->queue()->count, 0);
+  EXPECT_TRUE(accepts_caller(second, 0));
 }
 
 TEST_F(TliListenAccept, AQueuedCallerWhoDisconnectsIsDroppedAndTheAcceptWaitsForTheNext) {
@@ -569,7 +543,7 @@ TEST_F(TliListenAccept, ListenFailuresLeaveNothingOpenOrAllocated) {
     drv.type = tl_drv_tlitcp;
     drv.protname = "tlitcp";
     drv.device = "/dev/tcp";
-    Request r(address_of(free_port()));
+    Request r(address_of(asf_test::free_loopback_port()));
     asfsvcctl ctl = fresh_ctl();
     {
       FailingCalls calls(c.calls);
@@ -653,11 +627,7 @@ TEST_F(TliListenAccept, AFailedAcceptLeavesTheListenerAndItsQueueUsable) {
     // The caller waits in the queue (or still on the endpoint): the next
     // accept takes it.
     EXPECT_LE(asf_test::fd_count(), before + 1);
-    Assoc acc(asf_kind_accepted);
-    Peer peer;
-    ASSERT_EQ(accept(acc, peer), 0) << listener_->ctl.asfcode;
-    EXPECT_EQ(peer.text(), "localhost|" + std::to_string(local) + "|tlitcp");
-    EXPECT_EQ(listener_->queue()->count, 0);
+    EXPECT_TRUE(accepts_caller(local, 0));
   }
 }
 

@@ -569,6 +569,56 @@ TEST(AscStringRead, ReadsTheBinaryFormBehindTheColon) {
 
 /* ---- Old-protocol replies. ---- */
 
+/* The request a client builds reads back whole, whichever form is chosen:
+** the text line finds its words by position, so a connect without a
+** password, version or identification (kind 6, whose option word "-p"
+** would then stand where the password word is looked for) goes binary. */
+TEST(AscBuildRequest, EveryRequestReadsBackWithItsEnvironmentAndKind) {
+  char *names[] = {S("DVZ_TEST")};
+  char *values[] = {S("plain")};
+  evlist_t env {1, names, values};
+  struct Case {
+    const char *name;
+    const char *user, *version, *clientid;
+    int form;
+  } cases[] = {
+      {"all words there", "u", "9.250", "dvz", asc_form_text},
+      {"no version nor identification", "u", nullptr, nullptr, asc_form_binary},
+      {"empty version", "u", "", "dvz", asc_form_binary},
+      {"no identification", "u", "9.250", nullptr, asc_form_binary},
+      {"no user", nullptr, "9.250", "dvz", asc_form_binary},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ascbinreq p = client_params("sqlexec", c.user, nullptr);
+    p.version = S(c.version);
+    p.clientid = S(c.clientid);
+    Conkind k(asc_kind_nodb, 0, {"srv"});
+    Built b = build(&p, &k.req, &env);
+    ASSERT_EQ(b.rc, 0) << b.ctl.asfcode;
+    EXPECT_EQ(b.form, c.form);
+    Parsed r;
+    if (b.form == asc_form_text) {
+      parse(r, b.bytes);
+    } else {
+      std::vector<char> area(b.bytes.begin() + 2, b.bytes.end());
+      rscbufctl buf {};
+      buf.p = area.data();
+      buf.size = static_cast<int32_t>(area.size());
+      r.rc = ascBinary(&r.ctl, asc_mode_read, &buf, &r.level, &r.params, &r.request, &r.envlist,
+                       &r.procinfo, &r.fmt);
+    }
+    ASSERT_EQ(r.rc, 0) << r.ctl.asfcode;
+    ASSERT_NE(r.envlist, nullptr);
+    ASSERT_EQ(r.envlist->count, 1);
+    EXPECT_STREQ(r.envlist->names[0], "DVZ_TEST");
+    EXPECT_STREQ(r.envlist->values[0], "plain");
+    EXPECT_EQ(r.params->password, nullptr);
+    ASSERT_NE(r.request, nullptr);
+    EXPECT_EQ(r.ck()->kind, asc_kind_nodb);
+  }
+}
+
 struct OldRead {
   int rc = 0;
   asfsvcctl ctl {};

@@ -26,6 +26,7 @@
 #include "gen_strings.h"
 #include "os_seams.h"
 #include "pf_records.h"
+#include "pfsl_test_support.h"
 #include "sl_records.h"
 #include "tl_records.h"
 
@@ -33,132 +34,9 @@ namespace {
 
 using asf_test::CountingMemory;
 
-constexpr int tcp_row = 3;
+using namespace pfsl_test;
+
 constexpr int buffer_size = 4096;
-
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list)
-    s.push_back(static_cast<char>(b));
-  return s;
-}
-
-std::string header(int length, int type, int flag, int id = 0) {
-  return bytes({(length >> 8) & 0xff, length & 0xff, type, flag, (id >> 8) & 0xff, id & 0xff});
-}
-
-/* ---- The scripted driver. ---- */
-
-struct Chunk {
-  std::string data;
-  int status = 0; /* non-zero: the receive fails with it */
-};
-
-struct Script {
-  std::vector<std::string> sent;
-  std::deque<Chunk> incoming;
-  std::vector<int> recv_timeouts; /* ctl->timeout at each receive */
-  std::vector<std::string> calls;
-  std::string peer = "clienthost|40001|tlitcp";
-};
-Script script;
-
-std::string all_sent() {
-  std::string s;
-  for (const auto &x : script.sent)
-    s += x;
-  return s;
-}
-
-int fake_send(drvblock *, rscbufctl *buf, asfsvcctl *ctl) {
-  script.sent.emplace_back(buf->p, static_cast<size_t>(buf->size));
-  bufReg(static_cast<Assocctl *>(ctl->ascid), asf_buf_send, buf);
-  return 0;
-}
-
-int fake_recv(drvblock *, rscbufctl **slot, asfsvcctl *ctl) {
-  auto *assoc = static_cast<Assocctl *>(ctl->ascid);
-  script.recv_timeouts.push_back(ctl->timeout);
-  rscbufctl *buf = *slot;
-  const bool own = buf == nullptr;
-  if (own && bufGet(assoc, asf_buf_recv, &buf) != 0) {
-    driver_error(ctl, TLI_ERR_OUTSTATE, 0);
-    return -1;
-  }
-  if (script.incoming.empty() || script.incoming.front().status != 0) {
-    int status = TLI_ERR_PEERGONE;
-    if (!script.incoming.empty()) {
-      status = script.incoming.front().status;
-      script.incoming.pop_front();
-    }
-    if (own) bufReg(assoc, asf_buf_recv, buf);
-    driver_error(ctl, status, 0);
-    return -1;
-  }
-  std::string chunk = script.incoming.front().data;
-  script.incoming.pop_front();
-  EXPECT_LE(chunk.size(), static_cast<size_t>(buf->lbuff));
-  std::memcpy(buf->buff, chunk.data(), chunk.size());
-  buf->p = buf->buff;
-  buf->size = static_cast<int32_t>(chunk.size());
-  *slot = buf;
-  return 0;
-}
-
-int fake_disc(drvblock *drv, int flags, asfsvcctl *ctl) {
-  script.calls.push_back("disc " + std::to_string(flags));
-  net_deallocate(drv, ctl);
-  return 0;
-}
-
-int fake_init(asfsvcctl *, void *, int, const char *) { return 0; }
-
-int fake_accp(drvblock *drv, Assocctl *newassoc, tlpeeraddr **peer, asfsvcctl *ctl) {
-  script.calls.push_back("accp");
-  asfsvcctl nctl = *ctl;
-  nctl.ascid = newassoc;
-  if (net_buffer_setup(drv, newassoc, &nctl) != 0) {
-    ctl->asfcode = nctl.asfcode;
-    return -1;
-  }
-  auto *rec = static_cast<tlpeeraddr *>(asf_alloc(asf_pool_assoc, sizeof(tlpeeraddr)));
-  auto *pair = static_cast<tlpeerpair *>(asf_alloc(asf_pool_assoc, sizeof(tlpeerpair)));
-  auto *text = static_cast<char *>(asf_alloc(asf_pool_assoc, TL_PEER_TEXT_SIZE));
-  if (rec == nullptr || pair == nullptr || text == nullptr) {
-    for (void *p : {static_cast<void *>(rec), static_cast<void *>(pair), static_cast<void *>(text)})
-      if (p != nullptr) asf_free(asf_pool_assoc, p);
-    driver_error(ctl, ASF_ERR_MEMORY, 12);
-    return -1;
-  }
-  std::memset(text, 0, TL_PEER_TEXT_SIZE);
-  std::memcpy(text, script.peer.data(), script.peer.size());
-  *pair = tlpeerpair {8, text};
-  *rec = tlpeeraddr {0, 0, pair};
-  *peer = rec;
-  return 0;
-}
-
-constexpr opvec fake_vector = {
-    fake_init, nullptr,   nullptr, nullptr, fake_accp, fake_send, fake_recv, nullptr,
-    nullptr,   fake_disc, nullptr, nullptr, nullptr,   nullptr,   nullptr,   nullptr,
-    nullptr,   nullptr,   nullptr, nullptr, nullptr,   nullptr,
-};
-const opvec *fake_vector_of(int type) { return type == tl_drv_tlitcp ? &fake_vector : nullptr; }
-
-int fake_conn(drvblock *drv, tlconnreq *, asfsvcctl *ctl) {
-  script.calls.push_back("conn");
-  if (load_operation_vector(drv) != 0) return -1;
-  drv->bufsize = buffer_size;
-  drv->priv = asf_alloc(asf_pool_assoc, sizeof(tlictl));
-  return net_buffer_setup(drv, static_cast<Assocctl *>(ctl->ascid), ctl);
-}
-
-int fake_lisn(drvblock *drv, tlconnreq *parms, int mode, asfsvcctl *) {
-  script.calls.push_back("lisn " + std::to_string(mode) + " " + parms->addr->text);
-  if (load_operation_vector(drv) != 0) return -1;
-  drv->bufsize = buffer_size;
-  return 0;
-}
 
 unsigned slept_seconds = 0;
 unsigned no_sleep(unsigned seconds) {
@@ -167,81 +45,7 @@ unsigned no_sleep(unsigned seconds) {
 }
 const os_clock_seam quick_clock = {os_system_clock.now, no_sleep};
 
-char host_text[] = "pfhost";
-char tty_text[] = "/dev/pts/9";
-char cwd_text[] = "/work";
-
-/* ---- Our client: its request bytes, and its reading of our answer. ---- */
-
-struct Client {
-  char status[12] = {};
-  asfsvcctl ctl {};
-  Assocctl *a = nullptr;
-  std::string addr = "127.0.0.1|9088|tlitcp";
-  std::string user = "pfuser";
-  std::string password = "pw";
-  NSEntry entry {};
-  ascbinreq params {};
-  pfconkind conkind {};
-  pfrequest request {asc_pf_conkind, &conkind};
-  asfsvcreq req {};
-  asfprocinfo procinfo {0, 4242, 0, host_text, tty_text, cwd_text, 1000, 1000};
-  asfprocinfo peer {};
-
-  explicit Client(int32_t level = -1) {
-    ctl.flags = 1;
-    ctl.timeout = -1;
-    a = alCSalloc(&ctl, asf_kind_requester, status);
-    ctl.ascid = a;
-    std::strcpy(entry.product, "ol");
-    std::strcpy(entry.protocol, "tlitcp");
-    entry.addrkind = 1;
-    entry.loginkind = 1;
-    entry.addrtext = addr.data();
-    entry.servername = const_cast<char *>("srv1");
-    entry.user = user.data();
-    entry.password = password.data();
-    std::strcpy(params.progname, "sqlexec");
-    params.version = const_cast<char *>("9.40");
-    params.clientid = const_cast<char *>("RDS#N000000");
-    params.pfname = const_cast<char *>("sqli");
-    params.word[0] = 311;
-    params.pairs.level = level;
-    params.pairs.version = -1;
-    conkind.kind = asc_kind_nodb;
-    req.word[pf_word_params] = reinterpret_cast<uintptr_t>(&params);
-    req.word[pf_word_request] = reinterpret_cast<uintptr_t>(&request);
-  }
-  ~Client() {
-    drop();
-    pfDiscon(&ctl, SL_DISC_ABORT, nullptr);
-    alCSfree(a);
-  }
-  Client(const Client &) = delete;
-  Client &operator=(const Client &) = delete;
-
-  void drop() {
-    ascFreeParams(reinterpret_cast<ascbinreq *>(req.word[pf_word_srvparams]));
-    ascFreeEnvlist(reinterpret_cast<evlist_t *>(req.word[pf_word_srvenv]));
-    ascFreeRequest(reinterpret_cast<pfrequest *>(req.word[pf_word_response]));
-    req.word[pf_word_srvparams] = req.word[pf_word_srvenv] = req.word[pf_word_response] = 0;
-    ascFreeProcinfo(&peer);
-  }
-  int connect() {
-    drop();
-    return pfConReq(&ctl, &entry, &req, &procinfo, &peer, nullptr);
-  }
-  /* The bytes this client sends as its connect request (its connect then
-  ** fails for want of an answer). */
-  std::string request_bytes() {
-    script.sent.clear();
-    EXPECT_NE(connect(), 0);
-    std::string s = all_sent();
-    script.sent.clear();
-    pfDiscon(&ctl, SL_DISC_ABORT, nullptr);
-    return s;
-  }
-};
+using Client = PfClient;
 
 /* ---- A listener and the associations it accepts. ---- */
 
@@ -327,35 +131,35 @@ struct Accepted {
 
 /* The scripted driver behind "tlitcp", a fresh script and a clock that
 ** does not sleep, for each test. */
-class Listening : public ::testing::Test {
+class Listening : public ScriptedDriverTest {
  protected:
   void SetUp() override {
-    previous_table_ = tlprototab;
-    int n = 0;
-    for (; tlnetswtab[n].name != nullptr; ++n)
-      table_.at(n) = tlnetswtab[n];
-    table_.at(n) = tlnetswtab[n];
-    table_[tcp_row].conn = fake_conn;
-    table_[tcp_row].lisn = fake_lisn;
-    seam_ = {table_.data(), fake_vector_of};
-    tl_driver_override = &seam_;
-    tlprototab = table_.data();
-    script = Script {};
+    ScriptedDriverTest::SetUp();
     previous_clock_ = os_clock;
     os_clock = &quick_clock;
     unsetenv("DVZ_LISTEN_TIMEOUT");
   }
   void TearDown() override {
-    tl_driver_override = nullptr;
-    tlprototab = previous_table_;
     os_clock = previous_clock_;
     unsetenv("DVZ_LISTEN_TIMEOUT");
+    ScriptedDriverTest::TearDown();
   }
 
-  std::array<tlnetsw, 8> table_ {};
-  tl_driver_seam seam_ {};
-  const tlnetsw *previous_table_ = nullptr;
   const os_clock_seam *previous_clock_ = nullptr;
+};
+
+/* A listener and the association it accepted from request, the bytes a
+** client sent: rc is the listen's or the indication's result. */
+struct Indicated {
+  Listener l;
+  Accepted x;
+  int rc;
+  explicit Indicated(const std::string &request) {
+    rc = l.listen();
+    if (rc != 0) return;
+    script.incoming = {Chunk(request)};
+    rc = x.indicate(l);
+  }
 };
 
 /* A global control block for the multiplexing listener list, in place for
@@ -557,11 +361,9 @@ TEST_F(Listening, AcceptAndRejectHeadersCarryLevelTypeAndSendBufferLength) {
   const std::string request = c.request_bytes();
   for (int kind : {0, 7}) {
     SCOPED_TRACE(kind);
-    Listener l;
-    ASSERT_EQ(l.listen(), 0);
-    Accepted x;
-    script.incoming = {{request}};
-    ASSERT_EQ(x.indicate(l), 0);
+    Indicated in(request);
+    ASSERT_EQ(in.rc, 0) << in.l.ctl.asfcode;
+    Accepted &x = in.x;
     script.sent.clear();
     script.calls.clear();
     ASSERT_EQ(x.respond(kind, kind == 7 ? -951 : 0), 0) << x.ctl.asfcode;
@@ -588,6 +390,22 @@ TEST_F(Listening, AcceptAndRejectHeadersCarryLevelTypeAndSendBufferLength) {
   }
 }
 
+/* After a reject the response waits a moment for the client to close; the
+** receive that sees the close fails (the transport's look error, 9), and
+** that failure is not the response's: the response succeeds with the
+** status and the operating-system error it had. */
+TEST_F(Listening, RejectLeavesNoErrorOfTheClosingClientBehind) {
+  Client c;
+  Indicated in(c.request_bytes());
+  ASSERT_EQ(in.rc, 0) << in.l.ctl.asfcode;
+  script.incoming = {Chunk("", TLI_ERR_PEERGONE, 9)};
+  in.x.ctl.oserr = 0;
+  ASSERT_EQ(in.x.respond(7, -951), 0) << in.x.ctl.asfcode;
+  EXPECT_EQ(in.x.ctl.asfcode, 0);
+  EXPECT_EQ(in.x.ctl.oserr, 0);
+  EXPECT_EQ(in.x.pf()->state, pf_state_failed);
+}
+
 TEST_F(Listening, BelowLevel60AcceptsCarryTheOldPrefixAndRejectsNone) {
   struct Case {
     const char *name;
@@ -606,11 +424,9 @@ TEST_F(Listening, BelowLevel60AcceptsCarryTheOldPrefixAndRejectsNone) {
     c.conkind.kind = k.conkind;
     c.entry.dbpath = const_cast<char *>("stores");
     const std::string request = c.request_bytes();
-    Listener l;
-    ASSERT_EQ(l.listen(), 0);
-    Accepted x;
-    script.incoming = {{request}};
-    ASSERT_EQ(x.indicate(l), 0) << l.ctl.asfcode;
+    Indicated in(request);
+    ASSERT_EQ(in.rc, 0) << in.l.ctl.asfcode;
+    Accepted &x = in.x;
     EXPECT_EQ(x.pf()->state, pf_state_ind_read);
     script.sent.clear();
     ASSERT_EQ(x.respond(k.kind, k.kind == 7 ? -951 : 0), 0) << x.ctl.asfcode;
@@ -638,11 +454,9 @@ TEST_F(Listening, BindResponseForNewClientsAndRefusedForOlderOnes) {
   {
     Client old(59);
     const std::string request = old.request_bytes();
-    Listener l;
-    ASSERT_EQ(l.listen(), 0);
-    Accepted x;
-    script.incoming = {{request}};
-    ASSERT_EQ(x.indicate(l), 0);
+    Indicated in(request);
+    ASSERT_EQ(in.rc, 0) << in.l.ctl.asfcode;
+    Accepted &x = in.x;
     asfsvcreq bind {};
     EXPECT_EQ(pfConBind(&x.ctl, &bind, nullptr), -1);
     EXPECT_EQ(x.ctl.asfcode, ASF_ERR_LISTENCODE);
@@ -650,11 +464,9 @@ TEST_F(Listening, BindResponseForNewClientsAndRefusedForOlderOnes) {
   }
   Client c;
   const std::string request = c.request_bytes();
-  Listener l;
-  ASSERT_EQ(l.listen(), 0);
-  Accepted x;
-  script.incoming = {{request}};
-  ASSERT_EQ(x.indicate(l), 0);
+  Indicated in(request);
+  ASSERT_EQ(in.rc, 0) << in.l.ctl.asfcode;
+  Accepted &x = in.x;
   ascbinreq srv {};
   std::strcpy(srv.progname, "srvdvz");
   srv.pairs.level = -1;
@@ -687,11 +499,9 @@ TEST_F(Listening, DatabaseListGoesOutAsAnAcceptAndClosesAfterAPause) {
   Client c(59);
   c.conkind.kind = asc_kind_dblist;
   const std::string request = c.request_bytes();
-  Listener l;
-  ASSERT_EQ(l.listen(), 0);
-  Accepted x;
-  script.incoming = {{request}};
-  ASSERT_EQ(x.indicate(l), 0) << l.ctl.asfcode;
+  Indicated in(request);
+  ASSERT_EQ(in.rc, 0) << in.l.ctl.asfcode;
+  Accepted &x = in.x;
   EXPECT_EQ(x.pf()->kind, asc_kind_dblist);
   script.sent.clear();
   script.calls.clear();
@@ -789,11 +599,9 @@ TEST_F(Listening, MultiplexedConnectJoinsThroughTheMuxListener) {
   EXPECT_TRUE(script.calls.empty());
   const std::string muxreq = muxed_request();
   const std::string request = muxreq;
-  Listener l;
-  ASSERT_EQ(l.listen(), 0);
-  Accepted x;
-  script.incoming = {{muxreq}};
-  ASSERT_EQ(x.indicate(l), 0);
+  Indicated in(muxreq);
+  ASSERT_EQ(in.rc, 0) << in.l.ctl.asfcode;
+  Accepted &x = in.x;
   script.sent.clear();
   ASSERT_EQ(x.respond(0), 0);
   ASSERT_FALSE(script.sent.empty());

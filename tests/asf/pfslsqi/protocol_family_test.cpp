@@ -26,6 +26,7 @@
 #include "asf_tl.h"
 #include "gen_strings.h"
 #include "pf_records.h"
+#include "pfsl_test_support.h"
 #include "sl_records.h"
 #include "sqli_double_process.h"
 #include "tl_records.h"
@@ -34,200 +35,11 @@ namespace {
 
 using asf_test::CountingMemory;
 
-constexpr int tcp_row = 3;
-
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list)
-    s.push_back(static_cast<char>(b));
-  return s;
-}
-
-std::string header(int length, int type, int flag, int id = 0) {
-  return bytes({(length >> 8) & 0xff, length & 0xff, type, flag, (id >> 8) & 0xff, id & 0xff});
-}
-
-std::string joined(const std::vector<std::string> &v) {
-  std::string s;
-  for (const auto &x : v)
-    s += x;
-  return s;
-}
-
-/* ---- The scripted driver. ---- */
-
-struct Script {
-  int bufsize = 4096;
-  std::vector<std::string> sent;
-  std::deque<std::string> incoming;
-  std::vector<std::string> calls; /* conn <address text>, disc <flags>, soob <byte> */
-  int conn_status = 0; /* a failing connect's status */
-};
-Script script;
-
-int fake_send(drvblock *, rscbufctl *buf, asfsvcctl *ctl) {
-  script.sent.emplace_back(buf->p, static_cast<size_t>(buf->size));
-  bufReg(static_cast<Assocctl *>(ctl->ascid), asf_buf_send, buf);
-  return 0;
-}
-
-int fake_recv(drvblock *, rscbufctl **slot, asfsvcctl *ctl) {
-  auto *assoc = static_cast<Assocctl *>(ctl->ascid);
-  rscbufctl *buf = *slot;
-  const bool own = buf == nullptr;
-  if (own && bufGet(assoc, asf_buf_recv, &buf) != 0) {
-    driver_error(ctl, TLI_ERR_OUTSTATE, 0);
-    return -1;
-  }
-  if (script.incoming.empty()) {
-    if (own) bufReg(assoc, asf_buf_recv, buf);
-    driver_error(ctl, TLI_ERR_PEERGONE, 0);
-    return -1;
-  }
-  std::string chunk = script.incoming.front();
-  script.incoming.pop_front();
-  EXPECT_LE(chunk.size(), static_cast<size_t>(buf->lbuff));
-  std::memcpy(buf->buff, chunk.data(), chunk.size());
-  buf->p = buf->buff;
-  buf->size = static_cast<int32_t>(chunk.size());
-  *slot = buf;
-  return 0;
-}
-
-int fake_soob(drvblock *, rscbufctl *buf, asfsvcctl *ctl) {
-  script.calls.push_back("soob " + std::string(buf->p, static_cast<size_t>(buf->size)));
-  bufReg(static_cast<Assocctl *>(ctl->ascid), asf_buf_send | asf_buf_exp, buf);
-  return 0;
-}
-
-int fake_disc(drvblock *drv, int flags, asfsvcctl *ctl) {
-  script.calls.push_back("disc " + std::to_string(flags));
-  net_deallocate(drv, ctl);
-  return 0;
-}
-
-int fake_init(asfsvcctl *, void *, int, const char *) { return 0; }
-
-constexpr opvec fake_vector = {
-    fake_init, nullptr,   nullptr, nullptr, nullptr, fake_send, fake_recv, fake_soob,
-    nullptr,   fake_disc, nullptr, nullptr, nullptr, nullptr,   nullptr,   nullptr,
-    nullptr,   nullptr,   nullptr, nullptr, nullptr, nullptr,
-};
-const opvec *fake_vector_of(int type) { return type == tl_drv_tlitcp ? &fake_vector : nullptr; }
-
-int fake_conn(drvblock *drv, tlconnreq *parms, asfsvcctl *ctl) {
-  script.calls.push_back(std::string("conn ") + parms->addr->text);
-  if (script.conn_status != 0) {
-    driver_error(ctl, script.conn_status, 0);
-    return -1;
-  }
-  if (load_operation_vector(drv) != 0) return -1;
-  drv->bufsize = script.bufsize;
-  drv->priv = asf_alloc(asf_pool_assoc, sizeof(tlictl));
-  if (drv->priv == nullptr) {
-    driver_error(ctl, ASF_ERR_MEMORY, 12);
-    return -1;
-  }
-  return net_buffer_setup(drv, static_cast<Assocctl *>(ctl->ascid), ctl);
-}
+using namespace pfsl_test;
 
 /* ---- A client association and its connect request. ---- */
 
-char host_text[] = "pfhost";
-char tty_text[] = "/dev/pts/9";
-char cwd_text[] = "/work";
-
-struct Client {
-  char status[12] = {};
-  asfsvcctl ctl {};
-  Assocctl *a = nullptr;
-  std::string addr = "127.0.0.1|9088|tlitcp";
-  std::string servername = "srv1";
-  std::string user = "pfuser";
-  std::string password = "pw";
-  NSEntry entry {};
-  ascbinreq params {};
-  pfconkind conkind {};
-  pfrequest request {asc_pf_conkind, &conkind};
-  asfsvcreq req {};
-  asfprocinfo procinfo {0, 4242, 0, host_text, tty_text, cwd_text, 1000, 1000};
-  asfprocinfo peer {};
-
-  Client() {
-    ctl.flags = 1;
-    ctl.timeout = -1;
-    a = alCSalloc(&ctl, asf_kind_requester, status);
-    EXPECT_NE(a, nullptr);
-    ctl.ascid = a;
-    std::strcpy(entry.product, "ol");
-    std::strcpy(entry.protocol, "tlitcp");
-    entry.addrkind = 1;
-    entry.loginkind = 1;
-    std::strcpy(params.progname, "sqlexec");
-    params.version = const_cast<char *>("9.40");
-    params.clientid = const_cast<char *>("RDS#N000000");
-    params.pfname = const_cast<char *>("sqli");
-    params.word[0] = 311;
-    params.pairs.level = -1;
-    params.pairs.version = -1;
-    conkind.kind = asc_kind_nodb;
-    req.word[0] = 3;
-    req.word[pf_word_params] = reinterpret_cast<uintptr_t>(&params);
-    req.word[pf_word_request] = reinterpret_cast<uintptr_t>(&request);
-  }
-  ~Client() {
-    drop_outputs();
-    pfDiscon(&ctl, SL_DISC_ABORT, nullptr);
-    alCSfree(a);
-  }
-  Client(const Client &) = delete;
-  Client &operator=(const Client &) = delete;
-
-  pfblock *pf() const { return static_cast<pfblock *>(a->pfblock); }
-  pfrequest *response() const { return reinterpret_cast<pfrequest *>(req.word[pf_word_response]); }
-  ascbinreq *srvparams() const {
-    return reinterpret_cast<ascbinreq *>(req.word[pf_word_srvparams]);
-  }
-  void drop_outputs() {
-    ascFreeParams(srvparams());
-    ascFreeEnvlist(reinterpret_cast<evlist_t *>(req.word[pf_word_srvenv]));
-    ascFreeRequest(response());
-    req.word[pf_word_srvparams] = req.word[pf_word_srvenv] = req.word[pf_word_response] = 0;
-    ascFreeProcinfo(&peer);
-  }
-  int connect(Assocctl *shared = nullptr) {
-    drop_outputs();
-    entry.addrtext = addr.data();
-    entry.servername = servername.data();
-    entry.user = user.empty() ? nullptr : user.data();
-    entry.password = password.empty() ? nullptr : password.data();
-    return pfConReq(&ctl, &entry, &req, &procinfo, &peer, shared);
-  }
-  /* Sends data through the association's send buffer. */
-  int send(const std::string &data) {
-    rscbufctl *b = nullptr;
-    if (bufGet(a, asf_buf_send, &b) != 0) return -2;
-    std::memcpy(b->p, data.data(), data.size());
-    b->size = static_cast<int32_t>(data.size());
-    asfsvcreq r {};
-    asf_req_set_half(&r, 2, -1);
-    r.word[3] = reinterpret_cast<uintptr_t>(b);
-    int rc = pfSend(&ctl, &r);
-    if (a->sndbuf == nullptr) bufReg(a, asf_buf_send, b);
-    return rc;
-  }
-  /* One receive: the piece delivered, or "!<status>". */
-  std::string receive() {
-    asfsvcreq r {};
-    if (pfRecv(&ctl, &r) != 0) {
-      EXPECT_EQ(r.word[3], 0u);
-      return "!" + std::to_string(ctl.asfcode);
-    }
-    EXPECT_EQ(asf_req_half(&r, 2), -1);
-    auto *out = reinterpret_cast<rscbufctl *>(r.word[3]);
-    return std::string(out->p, static_cast<size_t>(out->size));
-  }
-};
+using Client = PfClient;
 
 /* The body of a binary accept or reject: 100, 101, 108 and (with a
 ** status) 102, then extra, then 127, written by the codec. */
@@ -256,31 +68,8 @@ std::string reply(int type, const std::string &body, int flag = 61) {
   return header(static_cast<int>(body.size()) + 6, type, flag) + body;
 }
 
-/* The scripted driver behind "tlitcp" and a fresh script for the
-** fixture's lifetime. */
-class ProtocolFamily : public ::testing::Test {
- protected:
-  void SetUp() override {
-    previous_table_ = tlprototab;
-    int n = 0;
-    for (; tlnetswtab[n].name != nullptr; ++n)
-      table_.at(n) = tlnetswtab[n];
-    table_.at(n) = tlnetswtab[n];
-    table_[tcp_row].conn = fake_conn;
-    seam_ = {table_.data(), fake_vector_of};
-    tl_driver_override = &seam_;
-    tlprototab = table_.data();
-    script = Script {};
-  }
-  void TearDown() override {
-    tl_driver_override = nullptr;
-    tlprototab = previous_table_;
-  }
-
-  std::array<tlnetsw, 8> table_ {};
-  tl_driver_seam seam_ {};
-  const tlnetsw *previous_table_ = nullptr;
-};
+/* The scripted driver behind "tlitcp" and a fresh script per test. */
+class ProtocolFamily : public ScriptedDriverTest {};
 
 /* ---- Request words and accessors. ---- */
 
@@ -322,7 +111,8 @@ TEST_F(ProtocolFamily, TextConnectFillsDefaultsAndLeavesCallerRecordsAlone) {
     EXPECT_EQ(c.addr, "127.0.0.1|9088|tlitcpxx");
     EXPECT_EQ(std::string(c.entry.addrtext), "127.0.0.1|9088|tlitcpxx");
     ASSERT_FALSE(script.calls.empty());
-    EXPECT_EQ(script.calls[0], "conn 127.0.0.1|9088|tlitcp");
+    EXPECT_EQ(script.calls[0], "conn");
+    EXPECT_EQ(script.connected_to, "127.0.0.1|9088|tlitcp");
 
     // "sq", the 6-bit header, then the text ending in its NUL.
     const std::string wire = joined(script.sent);

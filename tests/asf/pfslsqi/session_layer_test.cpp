@@ -35,6 +35,7 @@
 #include "asf_test_support.h"
 #include "asf_tl.h"
 #include "gen_strings.h"
+#include "pfsl_test_support.h"
 #include "sl_records.h"
 #include "tl_records.h"
 
@@ -42,19 +43,7 @@ namespace {
 
 using asf_test::CountingMemory;
 
-constexpr int tcp_row = 3;
-
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list)
-    s.push_back(static_cast<char>(b));
-  return s;
-}
-
-/* A 6-byte session header. */
-std::string header(int length, int type, int flag, int id = 0) {
-  return bytes({(length >> 8) & 0xff, length & 0xff, type, flag, (id >> 8) & 0xff, id & 0xff});
-}
+using namespace pfsl_test;
 
 std::string pattern(size_t n, char base = 'a') {
   std::string s(n, '\0');
@@ -72,113 +61,29 @@ int fake_clock(int64_t *out) {
 }
 constexpr asf_tl_clock_seam fake_clock_seam = {fake_clock};
 
-/* ---- The scripted driver. ---- */
-
-struct Script {
-  int bufsize = 100; /* the driver's buffer size */
-  std::vector<std::string> sent; /* one entry per transport send */
-  std::deque<std::string> incoming; /* one receive each, as split */
-  std::vector<int> recv_timeouts; /* the control timeout of each receive */
-  std::vector<std::string> calls; /* conn, disc <flags>, soob <byte> */
-  bool silent_advances_clock = false; /* no data: the clock runs out the wait */
-  int64_t per_piece = 0; /* the clock advance of each piece received */
-};
-Script script;
-
-int fake_send(drvblock *, rscbufctl *buf, asfsvcctl *ctl) {
-  script.sent.emplace_back(buf->p, static_cast<size_t>(buf->size));
-  bufReg(static_cast<Assocctl *>(ctl->ascid), asf_buf_send, buf);
-  return 0;
-}
-
-int fake_recv(drvblock *, rscbufctl **slot, asfsvcctl *ctl) {
-  auto *assoc = static_cast<Assocctl *>(ctl->ascid);
-  script.recv_timeouts.push_back(ctl->timeout);
-  rscbufctl *buf = *slot;
-  const bool own = buf == nullptr;
-  if (own && bufGet(assoc, asf_buf_recv, &buf) != 0) {
-    driver_error(ctl, TLI_ERR_OUTSTATE, 0);
-    return -1;
-  }
-  if (script.incoming.empty()) {
-    if (script.silent_advances_clock && ctl->timeout > 0) fake_now += ctl->timeout;
-    if (own) bufReg(assoc, asf_buf_recv, buf);
-    driver_error(ctl, script.silent_advances_clock ? TLI_STATUS_AGAIN : TLI_ERR_PEERGONE, 0);
-    return -1;
-  }
-  std::string chunk = script.incoming.front();
-  script.incoming.pop_front();
-  fake_now += script.per_piece;
-  EXPECT_LE(chunk.size(), static_cast<size_t>(buf->lbuff))
-      << "scripted chunk larger than the buffer";
-  std::memcpy(buf->buff, chunk.data(), chunk.size());
-  buf->p = buf->buff;
-  buf->size = static_cast<int32_t>(chunk.size());
-  *slot = buf;
-  return 0;
-}
-
-int fake_soob(drvblock *, rscbufctl *buf, asfsvcctl *ctl) {
-  script.calls.push_back("soob " + std::string(buf->p, static_cast<size_t>(buf->size)));
-  bufReg(static_cast<Assocctl *>(ctl->ascid), asf_buf_send | asf_buf_exp, buf);
-  return 0;
-}
-
-int fake_disc(drvblock *drv, int flags, asfsvcctl *ctl) {
-  script.calls.push_back("disc " + std::to_string(flags));
-  net_deallocate(drv, ctl);
-  return 0;
-}
-
-int fake_init(asfsvcctl *, void *, int, const char *) { return 0; }
-
-constexpr opvec fake_vector = {
-    fake_init, nullptr,   nullptr, nullptr, nullptr, fake_send, fake_recv, fake_soob,
-    nullptr,   fake_disc, nullptr, nullptr, nullptr, nullptr,   nullptr,   nullptr,
-    nullptr,   nullptr,   nullptr, nullptr, nullptr, nullptr,
-};
-const opvec *fake_vector_of(int type) { return type == tl_drv_tlitcp ? &fake_vector : nullptr; }
-
-int fake_conn(drvblock *drv, tlconnreq *, asfsvcctl *ctl) {
-  script.calls.push_back("conn");
-  if (load_operation_vector(drv) != 0) return -1;
-  drv->bufsize = script.bufsize;
-  drv->priv = asf_alloc(asf_pool_assoc, sizeof(tlictl));
-  if (drv->priv == nullptr) {
-    driver_error(ctl, ASF_ERR_MEMORY, 12);
-    return -1;
-  }
-  return net_buffer_setup(drv, static_cast<Assocctl *>(ctl->ascid), ctl);
-}
-
-/* The fake driver behind "tlitcp", the fake clock and a fresh script, for
-** the fixture's lifetime. */
-class SessionLayer : public ::testing::Test {
+/* The scripted driver behind "tlitcp" with buffers of 100 bytes, the fake
+** clock and a fresh script, for each test. */
+class SessionLayer : public ScriptedDriverTest {
  protected:
   void SetUp() override {
-    previous_table_ = tlprototab;
-    int n = 0;
-    for (; tlnetswtab[n].name != nullptr; ++n)
-      table_.at(n) = tlnetswtab[n];
-    table_.at(n) = tlnetswtab[n];
-    table_[tcp_row].conn = fake_conn;
-    seam_ = {table_.data(), fake_vector_of};
-    tl_driver_override = &seam_;
-    tlprototab = table_.data();
+    ScriptedDriverTest::SetUp();
+    fresh_script();
     previous_clock_ = asf_tl_clock;
     asf_tl_clock = &fake_clock_seam;
     fake_now = 1000000;
-    script = Script {};
   }
   void TearDown() override {
-    tl_driver_override = nullptr;
-    tlprototab = previous_table_;
     asf_tl_clock = previous_clock_;
+    ScriptedDriverTest::TearDown();
   }
 
-  std::array<tlnetsw, 8> table_ {};
-  tl_driver_seam seam_ {};
-  const tlnetsw *previous_table_ = nullptr;
+  /* A fresh script: buffers of 100 bytes, receives on the fake clock. */
+  static void fresh_script() {
+    script = Script {};
+    script.bufsize = 100;
+    script.clock = &fake_now;
+  }
+
   const asf_tl_clock_seam *previous_clock_ = nullptr;
 };
 
@@ -262,13 +167,6 @@ std::string accept_reply(const std::string &body, int flag = 61, int type = 2) {
   return header(static_cast<int>(body.size()) + 6, type, flag) + body;
 }
 
-std::string joined(const std::vector<std::string> &v) {
-  std::string s;
-  for (const auto &x : v)
-    s += x;
-  return s;
-}
-
 /* ---- The header record. ---- */
 
 TEST(SlSQIpci, WritesInFrontAndGathersAcrossCalls) {
@@ -320,7 +218,7 @@ TEST_F(SessionLayer, RequestFramingByLevelFormAndOption) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    script = Script {};
+    fresh_script();
     script.bufsize = 40;
     script.incoming = {accept_reply("accepted-ok", c.mux ? 61 + 128 : 61)};
     if (c.level < 60) script.incoming = {bytes({0, 15, 0, 15}) + "accepted-ok"};
@@ -359,13 +257,13 @@ TEST_F(SessionLayer, ResponseSplitAtEveryByteConnects) {
   for (size_t k = 0; k <= reply.size(); ++k) {
     SCOPED_TRACE(k == reply.size() ? std::string("one byte per receive")
                                    : "split at " + std::to_string(k));
-    script = Script {};
+    fresh_script();
     if (k == 0) continue;
     if (k < reply.size()) {
       script.incoming = {reply.substr(0, k), reply.substr(k)};
     } else {
       for (char ch : reply)
-        script.incoming.emplace_back(1, ch);
+        script.incoming.push_back(std::string(1, ch));
     }
     CountingMemory memory;
     {
@@ -389,7 +287,7 @@ TEST_F(SessionLayer, BadResponseHeadersAreProtocolErrors) {
   };
   for (const std::string &reply : cases) {
     SCOPED_TRACE(testing::PrintToString(reply.substr(0, 6)));
-    script = Script {};
+    fresh_script();
     script.incoming = {reply};
     CountingMemory memory;
     {
@@ -430,7 +328,7 @@ TEST_F(SessionLayer, OldProtocolRepliesByForm) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    script = Script {};
+    fresh_script();
     script.incoming.assign(c.chunks.begin(), c.chunks.end());
     CountingMemory memory;
     {
@@ -500,7 +398,7 @@ TEST_F(SessionLayer, ResponseWaitEndsAtTheAttemptsDeadline) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    script = Script {};
+    fresh_script();
     script.silent_advances_clock = true;
     script.per_piece = c.per_piece;
     script.incoming.assign(c.chunks.begin(), c.chunks.end());
@@ -525,7 +423,7 @@ TEST_F(SessionLayer, EachFailingAllocationOfAConnectLeavesNothingAfterTheAbort) 
     bool done = false;
     for (int n = 1; n <= 40 && !done; ++n) {
       SCOPED_TRACE((join ? "join, allocation " : "alone, allocation ") + std::to_string(n));
-      script = Script {};
+      fresh_script();
       Session a;
       a.options.multiplex = 1;
       if (join) {
@@ -599,13 +497,13 @@ TEST_F(SessionLayer, DataHeaderFaults) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    script = Script {};
+    fresh_script();
     script.incoming = {accept_reply("accepted-ok", 61 + 128)};
     Session s;
     ASSERT_EQ(s.connect("REQ"), 0);
     // Headers are in use although not multiplexed.
     s.sl()->flags = SL_HEADERS | SL_OPENED;
-    script.incoming = {c.incoming};
+    script.incoming = {Chunk(c.incoming)};
     EXPECT_EQ(s.receive(), c.result);
   }
 }

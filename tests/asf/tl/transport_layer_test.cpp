@@ -142,33 +142,20 @@ const opvec *fake_vector_of(int type) { return type == tl_drv_tlitcp ? fake_vect
 ** term entries in every row, for its lifetime; also clears the script. */
 class FakeDriver {
  public:
-  FakeDriver() : previous_table_(tlprototab) {
-    int n = 0;
-    for (; tlnetswtab[n].name != nullptr; ++n)
-      table_.at(n) = tlnetswtab[n];
-    table_.at(n) = tlnetswtab[n];
-    for (int i = 0; i < n; ++i) {
-      table_[i].init = fake_init;
-      table_[i].term = fake_term;
+  FakeDriver() {
+    for (int i = 0; i < table_.rows(); ++i) {
+      table_.row(i).init = fake_init;
+      table_.row(i).term = fake_term;
     }
-    table_[tcp_row].conn = fake_conn;
-    table_[tcp_row].lisn = fake_lisn;
-    seam_ = {table_.data(), fake_vector_of};
-    tl_driver_override = &seam_;
-    tlprototab = table_.data();
+    table_.row(tcp_row).conn = fake_conn;
+    table_.row(tcp_row).lisn = fake_lisn;
     script = Script {};
     fake_vector = &full_vector;
   }
-  ~FakeDriver() {
-    tl_driver_override = nullptr;
-    tlprototab = previous_table_;
-  }
-  tlnetsw &row(int i) { return table_.at(i); }
+  tlnetsw &row(int i) { return table_.row(i); }
 
  private:
-  std::array<tlnetsw, 8> table_ {};
-  tl_driver_seam seam_ {};
-  const tlnetsw *previous_table_;
+  asf_test::DriverTableOverride table_ {fake_vector_of};
 };
 
 /* An association with its protocol-family blocks (header room 6), freed
@@ -190,19 +177,7 @@ struct Assoc {
   tlblock *tb() const { return static_cast<tlblock *>(a->tlblock); }
 };
 
-/* A transport request for an address text. */
-struct Request {
-  std::string text;
-  tlreqaddr addr {};
-  SqlhOptions options {};
-  tlconnreq req {};
-  explicit Request(std::string t, int kind = 1) : text(std::move(t)) {
-    addr.kind = kind;
-    addr.text = text.data();
-    req.addr = &addr;
-    req.options = &options;
-  }
-};
+using Request = asf_test::TransportRequest;
 
 /* An init request of service 0: flags, then the protocol list. */
 struct InitRequest {
