@@ -44,32 +44,21 @@ constexpr opvec tlitcp_opvec = {
     .port_bind = tlitcpport_bind,
 };
 
-/* TLI over SPX and IPX (type 5): the TLI entries and the SPX addressing
-** (spx_addr.cpp). */
-constexpr opvec tlispx_opvec = {
-    .init = inittli,
-    .term = termtli,
-    .conn = conntli,
-    .lisn = lisntli,
-    .accp = accptli,
-    .send = sendtli,
-    .recv = recvtli,
-    .soob = soobtli,
-    .roob = roobtli,
-    .disc = disctli,
-    .save = savetli,
-    .rest = resttli,
-    .attr = attrtli,
-    .wait = waittli,
-    .cons2tladdr = tlispxcons2tladdr,
-    .tladdr2cons = tlispxtladdr2cons,
-    .load_addr = tlispx_load_addr,
-    .tladdr2native = tladdr2ipxaddr,
-    .native2tladdr = ipxaddr2tladdr,
-    .setopts = tlispx_setopts,
-    .siginit = tlispx_siginit,
-    .port_bind = tlispxport_bind,
-};
+/* TLI over SPX and IPX (type 5): the TLI entries of the TCP vector with
+** the SPX addressing (spx_addr.cpp) in slots 14 to 21. */
+constexpr opvec spx_vector() {
+  opvec v = tlitcp_opvec;
+  v.cons2tladdr = tlispxcons2tladdr;
+  v.tladdr2cons = tlispxtladdr2cons;
+  v.load_addr = tlispx_load_addr;
+  v.tladdr2native = tladdr2ipxaddr;
+  v.native2tladdr = ipxaddr2tladdr;
+  v.setopts = tlispx_setopts;
+  v.siginit = tlispx_siginit;
+  v.port_bind = tlispxport_bind;
+  return v;
+}
+constexpr opvec tlispx_opvec = spx_vector();
 
 /* The second TCP vector: the same entries as type 0. */
 constexpr opvec imctli_opvec = tlitcp_opvec;

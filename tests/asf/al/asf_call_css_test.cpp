@@ -35,6 +35,7 @@
 #include "scoped_env.h"
 #include "sqli_double_process.h"
 #include "temp_dir.h"
+#include "testbed_support.h"
 
 namespace {
 
@@ -424,47 +425,58 @@ std::string next_report(int fd, std::string *pending) {
   return "";
 }
 
+/* css_listener_child in a forked child, its report lines read in order;
+** the child is given 10 s to end at the close, then killed. */
+struct CssListener {
+  pid_t pid = -1;
+  int fd = -1;
+  std::string pending;
+
+  bool start() {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+      close(fds[0]);
+      css_listener_child(fds[1]);
+    }
+    close(fds[1]);
+    fd = fds[0];
+    return true;
+  }
+  std::string next() { return next_report(fd, &pending); }
+  ~CssListener() {
+    if (pid > 0 && !testbed::wait_bounded(pid, 10).has_value()) testbed::stop_child(pid, 1);
+    if (fd >= 0) close(fd);
+  }
+};
+
 TEST_F(AsfCallCss, OwnListenerInSupportModeAcceptsOwnClientThroughTheModule) {
   config();
   const int port = asf_test::free_loopback_port();
   ASSERT_GT(port, 0);
   hosts(port, "csm=(TEST)");
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    close(fds[0]);
-    css_listener_child(fds[1]);
-  }
-  close(fds[1]);
-  std::string pending;
-  EXPECT_EQ(next_report(fds[0], &pending), "listen 0 0");
+  CssListener child;
+  ASSERT_TRUE(child.start());
+  EXPECT_EQ(child.next(), "listen 0 0");
 
   // The binary request carries the client's level, which the bind needs.
   std::strcpy(parms_.progname, "dvzcss");
   asfsvcctl ctl = fresh();
   const int crc = connect(&ctl);
   EXPECT_EQ(crc, 0) << ctl.asfcode << " " << ctl.oserr << " " << ctl.errstr;
-  EXPECT_EQ(next_report(fds[0], &pending), "indication 0 0");
+  EXPECT_EQ(child.next(), "indication 0 0");
   // The module's handshake ran and marked the login as checked.
-  EXPECT_EQ(next_report(fds[0], &pending), "verify 0 0");
-  EXPECT_EQ(next_report(fds[0], &pending), "response 0 0");
+  EXPECT_EQ(child.next(), "verify 0 0");
+  EXPECT_EQ(child.next(), "response 0 0");
   if (crc == 0) {
     const std::string data = asf_test::pattern(1000, 5);
     asf_test::call_send(ctl.ascid, data);
     EXPECT_EQ(asf_test::call_receive(ctl.ascid, data.size()), data);
-    EXPECT_EQ(next_report(fds[0], &pending), "echo 0 0");
+    EXPECT_EQ(child.next(), "echo 0 0");
     EXPECT_EQ(simple(asf_svc_release, ctl.ascid), 0) << last_code_;
   }
-  int wstatus = 0;
-  for (int i = 0; i < 100 && waitpid(pid, &wstatus, WNOHANG) == 0; ++i)
-    usleep(100000);
-  if (waitpid(pid, &wstatus, WNOHANG) == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &wstatus, 0);
-  }
-  close(fds[0]);
 }
 
 /* The same listener with a module that does not mark the login as
@@ -475,17 +487,9 @@ TEST_F(AsfCallCss, OwnListenerRefusesALoginTheModuleDidNotMark) {
   const int port = asf_test::free_loopback_port();
   ASSERT_GT(port, 0);
   hosts(port, "csm=(TEST)");
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    close(fds[0]);
-    css_listener_child(fds[1]);
-  }
-  close(fds[1]);
-  std::string pending;
-  EXPECT_EQ(next_report(fds[0], &pending), "listen 0 0");
+  CssListener child;
+  ASSERT_TRUE(child.start());
+  EXPECT_EQ(child.next(), "listen 0 0");
   std::strcpy(parms_.progname, "dvzcss");
   asfsvcctl ctl = fresh();
   EXPECT_EQ(connect(&ctl), -1);
@@ -500,17 +504,9 @@ TEST_F(AsfCallCss, OwnListenerRefusesALoginTheModuleDidNotMark) {
     areq.word[1] = ASF_ABORT_PASS;
     EXPECT_EQ(ASF_Call(&actl, &areq), 0) << actl.asfcode;
   }
-  EXPECT_EQ(next_report(fds[0], &pending), "indication 0 0");
-  EXPECT_EQ(next_report(fds[0], &pending), "verify 8 -25590");
-  EXPECT_EQ(next_report(fds[0], &pending), "response 0 0");
-  int wstatus = 0;
-  for (int i = 0; i < 100 && waitpid(pid, &wstatus, WNOHANG) == 0; ++i)
-    usleep(100000);
-  if (waitpid(pid, &wstatus, WNOHANG) == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &wstatus, 0);
-  }
-  close(fds[0]);
+  EXPECT_EQ(child.next(), "indication 0 0");
+  EXPECT_EQ(child.next(), "verify 8 -25590");
+  EXPECT_EQ(child.next(), "response 0 0");
 }
 
 }  // namespace
