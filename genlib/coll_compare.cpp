@@ -26,11 +26,11 @@
 #include "dvz_be.h"
 #include "gen_collection.h"
 #include "gen_collection_stored.h"
+#include "gen_errors.h"
 #include "gen_expr.h"
 #include "gen_types.h"
 #include "gen_value.h"
 #include "os_stored.h"
-#include "value_errors.h"
 
 namespace {
 
@@ -50,7 +50,8 @@ const dvz_coll_field_t *element_field(dvz_coll_t *coll, int n) {
 /*
 ** The stored element (len bytes) of the descriptor's type as a cleared
 ** value pointing into it. An element shorter than its type's stored form
-** is damaged data: -9986, nothing read. Else rdataval's result.
+** is damaged data: -9986, nothing read. Else rdataval's result (-1815 for
+** an opaque form whose length claims more than the element holds).
 */
 int element_value(const dvz_coll_field_t &field, const char *bytes, int32_t len, value_t *v) {
   std::memset(v, 0, sizeof *v);
@@ -93,17 +94,18 @@ int element_value(const dvz_coll_field_t &field, const char *bytes, int32_t len,
       need = TBLOB_STORED_SIZE;
       break;
     default:
-      if (is_opaque_code(code)) need = 5;
+      /* The opaque form is bounded by the element itself. */
+      if (is_opaque_code(code)) {
+        need = 5;
+        length = len - need;
+      }
       break;
   }
   if (len < need) return coll_err_bad_log;
   const int status = rdataval(bytes, field.type, length, v);
   if (status != 0) return status;
   /* A text never reaches past its element. */
-  if (code == sql_type_varchar || code == sql_type_nvarchar)
-    v->vlen = std::min(v->vlen, len - 1);
-  else if (is_opaque_code(code))
-    v->vlen = std::min(v->vlen, len - 5);
+  if (code == sql_type_varchar || code == sql_type_nvarchar) v->vlen = std::min(v->vlen, len - 1);
   return 0;
 }
 
@@ -230,9 +232,9 @@ uint32_t element_hash(const dvz_coll_field_t &field, const char *p, int32_t len,
       return static_cast<uint32_t>(dvz_hashpjw(p + 1, dvz_byleng(p + 1, n)));
     }
     case sql_type_lvarchar: {
-      if (len < 5) return 0;
-      const int n = static_cast<int>(std::min<uint32_t>(dvz_ld_be_u32(p + 1), len - 5));
-      return static_cast<uint32_t>(dvz_hashpjw(p + 5, dvz_byleng(p + 5, n)));
+      value_t v;
+      if (element_value(field, p, len, &v) != 0 || v.vind != 0) return 0;
+      return static_cast<uint32_t>(dvz_hashpjw(v.vptr, dvz_byleng(v.vptr, v.vlen)));
     }
     case sql_type_nchar:
     case sql_type_nvarchar:

@@ -23,17 +23,12 @@
 #include "dvz_be.h"
 #include "gen_collection.h"
 #include "gen_collection_stored.h"
-#include "value_errors.h"
+#include "gen_errors.h"
 
 namespace dvz_genlib {
 
 namespace {
 
-constexpr int kind_set = 19;
-constexpr int kind_multiset = 20;
-constexpr int kind_list = 21;
-constexpr int kind_row = 22;
-constexpr int kind_collection = 23;
 constexpr int no_element = 100;
 
 /* The entry header is a multiple of 8, so the data after it is 8-aligned
@@ -44,7 +39,7 @@ bool is_null_coll(const dvz_coll_t *coll) { return (coll->cl_flags & DVZ_COLL_NU
 
 /* Elements stored back to back, cl_elsize bytes each. */
 bool fixed_layout(const dvz_coll_t *coll) {
-  return coll->cl_isfixed != 0 && coll_kind(coll) != kind_row;
+  return coll->cl_isfixed != 0 && coll_kind(coll) != sql_type_row;
 }
 
 /* Location of data element idx (from 0): the element when fixed, else its
@@ -524,12 +519,15 @@ int check_element(dvz_coll_t *coll, int32_t field, int32_t *len, const char *dat
   int type = -1;
   int notnull = 0;
   int length = 0;
-  dvz_coll_elem_type_nonull(coll, kind == kind_row ? field : 0, &type, &notnull, nullptr, &length);
+  dvz_coll_elem_type_nonull(coll, kind == sql_type_row ? field : 0, &type, &notnull, nullptr,
+                            &length);
   const int code = type & 0xFF;
   if (type >= 0 && is_packed_code(code)) *len = coll_packed_size(length);
-  if (coll->cl_isfixed != 0 && kind != kind_row && code != kind_row && *len != coll->cl_elsize)
+  if (coll->cl_isfixed != 0 && kind != sql_type_row && code != sql_type_row &&
+      *len != coll->cl_elsize)
     return coll_err_fixed_size;
-  if ((kind == kind_set || kind == kind_multiset || kind == kind_list || kind == kind_collection) &&
+  if ((kind == sql_type_set || kind == sql_type_multiset || kind == sql_type_list ||
+       kind == sql_type_collection) &&
       notnull != 0 && dvz_coll_elem_is_null(data, *len, type) == 0)
     return null_error;
   return 0;
@@ -537,7 +535,7 @@ int check_element(dvz_coll_t *coll, int32_t field, int32_t *len, const char *dat
 
 /* The SET duplicate test: 0 to go on, -9874 when present, or an error. */
 int set_duplicate(dvz_coll_t *coll, const char *data, int32_t len, int32_t excluded) {
-  if (coll_kind(coll) != kind_set) return 0;
+  if (coll_kind(coll) != sql_type_set) return 0;
   int32_t xid = 0;
   if (dvz_coll_elem_xid(coll, 0, &xid) == 0 && (xid == 2 || xid == 21 || xid == 22)) return 0;
   return dvz_coll_inpred(coll, data, len, excluded, collelmtcmp, nullptr);
@@ -561,24 +559,24 @@ class private_cursor {
 int fold_hash(const dvz_coll_field_t *field, const char *p, int32_t len, uint32_t *hash) {
   const int code = field->type & 0xFF;
   switch (code) {
-    case 0:
-    case 13:
-    case 15:
-    case 16:
-    case 43:
+    case sql_type_char:
+    case sql_type_varchar:
+    case sql_type_nchar:
+    case sql_type_nvarchar:
+    case sql_type_lvarchar:
       *hash ^= static_cast<uint32_t>(dvz_hashpjw(p, len));
       return 0;
-    case 19:
-    case 20:
-    case 21:
-    case 22: {
+    case sql_type_set:
+    case sql_type_multiset:
+    case sql_type_list:
+    case sql_type_row: {
       nref_view view;
       if (const int status = nref_read(p, len, false, &view); status != 0) return status;
       if (!view.isnull) *hash ^= view.hash;
       return 0;
     }
-    case 40:
-    case 41:
+    case sql_type_variable_udt:
+    case sql_type_fixed_udt:
       if (len >= 1 && p[0] == 1) return 0;
       if (len > 5) dvz_calc_hval(p + 5, len - 5, hash);
       return 0;
@@ -685,14 +683,14 @@ int dvz_coll_insert(dvz_coll_t *coll, char *data, int32_t len, int32_t pos) {
   if (coll == nullptr) return -1;
   if (is_null_coll(coll)) return coll_err_null;
   const int kind = coll_kind(coll);
-  if (pos >= 1 && kind != kind_list) return coll_err_not_list;
+  if (pos >= 1 && kind != sql_type_list) return coll_err_not_list;
   dvz_coll_cursor_t own {};
   dvz_coll_cursor_t *cursor = coll->cl_curs;
   const bool is_private = cursor == nullptr;
   if (is_private) {
     cursor = &own;
     dvz_coll_open(coll, cursor);
-    if (kind == kind_row) {
+    if (kind == sql_type_row) {
       cursor->cr_elemno = coll->cl_cardinality + 1;
     } else if (pos >= 1 && cursor_seek(coll, cursor, pos, CSEEK_SET) != 0) {
       pos = 0;
@@ -752,7 +750,7 @@ int dvz_coll_delete(dvz_coll_t *coll, dvz_coll_cursor_t *cursor, int flags) {
     return 0;
   }
   if (cursor == nullptr) return -1;
-  if (coll_kind(coll) == kind_row) return coll_err_row_delete;
+  if (coll_kind(coll) == sql_type_row) return coll_err_row_delete;
   if ((cursor->cr_flags & DVZ_CURS_DELETED) != 0 && (cursor->cr_flags & DVZ_CURS_EXCUSED) == 0)
     return coll_err_not_allowed;
   return cursor_delete(coll, cursor);
@@ -777,7 +775,8 @@ int dvz_coll_next(dvz_coll_t *coll, dvz_coll_cursor_t *cursor, char **data, int3
     status = cursor_seek(coll, cursor, 1, CSEEK_CUR);
   }
   if (status != 0) return status;
-  if (coll_kind(coll) == kind_row && cursor->cr_elemno > coll->cl_cardinality) return no_element;
+  if (coll_kind(coll) == sql_type_row && cursor->cr_elemno > coll->cl_cardinality)
+    return no_element;
   char *elem = nullptr;
   int32_t elem_len = 0;
   if (const int fetched = cursor_fetch(coll, cursor, &elem, &elem_len); fetched != 0)
@@ -837,7 +836,7 @@ int dvz_coll_tuple(dvz_coll_t *coll) {
     return 0;
   }
   const int kind = coll_kind(coll);
-  if (kind == kind_row) {
+  if (kind == sql_type_row) {
     const dvz_coll_typeinfo_t *ti = coll_typeinfo(coll);
     int fields = 0;
     for (int i = 1; ti != nullptr && i < ti->ti_count; ++i)
@@ -999,7 +998,7 @@ int dvz_coll_put_coll(dvz_coll_t *coll, const char *buffer) {
 */
 int dvz_coll_elem_coll(dvz_coll_t *coll, dvz_coll_t *nested, const char *data, int n) {
   if (coll == nullptr || nested == nullptr) return -1;
-  if (n != 0 && coll_kind(coll) != kind_row) return coll_err_not_row;
+  if (n != 0 && coll_kind(coll) != sql_type_row) return coll_err_not_row;
   if (nested->cl_typeinfo == nullptr && nested->cl_svr_typeinfo == nullptr) {
     dvz_coll_typeinfo_t *ti = nullptr;
     int status = dvz_coll_elem_typeinfo(coll, &ti, n);
@@ -1107,16 +1106,16 @@ void dvz_coll_dump(dvz_coll_t *coll) {
   if (coll == nullptr) return;
   if (is_null_coll(coll)) std::printf("COLL_ISNULL\n");
   switch (coll_kind(coll)) {
-    case kind_set:
+    case sql_type_set:
       std::printf("\tSET ");
       break;
-    case kind_multiset:
+    case sql_type_multiset:
       std::printf("\tMULTISET ");
       break;
-    case kind_list:
+    case sql_type_list:
       std::printf("\tLIST ");
       break;
-    case kind_row:
+    case sql_type_row:
       std::printf("\tROW ");
       break;
     default:

@@ -9,10 +9,12 @@
 #ifndef DVZ_GENLIB_COLL_INTERNAL_H
 #define DVZ_GENLIB_COLL_INTERNAL_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "gen_collection.h"
+#include "gen_types.h"
 
 namespace dvz_genlib {
 
@@ -29,11 +31,17 @@ inline dvz_coll_typeinfo_t *coll_typeinfo_any(const dvz_coll_t *coll) {
 /* The low byte of descriptor 0's type word, -1 without type info. */
 int coll_kind(const dvz_coll_t *coll);
 
-inline bool is_composite_code(int code) { return code >= 19 && code <= 23; }
-inline bool is_opaque_code(int code) {
-  return code == 40 || code == 41 || code == 43 || code == 45;
+inline bool is_composite_code(int code) {
+  return code >= sql_type_set && code <= sql_type_collection;
 }
-inline bool is_packed_code(int code) { return code == 5 || code == 8 || code == 10 || code == 14; }
+inline bool is_opaque_code(int code) {
+  return code == sql_type_variable_udt || code == sql_type_fixed_udt || code == sql_type_lvarchar ||
+         code == sql_type_boolean;
+}
+inline bool is_packed_code(int code) {
+  return code == sql_type_decimal || code == sql_type_money || code == sql_type_datetime ||
+         code == sql_type_interval;
+}
 /* Bytes of the packed form under a length word (precision high byte,
 ** scale low byte). */
 inline int coll_packed_size(int length) {
@@ -100,6 +108,19 @@ int coll_check_data(const dvz_coll_t *coll, bool stored);
 ** *len, or -9986 for an offset outside the data or the table.
 */
 int coll_data_element(const dvz_coll_t *coll, const char *loc, char **elem, int32_t *len);
+
+/*
+** The memory of the stored forms (coll_stored.cpp): the type infos and
+** data copies a read makes and the type text. Every block is released
+** with free(). Starts at the C library's; a test installs a table whose
+** N-th allocation fails and puts the old one back.
+*/
+struct coll_allocator_seam {
+  void *(*zeroed)(size_t size); /* size zero bytes, or null */
+  void *(*resize)(void *block, size_t size); /* realloc: null keeps block */
+};
+extern const coll_allocator_seam coll_system_allocator;
+extern const coll_allocator_seam *coll_allocator;
 
 /* Reads and writes a pointer stored inside element data. */
 inline void *load_pointer(const char *at) {

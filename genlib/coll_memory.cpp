@@ -20,15 +20,13 @@
 #include "coll_internal.h"
 #include "dvz_be.h"
 #include "gen_collection.h"
-#include "value_errors.h"
+#include "gen_errors.h"
 
 int Dvz_Debug = 0;
 
 namespace dvz_genlib {
 
 namespace {
-
-constexpr int kind_row = 22;
 
 /* The record's descriptor 0, or null. */
 dvz_coll_field_t *first_field(const dvz_coll_typeinfo_t *ti) {
@@ -71,7 +69,7 @@ int field_size(const dvz_coll_field_t *f) {
 int elem_len_of(const dvz_coll_field_t *f) {
   const int code = f->type & 0xFF;
   if (is_composite_code(code)) return 20;
-  if (code == 13 || code == 16) return (f->length & 0xFF) + 1;
+  if (code == sql_type_varchar || code == sql_type_nvarchar) return (f->length & 0xFF) + 1;
   return field_size(f);
 }
 
@@ -79,15 +77,16 @@ int elem_len_of(const dvz_coll_field_t *f) {
 ** for variable-size types. row_rule: f is a part of a row element. */
 void incr_el_size(dvz_coll_t *coll, const dvz_coll_field_t *f, bool row_rule) {
   const int code = f->type & 0xFF;
-  const bool variable = code == 13 || code == 16 || is_composite_code(code) || is_opaque_code(code);
+  const bool variable = code == sql_type_varchar || code == sql_type_nvarchar ||
+                        is_composite_code(code) || is_opaque_code(code);
   if (!variable) {
     coll->cl_elsize += is_packed_code(code) ? coll_packed_size(f->length) : f->length;
     return;
   }
   coll->cl_isfixed = 0;
-  if (code == 13 || code == 16) {
+  if (code == sql_type_varchar || code == sql_type_nvarchar) {
     coll->cl_elsize += f->length;
-  } else if (code == 41 && row_rule) {
+  } else if (code == sql_type_fixed_udt && row_rule) {
     coll->cl_elsize += f->length;
   } else if (is_composite_code(code)) {
     coll->cl_elsize += 16;
@@ -129,7 +128,7 @@ int coll_kind(const dvz_coll_t *coll) {
 
 dvz_coll_field_t *coll_elem_field(const dvz_coll_t *coll, int elemno) {
   dvz_coll_field_t *f = nullptr;
-  const int n = coll_kind(coll) == kind_row ? elemno : 0;
+  const int n = coll_kind(coll) == sql_type_row ? elemno : 0;
   if (dvz_coll_get_row_typeinfo(const_cast<dvz_coll_t *>(coll), n, &f) != 0) return nullptr;
   return f;
 }
@@ -232,7 +231,7 @@ int coll_data_element(const dvz_coll_t *coll, const char *loc, char **elem, int3
   const char *begin = coll->cl_data;
   if (begin == nullptr || loc == nullptr || coll->cl_datalen <= 0) return coll_err_bad_log;
   const char *end = begin + coll->cl_datalen;
-  if (coll->cl_isfixed != 0 && coll_kind(coll) != kind_row) {
+  if (coll->cl_isfixed != 0 && coll_kind(coll) != sql_type_row) {
     if (coll->cl_elsize <= 0 || loc < begin || end - loc < coll->cl_elsize) return coll_err_bad_log;
     *elem = const_cast<char *>(loc);
     *len = coll->cl_elsize;
@@ -252,13 +251,13 @@ int coll_data_element(const dvz_coll_t *coll, const char *loc, char **elem, int3
 int coll_check_data(const dvz_coll_t *coll, bool stored) {
   if (coll->cl_data == nullptr || coll->cl_datalen <= 0) return 0;
   const int kind = coll_kind(coll);
-  if (coll->cl_isfixed != 0 && kind != kind_row)
+  if (coll->cl_isfixed != 0 && kind != sql_type_row)
     return coll->cl_elsize > 0 ? 0 : static_cast<int>(coll_err_bad_log);
   const int count = table_count(coll->cl_data, coll->cl_datalen);
   if (count < 0) return count;
   if (!stored) return 0;
   for (int i = 1; i <= count; ++i) {
-    if (!coll_field_is_reference(coll_elem_field(coll, kind == kind_row ? i : 0))) continue;
+    if (!coll_field_is_reference(coll_elem_field(coll, kind == sql_type_row ? i : 0))) continue;
     char *elem = nullptr;
     int32_t len = 0;
     const char *loc = coll->cl_data + coll->cl_datalen - 4 * i;
@@ -300,9 +299,9 @@ int dvz_coll_init(dvz_coll_t *coll, dvz_coll_typeinfo_t *ti, int16_t typed, char
   coll->cl_typelen = 414 * ti->ti_count + 304;
   const int count = ti->ti_count;
   const dvz_coll_field_t *f = ti->ti_fields;
-  if (count >= 1 && (f[0].type & 0xFF) == kind_row) {
+  if (count >= 1 && (f[0].type & 0xFF) == sql_type_row) {
     coll->cl_isfixed = 0;
-  } else if (count >= 2 && (f[1].type & 0xFF) == kind_row) {
+  } else if (count >= 2 && (f[1].type & 0xFF) == sql_type_row) {
     coll->cl_isfixed = 0;
     for (int i = 2; i < count; ++i)
       incr_el_size(coll, &f[i], true);
@@ -311,8 +310,8 @@ int dvz_coll_init(dvz_coll_t *coll, dvz_coll_typeinfo_t *ti, int16_t typed, char
       incr_el_size(coll, &f[i], false);
   } else if (count == 1) {
     const int code = f[0].type & 0xFF;
-    if (code == 40) coll->cl_isfixed = 0;
-    if (code == 41) {
+    if (code == sql_type_variable_udt) coll->cl_isfixed = 0;
+    if (code == sql_type_fixed_udt) {
       coll->cl_isfixed = 0;
       coll->cl_elsize = f[0].length;
     }
@@ -352,7 +351,7 @@ int dvz_coll_get_row_typeinfo(dvz_coll_t *coll, int n, dvz_coll_field_t **field)
   *field = nullptr;
   dvz_coll_typeinfo_t *ti = coll != nullptr ? coll_typeinfo(coll) : nullptr;
   if (ti == nullptr) return 0;
-  if (n != 0 && (ti->ti_count < 1 || (ti->ti_fields[0].type & 0xFF) != kind_row))
+  if (n != 0 && (ti->ti_count < 1 || (ti->ti_fields[0].type & 0xFF) != sql_type_row))
     return coll_err_not_row;
   if (n == 0) {
     if (ti->ti_count >= 2) {
@@ -420,7 +419,7 @@ int dvz_coll_elem_align(dvz_coll_t *coll, int n, int16_t *flags) {
 int dvz_coll_elem_len(dvz_coll_t *coll) {
   dvz_coll_typeinfo_t *ti = coll != nullptr ? coll_typeinfo(coll) : nullptr;
   if (ti == nullptr || ti->ti_count < 1) return -1;
-  if ((ti->ti_fields[0].type & 0xFF) != kind_row) {
+  if ((ti->ti_fields[0].type & 0xFF) != sql_type_row) {
     dvz_coll_field_t *f = nullptr;
     dvz_coll_get_row_typeinfo(coll, 0, &f);
     return elem_len_of(f);
@@ -450,7 +449,7 @@ int dvz_coll_elem_typeinfo(dvz_coll_t *coll, dvz_coll_typeinfo_t **out, int n) {
   int first = 0;
   int count = 0;
   int base = 0;
-  if ((f[0].type & 0xFF) == kind_row && f[0].level_no == 0) {
+  if ((f[0].type & 0xFF) == sql_type_row && f[0].level_no == 0) {
     first = n <= 1 ? n : row_field_index(ti, n);
     if (first < 0 || first >= ti->ti_count) return coll_err_no_descriptor;
     count = 1;
@@ -458,7 +457,7 @@ int dvz_coll_elem_typeinfo(dvz_coll_t *coll, dvz_coll_typeinfo_t **out, int n) {
       ++count;
     if (count == 1) return coll_err_no_descriptor;
     base = first;
-  } else if ((f[0].type & 0xFF) != kind_row) {
+  } else if ((f[0].type & 0xFF) != sql_type_row) {
     if (ti->ti_count < 2) return coll_err_no_descriptor;
     first = 1;
     count = ti->ti_count - 1;
@@ -494,7 +493,7 @@ int dvz_coll_elem_typeinfo(dvz_coll_t *coll, dvz_coll_typeinfo_t **out, int n) {
 int dvz_coll_set_cardinality(dvz_coll_t *coll) {
   if (coll->cl_datalen == 0) return 0;
   const dvz_coll_typeinfo_t *ti = coll_typeinfo_any(coll);
-  if (ti != nullptr && ti->ti_count >= 1 && (ti->ti_fields[0].type & 0xFF) == kind_row) {
+  if (ti != nullptr && ti->ti_count >= 1 && (ti->ti_fields[0].type & 0xFF) == sql_type_row) {
     coll->cl_cardinality = row_field_count(ti);
     return 0;
   }
@@ -521,12 +520,15 @@ void dvz_coll_null(char *buffer) {
 int dvz_coll_elem_is_null(const char *data, int32_t len, int type) {
   if (data == nullptr || len <= 0) return -1;
   if (is_composite_code(type & 0xFF)) return len >= 3 && data[2] == 1 ? 0 : -1;
-  /* The readers take the bytes their type needs: give them at least that
-  ** many, zero beyond the element. */
-  char bytes[64] = {};
-  std::memcpy(bytes, data, static_cast<size_t>(std::min<int32_t>(len, sizeof bytes)));
   value_t value;
   std::memset(&value, 0, sizeof value);
+  /* An opaque form holding its head is bounded by the element itself. */
+  if (is_opaque_code(type & 0xFF) && len >= 5)
+    return rdataval(data, type & 0xFF, len - 5, &value) == 0 && value.vind == -1 ? 0 : -1;
+  /* The other readers take the bytes their type needs: give them at least
+  ** that many, zero beyond the element. */
+  char bytes[64] = {};
+  std::memcpy(bytes, data, static_cast<size_t>(std::min<int32_t>(len, sizeof bytes)));
   if (rdataval(bytes, type & 0xFF, std::min<int32_t>(len, sizeof bytes), &value) != 0) return -1;
   return value.vind == -1 ? 0 : -1;
 }
@@ -581,9 +583,9 @@ void dvz_coll_rowp_to_val(const dvz_coll_field_t *field, value_t *value) {
   value->vflags = 0;
   int16_t align = field->align;
   const int code = field->type & 0xFF;
-  if (align == 0 && code >= 19 && code != 42) {
+  if (align == 0 && code >= sql_type_set && code != sql_type_unnamed_builtin) {
     if (is_composite_code(code)) align = 8;
-    if (code == 40 || code == 41) align = 1;
+    if (code == sql_type_variable_udt || code == sql_type_fixed_udt) align = 1;
   }
   std::memcpy(reinterpret_cast<char *>(&value->vflags) + sizeof value->vflags, &align,
               sizeof align);

@@ -15,8 +15,11 @@
 ** bytes the caller says it holds before it is used, and a nested reference
 ** inside that data may only hold its collection inline (forms 1, 2 and
 ** bit 16): forms 4 and 8 carry a raw record or a pointer, which only the
-** process itself may build.
+** process itself may build. Nesting is bounded too: neither the data
+** check nor the walk over a type description goes deeper than 64 levels,
+** and the walk keeps its levels in a fixed table, not on the stack.
 */
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,9 +31,19 @@
 #include "gen_collection.h"
 #include "gen_collection_stored.h"
 #include "gen_datetime.h"
+#include "gen_errors.h"
 #include "gen_types.h"
 #include "os_gentcb.h"
-#include "value_errors.h"
+
+namespace dvz_genlib {
+
+const coll_allocator_seam coll_system_allocator = {
+    [](size_t size) { return std::calloc(1, size); },
+    [](void *block, size_t size) { return std::realloc(block, size); },
+};
+const coll_allocator_seam *coll_allocator = &coll_system_allocator;
+
+}  // namespace dvz_genlib
 
 namespace {
 
@@ -198,7 +211,8 @@ int check_stored(dvz_coll_t *coll, int depth) {
 /* A type info with room for count descriptors and one more, zero-filled;
 ** null without memory. */
 dvz_coll_typeinfo_t *new_typeinfo(int count) {
-  return static_cast<dvz_coll_typeinfo_t *>(std::calloc(1, DVZ_COLL_TYPEINFO_SIZE(count + 1)));
+  return static_cast<dvz_coll_typeinfo_t *>(
+      dvz_genlib::coll_allocator->zeroed(DVZ_COLL_TYPEINFO_SIZE(count + 1)));
 }
 
 /* A copy of ti (its descriptors and one spare), or null without memory. */
@@ -297,7 +311,7 @@ void write_field(stored_writer &out, const dvz_coll_field_t &field, int n) {
 class type_text {
  public:
   explicit type_text(size_t initial) {
-    data_ = static_cast<char *>(std::calloc(initial > 0 ? initial : 1, 1));
+    data_ = static_cast<char *>(dvz_genlib::coll_allocator->zeroed(initial > 0 ? initial : 1));
     capacity_ = data_ != nullptr ? (initial > 0 ? initial : 1) : 0;
   }
   ~type_text() { std::free(data_); }
@@ -308,7 +322,7 @@ class type_text {
   /* Appends n bytes; false when the buffer cannot grow. */
   bool add(const char *bytes, size_t n) {
     while (size_ + n + 1 > capacity_) {
-      auto *grown = static_cast<char *>(std::realloc(data_, capacity_ + 512));
+      auto *grown = static_cast<char *>(dvz_genlib::coll_allocator->resize(data_, capacity_ + 512));
       if (grown == nullptr) return false;
       std::memset(grown + capacity_, 0, 512);
       data_ = grown;
@@ -335,112 +349,153 @@ class type_text {
 /* Outcome of a piece of the type text. */
 enum class text_status { ok, no_memory, failed };
 
-struct type_walk {
-  const dvz_coll_typeinfo_t *ti;
-  int flag_a;
-  int flag_b;
-  type_text &out;
-};
-
 /* A length clamped to a name field. */
 size_t name_len(int16_t n) { return n <= 0 ? 0 : (n > 128 ? 128 : static_cast<size_t>(n)); }
 
-/* The length word's part of a scalar type's text (none for most). */
-text_status length_text(const type_walk &w, const dvz_coll_field_t &field) {
-  const int code = field.type & 0xFF;
-  const int length = static_cast<uint16_t>(field.length);
-  if (length == 0 || code == sql_type_variable_udt || code == sql_type_fixed_udt)
-    return text_status::ok;
-  char piece[48];
-  piece[0] = '\0';
-  switch (code) {
-    case sql_type_char:
-    case sql_type_varchar:
-    case sql_type_nchar:
-    case sql_type_nvarchar:
-      std::snprintf(piece, sizeof piece, "(%d)", length);
-      break;
-    case sql_type_lvarchar:
-      if (w.flag_a != 0 && w.flag_b == 0) std::snprintf(piece, sizeof piece, "(%d)", length);
-      break;
-    case sql_type_datetime:
-    case sql_type_interval: {
-      piece[0] = ' ';
-      const int n = rtudesc(code, length, piece + 1);
-      if (n <= 0) return text_status::failed;
-      piece[1 + n] = '\0';
-      break;
+/* Writes the pieces of the type text that walk_types hands it. */
+struct text_sink {
+  int flag_a;
+  int flag_b;
+  type_text &out;
+
+  static text_status added(bool ok) { return ok ? text_status::ok : text_status::no_memory; }
+
+  text_status separator() { return added(out.add(", ")); }
+
+  /* The field's name and a blank, unless it has none or is "(expression)". */
+  text_status field_name(const dvz_coll_field_t &field) {
+    const size_t named = name_len(field.fieldnmlen);
+    if (named == 0 || std::string_view(field.fieldname, named) == "(expression)")
+      return text_status::ok;
+    return added(out.add(field.fieldname, named) && out.add(" "));
+  }
+
+  /* A composite type up to its parts: "name row(". */
+  text_status open(const dvz_coll_field_t &field) {
+    if (const text_status s = field_name(field); s != text_status::ok) return s;
+    return added(out.add(rtypname(field.type & 0xFF)) && out.add("("));
+  }
+
+  /* After its parts: ")", and " not null" below the top level. */
+  text_status close(const dvz_coll_field_t &field) {
+    const bool not_null = field.level_no >= 1 && (field.type & VTYPE_NOTNULL) != 0;
+    return added(out.add(")") && (!not_null || out.add(" not null")));
+  }
+
+  /* A scalar type: name, type name, length word, " not null". */
+  text_status scalar(const dvz_coll_field_t &field) {
+    if (const text_status s = field_name(field); s != text_status::ok) return s;
+    const size_t type_named = name_len(field.xtype_nm_len);
+    if (type_named > 0) {
+      const size_t owner = name_len(field.xtype_owner_len);
+      if (owner > 0 && (!out.add(field.xtype_owner_name, owner) || !out.add(".")))
+        return text_status::no_memory;
+      if (!out.add(field.xtype_name, type_named)) return text_status::no_memory;
+    } else {
+      const char *name = dvz_typename(field.type & 0xFF, field.xid);
+      if (*name == '\0') return text_status::failed;
+      if (!out.add(name)) return text_status::no_memory;
     }
-    case sql_type_decimal:
-    case sql_type_money:
-      if ((length & 0xFF) < 33)
-        std::snprintf(piece, sizeof piece, "(%d,%d)", length >> 8, length & 0xFF);
-      else
-        std::snprintf(piece, sizeof piece, "(%d)", length >> 8);
-      break;
-    default:
-      break;
+    if (const text_status s = length_text(field); s != text_status::ok) return s;
+    return added((field.type & VTYPE_NOTNULL) == 0 || out.add(" not null"));
   }
-  return w.out.add(piece) ? text_status::ok : text_status::no_memory;
-}
 
-text_status walk_types(const type_walk &w, int &i, bool nested);
+  /* The length word's part of a scalar type's text (none for most). */
+  text_status length_text(const dvz_coll_field_t &field) {
+    const int code = field.type & 0xFF;
+    const int length = static_cast<uint16_t>(field.length);
+    if (length == 0 || code == sql_type_variable_udt || code == sql_type_fixed_udt)
+      return text_status::ok;
+    char piece[48];
+    piece[0] = '\0';
+    switch (code) {
+      case sql_type_char:
+      case sql_type_varchar:
+      case sql_type_nchar:
+      case sql_type_nvarchar:
+        std::snprintf(piece, sizeof piece, "(%d)", length);
+        break;
+      case sql_type_lvarchar:
+        if (flag_a != 0 && flag_b == 0) std::snprintf(piece, sizeof piece, "(%d)", length);
+        break;
+      case sql_type_datetime:
+      case sql_type_interval: {
+        piece[0] = ' ';
+        const int n = rtudesc(code, length, piece + 1);
+        if (n <= 0) return text_status::failed;
+        piece[1 + n] = '\0';
+        break;
+      }
+      case sql_type_decimal:
+      case sql_type_money:
+        if ((length & 0xFF) < 33)
+          std::snprintf(piece, sizeof piece, "(%d,%d)", length >> 8, length & 0xFF);
+        else
+          std::snprintf(piece, sizeof piece, "(%d)", length >> 8);
+        break;
+      default:
+        break;
+    }
+    return added(out.add(piece));
+  }
+};
 
-/* Writes descriptor i (a composite one with its parts, i then past them). */
-text_status descriptor_text(const type_walk &w, int &i) {
-  const dvz_coll_field_t &field = w.ti->ti_fields[i];
-  const int code = field.type & 0xFF;
-  const size_t named = name_len(field.fieldnmlen);
-  if (named > 0 && std::string_view(field.fieldname, named) != "(expression)") {
-    if (!w.out.add(field.fieldname, named) || !w.out.add(" ")) return text_status::no_memory;
-  }
-  if (dvz_genlib::is_composite_code(code)) {
-    if (!w.out.add(rtypname(code)) || !w.out.add("(")) return text_status::no_memory;
-    const int level = field.level_no;
-    const bool not_null = (field.type & VTYPE_NOTNULL) != 0;
-    ++i;
-    if (const text_status s = walk_types(w, i, true); s != text_status::ok) return s;
-    if (!w.out.add(")")) return text_status::no_memory;
-    if (level >= 1 && not_null && !w.out.add(" not null")) return text_status::no_memory;
-    return text_status::ok;
-  }
-  const size_t type_named = name_len(field.xtype_nm_len);
-  if (type_named > 0) {
-    const size_t owner = name_len(field.xtype_owner_len);
-    if (owner > 0 && (!w.out.add(field.xtype_owner_name, owner) || !w.out.add(".")))
-      return text_status::no_memory;
-    if (!w.out.add(field.xtype_name, type_named)) return text_status::no_memory;
-  } else {
-    const char *name = dvz_typename(code, field.xid);
-    if (*name == '\0') return text_status::failed;
-    if (!w.out.add(name)) return text_status::no_memory;
-  }
-  if (const text_status s = length_text(w, field); s != text_status::ok) return s;
-  if ((field.type & VTYPE_NOTNULL) != 0 && !w.out.add(" not null")) return text_status::no_memory;
-  ++i;
-  return text_status::ok;
-}
+/* Writes nothing: the reader's check that a type's nesting can be walked. */
+struct nesting_sink {
+  text_status separator() { return text_status::ok; }
+  text_status open(const dvz_coll_field_t &) { return text_status::ok; }
+  text_status close(const dvz_coll_field_t &) { return text_status::ok; }
+  text_status scalar(const dvz_coll_field_t &) { return text_status::ok; }
+};
 
 /*
-** Writes the descriptors from i on. A nested walk (the parts of a
-** composite type) ends at a descriptor whose level is below the one
-** before it and is not the level of the parts it wrote; i is then that
-** descriptor. Parts at the same level are separated by ", ".
+** Walks ti's descriptors from descriptor 0, handing sink each piece. A
+** composite descriptor (19-23) opens a level holding the descriptors after
+** it; that level ends at the end, or at a descriptor whose level_no is
+** below the one before it and is not the level_no of the parts it wrote.
+** Parts at one level_no are separated. Iterative, with at most max_depth
+** composite levels open at once: a deeper type, which no sound type comes
+** near, is failed. Returns ok or the first status that is not.
 */
-text_status walk_types(const type_walk &w, int &i, bool nested) {
-  bool wrote = false;
-  int remembered = 0;
-  while (i < w.ti->ti_count) {
-    const int level = w.ti->ti_fields[i].level_no;
-    if (nested && i > 0 && level < w.ti->ti_fields[i - 1].level_no &&
-        (!wrote || level != remembered))
-      break;
-    if (wrote && level == remembered && !w.out.add(", ")) return text_status::no_memory;
-    if (const text_status s = descriptor_text(w, i); s != text_status::ok) return s;
-    wrote = true;
-    remembered = level;
+template <class Sink>
+text_status walk_types(const dvz_coll_typeinfo_t *ti, Sink &sink) {
+  struct level {
+    int composite; /* the descriptor that opened it; -1 at the top */
+    bool wrote;
+    int remembered; /* the level_no of the last part written */
+  };
+  std::array<level, max_depth + 1> open {};
+  open[0] = {-1, false, 0};
+  int depth = 0;
+  const dvz_coll_field_t *f = ti->ti_fields;
+  text_status s = text_status::ok;
+  for (int i = 0; s == text_status::ok;) {
+    level &at = open[static_cast<size_t>(depth)];
+    const bool ends = i >= ti->ti_count || (depth > 0 && f[i].level_no < f[i - 1].level_no &&
+                                            (!at.wrote || f[i].level_no != at.remembered));
+    if (ends) {
+      if (depth == 0) break;
+      const dvz_coll_field_t &composite = f[at.composite];
+      s = sink.close(composite);
+      level &outer = open[static_cast<size_t>(--depth)];
+      outer.wrote = true;
+      outer.remembered = composite.level_no;
+      continue;
+    }
+    if (at.wrote && f[i].level_no == at.remembered) s = sink.separator();
+    if (s != text_status::ok) break;
+    if (dvz_genlib::is_composite_code(f[i].type & 0xFF)) {
+      if (depth == max_depth) return text_status::failed;
+      s = sink.open(f[i]);
+      open[static_cast<size_t>(++depth)] = {i, false, 0};
+    } else {
+      s = sink.scalar(f[i]);
+      at.wrote = true;
+      at.remembered = f[i].level_no;
+    }
+    ++i;
   }
-  return text_status::ok;
+  return s;
 }
 
 }  // namespace
@@ -450,8 +505,9 @@ extern "C" {
 /*
 ** Reads the stored form; see gen_collection_stored.h. Checks made before
 ** anything is used: the total fits what is available, the field count is
-** not negative and its records and the trailer fit, and the data length is
-** not negative and fits what remains (-1815 otherwise, coll untouched).
+** not negative and its records and the trailer fit, the type is nested at
+** most 64 levels deep, and the data length is not negative and fits what
+** remains (-1815 otherwise, coll untouched).
 */
 int ldcollection(const char *source, dvz_coll_t *coll, int has_total, int long_ids, int mode,
                  dvz_coll_typeinfo_t *ti, int32_t available) {
@@ -471,7 +527,7 @@ int ldcollection(const char *source, dvz_coll_t *coll, int has_total, int long_i
   if (count < 0 || static_cast<int64_t>(records) * field_bytes(n) + trailer_bytes > in.left)
     return coll_err_stored_form;
   dvz_coll_typeinfo_t *read = new_typeinfo(count);
-  if (read == nullptr) return value_err_no_memory;
+  if (read == nullptr) return os_err_no_memory;
   read->ti_xid = xid;
   read->ti_hdrval = hdrval;
   std::memcpy(read->ti_name, name, static_cast<size_t>(n));
@@ -479,6 +535,12 @@ int ldcollection(const char *source, dvz_coll_t *coll, int has_total, int long_i
   for (int i = 0; i < count; ++i)
     read_field(in, read->ti_fields[i], n);
   if (count == 0) in.advance(field_bytes(n));
+  /* A type nested too deep for the walks over it is malformed. */
+  nesting_sink nesting;
+  if (walk_types(read, nesting) != text_status::ok) {
+    std::free(read);
+    return coll_err_stored_form;
+  }
   const uint32_t handle = in.u32();
   const auto len = static_cast<int32_t>(in.u32());
   const uint32_t flags = in.u32();
@@ -512,8 +574,9 @@ int ldcollection2(const char *source, dvz_coll_t *coll, int has_total, dvz_coll_
 ** hash-current bit in flags is dropped (the hash is recomputed on use).
 ** A client type info that coll had is kept: the one coll owned as it is,
 ** a caller's as a private copy, since the record then frees every type
-** info it holds. On an error coll is left holding only that client type
-** info, and ti is freed; without memory for the copy coll is untouched.
+** info it holds. Both copies are made before coll is freed, so without
+** memory (-406) coll is untouched; on a later error coll is left holding
+** only that client type info. ti is freed on every error.
 */
 int ldcollection_data(int32_t len, const char *data, dvz_coll_t *coll, uint32_t flags,
                       dvz_coll_typeinfo_t *ti, uint32_t handle) {
@@ -524,8 +587,18 @@ int ldcollection_data(int32_t len, const char *data, dvz_coll_t *coll, uint32_t 
     client = copy_typeinfo(client);
     if (client == nullptr) {
       std::free(ti);
-      return value_err_no_memory;
+      return os_err_no_memory;
     }
+  }
+  char *copy = nullptr;
+  if (len > 0) {
+    copy = static_cast<char *>(dvz_genlib::coll_allocator->zeroed(static_cast<size_t>(len)));
+    if (copy == nullptr) {
+      if (client != coll->cl_typeinfo) std::free(client);
+      std::free(ti);
+      return os_err_no_memory;
+    }
+    std::memcpy(copy, data, static_cast<size_t>(len));
   }
   coll->cl_typeinfo = nullptr;
   dvz_coll_free(coll);
@@ -537,16 +610,6 @@ int ldcollection_data(int32_t len, const char *data, dvz_coll_t *coll, uint32_t 
       coll->cl_flags |= DVZ_COLL_OWNS_TYPEINFO;
     }
   };
-  char *copy = nullptr;
-  if (len > 0) {
-    copy = static_cast<char *>(std::malloc(static_cast<size_t>(len)));
-    if (copy == nullptr) {
-      std::free(ti);
-      keep_client();
-      return value_err_no_memory;
-    }
-    std::memcpy(copy, data, static_cast<size_t>(len));
-  }
   dvz_coll_init(coll, ti, 0, nullptr, 0);
   coll->cl_data = copy;
   coll->cl_datalen = coll->cl_len = len;
@@ -616,11 +679,10 @@ int dvz_cltype2str(const dvz_coll_typeinfo_t *ti, int flag_a, char **text, int f
   if (ti == nullptr || text == nullptr) return -1;
   const int count = ti->ti_count > 0 ? ti->ti_count : 0;
   type_text out(static_cast<size_t>(count) * 395);
-  if (!out.made()) return value_err_no_memory;
-  const type_walk w {ti, flag_a, flag_b, out};
-  int i = 0;
-  const text_status s = walk_types(w, i, false);
-  if (s == text_status::no_memory) return value_err_no_memory;
+  if (!out.made()) return os_err_no_memory;
+  text_sink sink {flag_a, flag_b, out};
+  const text_status s = walk_types(ti, sink);
+  if (s == text_status::no_memory) return os_err_no_memory;
   if (s == text_status::failed) {
     set_toerrno(-1);
     return -1;

@@ -88,7 +88,7 @@ int getfmt(void) {
   const char *dbdate = ggetenv("DBDATE");
   if (dbdate == nullptr || *dbdate == '\0') dbdate = default_dbdate;
   dbdatefmt[0] = '\0';
-  if (chkfmt(dbdate) != 0) return date_err_format;
+  if (chkfmt(dbdate) != 0) return gls_err_bad_dbdate;
   int marker = search_c1(dbdate);
   std::string fields[3];
   int count = 0;
@@ -110,7 +110,7 @@ int getfmt(void) {
       if (era == '\0' && marker != 0) era = marker == 1 ? 'g' : 'e';
       fields[count++] = era != '\0' ? std::string(1, era) + year : year;
     } else {
-      return date_err_format;
+      return gls_err_bad_dbdate;
     }
   }
   int separator = datesep(*p);
@@ -119,7 +119,7 @@ int getfmt(void) {
     if (separator != '\0') picture += static_cast<char>(separator);
     picture += fields[i];
   }
-  if (picture.size() >= sizeof dbdatefmt) return date_err_format;
+  if (picture.size() >= sizeof dbdatefmt) return gls_err_bad_dbdate;
   std::memcpy(dbdatefmt, picture.c_str(), picture.size() + 1);
   initflg = 1;
   return 0;
@@ -160,7 +160,7 @@ int getdbdate(char *out) {
     seen[field] = true;
     spec += field == 0 ? "D" : field == 1 ? "M" : "Y4";
   }
-  if (!seen[0] || !seen[1] || !seen[2]) return date_err_format;
+  if (!seen[0] || !seen[1] || !seen[2]) return gls_err_bad_dbdate;
   spec += separator != '\0' && datesep(separator) == separator ? separator : '0';
   std::memcpy(out, spec.c_str(), spec.size() + 1);
   return 0;

@@ -3,7 +3,8 @@
 ** between a DATE and its month, day and year, and today's date.
 **
 ** The DATETIME arithmetic, the value conversions and the evaluator call
-** these; rtoday reads the clock through dvz_localtime and the DBTODAY
+** these; rtoday reads the client environment's clock (os_clock) as local
+** time through dvz_localtime and the DBTODAY
 ** shift through getdbtoday/initdbtoday, and keeps its 15-minute cache and
 ** the fixed today of rsettoday in the general control block.
 **
@@ -20,6 +21,7 @@
 #include "os_datetime.h"
 #include "os_env.h"
 #include "os_gentcb.h"
+#include "os_seams.h"
 
 namespace {
 
@@ -64,7 +66,7 @@ int rdayofweek(int32_t date) {
 int rjulmdy(int32_t date, int16_t mdy[3]) {
   mdy[0] = mdy[1] = mdy[2] = 0;
   if (date == DATE_NULL) return 0;
-  if (date < DATE_MIN || date > DATE_MAX) return date_err_range;
+  if (date < DATE_MIN || date > DATE_MAX) return value_err_date_range;
   /* Days since 0000-03-01: never negative inside the range. */
   const uint32_t z = static_cast<uint32_t>(date + static_cast<int32_t>(march_epoch));
   const uint32_t era = z / days_per_era;
@@ -123,7 +125,7 @@ void rtoday(int32_t *date) {
     *date = block->dbtoday_date;
     return;
   }
-  time_t now = std::time(nullptr);
+  time_t now = os_clock->now();
   int32_t key = static_cast<int32_t>(now / today_slot_seconds);
   if (key != block->today_key) {
     struct tm local {};

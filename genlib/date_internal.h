@@ -1,7 +1,7 @@
 /*
 ** date_internal.h: what the DATE modules of the value library share and
-** nobody else uses: their error numbers, the mapping of the locale
-** library's time errors onto them, the locale access they share, the
+** nobody else uses: the mapping of the locale library's time errors onto
+** the error numbers (gen_errors.h), the locale access they share, the
 ** catalog's name lists, and the century rule replaced for one call.
 ** Internal.
 */
@@ -11,26 +11,8 @@
 #include <stdint.h>
 
 #include "gen_date.h"
+#include "gen_errors.h"
 #include "gl_host.h"
-#include "value_errors.h"
-
-/* Error numbers of the DATE functions. */
-enum date_error {
-  date_err_year = -1204,
-  date_err_month = -1205,
-  date_err_day = -1206,
-  date_err_range = value_err_date_range,
-  date_err_memory = value_err_list_memory,
-  date_err_format = -1212,
-  date_err_text = -1218,
-  date_err_era = -1237,
-  /* mapped from the locale library's time errors only */
-  date_err_no_era = -1236,
-  date_err_unit = -1263,
-  date_err_buffer = value_err_buffer_short,
-  date_err_directive = -1276,
-  date_err_no_locale = value_err_no_locale
-};
 
 /* The size every DATE text writer assumes for its caller's buffer. */
 constexpr int date_text_size = 1024;

@@ -78,7 +78,7 @@ extern "C" {
 ** order fills order (1 day, 2 month, 3 year). 0, -1211 or -1212. */
 int fmtdate_to_gl_date(const char *picture, char **format, int32_t *era_kind, int32_t *order,
                        int mode) {
-  if (picture == nullptr || format == nullptr) return date_err_format;
+  if (picture == nullptr || format == nullptr) return gls_err_bad_dbdate;
   std::string_view rest(picture);
   std::string out;
   int kind = 0;
@@ -115,14 +115,14 @@ int fmtdate_to_gl_date(const char *picture, char **format, int32_t *era_kind, in
     rest.remove_prefix(1);
   }
   if (mode == 1) {
-    if (fields < 3) return date_err_format;
+    if (fields < 3) return gls_err_bad_dbdate;
     if (order != nullptr)
       for (int i = 0; i < 3; ++i)
         order[i] = found_order[i];
   }
   if (era_kind != nullptr) *era_kind = kind;
   char *copy = static_cast<char *>(std::malloc(out.size() + 1));
-  if (copy == nullptr) return date_err_memory;
+  if (copy == nullptr) return gls_err_date_memory;
   std::memcpy(copy, out.c_str(), out.size() + 1);
   *format = copy;
   return 0;
@@ -155,7 +155,7 @@ int dvz_defmtdate(int32_t *date, const char *picture, const char *text, int cent
 int rfmtdate(int32_t date, const char *picture, char *buffer) {
   int status = dvz_genlib::date_gls_init();
   if (status != 0) return status;
-  if (picture == nullptr) return date_err_format;
+  if (picture == nullptr) return gls_err_bad_dbdate;
   if (blank_only(picture)) return 0;
   if (date == DATE_NULL) {
     buffer[0] = '\0';

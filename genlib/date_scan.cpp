@@ -204,7 +204,7 @@ int _ggtmonth(const char *text, int *month) {
 ** separated by one non-digit and blanks, or packed. *date is written only
 ** on success. */
 int fastscan(int32_t *date, const int32_t order[3], const char *text, int explicit_picture) {
-  if (!is_field_order(order)) return date_err_format;
+  if (!is_field_order(order)) return gls_err_bad_dbdate;
   const char *p = skip_blanks(text);
   int value[3] = {0, 0, 0};
   int digits[3] = {0, 0, 0};
@@ -220,8 +220,8 @@ int fastscan(int32_t *date, const int32_t order[3], const char *text, int explic
     p = r;
     ++fields;
   }
-  if (*skip_blanks(p) != '\0') return date_err_format;
-  if (!explicit_picture && separators != 0 && separators != 2) return date_err_format;
+  if (*skip_blanks(p) != '\0') return gls_err_bad_dbdate;
+  if (!explicit_picture && separators != 0 && separators != 2) return gls_err_bad_dbdate;
   int total = digits[0] + digits[1] + digits[2];
   if (fields == 3 && (separators == 2 || total == 6 || total == 8)) {
     /* accepted as read */
@@ -235,7 +235,7 @@ int fastscan(int32_t *date, const int32_t order[3], const char *text, int explic
     value[1] /= 100;
     digits[1] = digits[2] = 2;
   } else {
-    return date_err_format;
+    return gls_err_bad_dbdate;
   }
   int month = 0, day = 0, year = 0, year_digits = 0;
   for (int i = 0; i < 3; ++i) {
@@ -249,7 +249,7 @@ int fastscan(int32_t *date, const int32_t order[3], const char *text, int explic
   if (year_digits <= 2) {
     int century = getcentury(month, day, year);
     if (century < 0) return century;
-    if (century >= 100) return date_err_format;
+    if (century >= 100) return gls_err_bad_dbdate;
     year += 100 * century;
   }
   const int16_t mdy[3] = {static_cast<int16_t>(month), static_cast<int16_t>(day),
@@ -276,7 +276,7 @@ int scanstrmdy(int32_t *date, const int32_t order[3], int era_kind, const char *
     if (ggetenv("DHL_RDEFMTDATE") == nullptr && date != nullptr) *date = DATE_NULL;
     return 0;
   }
-  if (!is_field_order(order)) return date_err_format;
+  if (!is_field_order(order)) return gls_err_bad_dbdate;
   const new_gls_env *state = current_state();
   bool gregorian = state != nullptr && state->gregorian != 0;
   gl_locale *loc = dvz_genlib::date_locale();
@@ -316,7 +316,7 @@ int scanstrmdy(int32_t *date, const int32_t order[3], int era_kind, const char *
           named_era = true;
           p = skip_blanks(p);
         } else if (era_kind != 2) {
-          return date_err_era;
+          return dtfmt_err_era;
         }
       }
       f.read = scan_for_digits(&p, 4, &f.value, &f.digits) == 0;
@@ -345,18 +345,18 @@ int scanstrmdy(int32_t *date, const int32_t order[3], int era_kind, const char *
       } else {
         /* Only text that is there can be separated the wrong way. */
         bool inconsistent = i == 2 && *p != '\0' && f.separated != field[1].separated;
-        return inconsistent ? date_err_text : missing_field_error(kind);
+        return inconsistent ? gls_err_date_argument : missing_field_error(kind);
       }
       continue;
     }
-    if (i == 2 && f.separated != field[1].separated) return date_err_text;
+    if (i == 2 && f.separated != field[1].separated) return gls_err_date_argument;
     bool odd = f.digits % 2 == 1;
     bool after_month_name = i > 0 && order[i - 1] == field_month && field[i - 1].by_name;
     bool era_led = kind == field_year && era_name != nullptr;
     if (i > 0 && odd && !f.separated && !after_month_name && !era_led)
       return missing_field_error(kind);
   }
-  if (*skip_blanks(p) != '\0') return date_err_text;
+  if (*skip_blanks(p) != '\0') return gls_err_date_argument;
 
   int month = 0, day = 0, year = 0, year_digits = 0;
   const scanned_field *month_field = nullptr;
@@ -381,7 +381,7 @@ int scanstrmdy(int32_t *date, const int32_t order[3], int era_kind, const char *
     if (year_digits <= 2) {
       int century = getcentury(month, day, year);
       if (century < 0) return century;
-      if (century > 99) return date_err_format;
+      if (century > 99) return gls_err_bad_dbdate;
       year += 100 * century;
     }
     mdy[0] = static_cast<int16_t>(month);

@@ -36,33 +36,33 @@ struct locale_error_row {
 
 /* Numbers 32, 39 and 43 are never stored by the locale library; the table
 ** maps them all the same. */
-constexpr locale_error_row locale_error_map[] = {{GL_EDIRECTIVE, date_err_directive},
-                                                 {GL_ENOREGISTRY, date_err_directive},
-                                                 {GL_E2BIG, date_err_buffer},
-                                                 {GL_ENOMEM, date_err_memory},
-                                                 {GL_ECSMISMATCH, date_err_no_locale},
-                                                 {GL_EBADARG, date_err_text},
-                                                 {GL_ETFRACTION, date_err_era},
-                                                 {GL_ETSECOND, date_err_unit},
-                                                 {GL_ETMINUTE, date_err_unit},
-                                                 {GL_ETHOUR, date_err_unit},
-                                                 {GL_ETWDAY, date_err_unit},
-                                                 {GL_ETYDAY, date_err_unit},
-                                                 {32, date_err_unit},
+constexpr locale_error_row locale_error_map[] = {{GL_EDIRECTIVE, dtfmt_err_format},
+                                                 {GL_ENOREGISTRY, dtfmt_err_format},
+                                                 {GL_E2BIG, value_err_buffer_short},
+                                                 {GL_ENOMEM, gls_err_date_memory},
+                                                 {GL_ECSMISMATCH, gls_err_no_locale},
+                                                 {GL_EBADARG, gls_err_date_argument},
+                                                 {GL_ETFRACTION, dtfmt_err_era},
+                                                 {GL_ETSECOND, dt_err_range},
+                                                 {GL_ETMINUTE, dt_err_range},
+                                                 {GL_ETHOUR, dt_err_range},
+                                                 {GL_ETWDAY, dt_err_range},
+                                                 {GL_ETYDAY, dt_err_range},
+                                                 {32, dt_err_range},
                                                  {GL_ETMDAY, date_err_day},
                                                  {GL_ENOMDAY, date_err_day},
                                                  {GL_ETMONTH, date_err_month},
                                                  {GL_ENOMONTH, date_err_month},
                                                  {GL_ETYEAR, date_err_year},
                                                  {GL_ENOYEAR, date_err_year},
-                                                 {GL_ENOFRACTION, date_err_text},
-                                                 {GL_ENOSECOND, date_err_text},
-                                                 {GL_ENOMINUTE, date_err_text},
-                                                 {GL_ENOHOUR, date_err_text},
-                                                 {GL_ENOWDAY, date_err_text},
-                                                 {39, date_err_text},
-                                                 {GL_ENOERA, date_err_no_era},
-                                                 {43, date_err_era}};
+                                                 {GL_ENOFRACTION, gls_err_date_argument},
+                                                 {GL_ENOSECOND, gls_err_date_argument},
+                                                 {GL_ENOMINUTE, gls_err_date_argument},
+                                                 {GL_ENOHOUR, gls_err_date_argument},
+                                                 {GL_ENOWDAY, gls_err_date_argument},
+                                                 {39, gls_err_date_argument},
+                                                 {GL_ENOERA, dtfmt_err_era_name},
+                                                 {43, dtfmt_err_era}};
 
 /* The locale error word for a DATE error of the day-number functions, for
 ** the dvz_gl_ forms, which report through that word. */
@@ -73,9 +73,9 @@ int locale_error_for(int date_error) {
     case date_err_month:
       return GL_ETMONTH;
     case date_err_year:
-    case date_err_range:
+    case value_err_date_range:
       return GL_ETYEAR;
-    case date_err_memory:
+    case gls_err_date_memory:
       return GL_ENOMEM;
     default:
       return GL_EBADARG;
@@ -127,13 +127,13 @@ namespace dvz_genlib {
 int date_locale_error(int gl_error) {
   for (const locale_error_row &row : locale_error_map)
     if (row.gl_error == gl_error) return row.date_error;
-  return date_err_text;
+  return gls_err_date_argument;
 }
 
 int date_gls_init() {
   if (chkglsinit() == 0) return 0;
   int error = get_glserror();
-  return error != 0 ? error : date_err_no_locale;
+  return error != 0 ? error : gls_err_no_locale;
 }
 
 gl_locale *date_locale() {
@@ -242,7 +242,7 @@ int validate_dbcentury(int caller, int current) {
 ** rmdyjul's. *date is written only on success. */
 int dcvfmtasc(int32_t *date, const char *format, const char *text) {
   gl_locale *loc = dvz_genlib::date_locale();
-  if (loc == nullptr || format == nullptr || text == nullptr) return date_err_text;
+  if (loc == nullptr || format == nullptr || text == nullptr) return gls_err_date_argument;
   gl_time_rec rec {};
   *_gl_ext_errno(loc) = 0;
   if (gl_mbsptime(loc, bytes(text), bytes(format), &rec, getdbcentury()) == nullptr)
@@ -264,7 +264,7 @@ int dtofmtasc(int32_t date, const char *format, char *buffer, int size) {
   int status = rjulmdy(date, mdy);
   if (status != 0) return status;
   gl_locale *loc = dvz_genlib::date_locale();
-  if (loc == nullptr || format == nullptr || buffer == nullptr) return date_err_text;
+  if (loc == nullptr || format == nullptr || buffer == nullptr) return gls_err_date_argument;
   int16_t jan1[3] = {1, 1, mdy[2]};
   int32_t first = 0;
   rmdyjul(jan1, &first);
@@ -323,7 +323,7 @@ int rdatestr(int32_t date, char *buffer) {
   if (status != 0) return status;
   buffer[0] = '\0';
   char *format = nullptr;
-  if (gls_fmtstr(&format, nullptr, nullptr) != 0) return date_err_format;
+  if (gls_fmtstr(&format, nullptr, nullptr) != 0) return gls_err_bad_dbdate;
   return dtofmtasc(date, format, buffer, date_text_size);
 }
 
@@ -334,7 +334,7 @@ int rstrdate(const char *text, int32_t *date) {
   char *format = nullptr;
   int32_t order[3] = {2, 1, 3};
   int32_t era_kind = 0;
-  if (gls_fmtstr(&format, order, &era_kind) != 0) return date_err_format;
+  if (gls_fmtstr(&format, order, &era_kind) != 0) return gls_err_bad_dbdate;
   const new_gls_env *state = CheckGlsEnv()->state;
   if (text == nullptr) text = "";
   if (state->dbdate_style == 0) return dcvfmtasc(date, format, text);
@@ -357,7 +357,7 @@ int rgetglsdate(int32_t date, int16_t mdy[3]) {
   char *format = nullptr;
   int32_t order[3] = {0, 0, 0};
   int32_t era_kind = 0;
-  if (gls_fmtstr(&format, order, &era_kind) != 0) return date_err_format;
+  if (gls_fmtstr(&format, order, &era_kind) != 0) return gls_err_bad_dbdate;
   if (CheckGlsEnv()->state->dbdate_style == 0) order_of_format(format, order);
   int32_t unused = DATE_NULL;
   return scanstrmdy(&unused, order, era_kind, text, mdy, 1, 0);

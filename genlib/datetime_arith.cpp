@@ -31,16 +31,6 @@
 
 namespace {
 
-/* Errors of this module. */
-constexpr int err_first_field = -1265;
-constexpr int err_qualifiers = -1266;
-constexpr int err_range = -1267;
-
-/* Qualifiers of the current time, date conversions and the fixed frame. */
-constexpr int qual_now = 0x130F;
-constexpr int qual_now_ms = 0x110D;
-constexpr int qual_ymd = 0x0804;
-
 /* Wide enough for the first field of any valid qualifier (24 digits). */
 using wide = __int128;
 
@@ -202,7 +192,7 @@ int interval_from_count(const dec_t *count, int q, dec_t *value) {
   }
   if (start != TU_FRAC) {
     dec_t work;
-    if (!integer_part(count, &work)) return err_first_field;
+    if (!integer_part(count, &work)) return dt_err_overflow;
     const int first = unit_frame(start);
     for (int frame = last < second_frame ? last : second_frame; frame > first; --frame) {
       if (work.npairs == 0) break;
@@ -211,14 +201,14 @@ int interval_from_count(const dec_t *count, int q, dec_t *value) {
       f.at(frame) = remainder;
     }
     int32_t field = 0;
-    if (dectolong(&work, &field) != 0) return err_first_field;
+    if (dectolong(&work, &field) != 0) return dt_err_overflow;
     const int field_start = first_frame(q);
     for (int frame = first; field > 0; --frame) {
-      if (frame < field_start) return err_first_field;
+      if (frame < field_start) return dt_err_overflow;
       f.at(frame) = field % 100;
       field /= 100;
     }
-    if ((TU_FLEN(q) & 1) != 0 && f.at(field_start) >= 10) return err_first_field;
+    if ((TU_FLEN(q) & 1) != 0 && f.at(field_start) >= 10) return dt_err_overflow;
   }
   return store_frames(f, q, value, count->sign == 0 ? 0 : 1);
 }
@@ -241,7 +231,7 @@ int copy_interval(const dec_t *source, int source_qual, dec_t *target, int targe
   if (is_year_month(source_qual) != is_year_month(target_qual) ||
       start_order(TU_START(source_qual)) > TU_END(target_qual)) {
     set_null_value(target);
-    return err_qualifiers;
+    return dt_err_qualifiers;
   }
   if (is_null_value(source)) {
     set_null_value(target);
@@ -300,7 +290,7 @@ int add_days(const dec_t *datetime, int qual, wide days, int16_t mdy[3], int *ol
   const wide moved = date + days;
   if (moved < DATE_MIN || moved > DATE_MAX) return date_err_year;
   status = rjulmdy(static_cast<int32_t>(moved), mdy);
-  return status == date_err_range ? date_err_year : status;
+  return status == value_err_date_range ? date_err_year : status;
 }
 
 /* The walk of rdtaddinv over frames of the DATETIME: 0 or an error. */
@@ -323,7 +313,7 @@ int add_interval(const dec_t *datetime, int dt_qual, const dec_t *interval, int 
       int old_year = 0;
       const int status = add_days(datetime, dt_qual, amount + carry, mdy, &old_year);
       if (status != 0) return status;
-      if (s1 == TU_MONTH && mdy[2] != old_year) return err_range;
+      if (s1 == TU_MONTH && mdy[2] != old_year) return dt_err_result_range;
       d.at(day_frame) = mdy[1];
       d.at(month_frame) = mdy[0];
       d.at(year_frame) = mdy[2] % 100;
@@ -331,7 +321,7 @@ int add_interval(const dec_t *datetime, int dt_qual, const dec_t *interval, int 
       carry = 0;
     } else if (frame == day_frame) {
       const wide day = d.at(frame) + amount + carry;
-      if (day < 1 || day > 31) return err_range;
+      if (day < 1 || day > 31) return dt_err_result_range;
       d.at(frame) = static_cast<int>(day);
       carry = 0;
     } else if (frame == month_frame) {
@@ -348,10 +338,10 @@ int add_interval(const dec_t *datetime, int dt_qual, const dec_t *interval, int 
   if (s1 == TU_YEAR) {
     const wide century = d.at(century_frame) + carry;
     const wide year = century * 100 + d.at(year_frame);
-    if (year < 1 || year > 9999) return err_range;
+    if (year < 1 || year > 9999) return dt_err_result_range;
     d.at(century_frame) = static_cast<int>(century);
   } else if (carry != 0) {
-    return err_range;
+    return dt_err_result_range;
   }
   if (s2 < TU_DAY && TU_END(dt_qual) >= TU_DAY) {
     unsigned char units[DT_UNITS_SIZE] = {};
@@ -359,7 +349,7 @@ int add_interval(const dec_t *datetime, int dt_qual, const dec_t *interval, int 
     for (int i = 0; i < dt_pair_count(dt_qual); ++i)
       units[i] = static_cast<unsigned char>(d.at(first + i));
     const int day = d.at(day_frame);
-    if (day < 1 || day > daysinmonth(units, day_frame - first)) return err_range;
+    if (day < 1 || day > daysinmonth(units, day_frame - first)) return dt_err_result_range;
   }
   return 0;
 }
@@ -498,10 +488,10 @@ int rdtextend(const dec_t *source, int source_qual, dec_t *target, int target_qu
   frames f;
   if (s2 < s1) {
     dtime_t now;
-    now.dt_qual = qual_now;
+    now.dt_qual = dt_qual_now;
     set_null_value(&now.dt_dec);
     rdtcurrent(&now);
-    f = load_frames(&now.dt_dec, qual_now_ms);
+    f = load_frames(&now.dt_dec, dt_qual_now_default);
     for (int frame = first_frame(source_qual); frame < frame_count - frame_bias; ++frame)
       f.at(frame) = 0;
   }
@@ -516,13 +506,13 @@ int rdtextend(const dec_t *source, int source_qual, dec_t *target, int target_qu
 
 int rdttodate(const dec_t *value, int qualifier, int32_t *date) {
   dec_t ymd;
-  const int status = rdtextend(value, qualifier, &ymd, qual_ymd);
+  const int status = rdtextend(value, qualifier, &ymd, dt_qual_year_to_day);
   if (status != 0) return status;
   if (is_null_value(&ymd)) {
     *date = DATE_NULL;
     return 0;
   }
-  const frames f = load_frames(&ymd, qual_ymd);
+  const frames f = load_frames(&ymd, dt_qual_year_to_day);
   const int16_t mdy[3] = {static_cast<int16_t>(f.at(month_frame)),
                           static_cast<int16_t>(f.at(day_frame)),
                           static_cast<int16_t>(f.at(century_frame) * 100 + f.at(year_frame))};
@@ -540,8 +530,8 @@ void rdatedt(int32_t date, dec_t *target, int target_qual) {
       static_cast<unsigned char>(mdy[2] / 100), static_cast<unsigned char>(mdy[2] % 100),
       static_cast<unsigned char>(mdy[0]), static_cast<unsigned char>(mdy[1])};
   dec_t ymd;
-  dtpack(&ymd, qual_ymd, units, 1);
-  rdtextend(&ymd, qual_ymd, target, target_qual);
+  dtpack(&ymd, dt_qual_year_to_day, units, 1);
+  rdtextend(&ymd, dt_qual_year_to_day, target, target_qual);
 }
 
 /*
@@ -590,7 +580,7 @@ void rdectoinv(const dec_t *count, dec_t *value, int qualifier) {
 ** stores the remainder. Returns 0.
 */
 int divbyint(dec_t *value, int divisor, int *remainder) {
-  if (divisor < 1) return DECZERODIV;
+  if (divisor < 1) return value_err_divide_by_zero;
   const int n = value->npairs < 0 ? 0 : (value->npairs > DECSIZE ? DECSIZE : value->npairs);
   int rest = 0;
   for (int i = 0; i < n; ++i) {
@@ -698,7 +688,7 @@ int rdtaddinv(const dec_t *datetime, int datetime_qual, const dec_t *interval, i
   const int s2 = TU_START(interval_qual);
   if (TU_END(datetime_qual) < TU_END(interval_qual) || (s1 > s2 && s2 != TU_SECOND)) {
     set_null_value(result);
-    return err_qualifiers;
+    return dt_err_qualifiers;
   }
   const dec_t source = *datetime;
   frames d = load_frames(&source, datetime_qual);

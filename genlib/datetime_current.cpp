@@ -8,32 +8,29 @@
 ** library's current-date and current-time services; the DATE code calls
 ** dvz_localtime, getdbtoday and initdbtoday for today's date; the
 ** evaluator and the arithmetic (datetime_arith.cpp) call dtcurrent and
-** rdtcurrent. The state lives in the general control block: the fixed
+** rdtcurrent. The clock is the client environment's (os_clock), so that a
+** test pins one clock for both libraries. The state lives in the general
+** control block: the fixed
 ** value pointer, the DBTODAY offset (an INTERVAL DAY(9) TO SECOND), the
 ** DBTODAY flags and the DBTODAY date and today words. DBTODAY is examined
 ** at most once per process, at the first current-time request.
 */
-#include <sys/time.h>
-
 #include <cstring>
 #include <ctime>
 
+#include "dt_units.h"
 #include "gen_date.h"
 #include "gen_decimal.h"
 #include "gen_dtarith.h"
 #include "gen_dtformat.h"
 #include "os_env.h"
 #include "os_gentcb.h"
+#include "os_seams.h"
 
 namespace {
 
-/* YEAR TO FRACTION(5), the current time; YEAR TO FRACTION(3), the default
-** of dtcurrent; YEAR TO SECOND, DBTODAY; YEAR TO DAY, today; DAY(9) TO
-** SECOND, the DBTODAY offset. */
-constexpr int qual_now = 0x130F;
-constexpr int qual_default = 0x110D;
+/* YEAR TO SECOND, DBTODAY; DAY(9) TO SECOND, the DBTODAY offset. */
 constexpr int qual_dbtoday = 0x0E0A;
-constexpr int qual_today = 0x0804;
 constexpr int qual_offset = 0x0F4A;
 
 constexpr int dbtoday_flags =
@@ -68,14 +65,14 @@ extern "C" {
 /* An invalid qualifier becomes YEAR TO FRACTION(3) (toerrno cleared). */
 void dtcurrent(dtime_t *value) {
   if (_chk_qual(0, value->dt_qual) != 0) {
-    value->dt_qual = qual_default;
+    value->dt_qual = dt_qual_now_default;
     set_toerrno(0);
   }
   dtime_t now;
-  now.dt_qual = qual_now;
+  now.dt_qual = dt_qual_now;
   set_null_value(&now.dt_dec);
   rdtcurrent(&now);
-  rdtextend(&now.dt_dec, qual_now, &value->dt_dec, value->dt_qual);
+  rdtextend(&now.dt_dec, dt_qual_now, &value->dt_dec, value->dt_qual);
 }
 
 /* Keeps the caller's pointer: *value must outlive its use as the clock. */
@@ -94,20 +91,21 @@ void rdtcurrent(dtime_t *value) {
   if (block == nullptr) return;
   if ((block->flags & dbtoday_flags) == 0) getdbtoday(block);
   if (block->fixed_now != nullptr) {
-    value->dt_qual = qual_now;
+    value->dt_qual = dt_qual_now;
     deccopy(block->fixed_now, &value->dt_dec);
     return;
   }
   struct timeval clock;
-  gettimeofday(&clock, nullptr);
+  os_clock_read(&clock);
   struct tm local;
   if (dvz_localtime(&clock.tv_sec, &local) == nullptr) return;
   unsigned char units[DT_UNITS_SIZE];
   local_units(local, clock.tv_usec, units);
-  value->dt_qual = qual_now;
-  dtpack(&value->dt_dec, qual_now, units, 1);
+  value->dt_qual = dt_qual_now;
+  dtpack(&value->dt_dec, dt_qual_now, units, 1);
   if ((block->flags & gen_flag_dbtoday_active) != 0)
-    rdtaddinv(&value->dt_dec, qual_now, &block->dbtoday_offset.in_dec, qual_offset, &value->dt_dec);
+    rdtaddinv(&value->dt_dec, dt_qual_now, &block->dbtoday_offset.in_dec, qual_offset,
+              &value->dt_dec);
 }
 
 /* Copies only the nine standard words; the caller's other fields stay. */
@@ -145,7 +143,7 @@ int rdatetime(time_t clock, int qualifier, dec_t *value) {
   return 0;
 }
 
-time_t rutccurrent(void) { return time(nullptr); }
+time_t rutccurrent(void) { return os_clock->now(); }
 
 /*
 ** DBTODAY, a YEAR TO SECOND text, becomes the offset from now to it. A text
@@ -180,7 +178,7 @@ gen_tcb *initdbtoday(void) {
   gen_tcb *block = CheckGenInit();
   if (block == nullptr) return nullptr;
   dtime_t today;
-  today.dt_qual = qual_today;
+  today.dt_qual = dt_qual_year_to_day;
   dtcurrent(&today);
   char text[32] = "";
   dttofmtasc(&today, text, 12, "%iY/%m/%d");

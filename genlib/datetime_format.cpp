@@ -66,17 +66,17 @@ struct error_row {
 constexpr error_row datetime_error_table[] = {
     {GL_EDIRECTIVE, GL_EDIRECTIVE, dtfmt_err_format},
     {GL_ENOREGISTRY, GL_ENOREGISTRY, dtfmt_err_format},
-    {GL_E2BIG, GL_E2BIG, dtfmt_err_output},
-    {GL_ENOMEM, GL_ENOMEM, dtfmt_err_no_memory},
-    {GL_ECSMISMATCH, GL_ECSMISMATCH, dtfmt_err_no_locale},
-    {GL_EBADARG, GL_EBADARG, dtfmt_err_range},
-    {GL_ETFRACTION, 32, dtfmt_err_range},
-    {44, GL_EBADCHARS, dtfmt_err_range},
+    {GL_E2BIG, GL_E2BIG, value_err_buffer_short},
+    {GL_ENOMEM, GL_ENOMEM, gls_err_date_memory},
+    {GL_ECSMISMATCH, GL_ECSMISMATCH, gls_err_no_locale},
+    {GL_EBADARG, GL_EBADARG, dt_err_range},
+    {GL_ETFRACTION, 32, dt_err_range},
+    {44, GL_EBADCHARS, dt_err_range},
     {GL_ENOFRACTION, GL_ENOYEAR, dtfmt_err_no_match},
     {GL_ENOMATCH, GL_ENOMATCH, dtfmt_err_no_match},
     {GL_ENOERA, GL_ENOERA, dtfmt_err_era_name},
     {43, 43, dtfmt_err_era},
-    {GL_ENODECPOINT, GL_ENODECPOINT, dtfmt_err_no_point},
+    {GL_ENODECPOINT, GL_ENODECPOINT, dt_err_no_point},
 };
 
 }  // namespace
@@ -84,7 +84,7 @@ constexpr error_row datetime_error_table[] = {
 int dvz_genlib::datetime_locale_error(int gl_error) {
   for (const error_row &row : datetime_error_table)
     if (gl_error >= row.first && gl_error <= row.last) return row.result;
-  return dtfmt_err_range;
+  return dt_err_range;
 }
 
 /* Scans the directive whose "%" lies just before p. */
@@ -122,7 +122,7 @@ int locale_ready(gl_locale **loc) {
   int rc = chkglsinit();
   if (rc < 0) return rc;
   *loc = CheckGlsEnv()->locale;
-  return *loc != nullptr ? 0 : dtfmt_err_no_locale;
+  return *loc != nullptr ? 0 : gls_err_no_locale;
 }
 
 /* A malloc'd copy of format (NULL for NULL); false when it cannot be made. */
@@ -163,7 +163,7 @@ int normalise(std::string_view text, bool output, growing_text &out, int *era_ki
   /* A view of the text without its marker, terminated for the scanner. */
   growing_text source;
   source.append(text);
-  if (source.failed()) return dtfmt_err_no_memory;
+  if (source.failed()) return gls_err_date_memory;
   const char *p = source.c_str();
   while (*p != '\0') {
     if (*p != '%') {
@@ -212,7 +212,7 @@ int normalise(std::string_view text, bool output, growing_text &out, int *era_ki
     p = d.next;
     if (d.letter == 'F' && plain && !d.has_prefix() && !is_digit(*p)) out.push('2');
   }
-  return out.failed() ? dtfmt_err_no_memory : 0;
+  return out.failed() ? gls_err_date_memory : 0;
 }
 
 /* ---- Expanding composite directives -------------------------------------------- */
@@ -504,7 +504,7 @@ struct format_holder {
 /* Copies format into ready and makes it ready with validateglsfmt: 0 or
 ** the error to return. */
 int ready_format(const char *format, int output, format_holder *ready) {
-  if (!copy_format(format, &ready->text)) return dtfmt_err_no_memory;
+  if (!copy_format(format, &ready->text)) return gls_err_date_memory;
   const int rc = validateglsfmt(&ready->text, output, 1);
   if (rc != 0) return rc;
   return ready->text != nullptr ? 0 : dtfmt_err_format;
@@ -526,7 +526,7 @@ int dbtime_to_gl_date(const char *source, int output, char **out, int *era_kind,
   const int rc = normalise(source, output != 0, text, era_kind);
   if (rc != 0) return rc;
   char *result = text.release();
-  if (result == nullptr) return dtfmt_err_no_memory;
+  if (result == nullptr) return gls_err_date_memory;
   *out = result;
   return 0;
 }
@@ -539,7 +539,7 @@ int dbtime_to_gl_date(const char *source, int output, char **out, int *era_kind,
 */
 int validateglsfmt(char **format, int output, int flag) {
   if (format == nullptr) return dtfmt_err_argument;
-  if (chkglsinit() < 0) return dtfmt_err_no_locale;
+  if (chkglsinit() < 0) return gls_err_no_locale;
   const char *source = *format;
   if (source == nullptr) source = ggetenv("DBTIME");
   if (source == nullptr) source = ggetenv("GL_DATETIME");
@@ -556,7 +556,7 @@ int validateglsfmt(char **format, int output, int flag) {
   const char *locale_format = loc != nullptr ? gl_nl_langinfo(loc, GL_D_T_FMT) : nullptr;
   if (locale_format == nullptr || *locale_format == '\0') locale_format = DT_DEFAULT_FORMAT;
   char *copy = strdup(locale_format);
-  if (copy == nullptr) return dtfmt_err_no_memory;
+  if (copy == nullptr) return gls_err_date_memory;
   *format = copy;
   return 0;
 }
@@ -605,11 +605,11 @@ int get_prec(const char *fw_prec) {
 int expandformat(const char *format, char *out, int size) {
   if (format == nullptr) return dtfmt_err_argument;
   gl_locale *loc = nullptr;
-  if (locale_ready(&loc) != 0) return dtfmt_err_no_locale;
+  if (locale_ready(&loc) != 0) return gls_err_no_locale;
   growing_text text;
   expand(loc, format, text);
-  if (text.failed()) return dtfmt_err_no_memory;
-  if (text.size() > INT_MAX - 1) return dtfmt_err_output;
+  if (text.failed()) return gls_err_date_memory;
+  if (text.size() > INT_MAX - 1) return value_err_buffer_short;
   if (out != nullptr && size > 0) {
     const size_t n = text.size() < static_cast<size_t>(size) ? text.size() : size - 1;
     std::memcpy(out, text.c_str(), n);
@@ -663,11 +663,11 @@ int dtcvfmtasc(const char *text, const char *format, dtime_t *value) {
   if (qualifier < 0) return qualifier;
   gl_time_rec record;
   const int read = read_datetime(loc, text, ready.text, &record);
-  if (read == -2) return dtfmt_err_range;
+  if (read == -2) return dt_err_range;
   if (read != 0) return dvz_genlib::datetime_locale_error(read);
   dtime_t parsed {};
   parsed.dt_qual = static_cast<uint16_t>(qualifier);
-  if (qualifier == 0 || tmtodtdec(&record, &parsed.dt_dec, qualifier) != 0) return dtfmt_err_range;
+  if (qualifier == 0 || tmtodtdec(&record, &parsed.dt_dec, qualifier) != 0) return dt_err_range;
   return dtextend(&parsed, value);
 }
 
@@ -680,7 +680,7 @@ int dttofmtasc(const dtime_t *value, char *buffer, int size, const char *format)
   gl_locale *loc = nullptr;
   const int init = locale_ready(&loc);
   if (init != 0) return init;
-  if (buffer == nullptr || size < 0) return dtfmt_err_output;
+  if (buffer == nullptr || size < 0) return value_err_buffer_short;
   if (value == nullptr) return dtfmt_err_argument;
   format_holder ready;
   int rc = ready_format(format, 1, &ready);

@@ -1,12 +1,12 @@
 /*
 ** DATETIME and INTERVAL text in the fixed layout ("2024-03-05 07:08:09",
 ** "-3 04:00:00"): the parser, the writers, the whole-value entry points the
-** embedded-SQL runtime calls, and the century rule for two-digit years.
+** embedded-SQL runtime calls.
 **
 ** Callers: the runtime (dtcvasc, incvasc, dttoasc, intoasc), the value
 ** conversions and the arithmetic (DBTODAY). Calls: the unit array of
 ** datetime_core.cpp, rtoday/rjulmdy for a two-digit year's month and day,
-** the locale library's century computation, and, when USE_DTENV or
+** the century rule (century_rule.cpp), and, when USE_DTENV or
 ** GL_DATETIME is in effect, the formatted text (gen_dtformat.h).
 **
 ** The parser never reads past the text's NUL; the writers write at most
@@ -29,8 +29,6 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "text_scan.h"
-
-char dbcentury = 0;
 
 namespace {
 
@@ -341,47 +339,5 @@ int dttoasc(const dtime_t *value, char *buffer) {
 
 int intoasc(const intrvl_t *value, char *buffer) {
   return rinvstr(&value->in_dec, value->in_qual, buffer);
-}
-
-/*
-** The century rule: DBCENTURY read while the rule is 0; exactly R, P, F
-** or C is kept, unset gives R, anything else leaves 0 (read again next
-** time). Returns the rule.
-*/
-int getdbcentury(void) {
-  if (dbcentury == 0) {
-    const char *value = ggetenv("DBCENTURY");
-    if (value == nullptr) {
-      dbcentury = 'R';
-    } else if (std::strlen(value) == 1 && std::strchr("PFCR", value[0]) != nullptr) {
-      dbcentury = value[0];
-    }
-  }
-  return dbcentury;
-}
-
-/*
-** The century (year / 100) of two-digit year on month and day by the rule
-** in force, through the current locale; the locale's failures map to
-** -1206 (day), -1205 (month), -1204 (year), any other -1218.
-*/
-int getcentury(int month, int day, int year) {
-  /* A rule still unread (DBCENTURY invalid) counts as R throughout. */
-  const int read = getdbcentury();
-  const int rule = read == 'P' || read == 'F' || read == 'C' ? read : 'R';
-  gls_env *env = CheckGlsEnv();
-  gl_locale *locale = env != nullptr ? env->locale : nullptr;
-  const int century = gl_getcentury(locale, month, day, year, rule);
-  if (century >= 0) return century;
-  switch (locale != nullptr ? locale->error : 0) {
-    case GL_ETMDAY:
-      return -1206;
-    case GL_ETMONTH:
-      return -1205;
-    case GL_ETYEAR:
-      return -1204;
-    default:
-      return -1218;
-  }
 }
 }

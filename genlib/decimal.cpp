@@ -71,10 +71,10 @@ int store_digits(dec_t *result, int sign, int exponent, const unsigned char *dig
   int status = 0;
   if (exponent < zero_exponent) {
     exponent = zero_exponent;
-    status = DECUNFLW;
+    status = value_err_underflow;
   } else if (exponent >= max_exponent) {
     exponent = max_exponent;
-    status = DECOVFLW;
+    status = value_err_overflow;
   }
   for (int i = 0; i < n; ++i)
     result->pairs[i] = digits[i];
@@ -246,7 +246,7 @@ int decdiv(const dec_t *a, const dec_t *b, dec_t *result) {
   int nb = pairs_in_use(b);
   if (nb == 0) {
     set_zero(result);
-    return DECZERODIV;
+    return value_err_divide_by_zero;
   }
   /* Remainder digits w[k .. k + nb] are read up to k = 17 with nb <= 16. */
   std::array<int, quotient_digits + DECSIZE> w {};
@@ -382,13 +382,13 @@ int dectolong(const dec_t *value, int32_t *result) {
     *result = INT32_MIN;
     return 0;
   }
-  if (value->exponent >= 6) return DECOVFLW;
+  if (value->exponent >= 6) return value_err_overflow;
   if (value->exponent == 5) {
     dec_t limit;
     deccvlong(INT32_MAX, &limit);
-    if (deccmp(value, &limit) > 0) return DECOVFLW;
+    if (deccmp(value, &limit) > 0) return value_err_overflow;
     deccvlong(-INT32_MAX, &limit);
-    if (deccmp(value, &limit) < 0) return DECOVFLW;
+    if (deccmp(value, &limit) < 0) return value_err_overflow;
   }
   int64_t integer = 0;
   int n = pairs_in_use(value);
@@ -406,7 +406,7 @@ int dectoint(const dec_t *value, int *result) {
   int32_t integer = 0;
   int status = dectolong(value, &integer);
   if (status != 0) return status;
-  if (integer < -32767 || integer > 32767) return DECOVFLW;
+  if (integer < -32767 || integer > 32767) return value_err_overflow;
   *result = integer;
   return 0;
 }

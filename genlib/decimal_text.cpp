@@ -14,11 +14,11 @@
 
 #include "gen_decimal.h"
 #include "gen_dectext.h"
+#include "gen_errors.h"
 #include "number_conventions.h"
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
-#include "value_errors.h"
 
 namespace {
 
@@ -311,7 +311,7 @@ int deccvasc(const char *text, int length, dec_t *result) {
   char *p = copy.data();
   if (p == nullptr) {
     set_zero(result);
-    return value_err_no_memory;
+    return os_err_no_memory;
   }
   while (*p == ' ')
     ++p;
@@ -414,7 +414,7 @@ int deccvasc(const char *text, int length, dec_t *result) {
   uint8_t pairs[DECSIZE + 1];
   int count = dec2to1(kept, pairs, e & 1);
   status = decload(result, negative ? 0 : 1, half_down(e + 1), pairs, count);
-  if (status == DECOVFLW && e == 125) return 0;
+  if (status == value_err_overflow && e == 125) return 0;
   return status;
 }
 
@@ -499,7 +499,7 @@ char *decfcvt(const dec_t *value, int ndigit, int *point, int *negative) {
 
 int dvz_deccvt(const dec_t *value, int ndigit, int *point, int *negative, int mode, char *buffer,
                int size) {
-  if (CheckGenInit() == nullptr) return value_err_no_memory;
+  if (CheckGenInit() == nullptr) return os_err_no_memory;
   const char *digits = deccvt(value, ndigit, point, negative, mode);
   if (digits == nullptr || buffer == nullptr) return value_err_buffer_short;
   size_t needed = std::strlen(digits) + 1;

@@ -18,16 +18,7 @@
 #include <array>
 
 #include "gen_datetime.h"
-
-/* Error numbers of DATETIME and INTERVAL text and checks. */
-enum dt_error {
-  dt_err_first_field = -1261, /* too many digits in the first field */
-  dt_err_not_numeric = -1262, /* a non-digit or a missing field */
-  dt_err_range = -1263, /* a unit out of range */
-  dt_err_extra = -1264, /* characters after the value */
-  dt_err_qualifier = -1268, /* an invalid qualifier */
-  dt_err_no_point = -1271 /* a fraction-only value without its point */
-};
+#include "gen_errors.h"
 
 /* Radix of each unit, indexed by unit / 2: a YEAR pair, MONTH, DAY (never
 ** a radix of days), HOUR, MINUTE, SECOND, then the fraction pairs. */
@@ -37,6 +28,14 @@ extern const int dtbase[9];
 extern const char dtdelim[];
 /* Days per month for months 1-12; index 0 holds 0. */
 extern const unsigned char dt_daymon[13];
+
+/* Qualifiers the library uses itself: the current time as the clock gives
+** it, the current time by default, and the date part of a DATETIME. */
+constexpr int dt_qual_now = TU_ENCODE(19, TU_YEAR, TU_F5); /* 0x130F */
+constexpr int dt_qual_now_default = TU_ENCODE(17, TU_YEAR, TU_F3); /* 0x110D */
+constexpr int dt_qual_year_to_day = TU_ENCODE(8, TU_YEAR, TU_DAY); /* 0x0804 */
+static_assert(dt_qual_now == 0x130F && dt_qual_now_default == 0x110D &&
+              dt_qual_year_to_day == 0x0804);
 
 /* Pairs of a value with qualifier q. */
 constexpr int dt_pair_count(int q) { return (TU_LEN(q) + (TU_END(q) & 1) + 1) / 2; }

@@ -20,11 +20,11 @@
 #include "gen_datetime.h"
 #include "gen_decimal.h"
 #include "gen_dtarith.h"
+#include "gen_errors.h"
 #include "gen_expr.h"
 #include "gen_int8.h"
 #include "gen_types.h"
 #include "os_gentcb.h"
-#include "value_errors.h"
 #include "value_internal.h"
 
 namespace {
@@ -363,7 +363,7 @@ int exneg(value_t *v, value_t *result) {
       if (dvz_int8iszero(&v->vint8) == 0) out.vint8.sign = static_cast<int16_t>(-v->vint8.sign);
       break;
     default:
-      return EX_ERR_QUALIFIERS;
+      return dt_err_qualifiers;
   }
   *result = out;
   return 0;

@@ -13,6 +13,7 @@
 
 #include "gen_datetime.h"
 #include "gen_decimal.h"
+#include "gen_errors.h"
 #include "gen_expr.h"
 #include "gen_int8.h"
 #include "gen_match.h"
@@ -21,7 +22,6 @@
 #include "os_context.h"
 #include "os_gentcb.h"
 #include "os_stored.h"
-#include "value_errors.h"
 #include "value_internal.h"
 
 namespace {
@@ -62,7 +62,7 @@ ordering order_nchar(value_t *a, value_t *b) {
   int error = 0;
   const int order = osglsbycmpr(dvz_genlib::match::client_locale(), text_bytes(a), text_length(a),
                                 text_bytes(b), text_length(b), &error);
-  if (error == value_err_bad_char) return {0, 0, true};
+  if (error == os_err_bad_char) return {0, 0, true};
   if (error != 0) {
     set_toerrno(error);
     return failed(error);
@@ -147,7 +147,7 @@ ordering order_datetime(value_t *a, value_t *b) {
 ordering order_interval(value_t *a, value_t *b) {
   const int qualifier = common_qualifier(a, b);
   if (TU_START(qualifier) < TU_DAY && TU_END(qualifier) >= TU_DAY)
-    return failed(EX_ERR_QUALIFIERS);  // months do not convert to days
+    return failed(dt_err_qualifiers);  // months do not convert to days
   intrvl_t x {};
   intrvl_t y {};
   if (int e = tointerval(a, &x, qualifier); e != 0) return failed(e);

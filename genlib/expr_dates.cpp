@@ -17,11 +17,11 @@
 #include "gen_datetime.h"
 #include "gen_decimal.h"
 #include "gen_dtarith.h"
+#include "gen_errors.h"
 #include "gen_expr.h"
 #include "gen_types.h"
 #include "os_gentcb.h"
 #include "os_glsenv.h"
-#include "value_errors.h"
 #include "value_internal.h"
 
 namespace {
@@ -175,7 +175,7 @@ int exunits(value_t *v, value_t *q, value_t *result) {
 /* CURRENT extended to qualifier (0: YEAR TO FRACTION(3)): 0, -1268, or
 ** -406 without a control block. */
 int excurrent(int qualifier, value_t *result) {
-  if (CheckGenInit() == nullptr) return value_err_no_memory;
+  if (CheckGenInit() == nullptr) return os_err_no_memory;
   const int target = qualifier != 0 ? qualifier : qual_current;
   dtime_t now {};
   now.dt_qual = qual_current;

@@ -10,13 +10,13 @@
 ** passes a copy.
 */
 #include "gen_decimal.h"
+#include "gen_errors.h"
 #include "gen_expr.h"
 #include "gen_hostvar.h"
 #include "gen_int8.h"
 #include "gen_types.h"
 #include "os_gentcb.h"
 #include "text_scan.h"
-#include "value_errors.h"
 #include "value_internal.h"
 
 namespace {
@@ -206,7 +206,7 @@ int exdtqual(const value_t *a, const value_t *b) {
 
 int dvz_ex_decimal_calc(int flag) {
   gen_tcb *block = CheckGenInit();
-  if (block == nullptr) return value_err_no_memory;
+  if (block == nullptr) return os_err_no_memory;
   const int previous = block->decimal_calc;
   block->decimal_calc = flag;
   return previous;

@@ -19,54 +19,53 @@
 
 namespace {
 
-/* Kind bits. */
+/* Kind bits: one per family of operand; SMALLFLOAT carries the FLOAT bit
+** beside its own. */
 constexpr uint32_t kind_char = 0x1;
+constexpr uint32_t kind_smallint = 0x2;
+constexpr uint32_t kind_integer = 0x4;
 constexpr uint32_t kind_float = 0x8;
 constexpr uint32_t kind_money = 0x10;
 constexpr uint32_t kind_date = 0x20;
+constexpr uint32_t kind_decimal = 0x40;
 constexpr uint32_t kind_datetime = 0x80;
 constexpr uint32_t kind_interval = 0x100;
 constexpr uint32_t kind_smallfloat = 0x200;
 constexpr uint32_t kind_nchar = 0x400;
 constexpr uint32_t kind_int8 = 0x800;
-constexpr uint32_t kind_integer = 0x4;
 
 constexpr int kind_entries = sql_type_max + 1;
 
 constexpr uint32_t kind_of_code(int code) {
   switch (code) {
     case sql_type_char:
-      return 0x1;
-    case sql_type_smallint:
-      return 0x2;
-    case sql_type_integer:
-      return 0x4;
-    case sql_type_float:
-      return 0x8;
-    case sql_type_smallfloat:
-      return 0x208;
-    case sql_type_decimal:
-      return 0x40;
-    case sql_type_serial:
-      return 0x4;
-    case sql_type_date:
-      return 0x20;
-    case sql_type_money:
-      return 0x10;
-    case sql_type_datetime:
-      return 0x80;
     case sql_type_varchar:
-      return 0x1;
+      return kind_char;
+    case sql_type_smallint:
+      return kind_smallint;
+    case sql_type_integer:
+    case sql_type_serial:
+      return kind_integer;
+    case sql_type_float:
+      return kind_float;
+    case sql_type_smallfloat:
+      return kind_smallfloat | kind_float;
+    case sql_type_decimal:
+      return kind_decimal;
+    case sql_type_date:
+      return kind_date;
+    case sql_type_money:
+      return kind_money;
+    case sql_type_datetime:
+      return kind_datetime;
     case sql_type_interval:
-      return 0x100;
+      return kind_interval;
     case sql_type_nchar:
-      return 0x400;
     case sql_type_nvarchar:
-      return 0x400;
+      return kind_nchar;
     case sql_type_int8:
-      return 0x800;
     case sql_type_serial8:
-      return 0x800;
+      return kind_int8;
     default:
       return 0;
   }

@@ -19,12 +19,12 @@
 
 #include "gen_decimal.h"
 #include "gen_dectext.h"
+#include "gen_errors.h"
 #include "gl_numbers.h"
 #include "number_conventions.h"
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "text_scan.h"
-#include "value_errors.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ int write_through_decimal(double value, bool is_double, char *buffer, int size) 
 int initialise_locale() {
   if (chkglsinit() == 0) return 0;
   int error = get_glserror();
-  return error != 0 ? error : value_err_no_locale;
+  return error != 0 ? error : gls_err_no_locale;
 }
 
 bool same_point(const gls_lconv &lc) {
@@ -114,7 +114,7 @@ int rdecstr(char *text, int size, int keep) {
   int work_size = rewrite_work_size;
   if (size > rewrite_work_size) {
     heap.reset(new (std::nothrow) char[static_cast<size_t>(size) + 1]);
-    if (!heap) return value_err_no_memory;
+    if (!heap) return os_err_no_memory;
     work = heap.get();
     work_size = size + 1;
   }
@@ -128,7 +128,7 @@ int rdecstr(char *text, int size, int keep) {
     size_t integer_length = static_cast<size_t>(point - text);
     if (integer_length >= static_cast<size_t>(work_size)) return value_err_buffer_short;
     std::unique_ptr<char[]> integer(new (std::nothrow) char[integer_length + 1]);
-    if (!integer) return value_err_no_memory;
+    if (!integer) return os_err_no_memory;
     std::memcpy(integer.get(), text, integer_length);
     integer[integer_length] = '\0';
     status = gdecimalpoint(integer.get(), ".", 1, lc.decimal_point, lc.decimal_point_len, work,

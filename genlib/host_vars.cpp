@@ -18,20 +18,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gen_collection.h"
 #include "gen_decimal.h"
 #include "gen_dectext.h"
+#include "gen_errors.h"
 #include "gen_hostvar.h"
 #include "gen_types.h"
 #include "os_gentcb.h"
-#include "value_errors.h"
 #include "value_internal.h"
 
 namespace {
-
-/* Ownership bits of a collection record: type info owned, data owned. A
-** copy in a program's variable refers to the value's buffers only. */
-constexpr uint32_t coll_owns_typeinfo = 0x1000000u;
-constexpr uint32_t coll_owns_data = 0x2000000u;
 
 /* sizeof(dec_t): a DECIMAL variable given by its size takes the value as
 ** it is. */
@@ -260,7 +256,8 @@ int store_float(value_t *v, char *variable, const dvz_genlib::error_word &error)
 int store_collection(const value_t *v, char *variable) {
   if (!is_collection_type(v->vtype & 0xFF)) return value_err_collection_kind;
   dvz_coll_t record = v->vcoll;
-  record.cl_flags &= ~(coll_owns_typeinfo | coll_owns_data);
+  /* The program's copy refers to the value's buffers and owns neither. */
+  record.cl_flags &= ~(DVZ_COLL_OWNS_TYPEINFO | DVZ_COLL_OWNS_DATA);
   store(variable, record);
   return 0;
 }

@@ -19,9 +19,9 @@
 #include <cstring>
 
 #include "dvz_be.h"
+#include "gen_errors.h"
 #include "gen_int8.h"
 #include "int8_internal.h"
-#include "value_errors.h"
 
 namespace {
 

@@ -18,11 +18,11 @@
 #include <cstring>
 
 #include "gen_decimal.h"
+#include "gen_errors.h"
 #include "gen_int8.h"
 #include "gen_types.h"
 #include "gen_value.h"
 #include "int8_internal.h"
-#include "value_errors.h"
 #include "value_internal.h"
 
 namespace {

@@ -17,12 +17,12 @@
 #include <string>
 
 #include "gen_dectext.h"
+#include "gen_errors.h"
 #include "gen_int8.h"
 #include "int8_internal.h"
 #include "number_conventions.h"
 #include "os_glsenv.h"
 #include "text_scan.h"
-#include "value_errors.h"
 
 namespace {
 

@@ -74,7 +74,7 @@ int validatefmt(const char *format, char **out) {
   if (format == nullptr) format = ggetenv("DBTIME");
   if (format == nullptr) format = interval_default_format;
   *out = strdup(format);
-  return *out != nullptr ? 0 : dtfmt_err_no_memory;
+  return *out != nullptr ? 0 : gls_err_date_memory;
 }
 
 /* The format's qualifier with its first field widened: 0 for a format
@@ -201,7 +201,7 @@ int standardize(const char *text, const char *format, int qualifier, growing_tex
       }
       const int n = firstflen(p);
       if (n == 0) return dtfmt_err_no_match;
-      if (n > widened_first_field) return dtfmt_err_range;
+      if (n > widened_first_field) return dt_err_range;
       std::memcpy(units[unit / 2].data(), p, static_cast<size_t>(n));
       p += n;
     } else if (unit > start && unit <= end) {
@@ -223,7 +223,7 @@ int standardize(const char *text, const char *format, int qualifier, growing_tex
     out.push('.');
     out.append(fraction.data());
   }
-  return out.failed() ? dtfmt_err_no_memory : 0;
+  return out.failed() ? gls_err_date_memory : 0;
 }
 
 /* Locates the fields of a fixed-layout INTERVAL text (intoasc's). */
@@ -327,7 +327,7 @@ int customize(const char *format, const interval_fields &fields, int qualifier, 
       inttodtbuf(value, out);
     }
   }
-  return out.failed() ? dtfmt_err_no_memory : 0;
+  return out.failed() ? gls_err_date_memory : 0;
 }
 
 struct format_copy {
@@ -341,7 +341,7 @@ extern "C" {
 
 int incvfmtasc(const char *text, const char *format, intrvl_t *value) {
   if (text == nullptr || *text == '\0' || value == nullptr) return dtfmt_err_argument;
-  if (chkglsinit() < 0) return dtfmt_err_no_locale;
+  if (chkglsinit() < 0) return gls_err_no_locale;
   format_copy ready;
   int rc = validatefmt(format, &ready.text);
   if (rc != 0) return rc;
@@ -359,13 +359,13 @@ int incvfmtasc(const char *text, const char *format, intrvl_t *value) {
 }
 
 int intofmtasc(const intrvl_t *value, char *buffer, int size, const char *format) {
-  if (buffer == nullptr || size < 0) return dtfmt_err_output;
+  if (buffer == nullptr || size < 0) return value_err_buffer_short;
   if (value == nullptr) return dtfmt_err_argument;
-  if (chkglsinit() < 0) return dtfmt_err_no_locale;
+  if (chkglsinit() < 0) return gls_err_no_locale;
   format_copy ready;
   int rc = validatefmt(format, &ready.text);
   if (rc != 0) return rc;
-  if (std::strlen(ready.text) > static_cast<size_t>(size)) return dtfmt_err_output;
+  if (std::strlen(ready.text) > static_cast<size_t>(size)) return value_err_buffer_short;
   if (value->in_dec.sign == -1) {
     buffer[0] = '\0';
     return 0;
@@ -386,7 +386,7 @@ int intofmtasc(const intrvl_t *value, char *buffer, int size, const char *format
   growing_text out;
   rc = customize(ready.text, setpointers(fixed, qualifier), qualifier, out);
   if (rc != 0) return rc;
-  if (out.size() > static_cast<size_t>(size)) return dtfmt_err_output;
+  if (out.size() > static_cast<size_t>(size)) return value_err_buffer_short;
   std::memcpy(buffer, out.c_str(), out.size() + 1);
   return 0;
 }

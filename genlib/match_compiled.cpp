@@ -111,7 +111,7 @@ struct list_builder {
   gl_wchar *pending = nullptr;
   int pending_len = 0;
   bool normalise = false;
-  int error = value_err_list_memory; /* what a failure leaves in toerrno */
+  int error = gls_err_date_memory; /* what a failure leaves in toerrno */
 
   bool add(int32_t code, gl_wchar *text, int32_t len, int32_t unnorm_len) {
     auto *n = static_cast<relist *>(calloc(1, sizeof(relist)));
@@ -138,7 +138,7 @@ struct list_builder {
       pending[unnorm] = 0;
       len = wcs_normalize(normalizer, text, pending, capacity - used);
       if (len < 0) {
-        error = value_err_no_memory;
+        error = os_err_no_memory;
         return false;
       }
     } else {
@@ -160,7 +160,7 @@ int mbtowc_inc(gl_locale *loc, const unsigned char **s, int *n, gl_wchar *wc) {
     return 0;
   }
   int r = gl_full_mbtowc(loc, wc, *s, *n < 4 ? *n : 4);
-  if (r <= 0) return value_err_bad_char;
+  if (r <= 0) return os_err_bad_char;
   *s += r;
   *n -= r;
   return 0;
@@ -356,7 +356,7 @@ struct list_match {
 
   int bad() {
     bad_seen = true;
-    set_toerrno(value_err_bad_char);
+    set_toerrno(os_err_bad_char);
     return 0;
   }
 
@@ -551,7 +551,7 @@ relist *rcnvtorelist(const gl_wchar *pattern, int many, int one, int escape, int
   if (b.buffer == nullptr || b.pending == nullptr) {
     free(b.buffer);
     free(b.pending);
-    set_toerrno(value_err_no_memory);
+    set_toerrno(os_err_no_memory);
     return nullptr;
   }
   scan_state st {pattern, 0, false, false, false, 0, false, false};
@@ -610,7 +610,7 @@ int rrewildmatch(const char *string, int len, relist *list, int normalise) {
     m.ratio = get_char_ratio(m.loc);
     m.queue = init_wcfifo(m.ratio);
     if (m.queue == nullptr) {
-      set_toerrno(value_err_no_memory);
+      set_toerrno(os_err_no_memory);
       return 0;
     }
     /* Room for the longest replacement a single group can give. */
@@ -626,7 +626,7 @@ gl_wchar *alloccnvtowchar(const char *bytes, int len) {
   if (len < 0) len = 0;
   auto *wide = static_cast<gl_wchar *>(malloc((static_cast<size_t>(len) + 1) * sizeof(gl_wchar)));
   if (wide == nullptr) {
-    set_toerrno(value_err_list_memory);
+    set_toerrno(gls_err_date_memory);
     return nullptr;
   }
   gl_locale *loc = client_locale();
@@ -638,7 +638,7 @@ gl_wchar *alloccnvtowchar(const char *bytes, int len) {
     gl_wchar wc = 0;
     if (mbtowc_inc(loc, &s, &n, &wc) != 0) {
       free(wide);
-      set_toerrno(value_err_bad_char);
+      set_toerrno(os_err_bad_char);
       return nullptr;
     }
     wide[count++] = wc;

@@ -13,10 +13,10 @@
 
 #include <vector>
 
+#include "gen_errors.h"
 #include "gl_host.h"
 #include "gl_locale.h"
 #include "os_context.h"
-#include "value_errors.h"
 
 extern "C" {
 

@@ -198,18 +198,17 @@ int fill(norm_table *n, gl_locale *loc, char **ignorable, gl_equiv_pair *equival
   std::vector<gl_wchar> key;
   std::vector<gl_wchar> repl;
   for (char **s = ignorable; s != nullptr && *s != nullptr; ++s) {
-    if (!to_wide(loc, *s, key)) return value_err_bad_char;
+    if (!to_wide(loc, *s, key)) return os_err_bad_char;
     if (key.empty()) continue;
-    if (!trie.insert(key.data(), static_cast<int>(key.size()), nullptr, 0))
-      return value_err_no_memory;
+    if (!trie.insert(key.data(), static_cast<int>(key.size()), nullptr, 0)) return os_err_no_memory;
   }
   for (gl_equiv_pair *p = equivalents; p != nullptr && p->member != nullptr; ++p) {
     if (!to_wide(loc, p->member, key) || !to_wide(loc, p->representative, repl))
-      return value_err_bad_char;
+      return os_err_bad_char;
     if (key.empty()) continue;
     if (!trie.insert(key.data(), static_cast<int>(key.size()), repl.data(),
                      static_cast<int>(repl.size())))
-      return value_err_no_memory;
+      return os_err_no_memory;
   }
   trie.finish();
   return 0;
@@ -281,17 +280,17 @@ int build_normalizer(char **ignorable, gl_equiv_pair *equivalents) {
   empty_pattern_cache();
   auto *n = static_cast<norm_table *>(calloc(1, sizeof(norm_table)));
   if (n == nullptr) {
-    set_toerrno(value_err_no_memory);
+    set_toerrno(os_err_no_memory);
     return 0;
   }
   n->index = static_cast<norm_node **>(calloc(256, sizeof(norm_node *)));
-  int error = n->index == nullptr ? value_err_no_memory : 0;
+  int error = n->index == nullptr ? os_err_no_memory : 0;
   if (error == 0) {
     survey_ascii(client_locale(), n);
     try {
       error = fill(n, client_locale(), ignorable, equivalents);
     } catch (const std::bad_alloc &) {
-      error = value_err_no_memory;
+      error = os_err_no_memory;
     }
   }
   if (error != 0) {

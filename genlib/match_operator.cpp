@@ -127,7 +127,7 @@ int compiled_match(const value_t *value, const value_t *pattern, int escape, int
       if (prev_restr == nullptr) {
         rfreerelist(prev_relist);
         prev_relist = nullptr;
-        set_toerrno(value_err_list_memory);
+        set_toerrno(gls_err_date_memory);
         return 0;
       }
       uint32_t key_escape = static_cast<uint32_t>(escape);
@@ -148,7 +148,7 @@ int compiled_match(const value_t *value, const value_t *pattern, int escape, int
 int enter(value_t *value, value_t *pattern, value_t *result) {
   if (result != value && result != pattern) set_smallint(result, 0, 0);
   gen_tcb *tcb = CheckGenInit();
-  if (tcb == nullptr) return value_err_no_memory;
+  if (tcb == nullptr) return os_err_no_memory;
   set_toerrno(0);
   tcb->escape_warning = 0;
   return 0;
@@ -186,7 +186,7 @@ int exescmatch(int op, value_t *value, value_t *pattern, value_t *result, int es
   int error = get_toerrno();
   if (error == 0) return 0;
   result->vint = 0;
-  if (error == value_err_bad_char) {
+  if (error == os_err_bad_char) {
     set_toerrno(0);
     return 0;
   }

@@ -93,7 +93,7 @@ int chkescfixstr(const char *string, int slen, const char *pattern, int plen, in
 
 int rescwildmatch(const uint32_t *string, const uint32_t *pattern, int many, int one, int escape) {
   if (CheckGenInit() == nullptr) {
-    set_toerrno(value_err_no_memory);
+    set_toerrno(os_err_no_memory);
     return 2;
   }
   walker<gl_wchar> w(client_locale(), string, wide_length(string), pattern, wide_length(pattern),

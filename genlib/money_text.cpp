@@ -17,13 +17,13 @@
 
 #include "gen_decimal.h"
 #include "gen_dectext.h"
+#include "gen_errors.h"
 #include "gl_chars.h"
 #include "gl_errors.h"
 #include "gl_money.h"
 #include "number_conventions.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
-#include "value_errors.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 
 #include "gen_decimal.h"
 #include "gen_dectext.h"
+#include "gen_errors.h"
 #include "gen_types.h"
 #include "number_conventions.h"
 #include "text_scan.h"
-#include "value_errors.h"
 
 namespace {
 

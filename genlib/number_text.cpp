@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "gen_dectext.h"
+#include "gen_errors.h"
 #include "gen_types.h"
 #include "gl_chars.h"
 #include "gl_errors.h"
@@ -23,7 +24,6 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
-#include "value_errors.h"
 
 namespace {
 
@@ -131,7 +131,7 @@ int gdecimalpoint(const char *text, const char *from, int from_length, const cha
 int dvz_gl_convert_double(double *result, const char *text, const char *format) {
   if (chkglsinit() != 0) {
     int error = get_glserror();
-    return error != 0 ? error : value_err_no_locale;
+    return error != 0 ? error : gls_err_no_locale;
   }
   const gls_lconv &lc = dvz_genlib::conventions();
   while (*text == ' ')
@@ -151,7 +151,7 @@ int dvz_gl_convert_double(double *result, const char *text, const char *format) 
     int size = local_text_size;
     if (length >= local_text_size) {
       heap.reset(new (std::nothrow) char[length + 1]);
-      if (!heap) return -406;
+      if (!heap) return os_err_no_memory;
       work = heap.get();
       size = static_cast<int>(length + 1);
     }

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "dvz_be.h"
+#include "gen_collection_stored.h"
 #include "gen_types.h"
 #include "gen_value.h"
 
@@ -41,14 +42,18 @@ void studt(char *destination, const char *bytes, int length, int isnull) {
 ** byte's bit 0; for 40, 41 and 43 the pointer to the bytes and their
 ** stored length (43 also clears the precision word); for 45 the pointer
 ** and length 1, a form without its byte reading as NULL (as does a length
-** with its top bit set, for every type). The column's
-** length word is not needed: the form carries its own. Returns 0.
+** with its top bit set, for every type).
+** REQUIRES: source holds the 5-byte head and length bytes after it (the
+** column's room; none when length is not positive). Returns 0, or -1815
+** when the stored length claims more bytes than that room (v is then
+** untouched): the value is never read past its column.
 */
 int ldudt(const char *source, int length, value_t *v) {
-  (void)length;
   const auto *p = reinterpret_cast<const unsigned char *>(source);
-  v->vind = (p[0] & 1) != 0 ? -1 : 0;
+  const int room = length > 0 ? length : 0;
   auto stored = static_cast<int32_t>(dvz_ld_be_u32(p + flag_bytes));
+  if (stored > room) return coll_err_stored_form;
+  v->vind = (p[0] & 1) != 0 ? -1 : 0;
   /* No value has 2 GB or more: such a length is read as NULL. */
   if (stored < 0) {
     stored = 0;

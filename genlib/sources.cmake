@@ -25,6 +25,7 @@ set(dvz_genlib_sources
   interval_format.cpp
   datetime_core.cpp
   datetime_text.cpp
+  century_rule.cpp
   datetime_arith.cpp
   datetime_current.cpp
   expr_types.cpp

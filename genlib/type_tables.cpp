@@ -251,6 +251,95 @@ void set_dec_null(char *p, std::size_t base) {
 /* Flag bits of the NULL forms kept in a flag word. */
 constexpr uint16_t varbinary_null_flag = 0x2;
 
+/* One NULL form: its test and its writer, which touch only the bytes the
+** form holds. */
+struct null_form {
+  bool (*is)(const char *p);
+  void (*set)(char *p);
+};
+
+constexpr null_form text_null = {[](const char *p) { return p[0] == 0; },
+                                 [](char *p) { p[0] = 0; }};
+constexpr null_form short_null = {[](const char *p) { return read_at<uint16_t>(p, 0) == 0x8000u; },
+                                  [](char *p) { write_at<uint16_t>(p, 0, 0x8000u); }};
+constexpr null_form long_null = {
+    [](const char *p) { return read_at<uint32_t>(p, 0) == 0x80000000u; },
+    [](char *p) { write_at<uint32_t>(p, 0, 0x80000000u); }};
+constexpr null_form float_null = {[](const char *p) { return std::memcmp(p, fltnull, 4) == 0; },
+                                  [](char *p) { std::memcpy(p, fltnull, 4); }};
+constexpr null_form double_null = {[](const char *p) { return std::memcmp(p, fltnull, 8) == 0; },
+                                   [](char *p) { std::memcpy(p, fltnull, 8); }};
+constexpr null_form decimal_null = {
+    [](const char *p) { return read_at<int16_t>(p, dec_sign) == -1; },
+    [](char *p) { set_dec_null(p, 0); }};
+constexpr null_form dtime_null = {
+    [](const char *p) { return read_at<int16_t>(p, dtime_dec + dec_sign) == -1; },
+    [](char *p) { set_dec_null(p, dtime_dec); }};
+constexpr null_form locator_null = {
+    [](const char *p) { return read_at<int32_t>(p, offsetof(loc_t, indicator)) == -1; },
+    [](char *p) { write_at<int32_t>(p, offsetof(loc_t, indicator), -1); }};
+constexpr null_form int8_null = {
+    [](const char *p) { return read_at<int16_t>(p, offsetof(dvz_int8_t, sign)) == 0; },
+    [](char *p) {
+      write_at<int16_t>(p, offsetof(dvz_int8_t, sign), 0);
+      write_at<uint32_t>(p, offsetof(dvz_int8_t, low), 0);
+      write_at<uint32_t>(p, offsetof(dvz_int8_t, high), 0);
+    }};
+constexpr null_form collection_null = {
+    [](const char *p) {
+      return (read_at<uint32_t>(p, offsetof(dvz_coll_t, cl_flags)) & DVZ_COLL_NULL) != 0;
+    },
+    [](char *p) {
+      const uint32_t flags = read_at<uint32_t>(p, offsetof(dvz_coll_t, cl_flags));
+      write_at<uint32_t>(p, offsetof(dvz_coll_t, cl_flags), flags | DVZ_COLL_NULL);
+    }};
+constexpr null_form varbinary_null = {
+    [](const char *p) { return (read_at<uint16_t>(p, 0) & varbinary_null_flag) != 0; },
+    [](char *p) {
+      const uint16_t flags = read_at<uint16_t>(p, 0);
+      write_at<uint16_t>(p, 0, static_cast<uint16_t>(flags | varbinary_null_flag));
+    }};
+constexpr null_form boolean_null = {
+    [](const char *p) { return static_cast<unsigned char>(p[0]) == 0xFF; },
+    [](char *p) { p[0] = static_cast<char>(0xFF); }};
+
+/* The NULL form of each host code from host_type_min; null for none and
+** the fixed binary, which hold no NULL form. */
+constexpr std::array<const null_form *, host_type_max - host_type_min + 1> null_forms = {
+    &text_null, /* char */
+    &short_null, /* short */
+    &long_null, /* int */
+    &long_null, /* long */
+    &float_null, /* float */
+    &double_null, /* double */
+    nullptr, /* none */
+    &decimal_null, /* decimal */
+    &text_null, /* fixchar */
+    &text_null, /* string */
+    &long_null, /* date */
+    &decimal_null, /* money */
+    &dtime_null, /* datetime */
+    &locator_null, /* locator */
+    &text_null, /* varchar */
+    &dtime_null, /* interval */
+    &text_null, /* file */
+    &int8_null, /* int8 */
+    &collection_null, /* collection */
+    &text_null, /* lvarchar */
+    nullptr, /* fixed binary */
+    &varbinary_null, /* variable binary */
+    &boolean_null, /* boolean */
+    &collection_null, /* row */
+    &varbinary_null, /* lvarchar pointer */
+};
+
+/* The NULL form a variable of `code` holds, or null when it has none. */
+const null_form *null_form_of(int code) {
+  code = null_form_code(code);
+  if (code < host_type_min || code > host_type_max) return nullptr;
+  return null_forms[static_cast<std::size_t>(code - host_type_min)];
+}
+
 }  // namespace
 
 extern "C" {
@@ -322,103 +411,12 @@ int rstr2type(char *text) {
 }
 
 int risnull(int code, const char *p) {
-  switch (null_form_code(code)) {
-    case host_type_char:
-    case host_type_fixchar:
-    case host_type_string:
-    case host_type_varchar:
-    case host_type_file:
-    case host_type_lvarchar:
-      return p[0] == 0;
-    case host_type_short:
-      return read_at<uint16_t>(p, 0) == 0x8000u;
-    case host_type_long:
-    case host_type_date:
-      return read_at<uint32_t>(p, 0) == 0x80000000u;
-    case host_type_float:
-      return std::memcmp(p, fltnull, 4) == 0;
-    case host_type_double:
-      return std::memcmp(p, fltnull, 8) == 0;
-    case host_type_decimal:
-    case host_type_money:
-      return read_at<int16_t>(p, dec_sign) == -1;
-    case host_type_datetime:
-    case host_type_interval:
-      return read_at<int16_t>(p, dtime_dec + dec_sign) == -1;
-    case host_type_locator:
-      return read_at<int32_t>(p, offsetof(loc_t, indicator)) == -1;
-    case host_type_int8:
-      return read_at<int16_t>(p, offsetof(dvz_int8_t, sign)) == 0;
-    case host_type_collection:
-    case host_type_row:
-      return (read_at<uint32_t>(p, offsetof(dvz_coll_t, cl_flags)) & DVZ_COLL_NULL) != 0;
-    case host_type_variable_binary:
-    case host_type_lvarchar_ptr:
-      return (read_at<uint16_t>(p, 0) & varbinary_null_flag) != 0;
-    case host_type_boolean:
-      return static_cast<unsigned char>(p[0]) == 0xFF;
-    default:
-      return 0;
-  }
+  const null_form *form = null_form_of(code);
+  return form != nullptr && form->is(p) ? 1 : 0;
 }
 
 int rsetnull(int code, char *p) {
-  switch (null_form_code(code)) {
-    case host_type_char:
-    case host_type_fixchar:
-    case host_type_string:
-    case host_type_varchar:
-    case host_type_file:
-    case host_type_lvarchar:
-      p[0] = 0;
-      break;
-    case host_type_short:
-      write_at<uint16_t>(p, 0, 0x8000u);
-      break;
-    case host_type_long:
-    case host_type_date:
-      write_at<uint32_t>(p, 0, 0x80000000u);
-      break;
-    case host_type_float:
-      std::memcpy(p, fltnull, 4);
-      break;
-    case host_type_double:
-      std::memcpy(p, fltnull, 8);
-      break;
-    case host_type_decimal:
-    case host_type_money:
-      set_dec_null(p, 0);
-      break;
-    case host_type_datetime:
-    case host_type_interval:
-      set_dec_null(p, dtime_dec);
-      break;
-    case host_type_locator:
-      write_at<int32_t>(p, offsetof(loc_t, indicator), -1);
-      break;
-    case host_type_int8:
-      write_at<int16_t>(p, offsetof(dvz_int8_t, sign), 0);
-      write_at<uint32_t>(p, offsetof(dvz_int8_t, low), 0);
-      write_at<uint32_t>(p, offsetof(dvz_int8_t, high), 0);
-      break;
-    case host_type_collection:
-    case host_type_row: {
-      uint32_t flags = read_at<uint32_t>(p, offsetof(dvz_coll_t, cl_flags));
-      write_at<uint32_t>(p, offsetof(dvz_coll_t, cl_flags), flags | DVZ_COLL_NULL);
-      break;
-    }
-    case host_type_variable_binary:
-    case host_type_lvarchar_ptr: {
-      uint16_t flags = read_at<uint16_t>(p, 0);
-      write_at<uint16_t>(p, 0, static_cast<uint16_t>(flags | varbinary_null_flag));
-      break;
-    }
-    case host_type_boolean:
-      p[0] = static_cast<char>(0xFF);
-      break;
-    default:
-      break;
-  }
+  if (const null_form *form = null_form_of(code); form != nullptr) form->set(p);
   return 0;
 }
 

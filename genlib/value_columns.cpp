@@ -31,6 +31,7 @@
 #include "gen_collection_stored.h"
 #include "gen_datetime.h"
 #include "gen_decimal.h"
+#include "gen_errors.h"
 #include "gen_hostvar.h"
 #include "gen_int8.h"
 #include "gen_types.h"
@@ -40,7 +41,6 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "os_stored.h"
-#include "value_errors.h"
 #include "value_internal.h"
 
 namespace {
@@ -49,9 +49,6 @@ namespace {
 constexpr int lvarchar_text_max = 2048;
 /* The display text of a non-text value in an LVARCHAR column. */
 constexpr int lvarchar_display_width = 80;
-/* A code beyond INT8 whose values an LVARCHAR column takes as display text
-** (it has no SQL name in the type tables). */
-constexpr int type_code_42 = 42;
 
 using writer = int (*)(value_t *v, char *bytes, int type, int length);
 using reader = int (*)(const char *bytes, int type, int length, value_t *v);
@@ -80,7 +77,7 @@ bool is_text_value(const value_t *v) { return is_char_value(v) || code_of(v) == 
 ** Clears the error word and returns 0 when the write may go on.
 */
 int begin_write(const value_t *v, int type, bool blob_writer) {
-  if (CheckGenInit() == nullptr) return value_err_no_memory;
+  if (CheckGenInit() == nullptr) return os_err_no_memory;
   const int code = code_of(v);
   const bool blob = code == sql_type_byte || code == sql_type_text;
   if (blob_writer ? !blob : blob && !is_null(v)) return value_err_blob;
@@ -178,7 +175,7 @@ int rvaldataLvarchar(value_t *v, char *bytes, int type, int) {
     studt(bytes, text.data(), size, 0);
     return 0;
   }
-  if (code > sql_type_serial8 && code != type_code_42 && code != sql_type_boolean)
+  if (code > sql_type_serial8 && code != sql_type_unnamed_builtin && code != sql_type_boolean)
     return value_err_no_conversion;
   char shown[lvarchar_display_width];
   if (const int status = rvalstr(v, shown, lvarchar_display_width, 1); status != 0) return status;
@@ -449,7 +446,7 @@ int rdatavalInt8(const char *bytes, int type, int, value_t *v) {
 }
 
 int rdatavalSmfloat(const char *bytes, int type, int, value_t *v) {
-  if (CheckGenInit() == nullptr) return value_err_no_memory;
+  if (CheckGenInit() == nullptr) return os_err_no_memory;
   begin_read(v, type);
   int16_t isnull = 0;
   v->vfloat = static_cast<float>(network_ldfltnull(bytes, &isnull, dvzGEN_getFloatType()));
@@ -459,7 +456,7 @@ int rdatavalSmfloat(const char *bytes, int type, int, value_t *v) {
 }
 
 int rdatavalFloat(const char *bytes, int type, int, value_t *v) {
-  if (CheckGenInit() == nullptr) return value_err_no_memory;
+  if (CheckGenInit() == nullptr) return os_err_no_memory;
   begin_read(v, type);
   int16_t isnull = 0;
   v->vdouble = network_lddblnull(bytes, &isnull, dvzGEN_getFloatType());

@@ -28,12 +28,12 @@
 #include "gen_decimal.h"
 #include "gen_dectext.h"
 #include "gen_dtarith.h"
+#include "gen_errors.h"
 #include "gen_int8.h"
 #include "gen_types.h"
 #include "gen_value.h"
 #include "os_gentcb.h"
 #include "os_stored.h"
-#include "value_errors.h"
 #include "value_internal.h"
 
 namespace {
@@ -47,8 +47,6 @@ using dvz_genlib::text_of;
 
 /* Text of at most this many bytes is read from MONEY text. */
 constexpr int money_text_max = 80;
-/* A DATETIME of YEAR TO DAY: century, year, month and day pairs. */
-constexpr int qual_year_to_day = 0x0804;
 
 /* What a conversion does with a value, by the low byte of its type word. */
 enum class kind : unsigned char {
@@ -296,7 +294,7 @@ int32_t to_date(value_t *v, error_word &error) {
       }
       work_text text(v);
       if (!text.ok()) {
-        error.set(value_err_no_memory);
+        error.set(os_err_no_memory);
         return DATE_NULL;
       }
       if (error.fail(rstrdate(text.c_str(), &date)) != 0) return DATE_NULL;
@@ -353,8 +351,7 @@ int to_datetime(value_t *v, dtime_t *result, int qualifier, error_word &error) {
   switch (kind_of(v)) {
     case kind::text: {
       work_text text(v);
-      status =
-          text.ok() ? rstrdtime(text.c_str(), &result->dt_dec, qualifier) : value_err_no_memory;
+      status = text.ok() ? rstrdtime(text.c_str(), &result->dt_dec, qualifier) : os_err_no_memory;
       break;
     }
     case kind::date:
@@ -464,7 +461,7 @@ double todouble(value_t *v) {
     case kind::text: {
       work_text text(v);
       if (!text.ok()) {
-        error.set(value_err_no_memory);
+        error.set(os_err_no_memory);
         return 0.0;
       }
       error.fail(rstod(text.c_str(), &result));
@@ -565,7 +562,7 @@ int tointerval(value_t *v, intrvl_t *result, int qualifier) {
   switch (kind_of(v)) {
     case kind::text: {
       work_text text(v);
-      status = text.ok() ? rstrinv(text.c_str(), &result->in_dec, qualifier) : value_err_no_memory;
+      status = text.ok() ? rstrinv(text.c_str(), &result->in_dec, qualifier) : os_err_no_memory;
       break;
     }
     case kind::interval: {
@@ -674,10 +671,11 @@ int todate1(value_t *v, int16_t mdy[3]) {
   mdy[0] = mdy[1] = mdy[2] = 0;
   if (is_null(v)) return 0;
   dec_t ymd;
-  const int status = rdtextend(&v->vdec, static_cast<uint16_t>(v->vprec), &ymd, qual_year_to_day);
+  const int status =
+      rdtextend(&v->vdec, static_cast<uint16_t>(v->vprec), &ymd, dt_qual_year_to_day);
   if (status != 0) return status;
   dt_unit_work units {};
-  dtunpack_datetime(&ymd, qual_year_to_day, units.data());
+  dtunpack_datetime(&ymd, dt_qual_year_to_day, units.data());
   mdy[0] = units[2];
   mdy[1] = units[3];
   mdy[2] = static_cast<int16_t>(units[0] * 100 + units[1]);

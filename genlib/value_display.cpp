@@ -29,6 +29,7 @@
 #include "gen_decimal.h"
 #include "gen_dectext.h"
 #include "gen_dtformat.h"
+#include "gen_errors.h"
 #include "gen_hostvar.h"
 #include "gen_int8.h"
 #include "gen_types.h"
@@ -39,7 +40,6 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "os_lconv.h"
-#include "value_errors.h"
 #include "value_internal.h"
 
 extern "C" {

@@ -15,6 +15,7 @@
 #include "gl_errors.h"
 #include "os_context.h"
 #include "os_env.h"
+#include "os_errors.h"
 #include "os_glsenv.h"
 
 namespace {
@@ -103,7 +104,7 @@ int convert_sized(const char *input, char *output, int n, Pick pick) {
       loc->error = 0;
       const bool upper = pick(loc, s + in, length - in);
       step = convert_char(loc, byte_map(loc, upper), upper, bytes, s + in, length - in);
-      if (!step.valid || loc->error == GL_EILSEQ) return -941;
+      if (!step.valid || loc->error == GL_EILSEQ) return os_err_case_char;
     }
     if (written + step.written > n) break;
     std::memcpy(out + written, bytes, static_cast<size_t>(step.written));

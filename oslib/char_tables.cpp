@@ -16,6 +16,7 @@
 
 #include "os_context.h"
 #include "os_env.h"
+#include "os_errors.h"
 
 namespace {
 
@@ -78,9 +79,11 @@ struct nls_category {
 
 /* The order in which _setallocale sets them. */
 constexpr nls_category nls_categories[] = {
-    {LC_COLLATE, "LC_COLLATE", -7204},   {LC_CTYPE, "LC_CTYPE", -7206},
-    {LC_MONETARY, "LC_MONETARY", -7207}, {LC_NUMERIC, "LC_NUMERIC", -7208},
-    {LC_TIME, "LC_TIME", -7209},
+    {LC_COLLATE, "LC_COLLATE", nls_err_collate},
+    {LC_CTYPE, "LC_CTYPE", nls_err_ctype},
+    {LC_MONETARY, "LC_MONETARY", nls_err_monetary},
+    {LC_NUMERIC, "LC_NUMERIC", nls_err_numeric},
+    {LC_TIME, "LC_TIME", nls_err_time},
 };
 
 }  // namespace
@@ -95,8 +98,8 @@ int DBNLSset(void) {
   return 0;
 }
 
-/* A byte is printable when it is a letter, digit or punctuation, or a
-** blank that is not a control character (so the tab is not). */
+/* A byte is printable (bit 128) when it is a letter, digit, punctuation
+** or a blank, the tab included though it is also a control character. */
 int ldctypearr(void) {
   if (CheckOsInit() == nullptr) return -1;
   std::memset(_ixctype, 0, sizeof _ixctype);
@@ -109,10 +112,8 @@ int ldctypearr(void) {
     if (std::ispunct(c)) bits |= os_ct_punct;
     if (std::iscntrl(c)) bits |= os_ct_cntrl;
     if (std::isxdigit(c)) bits |= os_ct_xdigit;
-    if ((bits & (os_ct_upper | os_ct_lower | os_ct_digit | os_ct_punct)) != 0 ||
-        (std::isblank(c) && !std::iscntrl(c))) {
+    if ((bits & (os_ct_upper | os_ct_lower | os_ct_digit | os_ct_punct)) != 0 || std::isblank(c))
       bits |= os_ct_print;
-    }
     _ixctype[c + 1] = bits;
     _ix2lowmap[c] = static_cast<unsigned char>(std::tolower(c));
     _ix2upmap[c] = static_cast<unsigned char>(std::toupper(c));
@@ -140,8 +141,8 @@ int rldctype(void) {
 }
 
 int rldnlsctype(const char *name) {
-  if (std::setlocale(LC_CTYPE, name) == nullptr) return -7206;
-  if (ldctypearr() != 0) return -406;
+  if (std::setlocale(LC_CTYPE, name) == nullptr) return nls_err_ctype;
+  if (ldctypearr() != 0) return os_err_no_memory;
   return 0;
 }
 
@@ -174,7 +175,7 @@ int _setallocale(void) {
 }
 
 int _osetcollate(const char *name, int *error) {
-  const int result = std::setlocale(LC_COLLATE, name) != nullptr ? 0 : -7204;
+  const int result = std::setlocale(LC_COLLATE, name) != nullptr ? 0 : nls_err_collate;
   if (error != nullptr) *error = result;
   return result;
 }

@@ -123,12 +123,12 @@ int gcv_inplace(gl_cv_desc *cv, char *str, int *len, int size, int *truncated) {
   if (cv == nullptr) return 0;
   const Source s {str, len};
   const int64_t work_size = estimate(cv, s);
-  if (work_size < 0) return fail(gcv_err_no_memory);
+  if (work_size < 0) return fail(gls_err_no_memory);
   /* The NUL of a terminated string is neither converted nor written. */
   const size_t body = s.terminated() ? strlen(str) : static_cast<size_t>(*len);
   const int body_len = static_cast<int>(body);
   char *work = static_cast<char *>(malloc(static_cast<size_t>(work_size + spare_bytes)));
-  if (work == nullptr) return fail(gcv_err_no_memory);
+  if (work == nullptr) return fail(gls_err_no_memory);
   const int room =
       static_cast<int>(size < work_size + spare_bytes ? size : work_size + spare_bytes);
   int written = 0;
@@ -148,9 +148,9 @@ int gcv_malloc(gl_cv_desc *cv, const char *src, int *len, char **out) {
   if (!source_ok(src, len) || out == nullptr) return fail(gcv_err_bad_argument);
   const Source s {src, len};
   const int64_t need = estimate(cv, s);
-  if (need < 0) return fail(gcv_err_no_memory);
+  if (need < 0) return fail(gls_err_no_memory);
   char *buffer = static_cast<char *>(malloc(static_cast<size_t>(need + spare_bytes)));
-  if (buffer == nullptr) return fail(gcv_err_no_memory);
+  if (buffer == nullptr) return fail(gls_err_no_memory);
   if (cv == nullptr) {
     memcpy(buffer, src, s.copy_bytes());
     *out = buffer;
@@ -188,10 +188,10 @@ int gcv_reuse(gl_cv_desc *cv, const char *src, int *len, gcv_growbuf *record) {
   if (!source_ok(src, len) || record == nullptr) return fail(gcv_err_bad_argument);
   const Source s {src, len};
   const int64_t need = estimate(cv, s);
-  if (need < 0) return fail(gcv_err_no_memory);
+  if (need < 0) return fail(gls_err_no_memory);
   if (record->buffer == nullptr || record->size < need) {
     void *grown = realloc(record->buffer, static_cast<size_t>(need + spare_bytes));
-    if (grown == nullptr) return fail(gcv_err_no_memory);
+    if (grown == nullptr) return fail(gls_err_no_memory);
     record->buffer = static_cast<char *>(grown);
     record->size = static_cast<int32_t>(need);
   }

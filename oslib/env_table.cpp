@@ -286,7 +286,10 @@ int load_sources(namelist_t *ignore) {
                    ignore, &flags);
   if (rc != 0 && rc != -4) return -2;
 
+  gerrno = 0;
   char *home = ggethomepath();
+  /* No memory for the home path is a failure, not a missing home. */
+  if (home == nullptr && gerrno == -2) return -2;
   rc = read_rc(home != nullptr ? std::string(home) + "/.dovariza" : std::string(".dovariza"),
                ignore, &flags);
   free(home);

@@ -36,7 +36,7 @@ gen_tcb *CheckGenInit(void) {
 
 int get_toerrno(void) {
   gen_tcb *block = CheckGenInit();
-  return block != nullptr ? block->toerrno : gen_err_no_memory;
+  return block != nullptr ? block->toerrno : os_err_no_memory;
 }
 
 void set_toerrno(int value) {
@@ -45,12 +45,12 @@ void set_toerrno(int value) {
 
 int get_glserror(void) {
   gen_tcb *block = CheckGenInit();
-  return block != nullptr ? block->glserror : gen_err_no_memory;
+  return block != nullptr ? block->glserror : os_err_no_memory;
 }
 
 int set_glserror(int value) {
   gen_tcb *block = CheckGenInit();
-  if (block == nullptr) return gen_err_no_memory;
+  if (block == nullptr) return os_err_no_memory;
   block->glserror = value;
   return value;
 }

@@ -21,6 +21,7 @@
 #include "gl_registry.h"
 #include "os_context.h"
 #include "os_env.h"
+#include "os_errors.h"
 #include "os_glsenvs.h"
 #include "os_lconv.h"
 #include "os_stored.h"
@@ -183,7 +184,7 @@ int CreateGlsEnv(const glsenv_save *save, gls_env **env, int initialise) {
     free(node);
     free(state);
     free(lconv);
-    return -406;
+    return os_err_no_memory;
   }
   node->env = &node->record;
   node->record.state = state;
@@ -195,7 +196,7 @@ int CreateGlsEnv(const glsenv_save *save, gls_env **env, int initialise) {
     state->vars[i] = strdup(value);
     if (state->vars[i] == nullptr) {
       free_node(node);
-      return -406;
+      return os_err_no_memory;
     }
   }
   state->mode = 1;
@@ -257,7 +258,7 @@ int dvz_connect_glsenv(gls_env **env) {
   glsenv_save *save = glsenv_savearea;
   if (save == nullptr || save->in_use == 0) {
     fresh = CreateGlsEnvLocale();
-    if (fresh == nullptr) return -406;
+    if (fresh == nullptr) return os_err_no_memory;
     save = fresh;
   }
   gls_env *found = nullptr;

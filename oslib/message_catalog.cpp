@@ -10,7 +10,7 @@
 ** it was opened by, and the last index block read together with the
 ** number of entries it holds. A look-up whose number lies in that block
 ** reads nothing but the text. Every index read bumps
-** os_catalog_index_reads.
+** os_catalog_index_reads (catalog_reads.h), which only the tests read.
 **
 ** Catalog texts are data, never printf formats: the fallback texts put
 ** their one argument in themselves, and a catalog text with any other
@@ -27,6 +27,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "catalog_reads.h"
 #include "dvz_be.h"
 #include "gl_registry.h"
 #include "os_context.h"
@@ -37,6 +38,8 @@
 #include "os_seams.h"
 #include "os_wrappers.h"
 
+long os_catalog_index_reads = 0;
+
 namespace {
 
 constexpr std::size_t path_size = GEN_MSG_PATH_SIZE;
@@ -45,11 +48,8 @@ constexpr std::size_t path_reserve = 21;
 constexpr std::string_view msg_separators = "/msg//";
 /* The locale of the second look-up after a miss. */
 constexpr const char retry_locale[] = GLS_DEFAULT_CLIENT_LOCALE;
-constexpr off_t header_size = 4;
-constexpr int narrow_entry_size = 8;
-constexpr int wide_entry_size = 10;
 /* Longest catalog text, and room for it with its terminator. */
-constexpr int16_t longest_text_buffer = INT16_MAX;
+constexpr int16_t longest_text_buffer = msg_longest_text;
 
 /* Texts of the client locale initialisation's failures, which cannot come
 ** from a catalog (the catalog search needs that locale). */
@@ -58,15 +58,15 @@ struct fixed_text {
   const char *text;
 };
 constexpr std::array init_failure_texts = std::to_array<fixed_text>({
-    {-1211, "Out of memory."},
-    {-1212, "Date conversion format must contain a month, day, and year component."},
-    {-23101, "Unable to load locale categories."},
-    {-23102, "Memory allocation failed during locale processing."},
-    {-23104, "Error opening required code-set conversion object file."},
-    {-23108, "An error occurred during locale structure creation."},
-    {-23110, "An error occurred during environment variable processing."},
-    {-23111, "Internal error.  Illegal argument for locale initialization."},
-    {-23115, "Code sets of the locale categories are not the same."},
+    {gls_err_date_memory, "Out of memory."},
+    {gls_err_bad_dbdate, "Date conversion format must contain a month, day, and year component."},
+    {gls_err_bad_locale, "Unable to load locale categories."},
+    {gls_err_no_memory, "Memory allocation failed during locale processing."},
+    {gls_err_cv_file, "Error opening required code-set conversion object file."},
+    {gls_err_no_locale, "An error occurred during locale structure creation."},
+    {gls_err_init, "An error occurred during environment variable processing."},
+    {gls_err_bad_mode, "Internal error.  Illegal argument for locale initialization."},
+    {gls_err_codesets, "Code sets of the locale categories are not the same."},
 });
 
 /* Where a search candidate takes its middle directory from. */
@@ -125,7 +125,7 @@ bool pread_exact(int fd, char *to, std::size_t n, off_t offset) {
 }
 
 int32_t entry_number(const char *entry, int entry_size) {
-  return entry_size == wide_entry_size ? dvz_ld_be_i32(entry) : dvz_ld_be_i16(entry);
+  return entry_size == msg_wide_entry_size ? dvz_ld_be_i32(entry) : dvz_ld_be_i16(entry);
 }
 
 void close_stream(gen_tcb *block) {
@@ -326,14 +326,14 @@ char *rmsgfname(const char *leaf) { return rmsgfname_gls(leaf, nullptr); }
 
 int ropenmsg(const char *name, const char *locale) {
   gen_tcb *block = CheckGenInit();
-  if (block == nullptr) return gen_err_no_memory;
+  if (block == nullptr) return os_err_no_memory;
   const char *path =
       block->msg_explicit[0] != '\0' ? block->msg_explicit : rmsgfname_gls(name, locale);
   if (path == nullptr) return msg_err_no_name;
   close_catalog(block);
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return msg_err_no_file;
-  char header[header_size];
+  char header[msg_header_size];
   uint16_t magic = 0;
   if (pread_exact(fd, header, sizeof header, 0)) magic = dvz_ld_be_u16(header);
   if (magic != msg_magic_narrow && magic != msg_magic_wide) {
@@ -348,7 +348,7 @@ int ropenmsg(const char *name, const char *locale) {
 
 int gbuf_lookup(const char *block, int32_t number, int entry_size, int32_t *length, int32_t entries,
                 int fd, int *fd_out) {
-  if (entry_size != narrow_entry_size && entry_size != wide_entry_size) return -1;
+  if (entry_size != msg_narrow_entry_size && entry_size != msg_wide_entry_size) return -1;
   entries = std::min(entries, static_cast<int32_t>(GEN_MSG_BLOCK_SIZE / entry_size));
   for (int32_t i = 0; i < entries; ++i) {
     const char *entry = block + i * entry_size;
@@ -369,7 +369,8 @@ int gbuf_lookup(const char *block, int32_t number, int entry_size, int32_t *leng
 int gfind_msg(char *block, int32_t number, int entry_size, int32_t *length, int32_t count,
               int32_t block_count, int fd, int32_t *block_entries, int *fd_out) {
   *block_entries = 0;
-  if (entry_size != narrow_entry_size && entry_size != wide_entry_size) return msg_err_index_read;
+  if (entry_size != msg_narrow_entry_size && entry_size != msg_wide_entry_size)
+    return msg_err_index_read;
   block_count =
       std::clamp(block_count, int32_t {1}, static_cast<int32_t>(GEN_MSG_BLOCK_SIZE / entry_size));
   int32_t low = 0;
@@ -380,7 +381,7 @@ int gfind_msg(char *block, int32_t number, int entry_size, int32_t *length, int3
     /* Never past the last entry: what follows the index is text. */
     int32_t n = std::min(block_count, count - mid);
     ++os_catalog_index_reads;
-    off_t at = header_size + static_cast<off_t>(mid) * entry_size;
+    off_t at = msg_header_size + static_cast<off_t>(mid) * entry_size;
     if (!pread_exact(fd, block, static_cast<std::size_t>(n) * entry_size, at))
       return msg_err_index_read;
     *block_entries = n;
@@ -397,10 +398,10 @@ int gfind_msg(char *block, int32_t number, int entry_size, int32_t *length, int3
 int lrseekmsg_gls(int32_t number, int32_t *length, FILE ** /*stream*/, const char *locale,
                   int *fd_out) {
   gen_tcb *block = CheckGenInit();
-  if (block == nullptr) return gen_err_no_memory;
+  if (block == nullptr) return os_err_no_memory;
   if (block->msg_block == nullptr) {
     block->msg_block = static_cast<char *>(std::malloc(GEN_MSG_BLOCK_SIZE));
-    if (block->msg_block == nullptr) return gen_err_no_memory;
+    if (block->msg_block == nullptr) return os_err_no_memory;
     block->msg_block_entries = 0;
   }
   char leaf[MSG_LEAF_SIZE];
@@ -417,7 +418,7 @@ int lrseekmsg_gls(int32_t number, int32_t *length, FILE ** /*stream*/, const cha
   block->msg_block_entries = 0;
   block->msg_open_name[0] = '\0';
   if (int result = ropenmsg(name, locale); result != 0) return result;
-  block->msg_entry_size = block->msg_wide != 0 ? wide_entry_size : narrow_entry_size;
+  block->msg_entry_size = block->msg_wide != 0 ? msg_wide_entry_size : msg_narrow_entry_size;
   std::strcpy(block->msg_open_name, name);
   block->msg_block_count = std::min(block->msg_count, static_cast<int32_t>(GEN_MSG_BLOCK_ENTRIES));
   return gfind_msg(block->msg_block, number, block->msg_entry_size, length, block->msg_count,
@@ -459,7 +460,7 @@ int rgetlmsg_gls(int32_t number, char *buffer, int16_t size, int32_t *length, co
     return result;
   }
   gen_tcb *block = CheckGenInit();
-  if (block == nullptr) return gen_err_no_memory;
+  if (block == nullptr) return os_err_no_memory;
   const char *dblang = ggetenv("DBLANG");
   bool may_retry = dblang == nullptr || std::strcmp(dblang, retry_locale) != 0;
   bool retried = false;
@@ -535,7 +536,7 @@ char *mmsgtext(int32_t number) { return _nmsgtext(number); }
 
 int _setmsgfile(const char *path) {
   gen_tcb *block = CheckGenInit();
-  if (block == nullptr) return gen_err_no_memory;
+  if (block == nullptr) return os_err_no_memory;
   if (path == nullptr) path = "";
   if (std::strlen(path) >= path_size) return msg_err_no_name;
   std::strcpy(block->msg_explicit, path);

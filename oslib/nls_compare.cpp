@@ -30,11 +30,6 @@ namespace {
 
 static_assert(sizeof(gl_wchar) == 4, "the wide scratch layout assumes 4-byte characters");
 
-/* Errors of the comparisons. */
-constexpr int no_memory = -1211;
-constexpr int invalid_character = -202;
-constexpr int locale_no_memory = -23102;
-
 /* Room of ggetcwd's buffer, and of a name converted into it. */
 constexpr int cwd_room = 1026;
 constexpr int converted_cwd_room = 1025;
@@ -58,7 +53,7 @@ int fail(gl_locale *loc, int *error, int code) {
 
 /* The error of a locale-library call, from the record's error word. */
 int collation_error(gl_locale *loc) {
-  return loc->error == GL_ENOMEM ? locale_no_memory : invalid_character;
+  return loc->error == GL_ENOMEM ? gls_err_no_memory : os_err_bad_char;
 }
 
 /* A blank is of the blank class and not a control character. */
@@ -103,7 +98,7 @@ int platform_collate(const char *a, int la, const char *b, int lb, int *error) {
   const int longer = std::max(la, lb);
   char *buffer = scratch(2 * (static_cast<int64_t>(longer) + 1));
   if (buffer == nullptr) {
-    if (error != nullptr) *error = no_memory;
+    if (error != nullptr) *error = gls_err_date_memory;
     return 0;
   }
   char *copy_b = buffer + longer + 1;
@@ -148,13 +143,13 @@ int mbsbycmpr(gl_locale *loc, const char *a, int la, const char *b, int lb, int 
   lb = std::max(lb, 0);
   const int64_t room = static_cast<int64_t>(std::max(la, lb)) + 1;
   char *buffer = scratch(8 * room);
-  if (buffer == nullptr) return fail(loc, error, no_memory);
+  if (buffer == nullptr) return fail(loc, error, gls_err_date_memory);
   auto *wide_a = reinterpret_cast<gl_wchar *>(buffer);
   gl_wchar *wide_b = wide_a + room;
   const int na = mbstotruncwc(loc, wide_a, reinterpret_cast<const unsigned char *>(a), la);
   const int nb =
       na < 0 ? -1 : mbstotruncwc(loc, wide_b, reinterpret_cast<const unsigned char *>(b), lb);
-  if (na < 0 || nb < 0) return fail(loc, error, invalid_character);
+  if (na < 0 || nb < 0) return fail(loc, error, os_err_bad_char);
   const int order = empty_order(na, nb);
   if (order != 2) return order;
   loc->error = 0;
@@ -184,7 +179,7 @@ int osglsbycmpr(gl_locale *loc, const char *a, int la, const char *b, int lb, in
   if (order != 2) return order;
   const int longer = std::max(na, nb);
   char *buffer = scratch(2 * (static_cast<int64_t>(longer) + 1));
-  if (buffer == nullptr) return fail(loc, error, no_memory);
+  if (buffer == nullptr) return fail(loc, error, gls_err_date_memory);
   auto *copy_a = reinterpret_cast<unsigned char *>(buffer);
   unsigned char *copy_b = copy_a + longer + 1;
   std::memcpy(copy_a, a, static_cast<size_t>(na));

@@ -1,9 +1,11 @@
 /*
 ** Production bindings of the client environment's seams (os_seams.h):
-** the real clock, resolver, user database, node name and mount table.
+** the real clock, resolver, user database, node name and mount table,
+** and the microsecond reading of whichever clock is in force.
 */
 #include "os_seams.h"
 
+#include <sys/time.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -40,6 +42,15 @@ int real_fs_type(const char *path, char *type, size_t size) {
 const os_clock_seam os_system_clock = {real_now, sleep};
 const os_clock_seam *os_clock = &os_system_clock;
 
+void os_clock_read(struct timeval *reading) {
+  if (os_clock == &os_system_clock) {
+    gettimeofday(reading, nullptr);
+    return;
+  }
+  reading->tv_sec = os_clock->now();
+  reading->tv_usec = 0;
+}
+
 const os_resolver_seam os_system_resolver = {real_gethostbyname, real_gethostbyaddr, getservbyname};
 const os_resolver_seam *os_resolver = &os_system_resolver;
 
@@ -51,5 +62,3 @@ const os_host_seam *os_host = &os_system_host;
 
 const os_mount_seam os_system_mount = {"/proc/self/mounts", real_fs_type};
 const os_mount_seam *os_mount = &os_system_mount;
-
-long os_catalog_index_reads = 0;

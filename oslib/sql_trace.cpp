@@ -20,12 +20,15 @@
 ** fork marker goes into the inherited file and the process gets
 ** <first path>_<pid>, which begins with 0x00 'n' and the BE16 version.
 **
-** Files are opened without following a symbolic link, with mode 0600, and
-** given to the real user and group; they are never closed.
+** Files are made with mode 0600 and given to the real user and group; a
+** name already taken is used only when it holds the real user's own
+** regular file with one link (never a symbolic link, a hard link or
+** another user's file). Files are never closed.
 */
 #include "os_trace.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -128,9 +131,8 @@ void put_record(const char *tag, int count, const void *bytes) {
 }
 
 /* The association id shown with "%#lx": the low 32 bits, unsigned. */
-unsigned long association(const pipe_vbles *pipe) {
-  if (pipe == nullptr) return 0;
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pipe->svcctl.ascid));
+unsigned long association(const void *assoc) {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(assoc));
 }
 
 /* Ends the binary trace after a failure, with its message on stderr. */
@@ -149,6 +151,26 @@ int above_standard_streams(int fd) {
   const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
   close(fd);
   return moved;
+}
+
+/* Opens the trace file at path for writing, empty. The name is predictable,
+** so whatever another user may have planted there is refused: a new file
+** is made exclusively; an existing one is used only when it is a regular
+** file with one link, owned by the real user, and it is emptied only after
+** that check, on the descriptor checked. A symbolic link is never followed
+** and a FIFO never blocks the open. Returns the descriptor, or -1. */
+int open_trace_file(const char *path) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd >= 0 || errno != EEXIST) return fd;
+  fd = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != getuid() ||
+      ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 /* The process whose set-up has run, whatever its outcome: creating the
@@ -202,8 +224,7 @@ void fe_open_sqdbgfile(const char *name, int pid, std::string *path) {
   }
   std::string full = std::string(name) + "_" + std::to_string(pid);
   if (path != nullptr) *path = full;
-  /* A predictable name: never follow a link planted there. */
-  int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  int fd = open_trace_file(full.c_str());
   if (fd >= 0) fd = above_standard_streams(fd);
   if (fd < 0) {
     _sqdbgfile = SQDBG_NO_FILE;
@@ -315,12 +336,12 @@ void dump_tmstamp(void) {
   put(stamp, sizeof stamp);
 }
 
-void dump_read_buffer(int count, const char *bytes, ostcb_t *context, pipe_vbles *pipe) {
+void dump_read_buffer(int count, const char *bytes, ostcb_t *context, const void *assoc) {
   if (_sqdbg == sqdbg_off) return;
   change_sqdbg(getpid(), context);
   const label &l = label_of(context, direction::read);
   if (_sqdbg == sqdbg_text) {
-    put_format("\r\n %s (%#lx)  %d\r\n", l.text, association(pipe), count);
+    put_format("\r\n %s (%#lx)  %d\r\n", l.text, association(assoc), count);
     if (count > 0) put_hex(reinterpret_cast<const unsigned char *>(bytes), count);
   } else if (_sqdbg == sqdbg_binary) {
     /* A read of nothing is an empty record, never a negative length. */
@@ -328,12 +349,12 @@ void dump_read_buffer(int count, const char *bytes, ostcb_t *context, pipe_vbles
   }
 }
 
-void dump_write_buffer(const char *bytes, int count, ostcb_t *context, pipe_vbles *pipe) {
+void dump_write_buffer(const char *bytes, int count, ostcb_t *context, const void *assoc) {
   if (_sqdbg == sqdbg_off || count < 1) return;
   change_sqdbg(getpid(), context);
   const label &l = label_of(context, direction::write);
   if (_sqdbg == sqdbg_text) {
-    put_format("\r\n %s (%#lx) %d\r\n", l.text, association(pipe), count);
+    put_format("\r\n %s (%#lx) %d\r\n", l.text, association(assoc), count);
     put_hex(reinterpret_cast<const unsigned char *>(bytes), count);
   } else if (_sqdbg == sqdbg_binary) {
     put_record(l.tag, count, bytes);

@@ -1,7 +1,8 @@
 /*
 ** Our layer for the System V interfaces that Linux lacks, as thin as the
 ** monitor needs: field splitting, regcmp/regex patterns, the log time
-** text, fork1 and the System V signal calls.
+** text, fork1, the System V signal calls and the blocking of signals
+** around changes of what their handlers read.
 **
 ** The signal calls carry an svr4_ prefix because glibc declares deprecated
 ** functions of the same names with other semantics.
@@ -9,8 +10,10 @@
 #ifndef DVZ_PLATFORM_SVR4_H
 #define DVZ_PLATFORM_SVR4_H
 
+#include <csignal>
 #include <cstddef>
 #include <ctime>
+#include <initializer_list>
 
 #include <sys/types.h>
 
@@ -53,5 +56,23 @@ int svr4_sigignore(int sig);
 svr4_handler svr4_sigset(int sig, svr4_handler handler);
 svr4_handler svr4_signal(int sig, svr4_handler handler);
 }
+
+namespace svr4 {
+
+/* Blocks the listed signals in the calling thread for the life of the
+** object and then restores the mask it found: what a handler reads is
+** changed only while that handler cannot run. */
+class SignalBlock {
+ public:
+  explicit SignalBlock(std::initializer_list<int> signals);
+  ~SignalBlock();
+  SignalBlock(const SignalBlock &) = delete;
+  SignalBlock &operator=(const SignalBlock &) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+}  // namespace svr4
 
 #endif

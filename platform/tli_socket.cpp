@@ -15,10 +15,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include <fcntl.h>
@@ -87,8 +89,21 @@ struct Endpoint {
   int next_sequence = 1;
 };
 
-/* Indexed by descriptor. */
-std::vector<Endpoint> endpoints;
+/* Indexed by descriptor, in chunks allocated on first use and kept for the
+** life of the process: an entry never moves, so a signal handler's t_look,
+** t_rcv or t_sndudata may read its endpoint while the main flow opens
+** others. Descriptors from chunk_count * chunk_endpoints on are refused. */
+constexpr size_t chunk_endpoints = 256;
+constexpr size_t chunk_count = 4096;
+std::array<std::atomic<Endpoint *>, chunk_count> endpoint_chunks;
+
+/* The entry of fd when its chunk exists, else null. */
+Endpoint *entry_of(int fd) {
+  if (fd < 0 || static_cast<size_t>(fd) >= chunk_count * chunk_endpoints) return nullptr;
+  Endpoint *chunk =
+      endpoint_chunks[static_cast<size_t>(fd) / chunk_endpoints].load(std::memory_order_acquire);
+  return chunk != nullptr ? &chunk[static_cast<size_t>(fd) % chunk_endpoints] : nullptr;
+}
 
 int fail(int error) {
   t_errno = error;
@@ -103,8 +118,8 @@ int fail_sys(int error) {
 
 /* The endpoint of fd, or null (t_errno TBADF) when the layer does not know it. */
 Endpoint *find(int fd) {
-  if (fd >= 0 && static_cast<size_t>(fd) < endpoints.size() && endpoints[fd].open)
-    return &endpoints[fd];
+  Endpoint *ep = entry_of(fd);
+  if (ep != nullptr && ep->open) return ep;
   t_errno = TBADF;
   return nullptr;
 }
@@ -115,19 +130,29 @@ void close_held(Endpoint &ep) {
   ep.held.clear();
 }
 
-/* A fresh entry for fd, growing the table; null (TSYSERR) without memory. */
+/* A fresh entry for fd, its chunk allocated when it is the first; null
+** (TSYSERR) without memory or for a descriptor past the table. */
 Endpoint *enter(int fd, const tli_provider *provider) {
-  try {
-    if (static_cast<size_t>(fd) >= endpoints.size()) endpoints.resize(fd + 1);
-  } catch (...) {
+  if (fd < 0 || static_cast<size_t>(fd) >= chunk_count * chunk_endpoints) {
     fail_sys(ENOMEM);
     return nullptr;
   }
-  close_held(endpoints[fd]); /* a stale entry of a descriptor closed behind our back */
-  endpoints[fd] = Endpoint {};
-  endpoints[fd].open = true;
-  endpoints[fd].provider = provider;
-  return &endpoints[fd];
+  std::atomic<Endpoint *> &slot = endpoint_chunks[static_cast<size_t>(fd) / chunk_endpoints];
+  if (slot.load(std::memory_order_acquire) == nullptr) {
+    auto *chunk = new (std::nothrow) Endpoint[chunk_endpoints];
+    if (chunk == nullptr) {
+      fail_sys(ENOMEM);
+      return nullptr;
+    }
+    Endpoint *none = nullptr;
+    if (!slot.compare_exchange_strong(none, chunk, std::memory_order_acq_rel)) delete[] chunk;
+  }
+  Endpoint *ep = entry_of(fd);
+  close_held(*ep); /* a stale entry of a descriptor closed behind our back */
+  *ep = Endpoint {};
+  ep->open = true;
+  ep->provider = provider;
+  return ep;
 }
 
 const tli_provider *provider_of_path(const char *path) {
@@ -698,9 +723,9 @@ int t_rcvdis(int fd, struct t_discon *discon) {
 int t_sync(int fd) {
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) {
-    if (fd >= 0 && static_cast<size_t>(fd) < endpoints.size()) {
-      close_held(endpoints[fd]);
-      endpoints[fd] = Endpoint {};
+    if (Endpoint *ep = entry_of(fd)) {
+      close_held(*ep);
+      *ep = Endpoint {};
     }
     return fail(TBADF);
   }
@@ -901,9 +926,9 @@ int tli_setsig(int fd, int events) {
 }
 
 int tli_poll_events(int fd, int requested) {
-  if (fd < 0 || static_cast<size_t>(fd) >= endpoints.size() || !endpoints[fd].open)
-    return requested;
-  Endpoint &ep = endpoints[fd];
+  Endpoint *entry = entry_of(fd);
+  if (entry == nullptr || !entry->open) return requested;
+  Endpoint &ep = *entry;
   if (ep.event != 0) return requested | TLI_POLL_READY;
   if (ep.listening) return probe_held(ep) != 0 ? requested | TLI_POLL_READY : requested;
   if (ep.state == T_OUTCON && ep.connecting) return requested | POLLOUT;

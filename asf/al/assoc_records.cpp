@@ -7,8 +7,11 @@
 **
 ** Every live association is registered here: a validity check asks the
 ** register before it reads a magic word, so an id whose record was freed
-** is refused without touching freed memory.
+** is refused without touching freed memory. Signal handlers look
+** associations up too (bufGet in the expedited-data, termination and
+** alarm handlers): the register changes only with their signals blocked.
 */
+#include <csignal>
 #include <cstring>
 #include <new>
 #include <set>
@@ -18,6 +21,7 @@
 #include "os_stored.h"
 #include "pf_records.h"
 #include "sl_records.h"
+#include "svr4.h"
 #include "tl_records.h"
 
 namespace {
@@ -28,8 +32,11 @@ std::set<const Assocctl *> &live_associations() {
   return live;
 }
 
-/* Block sizes: the protocol-family, session and transport blocks' own. */
-constexpr asf_block_sizes placeholder_sizes = {sizeof(pfblock), sizeof(slsession), sizeof(tlblock)};
+/* Blocks, for its life, the signals whose handlers look associations up. */
+class RegisterChange : svr4::SignalBlock {
+ public:
+  RegisterChange() : SignalBlock({SIGPOLL, SIGURG, SIGALRM, SIGTERM}) {}
+};
 
 bool is_live(const Assocctl *assoc) {
   return assoc != nullptr && live_associations().count(assoc) != 0;
@@ -70,8 +77,6 @@ constexpr int service_queue[21] = {-1, 1, -1, 0,  1,  0, 0, 1,  3,  0, 2,
 
 }  // namespace
 
-const asf_block_sizes *asf_layer_sizes = &placeholder_sizes;
-
 extern "C" {
 
 int asfValidAssoc(const Assocctl *assoc) {
@@ -86,6 +91,7 @@ Assocctl *alCSalloc(asfsvcctl *ctl, int kind, char *statusbyte) {
   auto *assoc = static_cast<Assocctl *>(asf_alloc(asf_pool_assoc, sizeof(Assocctl)));
   if (assoc != nullptr) {
     try {
+      RegisterChange change;
       live_associations().insert(assoc);
     } catch (const std::bad_alloc &) {
       asf_free(asf_pool_assoc, assoc);
@@ -126,7 +132,10 @@ int alCSfree(Assocctl *assoc) {
   assoc->magic2 = 0;
   int rc = dvzOS_mutexDestroy(&assoc->lock);
   if (rc != 0) return rc;
-  live_associations().erase(assoc);
+  {
+    RegisterChange change;
+    live_associations().erase(assoc);
+  }
   return asf_free(asf_pool_assoc, assoc);
 }
 
@@ -151,8 +160,8 @@ int sqlCSalloc(asfsvcctl *ctl, int reuse, const char *name, const char *name2) {
       return -1;
     }
   }
-  uint32_t pfsize = asf_layer_sizes->pf;
-  uint32_t slsize = asf_layer_sizes->sl;
+  uint32_t pfsize = PF_BLOCK_SIZE;
+  uint32_t slsize = SL_BLOCK_SIZE;
   auto *block = static_cast<char *>(asf_alloc(asf_pool_assoc, size_t {pfsize} + slsize));
   if (block == nullptr) {
     ctl->asfcode = ASF_ERR_MEMORY;
@@ -188,7 +197,7 @@ int tlCSalloc(asfsvcctl *ctl) {
     ctl->asfcode = ASF_ERR_BADASSOC;
     return -1;
   }
-  uint32_t size = asf_layer_sizes->tl;
+  uint32_t size = TL_BLOCK_SIZE;
   void *block = asf_alloc(asf_pool_assoc, size);
   if (block == nullptr) {
     ctl->asfcode = ASF_ERR_MEMORY;

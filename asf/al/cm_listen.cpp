@@ -74,9 +74,9 @@ int report_refused(asfsvcctl *ctl, const Assocctl *assoc, int err) {
   const char *user = params != nullptr && params->user != nullptr ? params->user : "";
   ctl->asfcode = CM_STATUS_REFUSED;
   ctl->oserr = err;
-  if (err == CM_ERR_NOUSERNAME || err == CM_ERR_NOPASSWORD) {
+  if (err == LOGIN_ERR_NOUSER || err == LOGIN_ERR_PASSWORD) {
     asf_set_errstr(ctl, user);
-  } else if (err == CM_ERR_UNTRUSTED) {
+  } else if (err == LOGIN_ERR_UNTRUSTED) {
     std::string text = "(";
     text += user;
     text += '@';
@@ -324,9 +324,9 @@ int cmConVerf(asfsvcctl *ctl, asfsvcreq *req) {
   if (mode == CM_AUTH_CSS) {
     ASFGLBCTL *glb = getASFGLBCTL();
     if (seam().conbind(ctl, req, glb != nullptr ? &glb->procinfo : nullptr) != 0) {
-      if (ctl->asfcode == CM_ERR_NOBIND) {
+      if (ctl->asfcode == ASF_ERR_LISTENCODE) {
         ctl->asfcode = CM_STATUS_REFUSED;
-        ctl->oserr = CM_ERR_NOBIND;
+        ctl->oserr = ASF_ERR_LISTENCODE;
       }
       return -1;
     }

@@ -17,6 +17,7 @@
 #include <time.h>
 
 #include "asf_al.h"
+#include "asf_errors.h"
 #include "asf_records.h"
 #include "asf_svcctl.h"
 #include "pf_records.h"
@@ -25,12 +26,7 @@
 extern "C" {
 #endif
 
-/* Failure numbers of the connection manager. */
-#define CM_ERR_CLOCK (-25566) /* the clock failed or went backwards */
-#define CM_ERR_NOENTRY (-329) /* the name service found no server entry */
-#define CM_ERR_NOPASSWORD (-952) /* a user name without a password */
 #define CM_ERR_NORESPONSE ASF_ERR_NOUSER /* an "ol", "on" or "se" server sent no response */
-#define CM_ERR_NOCWD (-922) /* the current directory cannot be read */
 
 /* Budget of a connect whose control record gives a negative timeout. */
 #define CM_DEFAULT_TIMEOUT_MS 80000
@@ -105,16 +101,6 @@ int chkConErr(asfsvcctl *ctl, time_t entrystart, int entrytime, int trytime, int
 #define CM_AUTH_CSS 16u /* communication support */
 #define CM_AUTH_NOCHECK 0x1000000u /* nothing is checked */
 
-/* Login error of a refused authentication mode or user kind. */
-#define CM_ERR_AUTHMODE (-25561)
-/* Login errors whose message parameter is the user name, and the one whose
-** parameter is "(user@host)". */
-#define CM_ERR_NOUSERNAME (-951)
-#define CM_ERR_UNTRUSTED (-956)
-/* pfConBind's refusal of a client too old for the bind response. */
-#define CM_ERR_NOBIND (-25564)
-/* A response level above the association's. */
-#define CM_ERR_LEVEL (-25549)
 /* Status of a refused login or a failed support start (detail in oserr). */
 #define CM_STATUS_REFUSED 8
 

@@ -142,7 +142,8 @@ int attempt_deadline_ms(time_t now, time_t share_end) {
 
 /* Statuses whose message parameter is the server name. */
 bool names_server(int status) {
-  return status == -25588 || status == -908 || status == -25559 || status == -25558;
+  return status == SHM_ERR_CONNECT || status == TLI_ERR_CONNECT || status == NS_ERR_DBPATHSVR ||
+         status == NS_ERR_REMOTEDB;
 }
 
 }  // namespace
@@ -190,16 +191,16 @@ int chkConErr(asfsvcctl *ctl, time_t entrystart, int entrytime, int trytime, int
     return CM_ERR_CLOCK;
   }
   switch (status) {
-    case -27001:
-    case -25582:
-    case -25580:
-    case -908:
+    case SL_ERR_NORESPONSE:
+    case TLI_ERR_PEERGONE:
+    case ASF_ERR_SYSCALL:
+    case TLI_ERR_CONNECT:
       // Only a pause that ends inside the entry's share is worth taking.
       *klass = now + trytime < entrystart + entrytime ? cm_class_retry : cm_class_next;
       break;
-    case -27000:
-    case -25599:
-    case -25588:
+    case SHM_ERR_CONNECTED:
+    case ASF_ERR_NOTACCEPTING:
+    case SHM_ERR_CONNECT:
       *klass = cm_class_next;
       break;
     case asf_status_rejected:
@@ -301,7 +302,7 @@ int cmConReq(asfsvcctl *ctl, asfsvcreq *req) {
   if (parms->userkind == ns_user_password && parms->user != nullptr &&
       (parms->password == nullptr || parms->password[0] == '\0') &&
       std::strcmp(parms->progname, "srvdvz") != 0 && std::strcmp(parms->progname, "onutil") != 0)
-    return fail(ctl, CM_ERR_NOPASSWORD);
+    return fail(ctl, LOGIN_ERR_PASSWORD);
 
   int32_t detail;
   std::memcpy(&detail, pfreq->rec, sizeof detail);

@@ -47,8 +47,6 @@ int fail(asfsvcctl *ctl, int code) {
   return -1;
 }
 
-Assocctl *assoc_of(const asfsvcctl *ctl) { return static_cast<Assocctl *>(ctl->ascid); }
-
 int32_t word_i32(const asfsvcreq *req, int n) { return static_cast<int32_t>(req->word[n]); }
 
 /* A cell of the state table: the next state and 0 allowed or -1 refused. */
@@ -610,7 +608,7 @@ struct Service {
   bool direct; /* runs on the caller's record, no state check */
 };
 
-/* Services not yet available fail here and touch nothing. */
+/* The codes without a service (18 and 19) fail here and touch nothing. */
 constexpr Service kNone = {nullptr, nullptr, false};
 
 constexpr Service service[ASF_SVC_MAX + 1] = {

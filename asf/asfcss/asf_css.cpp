@@ -29,6 +29,13 @@ csslibctx *asf_css_libctx = nullptr;
 
 namespace {
 
+/* The protocol family's table of the support: registered before the first
+** context is made. */
+constexpr pfcssops pf_support_ops = {
+    is_css_context_established, is_css_send_enabled,         is_css_recv_enabled,
+    is_css_send_blocked,        asf_css_process_out_message, asf_css_process_in_message,
+    asf_css_release_context,    asf_css_abort_context,       asf_css_free_send_buffer};
+
 /* Reason handed to a module's abort. */
 constexpr const char *kAbortText = "ASF_ASSOCABORT service request.\n";
 
@@ -43,14 +50,8 @@ int fail(asfsvcctl *ctl, int32_t status) {
   return -1;
 }
 
-Assocctl *assoc_of(const asfsvcctl *ctl) {
-  if (ctl == nullptr) return nullptr;
-  auto *assoc = static_cast<Assocctl *>(ctl->ascid);
-  return asfValidAssoc(assoc) ? assoc : nullptr;
-}
-
 pfblock *block_of(const asfsvcctl *ctl) {
-  Assocctl *assoc = assoc_of(ctl);
+  Assocctl *assoc = valid_assoc_of(ctl);
   if (assoc == nullptr || assoc->pfstate != ASF_PF_ALLOCATED || assoc->pfblock == nullptr)
     return nullptr;
   return static_cast<pfblock *>(assoc->pfblock);
@@ -86,7 +87,7 @@ void free_context(pfblock *pf) {
 ** through handshake(). 0 or -1 with the status in ctl. */
 template <typename Handshake>
 int make_context(asfsvcctl *ctl, csm_conn_info *info, const char *spec, Handshake handshake) {
-  if (assoc_of(ctl) == nullptr) return fail(ctl, ASF_ERR_BADASSOC);
+  if (valid_assoc_of(ctl) == nullptr) return fail(ctl, ASF_ERR_BADASSOC);
   pfblock *pf = block_of(ctl);
   if (pf == nullptr) return fail(ctl, ASF_ERR_BADASSOC);
   if (info == nullptr) return fail(ctl, ASF_ERR_BADARGS);
@@ -97,6 +98,7 @@ int make_context(asfsvcctl *ctl, csm_conn_info *info, const char *spec, Handshak
     free_context(pf);
     return fail(ctl, ASFCSS_ERR_EXISTS);
   }
+  pfRegisterCss(&pf_support_ops);
   auto *cx = static_cast<asfcssctx *>(asf_alloc(asf_pool_assoc, sizeof(asfcssctx)));
   if (cx == nullptr) {
     ctl->oserr = 12;
@@ -157,6 +159,7 @@ asfcssctx **asf_css_slot(const asfsvcctl *ctl) {
 // ---- Library context. ----
 
 int asf_css_init(asfsvcctl *ctl) {
+  pfRegisterCss(&pf_support_ops);
   css_errblk err {};
   const char *path = std::getenv("RARODAZIRAVAVIDOZ");
   char *built = nullptr;
@@ -234,7 +237,7 @@ int asf_css_create_context(asfsvcctl *ctl, uintptr_t v2, uintptr_t v3, uintptr_t
 int asf_css_accept_context(asfsvcctl *ctl, uintptr_t v2, uintptr_t v3, uintptr_t v4, uintptr_t v5,
                            uintptr_t v6, uintptr_t v7, uintptr_t v8, uintptr_t v9, uintptr_t v10,
                            const char *spec, csm_conn_info *info) {
-  if (assoc_of(ctl) != nullptr && v5 == 0) return fail(ctl, ASF_ERR_BADARGS);
+  if (valid_assoc_of(ctl) != nullptr && v5 == 0) return fail(ctl, ASF_ERR_BADARGS);
   return make_context(ctl, info, spec, [&](asfcssctx *cx, uint32_t *enabled, css_errblk *err) {
     set_asf_csm_info(info, v2, v3, v4, v5, v6, v7, v8, v9, v10);
     return css_accept_context(&cx->css, asf_css_libctx, &cx->io, info, spec, enabled, err);
@@ -242,7 +245,7 @@ int asf_css_accept_context(asfsvcctl *ctl, uintptr_t v2, uintptr_t v3, uintptr_t
 }
 
 int asf_css_process_out_message(asfsvcctl *ctl, rscbufctl *msg) {
-  if (assoc_of(ctl) == nullptr || msg == nullptr || msg->p == nullptr)
+  if (valid_assoc_of(ctl) == nullptr || msg == nullptr || msg->p == nullptr)
     return fail(ctl, ASF_ERR_BADARGS);
   asfcssctx *cx = context_of(ctl);
   if (cx == nullptr) return fail(ctl, ASFCSS_ERR_NOCONTEXT);
@@ -393,7 +396,7 @@ int asf_css_process_in_message(asfsvcctl *ctl, rscbufctl **out) {
 }
 
 int asf_css_release_context(asfsvcctl *ctl) {
-  if (assoc_of(ctl) == nullptr) return fail(ctl, ASF_ERR_BADARGS);
+  if (valid_assoc_of(ctl) == nullptr) return fail(ctl, ASF_ERR_BADARGS);
   pfblock *pf = block_of(ctl);
   asfcssctx *cx = context_of(ctl);
   if (cx == nullptr) return fail(ctl, ASFCSS_ERR_NOCONTEXT);
@@ -417,7 +420,7 @@ int asf_css_release_context(asfsvcctl *ctl) {
 }
 
 int asf_css_abort_context(asfsvcctl *ctl) {
-  if (assoc_of(ctl) == nullptr) return fail(ctl, ASF_ERR_BADARGS);
+  if (valid_assoc_of(ctl) == nullptr) return fail(ctl, ASF_ERR_BADARGS);
   pfblock *pf = block_of(ctl);
   asfcssctx *cx = context_of(ctl);
   if (cx == nullptr) return 0;
@@ -435,7 +438,7 @@ int asf_css_abort_context(asfsvcctl *ctl) {
 
 int asf_css_buffer_done(asfsvcctl *ctl, csm_buffer *buffer, int direction) {
   if (buffer == nullptr) return fail(ctl, ASF_ERR_BADARGS);
-  if (assoc_of(ctl) == nullptr) return fail(ctl, ASF_ERR_BADASSOC);
+  if (valid_assoc_of(ctl) == nullptr) return fail(ctl, ASF_ERR_BADASSOC);
   asfcssctx *cx = context_of(ctl);
   if (cx == nullptr || cx->css == nullptr) return fail(ctl, ASFCSS_ERR_NOCONTEXT);
   css_errblk err {};
@@ -444,7 +447,7 @@ int asf_css_buffer_done(asfsvcctl *ctl, csm_buffer *buffer, int direction) {
 }
 
 int asf_css_free_send_buffer(asfsvcctl *ctl, rscbufctl *buf) {
-  Assocctl *assoc = assoc_of(ctl);
+  Assocctl *assoc = valid_assoc_of(ctl);
   if (assoc == nullptr) return fail(ctl, ASF_ERR_BADARGS);
   if (buf == nullptr) return 0;
   if (assoc->sndbuf == buf) {
@@ -454,12 +457,12 @@ int asf_css_free_send_buffer(asfsvcctl *ctl, rscbufctl *buf) {
     return 0;
   }
   // Send slot with the reset bit, as the transport drivers register it.
-  if (bufReg(assoc, asf_buf_send | 8, buf) != 0) return fail(ctl, ASF_ERR_NOBUFFER);
+  if (bufReg(assoc, asf_sel_send, buf) != 0) return fail(ctl, ASF_ERR_NOBUFFER);
   return 0;
 }
 
 int asf_css_free_recv_buffer(asfsvcctl *ctl, rscbufctl *) {
-  if (assoc_of(ctl) == nullptr) return fail(ctl, ASF_ERR_BADARGS);
+  if (valid_assoc_of(ctl) == nullptr) return fail(ctl, ASF_ERR_BADARGS);
   if (context_of(ctl) == nullptr) return fail(ctl, ASFCSS_ERR_NOCONTEXT);
   return 0;
 }

@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "asf_al.h"
+#include "asf_errors.h"
 #include "asf_records.h"
 #include "asf_svcctl.h"
 #include "css_records.h"
@@ -25,14 +26,6 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* ---- Failure numbers of the glue. ---- */
-#define ASFCSS_ERR_NOSPEC (-28081) /* the entry has no csm specification */
-#define ASFCSS_ERR_EXISTS (-28082) /* a CSS context already exists */
-#define ASFCSS_ERR_NOCONTEXT (-28083) /* no CSS context */
-#define ASFCSS_ERR_RETRY (-28084) /* resumed with another message, or a position outside it */
-#define ASFCSS_ERR_DISPOSITION (-28086) /* an unexpected disposition */
-#define ASFCSS_ERR_STATE (-28087) /* operation not allowed in the current state */
 
 /* The configuration file under DOVARIZADIR, and the name reported when
 ** neither variable names a place for it. */

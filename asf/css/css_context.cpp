@@ -17,7 +17,6 @@
 #include <cstring>
 
 #include "css_records.h"
-#include "pf_records.h"
 
 namespace {
 

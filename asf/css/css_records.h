@@ -16,49 +16,14 @@
 
 #include <stdint.h>
 
+#include "asf_errors.h"
 #include "dvz_csm.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* ---- CSS error numbers. ---- */
-#define CSS_ERR_SECONDCSM (-14500) /* a second real module for one connection */
-#define CSS_ERR_MEMORY (-14501) /* memory exhausted, or an unknown caller identity */
-#define CSS_ERR_NOCSM (-14502) /* the connection's module is not configured */
-#define CSS_ERR_LOAD (-14503) /* the module library cannot be loaded */
-#define CSS_ERR_VERSION (-14504) /* the module's vector version is not 3 */
-#define CSS_ERR_STATUS (-14506) /* a module reported an unknown step status */
-#define CSS_ERR_DISCONNECTED (-14507) /* input reached a disconnected module */
-#define CSS_ERR_MARKDISC (-14509) /* marking modules disconnected failed */
-#define CSS_ERR_NOOWNER (-14510) /* no owner for an input buffer */
-#define CSS_ERR_NOINIT (-14511) /* the library has no csm_init */
-#define CSS_ERR_NOLIBRARY (-14512) /* no library path */
-#define CSS_ERR_NOSEND (-14513) /* a handshake asked to be called again without sending */
-#define CSS_ERR_NONAME (-14551) /* the connection's specification names no module */
-#define CSS_ERR_NORETURN (-14562) /* the caller's buffer-return callback is missing */
-#define CSS_ERR_PUTBYTES (-14563) /* the caller's put-bytes callback failed */
-#define CSS_ERR_NOPUTBYTES (-14564) /* the caller's put-bytes callback is missing */
-#define CSS_ERR_GETBYTES (-14565) /* the caller's get-bytes callback failed */
-#define CSS_ERR_NOGETBYTES (-14566) /* the caller's get-bytes callback is missing */
-#define CSS_ERR_RETURN (-14567) /* the caller's buffer-return callback failed */
-#define CSS_ERR_NOIOVEC (-14572) /* a server context without the caller's I/O vector */
-#define CSS_ERR_DIRECTION (-14573) /* a processing direction other than input or output */
-#define CSS_ERR_CFGOPEN (-14574) /* concsm.cfg cannot be opened */
-#define CSS_ERR_PARM (-14575) /* the module's connection parameter cannot be read */
-#define CSS_ERR_NOCONTEXT (-14576) /* no CSS context */
-#define CSS_ERR_NOBUFFER (-14577) /* no module holds a buffer for that direction */
-#define CSS_ERR_NOBUFOWNER (-14578) /* buffer return for no module */
-#define CSS_ERR_LOCK (-14579) /* lock failure, or a direction other than 0 or 1 */
-#define CSS_ERR_SYNTAX (-14581) /* concsm.cfg syntax error */
-#define CSS_ERR_DUPLICATE (-14582) /* duplicate name, or a reference not followed by ',' */
-#define CSS_ERR_UNDEFINED (-14583) /* a name with neither definition nor members */
-#define CSS_ERR_NOSTATIC (-14584) /* no library and no static entry */
-#define CSS_ERR_PARSE (-14585) /* other parse failure */
-#define CSS_ERR_NAMELESS (-14586) /* a descriptor without a name */
-#define CSS_ERR_SELFMEMBER (-14587) /* a virtual module that contains itself */
-#define CSS_ERR_INCOMPLETE (-14588) /* a real module without library or init entry */
-/* -14571 (no library context) is PF_ERR_NOCSS of the protocol family. */
+/* -14571 (no library context) is PF_ERR_NOCSS (asf_errors.h). */
 
 /* Sizes: a stored identifier (31 characters), a token or line. */
 #define CSS_NAME_SIZE 32

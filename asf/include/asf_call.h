@@ -12,6 +12,7 @@
 
 #include <stdint.h>
 
+#include "asf_errors.h"
 #include "asf_records.h"
 #include "asf_svcctl.h"
 
@@ -61,13 +62,6 @@ enum {
   asf_status_muxreject = 10
 };
 
-/* Failure numbers of the service call. */
-#define ASF_ERR_BADCODE (-25551) /* a service code above 20 */
-#define ASF_ERR_QBUSY (-25552) /* the service queue is busy */
-#define ASF_ERR_STATE (-25598) /* not allowed in the association's state */
-#define ASF_ERR_DEBUG (-25568) /* the debug set-up failed */
-#define ASF_ERR_LISTENCODE (-25564) /* an unknown listen sub-code */
-
 /* Association states. */
 enum {
   asf_state_new = 0,
@@ -91,6 +85,9 @@ int ASF_Call(asfsvcctl *ctl, asfsvcreq *req);
 ** Returns 0, or -1 (codes 18, 19 and above 20, or a null req) with req
 ** untouched. */
 int ASF_Init(int code, asfsvcreq *req);
+
+/* Frees a name-service registry with its entries' strings. */
+void ASF_FreeNSReg(NSReg *reg);
 
 #ifdef __cplusplus
 }

@@ -18,6 +18,8 @@
 
 #include <stdint.h>
 
+#include "asf_errors.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -43,22 +45,8 @@ extern "C" {
 /* ---- Module codes: the `code` of a failing call's error block. Codes
 ** -5013..-5001 are kept as the module gave them; any other code is
 ** reported as CSM_ERR_UNKNOWN, the module's own code kept beside it. ---- */
-#define CSM_ERR_UNKNOWN (-5000) /* a module code outside -5013..-5001 */
-#define CSM_ERR_INIT (-5001) /* the module cannot initialise */
-#define CSM_ERR_OPTIONS (-5002) /* an option text is not valid */
-#define CSM_ERR_MEMORY (-5003) /* the module ran out of memory */
-#define CSM_ERR_HANDSHAKE (-5004) /* a handshake token is not valid */
-#define CSM_ERR_MESSAGE (-5005) /* a message cannot be transformed */
-#define CSM_ERR_LOGIN (-5006) /* the login is refused */
-#define CSM_ERR_SEQUENCE (-5007) /* a call out of order for the connection */
-#define CSM_ERR_DISCONNECTED (-5008) /* the peer went away (from a process call) */
-#define CSM_ERR_BUFFER (-5009) /* a returned buffer is not the module's */
-#define CSM_ERR_RELEASE (-5010) /* the orderly close failed */
-#define CSM_ERR_ABORT (-5011) /* the abortive close failed */
-#define CSM_ERR_CONFIG (-5012) /* the module's configuration is not usable */
-#define CSM_ERR_INTERNAL (-5013) /* any other failure inside the module */
-#define CSM_ERR_FIRST (-5013) /* lowest kept module code */
-#define CSM_ERR_LAST (-5001) /* highest kept module code */
+#define CSM_ERR_FIRST CSM_ERR_INTERNAL /* lowest kept module code */
+#define CSM_ERR_LAST CSM_ERR_INIT /* highest kept module code */
 
 /* ---- Flags. ---- */
 

@@ -43,20 +43,12 @@
 #include "asf_tl.h"
 #include "fd_close.h"
 #include "gen_strings.h"
-#include "handover.h"
+#include "asf_arena.h"
 #include "os_wrappers.h"
 #include "svr4.h"
 
 namespace {
 
-/* Buffer slot kinds of bufGet/bufReg. */
-constexpr int kind_xsend = 5;
-constexpr int kind_xrecv = 6;
-constexpr int kind_send = 9;
-constexpr int kind_recv = 10;
-
-/* Disconnect flag of a hand-over: the descriptors stay open. */
-constexpr int disc_handed_over = 0x100;
 /* Flags word (request word 1) and its bits, and the word (request word 6)
 ** that ask initpip for the reaper. */
 constexpr int init_word_flags = 0;
@@ -83,23 +75,6 @@ char **process_argv = nullptr;
 ** the reaper only clears them. */
 constexpr int backend_slots = 256;
 volatile sig_atomic_t backend_pids[backend_slots];
-
-/* Blocks the given signal for the life of the object. */
-class BlockSignal {
- public:
-  explicit BlockSignal(int sig) {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    sigprocmask(SIG_BLOCK, &set, &saved_);
-  }
-  ~BlockSignal() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-  BlockSignal(const BlockSignal &) = delete;
-  BlockSignal &operator=(const BlockSignal &) = delete;
-
- private:
-  sigset_t saved_;
-};
 
 /* Waits (without blocking) for every registered back-end until a pass
 ** finds none ready; a pid the system reaped already (ECHILD) is dropped
@@ -137,7 +112,7 @@ bool register_backend(pid_t pid) {
 
 /* True when a slot is free after reaping what can be reaped. */
 bool backend_slot_free() {
-  BlockSignal block(SIGCHLD);
+  svr4::SignalBlock block {SIGCHLD};
   reap_backends();
   for (int i = 0; i < backend_slots; ++i)
     if (backend_pids[i] == 0) return true;
@@ -147,8 +122,6 @@ bool backend_slot_free() {
 int system_signal_backend(int pidfd, int, int sig) {
   return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
 }
-
-Assocctl *assoc_of(asfsvcctl *ctl) { return static_cast<Assocctl *>(ctl->ascid); }
 
 /* Applies fn to both descriptors of pc (once when they are the same). */
 template <typename Fn>
@@ -272,7 +245,7 @@ int get_con_pkt(const pipectl *pc, rscbufctl *buf, asfsvcctl *ctl) {
 ** from there, and clears *slot. -1. */
 int give_back_recv(Assocctl *assoc, rscbufctl *buf, bool own, rscbufctl **slot) {
   if (own) {
-    bufReg(assoc, kind_recv, buf);
+    bufReg(assoc, asf_sel_recv, buf);
     *slot = nullptr;
   }
   return -1;
@@ -368,7 +341,7 @@ const pipe_signal_seam *pipe_signals = &pipe_system_signals;
 const pipeaddr *pipe_last_address(void) { return &conversion; }
 
 int pipe_backends_pending(void) {
-  BlockSignal block(SIGCHLD);
+  svr4::SignalBlock block {SIGCHLD};
   reap_backends();
   int n = 0;
   for (int i = 0; i < backend_slots; ++i)
@@ -518,7 +491,7 @@ int connpip(drvblock *drv, tlconnreq *parms, asfsvcctl *ctl) {
   pid_t pid;
   {
     // The reaper must not see the child before its slot is filled.
-    BlockSignal block(SIGCHLD);
+    svr4::SignalBlock block {SIGCHLD};
     pid = fork_with_pidfd(&pidfd);
     if (pid == 0) child_process_fn(a, b, &conversion, fd_limit, exec_failed, exec_failed_len);
     if (pid > 0) register_backend(pid);
@@ -626,7 +599,7 @@ int sendpip(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   auto *pc = static_cast<pipectl *>(drv->priv);
   Assocctl *assoc = assoc_of(ctl);
   auto give_back = [&] {
-    if (buf->type != caller_owned) bufReg(assoc, kind_send, buf);
+    if (buf->type != caller_owned) bufReg(assoc, asf_sel_send, buf);
     return -1;
   };
   if (pc == nullptr) {
@@ -654,7 +627,7 @@ int sendpip(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   if (buf->type != caller_owned) {
     buf->p = buf->buff + buf->p_offset;
     buf->size = buf->lbuff - buf->p_offset;
-    bufReg(assoc, kind_send, buf);
+    bufReg(assoc, asf_sel_send, buf);
   }
   return 0;
 }
@@ -676,7 +649,7 @@ int recvpip(drvblock *drv, rscbufctl **slot, asfsvcctl *ctl) {
   rscbufctl *buf = *slot;
   const bool own = buf == nullptr;
   if (own) {
-    if (bufGet(assoc, kind_recv, &buf) != 0) {
+    if (bufGet(assoc, asf_sel_recv, &buf) != 0) {
       driver_error(ctl, TLI_ERR_OUTSTATE, 0);
       return -1;
     }
@@ -729,7 +702,7 @@ int soobpip(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   if ((drv->flags & DRV_CONNECTING) != 0 && pc != nullptr && pc->pidfd >= 0 &&
       !backend_gone(pc->pidfd))
     pipe_signals->signal_backend(pc->pidfd, pc->pid, SIGTERM);
-  if (buf != nullptr) bufReg(assoc_of(ctl), kind_xsend, buf);
+  if (buf != nullptr) bufReg(assoc_of(ctl), asf_sel_xsend, buf);
   return 0;
 }
 
@@ -738,8 +711,8 @@ int soobpip(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
 int roobpip(drvblock *, rscbufctl **out, asfsvcctl *ctl) {
   int rc;
   {
-    BlockSignal block(SIGTERM);
-    rc = bufGet(assoc_of(ctl), kind_xrecv, out);
+    svr4::SignalBlock block {SIGTERM};
+    rc = bufGet(assoc_of(ctl), asf_sel_xrecv, out);
   }
   if (rc == 0) return 0;
   driver_error(ctl, TLI_ERR_OUTSTATE, errno);
@@ -752,7 +725,7 @@ int roobpip(drvblock *, rscbufctl **out, asfsvcctl *ctl) {
 int discpip(drvblock *drv, int flags, asfsvcctl *ctl) {
   auto *pc = static_cast<pipectl *>(drv->priv);
   if (pc == nullptr) return 0;
-  if ((flags & disc_handed_over) == 0) {
+  if ((flags & tl_disc_handed_over) == 0) {
     if ((drv->flags & DRV_NONBLOCKING) != 0) {
       fcntl(pc->rfd, F_SETFL, static_cast<int>(drv->savedfl));
       fcntl(pc->wfd, F_SETFL, static_cast<int>(drv->savedfl));
@@ -764,7 +737,7 @@ int discpip(drvblock *drv, int flags, asfsvcctl *ctl) {
   }
   if (pc->pidfd >= 0) close(pc->pidfd);
   {
-    BlockSignal block(SIGTERM);
+    svr4::SignalBlock block {SIGTERM};
     if (pipe_exp_netctxp == drv) {
       pipe_exp_netctxp = nullptr;
       pipe_exp_rsc_ptr = nullptr;
@@ -773,7 +746,7 @@ int discpip(drvblock *drv, int flags, asfsvcctl *ctl) {
   }
   drv->priv = nullptr;
   {
-    BlockSignal block(SIGCHLD);
+    svr4::SignalBlock block {SIGCHLD};
     reap_backends();
   }
   return 0;
@@ -833,7 +806,7 @@ int restpip(drvblock *drv, void *arena, asfsvcctl *ctl) {
   if ((drv->flags & DRV_CONNECTING) != 0 && pc->pid > 0) {
     pc->pidfd = static_cast<int>(syscall(SYS_pidfd_open, pc->pid, 0));
     if (pc->pidfd < 0) pc->pidfd = -1;
-    BlockSignal block(SIGCHLD);
+    svr4::SignalBlock block {SIGCHLD};
     register_backend(pc->pid);
   }
   drv->priv = pc;
@@ -869,7 +842,7 @@ int waitpip(drvblock *, void *, asfsvcctl *ctl) {
 ** -1 when the handler cannot be installed. */
 int ipcpip_siginit(Assocctl *assoc, drvblock *drv) {
   {
-    BlockSignal block(SIGTERM);
+    svr4::SignalBlock block {SIGTERM};
     pipe_exp_rsc_ptr = assoc;
     pipe_exp_netctxp = drv;
   }
@@ -883,11 +856,11 @@ void ipcpip_sighand(int) {
   svr4_signal(SIGTERM, ipcpip_sighand);
   Assocctl *assoc = pipe_exp_rsc_ptr;
   rscbufctl *x = nullptr;
-  if (assoc != nullptr && bufGet(assoc, kind_xrecv, &x) == 0 && x != nullptr) {
+  if (assoc != nullptr && bufGet(assoc, asf_sel_xrecv, &x) == 0 && x != nullptr) {
     x->buff[0] = interrupt_byte;
     x->p = x->buff;
     x->size = 1;
-    bufReg(assoc, kind_xrecv, x);
+    bufReg(assoc, asf_sel_xrecv, x);
   }
   errno = saved_errno;
 }

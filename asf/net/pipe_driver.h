@@ -16,6 +16,7 @@
 #include <stdint.h>
 
 #include "asf_al.h"
+#include "asf_errors.h"
 #include "asf_pipe.h"
 #include "tl_records.h"
 
@@ -23,10 +24,6 @@
 extern "C" {
 #endif
 
-/* Failure numbers of the pipe driver. */
-#define PIPE_ERR_SETUP (-1250) /* pipe or fork failed */
-#define PIPE_ERR_CONPKT (-932) /* the back-end could not read its connect packet */
-#define PIPE_ERR_NOTEXEC (-25584) /* back-end program not executable (errstr: its path) */
 #define PIPE_ERR_WRITE ASF_ERR_WRITE /* pipe write failed */
 #define PIPE_ERR_READ ASF_ERR_READ /* pipe read failed, or the back-end has gone */
 #define PIPE_ERR_UNSUPPORTED ASF_ERR_UNSUPPORTED /* operation not supported */

@@ -27,6 +27,7 @@
 #include "dvz_be.h"
 #include "os_stored.h"
 #include "spx_records.h"
+#include "svr4.h"
 #include "tli.h"
 
 extern "C" {
@@ -45,13 +46,6 @@ const sap_calls &sap() { return *sap_tli_calls; }
 ** SAP socket. */
 constexpr unsigned char sap_destination[IPX_ADDR_SIZE] = {0,    0,    0,    0,    0xff, 0xff,
                                                           0xff, 0xff, 0xff, 0xff, 0x04, 0x52};
-
-/* Milliseconds on the transport layer's monotonic clock, 0 if it fails. */
-int64_t now_ms() {
-  int64_t now = 0;
-  if (asf_tl_clock->now_ms(&now) != 0) return 0;
-  return now;
-}
 
 /* The first SAP_NAME_SIZE characters of name, upper-cased, into out
 ** (room SAP_NAME_SIZE + 1), NUL-padded. */
@@ -124,18 +118,18 @@ int lookup(const Wanted &w, int timeout_ms, sap_entry *found) {
     return -1;
   }
 
-  const int64_t start = now_ms();
+  const int64_t start = asf_now_ms();
   int rc = -1;
   unsigned char data[SAP_RECV_SIZE];
   unsigned char from[IPX_ADDR_SIZE];
   unsigned char opt[1];
   sap_entry entries[SAP_MAX_ENTRIES];
   for (bool done = false; !done;) {
-    const int64_t left = timeout_ms - (now_ms() - start);
+    const int64_t left = timeout_ms - (asf_now_ms() - start);
     struct pollfd p = {fd, POLLIN | POLLPRI, 0};
     int n = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
     if (n < 0 && errno == EINTR) {
-      if (now_ms() - start >= timeout_ms) break;
+      if (asf_now_ms() - start >= timeout_ms) break;
       continue;
     }
     if (n <= 0 || p.revents != POLLIN) break;
@@ -154,7 +148,7 @@ int lookup(const Wanted &w, int timeout_ms, sap_entry *found) {
         break;
       }
     }
-    if (!done && (now_ms() - start) / 1000 > timeout_ms / 1000) break;
+    if (!done && (asf_now_ms() - start) / 1000 > timeout_ms / 1000) break;
   }
   close_endpoint(fd);
   return rc;
@@ -227,6 +221,8 @@ int sap_fsname(const unsigned char *addr, int timeout_ms, char *name) {
 }
 
 int sap_broadcast(const char *name, int type, const unsigned char *addr, int hops, int first) {
+  // The handlers send SapDInfo as it stands: they wait while it changes.
+  svr4::SignalBlock block {SIGALRM, SIGTERM};
   if (first != 0) {
     if (name == nullptr || name[0] == '\0' || addr == nullptr) return -1;
     if (SapDInfo.fd >= 0) {
@@ -261,9 +257,9 @@ int sap_broadcast(const char *name, int type, const unsigned char *addr, int hop
 int sap_advertise(const char *name, int type, const unsigned char *addr) {
   if (sap_getaddress(name, type, sap_lookup_timeout_ms, nullptr) == 0) return -1;
   if (sap_broadcast(name, type, addr, 0, 1) != 0) return -1;
-  signal(SIGALRM, sap_readvertise);
+  svr4_signal(SIGALRM, sap_readvertise);
   alarm(SAP_READVERTISE_SECONDS);
-  signal(SIGTERM, deadver_sighand);
+  svr4_signal(SIGTERM, deadver_sighand);
   return 0;
 }
 
@@ -274,14 +270,14 @@ void sap_readvertise(int) {
     set_hops(0);
     send_advertisement();
   }
-  signal(SIGALRM, sap_readvertise);
+  svr4_signal(SIGALRM, sap_readvertise);
   alarm(SAP_READVERTISE_SECONDS);
   t_errno = saved_t_errno;
   errno = saved_errno;
 }
 
 int sap_deadvertise(void) {
-  signal(SIGALRM, SIG_IGN);
+  svr4_signal(SIGALRM, SIG_IGN);
   alarm(0);
   if (SapDInfo.fd < 0) return -1;
   set_hops(SAP_HOPS_DOWN);
@@ -292,7 +288,7 @@ int sap_deadvertise(void) {
 }
 
 void deadver_sighand(int) {
-  signal(SIGALRM, SIG_IGN);
+  svr4_signal(SIGALRM, SIG_IGN);
   alarm(0);
   if (SapDInfo.fd >= 0) {
     set_hops(SAP_HOPS_DOWN);

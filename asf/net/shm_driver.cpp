@@ -5,7 +5,8 @@
 ** server's 1024-byte buffers in place. The transport layer calls it
 ** through shm_opvec (asf/tl/protocol_switch.cpp).
 **
-** Nothing the server wrote is trusted: every offset is checked so that
+** Nothing the server wrote is trusted: the pool's sizes count only as far
+** as the segments the system reports, every offset is checked so that
 ** the structure it names lies wholly inside the pool, ring indices,
 ** counts and length words are checked before use, and every semaphore
 ** wait lasts at most a second, after which the client looks whether the
@@ -18,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -31,9 +33,6 @@
 
 namespace {
 
-/* Slot selectors of the association's buffers. */
-enum { kind_send = 9, kind_recv = 10, kind_xsend = 5 };
-
 /* Results of the bounded semaphore wait. */
 enum { wait_posted = 0, wait_slice = 1, wait_dead = -2, wait_fault = SHM_ERR_FAULT };
 
@@ -41,8 +40,6 @@ enum { wait_posted = 0, wait_slice = 1, wait_dead = -2, wait_fault = SHM_ERR_FAU
 constexpr int32_t pending_limit = 3000;
 /* Initialisations of a connect, one second apart. */
 constexpr int init_calls = 12;
-/* Disconnect flag: no notice to the server. */
-constexpr int disc_no_notice = 0x8000;
 /* The longest a disconnect waits for a buffer and the notice's answer. */
 constexpr int64_t disc_wait_ms = 10000;
 /* Driver flag: the server ended the connection. */
@@ -107,25 +104,19 @@ int semop_retry(int id, int num, short op, short flags, const struct timespec *l
   return rc;
 }
 
-int64_t now_ms() {
-  int64_t now = 0;
-  if (asf_tl_clock->now_ms(&now) != 0) return 0;
-  return now;
-}
-
 /* ---- Segment table. ---- */
 
 void init_tab() {
   for (sm_segrow &row : sm_segtab)
-    row = {-1, nullptr, 0};
+    row = {-1, nullptr, 0, 0, 0};
   segtab_init = 1;
 }
 
 /* Enters a pool in the first free row: 0, or -1 when the table is full. */
-int insert_tab(int32_t id, uint8_t *addr, uint32_t size) {
+int insert_tab(int32_t id, uint8_t *addr, uint32_t size, uint32_t segsize, int32_t nsegs) {
   for (sm_segrow &row : sm_segtab) {
     if (row.shmid == -1) {
-      row = {id, addr, size};
+      row = {id, addr, size, segsize, nsegs};
       return 0;
     }
   }
@@ -141,24 +132,33 @@ uint8_t *attach(int32_t id, uintptr_t addr) {
   return p == reinterpret_cast<void *>(-1) ? nullptr : static_cast<uint8_t *>(p);
 }
 
-/* Detaches total bytes of a pool at addr, one segment size at a time:
+/* Detaches the nsegs segments of segsize bytes attached from addr on:
 ** 0, or -1 at the first failing shmdt. */
-int asf_detachseg(uint8_t *addr, uint32_t total, uint32_t segsize) {
-  if (segsize == 0) return shm_ipc->shmdt(addr);
-  for (uint64_t off = 0; off < total; off += segsize)
-    if (shm_ipc->shmdt(addr + off) != 0) return -1;
+int asf_detachseg(uint8_t *addr, uint32_t segsize, int32_t nsegs) {
+  for (int32_t k = 0; k < nsegs; ++k)
+    if (shm_ipc->shmdt(addr + uint64_t(segsize) * uint64_t(k)) != 0) return -1;
   return 0;
 }
 
-/* Checks a first segment's header: 0 with the sizes and the count of
-** further ids, or -1 (magic, version, sizes or id list out of bounds). */
-int check_header(const uint8_t *seg, uintptr_t addr, uint32_t *total, uint32_t *segsize,
-                 int *nfurther) {
+/* The size the system gives segment id: 0 with *size, or -1. */
+int segment_size(int32_t id, uint64_t *size) {
+  struct shmid_ds ds;
+  if (shm_ipc->shmstat(id, &ds) != 0) return -1;
+  *size = uint64_t(ds.shm_segsz);
+  return 0;
+}
+
+/* Checks the header of a first segment of real bytes: 0 with the sizes and
+** the count of further ids, or -1 (magic, version, sizes or id list out of
+** bounds, or a segment size past the real one). */
+int check_header(const uint8_t *seg, uint64_t real, uintptr_t addr, uint32_t *total,
+                 uint32_t *segsize, int *nfurther) {
   if (ld16(seg, SM_HDR_MAGIC) != SM_MAGIC || ld16(seg, SM_HDR_VERSION) != SM_VERSION) return -1;
   const int32_t tot = ld32(seg, SM_HDR_TOTAL);
   const int32_t ssz = ld32(seg, SM_HDR_SEGSIZE);
   const long page = sysconf(_SC_PAGESIZE);
   if (ssz <= 0 || page <= 0 || ssz % page != 0 || ssz < SM_HDR_SIZE || tot < ssz) return -1;
+  if (uint64_t(ssz) > real) return -1;
   int n = 0;
   while (n < SM_HDR_MAXIDS && ld32(seg, SM_HDR_IDS + 4 * size_t(n)) >= 0)
     ++n;
@@ -235,23 +235,50 @@ int slot_count(netscb *scb, size_t off) {
   return v >= 0 && v <= SM_NBUF ? v : -1;
 }
 
+/* The limit of the next semaphore wait before deadline (ms on the layer's
+** clock, -1 none): at most a second. False when the deadline has passed. */
+bool next_slice(int64_t deadline, struct timespec *limit) {
+  int64_t slice = 1000;
+  if (deadline >= 0) {
+    const int64_t left = deadline - asf_now_ms();
+    if (left <= 0) return false;
+    if (left < slice) slice = left;
+  }
+  *limit = {time_t(slice / 1000), long(slice % 1000) * 1000000L};
+  return true;
+}
+
 /* One bounded wait on the client semaphore: wait_posted, wait_slice
 ** (the second ran out, or the deadline passed: the caller looks again),
 ** wait_dead or wait_fault. */
 int client_wait(netscb *scb, int64_t deadline) {
   const int id = ld32(scb->slot, SM_SLOT_WAITSEMID);
   const int num = ld32(scb->slot, SM_SLOT_WAITSEMNUM);
-  int64_t slice = 1000;
-  if (deadline >= 0) {
-    int64_t left = deadline - now_ms();
-    if (left <= 0) return wait_slice;
-    if (left < slice) slice = left;
-  }
-  struct timespec limit = {time_t(slice / 1000), long(slice % 1000) * 1000000L};
+  struct timespec limit;
+  if (!next_slice(deadline, &limit)) return wait_slice;
   if (semop_retry(id, num, -1, 0, &limit) == 0) return wait_posted;
   if (errno != EAGAIN) return wait_fault;
   if (!server_alive()) return wait_dead;
   return wait_slice;
+}
+
+/* Takes the lock semaphore of rec (undone at exit) in waits of at most a
+** second until deadline (-1 none), looking between them whether the
+** pool's server still lives: 0, or -1 with errno (ETIMEDOUT when the
+** deadline passed, EAGAIN when the server is gone). */
+int take_lock(const sm_rendrec *rec, int64_t deadline) {
+  struct sembuf sb = {static_cast<unsigned short>(rec->lock_semnum), -1, sem_undo};
+  for (;;) {
+    struct timespec limit;
+    if (!next_slice(deadline, &limit)) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    // An interruption only ends this slice: the next one is cut to what is left.
+    if (shm_ipc->semtimedop(rec->lock_semid, &sb, 1, &limit) == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN || !server_alive()) return -1;
+  }
 }
 
 /* The receive-buffer release of every send entry still held (the
@@ -265,11 +292,6 @@ void release_held_sends(netscb *scb) {
   }
 }
 
-/* The association of ctl. */
-Assocctl *assoc_of(asfsvcctl *ctl) {
-  return ctl != nullptr ? static_cast<Assocctl *>(ctl->ascid) : nullptr;
-}
-
 /* The lender of the set-up's send area: the first send buffer. */
 char *lend_send_area(void *priv) {
   char *area = nullptr;
@@ -281,7 +303,7 @@ char *lend_send_area(void *priv) {
 ** buffer it points at. The record, or null. */
 rscbufctl *take_receive_record(netscb *scb, Assocctl *assoc, rscbufctl *given) {
   rscbufctl *buf = given;
-  if (buf == nullptr && bufGet(assoc, kind_recv, &buf) != 0) buf = nullptr;
+  if (buf == nullptr && bufGet(assoc, asf_sel_recv, &buf) != 0) buf = nullptr;
   if (buf != nullptr && buf->buff != nullptr) {
     net_sm_free_buf(scb);
     buf->buff = nullptr;
@@ -371,22 +393,31 @@ int net_sm_attachseg(int32_t shmid, uintptr_t addr) {
   if (!segtab_init) init_tab();
   for (const sm_segrow &row : sm_segtab)
     if (row.shmid == shmid) return 0;
+  // The header is read only when the segment really holds it, and its
+  // sizes count only as far as the segments the system reports.
+  uint64_t real = 0;
+  if (segment_size(shmid, &real) != 0 || real < SM_HDR_SIZE) return -1;
   uint8_t *seg = attach(shmid, addr);
   if (seg == nullptr) return -1;
-  // The header must fit: a segment is at least a page.
   uint32_t total = 0, segsize = 0;
   int nfurther = 0;
-  if (check_header(seg, reinterpret_cast<uintptr_t>(seg), &total, &segsize, &nfurther) != 0) {
-    shm_ipc->shmdt(seg);
-    return -1;
-  }
-  if (insert_tab(shmid, seg, total) != 0) {
+  if (check_header(seg, real, reinterpret_cast<uintptr_t>(seg), &total, &segsize, &nfurther) != 0) {
     shm_ipc->shmdt(seg);
     return -1;
   }
   int32_t ids[SM_HDR_MAXIDS];
   for (int i = 0; i < nfurther; ++i)
     ids[i] = ld32(seg, SM_HDR_IDS + 4 * size_t(i));
+  for (int i = 0; i < nfurther; ++i) {
+    if (segment_size(ids[i], &real) != 0 || real < segsize) {
+      shm_ipc->shmdt(seg);
+      return -1;
+    }
+  }
+  if (insert_tab(shmid, seg, total, segsize, nfurther + 1) != 0) {
+    shm_ipc->shmdt(seg);
+    return -1;
+  }
   for (int i = 0; i < nfurther; ++i) {
     const uintptr_t want = reinterpret_cast<uintptr_t>(seg) + uintptr_t(segsize) * uintptr_t(i + 1);
     uint8_t *next = attach(ids[i], want);
@@ -396,7 +427,7 @@ int net_sm_attachseg(int32_t shmid, uintptr_t addr) {
         shm_ipc->shmdt(seg + uintptr_t(segsize) * uintptr_t(j));
       shm_ipc->shmdt(seg);
       for (sm_segrow &row : sm_segtab)
-        if (row.shmid == shmid) row = {-1, nullptr, 0};
+        if (row.shmid == shmid) row = {-1, nullptr, 0, 0, 0};
       return -1;
     }
   }
@@ -416,6 +447,9 @@ int net_sm_find_addr(int32_t shmid, int64_t offset, int64_t size, uint8_t **out)
       if (sm_segtab[i].shmid != shmid) return SHM_ERR_FAULT;
     }
     if (sm_segtab[i].shmid != shmid) continue;
+    // The pool lies within the segments measured and mapped at attach.
+    assert(uint64_t(sm_segtab[i].size) <=
+           uint64_t(sm_segtab[i].segsize) * uint64_t(sm_segtab[i].nsegs));
     // The look-up's own rule, then the whole structure inside the pool.
     if (offset > int64_t(sm_segtab[i].size)) return SHM_ERR_FAULT;
     if (offset + size > int64_t(sm_segtab[i].size)) return SHM_ERR_FAULT;
@@ -433,8 +467,7 @@ int net_sm_detachsegs(void) {
   segtab_init = 0;
   for (sm_segrow &row : sm_segtab) {
     if (row.shmid == -1) break;
-    const uint32_t segsize = uint32_t(ld32(row.addr, SM_HDR_SEGSIZE));
-    if (asf_detachseg(row.addr, row.size, segsize) != 0) {
+    if (asf_detachseg(row.addr, row.segsize, row.nsegs) != 0) {
       init_tab();
       return -1;
     }
@@ -462,19 +495,19 @@ static int find_buf(uint8_t *bitmap, int start, int nbits, int32_t slots_off, in
   return -1;
 }
 
-int shm_try_record(const sm_rendrec *rec, uintptr_t base, int pid) {
+int shm_try_record(const sm_rendrec *rec, uintptr_t base, int pid, int64_t deadline) {
   if (net_sm_attachseg(rec->shmid, base) != 0) return -1;
   uint8_t *bitmap = nullptr;
   if (rec->nslots <= 0 ||
       net_sm_find_addr(rec->shmid, rec->bitmap_off, (int64_t(rec->nslots) + 7) / 8, &bitmap) != 0)
     return -1;
-  if (semop_retry(rec->lock_semid, rec->lock_semnum, -1, sem_undo, nullptr) != 0) return -1;
+  if (take_lock(rec, deadline) != 0) return -1;
   const int s = find_buf(bitmap, 0, rec->nslots, rec->slots_off, rec->shmid, pid);
   semop_retry(rec->lock_semid, rec->lock_semnum, 1, sem_undo, nullptr);
   return s;
 }
 
-int net_sm_init(netscb *scb, const char *name) {
+int net_sm_init(netscb *scb, const char *name, int64_t deadline) {
   if (name == nullptr || name[0] == '\0') return SHM_ERR_FAULT;
   char cut[SM_NAME_MAX + 1];
   std::snprintf(cut, sizeof cut, "%s", name);
@@ -508,7 +541,7 @@ int net_sm_init(netscb *scb, const char *name) {
       uintptr_t base = 0;
       if (shm_attach_base(env, rec.srvaddr, &base) == 0 &&
           (!fallback || fallback_acceptable(fd, rec)))
-        slot = shm_try_record(&rec, base, pid);
+        slot = shm_try_record(&rec, base, pid, deadline);
       if (slot < 0) net_sm_detachsegs();
     }
     uint8_t *addr = nullptr;
@@ -645,7 +678,7 @@ int buf_wait(netscb *scb, int mode, int wanted, int64_t deadline) {
       continue;
     }
     if (w != wait_slice) return w;
-    if (deadline >= 0 && now_ms() >= deadline) return -99;
+    if (deadline >= 0 && asf_now_ms() >= deadline) return -99;
   }
   if (sm_pending > pending_limit) {
     int rc;
@@ -750,7 +783,7 @@ int termshm(asfsvcctl *, void *) { return 0; }
 
 int connshm(drvblock *drv, tlconnreq *parms, asfsvcctl *ctl) {
   // A positive timeout is the budget of the whole attempt.
-  const int64_t deadline = ctl->timeout > 0 ? now_ms() + ctl->timeout : -1;
+  const int64_t deadline = ctl->timeout > 0 ? asf_now_ms() + ctl->timeout : -1;
   if (_shmconnected) {
     driver_error(ctl, SHM_ERR_CONNECTED, 0);
     return -1;
@@ -771,13 +804,16 @@ int connshm(drvblock *drv, tlconnreq *parms, asfsvcctl *ctl) {
   }
   int rc = -1;
   for (int call = 0; call < init_calls; ++call) {
-    rc = net_sm_init(scb, drv->reqaddr.service);
+    rc = net_sm_init(scb, drv->reqaddr.service, deadline);
     if (rc == 0) break;
     // No further try once the attempt's budget is spent.
-    if (call + 1 == init_calls || (deadline >= 0 && now_ms() >= deadline)) break;
+    if (call + 1 == init_calls || (deadline >= 0 && asf_now_ms() >= deadline)) break;
     dvzOS_sleep(1);
   }
-  if (rc != 0) return connect_failed(drv, scb, false, ctl);
+  if (rc != 0) {
+    if (deadline >= 0 && asf_now_ms() >= deadline) errno = ETIMEDOUT;
+    return connect_failed(drv, scb, false, ctl);
+  }
   scb->sendidx = 0;
   if (shm_resolve_alerts(scb) != 0) return connect_failed(drv, scb, true, ctl);
   if (shm_ipc->semsetval(ld32(scb->slot, SM_SLOT_WAITSEMID), ld32(scb->slot, SM_SLOT_WAITSEMNUM),
@@ -790,9 +826,8 @@ int connshm(drvblock *drv, tlconnreq *parms, asfsvcctl *ctl) {
   st8(scb->slot, SM_SLOT_STATE, sm_state_connected);
   drv->priv = scb;
   drv->bufsize = TL_SHM_BUFSIZE;
-  shm_buffer_lender = lend_send_area;
   asfsvcctl inner {};
-  if (shm_buffer_setup(drv, assoc_of(ctl), &inner) != 0) {
+  if (shm_buffer_setup(drv, assoc_of(ctl), &inner, lend_send_area) != 0) {
     errno = inner.oserr;
     return connect_failed(drv, scb, true, ctl);
   }
@@ -854,7 +889,7 @@ int sendshm(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   buf->lbuff = TL_SHM_BUFSIZE;
   buf->p = next + buf->p_offset;
   buf->size = buf->lbuff - buf->p_offset;
-  bufReg(assoc_of(ctl), kind_send, buf);
+  bufReg(assoc_of(ctl), asf_sel_send, buf);
   return 0;
 }
 
@@ -867,13 +902,13 @@ int recvshm(drvblock *drv, rscbufctl **slot, asfsvcctl *ctl) {
   }
   rscbufctl *buf = take_receive_record(scb, assoc, *slot);
   auto fail = [&](int code) {
-    if (buf != nullptr && buf != *slot) bufReg(assoc, kind_recv, buf);
+    if (buf != nullptr && buf != *slot) bufReg(assoc, asf_sel_recv, buf);
     driver_error(ctl, code, errno);
     return -1;
   };
   if (buf == nullptr) return fail(SHM_ERR_RECV);
   if (ld16(scb->slot, SM_SLOT_HELDRECV) >= 0) return fail(SHM_ERR_RECV);
-  const int64_t deadline = ctl->timeout > 0 ? now_ms() + ctl->timeout : -1;
+  const int64_t deadline = ctl->timeout > 0 ? asf_now_ms() + ctl->timeout : -1;
   const int i = buf_wait(scb, ctl->timeout == 0 ? 5 : 0, 0, deadline);
   if (i == -99) return fail(SHM_STATUS_AGAIN);
   if (i < 0) return fail(SHM_ERR_RECV);
@@ -897,7 +932,7 @@ int soobshm(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
     return -1;
   }
   st8(scb->slot, SM_SLOT_EXPBYTE, int8_t(buf->p[0]));
-  bufReg(assoc_of(ctl), kind_xsend, buf);
+  bufReg(assoc_of(ctl), asf_sel_xsend, buf);
   if (alert_server(scb, 0, sm_alert_control) != 0) {
     driver_error(ctl, SHM_ERR_CONNECT, errno);
     return -1;
@@ -911,12 +946,12 @@ int discshm(drvblock *drv, int flags, asfsvcctl *ctl) {
   Assocctl *assoc = assoc_of(ctl);
   if (ld8(scb->slot, SM_SLOT_STATE) != sm_state_connected) {
     drv->flags |= drv_server_ended;
-  } else if ((flags & disc_no_notice) == 0) {
+  } else if ((flags & tl_disc_close_only) == 0) {
     rscbufctl *rec = take_receive_record(scb, assoc, nullptr);
-    if (rec != nullptr) bufReg(assoc, kind_recv, rec);
+    if (rec != nullptr) bufReg(assoc, asf_sel_recv, rec);
     /* A live server that never answers the notice must not hold the
     ** disconnect: both waits give up at one deadline and clean up. */
-    const int64_t deadline = now_ms() + disc_wait_ms;
+    const int64_t deadline = asf_now_ms() + disc_wait_ms;
     const int i = buf_wait(scb, 1, 1, deadline);
     if (i >= 0) {
       uint8_t *ent = bufent(scb, SM_SLOT_SENDTAB, i);

@@ -23,20 +23,16 @@
 #include <time.h>
 
 #include "asf_al.h"
+#include "asf_errors.h"
 #include "tl_records.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Failure numbers of the shared-memory driver. */
-#define SHM_ERR_FAULT (-962) /* shared-memory failure (internal steps) */
-#define SHM_ERR_CONNECTED (-27000) /* a shared-memory connection is already open */
-#define SHM_ERR_CONNECT (-25588) /* connect or alert failed */
 #define SHM_ERR_SEND ASF_ERR_WRITE /* no held send buffer, or not the one handed out */
 #define SHM_ERR_RECV ASF_ERR_READ /* receive failed: semaphore, server ended, buffer held */
 #define SHM_ERR_UNSUPPORTED ASF_ERR_UNSUPPORTED /* operation not supported */
-#define SHM_ERR_POST (-25594) /* posting the data alert failed */
 #define SHM_STATUS_AGAIN 6 /* positive: no message ready */
 
 /* ---- Rendezvous file: a 4-byte count, then count records. ---- */
@@ -151,7 +147,9 @@ enum { sm_alert_data = 0, sm_alert_control = 1, sm_alert_connect = 2 };
 typedef struct sm_segrow {
   int32_t shmid; /* -1: free row */
   uint8_t *addr;
-  uint32_t size; /* total size of the pool */
+  uint32_t size; /* total size of the pool, within the mapped segments */
+  uint32_t segsize; /* size of one segment, checked against the segment's own */
+  int32_t nsegs; /* segments attached behind addr, detached at the end */
 } sm_segrow;
 
 /* ---- The driver's private record. ---- */
@@ -198,15 +196,20 @@ int shm_attach_base(const char *env, uint32_t recaddr, uintptr_t *base);
 ** size bytes: 0 with *out, or -962 (no row, offset past the row, or the
 ** structure not wholly inside the pool). */
 int net_sm_find_addr(int32_t shmid, int64_t offset, int64_t size, uint8_t **out);
-/* Attaches the pool whose first segment is shmid at addr: 0 or -1. */
+/* Attaches the pool whose first segment is shmid at addr: 0, or -1 when
+** the header is damaged or claims more than the segments really hold (their
+** sizes come from the system, never from the pool). */
 int net_sm_attachseg(int32_t shmid, uintptr_t addr);
 /* Detaches every pool and empties the table: 0, or -1. */
 int net_sm_detachsegs(void);
-/* Tries record rec for pid: the slot index claimed, or -1. */
-int shm_try_record(const sm_rendrec *rec, uintptr_t base, int pid);
-/* Finds the server name and claims a slot into scb: 0, -2 (no rendezvous
-** file) or -962. */
-int net_sm_init(netscb *scb, const char *name);
+/* Tries record rec for pid, waiting for the pool's lock until deadline
+** (ms on the layer's clock, -1 none: then only while the server lives):
+** the slot index claimed, or -1 (errno ETIMEDOUT when the deadline
+** passed). */
+int shm_try_record(const sm_rendrec *rec, uintptr_t base, int pid, int64_t deadline);
+/* Finds the server name and claims a slot into scb before deadline (as
+** for shm_try_record): 0, -2 (no rendezvous file) or -962. */
+int net_sm_init(netscb *scb, const char *name, int64_t deadline);
 /* Resolves the alert-flag bytes and counter block of scb's slot: 0 or -962. */
 int shm_resolve_alerts(netscb *scb);
 /* Waits by mode (0 receive, 1 send buffer, 2 disconnect acknowledgement,

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <strings.h>
+
 #include "asf_al.h"
 #include "asf_memory.h"
 #include "asf_tl.h"
@@ -27,12 +29,22 @@ drvblock *sig_drv = nullptr;
 
 constexpr const char *spx_protocol = "tlispx";
 
+/* True when name, advertised by whoever answers SAP, is one of this
+** host's own names ("localhost", the node name), which the login check
+** takes for this host; an IPX peer is never this host by its address. */
+bool claims_this_host(const char *name) {
+  char node[ASF_NODENAME_SIZE];
+  return strcasecmp(name, "localhost") == 0 || rhostname(node, sizeof node) != 0 ||
+         strcasecmp(name, node) == 0;
+}
+
 /* The host part of a peer text for the IPX address addr into out (room
-** size): the file server of its network in lower case, else
-** "<UNKNOWN-HOST>" with the network and node in hexadecimal. */
+** size): the file server of its network in lower case, else (also for a
+** server named as this host) "<UNKNOWN-HOST>" with the network and node
+** in hexadecimal. */
 void peer_host(const unsigned char *addr, char *out, size_t size) {
   char name[SAP_NAME_SIZE + 1];
-  if (sap_fsname(addr, sap_lookup_timeout_ms, name) == 0) {
+  if (sap_fsname(addr, sap_lookup_timeout_ms, name) == 0 && !claims_this_host(name)) {
     size_t i = 0;
     for (; name[i] != '\0' && i + 1 < size; ++i)
       out[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));

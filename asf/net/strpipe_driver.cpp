@@ -34,25 +34,16 @@ const strpipe_calls *strpipe_driver_calls = &strpipe_platform_calls;
 namespace {
 
 /* Buffer slot kinds of bufGet/bufReg. */
-constexpr int kind_xsend = 5;
-constexpr int kind_xrecv = 6;
-constexpr int kind_send = 9;
-constexpr int kind_recv = 10;
 
 /* A buffer the caller owns: never registered with the association. */
 constexpr int32_t caller_owned = -2;
 
 /* Flags of a disconnect, as the transport layer passes them. */
-constexpr int disc_close_only = 0x8000;
-constexpr int disc_stop_listening = 512;
-constexpr int disc_handed_over = 256;
 
 /* The conversion buffer: the stream path of the last conversion. */
 char stream_path[STRPIPE_PATH_SIZE];
 
 const strpipe_calls &calls() { return *strpipe_driver_calls; }
-
-Assocctl *assoc_of(asfsvcctl *ctl) { return static_cast<Assocctl *>(ctl->ascid); }
 
 /* Makes call again while it fails with EINTR; its last result. */
 template <typename F>
@@ -67,12 +58,6 @@ int retry_eintr(F call) {
 int unsupported(asfsvcctl *ctl) {
   driver_error(ctl, STRPIPE_ERR_UNSUPPORTED, 0);
   return -1;
-}
-
-int64_t now_ms() {
-  int64_t now = 0;
-  if (asf_tl_clock->now_ms(&now) != 0) return 0;
-  return now;
 }
 
 enum class Transfer { go, not_ready, failed };
@@ -100,11 +85,11 @@ Transfer prepare_transfer(drvblock *drv, int fd, int kind, asfsvcctl *ctl) {
 ** when the association has none. */
 void store_expedited(Assocctl *assoc, char c) {
   rscbufctl *x = nullptr;
-  if (bufGet(assoc, kind_xrecv, &x) != 0) return;
+  if (bufGet(assoc, asf_sel_xrecv, &x) != 0) return;
   x->buff[0] = c;
   x->p = x->buff;
   x->size = 1;
-  bufReg(assoc, kind_xrecv, x);
+  bufReg(assoc, asf_sel_xrecv, x);
 }
 
 /* One getmsg into buf's whole allocation, with input signals switched
@@ -271,7 +256,7 @@ int sendstr(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   }
   Assocctl *assoc = assoc_of(ctl);
   auto give_back = [&] {
-    if (buf->type != caller_owned) bufReg(assoc, kind_send, buf);
+    if (buf->type != caller_owned) bufReg(assoc, asf_sel_send, buf);
     return -1;
   };
   const auto *sp = static_cast<strpipectl *>(drv->priv);
@@ -301,7 +286,7 @@ int sendstr(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   if (buf->type != caller_owned) {
     buf->p = buf->buff + buf->p_offset;
     buf->size = buf->lbuff - buf->p_offset;
-    bufReg(assoc, kind_send, buf);
+    bufReg(assoc, asf_sel_send, buf);
   }
   return 0;
 }
@@ -320,14 +305,14 @@ int recvstr(drvblock *drv, rscbufctl **slot, asfsvcctl *ctl) {
   Assocctl *assoc = assoc_of(ctl);
   rscbufctl *buf = slot != nullptr ? *slot : nullptr;
   const bool own = buf == nullptr;
-  if (slot == nullptr || (own && bufGet(assoc, kind_recv, &buf) != 0)) {
+  if (slot == nullptr || (own && bufGet(assoc, asf_sel_recv, &buf) != 0)) {
     driver_error(ctl, STRPIPE_ERR_NOBUF, errno);
     return -1;
   }
   *slot = buf;
   auto give_back = [&] {
     if (own) {
-      bufReg(assoc, kind_recv, buf);
+      bufReg(assoc, asf_sel_recv, buf);
       *slot = nullptr;
     }
     return -1;
@@ -339,7 +324,7 @@ int recvstr(drvblock *drv, rscbufctl **slot, asfsvcctl *ctl) {
   }
   const int fd = sp->fd;
   const int timeout = ctl->timeout;
-  const int64_t deadline = timeout > 0 ? now_ms() + timeout : 0;
+  const int64_t deadline = timeout > 0 ? asf_now_ms() + timeout : 0;
   switch (prepare_transfer(drv, fd, asf_poll_input, ctl)) {
     case Transfer::go:
       break;
@@ -373,7 +358,7 @@ int recvstr(drvblock *drv, rscbufctl **slot, asfsvcctl *ctl) {
     // The next message must come within what is left of a positive
     // timeout: a blocking wait here could last for ever.
     if (timeout > 0) {
-      const int64_t left = deadline - now_ms();
+      const int64_t left = deadline - asf_now_ms();
       if (left <= 0 || sysv_select_poll(fd, 0, static_cast<int>(left), asf_poll_input) != 0) {
         driver_error(ctl, TLI_STATUS_AGAIN, ctl->oserr);
         return give_back();
@@ -391,7 +376,7 @@ int soobstr(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   Assocctl *assoc = assoc_of(ctl);
   const auto *sp = static_cast<strpipectl *>(drv->priv);
   if ((drv->flags & DRV_CONNECTING) == 0) {
-    bufReg(assoc, kind_xsend, buf);
+    bufReg(assoc, asf_sel_xsend, buf);
     return 0;
   }
   int rc = -1;
@@ -402,7 +387,7 @@ int soobstr(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
     rc = retry_eintr([&] { return calls().putmsg(sp->fd, &ctlpart, &data, RS_HIPRI); });
     err = errno;
   }
-  bufReg(assoc, kind_xsend, buf);
+  bufReg(assoc, asf_sel_xsend, buf);
   if (rc == 0) return 0;
   driver_error(ctl, ASF_ERR_SYSCALL, err);
   return -1;
@@ -414,11 +399,11 @@ int discstr(drvblock *drv, int flags, asfsvcctl *ctl) {
   const auto *sp = static_cast<strpipectl *>(drv->priv);
   if (sp == nullptr) return 0;
   const int fd = sp->fd;
-  if ((flags & disc_close_only) != 0 || flags == disc_stop_listening) {
+  if ((flags & tl_disc_close_only) != 0 || flags == tl_disc_stop_listening) {
     if (fd >= 0) close(fd);
   } else {
     drv->flags |= DRV_RELEASING;
-    if ((flags & disc_handed_over) == 0 && fd >= 0) close(fd);
+    if ((flags & tl_disc_handed_over) == 0 && fd >= 0) close(fd);
   }
   net_deallocate(drv, ctl);
   drv->priv = nullptr;

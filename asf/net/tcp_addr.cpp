@@ -12,6 +12,7 @@
 ** expedited-data signal: the last tlitcp_siginit names it.
 */
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -33,7 +34,6 @@
 
 namespace {
 
-constexpr int kind_xrecv = 6;
 constexpr unsigned int sockaddr_in_size = 16;
 constexpr int addr_family_inet = 2;
 constexpr uint32_t loopback = 0x7f000001u;
@@ -157,8 +157,44 @@ int host_address(const char *host, uint32_t *ip, asfsvcctl *ctl) {
   return rc != 0 ? -1 : 0;
 }
 
+/* True when ip (network order) is this host's: a loopback address or an
+** IPv4 address of one of its interfaces. */
+bool is_local_address(uint32_t ip) {
+  if ((ntohl(ip) >> 24) == (loopback >> 24)) return true;
+  struct ifaddrs *list = nullptr;
+  if (getifaddrs(&list) != 0) return false;
+  bool found = false;
+  for (const struct ifaddrs *i = list; i != nullptr && !found; i = i->ifa_next)
+    if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET)
+      found = reinterpret_cast<const struct sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr == ip;
+  freeifaddrs(list);
+  return found;
+}
+
+/* True when the reverse name of ip (network order) may stand for the
+** peer: a forward look-up of name lists ip, and this host's own names
+** ("localhost", the node name), which the login check takes for this
+** host, go only to an address of this host. Anyone may publish any
+** reverse name for an address of their own. */
+bool reverse_name_stands(const char *name, uint32_t ip) {
+  int herr = 0;
+  const struct hostent *forward = dvz_gethostbyname(name, &herr);
+  if (forward == nullptr || forward->h_addrtype != AF_INET || forward->h_length != 4 ||
+      forward->h_addr_list == nullptr)
+    return false;
+  bool listed = false;
+  for (char *const *a = forward->h_addr_list; *a != nullptr && !listed; ++a)
+    listed = std::memcmp(*a, &ip, 4) == 0;
+  if (!listed) return false;
+  char node[ASF_NODENAME_SIZE];
+  const bool own_name = std::strcmp(name, "localhost") == 0 || rhostname(node, sizeof node) != 0 ||
+                        std::strcmp(name, node) == 0;
+  return !own_name || is_local_address(ip);
+}
+
 /* The host part of a peer address into out (room size): a name, or the
-** address in hexadecimal (*hex true). 0, or -1 with -406 stored. */
+** address in hexadecimal (*hex true), also for a reverse name that does
+** not stand (reverse_name_stands). 0, or -1 with -406 stored. */
 int host_text(const tladdr *addr, const drvblock *drv, char *out, size_t size, bool *hex,
               asfsvcctl *ctl) {
   *hex = false;
@@ -186,7 +222,8 @@ int host_text(const tladdr *addr, const drvblock *drv, char *out, size_t size, b
     return -1;
   }
   if (_osgethostbyaddr(reinterpret_cast<const char *>(&addr->ipaddr), 4, addr_family_inet, h) ==
-      0) {
+          0 &&
+      reverse_name_stands(h->name, addr->ipaddr)) {
     std::snprintf(out, size, "%s", h->name);
   } else {
     std::snprintf(out, size, "%x", ip);
@@ -393,7 +430,7 @@ void tlitcp_sighand(int) {
     int event = tli_driver_calls->t_look(fd);
     rscbufctl *x = nullptr;
     if (event > 0 && (event & T_EXDATA) != 0) {
-      if (bufGet(assoc, kind_xrecv, &x) == 0) {
+      if (bufGet(assoc, asf_sel_xrecv, &x) == 0) {
         // Read only while the urgent byte is what is pending: a byte read
         // past it would be normal data lost to the receive.
         while ((tli_driver_calls->t_look(fd) & T_EXDATA) != 0) {
@@ -408,18 +445,18 @@ void tlitcp_sighand(int) {
             break;
           }
         }
-        bufReg(assoc, kind_xrecv, x);
+        bufReg(assoc, asf_sel_xrecv, x);
       }
     } else if (event > 0 && (event & T_DISCONNECT) != 0) {
       char *status = nullptr;
-      if (bufGet(assoc, kind_xrecv, &x) == 0) {
+      if (bufGet(assoc, asf_sel_xrecv, &x) == 0) {
         if (bufStateGet(assoc, &status) != -1 && status != nullptr) {
           status[0] = 1;
           x->buff[0] = disconnect_byte;
           x->p = x->buff;
           x->size = 1;
         }
-        bufReg(assoc, kind_xrecv, x);
+        bufReg(assoc, asf_sel_xrecv, x);
       }
     }
   }

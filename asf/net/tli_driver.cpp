@@ -23,6 +23,7 @@
 #include "asf_al.h"
 #include "asf_memory.h"
 #include "asf_tl.h"
+#include "svr4.h"
 #include "tl_records.h"
 #include "tli.h"
 #include "tli_driver.h"
@@ -35,18 +36,9 @@ const tli_calls tli_platform_calls = {t_open,       t_bind,   t_alloc,   t_free,
 const tli_calls *tli_driver_calls = &tli_platform_calls;
 }
 
+int tli_release_wait_ms = 100000;
+
 namespace {
-
-/* Buffer slot kinds of bufGet/bufReg. */
-constexpr int kind_xsend = 5;
-constexpr int kind_xrecv = 6;
-constexpr int kind_send = 9;
-constexpr int kind_recv = 10;
-
-/* Flags of a disconnect, as the transport layer passes them. */
-constexpr int disc_close_only = 0x8000;
-constexpr int disc_stop_listening = 512;
-constexpr int disc_handed_over = 256;
 
 /* Events that end a connection for a receive. */
 constexpr int gone_events = T_DISCONNECT | T_ERROR | T_ORDREL;
@@ -57,29 +49,7 @@ constexpr char interrupt_byte = 'B';
 constexpr int oserr_peer_gone = 16;
 constexpr int oserr_other_event = 9;
 constexpr int disc_sync_tries = 30;
-constexpr int release_wait_ms = 100000;
 constexpr unsigned int release_drain_bytes = 100;
-
-/* Blocks the expedited-data signals for the life of the object, so that
-** the handler never sees the expedited slot half-updated. */
-class SignalBlock {
- public:
-  SignalBlock() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGPOLL);
-    sigaddset(&set, SIGURG);
-    sigprocmask(SIG_BLOCK, &set, &saved_);
-  }
-  ~SignalBlock() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-  SignalBlock(const SignalBlock &) = delete;
-  SignalBlock &operator=(const SignalBlock &) = delete;
-
- private:
-  sigset_t saved_;
-};
-
-Assocctl *assoc_of(asfsvcctl *ctl) { return static_cast<Assocctl *>(ctl->ascid); }
 
 /* The TLI structures of a connect, freed together. */
 struct ConnectRecords {
@@ -95,13 +65,6 @@ struct ConnectRecords {
   }
 };
 
-/* Milliseconds on the transport layer's monotonic clock, 0 if it fails. */
-int64_t now_ms() {
-  int64_t now = 0;
-  if (asf_tl_clock->now_ms(&now) != 0) return 0;
-  return now;
-}
-
 /* Waits for the connect's confirmation on fd: the larger of the caller's
 ** timeout and TLI_CONNECT_WAIT_MS, cut at deadline (ms on the layer's
 ** clock) when the caller set one (deadline >= 0). Returns 0 ready, or -1
@@ -109,7 +72,7 @@ int64_t now_ms() {
 int wait_connect(int fd, int timeout, int64_t deadline, asfsvcctl *ctl) {
   int64_t wait = timeout > TLI_CONNECT_WAIT_MS ? timeout : TLI_CONNECT_WAIT_MS;
   if (deadline >= 0) {
-    int64_t left = deadline - now_ms();
+    int64_t left = deadline - asf_now_ms();
     if (left < wait) wait = left;
   }
   if (wait > 0 && sysv_select_poll(fd, 0, static_cast<int>(wait), asf_poll_read) == 0) return 0;
@@ -209,13 +172,13 @@ int send_all(int fd, char **p, int32_t *size, asfsvcctl *ctl) {
 /* Stores the expedited byte c in the association's expedited receive
 ** buffer; dropped when the slot is empty. */
 void store_expedited(Assocctl *assoc, char c) {
-  SignalBlock block;
+  svr4::SignalBlock block {SIGPOLL, SIGURG};
   rscbufctl *x = nullptr;
-  if (bufGet(assoc, kind_xrecv, &x) != 0) return;
+  if (bufGet(assoc, asf_sel_xrecv, &x) != 0) return;
   x->buff[0] = c;
   x->p = x->buff;
   x->size = 1;
-  bufReg(assoc, kind_xrecv, x);
+  bufReg(assoc, asf_sel_xrecv, x);
 }
 
 /* Releases a connection in data transfer, in order when the provider has
@@ -251,7 +214,7 @@ int waittli(drvblock *, void *, asfsvcctl *) { return 0; }
 ** oserr set and nothing left open. */
 int conntli(drvblock *drv, tlconnreq *parms, asfsvcctl *ctl) {
   // A caller's positive timeout is the deadline of the whole attempt.
-  const int64_t deadline = ctl->timeout > 0 ? now_ms() + ctl->timeout : -1;
+  const int64_t deadline = ctl->timeout > 0 ? asf_now_ms() + ctl->timeout : -1;
   drv->flags |= DRV_CONNECTING;
   if (load_operation_vector(drv) != 0) {
     driver_error(ctl, TL_STATUS_NO_VECTOR, ctl->oserr);
@@ -361,7 +324,7 @@ int sendtli(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   auto *t = static_cast<tlictl *>(drv->priv);
   Assocctl *assoc = assoc_of(ctl);
   auto give_back = [&] {
-    if (buf->type != -2) bufReg(assoc, kind_send, buf);
+    if (buf->type != -2) bufReg(assoc, asf_sel_send, buf);
     return -1;
   };
   if (t == nullptr) {
@@ -397,7 +360,7 @@ int sendtli(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   if (buf->type != -2) {
     buf->p = buf->buff + buf->p_offset;
     buf->size = buf->lbuff - buf->p_offset;
-    bufReg(assoc, kind_send, buf);
+    bufReg(assoc, asf_sel_send, buf);
   }
   return 0;
 }
@@ -419,7 +382,7 @@ int recvtli(drvblock *drv, rscbufctl **slot, asfsvcctl *ctl) {
   rscbufctl *buf = *slot;
   bool own = buf == nullptr;
   if (own) {
-    if (bufGet(assoc, kind_recv, &buf) != 0) {
+    if (bufGet(assoc, asf_sel_recv, &buf) != 0) {
       driver_error(ctl, TLI_ERR_OUTSTATE, 0);
       return -1;
     }
@@ -427,18 +390,30 @@ int recvtli(drvblock *drv, rscbufctl **slot, asfsvcctl *ctl) {
   }
   auto give_back = [&] {
     if (own) {
-      bufReg(assoc, kind_recv, buf);
+      bufReg(assoc, asf_sel_recv, buf);
       *slot = nullptr;
     }
     return -1;
   };
   int fd = t->fd;
+  // A positive limit holds for the whole receive, urgent bytes included.
+  const int64_t deadline = ctl->timeout > 0 ? asf_now_ms() + ctl->timeout : -1;
   bool waited_out = false;
   if (prepare_transfer(drv, fd, ctl, asf_poll_input, &waited_out) != 0) {
     if (!waited_out) return give_back();
     driver_error(ctl, TLI_STATUS_AGAIN, ctl->oserr);
     return give_back();
   }
+  // Before going round to the blocking t_rcv again: input within what is
+  // left of the limit. False (status 6 stored) when none came.
+  auto input_in_time = [&] {
+    if (deadline < 0) return true;
+    const int64_t left = deadline - asf_now_ms();
+    if (left > 0 && sysv_select_poll(fd, 0, static_cast<int>(left), asf_poll_input) == 0)
+      return true;
+    driver_error(ctl, TLI_STATUS_AGAIN, ctl->oserr);
+    return false;
+  };
   for (;;) {
     const bool armed = (drv->flags & DRV_SIGARMED) != 0;
     int flags = 0;
@@ -453,6 +428,7 @@ int recvtli(drvblock *drv, rscbufctl **slot, asfsvcctl *ctl) {
     if (n >= 0) {
       if ((flags & T_EXPEDITED) != 0) {
         if (n > 0) store_expedited(assoc, buf->buff[0]);
+        if (!input_in_time()) return give_back();
         continue;
       }
       if ((drv->rcvcheck & DRV_RCVCHECK) != 0) {
@@ -479,7 +455,10 @@ int recvtli(drvblock *drv, rscbufctl **slot, asfsvcctl *ctl) {
           driver_error(ctl, TLI_ERR_PEERGONE, TLOOK);
           return give_back();
         }
-        if (event == T_DATA || event == T_EXDATA) continue;
+        if (event == T_DATA || event == T_EXDATA) {
+          if (!input_in_time()) return give_back();
+          continue;
+        }
         driver_error(ctl, TLI_ERR_TRANSPORT, TLOOK);
         return give_back();
       }
@@ -499,7 +478,7 @@ int soobtli(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   auto *t = static_cast<tlictl *>(drv->priv);
   if ((drv->flags & DRV_CONNECTING) == 0 || t == nullptr) {
     // Back to its slot all the same, or the disconnect could not free it.
-    bufReg(assoc, kind_xsend, buf);
+    bufReg(assoc, asf_sel_xsend, buf);
     return 0;
   }
   int n;
@@ -513,7 +492,7 @@ int soobtli(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
   }
   const int saved_t_errno = t_errno;
   const int saved_errno = errno;
-  bufReg(assoc, kind_xsend, buf);
+  bufReg(assoc, asf_sel_xsend, buf);
   if (n >= 0) return 0;
   ctl->oserr = saved_t_errno == TSYSERR ? saved_errno : saved_t_errno;
   return -1;
@@ -524,8 +503,8 @@ int soobtli(drvblock *drv, rscbufctl *buf, asfsvcctl *ctl) {
 int roobtli(drvblock *, rscbufctl **out, asfsvcctl *ctl) {
   int rc;
   {
-    SignalBlock block;
-    rc = bufGet(assoc_of(ctl), kind_xrecv, out);
+    svr4::SignalBlock block {SIGPOLL, SIGURG};
+    rc = bufGet(assoc_of(ctl), asf_sel_xrecv, out);
   }
   if (rc == 0) return 0;
   driver_error(ctl, TLI_ERR_OUTSTATE, t_errno);
@@ -540,11 +519,11 @@ int disctli(drvblock *drv, int flags, asfsvcctl *ctl) {
   if (t == nullptr) return 0;
   tlitcp_sigforget(drv);
   const int fd = t->fd;
-  if ((flags & disc_close_only) != 0 || flags == disc_stop_listening) {
+  if ((flags & tl_disc_close_only) != 0 || flags == tl_disc_stop_listening) {
     tli_retry([&] { return tli().t_close(fd); });
   } else {
     drv->flags |= DRV_RELEASING;
-    if ((flags & disc_handed_over) == 0 && fd >= 0) {
+    if ((flags & tl_disc_handed_over) == 0 && fd >= 0) {
       int state = -1;
       for (int left = disc_sync_tries;;) {
         state = tli().t_sync(fd);
@@ -575,13 +554,18 @@ int disctli(drvblock *drv, int flags, asfsvcctl *ctl) {
 }
 
 /* Waits for the peer's release on fd, dropping data that comes first.
-** 1 when the release (or another event) is there, 0 when 100 s passed,
-** -1 when the poll failed or reported anything but input. */
+** 1 when the release (or another event) is there, 0 when
+** tli_release_wait_ms passed in all (data that keeps coming does not
+** extend it), -1 when the poll failed or reported anything but input. */
 int wait_release(int fd) {
   if (tli_retry([&] { return tli().t_look(fd); }) == T_ORDREL) return 1;
+  const int64_t deadline = asf_now_ms() + tli_release_wait_ms;
   for (;;) {
+    const int64_t left = deadline - asf_now_ms();
+    if (left <= 0) return 0;
     struct pollfd p = {fd, POLLIN, 0};
-    int rc = poll(&p, 1, release_wait_ms);
+    int rc = poll(&p, 1, static_cast<int>(left));
+    if (rc < 0 && errno == EINTR) continue;
     if (rc < 0) return -1;
     if (rc == 0) return 0;
     // Once both directions are shut the socket adds POLLHUP to the EOF's

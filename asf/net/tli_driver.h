@@ -12,12 +12,9 @@
 
 #include <stdint.h>
 
+#include "asf_errors.h"
 #include "tl_records.h"
 #include "tli.h"
-
-/* Statuses of the server side. */
-#define TLI_ERR_QUEUEFULL (-25571) /* an indication came with every queue slot taken */
-#define TLI_ERR_LISTEN (-25573) /* the wait, the event, t_listen, t_rcvdis or t_accept failed */
 
 /* Buffer size of a connection whose sqlhosts options give none. */
 #define TLI_DEFAULT_BUFSIZE 4096
@@ -34,6 +31,10 @@ typedef struct tlipendq {
 
 /* The smallest queue, whatever length the provider granted. */
 #define TLI_MIN_QUEUE 30u
+
+/* The longest a disconnect waits for the peer's orderly release, in all:
+** 100 s (tests lower it). */
+extern int tli_release_wait_ms;
 
 /* The TLI calls in force (tests replace them through tli_driver_calls). */
 inline const tli_calls &tli() { return *tli_driver_calls; }

@@ -16,8 +16,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "asf_arena.h"
 #include "asf_memory.h"
-#include "handover.h"
 #include "tl_records.h"
 #include "tl_save.h"
 #include "tli.h"

@@ -5,7 +5,7 @@
 ** registry `NSReg` (asf_records.h) of candidate server entries, read from
 ** the sqlhosts file (asf_sqlhosts.h) and DBPATH. The connection manager and
 ** the directory service are its callers; the registry is freed with
-** ASF_FreeNSReg (asf_al.h).
+** ASF_FreeNSReg (asf_call.h).
 **
 ** Every string an entry holds is an allocation of its own (pool 1): the
 ** transport address text in particular is never shared with the caller's
@@ -18,6 +18,7 @@
 #include <stdint.h>
 
 #include "asf_al.h"
+#include "asf_errors.h"
 #include "asf_records.h"
 #include "asf_sqlhosts.h"
 #include "asf_svcctl.h"
@@ -26,14 +27,9 @@
 extern "C" {
 #endif
 
-/* Failure numbers of the name service (the sqlhosts ones are asf_al.h's). */
+/* Names the name service gives to failure numbers of asf_errors.h. */
 #define NS_ERR_NOUSER ASF_ERR_NOUSER /* the current user cannot be found */
 #define NS_ERR_INTERNAL ASF_ERR_COMMON /* an internal argument error, or a full registry */
-#define NS_ERR_REMOTEDB (-25558) /* omit code: the database's host is not in sqlhosts */
-#define NS_ERR_DBPATHSVR (-25559) /* omit code: a DBPATH server is not in sqlhosts */
-#define NS_ERR_DBNAME (-909) /* a database or server name too long, or a bad character */
-#define NS_ERR_SLASHSVR (-906) /* a server name after "//" longer than 128 characters */
-#define NS_ERR_DBPATHLEN (-373) /* a DBPATH element or resulting path too long */
 
 /* Sizes, terminator included: a server name, a database name or path. */
 #define NS_SERVER_SIZE 129

@@ -10,11 +10,20 @@
 **
 ** A trusted-host line is a host field and a user field; the first line
 ** that decides wins, and the end of the file means not trusted. Every
-** byte value is an ordinary character; fields are cut, never overrun.
+** byte value is an ordinary character; fields are cut, never overrun. A
+** trusted-host file that others could have written is not read at all.
+**
+** The client host is the name the transport gave the peer's address. The
+** TCP transport gives this host's name or "localhost" only to an address
+** of this host and keeps a reverse name only when a forward look-up of it
+** gives the address back (the local transports are this host by nature),
+** so the names compared here stand for addresses.
 */
 #include "login.h"
 
 #include <crypt.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -68,6 +77,52 @@ struct open_file {
 
 bool is_netgroup_field(std::string_view field) {
   return field.starts_with("+@") || field.starts_with("-@");
+}
+
+/* True when the trusted-host file opened as f from path may be believed
+** for the user of id uid: path is no symbolic link, f is the very file
+** looked at there, a regular file owned by root, by uid or by this
+** process's own account, and neither group nor others may write it.
+** Anyone else who could change it could make any host trusted. */
+bool file_may_trust(const char *path, const fbuf *f, int64_t uid) {
+  struct stat named {};
+  struct stat opened {};
+  if (lstat(path, &named) != 0 || fstat(f->fd, &opened) != 0) return false;
+  if (!S_ISREG(opened.st_mode) || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
+    return false;
+  const bool owner_ok = opened.st_uid == 0 || static_cast<int64_t>(opened.st_uid) == uid ||
+                        opened.st_uid == geteuid();
+  return owner_ok && (opened.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+/* check_rights for the user of id uid (-1: none known). */
+int check_rights_of(const char *path, const char *host, const char *user, int64_t uid) {
+  if (path == nullptr || host == nullptr || user == nullptr) return 0;
+  open_file file(path);
+  if (file.f == nullptr || !file_may_trust(path, file.f, uid)) return 0;
+  const size_t size = std::strlen(host) + 1;
+  temp_block<char> wanted(size);
+  if (wanted.p == nullptr) return 0;
+  std::memcpy(wanted.p, host, size);
+  trims(wanted.p);
+
+  char field[TRUSTED_HOST_SIZE];
+  char user_field[TRUSTED_USER_SIZE];
+  while (next_trusted(file.f, field, sizeof field, user_field, sizeof user_field) == 0) {
+    int stop = 0;
+    int verdict = 0;
+    if (std::strcmp(field, "+") == 0 || std::strcmp(field, wanted.p) == 0) {
+      verdict = trusted_user(user_field, user, &stop);
+    } else if (is_netgroup_field(field)) {
+      if (asf_login->in_netgroup(field + 2, wanted.p, nullptr) != 1) continue;
+      if (field[0] == '-') return 0;
+      verdict = trusted_user(user_field, user, &stop);
+    } else if (field[0] == '-' && std::strcmp(field + 1, wanted.p) == 0) {
+      return 0;
+    }
+    if (stop) return verdict;
+  }
+  return 0;
 }
 
 /* The password step of a checked login: 0 or -952. An empty password on
@@ -140,7 +195,7 @@ int is_trusted(const char *user, int32_t uid, const char *home, const char *host
                const uint8_t *security) {
   const uint8_t allowed = security != nullptr ? *security : 0;
   if (uid != 0 && (allowed & LOGIN_SEC_HOSTS_EQUIV) != 0 &&
-      check_rights(asf_login->hosts_equiv, host, user) == 1)
+      check_rights_of(asf_login->hosts_equiv, host, user, uid) == 1)
     return 1;
   if ((allowed & LOGIN_SEC_RHOSTS) == 0) return 0;
   // Without a home there is no .rhosts: the current directory's is not it.
@@ -151,36 +206,14 @@ int is_trusted(const char *user, int32_t uid, const char *home, const char *host
   temp_block<char> path(size);
   if (path.p == nullptr) return 0;
   std::snprintf(path.p, size, "%s%s.rhosts", home, slash ? "" : "/");
-  return check_rights(path.p, host, user);
+  return check_rights_of(path.p, host, user, uid);
 }
 
 int check_rights(const char *path, const char *host, const char *user) {
-  if (path == nullptr || host == nullptr || user == nullptr) return 0;
-  open_file file(path);
-  if (file.f == nullptr) return 0;
-  const size_t size = std::strlen(host) + 1;
-  temp_block<char> wanted(size);
-  if (wanted.p == nullptr) return 0;
-  std::memcpy(wanted.p, host, size);
-  trims(wanted.p);
-
-  char field[TRUSTED_HOST_SIZE];
-  char user_field[TRUSTED_USER_SIZE];
-  while (next_trusted(file.f, field, sizeof field, user_field, sizeof user_field) == 0) {
-    int stop = 0;
-    int verdict = 0;
-    if (std::strcmp(field, "+") == 0 || std::strcmp(field, wanted.p) == 0) {
-      verdict = trusted_user(user_field, user, &stop);
-    } else if (is_netgroup_field(field)) {
-      if (asf_login->in_netgroup(field + 2, wanted.p, nullptr) != 1) continue;
-      if (field[0] == '-') return 0;
-      verdict = trusted_user(user_field, user, &stop);
-    } else if (field[0] == '-' && std::strcmp(field + 1, wanted.p) == 0) {
-      return 0;
-    }
-    if (stop) return verdict;
-  }
-  return 0;
+  if (user == nullptr) return 0;
+  ospasswd_t pw {};
+  const int64_t uid = _osgetpwnam(user, &pw) == 0 ? pw.uid : -1;
+  return check_rights_of(path, host, user, uid);
 }
 
 int trusted_user(const char *field, const char *user, int *stop) {

@@ -14,18 +14,13 @@
 
 #include <stdint.h>
 
+#include "asf_errors.h"
 #include "asf_sqlhosts.h"
 #include "os_wrappers.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Failure numbers of the login check (-406 and -1 as everywhere). */
-#define LOGIN_ERR_NOUSER (-951) /* no passwd entry, or no valid shadow entry */
-#define LOGIN_ERR_PASSWORD (-952) /* wrong password, or one required and none given */
-#define LOGIN_ERR_NOHOST (-954) /* a checked login without a client host */
-#define LOGIN_ERR_UNTRUSTED (-956) /* the host is not trusted for the user */
 
 /* Bits of the security option byte (the first byte of SqlhOptions). */
 #define LOGIN_SEC_HOSTS_EQUIV 0x01 /* /etc/hosts.equiv may trust */
@@ -50,12 +45,15 @@ int getshadow(const char *user, char *passwd);
 char *crypt_pwd(const char *password, const char *stored);
 /* 1 when host is trusted for user (user id uid, home directory home, or
 ** null/empty for none) by the files *security allows (null: none), else 0.
-** hosts.equiv is never read for uid 0; without a home no .rhosts is read. */
+** hosts.equiv is never read for uid 0; without a home no .rhosts is read.
+** Either file counts only when check_rights may believe it (owner: uid). */
 int is_trusted(const char *user, int32_t uid, const char *home, const char *host,
                const uint8_t *security);
 /* 1 when the trusted-host file path trusts host for user, else 0 (also
-** when the file cannot be opened or memory is short). Trailing white
-** space of host is ignored. */
+** when the file cannot be opened or memory is short, and when it may not
+** be believed: a symbolic link, not a regular file, owned by someone other
+** than root, the user or this process's account, or writable by group or
+** others). Trailing white space of host is ignored. */
 int check_rights(const char *path, const char *host, const char *user);
 /* The user field's verdict on user: *stop 1 and the result (1 trusted,
 ** 0 refused) when the field decides; *stop 0 and 0 when it does not, and

@@ -17,6 +17,7 @@
 #include "gen_strings.h"
 
 using asc_wire::clear_procinfo;
+using asc_wire::env_name_ok;
 using asc_wire::fail;
 using asc_wire::fail_hard;
 using asc_wire::Reader;
@@ -271,6 +272,7 @@ Got read_envlist(Reader &in, evlist_t *list) {
     list->count = i + 1;
     if (!read_string(in, &list->names[i], &memory) || !read_string(in, &list->values[i], &memory))
       return memory ? Got::memory : Got::bad;
+    if (!env_name_ok(list->names[i])) return Got::bad;
   }
   return Got::ok;
 }
@@ -351,6 +353,11 @@ int read_optional(asfsvcctl *ctl, Reader &in, pfrequest **request, evlist_t **en
         have_env = true;
         *env_out = new_record<evlist_t>();
         got = *env_out == nullptr ? Got::memory : read_envlist(in, *env_out);
+        if (got != Got::ok) {
+          /* A refused list is never handed on, not even in part. */
+          ascFreeEnvlist(*env_out);
+          *env_out = nullptr;
+        }
         break;
       case asc_sec_proc:
         got = read_procinfo(in, pi_out);

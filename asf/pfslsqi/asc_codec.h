@@ -19,6 +19,7 @@
 #include <stdint.h>
 
 #include "asf_al.h"
+#include "asf_errors.h"
 #include "asf_records.h"
 #include "asf_svcctl.h"
 #include "os_env.h"
@@ -32,7 +33,6 @@ extern "C" {
 #define ASC_ERR_PROTOCOL ASF_ERR_PROTOCOL
 /* Output references missing, or a request of the wrong type. */
 #define ASC_ERR_NOOUTPUT ASF_ERR_ARGUMENT
-#define ASC_ERR_OLDREPLY (-25569) /* old-protocol reply without a type-2 record */
 
 /* Modes of the codec's entry points. */
 enum { asc_mode_write = 1, asc_mode_read = 2 };
@@ -405,6 +405,13 @@ inline int fail(asfsvcctl *ctl, int32_t status) {
 inline int fail_hard(asfsvcctl *ctl, int32_t status) {
   if (ctl != nullptr) ctl->asfcode = status;
   return -1;
+}
+
+/* True when name may stand in a request's environment list: present, not
+** empty and without "=", which would end the name where the value begins
+** once the list becomes environment entries. */
+inline bool env_name_ok(const char *name) {
+  return name != nullptr && name[0] != '\0' && std::strchr(name, '=') == nullptr;
 }
 
 /* Clears procinfo for a read: everything 0, the ids -1. */

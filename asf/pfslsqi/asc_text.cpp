@@ -218,6 +218,14 @@ void str_pltxflags(pfdatafmt *fmt, int count, char **words) {
   }
 }
 
+/* True when a word from the fifth on is an environment word ("name=value")
+** without a name: such a request is refused before anything is made. */
+bool has_unnamed_env_word(int count, char **words) {
+  for (int i = 5; i <= count; ++i)
+    if (words[i - 1][0] == '=') return true;
+  return false;
+}
+
 /* The environment words from the fifth on into a new list. */
 int env_from_words(asfsvcctl *ctl, evlist_t **out, int count, char **words) {
   auto *list = static_cast<evlist_t *>(asf_alloc(pool, sizeof(evlist_t)));
@@ -617,6 +625,7 @@ int ascString(asfsvcctl *ctl, int mode, rscbufctl *buf, int32_t *level, ascbinre
       words[i] = words[i + 1];
     --count;
   }
+  if (has_unnamed_env_word(count, words)) return fail(ctl, ASC_ERR_PROTOCOL);
 
   ascmrec m {};
   bool have_m = false;

@@ -21,7 +21,6 @@ T *word_ptr(const asfsvcreq *req, int n) {
 /* Sets ctl's status and returns -1. */
 int fail(asfsvcctl *ctl, int32_t status);
 /* ctl's association when it is valid, else null. */
-Assocctl *assoc_of(const asfsvcctl *ctl);
 /* ctl's protocol-family block, or null when the association has none. */
 pfblock *block_of(const asfsvcctl *ctl);
 /* True for the products that carry no SQLI session ("raw", "dr"). */

@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "asf_al.h"
-#include "asf_css.h"
 #include "asf_memory.h"
 #include "dvz_be.h"
 #include "os_seams.h"
@@ -129,7 +128,7 @@ char *request_area(asfsvcctl *ctl) {
 /* Sends the bytes of msg as one data message through the association's
 ** send buffer. 0, or -1 with the status (-25595 when they do not fit). */
 int send_data(asfsvcctl *ctl, const rscbufctl *msg) {
-  Assocctl *assoc = assoc_of(ctl);
+  Assocctl *assoc = valid_assoc_of(ctl);
   rscbufctl *sb = nullptr;
   if (bufGet(assoc, asf_buf_send, &sb) != 0 || sb == nullptr) return fail(ctl, SL_ERR_BUFREG);
   sb->p = sb->buff + sb->p_offset;
@@ -140,9 +139,8 @@ int send_data(asfsvcctl *ctl, const rscbufctl *msg) {
   std::memcpy(sb->p, msg->p, size_t(msg->size));
   sb->size = msg->size;
   // After the handshake of a support context the reply goes through it.
-  int rc = is_css_context_established(ctl) && is_css_send_enabled(ctl)
-               ? asf_css_process_out_message(ctl, sb)
-               : slSQIsend(ctl, sb);
+  int rc = pfCss()->established(ctl) && pfCss()->send_enabled(ctl) ? pfCss()->process_out(ctl, sb)
+                                                                   : slSQIsend(ctl, sb);
   if (assoc->sndbuf == nullptr) bufReg(assoc, asf_buf_send, sb);
   return rc;
 }
@@ -176,7 +174,7 @@ int pfListen(asfsvcctl *ctl, NSEntry *entry, asfsvcreq *req) {
   if (block_of(ctl) != nullptr) pfDiscon(ctl, SL_DISC_ABORT, nullptr);
   ctl->asfcode = 0;
   if (sqlCSalloc(ctl, 0, pairs.product, pairs.protocol) != 0) return -1;
-  auto *pf = static_cast<pfblock *>(assoc_of(ctl)->pfblock);
+  auto *pf = static_cast<pfblock *>(valid_assoc_of(ctl)->pfblock);
   std::memset(pf, 0, sizeof *pf);
   pf->kind = -1;
   const auto flags = static_cast<int>(req->word[pf_word_lsnflags]);

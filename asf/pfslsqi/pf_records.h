@@ -19,6 +19,7 @@
 
 #include "asc_codec.h"
 #include "asf_al.h"
+#include "asf_errors.h"
 #include "asf_records.h"
 #include "asf_svcctl.h"
 #include "tl_records.h"
@@ -49,8 +50,6 @@ enum {
 #define PF_DEFAULT_LEVEL 61
 #define PF_DEFAULT_VERSION 1
 
-/* Status of communication support without a library context. */
-#define PF_ERR_NOCSS (-14571)
 /* Status of an accept of a server type "ol", "on" or "se" that carried no
 ** status record. */
 #define PF_ERR_NOSTATUS ASF_ERR_NOUSER
@@ -67,6 +66,8 @@ typedef struct pfblock {
   pfdatafmt fmt; /* the peer's data format */
   int32_t last; /* 0 when made */
 } pfblock;
+/* Size of the protocol-family block an association allocates. */
+#define PF_BLOCK_SIZE ((uint32_t)sizeof(pfblock))
 
 /* Request words of service 3 the protocol family reads and writes. */
 enum {
@@ -186,6 +187,29 @@ int pfConBind(asfsvcctl *ctl, asfsvcreq *req, asfprocinfo *procinfo);
 /* Sends the connect response of req's kind on ctl's accepted
 ** association. 0 or -1. */
 int pfConRes(asfsvcctl *ctl, asfsvcreq *req, asfprocinfo *procinfo);
+
+/* ---- Communication support seen from below. ----
+** The operations the protocol family and the session layer call on an
+** association's communication-support context. The support's association
+** glue, a layer above, registers its table before it makes the first
+** context; until then no association has one and the table in use answers
+** 0 for every test. */
+typedef struct pfcssops {
+  int (*established)(const asfsvcctl *ctl); /* a context exists */
+  int (*send_enabled)(const asfsvcctl *ctl); /* outgoing messages go through it */
+  int (*recv_enabled)(const asfsvcctl *ctl); /* incoming messages go through it */
+  int (*send_blocked)(const asfsvcctl *ctl); /* a blocked send waits for its message again */
+  int (*process_out)(asfsvcctl *ctl, rscbufctl *msg);
+  int (*process_in)(asfsvcctl *ctl, rscbufctl **out);
+  int (*release)(asfsvcctl *ctl);
+  int (*abort)(asfsvcctl *ctl);
+  int (*free_send_buffer)(asfsvcctl *ctl, rscbufctl *buf);
+} pfcssops;
+/* Makes ops the table in use (the glue's, which lives as long as the
+** process). */
+void pfRegisterCss(const pfcssops *ops);
+/* The table in use: the registered one, else one without contexts. */
+const pfcssops *pfCss(void);
 
 #ifdef __cplusplus
 }

@@ -14,7 +14,7 @@
 
 #include <cstring>
 
-#include "handover.h"
+#include "asf_arena.h"
 #include "pf_internal.h"
 #include "pf_records.h"
 #include "sl_internal.h"
@@ -68,7 +68,7 @@ int pfSave(asfsvcctl *ctl, opblock *op) {
 }
 
 int pfRestore(asfsvcctl *ctl, opblock *op) {
-  if (pfsqi::assoc_of(ctl) == nullptr) return pfsqi::fail(ctl, ASF_ERR_BADASSOC);
+  if (valid_assoc_of(ctl) == nullptr) return pfsqi::fail(ctl, ASF_ERR_BADASSOC);
   int32_t off;
   auto *p = static_cast<char *>(opAlloc(op, PF_SAVE_SIZE, &off));
   if (p == nullptr) return pfsqi::fail(ctl, ASF_ERR_COMMON);
@@ -115,7 +115,7 @@ int slSQIsave(asfsvcctl *ctl, opblock *op) {
 int slSQIrestore(asfsvcctl *ctl, opblock *op) {
   slsession *s = slsqi::session_of(ctl);
   if (s == nullptr) return -1;
-  Assocctl *assoc = slsqi::assoc_of(ctl);
+  Assocctl *assoc = assoc_of(ctl);
   int32_t off;
   auto *p = static_cast<char *>(opAlloc(op, SL_SAVE_SIZE, &off));
   if (p == nullptr) return slsqi::fail(ctl, SL_ERR_COMMON);
@@ -165,14 +165,14 @@ int slSQIrestore(asfsvcctl *ctl, opblock *op) {
   // The listen timeout is not part of the image: a restored listener
   // waits for its callers as a new one does.
   s->listen_timeout = slsqi::listen_timeout_ms();
-  rscbufctl *b = slsqi::take(assoc, slsqi::buf_recv);
+  rscbufctl *b = slsqi::take(assoc, asf_buf_recv);
   c->recv.buf = b;
   if (b != nullptr) {
     // Nothing has been read on the restored connection yet: a receive
     // must go to the transport, not deliver the new buffer's bytes.
     b->p = b->buff;
     b->size = 0;
-    bufReg(assoc, slsqi::buf_recv, b);
+    bufReg(assoc, asf_buf_recv, b);
   }
   return 0;
 }
@@ -181,7 +181,7 @@ int slSQIsavedDiscon(asfsvcctl *ctl) {
   slsession *s = slsqi::session_of(ctl);
   if (s == nullptr) return -1;
   if (s->state != SL_STATE_SAVED) return 0;
-  Assocctl *assoc = slsqi::assoc_of(ctl);
+  Assocctl *assoc = assoc_of(ctl);
   if (s->common != nullptr) {
     if (s->common->count > 1)
       slsqi::leave_connection(s, assoc, true);

@@ -5,7 +5,7 @@
 ** the session layer send it and read the response, decodes the response
 ** into the caller's request record, and afterwards routes sends,
 ** receives, interrupts, releases and aborts to communication support
-** (asf/asfcss) when the association has a support context, else to the
+** (through the support vector pfCss) when the association has a support context, else to the
 ** session layer, or straight to the transport for the products "raw" and
 ** "dr". After a bind response (110) the final response is read by
 ** pfConGetResp once the connection manager made the support context.
@@ -18,7 +18,6 @@
 
 #include <cstring>
 
-#include "asf_css.h"
 #include "asf_memory.h"
 #include "pf_internal.h"
 #include "sl_records.h"
@@ -31,24 +30,28 @@ int fail(asfsvcctl *ctl, int32_t status) {
   return -1;
 }
 
-/* ctl's association when it is valid, else null. */
-Assocctl *assoc_of(const asfsvcctl *ctl) {
-  auto *assoc = static_cast<Assocctl *>(ctl->ascid);
-  return asfValidAssoc(assoc) ? assoc : nullptr;
-}
-
 /* ctl's protocol-family block, or null when the association has none. */
 pfblock *block_of(const asfsvcctl *ctl) {
-  Assocctl *assoc = assoc_of(ctl);
+  Assocctl *assoc = valid_assoc_of(ctl);
   if (assoc == nullptr || assoc->pfstate != ASF_PF_ALLOCATED || assoc->pfblock == nullptr)
     return nullptr;
   return static_cast<pfblock *>(assoc->pfblock);
 }
 
 slsession *session_of(const asfsvcctl *ctl) {
-  Assocctl *assoc = assoc_of(ctl);
+  Assocctl *assoc = valid_assoc_of(ctl);
   return assoc != nullptr ? static_cast<slsession *>(assoc->slblock) : nullptr;
 }
+
+/* The support table before the glue registers its own: no association has
+** a context, so there is nothing to process, release or abort. */
+int no_context(const asfsvcctl *) { return 0; }
+int no_message(asfsvcctl *, rscbufctl *) { return 0; }
+int no_input(asfsvcctl *, rscbufctl **) { return 0; }
+int no_close(asfsvcctl *) { return 0; }
+constexpr pfcssops without_support = {no_context, no_context, no_context, no_context, no_message,
+                                      no_input,   no_close,   no_close,   no_message};
+const pfcssops *support_ops = &without_support;
 
 /* True for the products that carry no SQLI session. */
 bool raw_product(const char (&product)[ASC_NAME_SIZE]) {
@@ -338,6 +341,10 @@ void pfGetPairsAt(const asfsvcreq *req, int first, ascpairs *pairs) {
   pairs->word = static_cast<int32_t>(static_cast<intptr_t>(w[6]));
 }
 
+void pfRegisterCss(const pfcssops *ops) { support_ops = ops != nullptr ? ops : &without_support; }
+
+const pfcssops *pfCss(void) { return support_ops; }
+
 int pfInit(void) { return slSQIinit(); }
 
 int pfTerm(void) { return slSQIterm(); }
@@ -407,8 +414,8 @@ int pfConGetResp(asfsvcctl *ctl, asfsvcreq *req, asfprocinfo *procinfo_out) {
   }
   rscbufctl *in = nullptr;
   int rc;
-  if (is_css_context_established(ctl) && is_css_recv_enabled(ctl))
-    rc = asf_css_process_in_message(ctl, &in);
+  if (pfCss()->established(ctl) && pfCss()->recv_enabled(ctl))
+    rc = pfCss()->process_in(ctl, &in);
   else
     rc = slSQIrecv(ctl, &in);
   if (rc != 0 || in == nullptr) {
@@ -475,7 +482,7 @@ int pfDiscon(asfsvcctl *ctl, int code, asfsvcreq *req) {
     if (abort) return 0;
     return fail(ctl, ASF_ERR_ARGUMENT);
   }
-  Assocctl *assoc = assoc_of(ctl);
+  Assocctl *assoc = valid_assoc_of(ctl);
   const int passbit = req != nullptr ? static_cast<int>(req->word[1] & SL_DISC_PASS) : 0;
   slsession *s = session_of(ctl);
   int rc = 0;
@@ -500,7 +507,7 @@ int pfDiscon(asfsvcctl *ctl, int code, asfsvcreq *req) {
   if (pf->css != nullptr) {
     // A support context the session did not close goes with the blocks.
     asfsvcctl actl = *ctl;
-    asf_css_abort_context(&actl);
+    pfCss()->abort(&actl);
   }
   int frc = sqlCSfree(assoc);
   if (rc != 0) {
@@ -518,18 +525,18 @@ int pfSend(asfsvcctl *ctl, asfsvcreq *req) {
   if (req == nullptr || asf_req_half(req, 2) != -1) return fail(ctl, ASF_ERR_BADARGS);
   auto *buf = word_ptr<rscbufctl>(req, 3);
   if (buf == nullptr) return fail(ctl, ASF_ERR_BADARGS);
-  if (buf->size == 0 && !is_css_send_blocked(ctl)) {
+  if (buf->size == 0 && !pfCss()->send_blocked(ctl)) {
     // Nothing to send: the buffer goes back as the current send buffer.
-    if (bufReg(assoc_of(ctl), asf_buf_send, buf) != 0) return fail(ctl, SL_ERR_BUFREG);
+    if (bufReg(valid_assoc_of(ctl), asf_buf_send, buf) != 0) return fail(ctl, SL_ERR_BUFREG);
     return 0;
   }
-  if (is_css_context_established(ctl) && is_css_send_enabled(ctl)) {
-    const int rc = asf_css_process_out_message(ctl, buf);
+  if (pfCss()->established(ctl) && pfCss()->send_enabled(ctl)) {
+    const int rc = pfCss()->process_out(ctl, buf);
     // After a blocked send the caller passes the same buffer again.
     if (rc != 0 && ctl->asfcode == TLI_STATUS_AGAIN) return rc;
     const int32_t status = ctl->asfcode;
     asfsvcctl fctl = *ctl;
-    asf_css_free_send_buffer(&fctl, buf);
+    pfCss()->free_send_buffer(&fctl, buf);
     ctl->asfcode = status;
     return rc;
   }
@@ -548,10 +555,10 @@ int pfRecv(asfsvcctl *ctl, asfsvcreq *req) {
   rscbufctl *out = nullptr;
   if (pf->level == -1) {
     if (tlRecv(ctl, &out) != 0) return -1;
-    if (out != nullptr && bufReg(assoc_of(ctl), asf_buf_recv, out) != 0)
+    if (out != nullptr && bufReg(valid_assoc_of(ctl), asf_buf_recv, out) != 0)
       return fail(ctl, SL_ERR_BUFREG);
-  } else if (is_css_context_established(ctl) && is_css_recv_enabled(ctl)) {
-    if (asf_css_process_in_message(ctl, &out) != 0) return -1;
+  } else if (pfCss()->established(ctl) && pfCss()->recv_enabled(ctl)) {
+    if (pfCss()->process_in(ctl, &out) != 0) return -1;
   } else if (slSQIrecv(ctl, &out) != 0) {
     return -1;
   }

@@ -5,7 +5,8 @@
 ** the multiplexing of several sessions over one transport connection.
 ** Called by the protocol family; calls the transport layer (tl_records.h),
 ** the association layer's buffer slots, and communication support
-** (asf_css.h) for the final message and the close of a support context.
+** (the protocol family's support table, pfCss) for the final message and
+** the close of a support context.
 ** The listening side is in sl_listen.cpp; a multiplexed connect that a
 ** data receive meets on an accepted connection goes to its multiplexing
 ** listener's queue, or is refused with a multiplexed reject when there is
@@ -32,10 +33,10 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "asf_css.h"
 #include "asf_memory.h"
 #include "dvz_be.h"
 #include "gen_strings.h"
+#include "pf_records.h"
 #include "sl_internal.h"
 #include "sl_records.h"
 
@@ -50,15 +51,6 @@ int fail(asfsvcctl *ctl, int status) {
   ctl->asfcode = status;
   return -1;
 }
-
-/* Milliseconds on the transport layer's monotonic clock; 0 when it fails. */
-int64_t now_ms() {
-  int64_t now = 0;
-  if (asf_tl_clock->now_ms(&now) != 0) return 0;
-  return now;
-}
-
-Assocctl *assoc_of(asfsvcctl *ctl) { return static_cast<Assocctl *>(ctl->ascid); }
 
 /* The session record of ctl's association, or null with -25546. */
 slsession *session_of(asfsvcctl *ctl) {
@@ -219,9 +211,9 @@ void free_buffer(rscbufctl *buf, bool with_area) {
 /* Frees assoc's send buffer and area, expedited send buffer and byte and
 ** expedited receive record (its byte is the status area's). */
 void free_session_buffers(Assocctl *assoc) {
-  free_buffer(take(assoc, buf_send), true);
-  free_buffer(take(assoc, buf_xsend), true);
-  free_buffer(take(assoc, buf_xrecv), false);
+  free_buffer(take(assoc, asf_buf_send), true);
+  free_buffer(take(assoc, asf_sel_xsend), true);
+  free_buffer(take(assoc, asf_sel_xrecv), false);
 }
 
 /* Gives assoc, joining shared's connection, its own send buffer (as long
@@ -247,14 +239,14 @@ int lend_session_buffers(Assocctl *assoc, Assocctl *shared) {
     *rec[0] = rscbufctl {send_area + room, length - room, 0, nullptr, send_area, length, room};
     *rec[1] = rscbufctl {xsend_area, 1, 0, nullptr, xsend_area, 1, 0};
     *rec[2] = rscbufctl {status + 1, 1, 0, nullptr, status + 1, 1, 0};
-    ok = bufReg(assoc, buf_send, rec[0]) == 0;
-    if (ok && bufReg(assoc, buf_xsend, rec[1]) != 0) {
-      take(assoc, buf_send);
+    ok = bufReg(assoc, asf_buf_send, rec[0]) == 0;
+    if (ok && bufReg(assoc, asf_sel_xsend, rec[1]) != 0) {
+      take(assoc, asf_buf_send);
       ok = false;
     }
-    if (ok && bufReg(assoc, buf_xrecv, rec[2]) != 0) {
-      take(assoc, buf_send);
-      take(assoc, buf_xsend);
+    if (ok && bufReg(assoc, asf_sel_xrecv, rec[2]) != 0) {
+      take(assoc, asf_buf_send);
+      take(assoc, asf_sel_xsend);
       ok = false;
     }
   }
@@ -281,7 +273,7 @@ void leave_connection(slsession *s, Assocctl *assoc, bool wake) {
   if (wake) wake_up_any_assoc(c, assoc);
   if (c->recv.owner == assoc) c->recv.owner = nullptr;
   free_session_buffers(assoc);
-  rscbufctl *rb = take(assoc, buf_recv);
+  rscbufctl *rb = take(assoc, asf_buf_recv);
   if (rb != nullptr && rb != c->recv.buf) free_buffer(rb, true);
   assoc->tlblock = nullptr;
   assoc->tlsize = 0;
@@ -296,7 +288,7 @@ void leave_connection(slsession *s, Assocctl *assoc, bool wake) {
 ** so that the transport's disconnect frees it; the context forgets it. */
 void hand_receive_buffer_back(slcommon *c, Assocctl *assoc) {
   if (c == nullptr || c->recv.buf == nullptr) return;
-  if (assoc->rcvbuf != c->recv.buf && bufReg(assoc, buf_recv, c->recv.buf) != 0)
+  if (assoc->rcvbuf != c->recv.buf && bufReg(assoc, asf_buf_recv, c->recv.buf) != 0)
     free_buffer(c->recv.buf, true);
   c->recv.buf = nullptr;
 }
@@ -326,7 +318,7 @@ bool budget_timeout(asfsvcctl *ctl, const slsession *s) {
     ctl->timeout = -1;
     return true;
   }
-  int64_t left = s->deadline - now_ms();
+  int64_t left = s->deadline - asf_now_ms();
   if (left <= 0) {
     fail(ctl, SL_ERR_NORESPONSE);
     return false;
@@ -346,7 +338,7 @@ int connect_send(asfsvcctl *ctl, slsession *s, rscbufctl *buf) {
     if (rc != 0 && ctl->asfcode == TLI_STATUS_AGAIN) ctl->asfcode = SL_ERR_NORESPONSE;
   }
   ctl->timeout = saved;
-  if (rc != 0 && assoc->sndbuf == nullptr) bufReg(assoc, buf_send, buf);
+  if (rc != 0 && assoc->sndbuf == nullptr) bufReg(assoc, asf_buf_send, buf);
   return rc;
 }
 
@@ -428,7 +420,7 @@ int req_first_send(asfsvcctl *ctl, slsession *s) {
   s->state = sl_state_sending;
   Assocctl *assoc = assoc_of(ctl);
   slcommon *c = s->common;
-  rscbufctl *buf = take(assoc, buf_send);
+  rscbufctl *buf = take(assoc, asf_buf_send);
   if (buf == nullptr) {
     s->state = sl_state_failed;
     return fail(ctl, SL_ERR_BUFREG);
@@ -443,14 +435,14 @@ int req_first_send(asfsvcctl *ctl, slsession *s) {
   }
   if (c->level >= header_level) {
     if (slSQIpci(1, buf, &c->send.hdr) != 0) {
-      bufReg(assoc, buf_send, buf);
+      bufReg(assoc, asf_buf_send, buf);
       s->state = sl_state_failed;
       return fail(ctl, SL_ERR_PROTOCOL);
     }
     if (shrink) buf->p_offset -= SL_HEADER_SIZE;
     if ((s->form & sl_form_text) != 0) {
       if (buf->lbuff - (buf->p - buf->buff) < text_prefix_size) {
-        bufReg(assoc, buf_send, buf);
+        bufReg(assoc, asf_buf_send, buf);
         s->state = sl_state_failed;
         return fail(ctl, SL_ERR_PROTOCOL);
       }
@@ -483,7 +475,7 @@ int req_further_sends(asfsvcctl *ctl, slsession *s) {
   }
   Assocctl *assoc = assoc_of(ctl);
   while (s->sent < s->request->size) {
-    rscbufctl *buf = take(assoc, buf_send);
+    rscbufctl *buf = take(assoc, asf_buf_send);
     if (buf == nullptr) {
       s->state = sl_state_failed;
       return fail(ctl, SL_ERR_BUFREG);
@@ -504,7 +496,7 @@ int req_further_sends(asfsvcctl *ctl, slsession *s) {
   if (!joined(s) && c->recv.buf != nullptr) {
     // A connection of its own has read nothing before its response.
     if (c->recv.buf->size > 0) return fail(ctl, SL_ERR_PROTOCOL);
-    if (bufReg(assoc, buf_recv, c->recv.buf) != 0) return fail(ctl, SL_ERR_BUFREG);
+    if (bufReg(assoc, asf_buf_recv, c->recv.buf) != 0) return fail(ctl, SL_ERR_BUFREG);
     c->recv.buf = nullptr;
   }
   if (c->recv.buf == nullptr || c->recv.buf->size == 0) return connect_receive(ctl, s);
@@ -614,7 +606,7 @@ int req_read_response(asfsvcctl *ctl, slsession *s) {
   if (!joined(s)) {
     rscbufctl *rb = c->recv.buf;
     rb->p_offset = static_cast<int32_t>(assoc->headroom);
-    if (assoc->rcvbuf != rb && bufReg(assoc, buf_recv, rb) != 0) return failed(SL_ERR_BUFREG);
+    if (assoc->rcvbuf != rb && bufReg(assoc, asf_buf_recv, rb) != 0) return failed(SL_ERR_BUFREG);
   }
   switch (type) {
     case sl_type_accept:
@@ -782,7 +774,7 @@ int slSQIreq(asfsvcctl *ctl, int form, tlconnreq *parms, int level, rscbufctl *r
     slSQIdiscon(ctl, SL_DISC_ABORT, nullptr);
   }
   ctl->asfcode = 0;
-  s->deadline = ctl->timeout > 0 ? now_ms() + ctl->timeout : -1;
+  s->deadline = ctl->timeout > 0 ? asf_now_ms() + ctl->timeout : -1;
   for (;;) {
     s->state = sl_state_connect;
     clear_areas(s);
@@ -1008,7 +1000,7 @@ int slSQIrecv(asfsvcctl *ctl, rscbufctl **out) {
         if (queued < 0) return -1;
         if (queued == 0) continue;
         // No multiplexing listener takes it: refuse it.
-        rscbufctl *sb = take(assoc, buf_send);
+        rscbufctl *sb = take(assoc, asf_buf_send);
         if (sb != nullptr) {
           sb->p = sb->buff + sb->p_offset;
           if (sb->lbuff - sb->p_offset >= mux_reject_length) {
@@ -1022,7 +1014,7 @@ int slSQIrecv(asfsvcctl *ctl, rscbufctl **out) {
             tlSend(ctl, sb);
             ctl->timeout = saved;
           }
-          if (assoc->sndbuf == nullptr) bufReg(assoc, buf_send, sb);
+          if (assoc->sndbuf == nullptr) bufReg(assoc, asf_buf_send, sb);
         }
         if (read_for_other(ctl, s, false, true) != 0) return -1;
         c->send.hdr = sqipci {};
@@ -1068,28 +1060,28 @@ int slSQIdiscon(asfsvcctl *ctl, int flags, rscbufctl *last) {
   int rc = 0;
   if (abort) {
     s->state = sl_state_closed;
-    if (is_css_context_established(ctl)) {
+    if (pfCss()->established(ctl)) {
       asfsvcctl actl = *ctl;
-      asf_css_abort_context(&actl);
+      pfCss()->abort(&actl);
     }
   } else {
     if (s->state != sl_state_connected) return fail(ctl, ASF_ERR_BADARGS);
-    const bool css = is_css_context_established(ctl) != 0;
+    const bool css = pfCss()->established(ctl) != 0;
     if (last != nullptr) {
       s->state = sl_state_releasing;
-      if (css && is_css_send_enabled(ctl)) {
-        if (asf_css_process_out_message(ctl, last) != 0) {
+      if (css && pfCss()->send_enabled(ctl)) {
+        if (pfCss()->process_out(ctl, last) != 0) {
           s->state = sl_state_failed;
           if (ctl->asfcode != TLI_STATUS_AGAIN) {
             const int32_t status = ctl->asfcode;
             asfsvcctl fctl = *ctl;
-            asf_css_free_send_buffer(&fctl, last);
+            pfCss()->free_send_buffer(&fctl, last);
             ctl->asfcode = status;
           }
           return -1;
         }
         asfsvcctl fctl = *ctl;
-        asf_css_free_send_buffer(&fctl, last);
+        pfCss()->free_send_buffer(&fctl, last);
       } else if (send_data(ctl, s, last) != 0) {
         // The final message travels under the data framing of the session.
         s->state = sl_state_failed;
@@ -1097,7 +1089,7 @@ int slSQIdiscon(asfsvcctl *ctl, int flags, rscbufctl *last) {
       }
     }
     s->state = sl_state_closed;
-    if (css && asf_css_release_context(ctl) != 0) {
+    if (css && pfCss()->release(ctl) != 0) {
       s->state = sl_state_failed;
       return -1;
     }
@@ -1129,7 +1121,7 @@ int slSQIresync(asfsvcctl *ctl) {
   if (s->muxid != 0) return 0;
   Assocctl *assoc = assoc_of(ctl);
   if (assoc->kind != asf_kind_requester || (s->flags & SL_OPENED) == 0) return -1;
-  rscbufctl *x = take(assoc, buf_xsend);
+  rscbufctl *x = take(assoc, asf_sel_xsend);
   if (x == nullptr) return fail(ctl, SL_ERR_BUFREG);
   x->buff[0] = interrupt_byte;
   x->p = x->buff;

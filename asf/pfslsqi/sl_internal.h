@@ -13,12 +13,6 @@
 
 namespace slsqi {
 
-/* Buffer slot selectors. */
-constexpr int buf_send = asf_buf_send;
-constexpr int buf_recv = asf_buf_recv;
-constexpr int buf_xsend = asf_buf_send | asf_buf_exp;
-constexpr int buf_xrecv = asf_buf_recv | asf_buf_exp;
-
 /* Levels from this one on use the session header. */
 constexpr int32_t header_level = 60;
 /* The multiplexed reject answering a multiplexed connect: header and a
@@ -29,7 +23,6 @@ constexpr int32_t text_prefix_size = 10;
 
 /* Sets ctl's status and returns -1. */
 int fail(asfsvcctl *ctl, int status);
-Assocctl *assoc_of(asfsvcctl *ctl);
 /* The session record of ctl's association, or null with -25546. */
 slsession *session_of(asfsvcctl *ctl);
 /* Clears the four working areas of s. */

@@ -230,7 +230,7 @@ int accept_plain(asfsvcctl *ctl, asfsvcctl *nctl, slsession *ls, slsession *ns, 
   rscbufctl *rb = c->recv.buf;
   if (rb != nullptr) {
     rb->p_offset = static_cast<int32_t>(newassoc->headroom);
-    if (newassoc->rcvbuf != rb && bufReg(newassoc, buf_recv, rb) != 0 && rc == 0) {
+    if (newassoc->rcvbuf != rb && bufReg(newassoc, asf_buf_recv, rb) != 0 && rc == 0) {
       free_buffer(*request, true);
       *request = nullptr;
       nctl->asfcode = SL_ERR_BUFREG;
@@ -298,12 +298,12 @@ int send_all(asfsvcctl *ctl, Assocctl *assoc, const char *prefix, int32_t nprefi
   const int32_t total = nprefix + nbody;
   int32_t done = 0;
   do {
-    rscbufctl *sb = take(assoc, buf_send);
+    rscbufctl *sb = take(assoc, asf_buf_send);
     if (sb == nullptr) return fail(ctl, SL_ERR_BUFREG);
     sb->p = sb->buff + sb->p_offset;
     const int32_t room = sb->lbuff - sb->p_offset;
     if (room <= 0) {
-      bufReg(assoc, buf_send, sb);
+      bufReg(assoc, asf_buf_send, sb);
       return fail(ctl, SL_ERR_BUFREG);
     }
     int32_t n = 0;
@@ -321,7 +321,7 @@ int send_all(asfsvcctl *ctl, Assocctl *assoc, const char *prefix, int32_t nprefi
     }
     sb->size = n;
     if (tlSend(ctl, sb) != 0) {
-      if (assoc->sndbuf == nullptr) bufReg(assoc, buf_send, sb);
+      if (assoc->sndbuf == nullptr) bufReg(assoc, asf_buf_send, sb);
       return -1;
     }
   } while (done < total);

@@ -26,6 +26,7 @@
 
 #include "asf_al.h"
 #include "asf_call.h"
+#include "asf_errors.h"
 #include "asf_records.h"
 #include "asf_svcctl.h"
 #include "tl_records.h"
@@ -37,10 +38,8 @@ extern "C" {
 /* ---- Statuses of the layer. ---- */
 
 #define SL_ERR_STATE ASF_ERR_STATE /* operation not allowed in the session's state */
-#define SL_ERR_PROTOCOL (-25595) /* bad header, length or type; ownership conflict */
 #define SL_ERR_BUFREG ASF_ERR_NOBUFFER /* a buffer registration is missing */
 #define SL_ERR_COMMON ASF_ERR_COMMON /* shared-record set-up, unknown completion state */
-#define SL_ERR_NORESPONSE (-27001) /* no response (in time), or a failure before it */
 #define SL_ERR_OWNERSHIP ASF_ERR_ARGUMENT /* ownership inconsistency */
 #define SL_ERR_BADTYPE ASF_ERR_PROTOCOL /* unexpected message type in a data receive */
 #define SL_STATUS_REJECTED 7 /* the server rejected the connect */
@@ -154,6 +153,8 @@ typedef struct slsession {
                        layer's clock; -1 none */
   slqueued *given; /* queued message last delivered: freed at the next receive */
 } slsession;
+/* Size of the session block, allocated behind the protocol-family block. */
+#define SL_BLOCK_SIZE ((uint32_t)sizeof(slsession))
 
 /* Session states. */
 enum {

@@ -58,6 +58,12 @@ constexpr int64_t max_poll_ms = 1 << 30;
 const asf_tl_clock_seam asf_tl_system_clock = {system_now_ms};
 const asf_tl_clock_seam *asf_tl_clock = &asf_tl_system_clock;
 
+int64_t asf_now_ms() {
+  int64_t now = 0;
+  if (asf_tl_clock->now_ms(&now) != 0) return 0;
+  return now;
+}
+
 extern "C" {
 
 int sysv_select_poll(int fd, int seconds, int milliseconds, int kind) {

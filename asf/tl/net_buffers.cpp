@@ -21,8 +21,7 @@ namespace {
 
 /* Slot selectors of the four buffers (send, receive, expedited send,
 ** expedited receive); the 8 bit is carried along, never tested. */
-enum { kind_send = 9, kind_recv = 10, kind_xsend = 5, kind_xrecv = 6 };
-constexpr int buffer_kinds[4] = {kind_send, kind_recv, kind_xsend, kind_xrecv};
+constexpr int buffer_kinds[4] = {asf_sel_send, asf_sel_recv, asf_sel_xsend, asf_sel_xrecv};
 
 /* SPX messages: a fixed area and one byte more in front for the mark. */
 constexpr int32_t spx_area_size = 534;
@@ -106,8 +105,6 @@ void free_record(rscbufctl *rec, bool with_area) {
 
 extern "C" {
 
-char *(*shm_buffer_lender)(void *priv) = nullptr;
-
 int net_buffer_setup(drvblock *drv, Assocctl *assoc, asfsvcctl *ctl) {
   if (!asfValidAssoc2(assoc)) {
     driver_error(ctl, ASF_ERR_BADASSOC, 0);
@@ -140,7 +137,7 @@ int net_buffer_setup(drvblock *drv, Assocctl *assoc, asfsvcctl *ctl) {
   return 0;
 }
 
-int shm_buffer_setup(drvblock *drv, Assocctl *assoc, asfsvcctl *ctl) {
+int shm_buffer_setup(drvblock *drv, Assocctl *assoc, asfsvcctl *ctl, char *(*lend)(void *priv)) {
   if (!asfValidAssoc2(assoc)) {
     driver_error(ctl, ASF_ERR_BADASSOC, 0);
     return -1;
@@ -149,7 +146,7 @@ int shm_buffer_setup(drvblock *drv, Assocctl *assoc, asfsvcctl *ctl) {
   buffer_set set;
   if (!allocate_records(set)) return out_of_memory(ctl);
   // The lent area belongs to the segment: never freed with the set.
-  char *lent = shm_buffer_lender != nullptr ? shm_buffer_lender(drv->priv) : nullptr;
+  char *lent = lend != nullptr ? lend(drv->priv) : nullptr;
   if (lent == nullptr) return out_of_memory(ctl);
   set.xsend_area = static_cast<char *>(asf_alloc(asf_pool_assoc, 1));
   if (set.xsend_area == nullptr) return out_of_memory(ctl);
@@ -167,10 +164,10 @@ int shm_buffer_setup(drvblock *drv, Assocctl *assoc, asfsvcctl *ctl) {
 int net_deallocate(drvblock *drv, asfsvcctl *ctl) {
   auto *assoc = ctl != nullptr ? static_cast<Assocctl *>(ctl->ascid) : nullptr;
   if (asfValidAssoc2(assoc)) {
-    free_record(take(assoc, kind_send), true);
-    free_record(take(assoc, kind_recv), true);
-    free_record(take(assoc, kind_xsend), true);
-    free_record(take(assoc, kind_xrecv), false);
+    free_record(take(assoc, asf_sel_send), true);
+    free_record(take(assoc, asf_sel_recv), true);
+    free_record(take(assoc, asf_sel_xsend), true);
+    free_record(take(assoc, asf_sel_xrecv), false);
   }
   if (drv != nullptr && drv->priv != nullptr) {
     asf_free(asf_pool_assoc, drv->priv);
@@ -182,10 +179,10 @@ int net_deallocate(drvblock *drv, asfsvcctl *ctl) {
 int shm_deallocate(drvblock *, asfsvcctl *ctl) {
   auto *assoc = ctl != nullptr ? static_cast<Assocctl *>(ctl->ascid) : nullptr;
   if (!asfValidAssoc2(assoc)) return 0;
-  free_record(take(assoc, kind_send), false);
-  free_record(take(assoc, kind_recv), false);
-  free_record(take(assoc, kind_xsend), true);
-  free_record(take(assoc, kind_xrecv), false);
+  free_record(take(assoc, asf_sel_send), false);
+  free_record(take(assoc, asf_sel_recv), false);
+  free_record(take(assoc, asf_sel_xsend), true);
+  free_record(take(assoc, asf_sel_xrecv), false);
   return 0;
 }
 

@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "handover.h"
+#include "asf_arena.h"
 #include "tl_records.h"
 
 namespace {

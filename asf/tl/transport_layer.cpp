@@ -172,7 +172,7 @@ int tlListen(asfsvcctl *ctl, tlconnreq *parms, int mode) {
   if (tb == nullptr) return -1;
   if (mode == 1) {
     tb->state = tl_state_idle;
-    return call_entry(tb->drv.ops.disc, ctl, &tb->drv, 512, ctl);
+    return call_entry(tb->drv.ops.disc, ctl, &tb->drv, tl_disc_stop_listening, ctl);
   }
   tb->state = tl_state_listening;
   return call_entry(tb->drv.ops.lisn, ctl, &tb->drv, parms, mode, ctl);
@@ -246,7 +246,8 @@ int tlDiscon(asfsvcctl *ctl, int flags) {
   drvblock *drv = &tb->drv;
   if (tb->state == tl_state_saved) {
     tb->flags |= TL_SAVED_DISC;
-    if (drv->priv != nullptr && drv->ops.disc != nullptr) drv->ops.disc(drv, flags | 256, ctl);
+    if (drv->priv != nullptr && drv->ops.disc != nullptr)
+      drv->ops.disc(drv, flags | tl_disc_handed_over, ctl);
   } else {
     tb->state = tl_state_disconnecting;
     if (drv->ops.init != nullptr && drv->ops.disc != nullptr) drv->ops.disc(drv, flags, ctl);

@@ -70,25 +70,6 @@ void wait_for_request(int read_fd) {
   }
 }
 
-/* Blocks SIGTERM and SIGQUIT for the span of the fork, so that neither
-** process can take one while the child still looks like the monitor. */
-class termination_block {
- public:
-  termination_block() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGQUIT);
-    sigprocmask(SIG_BLOCK, &set, &saved_);
-  }
-  ~termination_block() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-  termination_block(const termination_block &) = delete;
-  termination_block &operator=(const termination_block &) = delete;
-
- private:
-  sigset_t saved_;
-};
-
 }  // namespace
 
 extern "C" {
@@ -112,7 +93,9 @@ pid_t fork_db_process(int *write_fd, int *read_fd) {
   /* Whatever stdio holds now would otherwise be written by both processes. */
   fflush(nullptr);
 
-  termination_block block;
+  // SIGTERM and SIGQUIT wait for the span of the fork, so that neither
+  // process can take one while the child still looks like the monitor.
+  svr4::SignalBlock block {SIGTERM, SIGQUIT};
   pid_t pid = db_child_fork();
   if (pid < 0) {
     close_quietly(reply[0]);

@@ -25,6 +25,7 @@
 
 #include <stdint.h>
 
+#include "gen_errors.h"
 #include "gen_value.h"
 #include "value_types.h"
 
@@ -78,27 +79,6 @@ extern "C" {
 
 /* dvz_coll_delete: every element. */
 #define DVZ_COLL_DELETE_ALL 0x1
-
-/* Errors of the collection operations. */
-enum coll_error {
-  coll_err_bad_form = -9875,
-  coll_err_next_only = -9944,
-  coll_err_no_descriptor = -9969,
-  coll_err_not_row = -9972,
-  coll_err_fixed_size = -9973,
-  coll_err_row_delete = -9974,
-  coll_err_null = -9976,
-  coll_err_insert_null = -9978,
-  coll_err_update_null = -9979,
-  coll_err_not_list = -9980,
-  coll_err_delete_busy = -9981,
-  coll_err_update_busy = -9982,
-  coll_err_not_allowed = -9983,
-  coll_err_cursor_open = -9984,
-  coll_err_bad_log = -9986,
-  coll_err_already_open = -9987,
-  coll_err_row_cardinality = -9989
-};
 
 /* ---- Records ---------------------------------------------------------------------- */
 

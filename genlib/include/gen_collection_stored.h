@@ -44,10 +44,6 @@ extern "C" {
 /* The comparison operator of equality (the evaluator's '='). */
 #define DVZ_COLL_OP_EQUAL 46
 
-/* Errors raised here beyond those of gen_collection.h (-406, -837 and
-** -9602 are the value library's own). */
-enum coll_stored_error { coll_err_stored_form = -1815, coll_err_present = -9874 };
-
 /* A comparison of two values by an operator (46 equality) into result;
 ** 0 or an error. collelmtcmp is the library's. */
 typedef int (*dvz_coll_cmp_fn)(int op, value_t *a, value_t *b, void *context, value_t *result);
@@ -60,10 +56,11 @@ typedef int (*dvz_coll_cmp_fn)(int op, value_t *a, value_t *b, void *context, va
 ** and a new server type info.
 ** has_total: a BE32 total leads; long_ids: 128-byte names, else 18; mode
 ** DVZ_LDCOLL_SHORT reads the short form with ti as its type info (ti is
-** not used otherwise). Returns 0, -406, -1815 (short or malformed), -9875
-** (a nested reference of form 4 or 8, or too short, in the data) or -9986
-** (damaged offsets). -1815 leaves coll as it was; a later error leaves
-** it holding only its client type info, if it had one (as its own).
+** not used otherwise). Returns 0, -406, -1815 (short or malformed, or a
+** type nested more than 64 levels deep), -9875 (a nested reference of
+** form 4 or 8, or too short, in the data) or -9986 (damaged offsets).
+** -1815 and -406 leave coll as it was; a later error leaves it holding
+** only its client type info, if it had one (as its own).
 */
 int ldcollection(const char *source, dvz_coll_t *coll, int has_total, int long_ids, int mode,
                  dvz_coll_typeinfo_t *ti, int32_t available);
@@ -78,8 +75,8 @@ int ldcollection2(const char *source, dvz_coll_t *coll, int has_total, dvz_coll_
 ** server type info, with flags (bit 31: NULL) and handle; coll owns both.
 ** A client type info coll had stays, as coll's own (a caller's is
 ** copied). Returns 0, -406, -9875 or -9986 (the data is checked as stored
-** data); on an error ti is freed and coll holds only that client type
-** info.
+** data); on an error ti is freed, and coll is left as it was on -406,
+** else holds only that client type info.
 */
 int ldcollection_data(int32_t len, const char *data, dvz_coll_t *coll, uint32_t flags,
                       dvz_coll_typeinfo_t *ti, uint32_t handle);
@@ -95,8 +92,9 @@ void stcollection(const dvz_coll_t *coll, char *destination, int long_ids);
 /*
 ** A newly allocated text of ti's type in *text, such as set(integer not
 ** null); the caller frees it. flag_a and not flag_b: LVARCHAR shows its
-** length. 0, -406, or -1 (no type info, or a type that cannot be named:
-** the conversion error word then holds -1).
+** length. 0, -406, or -1 (no type info, or a type that cannot be named
+** or is nested more than 64 levels deep: the conversion error word then
+** holds -1).
 */
 int dvz_cltype2str(const dvz_coll_typeinfo_t *ti, int flag_a, char **text, int flag_b);
 /* dvz_cltype2str with flag_b 0. */

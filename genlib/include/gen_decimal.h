@@ -16,16 +16,12 @@
 
 #include <stdint.h>
 
+#include "gen_errors.h"
 #include "value_types.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Status words of the DECIMAL operations. */
-#define DECOVFLW -1200
-#define DECUNFLW -1201
-#define DECZERODIV -1202
 
 /* Normalise `count` base-100 digits with `sign` (1, 0, or -1 for NULL) and
 ** `exponent` into `result`, rounding on a 17th digit. Returns 0, -1200 or

@@ -13,6 +13,7 @@
 #ifndef DVZ_GENLIB_GEN_DTFORMAT_H
 #define DVZ_GENLIB_GEN_DTFORMAT_H
 
+#include "gen_errors.h"
 #include "os_datetime.h"
 #include "value_types.h"
 
@@ -22,24 +23,6 @@ extern "C" {
 
 /* The built-in DATETIME format. */
 #define DT_DEFAULT_FORMAT "%iY-%m-%d %H:%M:%S"
-
-/* Error numbers of formatted DATETIME, INTERVAL and picture text. */
-enum dtfmt_error {
-  dtfmt_err_no_memory = -1211,
-  dtfmt_err_era_name = -1236,
-  dtfmt_err_era = -1237,
-  dtfmt_err_range = -1263,
-  dtfmt_err_no_point = -1271,
-  dtfmt_err_argument = -1272,
-  dtfmt_err_output = -1273,
-  dtfmt_err_modifier = -1275,
-  dtfmt_err_format = -1276,
-  dtfmt_err_no_match = -1277,
-  dtfmt_err_no_locale = -23108,
-  vrn_err_no_equivalent = -5853,
-  vrn_err_unknown = -5854,
-  vrn_err_output = -5855
-};
 
 /* Room get_fw_prec needs for a directive's "-", width and precision. */
 #define DT_FW_PREC_SIZE 16

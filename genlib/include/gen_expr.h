@@ -20,16 +20,13 @@
 
 #include <time.h>
 
+#include "gen_errors.h"
 #include "gen_exprtypes.h"
 #include "gen_value.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* INTERVAL qualifiers without a common order (YEAR-MONTH against
-** DAY-FRACTION), and unary minus of a type that has no negation. */
-#define EX_ERR_QUALIFIERS -1266
 
 /* ---- Comparisons --------------------------------------------------------------- */
 

@@ -49,6 +49,9 @@ enum sql_type_code {
   sql_type_collection = 23,
   sql_type_variable_udt = 40,
   sql_type_fixed_udt = 41,
+  /* No SQL name, an INT8 host type: counted with the built-in codes up to
+  ** 18 wherever a rule sets those apart from the extended types. */
+  sql_type_unnamed_builtin = 42,
   sql_type_lvarchar = 43,
   sql_type_sendreceive = 44,
   sql_type_boolean = 45,

@@ -96,9 +96,11 @@ int rdataval(const char *bytes, int type, int length, value_t *v);
 /* Writes the NULL flag byte (1 for NULL), BE32 length and the bytes (none
 ** for NULL); destination holds 5 + length bytes. */
 void studt(char *destination, const char *bytes, int length, int isnull);
-/* Reads the form at source (length: the column's length word) into v by
-** v's type: 40 and 41 pointer and length, 43 the same with vprec cleared,
-** 45 pointer and length 1; indicator -1 when the flag byte has bit 0. */
+/* Reads the form at source (length: the column's length word, the bytes it
+** holds after the 5-byte head) into v by v's type: 40 and 41 pointer and
+** length, 43 the same with vprec cleared, 45 pointer and length 1;
+** indicator -1 when the flag byte has bit 0. A stored length beyond the
+** column is -1815, nothing read; else 0. */
 int ldudt(const char *source, int length, value_t *v);
 
 #ifdef __cplusplus

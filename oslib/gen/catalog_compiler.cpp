@@ -11,12 +11,9 @@
 ** catalog at most 65535 entries. Every refusal is reported on stderr as
 ** `file:line: message` and the program exits 1 without writing the output.
 **
-** The catalog (all numbers big-endian): u16 magic, u16 entry count, the
-** index sorted by signed number, then the texts, unterminated, in index
-** order. When every number fits 16 bits the magic is 0xFE68 and an entry
-** is {i16 number, i16 length, u32 offset}; otherwise 0xFE69 and
-** {i32 number, i16 length, u32 offset}. Offsets count from the start of
-** the file. The output is a function of the source alone.
+** The catalog's layout is os_catalog_format.h's, shared with the reader;
+** the texts stand in index order. The output is a function of the source
+** alone.
 */
 #include <algorithm>
 #include <cerrno>
@@ -34,16 +31,9 @@
 #include <vector>
 
 #include "dvz_be.h"
+#include "os_catalog_format.h"
 
 namespace {
-
-constexpr uint16_t narrow_magic = 0xFE68;
-constexpr uint16_t wide_magic = 0xFE69;
-constexpr size_t header_size = 4;
-constexpr size_t narrow_entry_size = 8;
-constexpr size_t wide_entry_size = 10;
-constexpr size_t max_text_length = 32767;
-constexpr size_t max_entries = 65535;
 
 struct message {
   int32_t number;
@@ -149,9 +139,9 @@ std::optional<refusal> read_source(std::istream &in, std::vector<message> &messa
     if (!value) return refusal {number, why};
     std::optional<std::string> text = decode_text(std::string_view(line).substr(tab + 1), why);
     if (!text) return refusal {number, why};
-    if (text->size() > max_text_length) {
+    if (text->size() > msg_longest_text) {
       return refusal {number, "text of " + std::to_string(text->size()) + " bytes exceeds " +
-                                  std::to_string(max_text_length)};
+                                  std::to_string(static_cast<int>(msg_longest_text))};
     }
     const auto [seen, fresh] = first_line.emplace(*value, number);
     if (!fresh) {
@@ -159,8 +149,9 @@ std::optional<refusal> read_source(std::istream &in, std::vector<message> &messa
                                   std::to_string(seen->second) + ")"};
     }
     messages.push_back(message {*value, std::move(*text)});
-    if (messages.size() > max_entries) {
-      return refusal {number, "more than " + std::to_string(max_entries) + " entries"};
+    if (messages.size() > msg_most_entries) {
+      return refusal {
+          number, "more than " + std::to_string(static_cast<int>(msg_most_entries)) + " entries"};
     }
   }
   if (in.bad()) return refusal {0, "read error"};
@@ -175,11 +166,11 @@ std::string encode_catalog(std::vector<message> &messages) {
     return m.number >= std::numeric_limits<int16_t>::min() &&
            m.number <= std::numeric_limits<int16_t>::max();
   });
-  const size_t entry_size = narrow ? narrow_entry_size : wide_entry_size;
-  std::string out(header_size + messages.size() * entry_size, '\0');
-  dvz_st_be_u16(narrow ? narrow_magic : wide_magic, out.data());
+  const size_t entry_size = narrow ? msg_narrow_entry_size : msg_wide_entry_size;
+  std::string out(msg_header_size + messages.size() * entry_size, '\0');
+  dvz_st_be_u16(narrow ? msg_magic_narrow : msg_magic_wide, out.data());
   dvz_st_be_u16(static_cast<uint16_t>(messages.size()), out.data() + 2);
-  size_t entry = header_size;
+  size_t entry = msg_header_size;
   for (const message &m : messages) {
     char *p = out.data() + entry;
     if (narrow) {

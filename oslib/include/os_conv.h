@@ -27,18 +27,11 @@
 
 #include "gl_conv.h"
 #include "gl_host.h"
+#include "os_errors.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* The glserror values of the conversion services. */
-enum gcv_error {
-  gcv_err_no_memory = -23102,
-  gcv_err_invalid_char = -23103,
-  gcv_err_bad_argument = -23112,
-  gcv_err_conversion = -23113
-};
 
 /* A caller-owned buffer that gcv_reuse grows with realloc. */
 typedef struct gcv_growbuf {

@@ -44,9 +44,6 @@ enum gen_tcb_flag {
   gen_flag_prec16_read = 0x100
 };
 
-/* Memory for the block cannot be had. */
-enum { gen_err_no_memory = -406 };
-
 /* The general control block, fields in their fixed order. */
 typedef struct gen_tcb {
   dec_t *fixed_now; /* a caller's value standing for the current time */

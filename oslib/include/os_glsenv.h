@@ -19,6 +19,7 @@
 
 #include "gl_conv.h"
 #include "gl_host.h"
+#include "os_errors.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -157,21 +158,6 @@ typedef struct glsenv_save {
   int32_t in_use;
   const char *vars[gls_var_count];
 } glsenv_save;
-
-/* Errors of the locale initialisation (glserror and results). */
-enum gls_init_error {
-  gls_err_bad_locale = -23101, /* specification or locale files bad */
-  gls_err_no_memory = -23102,
-  gls_err_cv_file = -23104, /* conversion file missing or bad */
-  gls_err_nls_missing = -23109, /* an LC_* variable missing in NLS mode */
-  gls_err_init = -23110, /* initialisation failed, nothing more specific */
-  gls_err_bad_mode = -23111,
-  gls_err_codesets = -23115, /* the categories' code sets differ */
-  gls_err_not_ascii = -34394, /* no "A" "B" at their ASCII places */
-  gls_err_date_memory = -1211,
-  gls_err_bad_dbdate = -1212,
-  gls_err_date_argument = -1218
-};
 
 /* Longest locale specification a locale is loaded from, in bytes. */
 #define GLS_SPEC_MAX 285

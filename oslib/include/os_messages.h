@@ -6,11 +6,7 @@
 ** block is kept, so numbers close together cost no further read. State
 ** lives in the general control block (os_gentcb.h).
 **
-** Catalog file, all numbers big-endian: u16 magic (0xFE68: 8-byte entries
-** {i16 number, i16 length, u32 offset}; 0xFE69: 10-byte entries {i32
-** number, i16 length, u32 offset}), u16 entry count, the index sorted by
-** signed number, then the texts (not terminated), offsets from the start of
-** the file.
+** The catalog file's layout is in os_catalog_format.h.
 **
 ** Text results are always NUL-terminated in the caller's buffer when its
 ** size is at least 1. C linkage throughout.
@@ -21,22 +17,12 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "os_catalog_format.h"
+#include "os_errors.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Errors of the catalog reader. */
-enum msg_error {
-  msg_err_no_file = -1227, /* catalog cannot be opened, or none readable */
-  msg_err_no_number = -1228, /* number not in the catalog */
-  msg_err_bad_magic = -1229, /* not a catalog */
-  msg_err_no_name = -1230, /* no catalog path can be formed */
-  msg_err_index_read = -1231, /* index cannot be read */
-  msg_err_text_cut = -1232 /* text cut to the buffer, or no buffer */
-};
-
-/* The catalog magics. */
-enum msg_magic { msg_magic_narrow = 0xFE68, msg_magic_wide = 0xFE69 };
 
 /* The numbers whose texts format the fallbacks: one %s (the catalog's
 ** leaf name) and one %d (the number). */

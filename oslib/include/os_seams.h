@@ -15,6 +15,7 @@
 #include <pwd.h>
 #include <shadow.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/utsname.h>
 
 #include <cstddef>
@@ -27,6 +28,11 @@ struct os_clock_seam {
 };
 extern const os_clock_seam os_system_clock;
 extern const os_clock_seam *os_clock;
+
+/* The current time to the microsecond through os_clock: the system
+** clock's own reading, or a replaced clock's now() with no fraction, so
+** that a test pins one clock for the environment and the value library. */
+void os_clock_read(struct timeval *reading);
 
 /* Host and service look-ups. gethostbyname passes back the resolver's
 ** error code (h_errno) through herr. */
@@ -70,9 +76,5 @@ struct os_mount_seam {
 };
 extern const os_mount_seam os_system_mount;
 extern const os_mount_seam *os_mount;
-
-/* Index reads of the message-catalog reader, counted for the tests that
-** show a cached block costs no read. */
-extern long os_catalog_index_reads;
 
 #endif

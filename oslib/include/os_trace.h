@@ -19,7 +19,6 @@
 #include <stdint.h>
 
 #include "os_context.h"
-#include "sqli_pipe_vbles.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -55,12 +54,12 @@ void dvz_trace_setversion(int version);
 void change_sqdbg(int pid, ostcb_t *context);
 
 /* Traces a buffer read from the server: count bytes (a count of 0 or less
-** traces the header, or an empty record, alone). The association id is
-** read from pipe (NULL or no association shows 0); the direction follows
-** the context's fork flag. */
-void dump_read_buffer(int count, const char *bytes, ostcb_t *context, pipe_vbles *pipe);
+** traces the header, or an empty record, alone). assoc is the
+** connection's association id (the service call's ascid; NULL shows 0);
+** the direction follows the context's fork flag. */
+void dump_read_buffer(int count, const char *bytes, ostcb_t *context, const void *assoc);
 /* Traces a buffer written to the server; nothing for a count below 1. */
-void dump_write_buffer(const char *bytes, int count, ostcb_t *context, pipe_vbles *pipe);
+void dump_write_buffer(const char *bytes, int count, ostcb_t *context, const void *assoc);
 /* Writes the time stamp of a binary record: the time of day in seconds as
 ** a big-endian IEEE double. */
 void dump_tmstamp(void);

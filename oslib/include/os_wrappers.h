@@ -21,6 +21,8 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include "os_errors.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -198,10 +200,6 @@ extern char numpat[4];
 void incpat(char *pattern);
 
 /* ---- Database paths. ---- */
-
-/* Results of the database-path services beyond -1. */
-#define OS_ERR_MOUNT_TABLE (-916) /* the mount table cannot be read */
-#define OS_ERR_CWD (-922) /* the current directory cannot be found */
 
 /* The real directory of database name (".dbs" appended unless the name
 ** ends in "/", made absolute, ".dbs" removed again) into path, and the

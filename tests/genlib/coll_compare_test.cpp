@@ -410,6 +410,37 @@ TEST_F(CollCompare, SetsStayUnique) {
   set.c.cl_flags &= ~DVZ_COLL_NULL;
 }
 
+/* An opaque element is read within its own bytes: one whose stored length
+** claims more than the element holds is refused (-1815) by the membership
+** test of a SET, and so is its insertion, which runs that test. Each
+** element is tested from a heap block of exactly its size. */
+TEST_F(CollCompare, OpaqueElementsAreReadWithinThemselves) {
+  collection set(sql_type_set, sql_type_lvarchar, 10);
+  std::string text(5 + 2, '\0');
+  studt(text.data(), "hi", 2, 0);
+  ASSERT_EQ(set.insert(text), 0);
+  struct {
+    const char *what;
+    std::vector<char> element;
+    int status;
+  } cases[] = {
+      {"fits", {0, 0, 0, 0, 2, 'h', 'o'}, 0},
+      {"NULL", {1, 0, 0, 0, 0}, 0},
+      {"1000 bytes in 7", {0, 0, 0, 0x03, static_cast<char>(0xE8), 'h', 'i'}, -1815},
+      {"one byte beyond", {0, 0, 0, 0, 3, 'h', 'i'}, -1815},
+  };
+  for (const auto &c : cases) {
+    std::unique_ptr<char[]> element(new char[c.element.size()]);
+    std::memcpy(element.get(), c.element.data(), c.element.size());
+    const auto len = static_cast<int32_t>(c.element.size());
+    EXPECT_EQ(dvz_coll_inpred(&set.c, element.get(), len, 0, collelmtcmp, nullptr), c.status)
+        << c.what;
+    const int32_t before = set.c.cl_cardinality;
+    EXPECT_EQ(dvz_coll_insert(&set.c, element.get(), len, 0), c.status) << c.what;
+    EXPECT_EQ(set.c.cl_cardinality, before + (c.status == 0 ? 1 : 0)) << c.what;
+  }
+}
+
 /* SETs of SETs: a nested collection equal to one present is not inserted
 ** again, and two such SETs compare element by element. */
 TEST_F(CollCompare, NestedCollections) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "coll_fixtures.h"
@@ -473,6 +474,20 @@ TEST(CollElements, NullTestReadsTheElementByItsType) {
   EXPECT_EQ(dvz_coll_elem_is_null(ref, 3, sql_type_row), -1);
   /* A short element is read with zeros after it, never past it. */
   EXPECT_EQ(dvz_coll_elem_is_null(five.data(), 1, sql_type_float), -1);
+  /* An opaque element is read within its own bytes (heap blocks of exactly
+  ** their size). */
+  const std::pair<std::vector<char>, int> opaques[] = {
+      {{1, 0, 0, 0, 0}, 0},
+      {{0, 0, 0, 0, 2, 'h', 'i'}, -1},
+      {{0, 0, 0, 0x03, static_cast<char>(0xE8), 'h', 'i'}, -1},
+  };
+  for (const auto &[form, want] : opaques) {
+    std::unique_ptr<char[]> element(new char[form.size()]);
+    std::memcpy(element.get(), form.data(), form.size());
+    EXPECT_EQ(
+        dvz_coll_elem_is_null(element.get(), static_cast<int32_t>(form.size()), sql_type_lvarchar),
+        want);
+  }
 }
 
 TEST(CollHashes, PjwAndWordFoldGiveKnownValues) {

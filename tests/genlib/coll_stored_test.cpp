@@ -9,6 +9,7 @@
 ** its size, so that a read past it is an AddressSanitizer report.
 */
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "coll_fixtures.h"
+#include "coll_internal.h"
 #include "dvz_be.h"
 #include "gen_collection.h"
 #include "gen_collection_stored.h"
@@ -607,32 +609,224 @@ TEST_F(CollStored, NamesTypes) {
   EXPECT_EQ(dvz_cltype2str(nullptr, 1, &text, 1), -1);
 }
 
-/* Descriptors whose names fill their fields make a text longer than the
-** first buffer, which then grows. */
-TEST_F(CollStored, NamesARowLongerThanItsFirstBuffer) {
-  std::vector<dvz_coll_field_t> fields = {field(0, sql_type_row, 0)};
+/* A ROW of n CHAR(32767) NOT NULL fields whose names, owners and type
+** names fill their 128 bytes: 404 bytes of text each, so that from 45
+** fields on the text outgrows the 395 bytes per descriptor it starts
+** with. Its text goes to *text. */
+typeinfo_ptr long_named_row(int n, std::string *text) {
+  auto *ti = static_cast<dvz_coll_typeinfo_t *>(
+      std::calloc(1, DVZ_COLL_TYPEINFO_SIZE(static_cast<size_t>(n) + 2)));
+  ti->ti_count = static_cast<int16_t>(n + 1);
+  ti->ti_fields[0] = field(0, sql_type_row, 0);
   const std::string piece = std::string(128, 'f') + " " + std::string(128, 'o') + "." +
                             std::string(128, 't') + "(32767) not null";
-  std::string expect = "row(";
-  for (int i = 0; i < 40; ++i) {
-    dvz_coll_field_t f = field(1, 0x100 | sql_type_char, 32767);
+  *text = "row(";
+  for (int i = 1; i <= n; ++i) {
+    dvz_coll_field_t &f = ti->ti_fields[i];
+    f = field(1, 0x100 | sql_type_char, 32767);
     f.fieldnmlen = f.xtype_owner_len = f.xtype_nm_len = 128;
     std::memset(f.fieldname, 'f', 128);
     std::memset(f.xtype_owner_name, 'o', 128);
     std::memset(f.xtype_name, 't', 128);
-    fields.push_back(f);
-    expect += (i > 0 ? ", " : "") + piece;
+    *text += (i > 1 ? ", " : "") + piece;
   }
-  expect += ")";
-  auto *ti =
-      static_cast<dvz_coll_typeinfo_t *>(std::calloc(1, DVZ_COLL_TYPEINFO_SIZE(fields.size() + 1)));
-  ti->ti_count = static_cast<int16_t>(fields.size());
-  std::memcpy(ti->ti_fields, fields.data(), fields.size() * sizeof fields[0]);
-  typeinfo_ptr owner(ti);
+  *text += ")";
+  return typeinfo_ptr(ti);
+}
+
+/* Descriptors whose names fill their fields make a text longer than the
+** first buffer, which then grows. */
+TEST_F(CollStored, NamesARowLongerThanItsFirstBuffer) {
+  std::string expect;
+  typeinfo_ptr ti = long_named_row(100, &expect);
+  ASSERT_GT(expect.size(), 101 * 395u);
   char *text = nullptr;
-  ASSERT_EQ(dvz_cltype2str(ti, 1, &text, 1), 0);
+  ASSERT_EQ(dvz_cltype2str(ti.get(), 1, &text, 1), 0);
   EXPECT_EQ(std::string(text), expect);
   std::free(text);
+}
+
+/* ---- Types nested deep ------------------------------------------------------------------ */
+
+/* A ROW nested levels deep (descriptor 0 and levels - 1 fields "r", each
+** a ROW) around an INTEGER field "x", and its text. */
+typeinfo_ptr nested_rows(int levels) {
+  auto *ti = static_cast<dvz_coll_typeinfo_t *>(
+      std::calloc(1, DVZ_COLL_TYPEINFO_SIZE(static_cast<size_t>(levels) + 2)));
+  ti->ti_count = static_cast<int16_t>(levels + 1);
+  for (int i = 0; i < levels; ++i)
+    ti->ti_fields[i] = field(i, sql_type_row, 0, i == 0 ? "" : "r");
+  ti->ti_fields[levels] = field(levels, sql_type_integer, 4, "x");
+  return typeinfo_ptr(ti);
+}
+
+std::string nested_rows_text(int levels) {
+  std::string text = "row(";
+  for (int i = 1; i < levels; ++i)
+    text += "r row(";
+  return text + "x integer" + std::string(static_cast<size_t>(levels), ')');
+}
+
+/* Runs body on a thread whose stack has 256 KB: a walk that recursed once
+** per level of a type 10,000 deep would overflow it. */
+void on_small_stack(void (*body)(void *), void *arg) {
+  struct call {
+    void (*body)(void *);
+    void *arg;
+  } c {body, arg};
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, 256 * 1024), 0);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attr,
+                [](void *p) -> void * {
+                  auto *c = static_cast<call *>(p);
+                  c->body(c->arg);
+                  return nullptr;
+                },
+                &c),
+            0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  pthread_attr_destroy(&attr);
+}
+
+/* Types nested up to 64 levels are read and named; deeper ones are
+** malformed: ldcollection refuses them with -1815 (the record as it was)
+** and the type text with -1 (error word -1), without recursing per level. */
+TEST_F(CollStored, RefusesTypesNestedTooDeepWithoutRecursing) {
+  struct outcome {
+    typeinfo_ptr ti;
+    std::vector<char> form;
+    int text_status = 1;
+    int text_error = 1;
+    std::string text;
+    int read_status = 1;
+    dvz_coll_t read {};
+  };
+  const struct {
+    int levels;
+    bool refused;
+  } cases[] = {{2, false}, {64, false}, {65, true}, {10000, true}};
+  for (const auto &k : cases) {
+    SCOPED_TRACE(k.levels);
+    outcome o;
+    o.ti = nested_rows(k.levels);
+    {
+      record source;
+      ASSERT_EQ(dvz_coll_init(&source.c, o.ti.get(), 1, nullptr, 0), 0);
+      o.form = stored(source.c, 0);
+    }
+    on_small_stack(
+        [](void *p) {
+          auto &o = *static_cast<outcome *>(p);
+          char *text = nullptr;
+          o.text_status = dvz_cltype2str(o.ti.get(), 1, &text, 1);
+          o.text_error = get_toerrno();
+          if (text != nullptr) o.text = text;
+          std::free(text);
+          o.read_status = ldcollection(o.form.data(), &o.read, 1, 0, DVZ_LDCOLL_FULL, nullptr,
+                                       static_cast<int32_t>(o.form.size()));
+        },
+        &o);
+    if (k.refused) {
+      EXPECT_EQ(o.text_status, -1);
+      EXPECT_EQ(o.text_error, -1);
+      EXPECT_EQ(o.text, "");
+      EXPECT_EQ(o.read_status, -1815);
+      const dvz_coll_t untouched {};
+      EXPECT_EQ(std::memcmp(&o.read, &untouched, sizeof untouched), 0);
+    } else {
+      EXPECT_EQ(o.text_status, 0);
+      EXPECT_EQ(o.text, nested_rows_text(k.levels));
+      ASSERT_EQ(o.read_status, 0);
+      expect_same_typeinfo(o.read.cl_svr_typeinfo, o.ti.get(), 0);
+      EXPECT_EQ(dvz_coll_free(&o.read), 0);
+    }
+  }
+}
+
+/* ---- Without memory ---------------------------------------------------------------------- */
+
+/* Makes the fail_at-th allocation of the stored forms' memory after its
+** install fail; the others come from the C library. */
+class failing_allocator {
+ public:
+  explicit failing_allocator(int fail_at) : saved_(dvz_genlib::coll_allocator) {
+    left_ = fail_at;
+    dvz_genlib::coll_allocator = &table_;
+  }
+  ~failing_allocator() { dvz_genlib::coll_allocator = saved_; }
+  failing_allocator(const failing_allocator &) = delete;
+  failing_allocator &operator=(const failing_allocator &) = delete;
+
+ private:
+  static void *zeroed(size_t size) { return --left_ == 0 ? nullptr : std::calloc(1, size); }
+  static void *resize(void *block, size_t size) {
+    return --left_ == 0 ? nullptr : std::realloc(block, size);
+  }
+  static inline int left_ = 0;
+  static constexpr dvz_genlib::coll_allocator_seam table_ {zeroed, resize};
+  const dvz_genlib::coll_allocator_seam *saved_;
+};
+
+/* Every allocation of a read in turn fails: -406, and the record read into
+** is left exactly as it was (its data and type infos neither freed nor
+** replaced; LeakSanitizer sees what the failed read made). The read that
+** follows succeeds. */
+TEST_F(CollStored, ReadsNothingWithoutMemoryAndLeavesTheRecordAsItWas) {
+  typeinfo_ptr ti = golden_typeinfo();
+  record source;
+  ASSERT_EQ(dvz_coll_init(&source.c, ti.get(), 1, nullptr, 0), 0);
+  for (int n : {7, -3, 12})
+    insert(source.c, element(int_value(2, n), 2, 4));
+  ASSERT_EQ(dvz_coll_tuple(&source.c), 0);
+  const std::vector<char> form = stored(source.c, 1);
+
+  /* The type info, then the caller's type info's copy, then the data. */
+  for (bool callers_typeinfo : {false, true}) {
+    SCOPED_TRACE(callers_typeinfo ? "a caller's type info" : "a record of its own");
+    typeinfo_ptr list_ti;
+    const std::vector<char> list = list_form(list_ti);
+    typeinfo_ptr client = typeinfo_of_fields({field(0, sql_type_set, 0), field(1, 2, 4)});
+    std::string data = element(int_value(2, 1), 2, 4);
+    record c;
+    if (callers_typeinfo)
+      ASSERT_EQ(dvz_coll_init(&c.c, client.get(), 1, data.data(), 4), 0);
+    else
+      ASSERT_EQ(load(list, c.c, 0), 0);
+    dvz_coll_t before;
+    std::memcpy(&before, &c.c, sizeof before);
+    const std::string held(c.c.cl_data, static_cast<size_t>(c.c.cl_datalen));
+
+    int failures = 0;
+    for (int fail_at = 1; fail_at < 10; ++fail_at) {
+      failing_allocator memory(fail_at);
+      const int status = load(form, c.c, 1);
+      if (status == 0) break;
+      ASSERT_EQ(status, -406) << fail_at;
+      EXPECT_EQ(std::memcmp(&c.c, &before, sizeof before), 0) << fail_at;
+      EXPECT_EQ(std::string(c.c.cl_data, static_cast<size_t>(c.c.cl_datalen)), held) << fail_at;
+      ++failures;
+    }
+    EXPECT_EQ(failures, callers_typeinfo ? 3 : 2);
+    EXPECT_EQ(c.c.cl_cardinality, 3);
+    ASSERT_EQ(c.c.cl_len, source.c.cl_len);
+    EXPECT_EQ(std::memcmp(c.c.cl_data, source.c.cl_data, static_cast<size_t>(c.c.cl_len)), 0);
+  }
+}
+
+/* The type text without memory for its first buffer, or for growing it,
+** is -406 and hands out no text. */
+TEST_F(CollStored, NamesNoTypeWithoutMemory) {
+  std::string expect;
+  typeinfo_ptr ti = long_named_row(100, &expect);
+  for (int fail_at : {1, 2}) {
+    failing_allocator memory(fail_at);
+    char *text = nullptr;
+    EXPECT_EQ(dvz_cltype2str(ti.get(), 1, &text, 1), -406) << fail_at;
+    EXPECT_EQ(text, nullptr) << fail_at;
+  }
 }
 
 /* ---- Collection columns ------------------------------------------------------------------ */

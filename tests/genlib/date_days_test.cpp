@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "gen_date.h"
+#include "gen_datetime.h"
 #include "os_gentcb.h"
 
 namespace {
@@ -108,6 +109,31 @@ TEST(DateDays, LeapYears) {
   } const cases[] = {{1900, 0}, {2000, 1}, {2024, 1}, {2023, 0}, {1600, 1}, {4, 1}, {1, 0}};
   for (const Case &c : cases)
     EXPECT_EQ(rleapyear(c.year), c.leap) << c.year;
+}
+
+/* The leap-year rule for every year a DATE holds, against std::chrono,
+** and the DATE and DATETIME functions built on it: February 29 exists in
+** exactly those years (with chrono's day number), and a DATETIME's
+** February has 29 days in exactly those years. */
+TEST(DateDays, LeapYearsAgreeWithChronoForEveryYear) {
+  for (int y = 1; y <= 9999; ++y) {
+    const bool leap = year {y}.is_leap();
+    ASSERT_EQ(rleapyear(y), leap ? 1 : 0) << y;
+    const int16_t feb29[3] = {2, 29, static_cast<int16_t>(y)};
+    int32_t date = 0;
+    if (leap) {
+      ASSERT_EQ(rmdyjul(feb29, &date), 0) << y;
+      EXPECT_EQ(date,
+                sys_days {year {y} / February / 29}.time_since_epoch().count() + sys_days_offset)
+          << y;
+    } else {
+      ASSERT_EQ(rmdyjul(feb29, &date), -1206) << y;
+    }
+    /* A unit array YEAR (two base-100 digits), MONTH 2. */
+    const unsigned char units[3] = {static_cast<unsigned char>(y / 100),
+                                    static_cast<unsigned char>(y % 100), 2};
+    ASSERT_EQ(daysinmonth(units, 3), leap ? 29 : 28) << y;
+  }
 }
 
 TEST(DateToday, FixedTodayHoldsUntilReleased) {

@@ -3,8 +3,9 @@
 ** `rdtcurrent` between two gettimeofday readings converted by localtime_r,
 ** `dvz_localtime` field for field against localtime_r (DST changes
 ** included), extension of a partial DATETIME from a pinned current time,
-** and the DBTODAY shift of `dtcurrent`, `rtoday` and the locale library's
-** current-date service.
+** the client environment's clock seam pinned for `rtoday` and
+** `rdtcurrent`, and the DBTODAY shift of `dtcurrent`, `rtoday` and the
+** locale library's current-date service.
 **
 ** DBTODAY and TZ are read once per process, so one source serves several
 ** registrations (tests/genlib/CMakeLists.txt): the clock cases under
@@ -35,6 +36,7 @@
 #include "os_gentcb.h"
 #include "os_glsenv.h"
 #include "os_glsenvs.h"
+#include "os_seams.h"
 
 namespace {
 
@@ -182,6 +184,30 @@ TEST(DVZ_CLOCK_SUITE, DvzLocaltimeFailsWhereLocaltimeFails) {
   struct tm scratch {};
   ASSERT_EQ(localtime_r(&huge, &scratch), nullptr);
   EXPECT_EQ(dvz_localtime(&huge, &scratch), nullptr);
+}
+
+/* A clock pinned through the client environment's seam is the value
+** library's clock too: today, the current time and the UTC clock all
+** read it (a pinned clock has no fraction). One moment lies on a day that
+** differs between UTC and New York. */
+TEST(DVZ_CLOCK_SUITE, PinnedEnvironmentClockDrivesTodayAndCurrentTime) {
+  static time_t pinned_now = 0;
+  static const os_clock_seam pinned = {[] { return pinned_now; }, os_system_clock.sleep};
+  const os_clock_seam *previous = os_clock;
+  os_clock = &pinned;
+  for (const time_t moment : {static_cast<time_t>(civil_seconds(2024, 2, 29, 13, 14, 15)),
+                              static_cast<time_t>(civil_seconds(2024, 3, 1, 3, 30, 0))}) {
+    SCOPED_TRACE(moment);
+    pinned_now = moment;
+    int32_t today = 0;
+    rtoday(&today);
+    EXPECT_EQ(today, local_date(moment));
+    dtime_t now {};
+    rdtcurrent(&now);
+    EXPECT_EQ(text_of(now.dt_dec, year_to_f5), local_text(timeval {moment, 0}));
+    EXPECT_EQ(rutccurrent(), moment);
+  }
+  os_clock = previous;
 }
 
 /* The current time pinned with rdtsetcurr gives the leading units of an

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <random>
 #include <string>
 #include <utility>
@@ -690,24 +691,46 @@ TEST_F(ValueColumns, ReadersOfEdgeForms) {
   }
 
   /* Opaque forms: the extended id stays; a BOOLEAN without its byte, or a
-  ** length with its top bit set, is NULL. */
+  ** length with its top bit set, is NULL. The length word is the room the
+  ** column has after its 5-byte head: a stored length beyond it is -1815
+  ** and the value untouched. Each column is read from a heap block of
+  ** exactly its size, so that a read past it is an AddressSanitizer report. */
   struct {
     const char *what;
     int type;
-    std::array<char, 6> bytes;
+    int length;
+    std::vector<unsigned char> bytes;
+    int status;
     int vind;
     int vlen;
   } opaques[] = {
-      {"BOOLEAN", 45, {0, 0, 0, 0, 1, 1}, 0, 1},
-      {"BOOLEAN with more bytes", 45, {0, 0, 0, 0, 2, 1}, 0, 1},
-      {"BOOLEAN without its byte", 45, {0, 0, 0, 0, 0, 0}, -1, 0},
-      {"LVARCHAR NULL flag", 43, {1, 0, 0, 0, 0, 0}, -1, 0},
-      {"UDT huge length", 40, {0, '\x80', 0, 0, 0, 0}, -1, 0},
+      {"BOOLEAN", 45, 1, {0, 0, 0, 0, 1, 1}, 0, 0, 1},
+      {"BOOLEAN with more room", 45, 2, {0, 0, 0, 0, 2, 1, 0}, 0, 0, 1},
+      {"BOOLEAN without its byte", 45, 1, {0, 0, 0, 0, 0, 0}, 0, -1, 0},
+      {"LVARCHAR NULL flag", 43, 1, {1, 0, 0, 0, 0, 0}, 0, -1, 0},
+      {"UDT huge length", 40, 1, {0, 0x80, 0, 0, 0, 0}, 0, -1, 0},
+      {"LVARCHAR filling its column", 43, 2, {0, 0, 0, 0, 2, 'h', 'i'}, 0, 0, 2},
+      {"LVARCHAR of 1000 in 7 bytes", 43, 2, {0, 0, 0, 0x03, 0xE8, 'h', 'i'}, -1815, 0, 0},
+      {"LVARCHAR one byte beyond", 43, 2, {0, 0, 0, 0, 3, 'h', 'i'}, -1815, 0, 0},
+      {"BOOLEAN beyond its column", 45, 1, {0, 0, 0, 0, 2, 1}, -1815, 0, 0},
+      {"UDT fixed beyond its column", 41, 2, {0, 0, 0, 0, 3, 'x', 'y'}, -1815, 0, 0},
+      {"UDT in a column without room", 40, 0, {0, 0, 0, 0, 1}, -1815, 0, 0},
+      {"NULL flag with a length beyond", 43, 0, {1, 0, 0, 0, 9}, -1815, 0, 0},
+      {"largest length", 40, 1, {0, 0x7F, 0xFF, 0xFF, 0xFF, 0}, -1815, 0, 0},
   };
   for (const auto &c : opaques) {
+    std::unique_ptr<char[]> column(new char[c.bytes.size()]);
+    std::memcpy(column.get(), c.bytes.data(), c.bytes.size());
     std::memset(&v, 0x5A, sizeof v);
     v.vxid = 5;
-    ASSERT_EQ(rdataval(c.bytes.data(), c.type, 0, &v), 0) << c.what;
+    const value_t before = v;
+    ASSERT_EQ(rdataval(column.get(), c.type, c.length, &v), c.status) << c.what;
+    if (c.status != 0) {
+      EXPECT_EQ(v.vtype, c.type) << c.what; /* set by rdataval; the rest stays */
+      v.vtype = before.vtype;
+      EXPECT_EQ(std::memcmp(&v, &before, sizeof v), 0) << c.what;
+      continue;
+    }
     EXPECT_EQ(v.vtype, c.type) << c.what;
     EXPECT_EQ(v.vind, c.vind) << c.what;
     EXPECT_EQ(v.vlen, c.vlen) << c.what;

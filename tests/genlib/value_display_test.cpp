@@ -411,6 +411,10 @@ TEST_F(ValueDisplay, StoredColumnsThroughRdatastr) {
       {{0x80, 0x00}, sql_type_smallint, 2, 4, blanks(4), 0},
       {{0xFF, 0xFF, 0xFF, 0xD6}, sql_type_integer, 4, 0, "-42", 0},
       {{0x00, 0x00}, 30, 2, 0, "", -1285},
+      /* LVARCHAR(2) columns of 7 bytes: a stored length beyond them is
+      ** refused, never read. */
+      {{0, 0, 0, 0, 2, 'h', 'i'}, sql_type_lvarchar, 2, 4, "hi  ", 0},
+      {{0, 0, 0, 0x03, 0xE8, 'h', 'i'}, sql_type_lvarchar, 2, 12, "", -1815},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.type);

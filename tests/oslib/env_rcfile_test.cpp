@@ -5,12 +5,15 @@
 ** also as greadenv sees them.
 */
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "env_fixture.h"
+#include "env_internal.h"
+#include "failing_alloc.h"
 
 using env_test::EnvTest;
 using env_test::value_of;
@@ -134,6 +137,68 @@ TEST_F(EnvTest, RcFileResultsAndFlags) {
   EXPECT_EQ(lines, 0);
   EXPECT_STREQ(ggetenv2("DBTEMP"), "/tmp");
   _gfreenamelist(ignore);
+}
+
+TEST(RcLineReader, FailedGrowthGives2WithTheBufferGone) {
+  dvz_test::TempDir dir;
+  file_ptr file(fopen(dir.write("rc", std::string(300, 'x') + "\n").c_str(), "r"));
+  int size = 128;
+  char *buffer = static_cast<char *>(malloc(size));
+  int lines = 0;
+  int rc = 0;
+  {
+    oslib_test::FailingAlloc no_memory(1);
+    rc = _ggetcfline(file.get(), &buffer, &size, &lines);
+  }
+  EXPECT_EQ(rc, -2);
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_EQ(size, 0);
+}
+
+/* Each allocation of ldcffile fails in turn (the line buffer, its growth
+** for the long line, each value pushed): -2, and of the file's lines a
+** first part is in the table and the rest is not. */
+TEST_F(EnvTest, RcFileWithoutMemoryGives2AndKeepsTheLinesBefore) {
+  ASSERT_EQ(lddefenv(), 0);
+  const std::string long_value(300, 'p');
+  struct line {
+    const char *name;
+    std::string value;
+  };
+  const line lines[] = {{"DBTEMP", "/a"}, {"DBPATH", long_value}, {"TERM", "vt100"}};
+  std::string content;
+  for (const line &l : lines)
+    content += std::string(l.name) + " " + l.value + "\n";
+  dvz_test::TempDir dir;
+  const std::string path = dir.write("rc", content);
+  int failures = 0;
+  for (int fail_at = 1;; ++fail_at) {
+    SCOPED_TRACE("allocation " + std::to_string(fail_at) + " fails");
+    ASSERT_EQ(lddefenv(), 0);
+    int rc = 0;
+    int refused = 0;
+    {
+      oslib_test::FailingAlloc no_memory(fail_at);
+      rc = ldcffile(path.c_str(), nullptr, nullptr, nullptr);
+      refused = no_memory.failures();
+    }
+    bool in_table = true;
+    for (const line &l : lines) {
+      const char *value = dvz_env::table_value(l.name);
+      const bool taken = value != nullptr && value == l.value;
+      EXPECT_TRUE(in_table || !taken) << l.name << " taken after a line that was not";
+      in_table = in_table && taken;
+    }
+    if (refused == 0) {
+      EXPECT_EQ(rc, 0);
+      EXPECT_TRUE(in_table);
+      break;
+    }
+    ++failures;
+    EXPECT_EQ(rc, -2);
+    EXPECT_FALSE(in_table);
+  }
+  EXPECT_GE(failures, 5) << "buffer, growth, three values";
 }
 
 TEST_F(EnvTest, UnknownNameOnTheLastLineIsNoFailure) {

@@ -15,6 +15,8 @@
 
 #include "conversion_fixture.h"
 #include "env_fixture.h"
+#include "env_internal.h"
+#include "failing_alloc.h"
 #include "gl_registry.h"
 #include "locale_env.h"
 #include "os_context.h"
@@ -182,6 +184,88 @@ TEST_F(EnvTest, ValuesStackAndTheOneBelowCanBeRead) {
   EXPECT_EQ(gdefenv("DBDATE", &defval), 0);
   EXPECT_EQ(defval, nullptr);
   EXPECT_EQ(gdefenv("SLABEL", &defval), -1); /* sent at connect, not in the table */
+}
+
+TEST_F(EnvTest, PushWithoutMemoryLeavesTheStackAsItWas) {
+  write_rc_files("DBPATH /db\n", "");
+  ASSERT_STREQ(ggetenv2("DBPATH"), "/db");
+  int rc = 0;
+  {
+    oslib_test::FailingAlloc no_memory(1);
+    rc = ginsenv("DBPATH", "/pushed");
+  }
+  EXPECT_EQ(rc, -2);
+  const evar_t *row = dvz_env::find_row("DBPATH");
+  ASSERT_NE(row, nullptr);
+  ASSERT_NE(row->current, nullptr);
+  EXPECT_STREQ(row->current->value, "/db");
+  ASSERT_NE(row->current->prev, nullptr);
+  EXPECT_STREQ(row->current->prev->value, ".");
+  EXPECT_EQ(row->current->prev->prev, nullptr);
+}
+
+/* Every allocation of the table's build fails in turn: the build gives
+** -2 and leaves the table as far as it got. Its rows are the built-in
+** rows in order, each holding its default (the last one possibly nothing
+** yet), and of the rc files' lines, in the order they are read, a first
+** part is in the table and the rest is not. */
+TEST_F(EnvTest, MemoryShortageWhileBuildingLeavesTheTableAsFarAsBuilt) {
+  struct line {
+    const char *name;
+    const char *value;
+  };
+  const line lines[] = {
+      {"DBTEMP", "/inst-temp"}, {"DBPATH", "/inst-path"}, {"TERM", "vt100"}, {"DBDELIMITER", ";"}};
+  int failures = 0;
+  for (int fail_at = 1;; ++fail_at) {
+    SCOPED_TRACE("allocation " + std::to_string(fail_at) + " fails");
+    gFreeEVars();
+    write_rc_files("DBTEMP /inst-temp\nDBPATH /inst-path\nTERM vt100\n", "DBDELIMITER ;\n");
+    int rc = 0;
+    int refused = 0;
+    {
+      oslib_test::FailingAlloc no_memory(fail_at);
+      rc = greadenv();
+      refused = no_memory.failures();
+    }
+    if (refused == 0) {
+      EXPECT_EQ(rc, 0);
+      for (const line &l : lines)
+        EXPECT_STREQ(dvz_env::table_value(l.name), l.value);
+      break;
+    }
+    ++failures;
+    EXPECT_EQ(rc, -2);
+    int defaults = 0;
+    while (Dvz_DVals[defaults].name != nullptr)
+      ++defaults;
+    ASSERT_LE(Num_EVars, defaults);
+    for (int i = 0; i < Num_EVars; ++i) {
+      ASSERT_STREQ(Dvz_EVars[i].name, Dvz_DVals[i].name);
+      const envelem_t *bottom = Dvz_EVars[i].current;
+      while (bottom != nullptr && bottom->prev != nullptr)
+        bottom = bottom->prev;
+      if (bottom == nullptr) {
+        EXPECT_EQ(i, Num_EVars - 1) << "only the last row may lack its default";
+        continue;
+      }
+      const char *defval = Dvz_DVals[i].defval;
+      if (defval == nullptr) {
+        EXPECT_EQ(bottom->value, nullptr) << Dvz_DVals[i].name;
+      } else {
+        EXPECT_STREQ(bottom->value, defval) << Dvz_DVals[i].name;
+      }
+    }
+    bool in_table = Num_EVars == defaults;
+    for (const line &l : lines) {
+      const char *value = Num_EVars == defaults ? dvz_env::table_value(l.name) : nullptr;
+      const bool taken = value != nullptr && std::strcmp(value, l.value) == 0;
+      EXPECT_TRUE(in_table || !taken) << l.name << " taken after a line that was not";
+      in_table = in_table && taken;
+    }
+  }
+  EXPECT_GT(failures, Num_EVars) << "every row's default was made to fail";
+  gFreeEVars();
 }
 
 TEST_F(EnvTest, CallerRowsFollowTheBuiltInOnes) {

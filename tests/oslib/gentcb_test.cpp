@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "failing_alloc.h"
 #include "os_gentcb.h"
 
 namespace {
@@ -58,6 +59,35 @@ TEST(GeneralControlBlock, ErrorWordsAreStoredAndMakeTheBlock) {
 TEST(GeneralControlBlock, ErrorWordReadMakesTheBlock) {
   EXPECT_EQ(get_toerrno(), 0);
   EXPECT_NE(gentcb, nullptr);
+}
+
+TEST(GeneralControlBlock, WithoutMemoryForTheBlockErrorWordsAre406AndStoresDoNothing) {
+  ASSERT_EQ(gentcb, nullptr);
+  struct outcome {
+    int toerrno, glserror, set_glserror, float_type, dbver;
+  } got {};
+  {
+    oslib_test::FailingAlloc no_memory(1, true);
+    set_toerrno(-1213);
+    gset_dbver();
+    dvzGEN_setFloatType(2);
+    got = {get_toerrno(), get_glserror(), set_glserror(-23101), dvzGEN_getFloatType(),
+           gget_dbver()};
+    EXPECT_GT(no_memory.failures(), 0);
+  }
+  EXPECT_EQ(got.toerrno, -406);
+  EXPECT_EQ(got.glserror, -406);
+  EXPECT_EQ(got.set_glserror, -406);
+  EXPECT_EQ(got.float_type, -1);
+  EXPECT_EQ(got.dbver, 0);
+  EXPECT_EQ(gentcb, nullptr) << "no block half made";
+
+  /* With memory back, the first use makes a clean block: nothing stored
+  ** while it was missing shows. */
+  EXPECT_EQ(get_toerrno(), 0);
+  ASSERT_NE(gentcb, nullptr);
+  EXPECT_EQ(gentcb->glserror, 0);
+  EXPECT_EQ(gentcb->flags, 0);
 }
 
 TEST(GeneralControlBlock, FlagsFloatTypeAndAnsiDatabase) {

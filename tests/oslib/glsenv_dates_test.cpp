@@ -3,8 +3,7 @@
 ** into locale-library formats (each of day, month and year exactly once),
 ** the choice between DBDATE, GL_DATE and the locale, the lower-cased month
 ** and era names, and the DATETIME format table filled from the value
-** library when USE_DTENV is in effect (the datetime stand-in records the
-** qualifiers asked for).
+** library's formats when USE_DTENV is in effect.
 */
 #include <gtest/gtest.h>
 
@@ -13,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "datetime_stub.h"
 #include "gl_locale.h"
 #include "glsenv_fixture.h"
+#include "os_datetime.h"
 #include "os_env.h"
 #include "os_gentcb.h"
 #include "os_glsenv.h"
@@ -197,10 +196,12 @@ TEST_F(GlsEnvTest, LowerCasingFollowsTheLocalesCodeSet) {
     ASSERT_EQ(get_locale(&loc, r.locale, sources), 0);
     gl_locale *saved = CheckGlsEnv()->locale;
     CheckGlsEnv()->locale = loc;
-    char *text = const_cast<char *>(r.text);
+    std::string original = r.text;
+    char *text = original.data();
     ASSERT_EQ(downcase_gls_string(&text), 0);
+    EXPECT_NE(text, original.data()) << "a new copy";
     EXPECT_STREQ(text, r.lower);
-    EXPECT_STREQ(r.text, r.text) << "the original is left alone";
+    EXPECT_EQ(original, r.text) << "the original is left alone";
     std::free(text);
     CheckGlsEnv()->locale = saved;
     gl_lc_unload(loc);
@@ -218,39 +219,100 @@ TEST_F(GlsEnvTest, NameCacheBlocksAreOneAllocationNewestFirst) {
   EXPECT_EQ(head, nullptr);
 }
 
-TEST_F(GlsEnvTest, DatetimeTableIsFilledOnlyWithUseDtenv) {
-  oslib_datetime::reset();
+/* USE_DTENV as the value library reads it: set (or unset) and not yet
+** read in this process. */
+void use_dtenv(bool on) {
+  if (on) {
+    setenv("USE_DTENV", "1", 1);
+  } else {
+    unsetenv("USE_DTENV");
+  }
+  gen_tcb *tcb = CheckGenInit();
+  ASSERT_NE(tcb, nullptr);
+  tcb->flags &= ~(gen_flag_dtenv_read | gen_flag_dtenv_on);
+}
+
+/* Every entry of the DATETIME format table is empty. */
+void expect_empty_table(gls_env *env) {
+  for (auto &row : env->dtime_formats)
+    for (char *entry : row)
+      EXPECT_EQ(entry, nullptr);
+}
+
+TEST_F(GlsEnvTest, DatetimeTableStaysEmptyWithoutUseDtenv) {
+  use_dtenv(false);
   ASSERT_EQ(chkglsinit(), 0);
   gls_env *env = CheckGlsEnv();
-  for (auto &row : env->dtime_formats)
-    for (char *entry : row)
-      EXPECT_EQ(entry, nullptr);
-
-  oslib_datetime::stub().usedtenv = 1;
-  oslib_datetime::stub().record_formats = true;
+  expect_empty_table(env);
   EXPECT_EQ(cache_dtimequals(7), 7);
-  ASSERT_NE(env->dtime_formats[0][1], nullptr);
-  EXPECT_STREQ(env->dtime_formats[0][1], "q0602") << "year to month";
-  EXPECT_STREQ(env->dtime_formats[0][10], "q130f") << "year to fraction(5)";
-  EXPECT_STREQ(env->dtime_formats[3][5], "q066a") << "hour to second";
-  for (int row = 6; row <= 10; ++row) {
-    for (int col = 0; col <= 10; ++col) {
-      if (col == row)
-        EXPECT_NE(env->dtime_formats[row][col], nullptr) << row;
-      else
-        EXPECT_EQ(env->dtime_formats[row][col], nullptr) << row << " " << col;
+  expect_empty_table(env);
+}
+
+/* Rows and columns of the table: YEAR to SECOND at 0-5, FRACTION(1) to
+** FRACTION(5) at 6-10. An entry is filled for a start from YEAR to SECOND
+** with each end from it on, and for each FRACTION(n) with itself. */
+TEST_F(GlsEnvTest, DatetimeTableHoldsTheValueLibrarysFormatOfEachQualifier) {
+  struct row {
+    const char *gl_datetime; /* nullptr: the default format */
+    int start;
+    int end;
+    const char *format;
+  };
+  /* The default is the locale's date and time ("%a %d %b %Y %I:%M:%S %p"
+  ** in en_US), which has no fraction. */
+  const row rows[] = {
+      {nullptr, 0, 1, "%b %Y "},
+      {nullptr, 0, 5, "%a %d %b %Y %I:%M:%S%p"},
+      {nullptr, 3, 5, "%I:%M:%S%p"},
+      {nullptr, 0, 10, "%a %d %b %Y %I:%M:%S %p"},
+      {nullptr, 6, 6, ""},
+      {"%d.%m.%iY %H.%M", 0, 2, "%02d.%02m.%iY "},
+      {"%d.%m.%iY %H.%M", 3, 4, "%02H.%02M"},
+      {"%iY-%m-%d %H:%M:%S.%F3", 5, 8, "%02S.%F3"},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(testing::Message() << (r.gl_datetime ? r.gl_datetime : "default") << " ["
+                                    << r.start << "][" << r.end << "]");
+    if (r.gl_datetime != nullptr) {
+      setenv("GL_DATETIME", r.gl_datetime, 1);
+    } else {
+      unsetenv("GL_DATETIME");
+    }
+    use_dtenv(true);
+    ASSERT_EQ(chkglsinit(), 0);
+    gls_env *env = CheckGlsEnv();
+    EXPECT_EQ(cache_dtimequals(7), 7);
+    ASSERT_NE(env->dtime_formats[r.start][r.end], nullptr);
+    EXPECT_STREQ(env->dtime_formats[r.start][r.end], r.format);
+  }
+
+  gls_env *env = CheckGlsEnv();
+  char *format = nullptr;
+  ASSERT_EQ(getdatetimefmt(&format), 0);
+  for (int start = 0; start <= 10; ++start) {
+    for (int end = 0; end <= 10; ++end) {
+      SCOPED_TRACE(testing::Message() << "[" << start << "][" << end << "]");
+      const bool filled = start <= 5 ? end >= start : end == start;
+      const char *entry = env->dtime_formats[start][end];
+      if (!filled) {
+        EXPECT_EQ(entry, nullptr);
+        continue;
+      }
+      /* The qualifier: the first field at its natural width (4 digits for
+      ** YEAR, 2 otherwise). */
+      const int first = start <= 5 ? 2 * start : start + 5;
+      const int last = end <= 5 ? 2 * end : end + 5;
+      const int digits = last - first + (first == 0 ? 4 : 2);
+      char *expected = qualtofmt((digits << 8) | (first << 4) | last, format);
+      ASSERT_NE(expected, nullptr);
+      ASSERT_NE(entry, nullptr);
+      EXPECT_STREQ(entry, expected);
+      std::free(expected);
     }
   }
-  EXPECT_STREQ(env->dtime_formats[6][6], "q02bb");
-  /* Start units before the end units stay empty. */
-  EXPECT_EQ(env->dtime_formats[2][1], nullptr);
-  const std::vector<int> &calls = oslib_datetime::stub().qualtofmt_calls;
-  EXPECT_EQ(calls.size(), 6u * 5 + (6 + 5 + 4 + 3 + 2 + 1) + 5);
+  std::free(format);
   init_dtimequals();
-  for (auto &row : env->dtime_formats)
-    for (char *entry : row)
-      EXPECT_EQ(entry, nullptr);
-  oslib_datetime::reset();
+  expect_empty_table(env);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "connect_fixture.h"
+#include "failing_alloc.h"
 #include "os_glsenv.h"
 #include "os_glsenvs.h"
 #include "os_lconv.h"
@@ -263,6 +264,72 @@ TEST_F(ConnectTest, FailedCreateReportsTheWholeErrorAndLeavesNoTrace) {
   gls_env *after = nullptr;
   EXPECT_EQ(connect(&after), 0);
   EXPECT_EQ(after, good);
+}
+
+/* Each allocation of a new environment fails in turn (the node, its
+** state and conventions, each copy of a variable), and then the connect's
+** own save area: -406, nothing given out, the list and count unchanged,
+** nothing kept. */
+TEST_F(ConnectTest, CreateWithoutMemoryGives406AndLeavesTheListUnchanged) {
+  setenv("CLIENT_LOCALE", "en_US.8859-1", 1);
+  gls_env *good = nullptr;
+  ASSERT_EQ(connect(&good), 0);
+  glsenv_save save {};
+  save.vars[gls_var_client_locale] = "de_DE.8859-1";
+  save.vars[gls_var_dbdate] = "Y2MD0";
+  save.vars[gls_var_dbmoney] = "DM,";
+
+  auto last_node = [] {
+    const glsenv_node *last = GlsEnv_List;
+    while (last != nullptr && last->next != nullptr)
+      last = last->next;
+    return last;
+  };
+  const int listed = list_length();
+  const glsenv_node *last = last_node();
+  const int counted = glsenv_count;
+  int failures = 0;
+  for (int fail_at = 1;; ++fail_at) {
+    SCOPED_TRACE("allocation " + std::to_string(fail_at) + " fails");
+    gls_env untouched {};
+    gls_env *env = &untouched;
+    int rc = 0;
+    int refused = 0;
+    {
+      oslib_test::FailingAlloc no_memory(fail_at);
+      rc = CreateGlsEnv(&save, &env, 0);
+      refused = no_memory.failures();
+    }
+    if (refused == 0) {
+      EXPECT_EQ(rc, 0);
+      EXPECT_EQ(list_length(), listed + 1);
+      break;
+    }
+    ++failures;
+    EXPECT_EQ(rc, -406);
+    EXPECT_EQ(env, &untouched) << "nothing given out";
+    EXPECT_EQ(list_length(), listed);
+    EXPECT_EQ(last_node(), last);
+    EXPECT_EQ(glsenv_count, counted);
+    EXPECT_EQ(CheckGlsEnv(), good);
+    EXPECT_TRUE(no_leaks());
+  }
+  EXPECT_EQ(failures, 3 + 3) << "three records and three copies";
+
+  /* The connect's fresh save area is its first allocation. */
+  setenv("DBDATE", "DMY4/", 1); /* an environment no connect has made */
+  const int listed_now = list_length();
+  gls_env *env = good;
+  int rc = 0;
+  {
+    oslib_test::FailingAlloc no_memory(1);
+    rc = dvz_connect_glsenv(&env);
+  }
+  EXPECT_EQ(rc, -406);
+  EXPECT_EQ(env, good) << "nothing given out";
+  EXPECT_EQ(list_length(), listed_now);
+  EXPECT_EQ(CheckGlsEnv(), good);
+  EXPECT_TRUE(no_leaks());
 }
 
 TEST_F(ConnectTest, SaveAreaInUseIsTakenAsItStands) {

@@ -6,6 +6,7 @@
 */
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,9 @@
 #include <vector>
 
 #include "catalog_encoder.h"
+#include "catalog_reads.h"
+#include "dvz_be.h"
+#include "failing_alloc.h"
 #include "gl_registry.h"
 #include "isolation.h"
 #include "locale_env.h"
@@ -495,6 +499,135 @@ TEST_F(MessageCatalog, OpenAndIndexErrors) {
     lookup found = get(-80);
     EXPECT_EQ(found.result, r.result);
     EXPECT_FALSE(found.text.empty());
+  }
+}
+
+/* Damaged entries and counts of a three-message catalog (-100, -90, -80):
+** each number gives its text, or the reader's error with the unknown-number
+** text, and nothing is read outside the file. */
+TEST_F(MessageCatalog, DamagedCatalogsGiveTheReadersErrors) {
+  enum class field { count, length, offset };
+  /* The new value: the number itself, or added to the old value or to the
+  ** file's size. */
+  enum class from { zero, old, size };
+  constexpr int ok = 0;
+  constexpr int absent = msg_err_no_number;
+  constexpr int unreadable = msg_err_index_read;
+  struct row {
+    const char *what;
+    field changed;
+    int entry;
+    from base;
+    uint32_t value;
+    std::array<int, 3> results;
+  };
+  const row rows[] = {
+      {"negative text length", field::length, 1, from::zero, 0xFFFF, {ok, absent, ok}},
+      {"most negative text length", field::length, 0, from::zero, 0x8000, {absent, ok, ok}},
+      {"offset past the end of the file", field::offset, 1, from::size, 100, {ok, unreadable, ok}},
+      {"offset at 4 GiB", field::offset, 2, from::zero, 0xFFFFFFFF, {ok, ok, unreadable}},
+      {"length past the end of the file", field::length, 2, from::old, 50, {ok, ok, unreadable}},
+      {"count one past the index: text read as an entry",
+       field::count,
+       0,
+       from::old,
+       1,
+       {ok, ok, ok}},
+      {"count past the end of the file",
+       field::count,
+       0,
+       from::zero,
+       0xFFFF,
+       {unreadable, unreadable, unreadable}},
+  };
+  const std::vector<message> messages = catalog_test::spread_messages(3);
+  int n = 0;
+  for (entry_width width : {entry_width::narrow, entry_width::wide}) {
+    const std::size_t entry_size = width == entry_width::wide ? 10 : 8;
+    for (const row &r : rows) {
+      SCOPED_TRACE(std::string(width_name(width)) + ": " + r.what);
+      std::string bytes = catalog_test::encode_catalog(messages, width);
+      /* Where the field lies: the count in the header, the length and
+      ** offset at the end of their entry. */
+      const std::size_t entry_end = 4 + (r.entry + 1) * entry_size;
+      const std::size_t at = r.changed == field::count    ? 2
+                             : r.changed == field::length ? entry_end - 6
+                                                          : entry_end - 4;
+      const bool word = r.changed == field::offset;
+      const uint32_t old = word ? dvz_ld_be_u32(&bytes[at]) : dvz_ld_be_u16(&bytes[at]);
+      const uint32_t value = r.value + (r.base == from::old    ? old
+                                        : r.base == from::size ? static_cast<uint32_t>(bytes.size())
+                                                               : 0);
+      if (word) {
+        dvz_st_be_u32(value, &bytes[at]);
+      } else {
+        dvz_st_be_u16(static_cast<uint16_t>(value), &bytes[at]);
+      }
+      const std::string path = temp_.file("damaged" + std::to_string(n++) + ".iem");
+      dvz_test::write_file(path, bytes);
+      ASSERT_EQ(_setmsgfile(path.c_str()), 0);
+      for (bool fresh : {true, false}) {
+        for (std::size_t i = 0; i < messages.size(); ++i) {
+          if (fresh) rclosemsg();
+          const message &m = messages[i];
+          lookup found = get(m.number);
+          EXPECT_EQ(found.result, r.results[i]) << m.number;
+          const std::string expected = r.results[i] == ok ? m.text
+                                                          : "Unknown error message number '" +
+                                                                std::to_string(m.number) + "'\n";
+          EXPECT_EQ(found.text, expected) << m.number;
+          EXPECT_EQ(found.length, static_cast<int32_t>(found.text.size()));
+        }
+      }
+      EXPECT_EQ(get(-95).result, r.results[0] == unreadable ? unreadable : absent);
+    }
+  }
+}
+
+/* No memory for the general control block, or, with a block, for its
+** index block buffer: -406, the caller's buffer holding a terminated
+** text, and nothing of the catalog state half made. */
+TEST_F(MessageCatalog, WithoutMemoryLookUpsGive406) {
+  std::string path = temp_.file("memory.iem");
+  write_catalog(path, catalog_test::spread_messages(3), entry_width::narrow);
+  ASSERT_EQ(_setmsgfile(path.c_str()), 0);
+  ASSERT_EQ(get(-90).result, 0);
+  const std::string unknown = "Unknown error message number '-90'\n";
+  struct row {
+    const char *what;
+    bool with_block;
+    int result;
+    std::string text;
+  };
+  const row rows[] = {{"no control block", false, -406, ""},
+                      {"no index block buffer", true, -406, unknown}};
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.what);
+    rclosemsg();
+    gen_tcb *saved = gentcb;
+    if (!r.with_block) gentcb = nullptr;
+    lookup found;
+    int seek = 0;
+    char *text = nullptr;
+    {
+      oslib_test::FailingAlloc no_memory(1, true);
+      found = get(-90);
+      int32_t length = 0;
+      seek = lrseekmsg(-90, &length, nullptr);
+      text = _nmsgtext(-90);
+    }
+    EXPECT_EQ(found.result, r.result);
+    EXPECT_EQ(found.text, r.text);
+    EXPECT_EQ(found.length, static_cast<int32_t>(r.text.size()));
+    EXPECT_EQ(seek, -406);
+    EXPECT_EQ(text, nullptr);
+    if (!r.with_block) {
+      EXPECT_EQ(gentcb, nullptr) << "no block half made";
+    }
+    gentcb = saved;
+    EXPECT_EQ(gentcb->msg_block, nullptr);
+    EXPECT_EQ(gentcb->msg_open_name[0], '\0');
+    EXPECT_EQ(get(-90).text, "text of -90") << "with memory back";
   }
 }
 

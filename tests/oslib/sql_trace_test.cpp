@@ -2,8 +2,9 @@
 ** The SQL protocol trace: reading SQLIDEBUG (also from an rc file), the
 ** text form against snprintf of its formats, the binary form through a
 ** Python struct decoder, the files of forked processes, the growth of the
-** process table, and the opening of the files (mode 0600, no symbolic
-** link followed, no second file for a second set-up).
+** process table, and the opening of the files (mode 0600, nothing planted
+** at the name used, the user's own old file emptied, no second file for a
+** second set-up).
 **
 ** The trace is set up once per process, so every case runs its traced
 ** code in a forked child, which reports what only it can see as text
@@ -114,12 +115,8 @@ std::set<std::string> entries(const std::string &dir) {
   return names;
 }
 
-/* An I/O record whose association id is ascid. */
-pipe_vbles record_with(uintptr_t ascid) {
-  pipe_vbles pipe {};
-  pipe.svcctl.ascid = reinterpret_cast<void *>(ascid);
-  return pipe;
-}
+/* The association id ascid as the runtime hands it to the trace. */
+const void *record_with(uintptr_t ascid) { return reinterpret_cast<const void *>(ascid); }
 
 /* Sets SQLIDEBUG (unset for NULL) and sets the trace up. */
 void set_up(const char *setting) {
@@ -205,20 +202,20 @@ TEST(SqlTraceText, HeadersItemsAndConnectRecordsMatchTheFormats) {
   const child_run run = in_child([&] {
     set_up(("1:" + dir.path() + "/tr").c_str());
     ostcb_t *context = CheckOsInit();
-    pipe_vbles pipe = record_with(0x12);
+    const void *pipe = record_with(0x12);
     context->fork_flag = 1;
-    dump_write_buffer(seventeen.data(), 17, context, &pipe);
-    dump_read_buffer(3, "\x00\x0a\x7f", context, &pipe);
-    dump_read_buffer(0, nullptr, context, &pipe);
-    dump_write_buffer("xyz", 0, context, &pipe);
+    dump_write_buffer(seventeen.data(), 17, context, pipe);
+    dump_read_buffer(3, "\x00\x0a\x7f", context, pipe);
+    dump_read_buffer(0, nullptr, context, pipe);
+    dump_write_buffer("xyz", 0, context, pipe);
     context->fork_flag = 0;
-    dump_write_buffer("\x10", 1, context, &pipe);
-    dump_read_buffer(1, "\x20", context, &pipe);
+    dump_write_buffer("\x10", 1, context, pipe);
+    dump_read_buffer(1, "\x20", context, pipe);
     /* Only the low 32 bits of the association id are shown. */
-    pipe_vbles wide = record_with(static_cast<uintptr_t>(UINT64_C(0x700000012) & UINTPTR_MAX));
-    dump_write_buffer("w", 1, context, &wide);
-    pipe_vbles none = record_with(0);
-    dump_read_buffer(1, "n", context, &none);
+    const void *wide = record_with(static_cast<uintptr_t>(UINT64_C(0x700000012) & UINTPTR_MAX));
+    dump_write_buffer("w", 1, context, wide);
+    const void *none = record_with(0);
+    dump_read_buffer(1, "n", context, none);
     trace_connect(sqdbg_connect, "ab", "abc", 7);
     return std::string();
   });
@@ -334,17 +331,17 @@ TEST(SqlTraceBinary, RecordsDecodeWithTimesOfNow) {
   const child_run run = in_child([&] {
     set_up(("2:" + dir.path() + "/tr").c_str());
     ostcb_t *context = CheckOsInit();
-    pipe_vbles pipe = record_with(0x12);
+    const void *pipe = record_with(0x12);
     context->fork_flag = 1;
-    dump_write_buffer("\x01\x02\x03", 3, context, &pipe);
-    dump_read_buffer(2, "\xfe\xff", context, &pipe);
-    dump_read_buffer(0, nullptr, context, &pipe);
+    dump_write_buffer("\x01\x02\x03", 3, context, pipe);
+    dump_read_buffer(2, "\xfe\xff", context, pipe);
+    dump_read_buffer(0, nullptr, context, pipe);
     /* A negative count is an empty record, never a negative length. */
-    dump_read_buffer(-5, "ignored", context, &pipe);
-    dump_write_buffer("ignored", -1, context, &pipe);
+    dump_read_buffer(-5, "ignored", context, pipe);
+    dump_write_buffer("ignored", -1, context, pipe);
     context->fork_flag = 0;
-    dump_write_buffer("\x04", 1, context, &pipe);
-    dump_read_buffer(1, "\x05", context, &pipe);
+    dump_write_buffer("\x04", 1, context, pipe);
+    dump_read_buffer(1, "\x05", context, pipe);
     trace_connect(sqdbg_connect, "ab", "abc", 7);
     return std::string();
   });
@@ -511,6 +508,92 @@ TEST(SqlTraceFiles, SymbolicLinkAtTheNameIsNotFollowed) {
     EXPECT_EQ(read_file(target), "kept");
     EXPECT_EQ(run.err, replace_all(c.err, "{path}", dir.file("tr_" + std::to_string(run.pid))));
   }
+}
+
+/* Whatever was planted at the trace name before the traced process ran is
+** refused: a binary trace switches off with the open message, and the
+** planted file keeps its bytes, links and owner. */
+TEST(SqlTraceFiles, NameTakenByAnythingButTheUsersOwnFileIsRefused) {
+  struct plant_case {
+    const char *name;
+    /* Plants at path, given the directory's "target" file; false on failure. */
+    std::function<bool(const std::string &path, const std::string &target)> plant;
+  };
+  std::vector<plant_case> cases = {
+      {"hard link to a file of the user",
+       [](const std::string &path, const std::string &target) {
+         return link(target.c_str(), path.c_str()) == 0;
+       }},
+      {"symbolic link to a file of the user",
+       [](const std::string &path, const std::string &target) {
+         return symlink(target.c_str(), path.c_str()) == 0;
+       }},
+      {"dangling symbolic link",
+       [](const std::string &path, const std::string &target) {
+         return symlink((target + ".none").c_str(), path.c_str()) == 0;
+       }},
+      {"FIFO without a reader",
+       [](const std::string &path, const std::string &) {
+         return mkfifo(path.c_str(), 0600) == 0;
+       }},
+      {"directory",
+       [](const std::string &path, const std::string &) { return mkdir(path.c_str(), 0700) == 0; }},
+  };
+  /* Only a privileged run can give a file away to plant another user's. */
+  if (geteuid() == 0)
+    cases.push_back({"file of another user", [](const std::string &path, const std::string &) {
+                       const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+                       const bool ok = fd >= 0 && write(fd, "theirs", 6) == 6 &&
+                                       fchown(fd, getuid() + 4242, getgid() + 4242) == 0;
+                       if (fd >= 0) close(fd);
+                       return ok;
+                     }});
+  for (const plant_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string target = dir.write("target", "kept");
+    const child_run run = in_child([&] {
+      const std::string path = dir.file("tr_" + std::to_string(getpid()));
+      if (!c.plant(path, target)) return std::string("not planted");
+      alarm(10); /* an open that waits for a FIFO's reader ends the child */
+      set_up(("2:" + dir.path() + "/tr").c_str());
+      dump_write_buffer("z", 1, CheckOsInit(), nullptr);
+      return format("mode %d", _sqdbg);
+    });
+    const std::string path = dir.file("tr_" + std::to_string(run.pid));
+    EXPECT_EQ(run.report, format("mode %d", sqdbg_off));
+    EXPECT_EQ(run.err, "SQLIDEBUG: Can't open file " + path + ".\n");
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(read_file(target), "kept");
+    EXPECT_EQ(st.st_uid, getuid());
+    struct stat planted {};
+    ASSERT_EQ(lstat(path.c_str(), &planted), 0);
+    if (S_ISREG(planted.st_mode) && planted.st_ino != st.st_ino) {
+      EXPECT_EQ(read_file(path), "theirs");
+      EXPECT_EQ(planted.st_uid, getuid() + 4242);
+    }
+  }
+}
+
+TEST(SqlTraceFiles, UsersOwnExistingFileIsEmptiedAndTraced) {
+  TempDir dir;
+  const child_run run = in_child([&] {
+    const std::string path = dir.file("tr_" + std::to_string(getpid()));
+    dvz_test::write_file(path, std::string(100, 'x'));
+    if (chmod(path.c_str(), 0640) != 0) return std::string("no chmod");
+    set_up(("1:" + dir.path() + "/tr").c_str());
+    dump_write_buffer("a", 1, CheckOsInit(), nullptr);
+    return format("mode %d", _sqdbg);
+  });
+  const std::string path = dir.file("tr_" + std::to_string(run.pid));
+  EXPECT_EQ(run.report, format("mode %d", sqdbg_text));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(read_file(path), format("\r\n %s (%#lx) %d\r\n", "S->C", 0UL, 1) + hex_items("a"));
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, getuid());
+  EXPECT_EQ(st.st_nlink, 1u);
 }
 
 TEST(SqlTraceFiles, SecondSetupInTheSameProcessOpensNothing) {

@@ -5,9 +5,9 @@
 ** connection's service calls, and the links the buffered I/O needs. It is
 ** allocated zeroed with its connection and lives as long as it.
 **
-** The protocol trace of the client environment (os_trace.h) is handed this
-** record with every traced buffer and reads the association id from
-** `svcctl`. The buffer, connection and OS-context records are reached
+** The protocol trace of the client environment (os_trace.h) is handed the
+** association id of `svcctl` with every traced buffer. The buffer,
+** connection and OS-context records are reached
 ** only through pointers to their struct tags here, so the header needs
 ** none of their owners.
 **
@@ -45,6 +45,8 @@ typedef struct pipe_vbles {
   struct ostcb_t *ostcb; /* the process's OS context */
   int16_t *request_active; /* the runtime's request-in-progress flag */
   int32_t float_format; /* the server's float format */
+  int32_t send_broken; /* a send failed: writes are dropped until the record is reset */
+  int32_t recv_failed; /* a receive failed: reads give 0xFF until the next request is sent */
 } pipe_vbles;
 
 #ifdef __cplusplus

@@ -358,9 +358,9 @@ TEST_F(ConnectWalk, UserWithoutPasswordIsRefused) {
     int status;
   };
   const Case cases[] = {
-      {"sqlexec", nullptr, CM_ERR_NOPASSWORD},
-      {"sqlexec", empty, CM_ERR_NOPASSWORD},
-      {"ruzodu", nullptr, CM_ERR_NOPASSWORD},
+      {"sqlexec", nullptr, LOGIN_ERR_PASSWORD},
+      {"sqlexec", empty, LOGIN_ERR_PASSWORD},
+      {"ruzodu", nullptr, LOGIN_ERR_PASSWORD},
       {"srvdvz", nullptr, 0},
       {"onutil", nullptr, 0},
   };

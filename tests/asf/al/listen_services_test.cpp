@@ -130,19 +130,6 @@ int s_connect(asfsvcctl *ctl, NSEntry *, asfsvcreq *, asfprocinfo *, asfprocinfo
 }
 const cm_attempt_seam scripted_attempt = {s_connect, s_discon};
 
-/* 1 when the listen and indication requests carry the connect pairs (the
-** protocol family's pair words are written and read back). */
-bool pair_words_work() {
-  asfsvcreq req {};
-  ascpairs in {};
-  std::memcpy(in.protocol, "tlitcp", 7);
-  in.level = 59;
-  pfPutPairsAt(&req, pf_word_lsnpairs, &in);
-  ascpairs out {};
-  pfGetPairsAt(&req, pf_word_lsnpairs, &out);
-  return out.level == 59 && std::strcmp(out.protocol, "tlitcp") == 0;
-}
-
 std::string this_host() {
   char host[ASF_NODENAME_SIZE] = {};
   rhostname(host, sizeof host);
@@ -384,7 +371,6 @@ TEST_F(ListenServices, IndicationAcceptsAndResponseOpens) {
 }
 
 TEST_F(ListenServices, IndicationTakesTheLowerLevel) {
-  if (!pair_words_work()) GTEST_SKIP() << "the protocol family's pair words are not there yet";
   Assocctl *lsn = listener(CM_AUTH_NONE);
   for (int32_t client : {59, 63}) {
     script.client_level = client;
@@ -567,14 +553,14 @@ TEST_F(ListenServices, VerifyBindsForCommunicationSupportAndReportsAnOldClient) 
   // The listener's entry asks for communication support.
   NSEntry *entry = lsn->al->cm.svrentry;
   entry->options.csm = meStrDup(asf_pool_assoc, "C1");
-  for (int bind : {CM_ERR_NOBIND, 0}) {
+  for (int bind : {ASF_ERR_LISTENCODE, 0}) {
     script.calls.clear();
     script.conbind_status = bind;
     asfsvcctl vctl;
     EXPECT_EQ(verify(a, &vctl), -1);
     EXPECT_EQ(vctl.asfcode, CM_STATUS_REFUSED);
     // A scripted bind leaves no protocol-family block to log in through.
-    EXPECT_EQ(vctl.oserr, bind != 0 ? CM_ERR_NOBIND : ASF_ERR_BADASSOC);
+    EXPECT_EQ(vctl.oserr, bind != 0 ? ASF_ERR_LISTENCODE : ASF_ERR_BADASSOC);
     EXPECT_EQ(script.calls, std::vector<std::string> {"conbind"});
   }
   abort(a);
@@ -723,7 +709,6 @@ TEST_F(DynamicListener, AGivenListenerListensAgainQueuedOnce) {
 }
 
 TEST_F(DynamicListener, ATcpListenerChoosesItsPortFromTheClock) {
-  if (!pair_words_work()) GTEST_SKIP() << "the protocol family's pair words are not there yet";
   asfsvcctl ctl;
   ASSERT_EQ(dynamic("db@srv", &ctl, "tlitcp"), 0) << ctl.asfcode;
   const int port = 20480 + (1000000 & 0x4fff);
@@ -803,12 +788,6 @@ void child_knows_dvzuser() {
   asf_login = &fake_login;
 }
 
-/* The status of the listen report that says the listening chain is not
-** there yet (the protocol family's or the transport's stub). */
-bool chain_missing(const asf_test::ListenerReport &r) {
-  return r.step == "listen" && r.status == ASF_ERR_UNSUPPORTED;
-}
-
 /* The child's reports still to be read, for a failure message. */
 std::string child_said(asf_test::ListenerChild &child) {
   std::string said;
@@ -842,8 +821,8 @@ class ListenerEndToEnd : public ::testing::Test {
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
   }
-  /* Starts the child and waits for its listen: false (with the test
-  ** skipped) when the listening chain is not there yet. */
+  /* Starts the child and waits for its listen: false (the test failed)
+  ** when the listen did not succeed. */
   bool start(asf_test::ListenerChild &child) {
     asf_test::ListenerReport r;
     if (!child.next(&r)) {
@@ -851,10 +830,6 @@ class ListenerEndToEnd : public ::testing::Test {
       return false;
     }
     listen_ = r;
-    if (chain_missing(r)) {
-      child.stop();
-      return false;
-    }
     EXPECT_EQ(r.status, 0) << r.oserr << " " << r.text;
     if (r.status != 0) return false;
     init();
@@ -927,10 +902,7 @@ TEST_F(ListenerEndToEnd, AcceptsExchangesAndReleasesForEachRequestFormAndLevel) 
     parms_.pairs.level = c.level;
     asf_test::ListenerSpec spec;
     asf_test::ListenerChild child(spec);
-    if (!start(child)) {
-      if (chain_missing(listen_)) GTEST_SKIP() << "the listening chain is not built yet";
-      return;
-    }
+    if (!start(child)) return;
     asfsvcctl ctl;
     asfsvcreq req {};
     const int rc = connect(&ctl, &req);
@@ -971,10 +943,7 @@ TEST_F(ListenerEndToEnd, RejectGivesTheClientStatus7) {
   asf_test::ListenerSpec spec;
   spec.after = asf_test::AfterAccept::reject;
   asf_test::ListenerChild child(spec);
-  if (!start(child)) {
-    if (chain_missing(listen_)) GTEST_SKIP() << "the listening chain is not built yet";
-    return;
-  }
+  if (!start(child)) return;
   asfsvcctl ctl;
   asfsvcreq req {};
   EXPECT_EQ(connect(&ctl, &req), -1);
@@ -1014,10 +983,7 @@ TEST_F(ListenerEndToEnd, LoginOfEachMode) {
     spec.after = asf_test::AfterAccept::accept_only;
     spec.child_setup = child_knows_dvzuser;
     asf_test::ListenerChild child(spec);
-    if (!start(child)) {
-      if (chain_missing(listen_)) GTEST_SKIP() << "the listening chain is not built yet";
-      return;
-    }
+    if (!start(child)) return;
     std::strcpy(parms_.progname, c.prog);
     char user[] = "dvzuser";
     std::string password = c.password != nullptr ? c.password : "";
@@ -1073,10 +1039,7 @@ TEST_F(ListenerEndToEnd, DynamicListenersAppendTheirAddressLines) {
       os_clock = &fixed;
     };
     asf_test::ListenerChild child(spec);
-    if (!start(child)) {
-      if (chain_missing(listen_)) GTEST_SKIP() << "the listening chain is not built yet";
-      return;
-    }
+    if (!start(child)) return;
     const std::string address = this_host() + "|" + std::to_string(port) + "|tlitcp";
     EXPECT_EQ(listen_.text, address);
     lines.push_back(address + "\n");
@@ -1102,10 +1065,7 @@ TEST_F(ListenerEndToEnd, MultiplexedConnectJoinsThroughTheMuxListener) {
   spec.mux_server = "mux";
   spec.after = asf_test::AfterAccept::accept_only;
   asf_test::ListenerChild child(spec);
-  if (!start(child)) {
-    if (chain_missing(listen_)) GTEST_SKIP() << "the listening chain is not built yet";
-    return;
-  }
+  if (!start(child)) return;
   asf_test::ListenerReport r;
   ASSERT_TRUE(child.next_step("mux-listen", &r));
   ASSERT_EQ(r.status, 0) << r.oserr << " " << r.text;
@@ -1144,10 +1104,7 @@ TEST_F(ListenerEndToEnd, WithoutAMuxListenerTheSecondConnectGoesAlone) {
   spec.after = asf_test::AfterAccept::accept_only;
   spec.take_second = true;
   asf_test::ListenerChild child(spec);
-  if (!start(child)) {
-    if (chain_missing(listen_)) GTEST_SKIP() << "the listening chain is not built yet";
-    return;
-  }
+  if (!start(child)) return;
   asf_test::ListenerReport r;
   asfsvcctl ctl;
   asfsvcreq req {};

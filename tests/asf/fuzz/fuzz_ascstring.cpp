@@ -3,8 +3,8 @@
 ** text, in a heap block of exactly its length and the zero byte that the
 ** session layer puts behind it. A parse fails with a documented status or
 ** gives connect parameters, a type-1 request with a known kind, and an
-** environment list whose names hold no "="; everything allocated is given
-** back.
+** environment list whose names are present, not empty and hold no "=";
+** everything allocated is given back.
 */
 #include <cstdint>
 #include <cstdio>
@@ -64,10 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (envlist != nullptr)
       for (int32_t i = 0; i < envlist->count; ++i) {
-        // A name from the embedded binary form may be absent (a null string).
-        if (envlist->names[i] != nullptr && std::strchr(envlist->names[i], '=') != nullptr)
-          fail("name holds =", i);
-        touch(envlist->names[i]);
+        // Either form refuses an absent or empty name and one holding "=".
+        const char *name = envlist->names[i];
+        if (name == nullptr || name[0] == '\0') fail("name absent or empty", i);
+        if (std::strchr(name, '=') != nullptr) fail("name holds =", i);
+        touch(name);
         touch(envlist->values[i]);
       }
   }

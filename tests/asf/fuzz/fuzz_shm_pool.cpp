@@ -40,8 +40,14 @@ void *fake_shmat(int id, const void *addr, int) {
   return reinterpret_cast<void *>(-1);
 }
 int fake_shmdt(const void *) { return 0; }
-int fake_shmstat(int, struct shmid_ds *ds) {
+/* Each of the two segments is one page, whatever the header claims. */
+int fake_shmstat(int id, struct shmid_ds *ds) {
+  if (id != 1 && id != 2) {
+    errno = EINVAL;
+    return -1;
+  }
   std::memset(ds, 0, sizeof *ds);
+  ds->shm_segsz = page;
   ds->shm_perm.cuid = getuid();
   ds->shm_cpid = getpid();
   ds->shm_nattch = 2;
@@ -103,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   sm_pending = (data[0] & 2) != 0 ? 3001 : 0;
   sm_lastgen = 0;
-  const int s = shm_try_record(&rec, low_map + page, 1234);
+  const int s = shm_try_record(&rec, low_map + page, 1234, -1);
   if (s >= 0) {
     netscb *scb = netscb_alloc();
     uint8_t *slot = nullptr;

@@ -83,6 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (f == nullptr) fail("fopen", errno);
   if (size > 0 && std::fwrite(data, 1, size, f) != size) fail("fwrite", 0);
   std::fclose(f);
+  // Trusted-host files that others may write are ignored: keep the file
+  // private whatever the umask, so the line reader is always reached.
+  if (chmod(file_path().c_str(), 0600) != 0) fail("chmod", errno);
 
   const bool could_trust = read_all(TRUSTED_HOST_SIZE, TRUSTED_USER_SIZE);
   read_all(3, 2);

@@ -21,11 +21,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "asf_al.h"
@@ -642,6 +644,88 @@ TEST_F(ShmDriver, CorruptionsGiveTheirFailureAndNothingElse) {
     }
     expect_nothing_left();
   }
+}
+
+/* Pools whose header claims more than the segments the system reports. */
+TEST_F(ShmDriver, HeaderClaimingMoreThanItsSegmentsIsRefusedAtAttach) {
+  const int page = int(sysconf(_SC_PAGESIZE));
+  struct Case {
+    const char *what;
+    int first_pages, second_pages; /* 0: no second segment */
+    int claimed_segsize, claimed_total; /* in pages */
+    bool attached;
+  } cases[] = {
+      {"one page claiming 64", 1, 0, 64, 64, false},
+      {"one page claiming 3", 1, 0, 3, 3, false},
+      {"two segments as claimed", 1, 1, 1, 2, true},
+      {"second segment smaller than claimed", 2, 1, 2, 4, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const int first = shmget(IPC_PRIVATE, size_t(c.first_pages * page), IPC_CREAT | 0600);
+    ASSERT_GE(first, 0);
+    extra_shm_.push_back(first);
+    int second = -1;
+    if (c.second_pages > 0) {
+      second = shmget(IPC_PRIVATE, size_t(c.second_pages * page), IPC_CREAT | 0600);
+      ASSERT_GE(second, 0);
+      extra_shm_.push_back(second);
+    }
+    auto *mem = static_cast<uint8_t *>(shmat(first, nullptr, 0));
+    ASSERT_NE(mem, reinterpret_cast<uint8_t *>(-1));
+    st16(mem, SM_HDR_MAGIC, SM_MAGIC);
+    st16(mem, SM_HDR_VERSION, SM_VERSION);
+    st32(mem, SM_HDR_IDS, second);
+    st32(mem, SM_HDR_IDS + 4, -1);
+    st32(mem, SM_HDR_SEGSIZE, c.claimed_segsize * page);
+    st32(mem, SM_HDR_TOTAL, c.claimed_total * page);
+    shmdt(mem);
+
+    EXPECT_EQ(net_sm_attachseg(first, SM_DEFAULT_BASE), c.attached ? 0 : -1);
+    uint8_t *at = nullptr;
+    const int64_t end = int64_t(c.claimed_total) * page;
+    EXPECT_EQ(net_sm_find_addr(first, end - 4, 4, &at), c.attached ? 0 : SHM_ERR_FAULT);
+    if (c.attached) {
+      EXPECT_EQ(ld32(at, 0), 0);  // the last word really is there
+    }
+    EXPECT_EQ(net_sm_detachsegs(), 0);
+    EXPECT_EQ(sm_segtab[0].shmid, -1);
+    for (int id : {first, second}) {
+      struct shmid_ds ds;
+      if (id >= 0 && shmctl(id, IPC_STAT, &ds) == 0) {
+        EXPECT_EQ(ds.shm_nattch, 0u);
+      }
+    }
+  }
+}
+
+/* A server that holds the slot lock and never gives it back. */
+TEST_F(ShmDriver, HeldSlotLockEndsTheConnectAtItsDeadline) {
+  serve();
+  semctl(pool_.semid, sem_lock, SETVAL, 0);
+  // Without a bounded wait the connect would end only when this gives the
+  // lock back, long after its deadline.
+  std::atomic<bool> done {false};
+  std::thread late_release([&] {
+    for (int i = 0; i < 60 && !done; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!done) post(pool_.semid, sem_lock);
+  });
+  const auto start = Clock::now();
+  const int rc = connect(1500);
+  const int64_t took = ms_since(start);
+  done = true;
+  late_release.join();
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(ctl_.asfcode, SHM_ERR_CONNECT);
+  EXPECT_EQ(ctl_.oserr, ETIMEDOUT);
+  // Room for a loaded machine: what this catches is a wait past the deadline.
+  EXPECT_GE(took, 1400);
+  EXPECT_LT(took, 3000);
+  expect_nothing_left();
+  EXPECT_EQ(pool_.mem[bitmap_off] & 1, 1);  // the slot is still free
+  EXPECT_EQ(pool_.slot(0)[SM_SLOT_STATE], 0);
+  EXPECT_EQ(g_sleeps, 0);
 }
 
 TEST_F(ShmDriver, RendezvousFileShorterThanItsCountIsRefused) {

@@ -386,6 +386,24 @@ TEST_F(Spx, PeerTextNamesTheFileServerOrTheUnknownHost) {
   ASSERT_EQ(tlispxtladdr2cons(&peer, &rec, &drv, &ctl), 0);
   EXPECT_STREQ(rec->pair->text, "fs1|db1|tlispx");
   free_peer(rec);
+
+  // Anyone may advertise any name: this host's own names, which the login
+  // check would take for this host, give the unknown host instead.
+  char node[ASF_NODENAME_SIZE];
+  ASSERT_EQ(rhostname(node, sizeof node), 0);
+  std::string upper_node = node;
+  for (char &c : upper_node)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const std::string &claimed : {std::string("LOCALHOST"), upper_node}) {
+    SCOPED_TRACE(claimed);
+    agent.answer(SAP_TYPE_FILESERVER,
+                 {SapAgent::response({SapAgent::entry(SAP_TYPE_FILESERVER, claimed.c_str(),
+                                                      spx_sim::ipx_addr(0x0a, 1, 1), 0)})});
+    rec = nullptr;
+    ASSERT_EQ(tlispxtladdr2cons(&peer, &rec, &drv, &ctl), 0);
+    EXPECT_STREQ(rec->pair->text, "<UNKNOWN-HOST>0000000a-00000000000b|db1|tlispx");
+    free_peer(rec);
+  }
   EXPECT_EQ(memory.outstanding(), 0);
 }
 

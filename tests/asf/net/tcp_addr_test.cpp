@@ -4,23 +4,31 @@
 ** glibc's inet_aton as the oracle for dotted hosts; the socket-address
 ** buffers and the bound-port check; option negotiation checked with
 ** getsockopt on a real endpoint; the expedited-data signal on a real
-** loopback connection.
+** loopback connection, also while the main flow opens and closes
+** endpoints and associations under a storm of signals (the file replaces
+** the global operator new and delete so that a test can raise a signal
+** right after a free).
 */
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "al/counting_memory.h"
 #include "asf_al.h"
@@ -29,8 +37,41 @@
 #include "asf_tl.h"
 #include "os_seams.h"
 #include "os_wrappers.h"
+#include "spx_records.h"
+#include "svr4.h"
 #include "tl_records.h"
 #include "tli.h"
+
+/* The signal to raise in this thread right after each free (0: none): a
+** handler then runs exactly when a container has let its old storage go
+** and may not yet point at the new. */
+namespace {
+thread_local int raise_after_free = 0;
+void free_then_raise(void *p) noexcept {
+  std::free(p);
+  if (const int sig = raise_after_free) {
+    raise_after_free = 0;  // not again from inside the handler
+    raise(sig);
+    raise_after_free = sig;
+  }
+}
+void *allocate(std::size_t n) noexcept { return std::malloc(n != 0 ? n : 1); }
+void *allocate_or_throw(std::size_t n) {
+  if (void *p = allocate(n)) return p;
+  throw std::bad_alloc();
+}
+}  // namespace
+
+void *operator new(std::size_t n) { return allocate_or_throw(n); }
+void *operator new[](std::size_t n) { return allocate_or_throw(n); }
+void *operator new(std::size_t n, const std::nothrow_t &) noexcept { return allocate(n); }
+void *operator new[](std::size_t n, const std::nothrow_t &) noexcept { return allocate(n); }
+void operator delete(void *p) noexcept { free_then_raise(p); }
+void operator delete[](void *p) noexcept { free_then_raise(p); }
+void operator delete(void *p, std::size_t) noexcept { free_then_raise(p); }
+void operator delete[](void *p, std::size_t) noexcept { free_then_raise(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { free_then_raise(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { free_then_raise(p); }
 
 namespace {
 
@@ -518,6 +559,108 @@ TEST_F(SignalledConnection, DisconnectLeavesTheSignalNothingToRead) {
   delete drv;
   // A late signal must not reach the freed block.
   raise(SIGPOLL);
+  EXPECT_EQ(status_[0], 0);
+}
+
+}  // namespace
+
+namespace {
+
+/* Opens n TCP endpoints (the descriptors past any seen before) and closes
+** them again; false when an open failed. */
+bool open_and_close_endpoints(int n) {
+  std::vector<int> fds;
+  bool ok = true;
+  for (int i = 0; i < n && ok; ++i) {
+    const int fd = t_open("/dev/tcp", O_RDWR, nullptr);
+    if (fd >= 0) fds.push_back(fd);
+    ok = fd >= 0;
+  }
+  for (int fd : fds)
+    t_close(fd);
+  return ok;
+}
+
+/* Allocates n associations and frees them again; false when one failed. */
+bool alloc_and_free_associations(int n) {
+  std::vector<Assocctl *> made;
+  asfsvcctl ctl = fresh_ctl();
+  char status[4] = {};
+  bool ok = true;
+  for (int i = 0; i < n && ok; ++i) {
+    Assocctl *a = alCSalloc(&ctl, asf_kind_requester, status);
+    if (a != nullptr) made.push_back(a);
+    ok = a != nullptr;
+  }
+  for (Assocctl *a : made)
+    ok = alCSfree(a) == 0 && ok;
+  return ok;
+}
+
+/* The handler's look-ups run right after each free of the main flow:
+** while the endpoint table grows and the association register changes. */
+TEST_F(SignalledConnection, HandlerLooksUpWhileTheTablesChange) {
+  ASSERT_EQ(tlitcp_siginit(assoc_, &drv_), 0);
+  drv_.flags |= DRV_SIGARMED;
+  raise_after_free = SIGURG;
+  const bool opened = open_and_close_endpoints(300);
+  const bool allocated = alloc_and_free_associations(100);
+  raise_after_free = 0;
+  EXPECT_TRUE(opened);
+  EXPECT_TRUE(allocated);
+  EXPECT_EQ(status_[0], 0);
+}
+
+/* SIGURG and SIGALRM sent as fast as they go while the main flow opens and
+** closes endpoints and associations; the alarm runs the re-advertisement,
+** whose datagram send looks its endpoint up in the same table. */
+TEST_F(SignalledConnection, SignalStormWhileEndpointsAndAssociationsComeAndGo) {
+  struct sigaction old_alrm {};
+  sigaction(SIGALRM, nullptr, &old_alrm);
+  ASSERT_EQ(tlitcp_siginit(assoc_, &drv_), 0);
+  drv_.flags |= DRV_SIGARMED;
+  const SapDInfo_t saved_sap = SapDInfo;
+  SapDInfo.fd = fd_;
+  ASSERT_NE(svr4_signal(SIGALRM, sap_readvertise), SIG_ERR);
+
+  const pthread_t target = pthread_self();
+  std::atomic<bool> stop {false};
+  std::atomic<long> sent {0};
+  std::thread storm([&] {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    while (!stop) {
+      pthread_kill(target, (sent & 1) != 0 ? SIGALRM : SIGURG);
+      ++sent;
+      std::this_thread::yield();
+    }
+  });
+  // At least a few rounds and at least a while of signals, however loaded
+  // the machine is (a round may take seconds under a parallel ASan run).
+  bool ok = true;
+  const auto start = std::chrono::steady_clock::now();
+  int rounds = 0;
+  while (ok && (rounds < 3 ||
+                std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500))) {
+    ok = open_and_close_endpoints(40) && alloc_and_free_associations(40);
+    ++rounds;
+  }
+  stop = true;
+  storm.join();
+  // Handlers the re-advertisement installs: no restart flag, as every
+  // handler of the library.
+  struct sigaction now {};
+  sigaction(SIGALRM, nullptr, &now);
+  svr4_signal(SIGALRM, SIG_IGN);
+  alarm(0);
+  sigaction(SIGALRM, &old_alrm, nullptr);
+  SapDInfo = saved_sap;
+  EXPECT_TRUE(ok);
+  EXPECT_GE(rounds, 3);
+  EXPECT_GT(sent.load(), 100);
+  EXPECT_EQ(now.sa_handler, sap_readvertise);
+  EXPECT_EQ(now.sa_flags & SA_RESTART, 0);
   EXPECT_EQ(status_[0], 0);
 }
 

@@ -38,6 +38,7 @@
 #include "asf_tl.h"
 #include "tl_records.h"
 #include "tli.h"
+#include "tli_driver.h"
 
 namespace {
 
@@ -346,6 +347,55 @@ TEST_F(TliDriver, UrgentByteDuringAReceiveGoesToTheExpeditedByte) {
   EXPECT_EQ(ctl_.asfcode, -25579);
   EXPECT_EQ(bufReg(assoc_, 6, x), 0);
   done.set_value();
+}
+
+/* The limit of a receive holds across an urgent byte: the peer sends one
+** and then nothing, and keeps the connection open well past the limit. */
+TEST_F(TliDriver, UrgentByteAloneEndsTheReceiveAtItsLimit) {
+  std::promise<void> done;
+  auto finished = done.get_future();
+  Peer peer([&](int c) {
+    send(c, "!", 1, MSG_OOB);
+    finished.wait_for(std::chrono::seconds(6));
+  });
+  ASSERT_EQ(connect(peer.address()), 0);
+  std::string got;
+  const auto t0 = Clock::now();
+  EXPECT_EQ(receive(&got, 1000), -1);
+  const int64_t took = ms_since(t0);
+  done.set_value();
+  EXPECT_EQ(ctl_.asfcode, TLI_STATUS_AGAIN);
+  EXPECT_GE(took, 900);
+  EXPECT_LT(took, 1500);
+  EXPECT_EQ(got, "");
+  EXPECT_EQ(status_[1], '!');
+  // The buffer went back to its slot.
+  EXPECT_NE(assoc_->rcvbuf, nullptr);
+}
+
+/* A peer that keeps sending and never releases holds the disconnect only
+** for the release wait in all, not for that wait after each chunk. */
+TEST_F(TliDriver, PeerThatKeepsSendingEndsTheReleaseWaitInTime) {
+  const int saved_wait = tli_release_wait_ms;
+  tli_release_wait_ms = 1000;
+  std::atomic<bool> stop {false};
+  Peer peer([&](int c) {
+    const std::string chunk(100, 'x');
+    const auto t0 = Clock::now();
+    while (!stop && ms_since(t0) < 6000) {
+      if (send(c, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  ASSERT_EQ(connect(peer.address()), 0);
+  const auto t0 = Clock::now();
+  EXPECT_EQ(disctli(&drv_, 0, &ctl_), 0);
+  const int64_t took = ms_since(t0);
+  stop = true;
+  tli_release_wait_ms = saved_wait;
+  EXPECT_GE(took, 900);
+  EXPECT_LT(took, 2500);
+  EXPECT_EQ(drv_.priv, nullptr);
 }
 
 TEST_F(TliDriver, FirstReplyWithTheMarkSetsTheFrameMark) {

@@ -1,16 +1,24 @@
 /*
 ** The login check and the trusted-host files: the whole check against a
 ** double of the user database (stored passwords made with the real
-** crypt), the same against the machine's test account "dvzlogin" (added
-** by tools/start-services; skipped without it), trust decisions as a
-** table over fixture files in temporary homes, the user-field verdicts,
-** the line reader's cuts, and trailing white space.
+** crypt), the same against an account in passwd, group and shadow files
+** of the test's own read by glibc's parsers, the client host a TCP peer
+** gets from its address and reverse name, trust decisions as a table over
+** fixture files in temporary homes, trusted-host files that others could
+** write, the user-field verdicts, the line reader's cuts, and trailing
+** white space.
 */
 #include "login.h"
 
+#include <arpa/inet.h>
 #include <crypt.h>
+#include <grp.h>
+#include <netdb.h>
+#include <pwd.h>
 #include <shadow.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +32,7 @@
 #include "asf_test_support.h"
 #include "os_seams.h"
 #include "temp_dir.h"
+#include "tl_records.h"
 
 namespace {
 
@@ -68,9 +77,14 @@ class LoginSeam {
   LoginSeam &operator=(const LoginSeam &) = delete;
 
   const dvz_test::TempDir &dir() const { return dir_; }
-  void equiv(const std::string &content) const { dvz_test::write_file(equiv_path(), content); }
+  /* The files as their owner writes them: mode 0644, whatever the umask. */
+  void equiv(const std::string &content) const { write_private(equiv_path(), content); }
   void rhosts(const std::string &content) const {
-    dvz_test::write_file(fake_home() + "/.rhosts", content);
+    write_private(fake_home() + "/.rhosts", content);
+  }
+  static void write_private(const std::string &path, const std::string &content) {
+    dvz_test::write_file(path, content);
+    EXPECT_EQ(chmod(path.c_str(), 0644), 0);
   }
 
  private:
@@ -283,19 +297,86 @@ TEST(LoginCheck, ThisHostsNameUnknown) {
   os_host = previous;
 }
 
-/* ---- The login check against the machine's test account. ---- */
+/* ---- The login check against an account in files of the test's own. ---- */
+
+/* The account's passwd, group and shadow lines, in the files' own formats,
+** read back by glibc's parsers of those formats (fgetpwent, fgetgrent,
+** fgetspent) from a temporary directory: nothing of the machine's user
+** database is read or changed. */
+struct account_files {
+  std::string passwd, group, shadow;
+};
+account_files &account_paths() {
+  static account_files paths;
+  return paths;
+}
+
+template <typename T>
+T *find_entry(const std::string &path, T *(*next)(FILE *), bool (*match)(const T *)) {
+  FILE *f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) return nullptr;
+  T *found = nullptr;
+  while ((found = next(f)) != nullptr && !match(found)) {}
+  std::fclose(f);
+  return found;
+}
+
+const char *wanted_name = nullptr;
+gid_t wanted_gid = 0;
+
+struct passwd *files_getpwnam(const char *name) {
+  wanted_name = name;
+  return find_entry<struct passwd>(account_paths().passwd, fgetpwent, [](const struct passwd *p) {
+    return std::strcmp(p->pw_name, wanted_name) == 0;
+  });
+}
+
+struct spwd *files_getspnam(const char *name) {
+  wanted_name = name;
+  return find_entry<struct spwd>(account_paths().shadow, fgetspent, [](const struct spwd *s) {
+    return std::strcmp(s->sp_namp, wanted_name) == 0;
+  });
+}
+
+struct group *files_getgrgid(gid_t gid) {
+  wanted_gid = gid;
+  return find_entry<struct group>(account_paths().group, fgetgrent,
+                                  [](const struct group *g) { return g->gr_gid == wanted_gid; });
+}
+
+/* The account's files written and their reader installed for the life of
+** the object. */
+class AccountFiles {
+ public:
+  AccountFiles(const std::string &passwd, const std::string &group, const std::string &shadow)
+      : previous_(os_users) {
+    account_paths() = {dir_.write("passwd", passwd), dir_.write("group", group),
+                       dir_.write("shadow", shadow)};
+    table_ = *os_users;
+    table_.getpwnam = files_getpwnam;
+    table_.getspnam = files_getspnam;
+    table_.getgrgid = files_getgrgid;
+    os_users = &table_;
+  }
+  ~AccountFiles() { os_users = previous_; }
+  AccountFiles(const AccountFiles &) = delete;
+  AccountFiles &operator=(const AccountFiles &) = delete;
+
+ private:
+  dvz_test::TempDir dir_;
+  os_users_seam table_ {};
+  const os_users_seam *previous_;
+};
 
 constexpr const char *account = "dvzlogin";
 constexpr const char *account_password = "Dvz-login-7";
 
-TEST(LoginCheck, TheTestAccount) {
-  if (getpwnam(account) == nullptr)
-    GTEST_SKIP() << "no account " << account << " (tools/start-services adds it as root)";
-  if (getspnam(account) == nullptr)
-    GTEST_SKIP() << "the shadow entry of " << account << " cannot be read (not root)";
-  struct passwd *pw = getpwnam(account);
-  const int32_t want_uid = static_cast<int32_t>(pw->pw_uid);
-  const int32_t want_gid = static_cast<int32_t>(pw->pw_gid);
+TEST(LoginCheck, AnAccountReadFromPasswdGroupAndShadowFiles) {
+  const std::string stored = encrypted(account_password);
+  AccountFiles files(
+      std::string(account) + ":x:4711:4712:test account:/nonexistent:/usr/sbin/nologin\n",
+      std::string(account) + ":x:4712:\n",
+      std::string(account) + ":" + stored + ":19000:0:99999:7:::\n");
   const std::string me = this_host();
   struct row {
     const char *what;
@@ -323,9 +404,9 @@ TEST(LoginCheck, TheTestAccount) {
     char home[64] = "";
     EXPECT_EQ(_oschkinternet(account, r.password, r.host, &r.security, &uid, &gid, home, 1), r.rc);
     if (r.rc == 0) {
-      EXPECT_EQ(uid, want_uid);
-      EXPECT_EQ(gid, want_gid);
-      EXPECT_STREQ(home, pw->pw_dir);
+      EXPECT_EQ(uid, 4711);
+      EXPECT_EQ(gid, 4712);
+      EXPECT_STREQ(home, "/nonexistent");
     }
   }
   const uint8_t security = no_files;
@@ -447,6 +528,209 @@ TEST(TrustedHosts, FilesAreClosedAndMemoryFailuresDistrust) {
   EXPECT_EQ(check_rights(path.c_str(), "near", "ann"), 0);
   EXPECT_EQ(check_rights((path + ".missing").c_str(), "far", "ann"), 0);
   EXPECT_EQ(asf_test::fd_count(), fds);
+}
+
+/* ---- The client host of a TCP peer, as the login check gets it. ---- */
+
+/* The name service of these tests: the reverse name of one peer address,
+** and the addresses a forward look-up of that name gives (host order). */
+struct name_service {
+  uint32_t peer = 0;
+  std::string reverse;
+  std::vector<uint32_t> forward;
+};
+name_service &names() {
+  static name_service n;
+  return n;
+}
+
+struct hostent *names_byaddr(const void *address, socklen_t length, int type) {
+  static struct hostent h;
+  static std::string name;
+  static uint32_t addr;
+  static char *list[2];
+  uint32_t ip = 0;
+  if (length != 4 || type != AF_INET) return nullptr;
+  std::memcpy(&ip, address, 4);
+  if (ntohl(ip) != names().peer || names().reverse.empty()) return nullptr;
+  name = names().reverse;
+  addr = ip;
+  list[0] = reinterpret_cast<char *>(&addr);
+  list[1] = nullptr;
+  h = {};
+  h.h_name = name.data();
+  h.h_addrtype = AF_INET;
+  h.h_length = 4;
+  h.h_addr_list = list;
+  return &h;
+}
+
+struct hostent *names_byname(const char *name, int *herr) {
+  static struct hostent h;
+  static std::vector<uint32_t> addrs;
+  static std::vector<char *> list;
+  if (names().reverse != name || names().forward.empty()) {
+    *herr = HOST_NOT_FOUND;
+    return nullptr;
+  }
+  addrs.clear();
+  for (uint32_t a : names().forward)
+    addrs.push_back(htonl(a));
+  list.clear();
+  for (uint32_t &a : addrs)
+    list.push_back(reinterpret_cast<char *>(&a));
+  list.push_back(nullptr);
+  h = {};
+  h.h_name = names().reverse.data();
+  h.h_addrtype = AF_INET;
+  h.h_length = 4;
+  h.h_addr_list = list.data();
+  return &h;
+}
+
+/* The tests' name service for the life of the object. */
+class NameService {
+ public:
+  NameService() : previous_(os_resolver) {
+    table_ = *os_resolver;
+    table_.gethostbyname = names_byname;
+    table_.gethostbyaddr = names_byaddr;
+    os_resolver = &table_;
+  }
+  ~NameService() { os_resolver = previous_; }
+  NameService(const NameService &) = delete;
+  NameService &operator=(const NameService &) = delete;
+
+ private:
+  os_resolver_seam table_ {};
+  const os_resolver_seam *previous_;
+};
+
+/* The host part of the text the TCP transport writes for a peer at ip. */
+std::string peer_host(uint32_t ip) {
+  drvblock drv {};
+  drv.protname = const_cast<char *>("tlitcp");
+  tladdr addr {};
+  addr.ipaddr = htonl(ip);
+  addr.port = htons(1526);
+  asfsvcctl ctl = asf_test::fresh_ctl();
+  tlpeeraddr *rec = nullptr;
+  if (tcptladdr2cons(&addr, &rec, &drv, &ctl) != 0) return "(failed)";
+  const std::string text = rec->pair->text;
+  asf_test::free_peer(rec);
+  return text.substr(0, text.find('|'));
+}
+
+/* A peer is this host only by its address: a reverse name counts only
+** when a forward look-up gives the peer's address back, and this host's
+** own names only for an address of this host. 192.0.2.0/24 is kept for
+** documentation and is on no interface. */
+TEST(LoginCheck, APeerIsThisHostOnlyByItsAddress) {
+  FakeUsers users({{"ann", encrypted("s3cret"), true}});
+  const std::string me = this_host();
+  constexpr uint32_t remote = 0xc0000207; /* 192.0.2.7 */
+  constexpr uint32_t other = 0xc0000208;
+  struct row {
+    const char *what;
+    uint32_t peer;
+    std::string reverse; /* "" for none */
+    std::vector<uint32_t> forward;
+    const char *rhosts; /* null: no .rhosts */
+    std::string host; /* the host part of the peer's text */
+    int rc; /* a login without a password */
+  };
+  const row rows[] = {
+      {"remote, reverse and forward say this host",
+       remote,
+       me,
+       {remote},
+       nullptr,
+       "c0000207",
+       -956},
+      {"remote, reverse and forward say localhost",
+       remote,
+       "localhost",
+       {remote},
+       nullptr,
+       "c0000207",
+       -956},
+      {"remote, forward does not give it back",
+       remote,
+       "far.example",
+       {other},
+       "far.example\n",
+       "c0000207",
+       -956},
+      {"remote, no forward answer", remote, "far.example", {}, "far.example\n", "c0000207", -956},
+      {"remote, confirmed among several",
+       remote,
+       "far.example",
+       {other, remote},
+       "far.example\n",
+       "far.example",
+       0},
+      {"remote, confirmed but not trusted",
+       remote,
+       "far.example",
+       {remote},
+       nullptr,
+       "far.example",
+       -956},
+      {"loopback, named this host", 0x7f000002, me, {0x7f000002}, nullptr, me, 0},
+      {"loopback 127.0.0.1", 0x7f000001, "", {}, nullptr, "localhost", 0},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.what);
+    NameService service;
+    names() = {r.peer, r.reverse, r.forward};
+    LoginSeam seam;
+    if (r.rhosts != nullptr) seam.rhosts(r.rhosts);
+    const std::string host = peer_host(r.peer);
+    EXPECT_EQ(host, r.host);
+    const uint8_t security = both_files;
+    EXPECT_EQ(_oschkinternet("ann", nullptr, host.c_str(), &security, nullptr, nullptr, nullptr, 1),
+              r.rc);
+  }
+}
+
+/* ---- Trusted-host files that others could write. ---- */
+
+TEST(TrustedHosts, FilesOthersCouldChangeAreIgnored) {
+  struct row {
+    const char *what;
+    bool equiv; /* the file is hosts.equiv, else .rhosts */
+    mode_t mode;
+    bool symlink; /* .rhosts is a link to the file */
+    uid_t owner; /* given away (only a privileged run can): 0 keeps it */
+    int32_t uid; /* the user's id */
+    int trusted;
+  };
+  std::vector<row> rows = {
+      {".rhosts 0600", false, 0600, false, 0, 1000, 1},
+      {".rhosts 0644", false, 0644, false, 0, 1000, 1},
+      {".rhosts group-writable", false, 0620, false, 0, 1000, 0},
+      {".rhosts writable by others", false, 0602, false, 0, 1000, 0},
+      {".rhosts a symbolic link to a good file", false, 0600, true, 0, 1000, 0},
+      {"hosts.equiv group-writable", true, 0664, false, 0, 1000, 0},
+      {"hosts.equiv 0644", true, 0644, false, 0, 1000, 1},
+  };
+  if (geteuid() == 0) {
+    rows.push_back({".rhosts owned by the user", false, 0600, false, 4242, 4242, 1});
+    rows.push_back({".rhosts owned by another user", false, 0600, false, 4343, 4242, 0});
+    rows.push_back({"hosts.equiv owned by another user", true, 0644, false, 4343, 4242, 0});
+  }
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.what);
+    LoginSeam seam;
+    const std::string file = r.equiv ? equiv_path() : fake_home() + "/.rhosts";
+    const std::string target = r.symlink ? seam.dir().file("good") : file;
+    LoginSeam::write_private(target, "far ann\n");
+    ASSERT_TRUE(!r.symlink || symlink(target.c_str(), file.c_str()) == 0);
+    ASSERT_EQ(chmod(target.c_str(), r.mode), 0);
+    ASSERT_TRUE(r.owner == 0 || chown(target.c_str(), r.owner, static_cast<gid_t>(-1)) == 0);
+    const uint8_t security = r.equiv ? LOGIN_SEC_HOSTS_EQUIV : LOGIN_SEC_RHOSTS;
+    EXPECT_EQ(is_trusted("ann", r.uid, fake_home().c_str(), "far", &security), r.trusted);
+  }
 }
 
 TEST(TrustedHosts, UserFieldVerdicts) {

@@ -371,9 +371,16 @@ TEST(AscBinaryRead, MalformedInputGivesProtocolError) {
   long_unknown.u16(120).u16(50).raw("xy", 2);
   std::string no_101 = response(Bytes()).substr(0);
   no_101[1] = 102;
+  /* An environment name must be present, not empty and free of "=". */
+  const auto env_named = [](const char *name) {
+    Bytes b;
+    b.u16(106).u16(2).str("GOOD").str("1").str(name).str("v");
+    return b;
+  };
   struct Case {
     const char *name;
     std::string bytes;
+    bool env_refused = false; /* the list read so far is not handed on */
   } cases[] = {
       {"section 101 missing", no_101},
       {"count beyond the bytes left", response(big_count)},
@@ -381,6 +388,10 @@ TEST(AscBinaryRead, MalformedInputGivesProtocolError) {
       {"section 116 shorter than 8", response(short_ids)},
       {"a second request section", response(two_requests)},
       {"a second environment list", response(two_envs)},
+      {"environment name holding =", response(env_named("A=B")), true},
+      {"environment name that is only =", response(env_named("=")), true},
+      {"empty environment name", response(env_named("")), true},
+      {"absent environment name", response(env_named(nullptr)), true},
       {"unknown section longer than the rest", response(long_unknown)},
       {"no end code", response(Bytes()).substr(0, response(Bytes()).size() - 2)},
       {"empty", ""},
@@ -392,6 +403,9 @@ TEST(AscBinaryRead, MalformedInputGivesProtocolError) {
       read_binary(r, c.bytes);
       EXPECT_EQ(r.rc, -1) << c.name;
       EXPECT_EQ(r.ctl.asfcode, -408) << c.name;
+      if (c.env_refused) {
+        EXPECT_EQ(r.envlist, nullptr) << c.name;
+      }
     }
     EXPECT_EQ(mem.outstanding(), 0) << c.name;
   }

@@ -495,6 +495,8 @@ TEST(AscStringRead, Failures) {
       {"written-only kind", std::string("sqlexec u v i -x") + '\0', -408},
       {"start without sixth word", std::string("sqlexec u v i -sdb") + '\0', -408},
       {"bad 6-bit text", std::string("sqlexec u v i -p -fIEEEM :AGY") + '\0', -408},
+      {"environment word without a name", std::string("sqlexec u v i A=1 =x") + '\0', -408},
+      {"environment word that is only =", std::string("sqlexec u -pw v i =") + '\0', -408},
   };
   for (const Case &c : cases) {
     CountingMemory mem;
@@ -543,6 +545,37 @@ TEST(AscStringRead, AllocationFailureAtEveryStepGivesMemoryErrorAndNoLeak) {
       EXPECT_EQ(r.ctl.asfcode, -406) << n;
     }
     EXPECT_EQ(mem.outstanding(), 0) << n;
+  }
+}
+
+/* The binary form behind the colon holds names as counted strings, so a
+** name can carry "=" or be empty there: refused as on the line itself. */
+TEST(AscStringRead, RefusesEnvironmentNamesTheLineCouldNotCarry) {
+  ascbinreq p = client_params("sqlexec", "u", "pw");
+  for (const char *name : {"A=B", "=", ""}) {
+    char *names[] = {S("GOOD"), S(name)};
+    char *values[] = {S("1"), S("v")};
+    evlist_t env {2, names, values};
+    ascbinreq *pp = &p;
+    evlist_t *ep = &env;
+    int32_t level = 60, code = 101;
+    std::vector<char> area(600);
+    rscbufctl buf {};
+    buf.p = area.data();
+    buf.size = 600;
+    asfsvcctl ctl {};
+    ASSERT_EQ(
+        ascScatter(&ctl, 1, &buf, &code, nullptr, &level, &pp, nullptr, &ep, nullptr, nullptr), 0);
+    std::string line = "sqlexec x y z -p -fIEEEM :" + std::string(area.data(), buf.size) + '\0';
+    CountingMemory mem;
+    {
+      Parsed r;
+      parse(r, line);
+      EXPECT_EQ(r.rc, -1) << name;
+      EXPECT_EQ(r.ctl.asfcode, -408) << name;
+      EXPECT_EQ(r.envlist, nullptr) << name;
+    }
+    EXPECT_EQ(mem.outstanding(), 0) << name;
   }
 }
 

@@ -165,14 +165,12 @@ TEST(ShmBuffers, LentSendAreaStaysWithTheSegment) {
   drvblock drv {};
   drv.type = tl_drv_ipcshm;
 
-  ASSERT_EQ(shm_buffer_lender, nullptr);
-  EXPECT_EQ(shm_buffer_setup(&drv, assoc.a, &assoc.ctl), -1);
+  EXPECT_EQ(shm_buffer_setup(&drv, assoc.a, &assoc.ctl, nullptr), -1);
   EXPECT_EQ(assoc.ctl.asfcode, ASF_ERR_MEMORY);
   EXPECT_EQ(memory.outstanding(), before);
   EXPECT_TRUE(all_empty(assoc));
 
-  shm_buffer_lender = lend_segment;
-  ASSERT_EQ(shm_buffer_setup(&drv, assoc.a, &assoc.ctl), 0);
+  ASSERT_EQ(shm_buffer_setup(&drv, assoc.a, &assoc.ctl, lend_segment), 0);
   EXPECT_EQ(assoc.a->sndbuf->buff, segment);
   EXPECT_EQ(assoc.a->sndbuf->lbuff, TL_SHM_BUFSIZE);
   EXPECT_EQ(assoc.a->sndbuf->p_offset, 6);
@@ -186,11 +184,10 @@ TEST(ShmBuffers, LentSendAreaStaysWithTheSegment) {
   for (int n = 1; n <= 5; ++n) {
     SCOPED_TRACE(n);
     CountingMemory failing(n);
-    EXPECT_EQ(shm_buffer_setup(&drv, assoc.a, &assoc.ctl), -1);
+    EXPECT_EQ(shm_buffer_setup(&drv, assoc.a, &assoc.ctl, lend_segment), -1);
     EXPECT_EQ(failing.outstanding(), 0);
     EXPECT_TRUE(all_empty(assoc));
   }
-  shm_buffer_lender = nullptr;
 }
 
 }  // namespace

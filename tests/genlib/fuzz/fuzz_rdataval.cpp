@@ -2,13 +2,17 @@
 ** Fuzz target: reading a stored column. Bytes 0-1 of the input are the
 ** type word and bytes 2-3 the length word (big-endian, the length word
 ** signed); the rest is the column, copied into a heap block of exactly
-** the column's stored size as its type and length word give it, so that
-** a read past the column is an address-sanitizer report. A column longer
-** than the input is refused by the wrapper; nothing else is.
+** the column's size as its type and length word give it (never as a
+** length stored inside the column says), so that a read past the column
+** is an address-sanitizer report. A column longer than the input is
+** refused by the wrapper; nothing else is.
 **
 ** Must hold: a code without a reader (its low byte 51-255 included)
-** answers -1285 and leaves the value alone; every other code answers 0,
-** and a text or opaque value points inside the column. The value read is
+** answers -1285 and leaves the value alone; an opaque form whose stored
+** length claims more than its column is -1815 and leaves the value alone
+** but for its type;
+** every other read answers 0, and a text or opaque value points inside
+** the column. The value read is
 ** then written back into a block of the same size with the same type and
 ** length word, which must stay inside it.
 */
@@ -76,11 +80,9 @@ long stored_size(int type, int length, const unsigned char *column, size_t avail
     case sql_type_variable_udt:
     case sql_type_fixed_udt:
     case sql_type_lvarchar:
-    case sql_type_boolean: {
-      if (available < 5) return -1;
-      const uint32_t stored = dvz_ld_be_u32(column + 1);
-      return stored > 0x7FFFFFFF ? 5 : 5 + static_cast<long>(stored);
-    }
+    case sql_type_boolean:
+      /* The head, then the bytes the length word gives the value. */
+      return 5 + (length > 0 ? length : 0);
     default:
       return 0;
   }
@@ -117,10 +119,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const value_t before = v;
   const int code = type & 0xFF;
   const int status = rdataval(column.get(), type, length, &v);
-  if (!has_reader(code)) {
-    if (status != -1285) fail("a code without a reader did not answer -1285", type, length, status);
-    if (std::memcmp(&v, &before, sizeof v) != 0)
+  const bool opaque = code == sql_type_variable_udt || code == sql_type_fixed_udt ||
+                      code == sql_type_lvarchar || code == sql_type_boolean;
+  const int refusal = !has_reader(code) ? -1285 : opaque && status != 0 ? -1815 : 0;
+  if (refusal != 0) {
+    if (status != refusal) fail("a refused read gave another error", type, length, status);
+    /* The opaque reader takes the type before it reads the form. */
+    value_t unchanged = before;
+    if (opaque) unchanged.vtype = static_cast<int16_t>(code);
+    if (std::memcmp(&v, &unchanged, sizeof v) != 0)
       fail("a refused read changed the value", type, length, status);
+    if (opaque &&
+        static_cast<int64_t>(dvz_ld_be_u32(column.get() + 1)) <= (length > 0 ? length : 0))
+      fail("an opaque form that fits its column was refused", type, length, status);
     return 0;
   }
   const bool collection = code >= sql_type_set && code <= sql_type_row;
@@ -131,9 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (v.vtype != code) fail("the value's type is not the low byte", type, length, status);
 
   const bool points_inside = code == sql_type_char || code == sql_type_nchar ||
-                             code == sql_type_varchar || code == sql_type_nvarchar ||
-                             code == sql_type_variable_udt || code == sql_type_fixed_udt ||
-                             code == sql_type_lvarchar || code == sql_type_boolean;
+                             code == sql_type_varchar || code == sql_type_nvarchar || opaque;
   if (points_inside) {
     const char *start = column.get();
     if (v.vlen < 0 || v.vptr < start || v.vptr + v.vlen > start + n)

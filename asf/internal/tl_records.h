@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "asf_al.h"
+#include "asf_errors.h"
 #include "asf_records.h"
 #include "asf_svcctl.h"
 #include "asf_tl.h"
@@ -109,6 +110,10 @@ typedef int (*tl_accp_fn)(struct drvblock *drv, Assocctl *newassoc, struct tlpee
 typedef int (*tl_send_fn)(struct drvblock *drv, rscbufctl *buf, asfsvcctl *ctl);
 typedef int (*tl_recv_fn)(struct drvblock *drv, rscbufctl **slot, asfsvcctl *ctl);
 typedef int (*tl_disc_fn)(struct drvblock *drv, int flags, asfsvcctl *ctl);
+/* Flags of a driver's disconnect: the transport was handed over (its
+** descriptor stays open); stop listening (the whole value); close only,
+** without the release exchange or a notice to the server. */
+enum { tl_disc_handed_over = 256, tl_disc_stop_listening = 512, tl_disc_close_only = 0x8000 };
 typedef int (*tl_save_fn)(struct drvblock *drv, void *arena, asfsvcctl *ctl);
 typedef int (*tl_attr_fn)(struct drvblock *drv, void *attr);
 typedef int (*tl_wait_fn)(struct drvblock *drv, void *arg, asfsvcctl *ctl);
@@ -266,6 +271,8 @@ typedef struct tlblock {
   uint32_t unused;
   drvblock drv;
 } tlblock;
+/* Size of the transport block an association allocates. */
+#define TL_BLOCK_SIZE ((uint32_t)sizeof(tlblock))
 
 /* Size of the saved transport record (seven 32-bit words, host order). */
 #define TL_SAVE_SIZE 28
@@ -358,9 +365,10 @@ int load_operation_vector(drvblock *drv);
 ** oserr errno (memory), or -25546 (assoc invalid or a slot occupied);
 ** nothing stays allocated or registered after a failure. */
 int net_buffer_setup(drvblock *drv, Assocctl *assoc, asfsvcctl *ctl);
-/* The same with the send area lent by the shared-memory segment
-** (shm_buffer_lender) and no receive area. */
-int shm_buffer_setup(drvblock *drv, Assocctl *assoc, asfsvcctl *ctl);
+/* The same with the send area that lend (the shared-memory driver's) lends
+** from the segment for drv->priv, and no receive area; -406 when lend is
+** null or lends nothing. */
+int shm_buffer_setup(drvblock *drv, Assocctl *assoc, asfsvcctl *ctl, char *(*lend)(void *priv));
 /* Take the four buffers out of ctl's association and free them with their
 ** own areas, then drv's private record (cleared). Always 0. */
 int net_deallocate(drvblock *drv, asfsvcctl *ctl);
@@ -368,10 +376,6 @@ int net_deallocate(drvblock *drv, asfsvcctl *ctl);
 ** segment, the private record with the driver. Always 0. */
 int shm_deallocate(drvblock *drv, asfsvcctl *ctl);
 
-/* The shared-memory driver's lender of a send area (1024 bytes inside the
-** segment) for its private record; null until that driver fills it, and
-** shm_buffer_setup then fails with -406. */
-extern char *(*shm_buffer_lender)(void *priv);
 #define TL_SHM_BUFSIZE 1024
 
 /* Byte offset of the first "@" of text in the current client locale (0
@@ -395,16 +399,6 @@ extern const tl_driver_seam *tl_driver_override;
 /* Statuses of the TLI driver and TCP addressing. */
 #define TLI_STATUS_AGAIN 6 /* positive: the wait ran out, or a transfer would block */
 #define TLI_STATUS_BUFFERS 8 /* positive: the buffers could not be set up */
-#define TLI_ERR_CONNECT (-908) /* the connection failed, was refused or not confirmed */
-#define TCP_ERR_NOHOST (-930) /* unknown host; errstr holds it */
-#define TCP_ERR_NOSERVICE (-931) /* not a "tcp" service; errstr holds it */
-#define TLI_ERR_BIND (-25572) /* t_bind failed */
-#define TLI_ERR_OPEN (-25574) /* t_open failed */
-#define TLI_ERR_CALLALLOC (-25575) /* no call structure */
-#define TLI_ERR_BINDALLOC (-25576) /* no bind structure */
-#define TLI_ERR_OUTSTATE (-25579) /* out of state, or no expedited buffer */
-#define TLI_ERR_PEERGONE (-25582) /* the peer disconnected or released */
-#define TLI_ERR_TRANSPORT (-25583) /* any other event or TLI error */
 
 /* The TLI driver's endpoint record (in memory; its save image is 44
 ** bytes: fd, optbits, info[7], a 4-byte queue word, the frame-mark byte

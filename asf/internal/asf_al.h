@@ -7,8 +7,10 @@
 ** block per process holds the three association queues, the initialisation
 ** parameters and the debug settings.
 **
-** In-memory records in host order and word size. One thread: the lock
-** operations do nothing. C linkage.
+** Shared by every layer of the association services and seen by nothing
+** outside them; the helpers are implemented in asf/al (assoc_records.cpp,
+** asf_global.cpp, ns_records.cpp). In-memory records in host order and
+** word size. One thread: the lock operations do nothing. C linkage.
 */
 #ifndef DVZ_ASF_AL_H
 #define DVZ_ASF_AL_H
@@ -16,6 +18,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "asf_call.h"
+#include "asf_errors.h"
 #include "asf_records.h"
 #include "asf_svcctl.h"
 #include "os_wrappers.h"
@@ -24,26 +28,6 @@
 extern "C" {
 #endif
 
-/* Failure numbers of the association services. */
-#define ASF_ERR_MEMORY (-406) /* memory */
-#define ASF_ERR_BADASSOC (-25546) /* no association, or not a valid one */
-#define ASF_ERR_BADARGS (-25563) /* bad arguments */
-#define ASF_ERR_HOSTSOPEN (-25553) /* the sqlhosts file cannot be opened */
-#define ASF_ERR_SVRNAMELEN (-25554) /* DOVARIZASERVER is too long */
-#define ASF_ERR_NOSERVER (-25555) /* the server is not in sqlhosts */
-#define ASF_ERR_BADENTRY (-25556) /* an invalid sqlhosts entry */
-#define ASF_ERR_NOSVRENV (-25560) /* DOVARIZASERVER is unset */
-#define ASF_ERR_ENVSERVER (-25596) /* the DOVARIZASERVER server is not in sqlhosts */
-#define ASF_ERR_OPTIONS (-27004) /* bad sqlhosts options */
-#define ASF_ERR_PROTOCOL (-408) /* an unexpected or malformed message */
-#define ASF_ERR_COMMON (-25557) /* an internal failure of the services */
-#define ASF_ERR_ARGUMENT (-27003) /* an argument or record missing, or the lock failed */
-#define ASF_ERR_NOBUFFER (-25567) /* a buffer registration is missing */
-#define ASF_ERR_WRITE (-25586) /* writing to the server failed */
-#define ASF_ERR_READ (-25587) /* reading from the server failed, or it has gone */
-#define ASF_ERR_NOUSER (-25590) /* no current user, or no response record */
-#define ASF_ERR_UNSUPPORTED (-25592) /* the operation is not supported by the transport */
-
 /* The two magic words of a valid association. */
 #define ASF_ASSOC_MAGIC 0x41534652u /* "ASFR" */
 #define ASF_ASSOC_MAGIC2 0x52415346u /* "RASF" */
@@ -51,8 +35,16 @@ extern "C" {
 /* Association kinds. */
 enum { asf_kind_requester = 1, asf_kind_accepted = 2, asf_kind_listener = 3 };
 
-/* Buffer slot selectors (bits). */
-enum { asf_buf_send = 1, asf_buf_recv = 2, asf_buf_exp = 4, asf_buf_peek = 16 };
+/* Buffer slot selectors (bits). A transport driver's selectors carry
+** asf_buf_driver, which the slots do not look at. */
+enum { asf_buf_send = 1, asf_buf_recv = 2, asf_buf_exp = 4, asf_buf_driver = 8, asf_buf_peek = 16 };
+/* The selectors of the four slots a transport driver lends and takes. */
+enum {
+  asf_sel_send = asf_buf_send | asf_buf_driver,
+  asf_sel_recv = asf_buf_recv | asf_buf_driver,
+  asf_sel_xsend = asf_buf_send | asf_buf_exp,
+  asf_sel_xrecv = asf_buf_recv | asf_buf_exp
+};
 
 /* Protocol-family state while the protocol-family and session blocks exist. */
 #define ASF_PF_ALLOCATED 16u
@@ -187,15 +179,6 @@ typedef struct ASFGLBCTL {
 ** by defineASFCtl and deleteASFCtl only. */
 extern ASFGLBCTL *asfglbctl;
 
-/* Sizes of the lower layers' blocks, which those layers set when they
-** are linked in (the pointer starts at a placeholder table). */
-typedef struct asf_block_sizes {
-  uint32_t pf; /* protocol-family block (at least one word) */
-  uint32_t sl; /* session-layer block */
-  uint32_t tl; /* transport block */
-} asf_block_sizes;
-extern const asf_block_sizes *asf_layer_sizes;
-
 /* ---- Associations and layer blocks. ---- */
 
 /* A new association of kind, status byte statusbyte; clears ctl's asfcode
@@ -208,6 +191,15 @@ int alCSfree(Assocctl *assoc);
 int asfValidAssoc(const Assocctl *assoc);
 /* 1 when assoc names a live association carrying its second magic word. */
 int asfValidAssoc2(const Assocctl *assoc);
+/* The association ctl names (its id, unchecked), or null for no record. */
+static inline Assocctl *assoc_of(const asfsvcctl *ctl) {
+  return ctl != NULL ? (Assocctl *)ctl->ascid : NULL;
+}
+/* The association ctl names when it is a live one, else null. */
+static inline Assocctl *valid_assoc_of(const asfsvcctl *ctl) {
+  Assocctl *assoc = assoc_of(ctl);
+  return asfValidAssoc(assoc) ? assoc : NULL;
+}
 /* Makes the protocol-family and session blocks of ctl's association: 0;
 ** -1 with asfcode -25546 (invalid), -1 (a block exists and reuse is 0),
 ** -406 with oserr 12 (memory). */
@@ -278,8 +270,6 @@ char *meStrDup(int pool, const char *s);
 NSEntry *dupNSEntry(int pool, const NSEntry *entry);
 /* Frees entry's six strings, and entry itself when freeentry. */
 void frNSEntry(int pool, NSEntry *entry, int freeentry);
-/* Frees a registry with its entries' strings. */
-void ASF_FreeNSReg(NSReg *reg);
 
 /* ---- Debug set-up. ---- */
 

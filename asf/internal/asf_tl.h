@@ -13,15 +13,12 @@
 
 #include <stdint.h>
 
+#include "asf_errors.h"
 #include "asf_svcctl.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Failure numbers of the driver support. */
-#define ASF_ERR_SYSCALL (-25580) /* a system call of the transport failed */
-#define ASF_ERR_BADADDR (-25591) /* the address is malformed or not of this host */
 
 /* Driver flag: the descriptor is switched to non-blocking. */
 #define DRV_NONBLOCKING 128u
@@ -33,7 +30,7 @@ extern "C" {
 /* Room getCurUser needs: a login name and its terminator. */
 #define ASF_USERNAME_SIZE 257
 
-/* The driver block (asf/tl/tl_records.h). */
+/* The driver block (asf/internal/tl_records.h). */
 typedef struct drvblock drvblock;
 
 /* Poll kinds of sysv_select_poll. */
@@ -96,6 +93,9 @@ struct asf_tl_clock_seam {
 };
 extern const asf_tl_clock_seam asf_tl_system_clock;
 extern const asf_tl_clock_seam *asf_tl_clock;
+/* Milliseconds on that clock, 0 when it fails: the deadlines of the
+** drivers' and the session layer's waits. */
+int64_t asf_now_ms();
 #endif
 
 #endif

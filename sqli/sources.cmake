@@ -1,0 +1,18 @@
+# Sources of dvz_sqli, relative to sqli/: one list for the library and for
+# the fuzz project (tests/sqli/fuzz).
+set(dvz_sqli_sources
+  # context, status recording, DBAPICODE maps, diagnostics and SQLSTATE
+  sqli_seams.cpp
+  runtime_context.cpp
+  status_recording.cpp
+  dbapi_maps.cpp
+  diagnostics.cpp
+  sqlstate_map.cpp
+  reply_loop.cpp
+  # wire primitives and text helpers
+  wire_io.cpp
+  wire_primitives.cpp
+  sql_text.cpp
+  sql_keywords.cpp
+  hostvar_transfer.cpp
+)

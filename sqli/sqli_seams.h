@@ -1,0 +1,41 @@
+/*
+** sqli_seams.h: the embedded-SQL runtime's seams to the layers beneath
+** it: the association services and memory. Each is a table of functions
+** behind a pointer that starts at the production table; a test installs
+** its own (a fake association layer, a failing allocator) before the code
+** under test runs and puts the old one back afterwards.
+*/
+#ifndef DVZ_SQLI_SEAMS_H
+#define DVZ_SQLI_SEAMS_H
+
+#include <cstddef>
+
+#include "asf_records.h"
+#include "asf_svcctl.h"
+
+/* The association services: the service call, the release of a name
+** service registry, and the signal switch. */
+struct sqli_asf_seam {
+  int (*call)(asfsvcctl *ctl, asfsvcreq *req);
+  void (*free_nsreg)(NSReg *reg);
+  int (*sig_switch)(int mode);
+};
+extern const sqli_asf_seam sqli_system_asf;
+extern const sqli_asf_seam *sqli_asf;
+
+/* Memory of the runtime's records and buffers. alloc returns zeroed
+** memory or null; grow keeps the contents (null leaves block as it was);
+** release takes null. */
+struct sqli_memory_seam {
+  void *(*alloc)(size_t size);
+  void *(*grow)(void *block, size_t size);
+  void (*release)(void *block);
+};
+extern const sqli_memory_seam sqli_system_memory;
+extern const sqli_memory_seam *sqli_memory;
+
+inline void *sqli_alloc(size_t size) { return sqli_memory->alloc(size); }
+inline void *sqli_grow(void *block, size_t size) { return sqli_memory->grow(block, size); }
+inline void sqli_release(void *block) { sqli_memory->release(block); }
+
+#endif

@@ -1,0 +1,178 @@
+/*
+** The tests' association layer (fake_asf.h): services 16, 6, 7 and 17
+** over heap blocks of exact sizes, with scripted replies and injected
+** failures.
+*/
+#include "fake_asf.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "asf_call.h"
+
+namespace sqli_test {
+
+namespace {
+FakeAsf *installed = nullptr;
+constexpr int32_t asf_bad_request = -25563;
+}  // namespace
+
+FakeAsf::FakeAsf()
+    : previous_(sqli_asf),
+      table_ {&FakeAsf::call, &FakeAsf::free_nsreg, &FakeAsf::sig_switch},
+      calls_(ASF_SVC_MAX + 1, 0) {
+  if (installed != nullptr) throw std::logic_error("a FakeAsf is already installed");
+  installed = this;
+  sqli_asf = &table_;
+}
+
+FakeAsf::~FakeAsf() {
+  sqli_asf = previous_;
+  installed = nullptr;
+}
+
+void FakeAsf::script_reply(const Bytes &bytes, std::vector<int> cuts) {
+  size_t at = replies_.size();
+  const size_t end = at + bytes.size();
+  replies_.insert(replies_.end(), bytes.begin(), bytes.end());
+  if (cuts.empty()) cuts.push_back(static_cast<int>(bytes.size()));
+  size_t k = 0;
+  while (at < end) {
+    const int cut = cuts[std::min(k++, cuts.size() - 1)];
+    at = std::min(end, at + static_cast<size_t>(std::max(cut, 1)));
+    cut_points_.push_back(at);
+  }
+}
+
+void FakeAsf::time_out(int service, int times) {
+  for (int i = 0; i < times; ++i)
+    injected_.push_back({service, {asf_status_again, 0, ""}});
+}
+
+void FakeAsf::fail(int service, int32_t status, int32_t oserr, const std::string &errstr) {
+  injected_.push_back({service, {status, oserr, errstr}});
+}
+
+void FakeAsf::fail_after(size_t n, int32_t status, int32_t oserr, const std::string &errstr) {
+  fail_at_set_ = true;
+  fail_at_ = n;
+  fail_at_failure_ = {status, oserr, errstr};
+}
+
+Bytes FakeAsf::sent_bytes() const {
+  Bytes out;
+  for (const Bytes &b : sent_)
+    out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+int FakeAsf::call(asfsvcctl *ctl, asfsvcreq *req) { return installed->serve(ctl, req); }
+
+void FakeAsf::free_nsreg(NSReg *) {}
+
+int FakeAsf::sig_switch(int) { return 0; }
+
+int FakeAsf::failed(asfsvcctl *ctl, const Failure &f) {
+  ctl->asfcode = f.status;
+  ctl->oserr = f.oserr;
+  std::snprintf(ctl->errstr, sizeof ctl->errstr, "%s", f.errstr.c_str());
+  return -1;
+}
+
+const FakeAsf::Failure *FakeAsf::next_failure(int service) const {
+  for (const auto &[s, f] : injected_)
+    if (s == service) return &f;
+  return nullptr;
+}
+
+bool FakeAsf::inject(int service, asfsvcctl *ctl) {
+  for (auto it = injected_.begin(); it != injected_.end(); ++it)
+    if (it->first == service) {
+      failed(ctl, it->second);
+      injected_.erase(it);
+      return true;
+    }
+  return false;
+}
+
+std::unique_ptr<FakeAsf::Buffer> FakeAsf::make_buffer(size_t size) {
+  auto buffer = std::make_unique<Buffer>();
+  buffer->data.reset(new char[std::max<size_t>(size, 1)]);
+  buffer->ctl.buff = buffer->ctl.p = buffer->data.get();
+  buffer->ctl.lbuff = buffer->ctl.size = static_cast<int32_t>(size);
+  buffer->ctl.type = -1;
+  return buffer;
+}
+
+int FakeAsf::serve(asfsvcctl *ctl, asfsvcreq *req) {
+  if (ctl == nullptr || req == nullptr) return -1;
+  const auto service = static_cast<int>(req->word[0]);
+  if (service < 0 || service > ASF_SVC_MAX) return failed(ctl, {asf_bad_request, 0, ""});
+  ++calls_[static_cast<size_t>(service)];
+  timeouts_.push_back(ctl->timeout);
+  ctl->asfcode = 0;
+  ctl->oserr = 0;
+  ctl->errstr[0] = '\0';
+  switch (service) {
+    case asf_svc_sendbuf:
+      if (inject(service, ctl)) return -1;
+      if (send_ == nullptr) send_ = make_buffer(static_cast<size_t>(send_size_));
+      req->word[2] = reinterpret_cast<uintptr_t>(&send_->ctl);
+      return 0;
+    case asf_svc_send: {
+      if (asf_req_half(req, 2) != -1 || send_ == nullptr ||
+          req->word[3] != reinterpret_cast<uintptr_t>(&send_->ctl))
+        return failed(ctl, {asf_bad_request, 0, "not the send buffer"});
+      rscbufctl &b = send_->ctl;
+      const char *end = b.buff + b.lbuff;
+      if (b.size < 0 || b.p < b.buff || b.p + b.size > end)
+        return failed(ctl, {asf_bad_request, 0, "send length outside the buffer"});
+      if (const Failure *f = next_failure(service); f != nullptr && f->status == asf_status_again) {
+        const int step = std::min(timeout_progress_, static_cast<int>(b.size));
+        if (step > 0) {
+          sent_.emplace_back(b.p, b.p + step);
+          b.p += step;
+          b.size -= step;
+        }
+      }
+      if (inject(service, ctl)) return -1;
+      sent_.emplace_back(b.p, b.p + b.size);
+      send_.reset();
+      return 0;
+    }
+    case asf_svc_receive: {
+      if (asf_req_half(req, 2) != -1) return failed(ctl, {asf_bad_request, 0, "receive argument"});
+      if (inject(service, ctl)) return -1;
+      received_.reset();
+      const size_t stop = fail_at_set_ ? std::min(fail_at_, replies_.size()) : replies_.size();
+      if (delivered_ >= stop) {
+        if (fail_at_set_) return failed(ctl, fail_at_failure_);
+        return failed(ctl, {-25582, 0, "no more replies scripted"});
+      }
+      size_t end = stop;
+      for (size_t cut : cut_points_)
+        if (cut > delivered_) {
+          end = std::min(end, cut);
+          break;
+        }
+      received_ = make_buffer(end - delivered_);
+      std::memcpy(received_->data.get(), replies_.data() + delivered_, end - delivered_);
+      delivered_ = end;
+      asf_req_set_half(req, 2, -1);
+      req->word[3] = reinterpret_cast<uintptr_t>(&received_->ctl);
+      return 0;
+    }
+    case asf_svc_recvbuf_free:
+      if (inject(service, ctl)) return -1;
+      if (received_ == nullptr || req->word[2] != reinterpret_cast<uintptr_t>(&received_->ctl))
+        return failed(ctl, {asf_bad_request, 0, "not the received buffer"});
+      received_.reset();
+      ++released_;
+      return 0;
+    default:
+      return failed(ctl, {asf_bad_request, 0, "service not served by the fake"});
+  }
+}
+
+}  // namespace sqli_test

@@ -1,0 +1,112 @@
+/*
+** fake_asf.h: `sqli_test::FakeAsf`, the tests' association layer, put in
+** the runtime's association seam for its lifetime (one at a time per
+** process). It serves the send-buffer (16), send (6), receive (7) and
+** receive-buffer release (17) services:
+**
+** - it lends send buffers of a configured size, each a heap block of
+**   exactly that size (so that a write past it is an ASan report), and
+**   records the bytes of every buffer handed back with service 6; a sent
+**   buffer is freed and the next service 16 lends a new one;
+** - it delivers the scripted reply bytes as received buffers cut at the
+**   configured sizes (each an exact heap block, freed when the next one is
+**   handed over), and records every buffer released with service 17;
+** - it injects, per service, status 6 k times, a negative status with
+**   oserr and errstr, or a positive status; and a receive failure once
+**   byte n of the replies has been delivered.
+**
+** Our own code: it never calls the runtime's primitives.
+*/
+#ifndef DVZ_TESTS_SQLI_FAKE_ASF_H
+#define DVZ_TESTS_SQLI_FAKE_ASF_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "asf_records.h"
+#include "asf_svcctl.h"
+#include "sqli_seams.h"
+#include "wire_codec.h"
+
+namespace sqli_test {
+
+class FakeAsf {
+ public:
+  /* Installs the fake; the destructor puts the previous table back. */
+  FakeAsf();
+  ~FakeAsf();
+  FakeAsf(const FakeAsf &) = delete;
+  FakeAsf &operator=(const FakeAsf &) = delete;
+
+  /* Room of each send buffer lent from now on (default 4096). */
+  void set_send_size(int size) { send_size_ = size; }
+  /* Appends reply bytes, delivered in received buffers of the given sizes
+  ** in turn (the last size repeating); empty sizes: one buffer. */
+  void script_reply(const Bytes &bytes, std::vector<int> cuts = {});
+  /* The next calls of service fail: status 6 `times` times. */
+  void time_out(int service, int times);
+  /* The next call of service fails with status (negative or positive),
+  ** oserr and errstr. */
+  void fail(int service, int32_t status, int32_t oserr = 0, const std::string &errstr = "");
+  /* A receive fails with status (and oserr, errstr) once n reply bytes
+  ** have been delivered and no more are scripted before that point. */
+  void fail_after(size_t n, int32_t status, int32_t oserr = 0, const std::string &errstr = "");
+  /* A send that times out takes this many bytes first (default 0). */
+  void set_timeout_progress(int bytes) { timeout_progress_ = bytes; }
+
+  /* Each buffer handed back with service 6, in order. */
+  const std::vector<Bytes> &sent() const { return sent_; }
+  /* All bytes sent, joined. */
+  Bytes sent_bytes() const;
+  /* Calls per service code. */
+  int calls(int service) const { return calls_.at(static_cast<size_t>(service)); }
+  /* The control record's time-out at each call, in order. */
+  const std::vector<int32_t> &timeouts() const { return timeouts_; }
+  /* Buffers handed back with service 17. */
+  int released() const { return released_; }
+  /* Reply bytes delivered so far. */
+  size_t delivered() const { return delivered_; }
+
+ private:
+  struct Failure {
+    int32_t status;
+    int32_t oserr;
+    std::string errstr;
+  };
+  struct Buffer {
+    rscbufctl ctl {};
+    std::unique_ptr<char[]> data; /* exactly the buffer's size */
+  };
+  static int call(asfsvcctl *ctl, asfsvcreq *req);
+  static void free_nsreg(NSReg *reg);
+  static int sig_switch(int mode);
+  int serve(asfsvcctl *ctl, asfsvcreq *req);
+  bool inject(int service, asfsvcctl *ctl);
+  const Failure *next_failure(int service) const;
+  static int failed(asfsvcctl *ctl, const Failure &f);
+  std::unique_ptr<Buffer> make_buffer(size_t size);
+
+  const sqli_asf_seam *previous_;
+  sqli_asf_seam table_;
+  int send_size_ = 4096;
+  int timeout_progress_ = 0;
+  Bytes replies_;
+  std::vector<size_t> cut_points_; /* offsets where a received buffer must end */
+  size_t delivered_ = 0;
+  std::vector<std::pair<int, Failure>> injected_; /* service, failure; in order */
+  bool fail_at_set_ = false;
+  size_t fail_at_ = 0;
+  Failure fail_at_failure_ {};
+  std::unique_ptr<Buffer> send_;
+  std::unique_ptr<Buffer> received_;
+  std::vector<Bytes> sent_;
+  std::vector<int> calls_;
+  std::vector<int32_t> timeouts_;
+  int released_ = 0;
+};
+
+}  // namespace sqli_test
+
+#endif
