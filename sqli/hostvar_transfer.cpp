@@ -5,19 +5,18 @@
 ** (rvalcvar), converting as the two host types require. Used by GET
 ** DIAGNOSTICS, GET DESCRIPTOR and the fetch paths.
 */
+#include "gen_errors.h"
 #include "gen_hostvar.h"
 #include "gen_value.h"
 #include "os_gentcb.h"
 #include "sqli_context.h"
+#include "sqli_errors.h"
 #include "sqli_hostvar.h"
 
 namespace {
 
 /* Host types that carry no SQL value: -1 and the types from 200 up. */
 constexpr int no_value_types = 200;
-constexpr int err_host_type = -486;
-/* A source the value library cannot read, when it left no error word. */
-constexpr int err_incompatible = -1260;
 
 bool transferable(int type) { return type != -1 && type < no_value_types; }
 
@@ -36,12 +35,12 @@ int recorded(int code) {
 ** left as the conversion left it.
 */
 int _sqvar2var(const char *src, int srctype, int srclen, char *dst, int dsttype, int dstlen) {
-  if (!transferable(srctype) || !transferable(dsttype)) return recorded(err_host_type);
+  if (!transferable(srctype) || !transferable(dsttype)) return recorded(SQLI_E_HOSTTYPE);
   value_t value {};
   set_toerrno(0);
   if (rcvarval(const_cast<char *>(src), srctype, &value, srclen, nullptr) != 0) {
     const int error = get_toerrno();
-    return recorded(error != 0 ? error : err_incompatible);
+    return recorded(error != 0 ? error : value_err_no_conversion);
   }
   const int error = rvalcvar(&value, dst, dsttype, dstlen, nullptr);
   return error != 0 ? recorded(error) : 0;

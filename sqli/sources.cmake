@@ -15,4 +15,15 @@ set(dvz_sqli_sources
   sql_text.cpp
   sql_keywords.cpp
   hostvar_transfer.cpp
+  # entry points that fail until their requests are sent
+  entry_stubs.cpp
+  # request encoders, bind values, client-file helpers
+  request_encoders.cpp
+  bind_values.cpp
+  return_types.cpp
+  file_helpers.cpp
+  collection_checks.cpp
+  # reply readers, and the replies and services they reach that the library does not serve yet
+  reply_readers.cpp
+  reply_stubs.cpp
 )

@@ -1,15 +1,19 @@
 /*
 ** sqli_errors.h: the status codes the embedded-SQL runtime records. One
-** header owns them; the catalog texts are in oslib/msg/.
+** header owns them; the catalog texts are in oslib/msg/. Numbers that the
+** client environment owns too are named from its header, never respelled.
 */
 #ifndef DVZ_SQLI_ERRORS_H
 #define DVZ_SQLI_ERRORS_H
 
+#include "os_errors.h"
+
 enum {
-  SQLI_E_NOMEM = -406, /* memory allocation failed */
+  SQLI_E_NOMEM = os_err_no_memory, /* memory allocation failed */
   SQLI_E_PROTOCOL = -408, /* invalid message type from the server */
   SQLI_E_INPROGRESS = -439, /* a request is in progress */
   SQLI_E_NOFILE = -461, /* a named file could not be found */
+  SQLI_E_HOSTTYPE = -486, /* a host type that carries no SQL value */
   SQLI_E_DIAGITEM = -489, /* bad exception number or statement item */
   SQLI_E_MAPMAGIC = -498, /* the SQLSTATE map is not one */
   SQLI_E_ROUTINE = -937, /* a routine's own error */

@@ -9,10 +9,6 @@
 #include "asf_call.h"
 #include "asf_pipe.h"
 
-/* The association services' release of a name-service registry: their
-** entry point, declared in none of their public headers yet. */
-extern "C" void ASF_FreeNSReg(NSReg *reg);
-
 namespace {
 
 void *zeroed_alloc(size_t size) { return std::calloc(1, size == 0 ? 1 : size); }

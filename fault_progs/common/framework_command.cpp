@@ -15,6 +15,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include "monitor_seams.h"
@@ -31,8 +32,19 @@ command_status decode_command_status(int raw_status, int error_number) {
 }  // namespace
 
 command_status run_framework_command(const std::string &line) {
+  /* With SIGCHLD ignored (a launcher may hand that down) the shell is
+  ** reaped by the kernel and system() reports -1 for a command that
+  ** succeeded: the default disposition is restored for the call. */
+  struct sigaction dflt {
+  }, saved {};
+  dflt.sa_handler = SIG_DFL;
+  sigemptyset(&dflt.sa_mask);
+  bool restore = sigaction(SIGCHLD, nullptr, &saved) == 0 && saved.sa_handler == SIG_IGN &&
+                 sigaction(SIGCHLD, &dflt, nullptr) == 0;
   int raw_status = command_seam->run(line.c_str());
-  command_status status = decode_command_status(raw_status, errno);
+  int error_number = errno;
+  if (restore) sigaction(SIGCHLD, &saved, nullptr);
+  command_status status = decode_command_status(raw_status, error_number);
   check_termination();
   return status;
 }

@@ -32,6 +32,7 @@
 
 #include "dvz_be.h"
 #include "os_catalog_format.h"
+#include "table_compiler.h"
 
 namespace {
 
@@ -40,11 +41,7 @@ struct message {
   std::string text;
 };
 
-/* A refusal: the line it names (0 for the file as a whole) and why. */
-struct refusal {
-  long line;
-  std::string why;
-};
+using table_compiler::refusal;
 
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -188,48 +185,9 @@ std::string encode_catalog(std::vector<message> &messages) {
   return out;
 }
 
-/* Writes bytes to path through a temporary file renamed into place, so a
-** failed run never leaves a partial catalog. */
-bool write_catalog(const std::string &path, const std::string &bytes) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 3) {
-    std::cerr << "usage: dvz_iemc <source.txt> <catalog.iem>\n";
-    return 2;
-  }
-  const std::string source = argv[1];
-  const std::string target = argv[2];
-  std::ifstream in(source, std::ios::binary);
-  if (!in) {
-    std::cerr << source << ": cannot open: " << std::strerror(errno) << "\n";
-    return 1;
-  }
-  std::vector<message> messages;
-  if (const std::optional<refusal> failed = read_source(in, messages)) {
-    std::cerr << source << ":" << failed->line << ": " << failed->why << "\n";
-    return 1;
-  }
-  if (!write_catalog(target, encode_catalog(messages))) {
-    std::cerr << target << ": cannot write: " << std::strerror(errno) << "\n";
-    return 1;
-  }
-  return 0;
+  return table_compiler::run<message>(argc, argv, "dvz_iemc <source.txt> <catalog.iem>",
+                                      read_source, encode_catalog);
 }

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "dvz_be.h"
+#include "table_compiler.h"
 
 namespace {
 
@@ -47,11 +48,7 @@ struct entry {
   std::string state;
 };
 
-/* A refusal: the line it names (0 for the file as a whole) and why. */
-struct refusal {
-  long line;
-  std::string why;
-};
+using table_compiler::refusal;
 
 /* The signed decimal number of the whole field, or the reason it is not. */
 std::optional<int32_t> parse_number(std::string_view field, const char *what, std::string &why) {
@@ -154,48 +151,9 @@ std::string encode_map(std::vector<entry> &entries) {
   return out;
 }
 
-/* Writes bytes to path through a temporary file renamed into place, so a
-** failed run never leaves a partial map. */
-bool write_map(const std::string &path, const std::string &bytes) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 3) {
-    std::cerr << "usage: dvz_sqlstatec <source.txt> <map.pam>\n";
-    return 2;
-  }
-  const std::string source = argv[1];
-  const std::string target = argv[2];
-  std::ifstream in(source, std::ios::binary);
-  if (!in) {
-    std::cerr << source << ": cannot open: " << std::strerror(errno) << "\n";
-    return 1;
-  }
-  std::vector<entry> entries;
-  if (const std::optional<refusal> failed = read_source(in, entries)) {
-    std::cerr << source << ":" << failed->line << ": " << failed->why << "\n";
-    return 1;
-  }
-  if (!write_map(target, encode_map(entries))) {
-    std::cerr << target << ": cannot write: " << std::strerror(errno) << "\n";
-    return 1;
-  }
-  return 0;
+  return table_compiler::run<entry>(argc, argv, "dvz_sqlstatec <source.txt> <map.pam>", read_source,
+                                    encode_map);
 }

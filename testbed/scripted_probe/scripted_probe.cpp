@@ -1,8 +1,9 @@
 /*
 ** The scripted probe: the probe interface answered from script files
 ** instead of a database, for the monitor's test build, its unit suites and
-** the demo. db_main checks the same environment in the same order as the
-** Dovariza probe, so that the monitor's start-up runs end to end.
+** the demo. db_main and the check of the restart command's ONCONFIG are
+** the Dovariza probe's own, so the monitor's start-up and restart run end
+** to end under the same rules as in production.
 **
 ** Each call of dbms_connect, dbms_statistics, dbms_test_transaction or
 ** dbms_disconnect reads $FM_SCRIPT_DIR/<op> (op: connect, stats, txn,
@@ -22,7 +23,8 @@
 **
 ** Reached only through scripted_probe_ops: by the monitor's probe child
 ** (the four operations), its start-up (db_main) and the restart action
-** (ha_db_restart). Calls hasyslog, usage and the monitor's command seam.
+** (ha_db_restart). Calls hasyslog and the monitor's command seam, and the
+** Dovariza probe's db_main and ONCONFIG check (dovariza_probe.h).
 ** Never writes the internal-error field.
 */
 #include <cerrno>
@@ -41,6 +43,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "dovariza_probe.h"
 #include "monitor.h"
 #include "monitor_seams.h"
 #include "scripted_probe.h"
@@ -74,10 +77,6 @@ constexpr operation op_connect = {"connect", "connecting to database"};
 constexpr operation op_stats = {"stats", "reading statistics"};
 constexpr operation op_txn = {"txn", "test transaction"};
 constexpr operation op_disconnect = {"disconnect", "disconnecting from database"};
-
-/* Characters that may reach the restart command line unquoted. */
-constexpr std::string_view onconfig_chars =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._@:+-/";
 
 int scripted_sqlcode = 0; /* last SQL status: negated DBMS error */
 
@@ -188,50 +187,11 @@ int perform(const operation &op, const script_step &step, int *dbms_error) {
   return 1;
 }
 
-struct required_variable {
-  const char *name;
-  const char *id;
-  const char *message;
-};
-
-constexpr required_variable required_variables[] = {
-    {"DB_LOGIN", "2510", "Environment variable DB_LOGIN not set"},
-    {"DOVARIZASERVER", "2520", "Environment variable DOVARIZASERVER not set"},
-    {"ONCONFIG", "2530", "Environment variable ONCONFIG not set"},
-};
-
-int dbms_session_id = 0; /* connect attempts made by this process */
-
-int db_main(const char *program, const char *instance, int extra_count, char **extra) {
-  (void)instance;
-  (void)extra;
-  if (extra_count > 0) usage(program, "too many parameters");
-
-  const char *values[3] = {};
-  for (size_t i = 0; i < 3; ++i) {
-    values[i] = getenv(required_variables[i].name);
-    if (!values[i]) {
-      hasyslog(LOG_NOTICE, required_variables[i].id, "%s", required_variables[i].message);
-      return 0;
-    }
-  }
-
-  /* putenv keeps the pointer: the text lives as long as the process. */
-  const char *server = values[1];
-  size_t size = strlen("DOVARIZASERVER=") + strlen(server) + 1;
-  if (char *text = static_cast<char *>(malloc(size))) {
-    snprintf(text, size, "DOVARIZASERVER=%s", server);
-    putenv(text);
-  }
-
-  const char *owner = getenv("DOVARIZAOWNER");
-  scripted_owner_uid = owner ? static_cast<uid_t>(atoi(owner)) : getuid();
-  return 1;
-}
+int scripted_session_id = 0; /* connect attempts made by this process */
 
 int dbms_connect(const char *remote, int *internal_error, int *dbms_error) {
   (void)internal_error;
-  ++dbms_session_id;
+  ++scripted_session_id;
   return perform(op_connect, next_step(op_connect, remote != nullptr), dbms_error);
 }
 
@@ -263,16 +223,12 @@ void ha_db_restart(const char *remote) {
   std::string command = "dovariza_kelpo " + std::to_string(the_pid) + " " + onconfig;
   /* The value goes unquoted into a shell command line: refuse anything
   ** that the shell could read as more than one plain word. */
-  bool plain =
-      std::string_view(onconfig).find_first_not_of(onconfig_chars) == std::string_view::npos;
-  if (!plain || command_seam->run(command.c_str()) != 0) {
+  if (!onconfig_is_plain(onconfig) || command_seam->run(command.c_str()) != 0) {
     hasyslog(LOG_ERR, "4510", "dovariza_kelpo %d %s failed", the_pid, onconfig);
   }
 }
 
 }  // namespace
-
-uid_t scripted_owner_uid = 0;
 
 const probe_ops scripted_probe_ops = {
     .db_main = db_main,

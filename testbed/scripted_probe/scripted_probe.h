@@ -7,16 +7,10 @@
 #ifndef DVZ_SCRIPTED_PROBE_H
 #define DVZ_SCRIPTED_PROBE_H
 
-#include <sys/types.h>
-
 #include "probe_interface.h"
 
 /* The scripted probe's operations record, for fault_mon_main and for
 ** tests that set the probe themselves (monitor_set_probe). */
 extern const probe_ops scripted_probe_ops;
-
-/* DOVARIZAOWNER as read by db_main: the user a real probe child would
-** switch to. */
-extern uid_t scripted_owner_uid;
 
 #endif

@@ -158,18 +158,6 @@ def split_arguments(argv):
 
 def main(argv):
     """Runs the TCP double in this mode until SIGTERM or its lifetime."""
-    import signal
-
-    rest, values = split_arguments(argv)
-    args = sd.parse_args(rest)
-    for k, v in values.items():
-        setattr(args, k, v)
-    server = CssServer(args)
-
-    def on_term(signum, frame):
-        server.stopping.set()
-
-    signal.signal(signal.SIGTERM, on_term)
-    signal.signal(signal.SIGINT, on_term)
-    server.run()
+    server = CssServer(sd.mode_args(*split_arguments(argv)))
+    sd.run_until_stopped(server)
     return 0

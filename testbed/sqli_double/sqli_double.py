@@ -1185,14 +1185,40 @@ def parse_args(argv):
     return args
 
 
+def mode_args(rest, values):
+    """The options of a mode module: rest parsed as the plain mode's, with
+    the mode's own values (a dict) set on the result."""
+    args = parse_args(rest)
+    for k, v in values.items():
+        setattr(args, k, v)
+    return args
+
+
+def run_until_stopped(server):
+    """Runs a listening server until SIGTERM or SIGINT (or its lifetime)."""
+
+    def on_term(signum, frame):
+        server.stopping.set()
+
+    signal.signal(signal.SIGTERM, on_term)
+    signal.signal(signal.SIGINT, on_term)
+    server.run()
+
+
 def main(argv=None):
     startup = open_descriptors()  # before this process opens any of its own
-    if "--css" in (sys.argv[1:] if argv is None else argv):  # css_mode.py
+    words = sys.argv[1:] if argv is None else argv
+    if "--css" in words:  # css_mode.py
         sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
         import css_mode
 
-        return css_mode.main(sys.argv[1:] if argv is None else argv)
-    args = parse_args(sys.argv[1:] if argv is None else argv)
+        return css_mode.main(words)
+    if any(w == "--sqli" or w.partition("=")[0] == "--replay" for w in words):
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        import sqli_engine  # the SQLI engine (sqli_engine.py)
+
+        return sqli_engine.main(words)
+    args = parse_args(words)
     if args.pipe:
         server = PipeServer(args, Journal(args.journal))
         signal.signal(signal.SIGTERM, server.on_term)
@@ -1203,13 +1229,7 @@ def main(argv=None):
 
         return shm_mode.serve(args, Journal(args.journal))
     server = StreamServer(args) if args.streams else Server(args)
-
-    def on_term(signum, frame):
-        server.stopping.set()
-
-    signal.signal(signal.SIGTERM, on_term)
-    signal.signal(signal.SIGINT, on_term)
-    server.run()
+    run_until_stopped(server)
     return 0
 
 

@@ -2,7 +2,8 @@
 ** coll_fixtures.h: what the collection tests build their records from:
 ** type infos from short descriptor lists, and element data as the runtime
 ** writes it (scalar elements through rvaldata, variable-size element data
-** with its offset table).
+** with its offset table), and the oracle's golden stored forms
+** (oracle/coll_cases.txt) with the SET type info they were made from.
 */
 #ifndef DVZ_TESTS_GENLIB_COLL_FIXTURES_H
 #define DVZ_TESTS_GENLIB_COLL_FIXTURES_H
@@ -12,9 +13,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dvz_be.h"
@@ -107,6 +112,50 @@ inline std::string variable_data(const std::vector<std::string> &elements) {
     data.append(word, 4);
   }
   return data;
+}
+
+/* The oracle's golden table read from path: case name -> {total length,
+** stored bytes in hex}. Empty when the file is missing. */
+inline std::map<std::string, std::pair<int, std::string>> oracle_goldens(const char *path) {
+  std::map<std::string, std::pair<int, std::string>> out;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string kind;
+    std::string name;
+    int total = 0;
+    std::string bytes;
+    if (words >> kind >> name >> total >> bytes && kind == "golden") out[name] = {total, bytes};
+  }
+  return out;
+}
+
+inline void set_name(char *to, const char *text) { std::memcpy(to, text, std::strlen(text)); }
+
+/* The oracle's SET of two INTEGER, field for field. */
+inline typeinfo_ptr oracle_set_typeinfo() {
+  dvz_coll_field_t d0 = field(0, sql_type_set, 0, "set_col");
+  d0.parent_no = -1;
+  d0.field_no = 3;
+  d0.xid = 0x01020304;
+  d0.flags = 0x10;
+  d0.xtype_nm_len = 9;
+  set_name(d0.xtype_name, "named_set");
+  d0.xtype_owner_len = 6;
+  set_name(d0.xtype_owner_name, "owner1");
+  d0.align = 8;
+  d0.srctype = 0x0A0B0C0D;
+  dvz_coll_field_t d1 = field(1, 0x100 | sql_type_integer, 4, "elt");
+  d1.field_no = 4;
+  d1.flags = 0x20;
+  d1.align = 4;
+  d1.srctype = 2;
+  typeinfo_ptr ti = typeinfo_of_fields({d0, d1});
+  ti->ti_xid = 0x1234ABCD;
+  ti->ti_hdrval = 0x0102;
+  set_name(ti->ti_name, "set_of_int");
+  return ti;
 }
 
 }  // namespace coll_test

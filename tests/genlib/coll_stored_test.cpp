@@ -131,49 +131,6 @@ void expect_same_typeinfo(const dvz_coll_typeinfo_t *a, const dvz_coll_typeinfo_
   }
 }
 
-/* The golden table of the oracle. */
-std::map<std::string, std::pair<int, std::string>> goldens() {
-  std::map<std::string, std::pair<int, std::string>> out;
-  std::ifstream in(DVZ_COLL_CASES);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    std::string kind;
-    std::string name;
-    int total = 0;
-    std::string bytes;
-    if (words >> kind >> name >> total >> bytes && kind == "golden") out[name] = {total, bytes};
-  }
-  return out;
-}
-
-void set_name(char *to, const char *text) { std::memcpy(to, text, std::strlen(text)); }
-
-/* The oracle's SET of two INTEGER, field for field. */
-typeinfo_ptr golden_typeinfo() {
-  dvz_coll_field_t d0 = field(0, sql_type_set, 0, "set_col");
-  d0.parent_no = -1;
-  d0.field_no = 3;
-  d0.xid = 0x01020304;
-  d0.flags = 0x10;
-  d0.xtype_nm_len = 9;
-  set_name(d0.xtype_name, "named_set");
-  d0.xtype_owner_len = 6;
-  set_name(d0.xtype_owner_name, "owner1");
-  d0.align = 8;
-  d0.srctype = 0x0A0B0C0D;
-  dvz_coll_field_t d1 = field(1, 0x100 | sql_type_integer, 4, "elt");
-  d1.field_no = 4;
-  d1.flags = 0x20;
-  d1.align = 4;
-  d1.srctype = 2;
-  typeinfo_ptr ti = typeinfo_of_fields({d0, d1});
-  ti->ti_xid = 0x1234ABCD;
-  ti->ti_hdrval = 0x0102;
-  set_name(ti->ti_name, "set_of_int");
-  return ti;
-}
-
 class CollStored : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -187,9 +144,9 @@ std::vector<char> list_form(typeinfo_ptr &ti);
 /* ---- Golden stored forms --------------------------------------------------------------- */
 
 TEST_F(CollStored, WritesTheOracleBytesForBothNameWidthsAndNull) {
-  const auto table = goldens();
+  const auto table = oracle_goldens(DVZ_COLL_CASES);
   ASSERT_EQ(table.size(), 3u) << "missing " << DVZ_COLL_CASES;
-  typeinfo_ptr ti = golden_typeinfo();
+  typeinfo_ptr ti = oracle_set_typeinfo();
   std::string data = element(int_value(sql_type_integer, 1), 0x102, 4) +
                      element(int_value(sql_type_integer, 2), 0x102, 4);
   record set;
@@ -230,7 +187,7 @@ TEST_F(CollStored, WritesTheOracleBytesForBothNameWidthsAndNull) {
 ** of INTEGER and CHAR(10), and a SET of SET of INTEGER (nested inline
 ** references), each written and read back under both name widths. */
 TEST_F(CollStored, ReadsBackWhatItWrote) {
-  typeinfo_ptr set_ti = golden_typeinfo();
+  typeinfo_ptr set_ti = oracle_set_typeinfo();
   typeinfo_ptr list_ti =
       typeinfo_of_fields({field(0, sql_type_list, 0, "l"), field(1, sql_type_varchar, 10)});
   typeinfo_ptr row_ti = typeinfo_of_fields(
@@ -315,7 +272,7 @@ TEST_F(CollStored, ReadsBuiltInUdtsAndTheNullFlagWord) {
     EXPECT_EQ(read.type, 0x100 | expect) << xid;
     EXPECT_EQ(read.xid, expect == sql_type_variable_udt ? xid : 0) << xid;
   }
-  typeinfo_ptr ti = golden_typeinfo();
+  typeinfo_ptr ti = oracle_set_typeinfo();
   record c;
   ASSERT_EQ(dvz_coll_init(&c.c, ti.get(), 1, nullptr, 0), 0);
   c.c.cl_flags = 0x40;
@@ -331,7 +288,7 @@ TEST_F(CollStored, ReadsBuiltInUdtsAndTheNullFlagWord) {
 ** the caller's (AddressSanitizer reports a double free, LeakSanitizer a
 ** leak); also when the read fails on the data. */
 TEST_F(CollStored, KeepsTheClientTypeInfoOfTheRecordReadInto) {
-  typeinfo_ptr ti = golden_typeinfo();
+  typeinfo_ptr ti = oracle_set_typeinfo();
   record source;
   std::string data = element(int_value(2, 1), 2, 4);
   ASSERT_EQ(dvz_coll_init(&source.c, ti.get(), 1, data.data(), 4), 0);
@@ -775,7 +732,7 @@ class failing_allocator {
 ** replaced; LeakSanitizer sees what the failed read made). The read that
 ** follows succeeds. */
 TEST_F(CollStored, ReadsNothingWithoutMemoryAndLeavesTheRecordAsItWas) {
-  typeinfo_ptr ti = golden_typeinfo();
+  typeinfo_ptr ti = oracle_set_typeinfo();
   record source;
   ASSERT_EQ(dvz_coll_init(&source.c, ti.get(), 1, nullptr, 0), 0);
   for (int n : {7, -3, 12})

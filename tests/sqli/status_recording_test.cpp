@@ -273,28 +273,29 @@ TEST_F(StatusRecording, FailedSendRecordsTheAssociationStatus) {
 }
 
 /* With OPTMSG on and messages left in the send buffer, the replies of
-** those requests are read first and an error among them stands. Reading
-** replies is not built: the reply loop records -408, and code is not
-** recorded over it. */
+** those requests are read first and an error among them stands. */
 TEST_F(StatusRecording, DeferredRepliesComeBeforeTheNewError) {
   sqli_tcb *tcb = start();
   ASSERT_NE(tcb, nullptr);
+  sqli_test::FakeAsf fake;
   sqli_test::TestConnection connection;
-  unsigned char buffer[16] = {};
-  connection.pipe.outbase = buffer;
-  connection.pipe.outptr = buffer + 4;
+  connection.pipe.request_active = &tcb->request_active;
+  ASSERT_EQ(initpipevbles(&connection.pipe), 0);
+  _iputint(26, &connection.pipe); /* a deferred message */
   connection.conn.optmsg = 1;
   tcb->curconn = &connection.conn;
-  EXPECT_EQ(_iqseterr(-201), SQLI_E_PROTOCOL);
-  EXPECT_EQ(sqlca.sqlcode, SQLI_E_PROTOCOL);
+  fake.script_reply(sqli_test::parse_script("i16(13) i16(-206) i16(0) i16(0) lbuf(\"t\") i16(12)"));
+  EXPECT_EQ(_iqseterr(-201), -206);
+  EXPECT_EQ(sqlca.sqlcode, -206);
+  EXPECT_EQ(sqli_test::hex(fake.sent_bytes()), "001a000c") << "the deferred message went first";
   EXPECT_EQ(connection.conn.optmsg, 1) << "switched back on";
-  EXPECT_EQ(tcb->first_sqlca.sqlcode, SQLI_E_PROTOCOL);
+  EXPECT_EQ(tcb->first_sqlca.sqlcode, -206);
 
   /* Nothing buffered, or OPTMSG off: code is recorded at once. */
   for (int optmsg : {1, 0}) {
     _sqclrca(tcb);
     connection.conn.optmsg = static_cast<int16_t>(optmsg);
-    connection.pipe.outptr = optmsg == 1 ? buffer : buffer + 4;
+    if (optmsg == 0) _iputint(26, &connection.pipe);
     EXPECT_EQ(_iqseterr(-201), -201) << optmsg;
   }
   tcb->curconn = nullptr;

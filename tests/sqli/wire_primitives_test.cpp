@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "coll_fixtures.h"
 #include "fake_asf.h"
 #include "gen_collection.h"
 #include "gen_decimal.h"
@@ -78,6 +79,12 @@ struct Collection {
   Collection(int fields, const std::string &bytes) : data(bytes) {
     ti.reset(static_cast<dvz_coll_typeinfo_t *>(std::calloc(1, DVZ_COLL_TYPEINFO_SIZE(fields))));
     ti->ti_count = static_cast<int16_t>(fields);
+    c.cl_svr_typeinfo = ti.get();
+    c.cl_data = data.data();
+    c.cl_len = c.cl_datalen = static_cast<int32_t>(data.size());
+  }
+  Collection(coll_test::typeinfo_ptr owned, const std::string &bytes) : data(bytes) {
+    ti.reset(owned.release());
     c.cl_svr_typeinfo = ti.get();
     c.cl_data = data.data();
     c.cl_len = c.cl_datalen = static_cast<int32_t>(data.size());
@@ -223,61 +230,8 @@ TEST_F(WirePrimitives, ByteStringLengthsFollowTheTable) {
 
 /* ---- Collections against the value library's oracle ---------------------------------- */
 
-std::map<std::string, std::pair<int, std::string>> oracle_goldens() {
-  std::map<std::string, std::pair<int, std::string>> out;
-  std::ifstream in(DVZ_COLL_CASES);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    std::string kind, name, bytes;
-    int total = 0;
-    if (words >> kind >> name >> total >> bytes && kind == "golden") out[name] = {total, bytes};
-  }
-  return out;
-}
-
-void set_text(char *to, const char *text) { std::memcpy(to, text, std::strlen(text)); }
-
-/* The oracle's SET of two INTEGER: its fields as coll_oracle.py lists
-** them; data the two elements 1 and 2. */
-void shape_oracle_set(Collection &k) {
-  k.ti->ti_xid = 0x1234ABCD;
-  k.ti->ti_hdrval = 0x0102;
-  set_text(k.ti->ti_name, "set_of_int");
-  dvz_coll_field_t &a = k.ti->ti_fields[0];
-  a.seqno = 0;
-  a.level_no = 0;
-  a.parent_no = -1;
-  a.fieldnmlen = 7;
-  set_text(a.fieldname, "set_col");
-  a.field_no = 3;
-  a.type = 19;
-  a.xid = 0x01020304;
-  a.flags = 0x10;
-  a.xtype_nm_len = 9;
-  set_text(a.xtype_name, "named_set");
-  a.xtype_owner_len = 6;
-  set_text(a.xtype_owner_name, "owner1");
-  a.align = 8;
-  a.srctype = 0x0A0B0C0D;
-  dvz_coll_field_t &b = k.ti->ti_fields[1];
-  b.seqno = 1;
-  b.level_no = 1;
-  b.parent_no = 0;
-  b.fieldnmlen = 3;
-  set_text(b.fieldname, "elt");
-  b.field_no = 4;
-  b.type = 0x102;
-  b.length = 4;
-  b.flags = 0x20;
-  b.align = 4;
-  b.srctype = 2;
-  k.c.cl_handle = 0xCAFEBABE;
-  k.c.cl_flags = 0x40;
-}
-
 TEST_F(WirePrimitives, CollectionsAreTheOracleStoredFormsByCapability) {
-  const auto table = oracle_goldens();
+  const auto table = coll_test::oracle_goldens(DVZ_COLL_CASES);
   ASSERT_EQ(table.count("set2int_short") + table.count("set2int_long"), 2u)
       << "missing " << DVZ_COLL_CASES;
   struct Row {
@@ -296,8 +250,9 @@ TEST_F(WirePrimitives, CollectionsAreTheOracleStoredFormsByCapability) {
       const Bytes out = written(
           size, 0,
           [](pipe_vbles *p) {
-            Collection k(2, std::string("\0\0\0\1\0\0\0\2", 8));
-            shape_oracle_set(k);
+            Collection k(coll_test::oracle_set_typeinfo(), std::string("\0\0\0\1\0\0\0\2", 8));
+            k.c.cl_handle = 0xCAFEBABE;
+            k.c.cl_flags = 0x40;
             _iputcollection(&k.c, p);
           },
           r.capabilities);

@@ -2,13 +2,18 @@
 ** Tests of testbed::SqliDouble (testbed/support/sqli_double_process.h):
 ** the double started in a temporary directory answers a connect request
 ** built by hand here over plain loopback sockets, its journal reads back
-** through the helper, and faults chosen by option reach the wire.
+** through the helper, and faults chosen by option reach the wire. With
+** --sqli the journal's SQLI lines read back field by field, a scenario
+** rewritten between requests changes the next reply, and a request the
+** engine cannot parse shows in the exit status.
 */
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <string>
@@ -182,6 +187,68 @@ TEST(SqliDoubleProcess, JournalLinesParse) {
   EXPECT_EQ(e.all("env"), (std::vector<std::string> {"A=b", "C=d"}));
   EXPECT_EQ(e.raw(), std::string("\x00\xff", 2));
   EXPECT_EQ(e.number("missing", 7), 7);
+}
+
+/* Connects and sends the binary connect request; true once accepted. */
+bool connect_accepted(const Client &c) {
+  std::string body = binary_request();
+  if (!c.send_all(header(static_cast<unsigned>(body.size() + 6), 1, 61) + body)) return false;
+  std::string hdr = c.recv_n(6);
+  if (hdr.size() != 6 || hdr[2] != 2) return false;
+  size_t length = (static_cast<unsigned char>(hdr[0]) << 8) | static_cast<unsigned char>(hdr[1]);
+  return c.recv_n(length - 6).size() == length - 6;
+}
+
+TEST(SqliDoubleProcess, SqliEngineJournalReadsBackAndFollowsTheScenario) {
+  dvz_test::TempDir tmp;
+  const std::string scenario = tmp.file("scenario.json");
+  ASSERT_TRUE(testbed::replace_file(scenario, R"({"rules": [{"text": "select 1", "reply":
+      [{"kind": "done", "rows": 1}, {"kind": "end"}]}]})"));
+  testbed::SqliDouble dbl({"--sqli", "--scenario=" + scenario});
+  Client c(dbl.port());
+  ASSERT_TRUE(connect_accepted(c));
+
+  /* Statement text, a CHAR bind value "a b" and the end, split mid-text. */
+  const std::string command = be16(1) + be16(1) + be16(8) + "select 1";
+  const std::string bind =
+      be16(5) + be16(1) + be16(0) + be16(0) + be16(0) + be16(3) + std::string("a b\0", 4);
+  const std::string request = command + bind + be16(12);
+  ASSERT_TRUE(c.send_all(request.substr(0, 5)));
+  ASSERT_TRUE(c.send_all(request.substr(5)));
+  EXPECT_EQ(c.recv_n(18), be16(15) + be16(0) + be32(1) + be32(0) + be32(0) + be16(12));
+
+  /* The next request sees the file as rewritten. */
+  ASSERT_TRUE(testbed::replace_file(scenario, R"({"default": [{"kind": "exit"}]})"));
+  ASSERT_TRUE(c.send_all(be16(19) + be16(12)));
+  EXPECT_EQ(c.recv_n(2), be16(56));
+
+  ASSERT_TRUE(testbed::wait_until([&] { return dbl.entries("sqli").size() == 5; }, 10));
+  auto sqli = dbl.entries("sqli");
+  ASSERT_EQ(sqli.size(), 5u);
+  EXPECT_EQ(sqli[0].number("code"), 1);
+  EXPECT_EQ(sqli[0].number("inputs"), 1);
+  EXPECT_EQ(sqli[0].get("text"), "select 1");
+  EXPECT_EQ(sqli[0].raw(), command);
+  EXPECT_EQ(sqli[1].number("count"), 1);
+  EXPECT_EQ(sqli[1].get("v1.value"), "a b");
+  EXPECT_EQ(sqli[1].raw(), bind);
+  EXPECT_EQ(sqli[2].number("code"), 12);
+  EXPECT_EQ(sqli[3].number("code"), 19);
+  EXPECT_EQ(dbl.stop(), 0);
+}
+
+TEST(SqliDoubleProcess, SqliEngineRefusesAnUnknownRequestLoudly) {
+  testbed::SqliDouble dbl({"--sqli"});
+  Client c(dbl.port());
+  ASSERT_TRUE(connect_accepted(c));
+  ASSERT_TRUE(c.send_all(be16(99)));
+  EXPECT_EQ(c.recv_n(1), ""); /* closed */
+  ASSERT_TRUE(dbl.wait_for_what("error"));
+  EXPECT_EQ(dbl.entries("error").at(0).get("reason"), "unknown request code 99");
+  EXPECT_EQ(dbl.entries("error").at(0).raw(), be16(99));
+  int status = dbl.stop();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
 }
 
 TEST(SqliDoubleProcess, ThrowsWhenTheDoubleCannotStart) {

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -29,10 +30,15 @@
 
 namespace montest {
 
+/* The test build the fixture runs unless a suite names another. */
 constexpr const char monitor_program[] = "dovariza_fmon_scripted";
 
 class MonitorDaemonTest : public ::testing::Test {
  protected:
+  /* REQUIRES: program names a test build in testbed::bin_dir(). */
+  explicit MonitorDaemonTest(std::string program = monitor_program)
+      : program_(std::move(program)) {}
+
   /* Lays out the scratch directory with the DBMS log's and the action
   ** file's first texts, starts reading the run's hadbms.log, and starts the
   ** double with `control`. */
@@ -85,7 +91,7 @@ class MonitorDaemonTest : public ::testing::Test {
   std::unique_ptr<testbed::ReapedRunner> launch(std::vector<std::string> operands,
                                                 const std::vector<std::string> &env,
                                                 double runner_timeout) const {
-    operands.insert(operands.begin(), testbed::bin_dir() + "/" + monitor_program);
+    operands.insert(operands.begin(), testbed::bin_dir() + "/" + program_);
     return std::make_unique<testbed::ReapedRunner>(operands, env, runner_timeout);
   }
 
@@ -150,6 +156,7 @@ class MonitorDaemonTest : public ::testing::Test {
     return e && e->exited && e->status == status;
   }
 
+  std::string program_; /* the test build launched */
   dvz_test::TempDir dir_;
   std::unique_ptr<testbed::LogTail> tail_;
   std::unique_ptr<testbed::DorvexdDouble> double_;

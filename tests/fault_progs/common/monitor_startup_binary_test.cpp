@@ -1,6 +1,7 @@
 /*
-** The monitor's test build (dovariza_fmon_scripted) run as a real daemon
-** under the subreaper runner, against the dorvexd double on the real ONC
+** The monitor's test builds run as real daemons under the subreaper
+** runner (each case once with the scripted probe, dovariza_fmon_scripted,
+** and once with the Dovariza probe, dovariza_fmon_test), against the dorvexd double on the real ONC
 ** RPC stack: argument and environment errors with the daemon's statuses,
 ** the exact lines of its hadbms.log (each test's own), registration,
 ** termination signals during the initial delay, and the daemon's process
@@ -30,13 +31,14 @@
 
 namespace {
 
-const std::string program = "dovariza_fmon_scripted";
+/* The test builds every case runs on: both share the monitor and db_main. */
+const char *const programs[] = {"dovariza_fmon_scripted", "dovariza_fmon_test"};
 
-std::string monitor() { return testbed::bin_dir() + "/" + program; }
+std::string monitor(const std::string &program) { return testbed::bin_dir() + "/" + program; }
 
 /* The lines of our monitors (default tag) among those appended, each
 ** with the empty line that may follow it. */
-std::vector<std::string> own_lines(const std::string &appended) {
+std::vector<std::string> own_lines(const std::string &appended, const std::string &program) {
   const std::string mark = "ID[ZEMKcluster.ha." + program + ".";
   std::vector<std::string> lines = montest::lines_of(appended), out;
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -49,12 +51,12 @@ std::vector<std::string> own_lines(const std::string &appended) {
 
 /* The text after "ID[ZEMKcluster.ha.<program>.<id>]: <host>:<inst>: " of
 ** each appended line, as "<id> <text>"; empty lines as "". */
-std::vector<std::string> messages(const std::string &appended) {
-  static const std::regex line_re(
+std::vector<std::string> messages(const std::string &appended, const std::string &program) {
+  const std::regex line_re(
       "^[A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ID\\[ZEMKcluster\\.ha\\." + program +
       "\\.([0-9]{4})\\]: [^:]*:[^:]*: (.*)$");
   std::vector<std::string> out;
-  for (const std::string &line : own_lines(appended)) {
+  for (const std::string &line : own_lines(appended, program)) {
     std::smatch m;
     if (line.empty())
       out.push_back("");
@@ -85,10 +87,10 @@ struct DaemonRun {
   std::string appended;
 };
 
-DaemonRun run_monitor(const std::vector<std::string> &operands, std::vector<std::string> env,
-                      const std::string &log_path) {
+DaemonRun run_monitor(const std::string &program, const std::vector<std::string> &operands,
+                      std::vector<std::string> env, const std::string &log_path) {
   testbed::LogTail tail(log_path);
-  std::vector<std::string> argv = {monitor()};
+  std::vector<std::string> argv = {monitor(program)};
   argv.insert(argv.end(), operands.begin(), operands.end());
   testbed::ReapedResult result = testbed::run_reaped(argv, env, 120);
   DaemonRun run;
@@ -104,8 +106,17 @@ DaemonRun run_monitor(const std::vector<std::string> &operands, std::vector<std:
   return run;
 }
 
-class MonitorBinary : public ::testing::Test {
+class MonitorBinary : public ::testing::TestWithParam<const char *> {
  protected:
+  /* The test build this case runs. */
+  std::string program() const { return GetParam(); }
+  std::string monitor() const { return ::monitor(program()); }
+  std::vector<std::string> messages(const std::string &appended) const {
+    return ::messages(appended, program());
+  }
+  std::vector<std::string> own_lines(const std::string &appended) const {
+    return ::own_lines(appended, program());
+  }
   void SetUp() override { actions_ = dir_.write("actions", "*\t*\t*\t*\t*\t*\t*\tnone\n"); }
   std::vector<std::string> operands(const std::string &instance = "dvz1") const {
     return {"-m", "lh1", instance, "1", "0", "2", "0", actions_, dir_.file("dbms.log")};
@@ -133,14 +144,14 @@ class MonitorBinary : public ::testing::Test {
   std::string log_path() const { return dir_.file("hadbms.log"); }
   DaemonRun run_daemon(const std::vector<std::string> &operands,
                        const std::vector<std::string> &env) {
-    return run_monitor(operands, env, log_path());
+    return run_monitor(program(), operands, env, log_path());
   }
   dvz_test::TempDir dir_;
   std::string actions_;
   std::unique_ptr<testbed::DorvexdDouble> double_;
 };
 
-TEST_F(MonitorBinary, ArgumentErrorsLogStartingUpThenTheUsageAndExit1) {
+TEST_P(MonitorBinary, ArgumentErrorsLogStartingUpThenTheUsageAndExit1) {
   struct Case {
     std::vector<std::string> operands;
     std::string identity; /* "<host>:<instance>" */
@@ -151,7 +162,7 @@ TEST_F(MonitorBinary, ArgumentErrorsLogStartingUpThenTheUsageAndExit1) {
       {{"dvz1", "1", "0", "2", "0", "a", "l"}, ":dvz1", "Invalid parameters"},
       {{"-r", "h", "-m", "dvz1", "1", "0", "2", "0", "a"}, "h:-m", "invalid option"},
   };
-  const std::string id = "ID[ZEMKcluster.ha." + program + ".";
+  const std::string id = "ID[ZEMKcluster.ha." + program() + ".";
   for (const Case &c : cases) {
     DaemonRun run = run_daemon(c.operands, base_env());
     EXPECT_EQ(run.launcher, 0);
@@ -172,7 +183,7 @@ TEST_F(MonitorBinary, ArgumentErrorsLogStartingUpThenTheUsageAndExit1) {
   }
 }
 
-TEST_F(MonitorBinary, BadValuesAndEnvironmentExit2OrTheirStatus) {
+TEST_P(MonitorBinary, BadValuesAndEnvironmentExit2OrTheirStatus) {
   std::string full = dir_.file("full.actions");
   {
     std::ofstream out(full);
@@ -211,6 +222,7 @@ TEST_F(MonitorBinary, BadValuesAndEnvironmentExit2OrTheirStatus) {
        {"4210"}},
       {"DB_LOGIN unset", operands(), with({"DB_LOGIN"}), 2, {"2510"}},
       {"server and onconfig unset", operands(), with({"DOVARIZASERVER", "ONCONFIG"}), 2, {"2520"}},
+      {"owner not a number", operands(), with({"DOVARIZAOWNER=12x"}), 2, {"2550"}},
       {"unreadable action file",
        {"-m", "h", "dvz1", "1", "0", "2", "0", dir_.file("missing"), log},
        base_env(),
@@ -295,7 +307,7 @@ class MonitorWithDorvexd : public MonitorBinary {
   }
 };
 
-TEST_F(MonitorWithDorvexd, NoDorvexdMeans4220AndStatus1) {
+TEST_P(MonitorWithDorvexd, NoDorvexdMeans4220AndStatus1) {
   /* Start and stop a double: its registration is gone from rpcbind. */
   start_double().stop();
   DaemonRun run = run_daemon(operands(), base_env());
@@ -306,7 +318,7 @@ TEST_F(MonitorWithDorvexd, NoDorvexdMeans4220AndStatus1) {
       << dump(messages(run.appended));
 }
 
-TEST_F(MonitorWithDorvexd, RegistersAndDeregistersWhenTheLoopEnds) {
+TEST_P(MonitorWithDorvexd, RegistersAndDeregistersWhenTheLoopEnds) {
   testbed::DorvexdDouble &dorvexd = start_double();
   /* DBMS_SERV_PID unset: the main loop ends the monitor at its first turn. */
   DaemonRun run = run_daemon(operands(), base_env());
@@ -321,7 +333,7 @@ TEST_F(MonitorWithDorvexd, RegistersAndDeregistersWhenTheLoopEnds) {
   EXPECT_EQ(got.back(), "2170 shutting down") << dump(got);
 }
 
-TEST_F(MonitorWithDorvexd, AnotherRegisteredMonitorGives2150AndStatus1) {
+TEST_P(MonitorWithDorvexd, AnotherRegisteredMonitorGives2150AndStatus1) {
   testbed::DorvexdDouble &dorvexd = start_double("get_status=registered\n");
   std::vector<std::string> env = base_env();
   env.push_back("HA_DBMS_DEBUG=1");
@@ -341,7 +353,7 @@ TEST_F(MonitorWithDorvexd, AnotherRegisteredMonitorGives2150AndStatus1) {
   EXPECT_EQ(dorvexd.journal_lines(), std::vector<std::string> {"get_status dvz1"});
 }
 
-TEST_F(MonitorWithDorvexd, FailedGetStatusStillRegisters) {
+TEST_P(MonitorWithDorvexd, FailedGetStatusStillRegisters) {
   testbed::DorvexdDouble &dorvexd = start_double("fail=get_status\n");
   DaemonRun run = run_daemon(operands(), base_env());
   EXPECT_EQ(run.daemon, 0);
@@ -349,7 +361,7 @@ TEST_F(MonitorWithDorvexd, FailedGetStatusStillRegisters) {
                        "set_status dvz1 " + std::to_string(run.daemon_pid) + " 4711"));
 }
 
-TEST_F(MonitorWithDorvexd, MissingServKeyLeavesAnotherMonitorRegistered) {
+TEST_P(MonitorWithDorvexd, MissingServKeyLeavesAnotherMonitorRegistered) {
   testbed::DorvexdDouble &dorvexd = start_double();
   /* Another monitor holds dvz1. */
   CLIENT *client = rpc_dorvexd_client.create("localhost");
@@ -371,7 +383,7 @@ TEST_F(MonitorWithDorvexd, MissingServKeyLeavesAnotherMonitorRegistered) {
   rpc_dorvexd_client.destroy(client);
 }
 
-TEST_F(MonitorWithDorvexd, ServKeyIsSentClampedToInt32) {
+TEST_P(MonitorWithDorvexd, ServKeyIsSentClampedToInt32) {
   testbed::DorvexdDouble &dorvexd = start_double();
   struct Case {
     const char *key;
@@ -389,7 +401,7 @@ TEST_F(MonitorWithDorvexd, ServKeyIsSentClampedToInt32) {
   }
 }
 
-TEST_F(MonitorWithDorvexd, TerminationSignalDuringTheDelayEndsInOrder) {
+TEST_P(MonitorWithDorvexd, TerminationSignalDuringTheDelayEndsInOrder) {
   for (int sig : {SIGTERM, SIGQUIT}) {
     testbed::DorvexdDouble &dorvexd = start_double();
     std::unique_ptr<DelayedMonitor> delayed = start_delayed(dorvexd);
@@ -420,7 +432,7 @@ std::string link_of(const std::string &path) {
   return ec ? std::string() : target.string();
 }
 
-TEST_F(MonitorWithDorvexd, DaemonLeadsItsSessionWithOnlyItsOwnDescriptors) {
+TEST_P(MonitorWithDorvexd, DaemonLeadsItsSessionWithOnlyItsOwnDescriptors) {
   testbed::DorvexdDouble &dorvexd = start_double();
   /* Left open without close-on-exec: the runner and the launcher inherit it. */
   const std::string marker = dir_.file("inherited.marker");
@@ -460,5 +472,14 @@ TEST_F(MonitorWithDorvexd, DaemonLeadsItsSessionWithOnlyItsOwnDescriptors) {
   ASSERT_NE(exit, nullptr);
   EXPECT_EQ(exit->status, 0);
 }
+
+/* Names the instances after the build: scripted, dovariza. */
+std::string build_name(const ::testing::TestParamInfo<const char *> &info) {
+  std::string name = info.param;
+  return name == "dovariza_fmon_test" ? "dovariza" : "scripted";
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, MonitorBinary, ::testing::ValuesIn(programs), build_name);
+INSTANTIATE_TEST_SUITE_P(Builds, MonitorWithDorvexd, ::testing::ValuesIn(programs), build_name);
 
 }  // namespace

@@ -60,6 +60,13 @@ void FakeAsf::fail_after(size_t n, int32_t status, int32_t oserr, const std::str
   fail_at_failure_ = {status, oserr, errstr};
 }
 
+void FakeAsf::rewind() {
+  delivered_ = 0;
+  received_.reset();
+  sent_.clear();
+  timeouts_.clear();
+}
+
 Bytes FakeAsf::sent_bytes() const {
   Bytes out;
   for (const Bytes &b : sent_)
@@ -169,6 +176,8 @@ int FakeAsf::serve(asfsvcctl *ctl, asfsvcreq *req) {
         return failed(ctl, {asf_bad_request, 0, "not the received buffer"});
       received_.reset();
       ++released_;
+      return 0;
+    case asf_svc_abort: /* the association ends; calls(asf_svc_abort) tells the test */
       return 0;
     default:
       return failed(ctl, {asf_bad_request, 0, "service not served by the fake"});

@@ -11,6 +11,7 @@
 ** - it delivers the scripted reply bytes as received buffers cut at the
 **   configured sizes (each an exact heap block, freed when the next one is
 **   handed over), and records every buffer released with service 17;
+** - it takes an abort (10) of the association, counted by calls();
 ** - it injects, per service, status 6 k times, a negative status with
 **   oserr and errstr, or a positive status; and a receive failure once
 **   byte n of the replies has been delivered.
@@ -45,6 +46,9 @@ class FakeAsf {
   /* Appends reply bytes, delivered in received buffers of the given sizes
   ** in turn (the last size repeating); empty sizes: one buffer. */
   void script_reply(const Bytes &bytes, std::vector<int> cuts = {});
+  /* Delivers the scripted replies again from their start and forgets
+  ** what was sent (a benchmark's repeated request). */
+  void rewind();
   /* The next calls of service fail: status 6 `times` times. */
   void time_out(int service, int times);
   /* The next call of service fails with status (negative or positive),

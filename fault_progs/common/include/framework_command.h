@@ -12,6 +12,9 @@
 **   - no shell could be run (system() returned -1): -1.
 ** Only 0 is a success: a command killed by a signal or never run always
 ** fails, and never looks like a command that exited 0.
+**
+** Public: a probe module runs its restart command through the same runner
+** and checks its words with the same rule.
 */
 #ifndef DVZ_FRAMEWORK_COMMAND_H
 #define DVZ_FRAMEWORK_COMMAND_H

@@ -1,0 +1,705 @@
+/*
+** bind_values.cpp: the bind values of a request: the list (message 5, or
+** the list after message 33) from descriptor entries or value records,
+** the type word of each value, character fields, variable-length binary
+** values and the check that float values are finite. The whole list is
+** checked before its first byte is written.
+*/
+#include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+#include "gen_collection.h"
+#include "gen_decimal.h"
+#include "gen_dectext.h"
+#include "gen_int8.h"
+#include "gen_types.h"
+#include "locator.h"
+#include "sqli_bind.h"
+#include "sqli_collection_checks.h"
+#include "sqli_errors.h"
+#include "sqli_hostvar.h"
+#include "sqli_request.h"
+#include "sqli_seams.h"
+#include "sqli_send.h"
+
+namespace {
+
+constexpr int err_smallfloat = -1222;
+constexpr int err_float = -1223;
+constexpr int err_too_long_ansi = -1279;
+constexpr int char_cut = 32767;
+constexpr int lbuf_max = 65535;
+constexpr int host_nonsql = 200;
+/* Capabilities: extended types; collection identifiers need no check. */
+constexpr int32_t cap_extended = 0x4;
+constexpr int32_t cap_no_ident_check = 0x200;
+/* A type word flag that is kept on the wire. */
+constexpr int type_flag_kept = 0x8000;
+/* Precision words of the fixed-size numbers. */
+constexpr int prec_smallint = 0x0500;
+constexpr int prec_integer = 0x0A00;
+constexpr int prec_int8 = 0x1300;
+/* Blob descriptor flag of a locator asking for the whole value. */
+constexpr int blob_flag_locator = 16;
+constexpr int loc_flag_whole = 0x20;
+
+bool cut_type(int t) { return t == sql_type_char || t == sql_type_nchar; }
+bool char_host(int host) {
+  return host == host_type_char || host == host_type_fixchar || host == host_type_string ||
+         host == host_type_varchar || host == host_type_lvarchar;
+}
+
+int sqlcode(const sqli_tcb *tcb) { return tcb->sqlca->sqlcode; }
+
+/* A DECIMAL, sent as the NULL DECIMAL when its digit count is impossible. */
+void put_decimal(pipe_vbles *pipe, const dec_t *value) {
+  if (value->npairs < 0 || value->npairs > DECSIZE) {
+    dec_t null_value {};
+    null_value.sign = -1;
+    _iputdecimal(&null_value, pipe);
+    return;
+  }
+  _iputdecimal(value, pipe);
+}
+
+/* FLOAT and SMALLFLOAT as the DECIMAL of their value: its precision word
+** and the DECIMAL. */
+void put_float_as_decimal(pipe_vbles *pipe, double value, bool small) {
+  dec_t d {};
+  if ((small ? deccvflt(value, &d) : deccvdbl(value, &d)) != 0) d.sign = -1;
+  sqli_put16(pipe, d.sign == -1 ? 0 : dec2prec(&d));
+  put_decimal(pipe, &d);
+}
+
+/* A blob descriptor of zeros but for its flag word. */
+void put_blob(pipe_vbles *pipe, int flags) {
+  tblob_desc_t desc {};
+  desc.tb_flags = static_cast<int16_t>(flags);
+  _iputblob(&desc, pipe);
+}
+
+/* The i16 indicator of an entry without an indicator pointer but with an
+** indicator variable of another type; 0 when there is neither. */
+int16_t entry_indicator(const sqlvar_struct *entry, bool *ok) {
+  *ok = true;
+  if (entry->sqlidata == nullptr || entry->sqlitype == 0) return 0;
+  int16_t ind = 0;
+  if (_sqvar2var(entry->sqlidata, entry->sqlitype, entry->sqlilen, reinterpret_cast<char *>(&ind),
+                 host_type_short, sizeof ind) != 0)
+    *ok = false;
+  return ind;
+}
+
+/* Length of a character value of host type host (entry length len). */
+int char_length(const char *data, int host, int32_t len) {
+  switch (host) {
+    case host_type_fixchar:
+      return len > 0 ? len : 0;
+    case host_type_string:
+      return static_cast<int>(std::strlen(data));
+    default:
+      return len > 0 ? static_cast<int>(strnlen(data, static_cast<size_t>(len)))
+                     : static_cast<int>(std::strlen(data));
+  }
+}
+
+/* The value of an entry whose SQL type is not NULL, after its indicator. */
+void put_entry_value(const sqlvar_struct *entry, int sql, int host, pipe_vbles *pipe, sqli_tcb *tcb,
+                     int *convert_error) {
+  const char *data = entry->sqldata;
+  switch (sql) {
+    case sql_type_char:
+    case sql_type_varchar:
+    case sql_type_nchar:
+    case sql_type_nvarchar:
+      sqli_put16(pipe, 0);
+      *convert_error =
+          putchstr(data, char_length(data, host, entry->sqllen), 0, 0, tcb, cut_type(sql));
+      break;
+    case sql_type_smallint: {
+      int16_t v;
+      std::memcpy(&v, data, sizeof v);
+      sqli_put16(pipe, prec_smallint);
+      sqli_put16(pipe, v);
+      break;
+    }
+    case sql_type_integer:
+    case sql_type_serial:
+    case sql_type_date: {
+      int32_t v;
+      std::memcpy(&v, data, sizeof v);
+      sqli_put16(pipe, prec_integer);
+      sqli_put32(pipe, v);
+      break;
+    }
+    case sql_type_float:
+    case sql_type_smallfloat: {
+      double v;
+      if (sql == sql_type_smallfloat) {
+        float f;
+        std::memcpy(&f, data, sizeof f);
+        v = f;
+      } else {
+        std::memcpy(&v, data, sizeof v);
+      }
+      if (sqli_float_as_decimal(tcb)) {
+        put_float_as_decimal(pipe, v, sql == sql_type_smallfloat);
+      } else {
+        sqli_put16(pipe, 0);
+        if (sql == sql_type_smallfloat) {
+          _iputfloat(v, pipe);
+        } else {
+          _iputdbl(v, pipe);
+        }
+      }
+      break;
+    }
+    case sql_type_decimal:
+    case sql_type_money: {
+      dec_t d;
+      std::memcpy(&d, data, sizeof d);
+      sqli_put16(pipe, entry->sqllen == static_cast<int32_t>(sizeof(dec_t)) ? dec2prec(&d)
+                                                                            : entry->sqllen);
+      put_decimal(pipe, &d);
+      break;
+    }
+    case sql_type_datetime:
+    case sql_type_interval: {
+      dtime_t dt;
+      std::memcpy(&dt, data, sizeof dt);
+      sqli_put16(pipe, dt.dt_qual);
+      put_decimal(pipe, &dt.dt_dec);
+      break;
+    }
+    case sql_type_byte:
+    case sql_type_text: {
+      int flags = 0;
+      if (host == host_type_locator &&
+          (reinterpret_cast<const loc_t *>(data)->open_flags & loc_flag_whole) != 0)
+        flags = blob_flag_locator;
+      sqli_put16(pipe, 0);
+      put_blob(pipe, flags);
+      break;
+    }
+    case sql_type_int8:
+    case sql_type_serial8: {
+      dvz_int8_t v;
+      std::memcpy(&v, data, sizeof v);
+      sqli_put16(pipe, prec_int8);
+      _iputint8(&v, pipe);
+      break;
+    }
+    case sql_type_variable_udt:
+      sqli_put16(pipe, 0);
+      _sqs_binary(reinterpret_cast<const dvz_hostbuf_t *>(data), tcb);
+      break;
+    case sql_type_fixed_udt:
+      sqli_put16(pipe, 0);
+      sqli_put32(pipe, entry->sqllen);
+      _iputpbuf(data, entry->sqllen, pipe);
+      break;
+    case sql_type_lvarchar: {
+      const char *text = data;
+      int len;
+      if (host == host_type_lvarchar_ptr) {
+        text = reinterpret_cast<const dvz_hostbuf_t *>(data)->data;
+        if (text == nullptr) text = "";
+        len = static_cast<int>(std::strlen(text));
+      } else {
+        len = char_length(text, host, entry->sqllen);
+      }
+      sqli_put16(pipe, 0);
+      *convert_error = putchstr(text, len, 1, 1, tcb, 0);
+      break;
+    }
+    case sql_type_boolean:
+      sqli_put16(pipe, 0);
+      sqli_put32(pipe, 1);
+      _iputbyte(static_cast<unsigned char>(data[0]), pipe);
+      _iputpad(pipe);
+      break;
+    default:
+      if (sqli_collection_type(sql)) {
+        auto *coll = reinterpret_cast<dvz_coll_t *>(entry->sqldata);
+        dvz_coll_tuple(coll);
+        sqli_put16(pipe, 0);
+        _iputcollection(coll, pipe);
+      }
+      break;
+  }
+}
+
+/* NULL test of a descriptor entry. */
+bool entry_is_null(const sqlvar_struct *entry, int host, const int16_t *ind) {
+  if (entry->sqldata == nullptr) return true;
+  if (ind == nullptr) return risnull(host, entry->sqldata) != 0;
+  if (*ind < 0) return true;
+  if (*ind == 0 && !char_host(host)) return risnull(host, entry->sqldata) != 0;
+  return false;
+}
+
+/* A value record's float that the server could not store. */
+int check_value_floats(int count, const value_t *values, bool as_decimal) {
+  for (int i = 0; i < count; ++i) {
+    const value_t &v = values[i];
+    const int t = v.vtype & 0xFF;
+    if (v.vind < 0 || (t != sql_type_float && t != sql_type_smallfloat)) continue;
+    const double x = t == sql_type_float ? v.vdouble : v.vfloat;
+    if (!is_valid_double(x)) return t == sql_type_float ? err_float : err_smallfloat;
+    dec_t d {};
+    if (as_decimal) {
+      if (const int error = t == sql_type_float ? deccvdbl(x, &d) : deccvflt(x, &d); error != 0)
+        return error;
+    }
+  }
+  return 0;
+}
+
+/* What a whole list shares: read once, not per value. */
+struct ListContext {
+  pipe_vbles *pipe;
+  bool extended_caps; /* capability 0x4 */
+  bool float_as_decimal;
+  bool plain_text; /* no DBAPICODE map and no converter: text goes as it is */
+};
+
+/* The whole of a common value written in place in one step when the send
+** buffer has room: NULL, the integers, the floats, DECIMAL and MONEY, and
+** character texts that need no conversion. Returns false, with nothing
+** written, for every other value, which then takes the general path. */
+bool put_entry_fast(const ListContext &c, const sqlvar_struct &e, int host, int sql, bool is_null) {
+  const int type = e.sqltype;
+  if (c.extended_caps && sqli_names_travel(sql, type)) return false;
+  const int word = sql | (type & (type_flag_kept | sqli_type_keepxid));
+  const char *data = e.sqldata;
+  int need;
+  int text_len = 0;
+  int dec_len = 0;
+  /* Only types whose word is their SQL type come here, NULL or not. */
+  switch (sql) {
+    case sql_type_smallint:
+      need = 8;
+      break;
+    case sql_type_integer:
+    case sql_type_serial:
+    case sql_type_date:
+      need = 10;
+      break;
+    case sql_type_int8:
+    case sql_type_serial8:
+      need = 16;
+      break;
+    case sql_type_float:
+      if (c.float_as_decimal) return false;
+      need = 14;
+      break;
+    case sql_type_smallfloat:
+      if (c.float_as_decimal) return false;
+      need = 10;
+      break;
+    case sql_type_char:
+    case sql_type_varchar:
+    case sql_type_nchar:
+    case sql_type_nvarchar:
+      if (!c.plain_text) return false;
+      if (is_null) break;
+      text_len = char_length(data, host, e.sqllen);
+      if (text_len > char_cut) return false;
+      need = 8 + text_len + (text_len & 1);
+      break;
+    case sql_type_decimal:
+    case sql_type_money: {
+      if (is_null) break;
+      int16_t pairs;
+      std::memcpy(&pairs, data + offsetof(dec_t, npairs), sizeof pairs);
+      if (pairs < 0 || pairs > DECSIZE) return false;
+      dec_len = pairs + 1;
+      need = 8 + dec_len + (dec_len & 1);
+      break;
+    }
+    default:
+      return false;
+  }
+  if (is_null) need = 6;
+  unsigned char *p = sqli_room(c.pipe, need);
+  if (p == nullptr) return false;
+  dvz_st_be_u16(static_cast<uint16_t>(word), p);
+  if (is_null) {
+    dvz_st_be_i16(-1, p + 2);
+    dvz_st_be_i16(0, p + 4);
+    sqli_commit(c.pipe, need);
+    return true;
+  }
+  dvz_st_be_i16(0, p + 2);
+  unsigned char *v = p + 6;
+  switch (sql) {
+    case sql_type_smallint: {
+      int16_t x;
+      std::memcpy(&x, data, sizeof x);
+      dvz_st_be_i16(prec_smallint, p + 4);
+      dvz_st_be_i16(x, v);
+      break;
+    }
+    case sql_type_integer:
+    case sql_type_serial:
+    case sql_type_date: {
+      int32_t x;
+      std::memcpy(&x, data, sizeof x);
+      dvz_st_be_i16(prec_integer, p + 4);
+      dvz_st_be_i32(x, v);
+      break;
+    }
+    case sql_type_int8:
+    case sql_type_serial8: {
+      dvz_int8_t x;
+      std::memcpy(&x, data, sizeof x);
+      dvz_st_be_i16(prec_int8, p + 4);
+      stint8(&x, v);
+      break;
+    }
+    case sql_type_float: {
+      double x;
+      std::memcpy(&x, data, sizeof x);
+      dvz_st_be_i16(0, p + 4);
+      network_stdbl(x, v, c.pipe->float_format);
+      break;
+    }
+    case sql_type_smallfloat: {
+      float x;
+      std::memcpy(&x, data, sizeof x);
+      dvz_st_be_i16(0, p + 4);
+      network_stfloat(x, v, c.pipe->float_format);
+      break;
+    }
+    case sql_type_decimal:
+    case sql_type_money: {
+      dec_t d;
+      std::memcpy(&d, data, sizeof d);
+      const int prec = e.sqllen == static_cast<int32_t>(sizeof(dec_t)) ? dec2prec(&d) : e.sqllen;
+      dvz_st_be_u16(static_cast<uint16_t>(prec), p + 4);
+      dvz_st_be_u16(static_cast<uint16_t>(dec_len), v);
+      stdecimal(&d, v + 2, dec_len);
+      if ((dec_len & 1) != 0) v[2 + dec_len] = 0;
+      break;
+    }
+    default: /* the character types */
+      dvz_st_be_i16(0, p + 4);
+      dvz_st_be_u16(static_cast<uint16_t>(text_len), v);
+      std::memcpy(v + 2, data, static_cast<size_t>(text_len));
+      if ((text_len & 1) != 0) v[2 + text_len] = 0;
+      break;
+  }
+  sqli_commit(c.pipe, need);
+  return true;
+}
+
+/* A finite-value check of one entry of SQL type sql: 0, -1222 or -1223.
+** With as_decimal the value must also convert to a DECIMAL (else the
+** conversion's error), so that none is lost once the list is begun. */
+int float_error(const sqlvar_struct &e, int host, int sql, bool as_decimal = false) {
+  if (sql != sql_type_float && sql != sql_type_smallfloat) return 0;
+  if (e.sqlind != nullptr && *e.sqlind == -1) return 0;
+  if (e.sqldata == nullptr || risnull(host, e.sqldata) != 0) return 0;
+  double v;
+  if (sql == sql_type_smallfloat) {
+    float f;
+    std::memcpy(&f, e.sqldata, sizeof f);
+    v = f;
+  } else {
+    std::memcpy(&v, e.sqldata, sizeof v);
+  }
+  if (!is_valid_double(v)) return sql == sql_type_smallfloat ? err_smallfloat : err_float;
+  if (!as_decimal) return 0;
+  dec_t d {};
+  return sql == sql_type_smallfloat ? deccvflt(v, &d) : deccvdbl(v, &d);
+}
+
+}  // namespace
+
+int sqli_check_bind_list(const sqlda *desc, const value_t *values, sqli_tcb *tcb) {
+  if (desc == nullptr || desc->sqld <= 0 || sqli_outpipe(tcb) == nullptr) return 0;
+  const int count = desc->sqld;
+  sqlvar_struct *entries = desc->sqlvar;
+  const bool float_as_decimal = sqli_float_as_decimal(tcb) != 0;
+  if (entries == nullptr) {
+    if (values == nullptr) return 0;
+    if (const int error = check_value_floats(count, values, float_as_decimal); error != 0) {
+      _iqseterr(error);
+      return sqlcode(tcb);
+    }
+    return 0;
+  }
+  if ((tcb->curconn->capabilities & cap_no_ident_check) == 0 &&
+      validate_cl_idents(count, entries, tcb) != 0)
+    return sqlcode(tcb);
+  if (validate_cl_types(count, entries, tcb) != 0) return sqlcode(tcb);
+  /* The floats, a host kind without an SQL value (which cannot be sent),
+  ** an indicator variable that cannot be read. */
+  for (int i = 0; i < count; ++i) {
+    const sqlvar_struct &e = entries[i];
+    const int host = e.sqltype & 0xFF;
+    if (host >= host_nonsql) return _iqseterr(SQLI_E_HOSTTYPE), sqlcode(tcb);
+    const bool floating = host == host_type_float || host == host_type_double ||
+                          host == sql_type_float || host == sql_type_smallfloat;
+    if (const int error = floating ? float_error(e, host, rtosqltype(host), float_as_decimal) : 0;
+        error != 0)
+      return _iqseterr(error), sqlcode(tcb);
+    if (e.sqlind == nullptr && e.sqlidata != nullptr && e.sqlitype != 0) {
+      bool ok = true;
+      entry_indicator(&e, &ok);
+      if (!ok) return sqlcode(tcb);
+    }
+  }
+  return 0;
+}
+
+extern "C" {
+
+int _sqstype(int type, const char *data, int16_t *word, int write, int32_t xid, sqli_tcb *tcb) {
+  const int host = type & 0xFF;
+  const int sql = host < host_nonsql ? rtosqltype(host) : -1;
+  int sent = sql;
+  if ((sql == sql_type_float || sql == sql_type_smallfloat) && sqli_float_as_decimal(tcb)) {
+    sent = sql_type_decimal;
+  } else if (sql == sql_type_variable_udt || sql == sql_type_fixed_udt) {
+    sent = xid == 1   ? sql_type_lvarchar
+           : xid == 3 ? sql_type_impexp
+           : xid == 4 ? sql_type_impexpbin
+                      : sql_type_sendreceive;
+  } else if (sqli_collection_type(sql)) {
+    sent = sql_type_sendreceive;
+  } else if (sql == sql_type_byte && host != host_type_file && data != nullptr) {
+    const int own = reinterpret_cast<const loc_t *>(data)->sql_type;
+    if (own == sql_type_byte || own == sql_type_text) sent = own;
+  }
+  /* The flags travel with the word; 0x800 tells the peer that an owner
+  ** and a type name follow, so that it can frame the value. */
+  sent |= type & (type_flag_kept | sqli_type_keepxid);
+  if (word != nullptr) *word = static_cast<int16_t>(sent);
+  if (write != 0) {
+    if (pipe_vbles *pipe = sqli_outpipe(tcb)) sqli_put16(pipe, sent);
+  }
+  return sql;
+}
+
+int putchstr(const char *text, int len, int lenfield, int len4, sqli_tcb *tcb, int cut) {
+  pipe_vbles *pipe = sqli_outpipe(tcb);
+  if (pipe == nullptr) return 0;
+  if (text == nullptr || len < 0) len = 0;
+  sqli_sendtext sent {};
+  const int error = sqli_send_text(text, len, tcb, &sent);
+  int n = sent.len;
+  if (cut != 0 && n > char_cut) {
+    n = char_cut;
+    if (sqli_ansi_db(tcb)) _iqseterr(err_too_long_ansi);
+  }
+  if (lenfield != 0) {
+    if (len4 != 0) {
+      sqli_put32(pipe, n);
+    } else {
+      if (n > lbuf_max) n = lbuf_max;
+      sqli_put16(pipe, n);
+    }
+    if (n > 0) _iputpbuf(sent.bytes, n, pipe);
+  } else {
+    if (n > lbuf_max) n = lbuf_max;
+    _iputlbuf(sent.bytes, n, pipe);
+  }
+  return error;
+}
+
+void _sqs_binary(const dvz_hostbuf_t *value, sqli_tcb *tcb) {
+  pipe_vbles *pipe = sqli_outpipe(tcb);
+  if (pipe == nullptr) return;
+  const int32_t len =
+      value != nullptr && value->data != nullptr && value->length > 0 ? value->length : 0;
+  sqli_put32(pipe, len);
+  if (len > 0) _iputpbuf(value->data, len, pipe);
+}
+
+int validate_floats(int count, const sqlvar_struct *entries, sqli_tcb *tcb) {
+  for (int i = 0; i < count; ++i) {
+    const int host = entries[i].sqltype & 0xFF;
+    if (host >= host_nonsql) continue;
+    if (const int error = float_error(entries[i], host, rtosqltype(host)); error != 0) {
+      _iqseterr(error);
+      return sqlcode(tcb);
+    }
+  }
+  return 0;
+}
+
+int _sqs_v(const sqlvar_struct *entry, int type, const int16_t *ind, sqli_tcb *tcb) {
+  pipe_vbles *pipe = sqli_outpipe(tcb);
+  if (pipe == nullptr) return sqlcode(tcb);
+  const int host = type & 0xFF;
+  const int sql = _sqstype(type, entry->sqldata, nullptr, 1, entry->sqlxid, tcb);
+  int convert_error = 0;
+  if ((tcb->curconn->capabilities & cap_extended) != 0 && sqli_names_travel(sql, type)) {
+    convert_error = putchstr(entry->sqlownername,
+                             entry->sqlownername != nullptr ? entry->sqlownerlen : 0, 1, 0, tcb, 0);
+    char *name = entry->sqltypename;
+    int name_len = name != nullptr ? entry->sqltypelen : 0;
+    char *made = nullptr;
+    if (name == nullptr && sqli_collection_type(sql) && entry->sqldata != nullptr) {
+      made = dvz_cl_get_row_xtype(reinterpret_cast<dvz_coll_t *>(entry->sqldata));
+      name = made;
+      name_len = made != nullptr ? static_cast<int>(std::strlen(made)) : 0;
+    }
+    const int error = putchstr(name, name_len, 1, 0, tcb, 0);
+    if (convert_error == 0) convert_error = error;
+    std::free(made);
+  }
+  if (entry_is_null(entry, host, ind)) {
+    sqli_put16(pipe, -1);
+    sqli_put16(pipe, 0);
+  } else {
+    sqli_put16(pipe, 0);
+    tcb->request_active = 1;
+    int error = 0;
+    put_entry_value(entry, sql, host, pipe, tcb, &error);
+    if (convert_error == 0) convert_error = error;
+    tcb->request_active = 0;
+  }
+  if (convert_error != 0) _iqseterr(convert_error);
+  return sqlcode(tcb);
+}
+
+int _sqs_val_vchk(const value_t *value, int flt_as_dec, sqli_tcb *tcb) {
+  pipe_vbles *pipe = sqli_outpipe(tcb);
+  if (pipe == nullptr) return sqlcode(tcb);
+  const int t = value->vtype & 0xFF;
+  int word = t;
+  if (flt_as_dec != 0 && (t == sql_type_float || t == sql_type_smallfloat)) word = sql_type_decimal;
+  if (t == sql_type_fixed_udt && value->vxid == 5) word = sql_type_boolean;
+  word |= value->vtype & (type_flag_kept | sqli_type_keepxid);
+  sqli_put16(pipe, word);
+  /* Names are framed only by a peer that knows extended types. */
+  if ((tcb->curconn->capabilities & cap_extended) != 0 && sqli_names_travel(t, value->vtype)) {
+    sqli_put16(pipe, 0);
+    sqli_put16(pipe, 0);
+  }
+  sqli_put16(pipe, value->vind);
+  sqli_put16(pipe, value->vprec);
+  if (value->vind < 0) return sqlcode(tcb);
+  tcb->request_active = 1;
+  int convert_error = 0;
+  switch (t) {
+    case sql_type_char:
+    case sql_type_varchar:
+    case sql_type_nchar:
+    case sql_type_nvarchar:
+      convert_error = putchstr(value->vptr, value->vlen, 0, 0, tcb, cut_type(t));
+      break;
+    case sql_type_smallint:
+      sqli_put16(pipe, value->vint);
+      break;
+    case sql_type_integer:
+    case sql_type_serial:
+    case sql_type_date:
+      sqli_put32(pipe, value->vint);
+      break;
+    case sql_type_float:
+    case sql_type_smallfloat: {
+      const double v = t == sql_type_float ? value->vdouble : value->vfloat;
+      if (flt_as_dec != 0) {
+        dec_t d {};
+        if ((t == sql_type_float ? deccvdbl(v, &d) : deccvflt(v, &d)) != 0) d.sign = -1;
+        put_decimal(pipe, &d);
+      } else if (t == sql_type_float) {
+        _iputdbl(v, pipe);
+      } else {
+        _iputfloat(v, pipe);
+      }
+      break;
+    }
+    case sql_type_decimal:
+    case sql_type_money:
+    case sql_type_datetime:
+    case sql_type_interval:
+      put_decimal(pipe, &value->vdec);
+      break;
+    case sql_type_byte:
+    case sql_type_text:
+      put_blob(pipe, 0);
+      break;
+    case sql_type_int8:
+    case sql_type_serial8:
+      _iputint8(&value->vint8, pipe);
+      break;
+    case sql_type_variable_udt:
+    case sql_type_fixed_udt:
+    case sql_type_boolean: {
+      const int32_t len = value->vptr != nullptr && value->vlen > 0 ? value->vlen : 0;
+      sqli_put32(pipe, len);
+      if (len > 0) _iputpbuf(value->vptr, len, pipe);
+      break;
+    }
+    case sql_type_lvarchar:
+      convert_error = putchstr(value->vptr, value->vptr != nullptr ? value->vlen : 0, 1, 1, tcb, 0);
+      break;
+    default:
+      if (sqli_collection_type(t)) {
+        dvz_coll_t coll = value->vcoll;
+        dvz_coll_tuple(&coll);
+        sqli_put16(pipe, 0);
+        _iputcollection(&coll, pipe);
+      }
+      break;
+  }
+  tcb->request_active = 0;
+  if (convert_error != 0) _iqseterr(convert_error);
+  return sqlcode(tcb);
+}
+
+int _sqs_val(const value_t *value, int flt_as_dec, sqli_tcb *tcb) {
+  return _sqs_val_vchk(value, flt_as_dec, tcb);
+}
+
+int _sqs_vs(int code, const sqlda *desc, const value_t *values, sqli_tcb *tcb) {
+  if (tcb == nullptr) return 0;
+  tcb->blob_count = 0;
+  if (desc == nullptr || desc->sqld <= 0) return 0;
+  pipe_vbles *pipe = sqli_outpipe(tcb);
+  if (pipe == nullptr) return sqlcode(tcb);
+  const int count = desc->sqld;
+  sqlvar_struct *entries = desc->sqlvar;
+  if (entries == nullptr && values == nullptr) return 0;
+  if (sqli_check_bind_list(desc, values, tcb) != 0) return sqlcode(tcb);
+  const int32_t caps = tcb->curconn->capabilities;
+  const bool float_as_decimal = sqli_float_as_decimal(tcb) != 0;
+  const ListContext context {pipe, (caps & cap_extended) != 0, float_as_decimal,
+                             _sqdbapi == 0 && sqli_client_db_converter() == nullptr};
+  if (code == SQ_BIND) sqli_put16(pipe, SQ_BIND);
+  sqli_put16(pipe, count);
+  for (int i = 0; i < count; ++i) {
+    if (entries == nullptr) {
+      const value_t &v = values[i];
+      _sqs_val(&v, context.float_as_decimal, tcb);
+      const int t = v.vtype & 0xFF;
+      if ((t == sql_type_byte || t == sql_type_text) && v.vind == 0 &&
+          (v.vblob.tb_flags & TBLOB_NULL) == 0)
+        ++tcb->blob_count;
+      continue;
+    }
+    const sqlvar_struct &e = entries[i];
+    int16_t converted = 0;
+    const int16_t *ind = e.sqlind;
+    if (ind == nullptr && e.sqlidata != nullptr && e.sqlitype != 0) {
+      bool ok = true;
+      converted = entry_indicator(&e, &ok);
+      ind = &converted;
+    }
+    const int host = e.sqltype & 0xFF;
+    const bool is_null = entry_is_null(&e, host, ind);
+    if (!put_entry_fast(context, e, host, rtosqltype(host), is_null))
+      _sqs_v(&e, e.sqltype, ind, tcb);
+    const int ctype = host >= host_type_min ? host : rtoctype(host);
+    if ((ctype == host_type_locator || ctype == host_type_file) && !is_null) ++tcb->blob_count;
+  }
+  return sqlcode(tcb);
+}
+
+}  // extern "C"

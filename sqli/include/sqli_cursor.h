@@ -1,0 +1,75 @@
+/*
+** sqli_cursor.h: the cursor calls of the embedded-SQL runtime: locate a
+** cursor record by name, DECLARE, OPEN, FETCH and CLOSE, with the fetch
+** request record. A caller holds a cursor by its handle, which it gets
+** from sqli_curs_locate and passes to every other call.
+**
+** Every call takes the interface version (1, not examined) first and
+** returns the code it left in `sqlca` (sqli_status.h); FETCH returns 100
+** when no row is left. C linkage; called by preprocessed programs.
+*/
+#ifndef DVZ_SQLI_CURSOR_H
+#define DVZ_SQLI_CURSOR_H
+
+#include <stdint.h>
+
+#include "sqli_descriptors.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct value_t;
+
+/* Flags of sqli_curs_locate (the low byte is the record kind). */
+enum {
+  SQLI_LOCATE_CHECKED = 0x100, /* the name was already checked */
+  SQLI_LOCATE_KEEP_CASE = 0x200 /* keep the name's case */
+};
+
+/* A host-variable list: a count and the entries. */
+typedef struct sqli_varlist {
+  int16_t count;
+  sqlvar_struct *entries;
+} sqli_varlist;
+
+/* The fetch request, owned by the caller. */
+typedef struct sqli_fetchspec {
+  int32_t position; /* row number for absolute and relative positioning */
+  int32_t direction; /* 1 next, 2 previous, 3 first, 4 last, 5 current, 6 absolute, 7 relative */
+  int32_t indicator_required; /* non-zero: NULL into a variable without indicator is -467 */
+} sqli_fetchspec;
+
+/* The cursor named `name`, made when there is none. Returns its handle,
+** or null with the error in sqlca. */
+void *sqli_curs_locate(int32_t version, const char *name, int32_t flags);
+
+/* DECLARE name CURSOR FOR the statement text cmdtxt (an array of text
+** fragments ended by a null pointer), with optional input and output
+** host-variable lists and options (0x20 scroll, 0x1000 hold). coll_a,
+** coll_b, stmt_kind, coll_word and coll_flag serve only statements on
+** collection variables. */
+int32_t sqli_curs_decl_stat(int32_t version, void *handle, const char *name,
+                            const char *const *cmdtxt, sqli_varlist *input, sqli_varlist *output,
+                            int32_t options, void *coll_a, void *coll_b, int32_t stmt_kind,
+                            int32_t coll_word, int32_t coll_flag);
+
+/* OPEN with the inputs of `input` (or the named descriptor descname, or
+** the value array `values`); usage 0 for a plain OPEN; reoptimize non-zero
+** asks the server to optimise again. */
+int32_t sqli_curs_open(int32_t version, void *handle, sqlda *input, const char *descname,
+                       struct value_t *values, int32_t usage, int32_t reoptimize);
+
+/* FETCH the row `spec` names into `output` (or the named descriptor
+** descname); position gives the host variables of a scroll position. */
+int32_t sqli_curs_fetch(int32_t version, void *handle, sqli_varlist *position, sqlda *output,
+                        const char *descname, sqli_fetchspec *spec);
+
+/* CLOSE. */
+int32_t sqli_curs_close(int32_t version, void *handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,995 @@
+#!/usr/bin/env python3
+"""SQLI engine of the server double (--sqli, --replay) and a stand-alone
+decoder of SQLI requests.
+
+After the connect, the data stream of an association is read as SQLI
+requests: runs of messages, each a big-endian i16 code and its fields,
+closed by the end-of-request code 12. A message may span transport
+messages; it is parsed by structure, for every request code the client
+writes, bind lists and return-type lists included. Written from the wire
+tables alone: nothing here comes from the client's sources.
+
+Journal (one line per SQLI message, besides the plain mode's lines):
+    what=sqli code=N <decoded fields> raw=<hex of the message>
+Texts are journaled verbatim (escaped as the plain mode escapes them); a
+bind value's fields are v1.type, v1.ind, v1.prec, v1.value (absent for a
+NULL), v1.owner and v1.tname when names were sent, and so on for v2 ...
+An unknown or malformed request journals what=error with reason= and the
+bytes held, closes the connection, and makes the double exit with status 3
+when it is stopped (so a test that checks the exit status fails).
+
+--scenario FILE: a JSON file, read again at the start of every request, so
+a test can rewrite it (atomically) between requests:
+    {"capabilities": N,                      the association's profile
+     "associations": {"2": {"capabilities": M}},   per association number
+     "rules": [{"text": "select ...", "reply": [ITEM...], FAULTS...},
+               {"code": 9, "reply": [...]}],
+     "default": [ITEM...]}                   (else: an end of transmission)
+A request matches the first rule whose "text" is the exact text of one of
+its statement messages (1, 2), or whose "code" is one of its message codes.
+A request ends at 12, at a lone exit 56 (answered only when a rule names
+it: a client sends it back to a server exit), and at an information
+request 81 that is not the environment form.
+Reply items: {"kind": K, ...} with K one of describe, tuple, done, error,
+perr, end, exit, cost, rowpos, insertdone, txstate, closed, dblist, code,
+raw (see the build_* functions). Faults of a rule: "error": N (the reply is
+that error and the end), "delay_ms", "close_at": k (k bytes, then the
+socket is closed), "truncate": k (k bytes, the rest never comes),
+"exit_at": k (k bytes, then a server exit 56). Capabilities pick the
+forms: 0x4 extended describe columns, i32 tuple lengths, names in bind
+values, the code-0 error tail; 0x10 i32 PUT row sizes; 0x80 or 0x100 the
+fetch array size; 0x2000 the long file-transfer forms.
+
+--replay FILE: lines "SIZE HEX": a request of SIZE bytes is read (not
+parsed) and answered with the bytes HEX, line after line, round and round.
+
+Decoder, usable on its own:
+    decode_request(data, caps=0)   -> list of message dicts ({"code": N, ...})
+    decode_bind_list(data, caps=0) -> {"count": n, "values": [...]} of the
+                                      list after the code 5 (count first)
+    python3 sqli_engine.py --decode-hex HEX [--caps N] [--bind-list]
+prints that result as JSON. Values in JSON: integers as numbers, DECIMAL
+(and the digits of DATETIME and INTERVAL) as the text of Python's
+decimal.Decimal, floats as numbers, texts (CHAR, VARCHAR, NCHAR, NVARCHAR,
+LVARCHAR) as latin-1 strings, binary values (blob descriptors, UDT and
+collection bytes) as hex, NULL as null; a DECIMAL sent as length 65535 is
+"absent". The bind-value layout read: i16 type word; with capability 0x4,
+for a type above 18 other than 42 or one carrying 0x800, the owner and
+type names (i16 length, bytes, pad); i16 indicator; i16 precision word;
+then, unless the indicator is negative, the value by the type's low byte.
+Standard library only.
+"""
+
+import decimal
+import json
+import os
+import struct
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sqli_double as sd  # noqa: E402
+from sqli_double import Cursor, Malformed, be16, be32  # noqa: E402
+
+# Capability bits that change a form on the wire.
+CAP_CURRENT = 0x1
+CAP_EXTENDED = 0x4
+CAP_PUT_LONG = 0x10
+CAP_FETCH_ARRAY = 0x80 | 0x100
+CAP_FILE_LONG = 0x2000
+
+END = 12
+EXIT = 56
+BLOB_DESC = 56  # bytes of a blob descriptor
+DECIMAL_ABSENT = 65535
+
+# Request codes that are the code alone.
+BARE_CODES = frozenset((6, 7, 10, 11, 12, 16, 19, 22, 24, 26, 35, 37, 40, 43, 49, 53, 56, 59,
+                        84, 87, 108, 109, 111, 115))
+# Reply codes of the server, for the builders.
+R_DESCRIBE, R_CLOSED, R_ERROR, R_TUPLE, R_DONE, R_PERR = 8, 10, 13, 14, 15, 18
+R_ROWPOS, R_COST, R_INSERTDONE, R_TXSTATE = 25, 55, 94, 99
+
+
+class NeedMore(Malformed):
+    """The bytes held end inside a message: more must be read."""
+
+
+class StreamCursor(Cursor):
+    """A Cursor over the bytes held so far: running out is NeedMore, not a
+    malformed message."""
+
+    def take(self, n):
+        if 0 <= self.left() < n:
+            raise NeedMore("message ends past the %d bytes held" % len(self.data))
+        return super().take(n)
+
+
+# ---------------------------------------------------------------------------
+# Field readers (every length checked against the bytes there by take()).
+
+
+def u32(cur):
+    return struct.unpack(">I", cur.take(4))[0]
+
+
+def pad(cur, n):
+    if n & 1:
+        cur.take(1)
+
+
+def counted(cur, n, what):
+    """n bytes and a pad byte when n is odd; a negative n is malformed."""
+    if n < 0:
+        raise Malformed("negative %s length %d" % (what, n))
+    out = cur.take(n)
+    pad(cur, n)
+    return out
+
+
+def lbuf(cur):
+    """u16 length, the bytes, a pad byte when odd."""
+    return counted(cur, cur.u16(), "text")
+
+
+def short_text(cur):
+    """i16 length, the bytes, a pad byte when odd (names in bind values and
+    return types)."""
+    return counted(cur, cur.s16(), "name")
+
+
+def pbuf_i32(cur):
+    """i32 length and the bytes with their pad."""
+    return counted(cur, cur.s32(), "value")
+
+
+def complement100(digits):
+    """Base-100 complement of a digit string (its own inverse)."""
+    out = list(digits)
+    i = len(out) - 1
+    while i >= 0 and out[i] == 0:
+        i -= 1
+    if i >= 0:
+        out[i] = 100 - out[i]
+        for j in range(i):
+            out[j] = 99 - out[j]
+    return out
+
+
+def packed_decimal(raw):
+    """decimal.Decimal of a packed DECIMAL (exponent byte, base-100 digits,
+    complemented when negative); None for the NULL form."""
+    raw = bytes(raw)
+    if not raw or raw[:2] == b"\x00\x00" or raw == b"\x00":
+        return None
+    head = raw[0]
+    digits = list(raw[1:])
+    positive = bool(head & 0x80)
+    if not positive:
+        head ^= 0x7F
+        digits = complement100(digits)
+    if any(d > 99 for d in digits):
+        raise Malformed("DECIMAL digit above 99")
+    exponent = (head & 0x7F) - 64
+    tup = tuple(x for d in digits for x in divmod(d, 10))
+    if not any(tup):
+        return decimal.Decimal(0)
+    return decimal.Decimal((0 if positive else 1, tup, 2 * (exponent - len(digits))))
+
+
+def wire_decimal(cur):
+    """The DECIMAL wire form: u16 n, n packed bytes, pad when odd. Returns
+    the Decimal, None for NULL, or "absent" for the length 65535."""
+    n = cur.u16()
+    if n == DECIMAL_ABSENT:
+        return "absent"
+    if n == 0 or n > 18:
+        raise Malformed("DECIMAL of %d bytes" % n)
+    raw = cur.take(n)
+    pad(cur, n)
+    return packed_decimal(raw)
+
+
+def int8_value(cur):
+    """The 10-byte INT8: i16 sign, u32 low, u32 high; None for sign 0."""
+    sign = cur.s16()
+    low = u32(cur)
+    high = u32(cur)
+    if sign == 0:
+        return None
+    value = (high << 32) | low
+    return -value if sign < 0 else value
+
+
+# ---------------------------------------------------------------------------
+# Bind values and return types.
+
+TEXT_TYPES = frozenset((0, 13, 15, 16))
+LONG_TYPES = frozenset(range(19, 24)) | frozenset((40, 41, 43, 44, 45, 46, 47))
+
+
+def has_names(word, caps):
+    t = word & 0xFF
+    return bool(caps & CAP_EXTENDED) and ((t > 18 and t != 42) or bool(word & 0x800))
+
+
+def bind_value(cur, caps):
+    """One bind value: type word, [owner and type names], indicator,
+    precision word, the value by the type's low byte (none when NULL)."""
+    word = cur.u16()
+    t = word & 0xFF
+    v = {"type": word}
+    if has_names(word, caps):
+        v["owner"] = short_text(cur)
+        v["tname"] = short_text(cur)
+    v["ind"] = cur.s16()
+    v["prec"] = cur.s16()
+    if v["ind"] < 0:
+        v["value"] = None
+        return v
+    if t in TEXT_TYPES:
+        v["value"] = lbuf(cur)
+    elif t == 1:
+        v["value"] = cur.s16()
+    elif t in (2, 6, 7):
+        v["value"] = cur.s32()
+    elif t == 3:
+        v["value"] = struct.unpack(">d", cur.take(8))[0]
+    elif t == 4:
+        v["value"] = struct.unpack(">f", cur.take(4))[0]
+    elif t in (5, 8, 10, 14):
+        v["value"] = wire_decimal(cur)
+    elif t in (11, 12):
+        v["value"] = cur.take(BLOB_DESC).hex()
+    elif t in (17, 18):
+        v["value"] = int8_value(cur)
+    elif t == 43:
+        v["value"] = pbuf_i32(cur)
+    elif t in LONG_TYPES:
+        v["value"] = pbuf_i32(cur).hex()
+    else:
+        v["unknown"] = 1
+    return v
+
+
+def bind_list(cur, caps):
+    """i16 count and that many values."""
+    count = cur.s16()
+    if count < 0:
+        raise Malformed("negative value count %d" % count)
+    return {"count": count, "values": [bind_value(cur, caps) for _ in range(count)]}
+
+
+def return_types(cur):
+    """Message 100 after its code: i16 flag, i16 count, per entry the type
+    word, names for an extended or distinct type, the i32 length."""
+    out = {"first": cur.s16()}
+    count = cur.s16()
+    if count < 0:
+        raise Malformed("negative return-type count %d" % count)
+    out["count"] = count
+    entries = []
+    for _ in range(count):
+        word = cur.u16()
+        e = {"type": word}
+        t = word & 0xFF
+        if (t > 18 and t != 42) or word & 0x800:
+            e["owner"] = short_text(cur)
+            e["tname"] = short_text(cur)
+        e["length"] = cur.s32()
+        entries.append(e)
+    out["entries"] = entries
+    return out
+
+
+# ---------------------------------------------------------------------------
+# Request messages.
+
+
+class ParseState:
+    """What the parse of one association remembers between messages: its
+    capabilities and a file transfer (106) in progress."""
+
+    def __init__(self, caps=0):
+        self.caps = caps
+        self.file_left = 0  # bytes still announced by a 106 header
+
+
+def _put_rows(cur, m, caps):
+    size = cur.s32() if caps & CAP_PUT_LONG else cur.s16()
+    m["size"] = size
+    count = cur.s16()
+    m["rows"] = count
+    if size < 0 or count < 0:
+        raise Malformed("PUT of row size %d, count %d" % (size, count))
+    if size > 0:
+        m["row"] = []
+        for _ in range(count):
+            m["row"].append(cur.take(size).hex())
+            pad(cur, size)
+
+
+def _put_info(cur, m):
+    sub = cur.s16()
+    m["sub"] = sub
+    if sub == 6:
+        m["length"] = cur.u16()
+        m["maxname"] = cur.u16()
+        m["maxvalue"] = cur.u16()
+        m["env"] = []
+        while True:
+            name = lbuf(cur)
+            if not name:
+                # The two closing zeros: an empty name is the first of them.
+                cur.u16()
+                break
+            m["env"].append(name + b"=" + lbuf(cur))
+    elif sub == 1:
+        m["flag2"] = cur.s16()
+        m["last"] = cur.s16()
+    elif sub != 0:
+        raise Malformed("information message with sub-code %d" % sub)
+
+
+def _file_piece(cur, m, state):
+    if state.file_left > 0:
+        n = cur.s32() if state.caps & CAP_FILE_LONG else cur.s16()
+        if n < 0 or n > state.file_left:
+            raise Malformed("file piece of %d bytes, %d announced" % (n, state.file_left))
+        m["length"] = n
+        m["data"] = cur.take(n).hex()
+        pad(cur, n)
+        state.file_left -= n
+    else:
+        n = cur.s32()
+        if n < 0:
+            raise Malformed("file read of %d bytes" % n)
+        m["count"] = n
+        state.file_left = n
+
+
+def parse_message(cur, state):
+    """One request message at the cursor: a dict {"code": N, fields...}.
+    Malformed for an unknown code or fields that do not parse; NeedMore
+    (from a StreamCursor) when the bytes end inside it."""
+    code = cur.s16()
+    m = {"code": code}
+    caps = state.caps
+    if code in BARE_CODES:
+        pass
+    elif code == 1:
+        m["inputs"] = cur.s16()
+        n = cur.u16()
+        m["text"] = cur.take(n)
+        pad(cur, n)
+    elif code == 2:
+        m["markers"] = cur.s16()
+        m["text"] = lbuf(cur)
+    elif code == 3:
+        m["name"] = lbuf(cur)
+    elif code == 4:
+        m["id"] = cur.s16()
+    elif code == 5:
+        m.update(bind_list(cur, caps))
+    elif code == 9:
+        m["size"] = cur.s16()
+        if caps & CAP_FETCH_ARRAY:
+            m["array"] = cur.s16()
+    elif code == 13:
+        m["error"] = cur.s16()
+        m["w1"], m["w2"], m["w3"] = cur.s16(), cur.s16(), cur.s16()
+    elif code == 17:
+        _put_rows(cur, m, caps)
+    elif code == 20:
+        m["arg"] = cur.s16()
+    elif code == 23:
+        m["direction"] = cur.s16()
+        m["position"] = cur.s32()
+        m["size"] = cur.s16()
+    elif code == 32:
+        count = cur.s16()
+        if count < 0:
+            raise Malformed("negative column count %d" % count)
+        m["count"] = count
+        m["name"] = [lbuf(cur) for _ in range(count)]
+        m["end"] = cur.s16()
+    elif code == 33:
+        m["first"] = cur.s16()
+        m.update(bind_list(cur, caps))
+    elif code == 36:
+        m["name"] = lbuf(cur)
+        m["mode"] = cur.s16()
+    elif code == 38:
+        m["desc"] = cur.take(BLOB_DESC).hex()
+    elif code == 39:
+        m["length"] = cur.s16()
+        m["data"] = counted(cur, m["length"], "chunk").hex()
+    elif code in (41, 92):
+        m["count"] = cur.s16()
+    elif code == 81:
+        _put_info(cur, m)
+    elif code == 100:
+        m.update(return_types(cur))
+    elif code == 101:
+        m["text"] = lbuf(cur)
+        m["wanted"] = cur.s16()
+    elif code == 102:
+        m["handle"] = cur.s32()
+        m["inputs"] = cur.s16()
+        m["block"] = cur.s16()
+    elif code == 104:
+        m["int8"] = int8_value(cur)
+        m["word"] = cur.s32()
+        m["flag"] = cur.take(1)[0]
+    elif code == 105:
+        m["handle"] = cur.s32()
+    elif code == 106:
+        _file_piece(cur, m, state)
+    elif code == 107:
+        m["size"] = int8_value(cur) if caps & CAP_FILE_LONG else cur.s32()
+    else:
+        raise Malformed("unknown request code %d" % code)
+    return m
+
+
+def ends_request(m):
+    """True when the client waits for a reply after this message: the end
+    of a request, an exit, or an information request (sent without 12)."""
+    return m["code"] in (END, EXIT) or (m["code"] == 81 and m.get("sub") != 6)
+
+
+def decode_request(data, caps=0):
+    """Every message of data (a request, or several): a list of dicts.
+    Malformed when data is not whole messages."""
+    cur = Cursor(data)
+    state = ParseState(caps)
+    out = []
+    while cur.left():
+        out.append(parse_message(cur, state))
+    return out
+
+
+def decode_bind_list(data, caps=0):
+    """The bind list after the code 5 (i16 count and the values)."""
+    cur = Cursor(data)
+    out = bind_list(cur, caps)
+    if cur.left():
+        raise Malformed("%d bytes after the bind list" % cur.left())
+    return out
+
+
+def journal_fields(m):
+    """The journal fields of a message dict (code first, bind values and
+    return-type entries as v1.*, v2.*, ...; lists as repeated keys)."""
+    fields = []
+    for k, v in m.items():
+        if k in ("values", "entries"):
+            for i, item in enumerate(v, start=1):
+                for ik, iv in item.items():
+                    if iv is not None:
+                        fields.append(("v%d.%s" % (i, ik), _field_value(iv)))
+        elif isinstance(v, list):
+            fields.extend((k, _field_value(x)) for x in v)
+        elif v is not None:
+            fields.append((k, _field_value(v)))
+    return fields
+
+
+def _field_value(v):
+    if isinstance(v, (bytes, int)):
+        return v
+    return str(v)
+
+
+def json_ready(obj):
+    """obj with bytes as latin-1 text and Decimals as their text."""
+    if isinstance(obj, dict):
+        return {k: json_ready(v) for k, v in obj.items()}
+    if isinstance(obj, list):
+        return [json_ready(v) for v in obj]
+    if isinstance(obj, bytes):
+        return obj.decode("latin-1")
+    if isinstance(obj, decimal.Decimal):
+        return str(obj)
+    return obj
+
+
+# ---------------------------------------------------------------------------
+# Byte scripts (the notation of tests/sqli/testkit/wire_codec.h).
+
+
+def parse_script(text):
+    """Bytes of a byte script: hex tokens, "text", i16() u16() i32(),
+    lbuf("") pbuf(""), int8(s,l,h), dec(n), zeros(n); "#" comments."""
+    out = bytearray()
+    lines = []
+    for line in text.splitlines():
+        lines.append(_strip_comment(line))
+    tokens = _script_tokens(" ".join(lines))
+    for tok in tokens:
+        if tok.startswith('"'):
+            out += _script_string(tok)
+            continue
+        name, paren, rest = tok.partition("(")
+        if not paren:
+            if len(tok) % 2 or not all(c in "0123456789abcdefABCDEF" for c in tok):
+                raise ValueError("bad script token %r" % tok)
+            out += bytes.fromhex(tok)
+            continue
+        arg = rest[:-1] if rest.endswith(")") else None
+        if arg is None:
+            raise ValueError("bad script token %r" % tok)
+        if name in ("lbuf", "pbuf"):
+            data = _script_string(arg)
+            if name == "lbuf":
+                out += be16(len(data))
+            out += data + (b"\x00" if len(data) % 2 else b"")
+            continue
+        nums = [int(x, 0) for x in arg.split(",")]
+        if name == "i16" or name == "u16" or name == "dec":
+            out += be16(nums[0])
+        elif name == "i32":
+            out += be32(nums[0])
+        elif name == "int8":
+            out += be16(nums[0]) + be32(nums[1]) + be32(nums[2])
+        elif name == "zeros":
+            out += b"\x00" * nums[0]
+        else:
+            raise ValueError("bad script token %r" % tok)
+    return bytes(out)
+
+
+def _strip_comment(line):
+    in_str = False
+    i = 0
+    while i < len(line):
+        c = line[i]
+        if c == "\\" and in_str:
+            i += 2
+            continue
+        if c == '"':
+            in_str = not in_str
+        elif c == "#" and not in_str:
+            return line[:i]
+        i += 1
+    return line
+
+
+def _script_tokens(text):
+    tokens, cur, in_str, depth = [], "", False, 0
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if in_str:
+            cur += c
+            if c == "\\" and i + 1 < len(text):
+                cur += text[i + 1]
+                i += 1
+            elif c == '"':
+                in_str = False
+        elif c == '"':
+            in_str = True
+            cur += c
+        elif c == "(":
+            depth += 1
+            cur += c
+        elif c == ")":
+            depth -= 1
+            cur += c
+        elif c.isspace() and depth == 0:
+            if cur:
+                tokens.append(cur)
+            cur = ""
+        else:
+            cur += c
+        i += 1
+    if cur:
+        tokens.append(cur)
+    return tokens
+
+
+def _script_string(tok):
+    if len(tok) < 2 or tok[0] != '"' or tok[-1] != '"':
+        raise ValueError("bad script string %r" % tok)
+    body, out, i = tok[1:-1], bytearray(), 0
+    while i < len(body):
+        c = body[i]
+        if c == "\\":
+            e = body[i + 1]
+            if e == "x":
+                out.append(int(body[i + 2 : i + 4], 16))
+                i += 4
+                continue
+            out += {"n": b"\n", "t": b"\t"}.get(e, e.encode("latin-1"))
+            i += 2
+            continue
+        out += c.encode("latin-1")
+        i += 1
+    return bytes(out)
+
+
+def load_scripts(path):
+    """The named scripts of a file: {name: bytes} (lines "name: script",
+    continued on lines that begin with blanks)."""
+    out, name, parts = {}, None, []
+    with open(path, encoding="latin-1") as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if not line.strip() or line.lstrip().startswith("#"):
+                continue
+            if line[0].isspace() and name is not None:
+                parts.append(line)
+                continue
+            if name is not None:
+                out[name] = parse_script("\n".join(parts))
+            name, _, first = line.partition(":")
+            name, parts = name.strip(), [first]
+    if name is not None:
+        out[name] = parse_script("\n".join(parts))
+    return out
+
+
+# ---------------------------------------------------------------------------
+# Reply builders. Each takes the item (a dict) and the capabilities.
+
+
+def _bytes_of(item, key="row"):
+    """Bytes given as "hex", "text" or "script" (or under key + "_hex" ...)."""
+    for suffix, conv in (("hex", bytes.fromhex), ("text", lambda t: t.encode("latin-1")),
+                         ("script", parse_script)):
+        for k in (suffix, key + "_" + suffix):
+            if k in item:
+                return conv(item[k]) if isinstance(item[k], str) else bytes(item[k])
+    return b""
+
+
+def _text(value):
+    return value.encode("latin-1") if isinstance(value, str) else bytes(value or b"")
+
+
+def _padded(data):
+    return data + (b"\x00" if len(data) % 2 else b"")
+
+
+def build_describe(item, caps):
+    """8: statement type, id, i32 cost; row size, column count, name-pool
+    length; the columns (short form, or the extended form with capability
+    0x4); the pool of NUL-terminated names and its pad."""
+    cols = item.get("columns", [])
+    pool, offsets = b"", []
+    for c in cols:
+        offsets.append(c.get("offset", len(pool)))
+        pool += _text(c.get("name", "")) + b"\x00"
+    start, body = 0, b""
+    for c, off in zip(cols, offsets):
+        length = c.get("length", 0)
+        st = c.get("start", start)
+        start = st + length
+        body += be16(off)
+        if caps & CAP_EXTENDED:
+            owner, tname = _text(c.get("owner", "")), _text(c.get("type_name", ""))
+            body += be32(st) + be16(c.get("type", 0)) + be32(c.get("xid", 0))
+            body += be16(len(owner)) + _padded(owner) + be16(len(tname)) + _padded(tname)
+            body += be16(c.get("w1", 0)) + be16(c.get("w2", 0))
+            body += be32(c.get("source", 0)) + be32(length)
+        else:
+            body += be16(st) + be16(c.get("type", 0)) + be16(length)
+    row_size = item.get("row_size", start)
+    out = be16(R_DESCRIBE) + be16(item.get("stmt_type", 2)) + be16(item.get("stmt_id", 0))
+    out += be32(item.get("cost", 0))
+    out += be16(row_size) + be16(item.get("count", len(cols)))
+    out += be16(item.get("pool_length", len(pool)))
+    return out + body + _padded(pool)
+
+
+def build_tuple(item, caps):
+    """14: flags, row length (i32 with capability 0x4, else i16), the row
+    and its pad; "length" overrides the length written."""
+    row = _bytes_of(item)
+    length = item.get("length", len(row))
+    size = be32(length) if caps & CAP_EXTENDED else be16(length)
+    return be16(R_TUPLE) + be16(item.get("flags", 0)) + size + _padded(row)
+
+
+def build_done(item, caps):
+    return (be16(R_DONE) + be16(item.get("flags", 0)) + be32(item.get("rows", 0)) +
+            be32(item.get("serial", 0)) + be32(item.get("third", 0)))
+
+
+def error_fields(item, caps):
+    """The fields of an error after its code 13: code, ISAM error and
+    position, the parameter (none for -368), and the tail (SQLSTATE and
+    routine text) for -937, or for 0 with capability 0x4."""
+    code = item.get("code", 0)
+    out = be16(code)
+    if item.get("isam_position", True):
+        out += be16(item.get("isam", 0)) + be16(item.get("position", 0))
+    if item.get("param_present", code != -368):
+        param = _text(item.get("param", ""))
+        out += be16(item.get("param_length", len(param))) + _padded(param)
+    tail = item.get("tail", code == -937 or (code == 0 and bool(caps & CAP_EXTENDED)))
+    if tail:
+        state = (_text(item.get("sqlstate", "IX000")) + b"\x00" * 5)[:5]
+        routine = _text(item.get("routine", ""))
+        out += state + b"\x00" + be16(len(routine)) + _padded(routine)
+    return out
+
+
+def build_error(item, caps):
+    return be16(R_ERROR) + error_fields(item, caps)
+
+
+def build_perr(item, caps):
+    return be16(R_PERR) + be32(item.get("rows", 0)) + error_fields(item, caps)
+
+
+def build_dblist(item, caps):
+    """26 (57 with "more"): names as u16 length, bytes, pad; length 0 ends
+    (a name may be {"name": .., "length": n} to write a wrong length)."""
+    out = be16(57 if item.get("more") else 26)
+    for n in item.get("names", []):
+        if isinstance(n, dict):
+            name = _text(n.get("name", ""))
+            out += be16(n.get("length", len(name))) + _padded(name)
+        else:
+            name = _text(n)
+            out += be16(len(name)) + _padded(name)
+    return out + be16(0)
+
+
+def build_insertdone(item, caps):
+    v = item.get("value", 0)
+    sign = 0 if v is None else (-1 if v < 0 else 1)
+    mag = abs(v or 0)
+    return be16(R_INSERTDONE) + be16(sign) + be32(mag & 0xFFFFFFFF) + be32(mag >> 32)
+
+
+BUILDERS = {
+    "describe": build_describe,
+    "tuple": build_tuple,
+    "done": build_done,
+    "error": build_error,
+    "perr": build_perr,
+    "end": lambda item, caps: be16(END),
+    "exit": lambda item, caps: be16(EXIT),
+    "closed": lambda item, caps: be16(R_CLOSED),
+    "cost": lambda item, caps: be16(R_COST) + be32(item.get("first", 0)) +
+    be32(item.get("second", 0)),
+    "rowpos": lambda item, caps: be16(R_ROWPOS) + be32(item.get("position", 0)),
+    "txstate": lambda item, caps: be16(R_TXSTATE) +
+    b"".join(be16(w) for w in (list(item.get("words", [])) + [0, 0, 0])[:3]),
+    "insertdone": build_insertdone,
+    "dblist": build_dblist,
+    "code": lambda item, caps: be16(item["code"]),
+    "raw": lambda item, caps: _bytes_of(item, "bytes"),
+}
+
+
+def build_reply(items, caps):
+    """The bytes of a list of reply items; ValueError for an unknown kind."""
+    out = b""
+    for item in items:
+        kind = item.get("kind")
+        if kind not in BUILDERS:
+            raise ValueError("unknown reply item %r" % kind)
+        out += BUILDERS[kind](item, caps)
+    return out
+
+
+# ---------------------------------------------------------------------------
+# Scenarios.
+
+
+def load_scenario(path):
+    """The scenario file's object ({} without a file or when it cannot be
+    read whole: a test rewrites it atomically, so a half file never shows)."""
+    if not path:
+        return {}
+    with open(path, encoding="latin-1") as f:
+        return json.load(f)
+
+
+def capabilities(scenario, assoc):
+    per = scenario.get("associations", {}).get(str(assoc), {})
+    return int(per.get("capabilities", scenario.get("capabilities", 0)))
+
+
+def find_rule(scenario, messages):
+    """The first rule the request matches, or None."""
+    texts = [m["text"] for m in messages if m["code"] in (1, 2)]
+    codes = [m["code"] for m in messages]
+    for rule in scenario.get("rules", []):
+        if "text" in rule and _text(rule["text"]) in texts:
+            return rule
+        if "code" in rule and rule["code"] in codes:
+            return rule
+    return None
+
+
+def reply_for(scenario, messages, caps):
+    """(reply bytes, rule) for a request. An exit (56) no rule matches is
+    not answered: it is what a client sends back to a server exit."""
+    rule = find_rule(scenario, messages)
+    if rule is None and messages[-1]["code"] == EXIT:
+        return b"", {}
+    rule = rule or {}
+    if "error" in rule:
+        items = [{"kind": "error", "code": rule["error"]}, {"kind": "end"}]
+    elif "reply" in rule:
+        items = rule["reply"]
+    else:
+        items = scenario.get("default", [{"kind": "end"}])
+    if isinstance(items, str):
+        return parse_script(items), rule
+    return build_reply(items, caps), rule
+
+
+# ---------------------------------------------------------------------------
+# The server.
+
+
+class SqliServer(sd.Server):
+    """The TCP double whose data stream is SQLI (--sqli) or replayed
+    (--replay)."""
+
+    def __init__(self, args):
+        super().__init__(args)
+        self.errors = 0
+        self.error_lock = threading.Lock()
+
+    def failed(self, conn, reason, raw):
+        """Journals a request that cannot be served; the exit status shows it."""
+        with self.error_lock:
+            self.errors += 1
+        self.journal.write(conn.assoc, 0, "error", [("reason", reason)], raw)
+        sys.stderr.write("sqli_engine: association %d: %s\n" % (conn.assoc, reason))
+
+    def more(self, conn, held, dl):
+        """Appends the next bytes of the data stream to held (a data frame's
+        body when the session has headers)."""
+        if not conn.headers:
+            held += conn.read_some(dl)
+            return
+        hdr = conn.read_exact(sd.HEADER_SIZE, dl)
+        length, typ, flag, _ = sd.parse_header(hdr)
+        if typ != sd.T_DATA or length < sd.HEADER_SIZE:
+            raise Malformed("data frame of type %d, length %d" % (typ, length))
+        held += conn.read_exact(length - sd.HEADER_SIZE, dl)
+
+    def send_reply(self, conn, faults, data):
+        if conn.headers and data:
+            data = sd.header(len(data) + sd.HEADER_SIZE, sd.T_DATA, 0) + data
+        if data:
+            conn.send(data, faults)
+
+    def serve_data(self, conn, faults):
+        if self.args.replay:
+            return self.serve_replay(conn, faults)
+        held = bytearray()
+        state = ParseState()
+        messages = []
+        scenario = {}
+        while True:
+            if not messages:
+                # A new request: the scenario as it is now.
+                try:
+                    scenario = load_scenario(self.args.scenario)
+                except (OSError, ValueError) as e:
+                    self.failed(conn, "scenario: %s" % e, b"")
+                    return "close"
+                state.caps = capabilities(scenario, conn.assoc)
+            cur = StreamCursor(held)
+            try:
+                m = parse_message(cur, state)
+            except NeedMore:
+                self.more(conn, held, self.deadline())
+                continue
+            except Malformed as e:
+                self.failed(conn, str(e), held)
+                return "close"
+            raw = bytes(held[: cur.pos])
+            del held[: cur.pos]
+            self.journal.write(conn.assoc, 0, "sqli", journal_fields(m), raw)
+            messages.append(m)
+            if ends_request(m):
+                self.answer(conn, faults, scenario, messages, state.caps)
+                messages = []
+
+    def answer(self, conn, faults, scenario, messages, caps):
+        try:
+            data, rule = reply_for(scenario, messages, caps)
+        except (ValueError, KeyError, TypeError) as e:
+            self.failed(conn, "scenario reply: %s" % e, b"")
+            raise sd.Closed("done") from None
+        if rule.get("delay_ms"):
+            time.sleep(rule["delay_ms"] / 1000.0)
+        if "exit_at" in rule:
+            data = data[: rule["exit_at"]] + be16(EXIT)
+        if "close_at" in rule:
+            self.send_reply(conn, faults, data[: rule["close_at"]])
+            raise sd.Closed("done")
+        if "truncate" in rule:
+            data = data[: rule["truncate"]]
+        self.send_reply(conn, faults, data)
+
+    def serve_replay(self, conn, faults):
+        try:
+            table = load_replay(self.args.replay)
+        except (OSError, ValueError) as err:
+            self.failed(conn, "replay file: %s" % err, b"")
+            return "close"
+        i = 0
+        while True:
+            size, reply = table[i % len(table)]
+            conn.read_exact(size, self.deadline())
+            self.send_reply(conn, faults, reply)
+            i += 1
+
+
+def load_replay(path):
+    """[(request size, reply bytes)] of a replay file; ValueError for a
+    size below 1, bad hex, or no line at all."""
+    out = []
+    with open(path) as f:
+        for line in f:
+            line = line.split("#", 1)[0].strip()
+            if not line:
+                continue
+            size, _, hexa = line.partition(" ")
+            size = int(size, 0)
+            if size < 1:
+                raise ValueError("request size %d" % size)
+            out.append((size, bytes.fromhex("".join(hexa.split()))))
+    if not out:
+        raise ValueError("no exchange")
+    return out
+
+
+# ---------------------------------------------------------------------------
+# Command line.
+
+
+def split_arguments(argv):
+    """argv without this mode's options, and their values."""
+    rest, values, it = [], {"sqli": False, "scenario": None, "replay": None}, iter(argv)
+    for word in it:
+        name, eq, value = word.partition("=")
+        if word == "--sqli":
+            values["sqli"] = True
+        elif name in ("--scenario", "--replay"):
+            values[name[2:]] = value if eq else next(it, None)
+        else:
+            rest.append(word)
+    return rest, values
+
+
+def main(argv):
+    """Runs the TCP double with the SQLI engine until SIGTERM or its
+    lifetime; exit status 3 when a request could not be served."""
+    server = SqliServer(sd.mode_args(*split_arguments(argv)))
+    sd.run_until_stopped(server)
+    return 3 if server.errors else 0
+
+
+def decode_main(argv):
+    import argparse
+
+    p = argparse.ArgumentParser(prog="sqli_engine", description="decode SQLI request bytes")
+    p.add_argument("--decode-hex", required=True, help="the bytes, in hex")
+    p.add_argument("--caps", type=lambda t: int(t, 0), default=0, help="capability bits")
+    p.add_argument("--bind-list", action="store_true",
+                   help="the bytes are a bind list after its code (count first)")
+    a = p.parse_args(argv)
+    data = bytes.fromhex("".join(a.decode_hex.split()))
+    try:
+        out = decode_bind_list(data, a.caps) if a.bind_list else decode_request(data, a.caps)
+    except Malformed as e:
+        print(json.dumps({"error": str(e)}))
+        return 1
+    print(json.dumps(json_ready(out)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(decode_main(sys.argv[1:]))

@@ -1,0 +1,534 @@
+"""Tests of the double's SQLI engine (sqli_engine.py): the decoder against
+requests written by hand in sqli_engine_scripts.txt, DECIMAL against
+Python's decimal module, the reply builders against hand-written bytes,
+and the running program (--sqli, --scenario, --replay) over loopback,
+with every fault knob checked on the wire.
+
+Run from this folder: python3 -B -m unittest test_sqli_engine (ctest does).
+"""
+
+import decimal
+import json
+import os
+import random
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from double_test_support import program
+import sqli_double as d  # noqa: E402
+import sqli_engine as e  # noqa: E402
+from test_css_mode import fields_of  # noqa: E402
+from test_sqli_double import BINARY_CONNECT, Double, read_message, recv_all  # noqa: E402
+
+SCRIPTS = e.load_scripts(os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                      "sqli_engine_scripts.txt"))
+
+
+def caps_of(name):
+    for tag, caps in (("caps4", 0x4), ("caps80", 0x80), ("caps10", 0x10)):
+        if tag in name:
+            return caps
+    return 0
+
+
+# ---------------------------------------------------------------------------
+# An encoder of packed DECIMALs written here from the stored-form rules, to
+# drive the decoder with values Python's decimal module chose.
+
+
+def pack_decimal(value):
+    """The DECIMAL wire form (u16 n, n packed bytes, pad) of a Decimal."""
+    sign, digits, exp = value.as_tuple()
+    text = "".join(map(str, digits)).lstrip("0")
+    if not text:
+        return b"\x00\x01\x80\x00"  # zero: one exponent byte, bit 7 set
+    # Align to base-100 pairs: the value is 0.d1 d2 ... times 100^e100.
+    frac_digits = -exp
+    if frac_digits % 2:
+        text += "0"
+        frac_digits += 1
+    int_len = len(text) - frac_digits
+    if int_len % 2:
+        text = "0" + text
+        int_len += 1
+    if int_len < 0:
+        text = "0" * (-int_len) + text
+        int_len = 0
+    pairs = [int(text[i : i + 2]) for i in range(0, len(text), 2)]
+    e100 = int_len // 2
+    while pairs and pairs[0] == 0:
+        pairs.pop(0)
+        e100 -= 1
+    while pairs and pairs[-1] == 0:
+        pairs.pop()
+    head = (e100 + 64) & 0x7F
+    if sign:
+        pairs = e.complement100(pairs)
+        head ^= 0x7F
+    else:
+        head |= 0x80
+    packed = bytes([head] + pairs)
+    n = len(packed)
+    return n.to_bytes(2, "big") + packed + (b"\x00" if n % 2 else b"")
+
+
+class Decoder(unittest.TestCase):
+    """Every request script decodes whole; the fields are those written."""
+
+    EXPECTED = {
+        "req_command_odd": [{"code": 1, "inputs": 2, "text": b"select?"}],
+        "req_prepare_empty": [{"code": 2, "markers": 0, "text": b""}],
+        "req_fetch": [{"code": 9, "size": 4096}],
+        "req_fetch_caps80": [{"code": 9, "size": 4096, "array": 10}],
+        "req_put_rows": [{"code": 17, "size": 3, "rows": 2, "row": ["616263", "646566"]}],
+        "req_put_empty": [{"code": 17, "size": 0, "rows": 5}],
+        "req_put_long_caps10": [{"code": 17, "size": 2, "rows": 1, "row": ["7879"]}],
+        "req_scroll_fetch": [{"code": 23, "direction": 6, "position": -3, "size": 2048}],
+        "req_update_list": [{"code": 32, "count": 2, "name": [b"a", b"bc"], "end": 0}],
+        "req_environment": [{"code": 81, "sub": 6, "length": 16, "maxname": 4, "maxvalue": 2,
+                             "env": [b"TZ=x"]}],
+        "req_file_read": [{"code": 106, "count": 3},
+                          {"code": 106, "length": 3, "data": "616263"}],
+        "req_routine_block": [{"code": 104, "int8": 5, "word": 3, "flag": 1}],
+        "req_return_types": [{"code": 100, "first": 1, "count": 2, "entries": [
+            {"type": 2, "length": 4},
+            {"type": 40, "owner": b"own", "tname": b"pt", "length": 9}]}],
+    }
+
+    BIND_VALUES = {
+        "req_bind_null": {"type": 2, "ind": -1, "prec": 0, "value": None},
+        "req_bind_smallint": {"type": 1, "ind": 0, "prec": 0x500, "value": 7},
+        "req_bind_integer": {"type": 2, "ind": 0, "prec": 0xA00, "value": -5},
+        "req_bind_char": {"type": 0, "ind": 0, "prec": 0, "value": b"abc"},
+        "req_bind_double": {"type": 3, "ind": 0, "prec": 0, "value": 1.5},
+        "req_bind_float": {"type": 4, "ind": 0, "prec": 0, "value": 1.5},
+        "req_bind_decimal": {"type": 5, "ind": 0, "prec": 0x402,
+                             "value": decimal.Decimal("12.34")},
+        "req_bind_decimal_negative": {"type": 5, "ind": 0, "prec": 0x100,
+                                      "value": decimal.Decimal(-5)},
+        "req_bind_decimal_null": {"type": 5, "ind": 0, "prec": 0, "value": None},
+        "req_bind_datetime": {"type": 10, "ind": 0, "prec": 0x0A0A,
+                              "value": decimal.Decimal(7)},
+        "req_bind_blob": {"type": 11, "ind": 0, "prec": 0, "value": "00" * 54 + "0010"},
+        "req_bind_int8": {"type": 17, "ind": 0, "prec": 0x1300, "value": -(2**32 + 5)},
+        "req_bind_lvarchar": {"type": 43, "ind": 0, "prec": 0, "value": b"xyz"},
+        "req_bind_boolean": {"type": 45, "ind": 0, "prec": 0, "value": "01"},
+        "req_bind_flagged": {"type": 0x8001, "ind": 0, "prec": 0x500, "value": -2},
+        "req_bind_udt_caps4": {"type": 40, "owner": b"own", "tname": b"ty", "ind": 0,
+                               "prec": 0, "value": "6162"},
+        "req_bind_record_names_caps4": {"type": 19, "owner": b"", "tname": b"", "ind": 0,
+                                        "prec": 0, "value": "09"},
+    }
+
+    def test_every_request_script_decodes_whole(self):
+        for name, data in SCRIPTS.items():
+            if not name.startswith("req_"):
+                continue
+            with self.subTest(name=name):
+                msgs = e.decode_request(data, caps_of(name))
+                self.assertGreaterEqual(len(msgs), 1)
+                if name in self.EXPECTED:
+                    self.assertEqual(msgs, self.EXPECTED[name])
+
+    def test_bind_values_of_every_form(self):
+        for name, value in self.BIND_VALUES.items():
+            with self.subTest(name=name):
+                msgs = e.decode_request(SCRIPTS[name], caps_of(name))
+                self.assertEqual(msgs, [{"code": 5, "count": 1, "values": [value]}])
+                # The list after the code decodes the same on its own.
+                self.assertEqual(e.decode_bind_list(SCRIPTS[name][2:], caps_of(name)),
+                                 {"count": 1, "values": [value]})
+
+    def test_capabilities_change_what_is_read(self):
+        # The same bytes without the capability: the names are taken for
+        # indicator and precision, and the list no longer ends where it should.
+        with self.assertRaises(e.Malformed):
+            e.decode_request(SCRIPTS["req_bind_udt_caps4"], 0)
+        # A fetch with an array size of 99 is whole with capability 0x100;
+        # without it the size is read as a request code, and refused.
+        fetch = bytes.fromhex("000910000063")
+        self.assertEqual(e.decode_request(fetch, 0x100), [{"code": 9, "size": 4096, "array": 99}])
+        with self.assertRaises(e.Malformed):
+            e.decode_request(fetch[:6], 0)
+
+    def test_malformed_requests_are_refused(self):
+        cases = [
+            ("unknown code", "0063"),
+            ("truncated text", "0001 0000 0005 6162"),
+            ("negative bind count", "0005 ffff"),
+            ("negative value length", "0005 0001 002b 0000 0000 ffffffff"),
+            ("DECIMAL of 19 bytes", "0005 0001 0005 0000 0000 0013" + "c1" * 20),
+            ("DECIMAL digit 100", "0005 0001 0005 0000 0000 0002 c164"),
+            ("piece beyond the announced count", "006a 00000002 006a 0003 616263 00"),
+            ("information sub-code 3", "0051 0003"),
+            ("bind list with bytes after it", None),
+        ]
+        for what, hexa in cases:
+            with self.subTest(what=what):
+                with self.assertRaises(e.Malformed):
+                    if hexa is None:
+                        e.decode_bind_list(SCRIPTS["req_bind_smallint"][2:] + b"\x00\x0c")
+                    else:
+                        e.decode_request(bytes.fromhex(hexa.replace(" ", "")))
+
+    def test_packed_decimals_of_the_stored_form_examples(self):
+        cases = [("c10100", "1"), ("3e6300", "-1"), ("c03200", "0.5"), ("3f6300", "-0.01"),
+                 ("000000", None), ("80", "0"), ("00", None)]
+        for hexa, want in cases:
+            with self.subTest(packed=hexa):
+                got = e.packed_decimal(bytes.fromhex(hexa))
+                self.assertEqual(got, None if want is None else decimal.Decimal(want))
+
+    def test_decimals_chosen_by_python_round_trip(self):
+        rng = random.Random(34)
+        for _ in range(500):
+            digits = rng.randint(1, 32)
+            scale = rng.randint(0, digits)
+            n = rng.randrange(10 ** digits) * rng.choice((1, -1))
+            value = decimal.Decimal(n).scaleb(-scale)
+            with self.subTest(value=str(value)):
+                got = e.wire_decimal(e.Cursor(pack_decimal(value)))
+                self.assertEqual(got, value)
+
+    def test_command_line_prints_json(self):
+        out = subprocess.run([sys.executable, "-B", program("sqli_engine.py"), "--decode-hex",
+                              "0001 0005 0000 0000 0003 c10c22 00", "--bind-list"],
+                             capture_output=True, text=True, timeout=30)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(json.loads(out.stdout),
+                         {"count": 1, "values": [{"type": 5, "ind": 0, "prec": 0,
+                                                  "value": "12.34"}]})
+        out = subprocess.run([sys.executable, "-B", program("sqli_engine.py"), "--decode-hex",
+                              "0063"], capture_output=True, text=True, timeout=30)
+        self.assertEqual(out.returncode, 1)
+        self.assertIn("unknown request code 99", json.loads(out.stdout)["error"])
+
+
+class Builders(unittest.TestCase):
+    """Reply items against the hand-written reply scripts."""
+
+    CASES = [
+        ("rep_describe_short", 0,
+         [{"kind": "describe", "stmt_type": 2, "stmt_id": 5, "cost": 9,
+           "columns": [{"name": "a", "type": 2, "length": 4},
+                       {"name": "nm", "type": 0, "length": 10}]}]),
+        ("rep_describe_caps4", 4,
+         [{"kind": "describe", "columns": [{"name": "c", "type": 40, "length": 4, "xid": 1,
+                                            "owner": "own", "type_name": "ty", "w1": 3,
+                                            "w2": 4, "source": 5}]}]),
+        ("rep_tuple_short", 0, [{"kind": "tuple", "flags": 3, "text": "abc"}]),
+        ("rep_tuple_caps4", 4, [{"kind": "tuple", "hex": "6162"}]),
+        ("rep_tuple_negative", 0, [{"kind": "tuple", "text": "ab", "length": -1}]),
+        ("rep_done", 0, [{"kind": "done", "flags": 5, "rows": 3, "serial": 6, "third": -1}]),
+        ("rep_error_param", 0,
+         [{"kind": "error", "code": -206, "isam": -111, "param": "ha_dbms_loc"}]),
+        ("rep_error_368", 0, [{"kind": "error", "code": -368, "isam": -1, "position": 2}]),
+        ("rep_error_937", 0,
+         [{"kind": "error", "code": -937, "sqlstate": "38000", "routine": "boom"}]),
+        ("rep_error_zero_caps4", 4, [{"kind": "error", "code": 0, "sqlstate": "01000"}]),
+        ("rep_perr", 0,
+         [{"kind": "perr", "rows": 4, "code": -239, "isam": -100, "param": "ix"}]),
+        ("rep_cost_rowpos_txstate", 0,
+         [{"kind": "cost", "first": 10, "second": 20}, {"kind": "rowpos", "position": 30},
+          {"kind": "txstate", "words": [1, 0, 2]}]),
+        ("rep_insertdone", 0, [{"kind": "insertdone", "value": -7}]),
+        ("rep_dblist", 0, [{"kind": "dblist", "names": ["db1", "dbs2"]}]),
+        ("rep_dblist_more_bad", 0,
+         [{"kind": "dblist", "more": True, "names": [{"name": "", "length": 65535}]}]),
+        ("rep_end_exit_closed", 0, [{"kind": "closed"}, {"kind": "end"}, {"kind": "exit"}]),
+    ]
+
+    def test_items_give_the_scripted_bytes(self):
+        for name, caps, items in self.CASES:
+            with self.subTest(name=name):
+                self.assertEqual(e.build_reply(items, caps).hex(), SCRIPTS[name].hex())
+
+    def test_an_error_without_a_tail_on_a_server_without_capability_4(self):
+        self.assertEqual(e.build_reply([{"kind": "error", "code": 0}], 0).hex(),
+                         "000d" "0000" "0000" "0000" "0000")
+
+    def test_an_unknown_item_is_refused(self):
+        with self.assertRaises(ValueError):
+            e.build_reply([{"kind": "nonsense"}], 0)
+
+
+# ---------------------------------------------------------------------------
+# The program.
+
+
+class Engine:
+    """The double with --sqli and a scenario file in its directory, and one
+    connected client that has been accepted."""
+
+    def __init__(self, scenario, *args):
+        self.dbl_args = args
+        self.scenario_obj = scenario
+
+    def __enter__(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.scenario = os.path.join(self.tmp.name, "scenario.json")
+        self.write(self.scenario_obj)
+        self.double = Double("--sqli", "--scenario", self.scenario, "--read-timeout", "20",
+                             *self.dbl_args)
+        return self
+
+    def __exit__(self, *exc):
+        self.double.stop()
+        self.tmp.cleanup()
+
+    def write(self, obj):
+        tmp = self.scenario + ".tmp"
+        with open(tmp, "w") as f:
+            json.dump(obj, f)
+        os.replace(tmp, self.scenario)
+
+    def connect(self):
+        s = self.double.connect()
+        s.sendall(BINARY_CONNECT)
+        hdr, body = read_message(s)
+        assert hdr[2] == 2, hdr.hex()
+        return s
+
+    def sqli_lines(self):
+        return [fields_of(line) for line in self.double.lines() if " what=sqli " in line]
+
+    def wait_sqli(self, count, timeout=10):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            lines = self.sqli_lines()
+            if len(lines) >= count:
+                return lines
+            time.sleep(0.02)
+        raise AssertionError("%d sqli lines wanted: %r" % (count, self.double.lines()))
+
+
+def recv_for(s, seconds):
+    """Everything received within `seconds`, and whether the peer closed."""
+    out = b""
+    end = time.monotonic() + seconds
+    s.settimeout(0.05)
+    while time.monotonic() < end:
+        try:
+            chunk = s.recv(65536)
+        except socket.timeout:
+            continue
+        if not chunk:
+            return out, True
+        out += chunk
+    return out, False
+
+
+def send_split(s, data, size):
+    for i in range(0, len(data), size):
+        s.sendall(data[i : i + size])
+        time.sleep(0.001)
+
+
+END = SCRIPTS["req_end"]
+
+
+class Program(unittest.TestCase):
+    def test_every_scripted_message_is_journaled_at_every_split(self):
+        names = [n for n in SCRIPTS if n.startswith("req_") and caps_of(n) == 0 and
+                 n not in ("req_end", "req_exit", "req_info")]
+        request = b"".join(SCRIPTS[n] for n in names) + END
+        expected = e.decode_request(request)
+        with Engine({}) as eng:
+            for size in (1, 7, len(request)):
+                s = eng.connect()
+                before = len(eng.sqli_lines())
+                send_split(s, request, size)
+                self.assertEqual(recv_all(s, 2), b"\x00\x0c")  # the default reply
+                lines = eng.wait_sqli(before + len(expected))[before:]
+                self.assertEqual(len(lines), len(expected))
+                at = 0
+                for m, line in zip(expected, lines):
+                    self.assertEqual(line["code"], str(m["code"]))
+                    raw = bytes.fromhex(line["raw"])
+                    self.assertEqual(raw, request[at : at + len(raw)])
+                    at += len(raw)
+                self.assertEqual(at, len(request))
+                s.close()
+            self.assertEqual(eng.double.stop(), 0)
+
+    def test_journal_fields_are_verbatim(self):
+        with Engine({}) as eng:
+            s = eng.connect()
+            s.sendall(SCRIPTS["req_prepare"] + SCRIPTS["req_bind_char"] +
+                      SCRIPTS["req_bind_null"] + END)
+            recv_all(s, 2)
+            lines = [line for line in eng.double.lines() if " what=sqli " in line]
+            self.assertIn(" code=2 markers=1 text=select\\x20*\\x20from\\x20t\\x20where"
+                          "\\x20a\\x20=\\x20? raw=", lines[0])
+            self.assertIn(" code=5 count=1 v1.type=0 v1.ind=0 v1.prec=0 v1.value=abc raw=",
+                          lines[1])
+            self.assertIn(" code=5 count=1 v1.type=2 v1.ind=-1 v1.prec=0 raw=", lines[2])
+            self.assertIn(" code=12 raw=000c", lines[3])
+
+    def test_an_unknown_request_fails_loudly(self):
+        with Engine({}) as eng:
+            s = eng.connect()
+            s.sendall(SCRIPTS["req_open"] + b"\x00\x63\x00\x00")
+            _, closed = recv_for(s, 5)
+            self.assertTrue(closed)
+            line = eng.double.wait_line(" what=error ")
+            self.assertIn("reason=unknown\\x20request\\x20code\\x2099", line)
+            self.assertIn("raw=00630000", line)
+            self.assertEqual(len(eng.sqli_lines()), 1)  # the open before it
+            self.assertEqual(eng.double.stop(), 3)
+
+    def test_replies_by_text_and_code_and_the_scenario_read_anew(self):
+        select = "select a, nm from t"
+        scenario = {"rules": [
+            {"text": select, "reply": [
+                {"kind": "describe", "stmt_type": 2, "stmt_id": 5, "cost": 9,
+                 "columns": [{"name": "a", "type": 2, "length": 4},
+                             {"name": "nm", "type": 0, "length": 10}]},
+                {"kind": "end"}]},
+            {"code": 9, "reply": [{"kind": "tuple", "flags": 3, "text": "abc"},
+                                  {"kind": "done", "flags": 5, "rows": 3, "serial": 6,
+                                   "third": -1},
+                                  {"kind": "end"}]}]}
+        with Engine(scenario) as eng:
+            s = eng.connect()
+            prepare = b"\x00\x02\x00\x00" + e.be16(len(select)) + select.encode() + b"\x00"
+            s.sendall(prepare + END)
+            want = SCRIPTS["rep_describe_short"] + END
+            self.assertEqual(recv_all(s, len(want)), want)
+            s.sendall(SCRIPTS["req_id"] + SCRIPTS["req_fetch"] + END)
+            want = SCRIPTS["rep_tuple_short"] + SCRIPTS["rep_done"] + END
+            self.assertEqual(recv_all(s, len(want)), want)
+            # Another statement text: the default end.
+            s.sendall(SCRIPTS["req_command_even"] + END)
+            self.assertEqual(recv_all(s, 2), END)
+            # Rewritten between requests: the next request sees the new file.
+            eng.write({"default": [{"kind": "closed"}, {"kind": "end"}]})
+            s.sendall(SCRIPTS["req_commit"] + END)
+            self.assertEqual(recv_all(s, 4), b"\x00\x0a\x00\x0c")
+
+    def test_capability_profile_per_association(self):
+        scenario = {"capabilities": 0, "associations": {"2": {"capabilities": 4}},
+                    "rules": [{"code": 9, "reply": [{"kind": "tuple", "hex": "6162"},
+                                                    {"kind": "end"}]}]}
+        with Engine(scenario) as eng:
+            first = eng.connect()
+            first.sendall(SCRIPTS["req_fetch"] + END)
+            # Without capability 4 the row length is an i16.
+            self.assertEqual(recv_all(first, 8).hex(), "000e000000026162")
+            second = eng.connect()
+            # Names in a bind value are read on the capability-4 association.
+            second.sendall(SCRIPTS["req_bind_udt_caps4"] + SCRIPTS["req_fetch"] + END)
+            want = SCRIPTS["rep_tuple_caps4"] + END
+            self.assertEqual(recv_all(second, len(want)), want)
+            line = eng.double.wait_line(" code=5 ")
+            self.assertIn(" assoc=2 ", line)
+            self.assertIn(" v1.owner=own v1.tname=ty ", line)
+            self.assertEqual(eng.double.stop(), 0)
+
+    def test_fault_knobs_put_their_bytes_on_the_wire(self):
+        reply = [{"kind": "describe", "columns": [{"name": "a", "type": 2, "length": 4}]},
+                 {"kind": "tuple", "hex": "00000001"}, {"kind": "end"}]
+        full = e.build_reply(reply, 0)
+        cases = [
+            ("error", {"error": -206}, e.build_reply(
+                [{"kind": "error", "code": -206}, {"kind": "end"}], 0), False),
+            ("close_at", {"reply": reply, "close_at": 9}, full[:9], True),
+            ("truncate", {"reply": reply, "truncate": 11}, full[:11], False),
+            ("exit_at", {"reply": reply, "exit_at": 20}, full[:20] + b"\x00\x38", False),
+            ("unknown code", {"reply": [{"kind": "code", "code": 77}]}, b"\x00\x4d", False),
+            ("oversized length", {"reply": [{"kind": "tuple", "hex": "01", "length": 30000}]},
+             bytes.fromhex("000e00007530") + b"\x01\x00", False),
+            ("exit mid-reply", {"reply": reply[:1] + [{"kind": "exit"}] + reply[1:]},
+             e.build_reply(reply[:1], 0) + b"\x00\x38" + e.build_reply(reply[1:], 0), False),
+        ]
+        for what, rule, wire, closes in cases:
+            with self.subTest(what=what):
+                rule = dict(rule, text="select a from t")
+                with Engine({"rules": [rule]}) as eng:
+                    s = eng.connect()
+                    s.sendall(b"\x00\x01\x00\x00\x00\x0f" + b"select a from t\x00" + END)
+                    got, closed = recv_for(s, 0.6)
+                    self.assertEqual(got.hex(), wire.hex())
+                    self.assertEqual(closed, closes)
+                    if what == "truncate":
+                        # The connection stays and serves the next request.
+                        s.sendall(SCRIPTS["req_commit"] + END)
+                        self.assertEqual(recv_all(s, 2), END)
+
+    def test_delay_before_a_reply_and_the_client_exit_answer(self):
+        with Engine({"rules": [{"code": 19, "delay_ms": 400,
+                                "reply": [{"kind": "exit"}]}]}) as eng:
+            s = eng.connect()
+            t0 = time.monotonic()
+            s.sendall(SCRIPTS["req_commit"] + END)
+            self.assertEqual(recv_all(s, 2), b"\x00\x38")
+            self.assertGreaterEqual(time.monotonic() - t0, 0.38)
+            # The client answers 56 and closes: journaled, not answered.
+            s.sendall(b"\x00\x38")
+            got, closed = recv_for(s, 0.4)
+            self.assertEqual(got, b"")
+            s.close()
+            eng.double.wait_line(" what=eof")
+            self.assertEqual([line["code"] for line in eng.sqli_lines()], ["19", "12", "56"])
+            self.assertEqual(eng.double.stop(), 0)
+
+    def test_requests_across_data_frames_with_headers(self):
+        with Engine({"default": [{"kind": "done"}, {"kind": "end"}]}, "--mux") as eng:
+            s = eng.double.connect()
+            s.sendall(BINARY_CONNECT[:3] + bytes([61 | 0x80]) + BINARY_CONNECT[4:])
+            hdr, _ = read_message(s)
+            self.assertEqual(hdr[3] & 0x80, 0x80)
+            request = SCRIPTS["req_prepare"] + END
+            for part in (request[:5], request[5:]):  # split inside the text
+                s.sendall(d.header(len(part) + 6, d.T_DATA, 0) + part)
+            hdr, body = read_message(s)
+            self.assertEqual(hdr[2], d.T_DATA)
+            self.assertEqual(body, e.build_reply([{"kind": "done"}, {"kind": "end"}], 0))
+            self.assertEqual([line["code"] for line in eng.wait_sqli(2)], ["2", "12"])
+
+
+class Replay(unittest.TestCase):
+    def test_requests_of_the_listed_sizes_get_the_listed_bytes_round_and_round(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "replay")
+            with open(path, "w") as f:
+                f.write("# size reply\n4 000c\n3 0008 0000\n")
+            dbl = Double("--replay", path)
+            try:
+                s = dbl.connect()
+                s.sendall(BINARY_CONNECT)
+                read_message(s)
+                for size, want in ((4, "000c"), (3, "00080000"), (4, "000c")):
+                    s.sendall(b"\xff" * (size - 1))
+                    self.assertEqual(recv_for(s, 0.2)[0], b"")  # not yet a whole request
+                    s.sendall(b"\xff")
+                    self.assertEqual(recv_all(s, len(want) // 2).hex(), want)
+            finally:
+                self.assertEqual(dbl.stop(), 0)
+
+    def test_a_bad_replay_file_fails_loudly(self):
+        cases = [("size 0", "0 000c\n", "request\\x20size\\x200"),
+                 ("no line", "# nothing\n", "no\\x20exchange"),
+                 ("bad hex", "2 0z\n", "replay\\x20file")]
+        for what, text, reason in cases:
+            with self.subTest(what=what), tempfile.TemporaryDirectory() as tmp:
+                path = os.path.join(tmp, "replay")
+                with open(path, "w") as f:
+                    f.write(text)
+                dbl = Double("--replay", path)
+                try:
+                    s = dbl.connect()
+                    s.sendall(BINARY_CONNECT)
+                    read_message(s)
+                    self.assertEqual(recv_for(s, 5), (b"", True))
+                    self.assertIn(reason, dbl.wait_line(" what=error "))
+                finally:
+                    self.assertEqual(dbl.stop(), 3)
+
+
+if __name__ == "__main__":
+    unittest.main()
