@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "gen_null_forms.h"
 #include "locator.h"
 #include "os_context.h"
 #include "value_types.h"
@@ -258,19 +259,17 @@ struct null_form {
   void (*set)(char *p);
 };
 
-constexpr null_form text_null = {[](const char *p) { return p[0] == 0; },
+constexpr null_form text_null = {dvz_null::text,
                                  [](char *p) { p[0] = 0; }};
-constexpr null_form short_null = {[](const char *p) { return read_at<uint16_t>(p, 0) == 0x8000u; },
+constexpr null_form short_null = {dvz_null::smallint,
                                   [](char *p) { write_at<uint16_t>(p, 0, 0x8000u); }};
-constexpr null_form long_null = {
-    [](const char *p) { return read_at<uint32_t>(p, 0) == 0x80000000u; },
+constexpr null_form long_null = {dvz_null::integer,
     [](char *p) { write_at<uint32_t>(p, 0, 0x80000000u); }};
-constexpr null_form float_null = {[](const char *p) { return std::memcmp(p, fltnull, 4) == 0; },
+constexpr null_form float_null = {dvz_null::smallfloat,
                                   [](char *p) { std::memcpy(p, fltnull, 4); }};
-constexpr null_form double_null = {[](const char *p) { return std::memcmp(p, fltnull, 8) == 0; },
+constexpr null_form double_null = {dvz_null::floating,
                                    [](char *p) { std::memcpy(p, fltnull, 8); }};
-constexpr null_form decimal_null = {
-    [](const char *p) { return read_at<int16_t>(p, dec_sign) == -1; },
+constexpr null_form decimal_null = {dvz_null::decimal,
     [](char *p) { set_dec_null(p, 0); }};
 constexpr null_form dtime_null = {
     [](const char *p) { return read_at<int16_t>(p, dtime_dec + dec_sign) == -1; },
@@ -278,8 +277,7 @@ constexpr null_form dtime_null = {
 constexpr null_form locator_null = {
     [](const char *p) { return read_at<int32_t>(p, offsetof(loc_t, indicator)) == -1; },
     [](char *p) { write_at<int32_t>(p, offsetof(loc_t, indicator), -1); }};
-constexpr null_form int8_null = {
-    [](const char *p) { return read_at<int16_t>(p, offsetof(dvz_int8_t, sign)) == 0; },
+constexpr null_form int8_null = {dvz_null::int8,
     [](char *p) {
       write_at<int16_t>(p, offsetof(dvz_int8_t, sign), 0);
       write_at<uint32_t>(p, offsetof(dvz_int8_t, low), 0);

@@ -5,6 +5,7 @@
 ** values and the check that float values are finite. The whole list is
 ** checked before its first byte is written.
 */
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "gen_decimal.h"
 #include "gen_dectext.h"
 #include "gen_int8.h"
+#include "gen_null_forms.h"
 #include "gen_types.h"
 #include "locator.h"
 #include "sqli_bind.h"
@@ -231,12 +233,92 @@ void put_entry_value(const sqlvar_struct *entry, int sql, int host, pipe_vbles *
   }
 }
 
+/* How the one-pass list writer handles a host type: the common types it
+** writes itself, or none (the general path). */
+enum class FastKind : unsigned char { none, smallint, integer, int8, dbl, flt, decimal, text };
+struct HostKind {
+  FastKind kind;
+  unsigned char sql;
+};
+
+/* The kind and SQL type of every host type below host_nonsql, from the
+** value library's mapping (constant tables), worked out once at load. */
+const std::array<HostKind, host_nonsql> host_kinds = [] {
+  std::array<HostKind, host_nonsql> t {};
+  for (int host = 0; host < host_nonsql; ++host) {
+    const int sql = rtosqltype(host);
+    FastKind kind = FastKind::none;
+    switch (sql) {
+      case sql_type_smallint:
+        kind = FastKind::smallint;
+        break;
+      case sql_type_integer:
+      case sql_type_serial:
+      case sql_type_date:
+        kind = FastKind::integer;
+        break;
+      case sql_type_int8:
+      case sql_type_serial8:
+        kind = FastKind::int8;
+        break;
+      case sql_type_float:
+        kind = FastKind::dbl;
+        break;
+      case sql_type_smallfloat:
+        kind = FastKind::flt;
+        break;
+      case sql_type_decimal:
+      case sql_type_money:
+        kind = FastKind::decimal;
+        break;
+      case sql_type_char:
+      case sql_type_varchar:
+      case sql_type_nchar:
+      case sql_type_nvarchar:
+        kind = FastKind::text;
+        break;
+      default:
+        break;
+    }
+    t[static_cast<size_t>(host)] = {kind, static_cast<unsigned char>(sql < 0 ? 0 : sql)};
+  }
+  return t;
+}();
+
+/* The value library's NULL form of a variable of a common kind, tested
+** inline since every list value is tested, without risnull's look-up. */
+inline bool kind_null_form(FastKind kind, const char *p) {
+  switch (kind) {
+    case FastKind::smallint:
+      return dvz_null::smallint(p);
+    case FastKind::integer:
+      return dvz_null::integer(p);
+    case FastKind::int8:
+      return dvz_null::int8(p);
+    case FastKind::dbl:
+      return dvz_null::floating(p);
+    case FastKind::flt:
+      return dvz_null::smallfloat(p);
+    case FastKind::decimal:
+      return dvz_null::decimal(p);
+    default: /* text */
+      return dvz_null::text(p);
+  }
+}
+
+/* risnull for a variable of host type host. */
+bool holds_null_form(int host, const char *p) {
+  const FastKind kind =
+      host >= 0 && host < host_nonsql ? host_kinds[static_cast<size_t>(host)].kind : FastKind::none;
+  return kind == FastKind::none ? risnull(host, p) != 0 : kind_null_form(kind, p);
+}
+
 /* NULL test of a descriptor entry. */
 bool entry_is_null(const sqlvar_struct *entry, int host, const int16_t *ind) {
   if (entry->sqldata == nullptr) return true;
-  if (ind == nullptr) return risnull(host, entry->sqldata) != 0;
+  if (ind == nullptr) return holds_null_form(host, entry->sqldata);
   if (*ind < 0) return true;
-  if (*ind == 0 && !char_host(host)) return risnull(host, entry->sqldata) != 0;
+  if (*ind == 0 && !char_host(host)) return holds_null_form(host, entry->sqldata);
   return false;
 }
 
@@ -263,136 +345,184 @@ struct ListContext {
   bool extended_caps; /* capability 0x4 */
   bool float_as_decimal;
   bool plain_text; /* no DBAPICODE map and no converter: text goes as it is */
+  unsigned fast_kinds; /* bit k: FastKind k is written in place */
+  int names_flag; /* the type flag that adds type names to a value */
 };
 
-/* The whole of a common value written in place in one step when the send
-** buffer has room: NULL, the integers, the floats, DECIMAL and MONEY, and
-** character texts that need no conversion. Returns false, with nothing
-** written, for every other value, which then takes the general path. */
-bool put_entry_fast(const ListContext &c, const sqlvar_struct &e, int host, int sql, bool is_null) {
+/* A common value of a descriptor entry written whole at p, before end,
+** in one step: the integers, the floats, DECIMAL and MONEY and character
+** texts that need no conversion, NULL or not, without a converted
+** indicator or type names, passing the checks of the general path. The
+** bytes are those of the general path. Returns their count, or 0 when the
+** value takes the general path (nothing is then to be taken from p).
+** Inlined into both callers, so that the list loop dispatches once a value. */
+[[gnu::always_inline]] inline int put_value_in_place(const ListContext &c, const sqlvar_struct &e,
+                                                     unsigned char *p, const unsigned char *end) {
   const int type = e.sqltype;
-  if (c.extended_caps && sqli_names_travel(sql, type)) return false;
-  const int word = sql | (type & (type_flag_kept | sqli_type_keepxid));
+  const int host = type & 0xFF;
+  if (host >= host_nonsql) return 0;
+  const HostKind hk = host_kinds[static_cast<size_t>(host)];
+  if ((c.fast_kinds >> static_cast<unsigned>(hk.kind) & 1U) == 0 || (type & c.names_flag) != 0)
+    return 0;
+  if (e.sqlind == nullptr && e.sqlidata != nullptr && e.sqlitype != 0) return 0;
   const char *data = e.sqldata;
-  int need;
-  int text_len = 0;
-  int dec_len = 0;
-  /* Only types whose word is their SQL type come here, NULL or not. */
-  switch (sql) {
-    case sql_type_smallint:
-      need = 8;
-      break;
-    case sql_type_integer:
-    case sql_type_serial:
-    case sql_type_date:
-      need = 10;
-      break;
-    case sql_type_int8:
-    case sql_type_serial8:
-      need = 16;
-      break;
-    case sql_type_float:
-      if (c.float_as_decimal) return false;
-      need = 14;
-      break;
-    case sql_type_smallfloat:
-      if (c.float_as_decimal) return false;
-      need = 10;
-      break;
-    case sql_type_char:
-    case sql_type_varchar:
-    case sql_type_nchar:
-    case sql_type_nvarchar:
-      if (!c.plain_text) return false;
-      if (is_null) break;
-      text_len = char_length(data, host, e.sqllen);
-      if (text_len > char_cut) return false;
-      need = 8 + text_len + (text_len & 1);
-      break;
-    case sql_type_decimal:
-    case sql_type_money: {
-      if (is_null) break;
-      int16_t pairs;
-      std::memcpy(&pairs, data + offsetof(dec_t, npairs), sizeof pairs);
-      if (pairs < 0 || pairs > DECSIZE) return false;
-      dec_len = pairs + 1;
-      need = 8 + dec_len + (dec_len & 1);
-      break;
-    }
-    default:
-      return false;
-  }
-  if (is_null) need = 6;
-  unsigned char *p = sqli_room(c.pipe, need);
-  if (p == nullptr) return false;
+  const int16_t *ind = e.sqlind;
+  const int word = hk.sql | (type & (type_flag_kept | sqli_type_keepxid));
+  /* NULL as the general path decides it: no data or a negative
+  ** indicator, else the NULL form when there is no indicator or a zero
+  ** one on a type that is not character. Each case tests the form of
+  ** its own kind, so that the value is dispatched once. */
+  const bool null_early = data == nullptr || (ind != nullptr && *ind < 0);
+  const bool use_form = ind == nullptr || (*ind == 0 && !char_host(host));
+  auto is_null = [&](FastKind k) __attribute__((always_inline)) {
+    return null_early || (use_form && kind_null_form(k, data));
+  };
+  /* A float is checked unless NULL by an indicator of -1 or by its
+  ** form, as the general path checks it. */
+  auto float_fails = [&](FastKind k, double v) __attribute__((always_inline)) {
+    return data != nullptr && (ind == nullptr || *ind != -1) && !kind_null_form(k, data) &&
+           !std::isfinite(v);
+  };
+  if (end - p < 6) return 0;
   dvz_st_be_u16(static_cast<uint16_t>(word), p);
-  if (is_null) {
-    dvz_st_be_i16(-1, p + 2);
-    dvz_st_be_i16(0, p + 4);
-    sqli_commit(c.pipe, need);
-    return true;
-  }
   dvz_st_be_i16(0, p + 2);
   unsigned char *v = p + 6;
-  switch (sql) {
-    case sql_type_smallint: {
+  bool null_value = false;
+  int written = 0;
+  switch (hk.kind) {
+    case FastKind::smallint: {
+      if ((null_value = is_null(FastKind::smallint))) break;
+      if (end - p < 8) return 0;
       int16_t x;
       std::memcpy(&x, data, sizeof x);
       dvz_st_be_i16(prec_smallint, p + 4);
       dvz_st_be_i16(x, v);
+      written = 8;
       break;
     }
-    case sql_type_integer:
-    case sql_type_serial:
-    case sql_type_date: {
+    case FastKind::integer: {
+      if ((null_value = is_null(FastKind::integer))) break;
+      if (end - p < 10) return 0;
       int32_t x;
       std::memcpy(&x, data, sizeof x);
       dvz_st_be_i16(prec_integer, p + 4);
       dvz_st_be_i32(x, v);
+      written = 10;
       break;
     }
-    case sql_type_int8:
-    case sql_type_serial8: {
+    case FastKind::int8: {
+      if ((null_value = is_null(FastKind::int8))) break;
+      if (end - p < 16) return 0;
       dvz_int8_t x;
       std::memcpy(&x, data, sizeof x);
       dvz_st_be_i16(prec_int8, p + 4);
       stint8(&x, v);
+      written = 16;
       break;
     }
-    case sql_type_float: {
-      double x;
-      std::memcpy(&x, data, sizeof x);
+    case FastKind::dbl: {
+      double x = 0;
+      if (data != nullptr) std::memcpy(&x, data, sizeof x);
+      if (float_fails(FastKind::dbl, x)) return 0;
+      if ((null_value = is_null(FastKind::dbl))) break;
+      if (end - p < 14) return 0;
       dvz_st_be_i16(0, p + 4);
       network_stdbl(x, v, c.pipe->float_format);
+      written = 14;
       break;
     }
-    case sql_type_smallfloat: {
-      float x;
-      std::memcpy(&x, data, sizeof x);
+    case FastKind::flt: {
+      float x = 0;
+      if (data != nullptr) std::memcpy(&x, data, sizeof x);
+      if (float_fails(FastKind::flt, x)) return 0;
+      if ((null_value = is_null(FastKind::flt))) break;
+      if (end - p < 10) return 0;
       dvz_st_be_i16(0, p + 4);
       network_stfloat(x, v, c.pipe->float_format);
+      written = 10;
       break;
     }
-    case sql_type_decimal:
-    case sql_type_money: {
+    case FastKind::decimal: {
+      if ((null_value = is_null(FastKind::decimal))) break;
+      int16_t pairs;
+      std::memcpy(&pairs, data + offsetof(dec_t, npairs), sizeof pairs);
+      if (pairs < 0 || pairs > DECSIZE) return 0;
+      const int n = pairs + 1;
+      const int need = 8 + n + (n & 1);
+      if (end - p < need) return 0;
       dec_t d;
       std::memcpy(&d, data, sizeof d);
       const int prec = e.sqllen == static_cast<int32_t>(sizeof(dec_t)) ? dec2prec(&d) : e.sqllen;
       dvz_st_be_u16(static_cast<uint16_t>(prec), p + 4);
-      dvz_st_be_u16(static_cast<uint16_t>(dec_len), v);
-      stdecimal(&d, v + 2, dec_len);
-      if ((dec_len & 1) != 0) v[2 + dec_len] = 0;
+      dvz_st_be_u16(static_cast<uint16_t>(n), v);
+      stdecimal(&d, v + 2, n);
+      if ((n & 1) != 0) v[2 + n] = 0;
+      written = need;
       break;
     }
-    default: /* the character types */
+    default: { /* the character types */
+      if ((null_value = is_null(FastKind::text))) break;
+      const int n = char_length(data, host, e.sqllen);
+      if (n > char_cut) return 0;
+      const int need = 8 + n + (n & 1);
+      if (end - p < need) return 0;
       dvz_st_be_i16(0, p + 4);
-      dvz_st_be_u16(static_cast<uint16_t>(text_len), v);
-      std::memcpy(v + 2, data, static_cast<size_t>(text_len));
-      if ((text_len & 1) != 0) v[2 + text_len] = 0;
+      dvz_st_be_u16(static_cast<uint16_t>(n), v);
+      std::memcpy(v + 2, data, static_cast<size_t>(n));
+      if ((n & 1) != 0) v[2 + n] = 0;
+      written = need;
       break;
+    }
   }
-  sqli_commit(c.pipe, need);
+  if (null_value) {
+    dvz_st_be_i16(-1, p + 2);
+    dvz_st_be_i16(0, p + 4);
+    written = 6;
+  }
+  return written;
+}
+
+/* A whole list of descriptor entries (its code when with_code, its count,
+** every value) written in place in one pass when every value goes by
+** put_value_in_place and the send buffer holds it all. Returns false
+** otherwise, with nothing taken from the buffer: the general path then
+** checks and writes the list. */
+bool put_list_fast(const ListContext &c, const sqlvar_struct *entries, int count, bool with_code) {
+  pipe_vbles *pipe = c.pipe;
+  if (pipe->send_broken != 0) return false;
+  unsigned char *const start = pipe->outptr;
+  const unsigned char *const end = start + pipe->outleft;
+  unsigned char *p = start;
+  if (end - p < 4) return false;
+  if (with_code) {
+    dvz_st_be_u16(SQ_BIND, p);
+    p += 2;
+  }
+  dvz_st_be_u16(static_cast<uint16_t>(count), p);
+  p += 2;
+  for (int i = 0; i < count; ++i) {
+    const int n = put_value_in_place(c, entries[i], p, end);
+    if (n == 0) return false;
+    p += n;
+  }
+  sqli_commit(pipe, static_cast<int>(p - start));
   return true;
+}
+
+/* The shared state of a list on the current connection. */
+ListContext list_context(pipe_vbles *pipe, const sqli_tcb *tcb) {
+  ListContext c {};
+  c.pipe = pipe;
+  c.extended_caps = (tcb->curconn->capabilities & cap_extended) != 0;
+  c.float_as_decimal = sqli_float_as_decimal(tcb) != 0;
+  c.plain_text = _sqdbapi == 0 && sqli_client_db_converter() == nullptr;
+  auto bit = [](FastKind k) { return 1U << static_cast<unsigned>(k); };
+  c.fast_kinds = bit(FastKind::smallint) | bit(FastKind::integer) | bit(FastKind::int8) |
+                 bit(FastKind::decimal);
+  if (!c.float_as_decimal) c.fast_kinds |= bit(FastKind::dbl) | bit(FastKind::flt);
+  if (c.plain_text) c.fast_kinds |= bit(FastKind::text);
+  c.names_flag = c.extended_caps ? sqli_type_keepxid : 0;
+  return c;
 }
 
 /* A finite-value check of one entry of SQL type sql: 0, -1222 or -1223.
@@ -401,7 +531,7 @@ bool put_entry_fast(const ListContext &c, const sqlvar_struct &e, int host, int 
 int float_error(const sqlvar_struct &e, int host, int sql, bool as_decimal = false) {
   if (sql != sql_type_float && sql != sql_type_smallfloat) return 0;
   if (e.sqlind != nullptr && *e.sqlind == -1) return 0;
-  if (e.sqldata == nullptr || risnull(host, e.sqldata) != 0) return 0;
+  if (e.sqldata == nullptr || holds_null_form(host, e.sqldata)) return 0;
   double v;
   if (sql == sql_type_smallfloat) {
     float f;
@@ -416,25 +546,19 @@ int float_error(const sqlvar_struct &e, int host, int sql, bool as_decimal = fal
   return sql == sql_type_smallfloat ? deccvflt(v, &d) : deccvdbl(v, &d);
 }
 
-}  // namespace
-
-int sqli_check_bind_list(const sqlda *desc, const value_t *values, sqli_tcb *tcb) {
-  if (desc == nullptr || desc->sqld <= 0 || sqli_outpipe(tcb) == nullptr) return 0;
-  const int count = desc->sqld;
-  sqlvar_struct *entries = desc->sqlvar;
-  const bool float_as_decimal = sqli_float_as_decimal(tcb) != 0;
-  if (entries == nullptr) {
-    if (values == nullptr) return 0;
-    if (const int error = check_value_floats(count, values, float_as_decimal); error != 0) {
-      _iqseterr(error);
-      return sqlcode(tcb);
-    }
-    return 0;
-  }
+/* The collection checks of a list of descriptor entries: 0, or SQLCODE
+** after recording the failure. */
+int check_collections(int count, sqlvar_struct *entries, sqli_tcb *tcb) {
   if ((tcb->curconn->capabilities & cap_no_ident_check) == 0 &&
       validate_cl_idents(count, entries, tcb) != 0)
     return sqlcode(tcb);
   if (validate_cl_types(count, entries, tcb) != 0) return sqlcode(tcb);
+  return 0;
+}
+
+/* The per-entry checks of a list of descriptor entries: 0, or SQLCODE
+** after recording the failure. */
+int check_entries(int count, const sqlvar_struct *entries, bool float_as_decimal, sqli_tcb *tcb) {
   /* The floats, a host kind without an SQL value (which cannot be sent),
   ** an indicator variable that cannot be read. */
   for (int i = 0; i < count; ++i) {
@@ -453,6 +577,25 @@ int sqli_check_bind_list(const sqlda *desc, const value_t *values, sqli_tcb *tcb
     }
   }
   return 0;
+}
+
+}  // namespace
+
+int sqli_check_bind_list(const sqlda *desc, const value_t *values, sqli_tcb *tcb) {
+  if (desc == nullptr || desc->sqld <= 0 || sqli_outpipe(tcb) == nullptr) return 0;
+  const int count = desc->sqld;
+  sqlvar_struct *entries = desc->sqlvar;
+  const bool float_as_decimal = sqli_float_as_decimal(tcb) != 0;
+  if (entries == nullptr) {
+    if (values == nullptr) return 0;
+    if (const int error = check_value_floats(count, values, float_as_decimal); error != 0) {
+      _iqseterr(error);
+      return sqlcode(tcb);
+    }
+    return 0;
+  }
+  if (check_collections(count, entries, tcb) != 0) return sqlcode(tcb);
+  return check_entries(count, entries, float_as_decimal, tcb);
 }
 
 extern "C" {
@@ -667,11 +810,17 @@ int _sqs_vs(int code, const sqlda *desc, const value_t *values, sqli_tcb *tcb) {
   const int count = desc->sqld;
   sqlvar_struct *entries = desc->sqlvar;
   if (entries == nullptr && values == nullptr) return 0;
-  if (sqli_check_bind_list(desc, values, tcb) != 0) return sqlcode(tcb);
-  const int32_t caps = tcb->curconn->capabilities;
-  const bool float_as_decimal = sqli_float_as_decimal(tcb) != 0;
-  const ListContext context {pipe, (caps & cap_extended) != 0, float_as_decimal,
-                             _sqdbapi == 0 && sqli_client_db_converter() == nullptr};
+  const ListContext context = list_context(pipe, tcb);
+  const bool float_as_decimal = context.float_as_decimal;
+  if (entries != nullptr) {
+    if (check_collections(count, entries, tcb) != 0) return sqlcode(tcb);
+    /* A list of common values goes in one pass; any other is checked
+    ** whole before its first byte is written. */
+    if (put_list_fast(context, entries, count, code == SQ_BIND)) return sqlcode(tcb);
+    if (check_entries(count, entries, float_as_decimal, tcb) != 0) return sqlcode(tcb);
+  } else if (sqli_check_bind_list(desc, values, tcb) != 0) {
+    return sqlcode(tcb);
+  }
   if (code == SQ_BIND) sqli_put16(pipe, SQ_BIND);
   sqli_put16(pipe, count);
   for (int i = 0; i < count; ++i) {
@@ -694,7 +843,12 @@ int _sqs_vs(int code, const sqlda *desc, const value_t *values, sqli_tcb *tcb) {
     }
     const int host = e.sqltype & 0xFF;
     const bool is_null = entry_is_null(&e, host, ind);
-    if (!put_entry_fast(context, e, host, rtosqltype(host), is_null))
+    const int n = pipe->send_broken == 0
+                      ? put_value_in_place(context, e, pipe->outptr, pipe->outptr + pipe->outleft)
+                      : 0;
+    if (n > 0)
+      sqli_commit(pipe, n);
+    else
       _sqs_v(&e, e.sqltype, ind, tcb);
     const int ctype = host >= host_type_min ? host : rtoctype(host);
     if ((ctype == host_type_locator || ctype == host_type_file) && !is_null) ++tcb->blob_count;

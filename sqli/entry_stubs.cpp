@@ -1,6 +1,6 @@
 /*
 ** Entry points of the runtime whose requests the library does not send
-** yet: CONNECT, the cursor calls, FETCH, statements by text and COMMIT.
+** yet: the cursor calls, FETCH, statements by text and COMMIT.
 ** Each keeps its final name and signature so that callers (the probe)
 ** link against the library as it will be, and fails the way every
 ** operation fails: the error is recorded in sqlca through _iqseterr and
@@ -9,6 +9,7 @@
 */
 #include "sqli_connect.h"
 #include "sqli_context.h"
+#include "sqli_conn.h"
 #include "sqli_cursor.h"
 #include "sqli_errors.h"
 #include "sqli_statement.h"
@@ -21,8 +22,6 @@ int32_t refuse() { return _iqseterr(SQLI_E_PROTOCOL); }
 }  // namespace
 
 extern "C" {
-
-void sqli_connect_open(int32_t, int32_t, const char *, const char *, void *, int32_t) { refuse(); }
 
 void *sqli_curs_locate(int32_t, const char *, int32_t) {
   refuse();
@@ -52,3 +51,7 @@ int32_t sqli_stmt(int32_t, sqli_stmtrec *, const char *const *, int32_t, sqlvar_
 int32_t sqli_trans_commit(void) { return refuse(); }
 
 }  // extern "C"
+
+/* Nothing puts cursor records on a connection's list yet, so closing a
+** connection has none to free. */
+void _sqfree_cursors(sqli_conn *) {}

@@ -26,4 +26,12 @@ set(dvz_sqli_sources
   # reply readers, and the replies and services they reach that the library does not serve yet
   reply_readers.cpp
   reply_stubs.cpp
+  # connections: CONNECT, DISCONNECT, SET CONNECTION, the implicit connection
+  connections.cpp
+  # association-service calls, reassociation and the database list
+  asf_calls.cpp
+  reassociation.cpp
+  # server handshake, server information and session calls
+  handshake.cpp
+  session_calls.cpp
 )

@@ -17,6 +17,10 @@ enum {
   SQLI_E_DIAGITEM = -489, /* bad exception number or statement item */
   SQLI_E_MAPMAGIC = -498, /* the SQLSTATE map is not one */
   SQLI_E_ROUTINE = -937, /* a routine's own error */
+  SQLI_E_NO_SERVER = -908, /* the server could not be reached */
+  SQLI_E_BAD_DBENV = -1804, /* a database environment that cannot be used */
+  SQLI_E_REASSOC = -1808, /* reassociation of an explicit connection */
+  SQLI_E_NOT_TCP = -1812, /* a server entry that is not a transport address */
   SQLI_E_GENAPI = -1280, /* the general library's interface check */
   SQLI_E_OSAPI = -1281, /* the operating-system services' interface check */
   SQLI_E_SQLIAPI = -1282, /* the runtime's own interface check */

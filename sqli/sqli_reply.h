@@ -165,12 +165,14 @@ void freedbfd(sqli_cursor *cursor);
 int _sqr_dblist(sqli_dblist *list, const char *suffix, sqli_tcb *tcb);
 /* Reads the names of a list reply whose code was read. 0 or -1. */
 int _sqg_dblist(sqli_dblist *list, const char *suffix, sqli_tcb *tcb);
+/* Reads the body of reply 86 into the context's reassociation record
+** and marks it pending. 0, or -1 (a length past the reply, or -406). */
+int _sqg_reassoc(sqli_tcb *tcb);
 
 /* ---- Replies and record services built with later requests ------------------------ */
 
 /* Each records -408 and returns -1 (the reply cannot be read in step). */
 int _sqg_file_to_file(sqli_tcb *tcb);
-int _sqg_reassoc(sqli_tcb *tcb);
 int _sqg_getroutine(sqli_cursor *cursor, sqli_tcb *tcb);
 int _sqg_fproutine(sqli_cursor *cursor, sqli_tcb *tcb);
 int _sqg_fparam(sqli_cursor *cursor, sqli_tcb *tcb);
@@ -180,15 +182,5 @@ int _sqg_fparam(sqli_cursor *cursor, sqli_tcb *tcb);
 sqli_cursor *_iqlocate_drw_store(void *handle, sqli_tcb *tcb);
 /* Copies a statement's description into the cursor declared on it. */
 void _sqstealinfo(sqli_cursor *stmt, sqli_cursor *cursor);
-
-/* What the disconnect stub did last: calls, and the arguments of the
-** last one. */
-struct sqli_close_log {
-  int calls;
-  int32_t type;
-  int32_t mode;
-  int32_t keep;
-};
-extern sqli_close_log sqli_close_stub_log;
 
 #endif

@@ -15,7 +15,7 @@
 extern "C" {
 #endif
 
-struct glsenv;
+struct gls_env;
 
 /* User kinds of a connection. */
 enum { sqli_user_none = 0, sqli_user_password = 1, sqli_user_credential = 16 };
@@ -53,7 +53,7 @@ typedef struct sqli_conn {
   struct sqli_conn *next; /* next of the named list */
   int32_t inuse; /* in-use mark */
   int16_t xact_event[3]; /* last transaction event; [0] -1 when none */
-  struct glsenv *glsenv; /* the connection's locale environment */
+  struct gls_env *glsenv; /* the connection's locale environment */
   int32_t varchar_pad; /* VARCHAR values are sent padded */
 } sqli_conn;
 

@@ -22,21 +22,16 @@
 #include "asf_call.h"
 #include "os_context.h"
 #include "os_trace.h"
+#include "sqli_asf.h"
 #include "sqli_context.h"
 #include "sqli_seams.h"
 #include "sqli_wire.h"
 
 namespace {
 
-/* The status of a failed service call as the runtime records it. */
-int recorded_status(int32_t asfcode) {
-  if (asfcode > 0 && asfcode != asf_status_running) return -asfcode;
-  return asfcode != 0 ? asfcode : -1;
-}
-
 void record_failure(pipe_vbles *pipe) {
   const asfsvcctl &ctl = pipe->svcctl;
-  _iqset2err(recorded_status(ctl.asfcode), ctl.oserr, ctl.errstr);
+  _iqset2err(sqli_asf_status(ctl.asfcode), ctl.oserr, ctl.errstr);
 }
 
 /* A service without arguments on the connection's control record. */

@@ -34,6 +34,22 @@ enum {
 };
 enum { SQLI_END_ORDERLY = 0, SQLI_END_ABORT_FLAGGED = 1, SQLI_END_ABORT = 2 };
 
+/* User record of CONNECT ... USER: kind 1 points at two texts {user,
+** password}, kind 2 at the caller's credential. CONNECT copies the texts;
+** the record stays the caller's. */
+typedef struct dvz_conn_user {
+  int32_t kind;
+  void *data;
+} dvz_conn_user;
+enum { DVZ_CONN_USER_PASSWORD = 1, DVZ_CONN_USER_CREDENTIAL = 2 };
+
+/* User records: null when memory is short. The free operations take the
+** address of the caller's pointer and null it. */
+dvz_conn_user *dvz_alloc_conn_user(const char *user, const char *password);
+void dvz_free_conn_user(dvz_conn_user **user);
+dvz_conn_user *dvz_alloc_conn_cred(void *credential);
+void dvz_free_conn_cred(dvz_conn_user **user);
+
 /* CONNECT: opens a connection of `type` to the database environment
 ** dbenv (a database, optionally "@server"), named `name` (null: none),
 ** with the user record `user` (null: none) and the concurrent-transaction
@@ -47,6 +63,21 @@ void sqli_connect_open(int32_t version, int32_t type, const char *dbenv, const c
 ** outcome is in sqlca (-1800: an orderly close met an open transaction
 ** and the connection stays; -1803: no such connection). */
 void sqli_connect_close(int32_t type, const char *name, int32_t mode, int32_t keep);
+
+/* SET CONNECTION: makes the connection named by `type` (0 named, 1
+** DEFAULT, 3 CURRENT) and `name` current; with `dormant` given, makes the
+** current connection dormant instead (-1813 for any other). The outcome
+** is in sqlca. */
+void sqli_connect_set(int32_t type, const char *name, const char *dormant);
+
+/* The pending transaction event of the current connection into event[3],
+** which is then cleared: 0; -554 when the server does not report events;
+** -1822 when none is pending; -1803 without a current connection. */
+int dvz_xactevent(int16_t *event);
+
+/* Sets whether in-use marks are enforced for new connections and for the
+** current one (1: enforced). */
+void sqli_setdormant(int32_t flag);
 
 #ifdef __cplusplus
 }

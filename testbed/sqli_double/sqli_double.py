@@ -449,19 +449,35 @@ def field(fields, key, default=None):
 class Reply:
     """What the double answers to a connect: the options that shape it."""
 
-    def __init__(self, level=61, error=0, isam=0, omit=(), s116=None, unknown=False):
+    def __init__(self, level=61, error=0, isam=0, omit=(), s116=None, unknown=False,
+                 message=None, version=0):
         self.level = level
         self.error = error
         self.isam = isam
+        self.message = message  # bytes of the one message entry, or None
+        self.version = version  # the first connect-parameter word
         self.omit = set(omit)
         self.s116 = s116  # None, or the length written in section 116
         self.unknown = unknown
 
 
-def status_section(error=0, isam=0, warn=0):
-    """Section 102: six raw bytes, error, ISAM error, warning bits, no
-    message entries."""
-    return be16(S_STATUS) + b"\x00" * 6 + be16(error) + be16(isam) + be16(warn) + be16(0)
+def status_section(error=0, isam=0, warn=0, message=None):
+    """Section 102: six raw bytes, error, ISAM error, warning bits, and no
+    message entry, or one (error offset 0, length, the bytes)."""
+    out = be16(S_STATUS) + b"\x00" * 6 + be16(error) + be16(isam) + be16(warn)
+    if message is None:
+        return out + be16(0)
+    return out + be16(1) + be16(0) + be16(len(message)) + message
+
+
+def version_word(args):
+    """The first connect-parameter word of an accept, the server's version
+    number: 0 in the minimal profile; in the modern one 310, or the number
+    --server-version gives."""
+    if args.profile != "modern":
+        return 0
+    text = args.server_version or ""
+    return int(text) if text.isdigit() else 310
 
 
 def response_body(level, req, opts):
@@ -477,11 +493,11 @@ def response_body(level, req, opts):
     pversion = field(req, "pversion", field(req, "x.pversion", 1))
     out += be16(S_PARAMS) + fixed(b"srvdvz", 12)
     out += wstring(None) + wstring(None) + wstring(b"sqli")
-    out += be32(0) + be32(0) + be32(0)
+    out += be32(opts.version) + be32(0) + be32(0)
     out += be16(0) + wstring(None) + wstring(None)
     out += fixed(product, 8) + be32(plevel) + fixed(protocol, 8) + be32(pversion)
     if 102 not in opts.omit:
-        out += status_section(opts.error, opts.isam)
+        out += status_section(opts.error, opts.isam, message=opts.message)
     if opts.s116 is not None:
         body = be32(os.getuid()) + be32(os.getgid())
         body = (body + b"\x00" * max(0, opts.s116 - len(body)))[: opts.s116]
@@ -794,8 +810,9 @@ class Server:
         level = min(a.level, client_level)
         mux = bool(flag & 0x80) and a.mux
         reject = faulty and a.reject is not None
+        message = a.reject_message.encode("latin-1") if reject and a.reject_message else None
         opts = Reply(level, *(a.reject if reject else (0, 0)), omit=a.omit, s116=a.s116,
-                     unknown=a.unknown_section)
+                     unknown=a.unknown_section, message=message, version=version_word(a))
         if level < 60:
             kind = field(req, "x.kind", field(req, "kind"))
             kind = kind if isinstance(kind, int) else 0
@@ -880,7 +897,8 @@ class Server:
                     rbody = b"\x00" * 16
                     conn.send(header(len(rbody) + 6, T_MUX_REJECT, flag | 0x80) + rbody, faults)
                 else:
-                    rbody = response_body(min(a.level, 127), req, Reply(a.level))
+                    rbody = response_body(min(a.level, 127), req,
+                                          Reply(a.level, version=version_word(a)))
                     conn.send(header(len(rbody) + 6, T_MUX_ACCEPT, flag | 0x80, 4096) + rbody,
                               faults)
             else:
@@ -1145,6 +1163,12 @@ def parse_args(argv):
     p.add_argument("--mux", action="store_true", help="agree to multiplexing when asked")
     p.add_argument("--mux-reject", action="store_true", help="answer type 10 with 12")
     p.add_argument("--reject", type=error_pair, help="reject with ERR[,ISAM] in section 102")
+    p.add_argument("--reject-message", metavar="TEXT",
+                   help="the reject's one message entry in section 102")
+    p.add_argument("--profile", choices=("minimal", "modern"), default="minimal",
+                   help="minimal: version word 0, version request answered; modern: word 310")
+    p.add_argument("--server-version", metavar="TEXT",
+                   help="the version request's answer (8.00); modern: a number is the word")
     p.add_argument("--omit", type=int, action="append", default=[], choices=(101, 102),
                    help="leave this section out of the response")
     p.add_argument("--s116", type=int, help="add section 116 with this length")

@@ -27,15 +27,21 @@ a test can rewrite it (atomically) between requests:
      "default": [ITEM...]}                   (else: an end of transmission)
 A request matches the first rule whose "text" is the exact text of one of
 its statement messages (1, 2), or whose "code" is one of its message codes.
-A request ends at 12, at a lone exit 56 (answered only when a rule names
-it: a client sends it back to a server exit), and at an information
-request 81 that is not the environment form.
+A request ends at 12, at a lone exit 56, and at an information request 81
+that is not the environment form.
+Session requests no rule names get their own replies: the version request
+53 the version text (--server-version, "8.00"); the transaction query 84
+the flag "transaction" (0); the owner query 109 the name "owner"; the
+information request 81 the items of "info"; a lone exit 56 the exit, unless
+the double sent one on that association (the client's 56 then answers it).
+"transaction", "owner" and "info" may also be set per association.
 Reply items: {"kind": K, ...} with K one of describe, tuple, done, error,
 perr, end, exit, cost, rowpos, insertdone, txstate, closed, dblist, code,
 raw (see the build_* functions). Faults of a rule: "error": N (the reply is
 that error and the end), "delay_ms", "close_at": k (k bytes, then the
 socket is closed), "truncate": k (k bytes, the rest never comes),
-"exit_at": k (k bytes, then a server exit 56). Capabilities pick the
+"exit_at": k (k bytes, then a server exit 56), "stall": true (never
+answered; the connection stays). Capabilities pick the
 forms: 0x4 extended describe columns, i32 tuple lengths, names in bind
 values, the code-0 error tail; 0x10 i32 PUT row sizes; 0x80 or 0x100 the
 fetch array size; 0x2000 the long file-transfer forms.
@@ -790,9 +796,14 @@ def load_scenario(path):
         return json.load(f)
 
 
-def capabilities(scenario, assoc):
+def assoc_value(scenario, assoc, key, default):
+    """A scenario value, the association's own ("associations") first."""
     per = scenario.get("associations", {}).get(str(assoc), {})
-    return int(per.get("capabilities", scenario.get("capabilities", 0)))
+    return per.get(key, scenario.get(key, default))
+
+
+def capabilities(scenario, assoc):
+    return int(assoc_value(scenario, assoc, "capabilities", 0))
 
 
 def find_rule(scenario, messages):
@@ -807,10 +818,78 @@ def find_rule(scenario, messages):
     return None
 
 
-def reply_for(scenario, messages, caps):
-    """(reply bytes, rule) for a request. An exit (56) no rule matches is
-    not answered: it is what a client sends back to a server exit."""
+# ---------------------------------------------------------------------------
+# Session replies: what a request of the session calls gets when no rule of
+# the scenario names it.
+
+VERSION_REQUEST, TX_QUERY, INFO, OWNER = 53, 84, 81, 109
+DEFAULT_INFO = {"version": 900, "text": "srvdvz", "flags1": [0], "flags2": [0]}
+
+
+def counted_text(code, data):
+    """code, u16 length, the bytes and their pad, the end 12 (the version
+    and owner replies)."""
+    return be16(code) + be16(len(data)) + _padded(data) + be16(END)
+
+
+def _words(value):
+    return b"".join(be32(w) for w in (value if isinstance(value, list) else [value]))
+
+
+def info_items(info):
+    """The items of the information reply after its code 81: each a type
+    word, a length word and the bytes with their pad; then the lone type
+    word info["end"] (0). A dict gives type 2 (the version number and the
+    text), 3 (flags1) and 4 (flags2); "items" lists them as written
+    ({"type", "hex"|"text"|"script", "length"}) for odd forms."""
+    out = b""
+    if "items" in info:
+        for item in info["items"]:
+            data = _bytes_of(item, "data")
+            out += be16(item["type"]) + be16(item.get("length", len(data))) + _padded(data)
+    else:
+        text = be32(info.get("version", 0)) + _text(info.get("text", ""))
+        out += be16(2) + be16(len(text)) + _padded(text)
+        for typ, key in ((3, "flags1"), (4, "flags2")):
+            if key in info:
+                words = _words(info[key])
+                out += be16(typ) + be16(len(words)) + words
+    return out + be16(info.get("end", 0))
+
+
+def session_reply(scenario, messages, session):
+    """The bytes answering a session request, or None for any other. The
+    version request 53 gets the version text; the transaction query 84 the
+    scenario's "transaction" flag; the owner query 109 its "owner"; an
+    information request 81 its "info" items; a lone exit 56 the exit,
+    unless this double sent the association an exit (then it is the
+    client's answer to it). session: the association number ("assoc"), the
+    version text ("version") and whether an exit was sent ("exited")."""
+    code = messages[0]["code"]
+    assoc = session["assoc"]
+    if code == VERSION_REQUEST:
+        return counted_text(VERSION_REQUEST, session["version"].encode("latin-1"))
+    if code == TX_QUERY:
+        flag = int(assoc_value(scenario, assoc, "transaction", 0))
+        return be16(TX_QUERY) + be16(flag) + be16(END)
+    if code == OWNER:
+        return counted_text(OWNER, _text(assoc_value(scenario, assoc, "owner", "dvzowner")))
+    if code == INFO and messages[0].get("sub") != 6:
+        return be16(INFO) + info_items(assoc_value(scenario, assoc, "info", DEFAULT_INFO))
+    if code == EXIT and len(messages) == 1:
+        return b"" if session["exited"] else be16(EXIT)
+    return None
+
+
+def reply_for(scenario, messages, caps, session=None):
+    """(reply bytes, rule) for a request: a rule's, else a session reply,
+    else the default. Without session (no session replies) an exit (56) no
+    rule matches is not answered."""
     rule = find_rule(scenario, messages)
+    if rule is None and session is not None:
+        data = session_reply(scenario, messages, session)
+        if data is not None:
+            return data, {}
     if rule is None and messages[-1]["code"] == EXIT:
         return b"", {}
     rule = rule or {}
@@ -858,6 +937,8 @@ class SqliServer(sd.Server):
         held += conn.read_exact(length - sd.HEADER_SIZE, dl)
 
     def send_reply(self, conn, faults, data):
+        if data.endswith(be16(EXIT)):
+            conn.exited = True  # the client's 56 that follows is its answer
         if conn.headers and data:
             data = sd.header(len(data) + sd.HEADER_SIZE, sd.T_DATA, 0) + data
         if data:
@@ -868,6 +949,7 @@ class SqliServer(sd.Server):
             return self.serve_replay(conn, faults)
         held = bytearray()
         state = ParseState()
+        conn.exited = False
         messages = []
         scenario = {}
         while True:
@@ -897,13 +979,17 @@ class SqliServer(sd.Server):
                 messages = []
 
     def answer(self, conn, faults, scenario, messages, caps):
+        session = {"assoc": conn.assoc, "exited": conn.exited,
+                   "version": self.args.server_version or "8.00"}
         try:
-            data, rule = reply_for(scenario, messages, caps)
+            data, rule = reply_for(scenario, messages, caps, session)
         except (ValueError, KeyError, TypeError) as e:
             self.failed(conn, "scenario reply: %s" % e, b"")
             raise sd.Closed("done") from None
         if rule.get("delay_ms"):
             time.sleep(rule["delay_ms"] / 1000.0)
+        if rule.get("stall"):
+            return  # accepted, and this request is never answered
         if "exit_at" in rule:
             data = data[: rule["exit_at"]] + be16(EXIT)
         if "close_at" in rule:

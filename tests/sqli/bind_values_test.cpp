@@ -2,8 +2,9 @@
 ** The bind values against the golden bytes of scripts/requests.txt
 ** (written from the bind-value tables): one value per host type from
 ** descriptor entries and from value records, at a roomy send buffer and at
-** one of 5 bytes; the NULL rules; the checks that refuse a list before
-** any of it is written; the cut of long CHAR values; the blob count.
+** one of 5 bytes; a list of them all; the NULL rules and forms; the checks
+** that refuse a list before any of it is written; the cut of long CHAR
+** values; the blob count.
 */
 #include <gtest/gtest.h>
 
@@ -287,6 +288,62 @@ TEST_F(BindValues, DescriptorEntriesAreTheirGoldenBytes) {
       EXPECT_EQ(hex(session.sent()), hex(join(script("bind_header_one"), script(c.script))))
           << c.script << " send size " << send_size;
       EXPECT_EQ(tcb_->request_active, 0) << c.script;
+    }
+  }
+}
+
+/* A list of many entries of every kind is the bytes of its entries one
+** after the other, whether it goes whole in place, starts in place and
+** meets a value of another kind, or crosses buffers. */
+TEST_F(BindValues, MixedListsAreTheirEntriesInOrder) {
+  std::vector<EntryCase> cases;
+  for (const EntryCase &c : entry_cases())
+    if (c.capabilities == 0 && !c.float_as_decimal) cases.push_back(c);
+  std::vector<Store> stores(cases.size());
+  std::vector<sqlvar_struct> entries;
+  Bytes expected {0x00, 0x05, 0x00, static_cast<uint8_t>(cases.size())};
+  for (size_t i = 0; i < cases.size(); ++i) {
+    entries.push_back(cases[i].make(stores[i]));
+    expected = join(expected, script(cases[i].script));
+  }
+  for (int send_size : {8192, 37, 5}) {
+    _sqclrca(tcb_);
+    Session session(tcb_, send_size, 0);
+    sqlda desc {};
+    desc.sqld = static_cast<int16_t>(entries.size());
+    desc.sqlvar = entries.data();
+    EXPECT_EQ(_sqs_vs(SQ_BIND, &desc, nullptr, tcb_), 0) << send_size;
+    EXPECT_EQ(hex(session.sent()), hex(expected)) << "send size " << send_size;
+  }
+}
+
+/* Every host type, and every SQL type used as one, holding the value
+** library's NULL form (rsetnull) and no indicator is sent as NULL: its type
+** word, then -1 and 0, whether the list goes in place or crosses buffers. */
+TEST_F(BindValues, NullFormsOfEveryTypeAreSentAsNull) {
+  const int types[] = {host_type_char,    host_type_short,     host_type_int,     host_type_long,
+                       host_type_float,   host_type_double,    host_type_decimal, host_type_fixchar,
+                       host_type_string,  host_type_date,      host_type_money,   host_type_varchar,
+                       host_type_int8,    sql_type_char,       sql_type_smallint, sql_type_integer,
+                       sql_type_float,    sql_type_smallfloat, sql_type_decimal,  sql_type_serial,
+                       sql_type_date,     sql_type_money,      sql_type_varchar,  sql_type_nchar,
+                       sql_type_nvarchar, sql_type_int8,       sql_type_serial8};
+  for (int type : types) {
+    for (int send_size : {4096, 5}) {
+      _sqclrca(tcb_);
+      Session session(tcb_, send_size, 0);
+      alignas(16) char data[64];
+      std::memset(data, 0x5A, sizeof data);
+      rsetnull(type, data);
+      sqlvar_struct e = entry(type, data, 8);
+      sqlda desc {};
+      desc.sqld = 1;
+      desc.sqlvar = &e;
+      EXPECT_EQ(_sqs_vs(SQ_BIND, &desc, nullptr, tcb_), 0) << type;
+      const Bytes sent = session.sent();
+      ASSERT_EQ(sent.size(), 10U) << "type " << type << " send size " << send_size;
+      EXPECT_EQ(hex(Bytes(sent.begin() + 6, sent.end())), hex(Bytes {0xFF, 0xFF, 0x00, 0x00}))
+          << "type " << type << " send size " << send_size;
     }
   }
 }

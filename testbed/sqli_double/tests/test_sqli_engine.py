@@ -18,7 +18,8 @@ import tempfile
 import time
 import unittest
 
-from double_test_support import program
+from double_test_support import h, program
+import client_mode as cm  # noqa: E402
 import sqli_double as d  # noqa: E402
 import sqli_engine as e  # noqa: E402
 from test_css_mode import fields_of  # noqa: E402
@@ -489,6 +490,146 @@ class Program(unittest.TestCase):
             self.assertEqual(hdr[2], d.T_DATA)
             self.assertEqual(body, e.build_reply([{"kind": "done"}, {"kind": "end"}], 0))
             self.assertEqual([line["code"] for line in eng.wait_sqli(2)], ["2", "12"])
+
+
+def connect_with(eng, **request):
+    """Connects with a request of client_mode.Request(**request); the
+    reply's header and body."""
+    prefix, body = cm.build_request(cm.Request(**request))
+    s = eng.double.connect()
+    s.sendall(prefix + body)
+    hdr, rbody = read_message(s)
+    return s, hdr, rbody
+
+
+def reply_fields(body):
+    """The fields of a connect reply body (read as the request form is)."""
+    return dict(d.parse_binary_request(body)[1:])
+
+
+class SessionReplies(unittest.TestCase):
+    def test_profiles_give_the_version_word_and_the_version_reply(self):
+        # (options, first connect-parameter word, reply to 00 35 00 0c)
+        cases = [
+            ((), 0, h("0035 0004") + b"8.00" + END),
+            (("--profile", "minimal", "--server-version", "7.31.UD1"), 0,
+             h("0035 0008") + b"7.31.UD1" + END),
+            (("--server-version", "5.0"), 0, h("0035 0003") + b"5.0\x00" + END),
+            (("--profile", "modern"), 310, None),
+            (("--profile", "modern", "--server-version", "311"), 311, None),
+        ]
+        for args, word, version_reply in cases:
+            with self.subTest(args=args), Engine({}, *args) as eng:
+                s, hdr, body = connect_with(eng, form="binary", kind=11)
+                self.assertEqual(hdr[2], d.T_ACCEPT)
+                self.assertEqual(reply_fields(body)["w1"], word)
+                if version_reply is not None:
+                    s.sendall(h("0035 000c"))
+                    self.assertEqual(recv_all(s, len(version_reply)), version_reply)
+                    self.assertEqual([x["code"] for x in eng.wait_sqli(2)], ["53", "12"])
+                self.assertEqual(eng.double.stop(), 0)
+
+    def test_session_requests_get_their_replies_and_are_journaled(self):
+        scenario = {"transaction": 1, "owner": "own1",
+                    "associations": {"2": {"transaction": 0, "owner": "x" * 200}}}
+        env = (h("0051 0006 0016 0006 0006 0006") + b"DBDATE" + h("0005") + b"Y4MD-" +
+               h("00 0000 0000") + END)
+        info = h("0051 0001 0000 0000")
+        want_info = (h("0051 0002 000a 00000384") + b"srvdvz" + h("0003 0004 00000000") +
+                     h("0004 0004 00000000 0000"))
+        with Engine(scenario) as eng:
+            s = eng.connect()
+            for request, reply in [
+                (env, END),
+                (h("0054 000c"), h("0054 0001 000c")),
+                (h("006d 000c"), h("006d 0004") + b"own1" + END),
+                (info, want_info),
+                (h("0038"), h("0038")),
+            ]:
+                s.sendall(request)
+                self.assertEqual(recv_all(s, len(reply)).hex(), reply.hex())
+            lines = eng.wait_sqli(8)
+            self.assertEqual([x["code"] for x in lines],
+                             ["81", "12", "84", "12", "109", "12", "81", "56"])
+            self.assertEqual((lines[0]["sub"], lines[0]["env"]), ("6", "DBDATE=Y4MD-"))
+            self.assertEqual(bytes.fromhex(lines[0]["raw"]), env[:-2])
+            self.assertEqual((lines[6]["sub"], lines[6]["flag2"]), ("1", "0"))
+            # Per association, and read anew: the second one has no open
+            # transaction and a long owner name, until the flag is set.
+            t = eng.connect()
+            t.sendall(h("0054 000c"))
+            self.assertEqual(recv_all(t, 6), h("0054 0000 000c"))
+            t.sendall(h("006d 000c"))
+            self.assertEqual(recv_all(t, 206), h("006d 00c8") + b"x" * 200 + END)
+            eng.write(dict(scenario, associations={"2": {"transaction": 1}}))
+            t.sendall(h("0054 000c"))
+            self.assertEqual(recv_all(t, 6), h("0054 0001 000c"))
+            self.assertEqual(eng.double.stop(), 0)
+
+    def test_information_items_in_every_form(self):
+        cases = [
+            ("long text, several words",
+             {"version": 310, "text": "t" * 100, "flags1": [1, 2], "flags2": 8},
+             h("0051 0002 0068 00000136") + b"t" * 100 +
+             h("0003 0008 00000001 00000002 0004 0004 00000008 0000")),
+            ("raw items: short type 2, odd lengths, unknown type, negative end",
+             {"items": [{"type": 2, "hex": "0102"}, {"type": 3, "hex": "000000010203"},
+                        {"type": 9, "text": "abc"}, {"type": 4, "hex": "00", "length": 5}],
+              "end": -1},
+             h("0051 0002 0002 0102 0003 0006 000000010203 0009 0003 61626300") +
+             h("0004 0005 0000 ffff")),
+        ]
+        for what, info, want in cases:
+            with self.subTest(what), Engine({"info": info}) as eng:
+                s = eng.connect()
+                s.sendall(h("0051 0000"))
+                self.assertEqual(recv_for(s, 0.5)[0].hex(), want.hex())
+
+    def test_rules_take_precedence_over_session_replies(self):
+        scenario = {"rules": [
+            {"code": 53, "reply": [{"kind": "code", "code": 8}, {"kind": "end"}]},
+            {"code": 81, "error": -1829},
+            {"code": 109, "stall": True}]}
+        env = h("0051 0006 000c 0002 0002 0002 41 00 0001 42 00 0000 0000") + END
+        with Engine(scenario) as eng:
+            s = eng.connect()
+            s.sendall(h("0035 000c"))
+            self.assertEqual(recv_all(s, 4), h("0008 000c"))
+            s.sendall(env)
+            want = e.build_reply([{"kind": "error", "code": -1829}, {"kind": "end"}], 0)
+            self.assertEqual(recv_all(s, len(want)), want)
+            # A stalled request: accepted, journaled, never answered, and the
+            # connection stays for the next one.
+            s.sendall(h("006d 000c"))
+            self.assertEqual(recv_for(s, 0.5), (b"", False))
+            s.sendall(h("0054 000c"))
+            self.assertEqual(recv_all(s, 6), h("0054 0000 000c"))
+            self.assertEqual(eng.double.stop(), 0)
+
+    def test_connects_refused_with_a_message_or_accepted_for_every_kind(self):
+        message = "m" * 80
+        with Engine({}, "--reject=-329,-111", "--reject-message", message) as eng:
+            s, hdr, body = connect_with(eng, form="binary", kind=11)
+            self.assertEqual(hdr[2], d.T_REJECT)
+            self.assertEqual(body[-(18 + 4 + 80):].hex(),
+                             (h("0066 000000000000 feb7 ff91 0000 0001 0000 0050") +
+                              message.encode() + h("007f")).hex())
+            f = fields_of(eng.double.wait_line(" what=connect "))
+            self.assertEqual(f["kind"], "11")
+        # Implicit connections (6 without a database, 2 with one) in both
+        # request forms are accepted and journaled with their kind.
+        with Engine({}) as eng:
+            for n, (form, kind, key) in enumerate([("binary", 6, "kind"), ("binary", 2, "kind"),
+                                                    ("text", 6, "x.kind"),
+                                                    ("text", 2, "x.kind")], start=1):
+                s, hdr, _ = connect_with(eng, form=form, kind=kind,
+                                         database="" if kind == 6 else "db")
+                self.assertEqual(hdr[2], d.T_ACCEPT)
+                line = eng.double.wait_line(" assoc=%d " % n)
+                self.assertEqual(fields_of(line)[key], str(kind))
+                s.sendall(h("0054 000c"))
+                self.assertEqual(recv_all(s, 6), h("0054 0000 000c"))
+            self.assertEqual(eng.double.stop(), 0)
 
 
 class Replay(unittest.TestCase):

@@ -12,6 +12,11 @@
 **   configured sizes (each an exact heap block, freed when the next one is
 **   handed over), and records every buffer released with service 17;
 ** - it takes an abort (10) of the association, counted by calls();
+** - the association calls: start (0), directory (2, from a scripted
+**   registry), connect (3, answering each from a queue of scripted
+**   responses and keeping what was asked), interrupt (8), release (9) and
+**   the server entry (12); the request of the last call of each service
+**   is kept;
 ** - it injects, per service, status 6 k times, a negative status with
 **   oserr and errstr, or a positive status; and a receive failure once
 **   byte n of the replies has been delivered.
@@ -21,17 +26,62 @@
 #ifndef DVZ_TESTS_SQLI_FAKE_ASF_H
 #define DVZ_TESTS_SQLI_FAKE_ASF_H
 
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "asf_call.h"
 #include "asf_records.h"
 #include "asf_svcctl.h"
 #include "sqli_seams.h"
 #include "wire_codec.h"
 
 namespace sqli_test {
+
+/* One entry of the scripted directory, or the server entry of service 12. */
+struct FakeEntry {
+  FakeEntry(std::string server_ = "", std::string dbpath_ = "", int32_t addrkind_ = 1,
+            std::string addrtext_ = "127.0.0.1|9088|tcp", std::string product_ = "ol")
+      : server(std::move(server_)), dbpath(std::move(dbpath_)), addrkind(addrkind_),
+        addrtext(std::move(addrtext_)), product(std::move(product_)) {}
+  std::string server;
+  std::string dbpath;
+  int32_t addrkind;
+  std::string addrtext;
+  std::string product;
+};
+
+/* The answer to one connect. status 0 accepts, 7 refuses with the status
+** record below, any other fails with that status. form_ok false answers
+** with a response that is not a status record. */
+struct FakeConnectResponse {
+  int32_t status = 0;
+  int32_t errnum = 0;
+  int32_t isamerr = 0;
+  int32_t warnbits = 0;
+  std::vector<std::pair<int32_t, std::string>> messages; /* offset, text */
+  int32_t server_version = 0;
+  bool form_ok = true;
+};
+
+/* What the runtime asked for in one connect. */
+struct FakeConnectSeen {
+  int32_t namekind = 0;
+  std::string dbenv; /* word 3; "<null>" when absent */
+  int32_t retries = 0;
+  int32_t timeout = 0;
+  std::string progname, version, clientid, pfname;
+  std::array<int32_t, 3> words {};
+  int32_t userkind = 0;
+  std::string user;
+  int32_t pair_level = 0, pair_version = 0;
+  std::string dbpath; /* DBPATH of the environment list */
+  int32_t kind = 0, flags = 0;
+  std::array<std::string, 6> str; /* the pfconkind's texts, "<null>" when absent */
+};
 
 class FakeAsf {
  public:
@@ -59,6 +109,26 @@ class FakeAsf {
   void fail_after(size_t n, int32_t status, int32_t oserr = 0, const std::string &errstr = "");
   /* A send that times out takes this many bytes first (default 0). */
   void set_timeout_progress(int bytes) { timeout_progress_ = bytes; }
+
+  /* The directory's registry (service 2). */
+  void set_registry(std::vector<FakeEntry> entries) { registry_ = std::move(entries); }
+  /* The entry service 12 returns, or none at all. */
+  void set_server_entry(const FakeEntry &entry) { entry_ = entry; }
+  void set_no_server_entry() { no_entry_ = true; }
+  /* Appends the answer of a later connect; a connect with none queued is
+  ** accepted with version 0. */
+  void script_connect(const FakeConnectResponse &response) { connects_.push_back(response); }
+  /* The connects asked for, in order. */
+  const std::vector<FakeConnectSeen> &connects() const { return seen_; }
+  /* The request of the last call of service, and the association it named. */
+  const asfsvcreq &last_request(int service) const { return last_req_.at(size_t(service)); }
+  void *last_assoc(int service) const { return last_assoc_.at(size_t(service)); }
+  /* The association handed out by the n-th connect (from 0). */
+  void *association(int n) const { return const_cast<char *>(&assocs_[n]); }
+  /* Registries handed out and not yet freed. */
+  int live_registries() const { return live_registries_; }
+  /* Modes given to the signal switch. */
+  const std::vector<int> &sig_modes() const { return sig_modes_; }
 
   /* Each buffer handed back with service 6, in order. */
   const std::vector<Bytes> &sent() const { return sent_; }
@@ -109,6 +179,23 @@ class FakeAsf {
   std::vector<int> calls_;
   std::vector<int32_t> timeouts_;
   int released_ = 0;
+  /* Association calls. */
+  int serve_connect(asfsvcctl *ctl, asfsvcreq *req);
+  std::vector<FakeEntry> registry_;
+  FakeEntry entry_ {"srv"};
+  bool no_entry_ = false;
+  const NSEntry *entry_slot_ = nullptr;
+  std::unique_ptr<NSEntry> entry_record_;
+  std::deque<FakeConnectResponse> connects_;
+  std::vector<FakeConnectSeen> seen_;
+  std::array<asfsvcreq, ASF_SVC_MAX + 1> last_req_ {};
+  std::array<void *, ASF_SVC_MAX + 1> last_assoc_ {};
+  std::array<char, 16> assocs_ {}; /* association tokens: their addresses */
+  int live_registries_ = 0;
+  std::vector<int> sig_modes_;
+  /* The records of the last connect response, owned until the next. */
+  struct ResponseRecords;
+  std::shared_ptr<ResponseRecords> response_;
 };
 
 }  // namespace sqli_test
