@@ -16,7 +16,9 @@
 */
 #include <strings.h>
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -203,6 +205,65 @@ struct converted_value {
 };
 converted_value *converted_values = nullptr;
 
+/* An open-addressed index of the variable table by name, so that a
+** look-up (made at every describe, among others) hashes the name once
+** instead of comparing it with each row. Built on the first look-up after
+** the table changes; a table too large for it is searched row by row. */
+constexpr size_t index_slots = 1024;
+constexpr int index_max_rows = static_cast<int>(index_slots / 2);
+struct row_index {
+  const evar_t *table = nullptr;
+  int count = -1;
+  std::array<int16_t, index_slots> slots {};
+};
+row_index name_index;
+
+/* FNV-1a of a NUL-terminated name. */
+size_t name_hash(const char *name) {
+  uint32_t h = 2166136261u;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p != 0; ++p)
+    h = (h ^ *p) * 16777619u;
+  return h;
+}
+
+/* Marks the index stale; every change to the rows calls it. */
+void drop_index() {
+  name_index.table = nullptr;
+  name_index.count = -1;
+}
+
+/* Indexes the rows of Dvz_EVars; the first row of a name wins, as in
+** search_evar. */
+void build_index() {
+  name_index.slots.fill(-1);
+  for (int i = 0; i < Num_EVars; ++i) {
+    size_t slot = name_hash(Dvz_EVars[i].name) & (index_slots - 1);
+    while (name_index.slots[slot] >= 0 &&
+           strcmp(Dvz_EVars[name_index.slots[slot]].name, Dvz_EVars[i].name) != 0)
+      slot = (slot + 1) & (index_slots - 1);
+    if (name_index.slots[slot] < 0) name_index.slots[slot] = static_cast<int16_t>(i);
+  }
+  name_index.table = Dvz_EVars;
+  name_index.count = Num_EVars;
+}
+
+/* search_evar over Dvz_EVars through the index: the row of name with its
+** cursor reset, or NULL. */
+evar_t *indexed_row(const char *name) {
+  if (name == nullptr || Dvz_EVars == nullptr) return nullptr;
+  if (Num_EVars > index_max_rows) return search_evar(name, Dvz_EVars, Num_EVars);
+  if (name_index.table != Dvz_EVars || name_index.count != Num_EVars) build_index();
+  for (size_t slot = name_hash(name) & (index_slots - 1); name_index.slots[slot] >= 0;
+       slot = (slot + 1) & (index_slots - 1)) {
+    evar_t *row = &Dvz_EVars[name_index.slots[slot]];
+    if (strcmp(row->name, name) == 0) {
+      row->cursor = row->current;
+      return row;
+    }
+  }
+  return nullptr;
+}
+
 /* Pushes a copy of value (NULL: none) onto row's stack; 0 or -2. */
 int push_value(evar_t *row, const char *value) {
   envelem_t *element = nullptr;
@@ -220,6 +281,7 @@ int append_rows(const envdef_t *defs) {
   while (defs[count].name != nullptr)
     ++count;
   if (count == 0) return 0;
+  drop_index();
   void *grown = realloc(Dvz_EVars, sizeof(evar_t) * static_cast<size_t>(Num_EVars + count));
   if (grown == nullptr) return -2;
   Dvz_EVars = static_cast<evar_t *>(grown);
@@ -254,6 +316,7 @@ char *client_form(const char *name, char *p) {
 
 /* Frees the rows and their values; the table is empty afterwards. */
 void release_rows() {
+  drop_index();
   for (int i = 0; i < Num_EVars; ++i) {
     envelem_t *element = Dvz_EVars[i].current;
     while (element != nullptr) {
@@ -301,6 +364,16 @@ int load_sources(namelist_t *ignore) {
   return (flags & env_flag_dbnls) != 0 ? dvz_env::load_nls_defaults(flags) : 0;
 }
 
+/* The locale copy named name in any case, or NULL. */
+const locale_copy *locale_copy_of(const char *name) {
+  if (name == nullptr) return nullptr;
+  for (const locale_copy &c : locale_copies) {
+    /* The first letters settle most names without a call. */
+    if ((c.name[0] | 0x20) == (name[0] | 0x20) && strcasecmp(c.name, name) == 0) return &c;
+  }
+  return nullptr;
+}
+
 /* NULL with gerrno set to error. */
 char *no_value(int error) {
   gerrno = error;
@@ -313,7 +386,7 @@ namespace dvz_env {
 
 evar_t *find_row(const char *name) {
   evar_t *row = Num_SVars > 0 ? search_evar(name, Dvz_SVars, Num_SVars) : nullptr;
-  return row != nullptr ? row : search_evar(name, Dvz_EVars, Num_EVars);
+  return row != nullptr ? row : indexed_row(name);
 }
 
 const char *table_value(const char *name) {
@@ -332,6 +405,18 @@ void release_table() {
 }
 
 }  // namespace dvz_env
+
+namespace {
+
+/* The table's answer for name: its current value (NULL: none), or NULL
+** with gerrno -5 for a name the table lacks. */
+char *table_answer(const char *name) {
+  evar_t *row = dvz_env::find_row(name);
+  if (row == nullptr) return no_value(-5);
+  return row->current != nullptr ? row->current->value : nullptr;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -404,14 +489,10 @@ int greadenv(void) {
 }
 
 char *ggetglsenv(const char *name) {
-  if (name == nullptr) return nullptr;
-  for (const locale_copy &c : locale_copies) {
-    if (strcasecmp(c.name, name) == 0) {
-      gls_env *env = CheckGlsEnv();
-      return env != nullptr && env->state != nullptr ? env->state->vars[c.index] : nullptr;
-    }
-  }
-  return nullptr;
+  const locale_copy *c = locale_copy_of(name);
+  if (c == nullptr) return nullptr;
+  gls_env *env = CheckGlsEnv();
+  return env != nullptr && env->state != nullptr ? env->state->vars[c->index] : nullptr;
 }
 
 char *ggetenv2(const char *name) {
@@ -419,16 +500,22 @@ char *ggetenv2(const char *name) {
   ensure_table();
   gerrno = 0;
   if (char *p = getenv(name); p != nullptr) return client_form(name, p);
-  evar_t *row = dvz_env::find_row(name);
-  if (row == nullptr) return no_value(-5);
-  return row->current != nullptr ? row->current->value : nullptr;
+  return table_answer(name);
 }
 
 char *ggetenv(const char *name) {
   if (name == nullptr) return no_value(-7);
   if (char *p = getenv(name); p != nullptr) return p;
-  if (char *p = ggetglsenv(name); p != nullptr) return p;
-  return ggetenv2(name);
+  /* Building the table or the locale environment may put variables in
+  ** the process environment: then ggetenv2 searches it again. Otherwise it
+  ** is unchanged, and only the table is left to search. */
+  if (locale_copy_of(name) != nullptr) {
+    if (char *p = ggetglsenv(name); p != nullptr) return p;
+    return ggetenv2(name);
+  }
+  if (Dvz_EVars == nullptr) return ggetenv2(name);
+  gerrno = 0;
+  return table_answer(name);
 }
 
 char *getsesenv(const char *name) { return ggetenv(name); }

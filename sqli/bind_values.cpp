@@ -287,7 +287,7 @@ const std::array<HostKind, host_nonsql> host_kinds = [] {
 
 /* The value library's NULL form of a variable of a common kind, tested
 ** inline since every list value is tested, without risnull's look-up. */
-inline bool kind_null_form(FastKind kind, const char *p) {
+[[gnu::always_inline]] inline bool kind_null_form(FastKind kind, const char *p) {
   switch (kind) {
     case FastKind::smallint:
       return dvz_null::smallint(p);

@@ -1,6 +1,7 @@
 /*
 ** Entry points of the runtime whose requests the library does not send
-** yet: the cursor calls, FETCH, statements by text and COMMIT.
+** yet: FETCH, and the calls that cursors and statements reach in work
+** still to come (row copy, BYTE and TEXT values, descriptors, collections).
 ** Each keeps its final name and signature so that callers (the probe)
 ** link against the library as it will be, and fails the way every
 ** operation fails: the error is recorded in sqlca through _iqseterr and
@@ -11,8 +12,10 @@
 #include "sqli_context.h"
 #include "sqli_conn.h"
 #include "sqli_cursor.h"
+#include "sqli_cursors.h"
 #include "sqli_errors.h"
 #include "sqli_statement.h"
+#include "sqli_statements.h"
 
 namespace {
 
@@ -23,35 +26,43 @@ int32_t refuse() { return _iqseterr(SQLI_E_PROTOCOL); }
 
 extern "C" {
 
-void *sqli_curs_locate(int32_t, const char *, int32_t) {
-  refuse();
-  return nullptr;
-}
-
-int32_t sqli_curs_decl_stat(int32_t, void *, const char *, const char *const *, sqli_varlist *,
-                            sqli_varlist *, int32_t, void *, void *, int32_t, int32_t, int32_t) {
-  return refuse();
-}
-
-int32_t sqli_curs_open(int32_t, void *, sqlda *, const char *, struct value_t *, int32_t, int32_t) {
-  return refuse();
-}
-
 int32_t sqli_curs_fetch(int32_t, void *, sqli_varlist *, sqlda *, const char *, sqli_fetchspec *) {
   return refuse();
 }
 
-int32_t sqli_curs_close(int32_t, void *) { return refuse(); }
-
-int32_t sqli_stmt(int32_t, sqli_stmtrec *, const char *const *, int32_t, sqlvar_struct *,
-                  struct value_t *, void *, void *, void *, int32_t, int32_t, int32_t) {
-  return refuse();
-}
-
-int32_t sqli_trans_commit(void) { return refuse(); }
-
 }  // extern "C"
 
-/* Nothing puts cursor records on a connection's list yet, so closing a
-** connection has none to free. */
-void _sqfree_cursors(sqli_conn *) {}
+/* Later work reached from the cursor calls: preparing a statement, insert
+** cursors, collection cursors and the older cursor form. Each records the
+** protocol error so a caller sees the call refused; the releases have
+** nothing to release until their records exist. */
+int _iqprepare(void *, const char *, sqli_tcb *) { return refuse(); }
+int _sqcurflush(void *, sqli_tcb *) { return refuse(); }
+int dvz_cl_cdcl(sqli_cursor *, const char *, const char *const *, sqli_varlist *, sqli_varlist *,
+                void *, void *, int32_t, int32_t, sqli_tcb *) {
+  return refuse();
+}
+int dvz_cl_ddcl(sqli_cursor *, const char *, sqli_cursor *, sqli_tcb *) { return refuse(); }
+int dvz_cl_open(sqli_cursor *, sqlda *, const char *, sqli_tcb *) { return refuse(); }
+int dvz_cl_flush(sqli_cursor *, sqli_tcb *) { return refuse(); }
+int dvz_cl_close(sqli_cursor *, sqli_tcb *) { return refuse(); }
+int dvz_cl_free(sqli_cursor *, sqli_tcb *) { return refuse(); }
+void free_cl_cursor(sqli_cursor *) {}
+void sqli_free_compat_block(sqli_cursor *) {}
+void sqli_release_varlist(sqlvar_struct *, int) {}
+
+/* Later work reached from statements; each records the protocol error so
+** a caller sees the call refused. */
+int _iqupdtargs(sqli_cursor *, int, sqlvar_struct *, int, sqli_tcb *) { return refuse(); }
+int _sqs_blobs(sqli_tcb *) { return refuse(); }
+sqlda *_iqdlocate(const char *, sqli_tcb *) {
+  refuse();
+  return nullptr;
+}
+int _sqexecute(sqli_cursor *, sqlda *, const char *, const struct value_t *, sqli_tcb *) {
+  return refuse();
+}
+int dvz_cl_stmnt(int, sqlvar_struct *, struct value_t *, void *, void *, void *, int, int) {
+  return refuse();
+}
+int dvz_cl_slct(int, sqlvar_struct *, int, sqlvar_struct *, void *, void *) { return refuse(); }

@@ -54,11 +54,9 @@ constexpr int env_subcode = 6;
 
 int even(int n) { return n + (n & 1); }
 
-/* Once the version is settled: the general library's long-identifier flag,
-** the float format and the padding flag of conn, from caps and the
-** version text. */
-void apply_caps(sqli_conn *conn, int32_t caps, sqli_tcb *tcb) {
-  if ((caps & sqli_cap_longid) != 0) gset_dbver();
+}  // namespace
+
+void sqli_settle_float(sqli_conn *conn, int32_t caps, sqli_tcb *tcb) {
   int format = 0;
   if ((caps & sqli_cap_netfloat) != 0)
     format = 1;
@@ -66,6 +64,16 @@ void apply_caps(sqli_conn *conn, int32_t caps, sqli_tcb *tcb) {
     format = 2;
   if (conn->io != nullptr) conn->io->float_format = format;
   dvzGEN_setFloatType(format);
+}
+
+namespace {
+
+/* Once the version is settled: the general library's long-identifier flag,
+** the float format and the padding flag of conn, from caps and the
+** version text. */
+void apply_caps(sqli_conn *conn, int32_t caps, sqli_tcb *tcb) {
+  if ((caps & sqli_cap_longid) != 0) gset_dbver();
+  sqli_settle_float(conn, caps, tcb);
   conn->varchar_pad = (caps & sqli_cap_varchar_pad) != 0 ? 1 : 0;
   if (stcmpr(conn->server_version_text, pad_choice_version) >= 0 &&
       getsesenv("DVZ_PAD_VARCHAR") != nullptr)

@@ -686,7 +686,7 @@ int _sqg_desc(sqli_cursor *c, sqli_tcb *tcb) {
 static int tuples_in_place(sqli_cursor *c, pipe_vbles *p, bool long_rows) {
   const int header = long_rows ? 6 : 4;
   if (p->recv_failed != 0 || c->nvarlen_cols > 0 || c->buffer == nullptr || c->bufpos == nullptr ||
-      c->bufpos < c->buffer)
+      c->bufpos < c->buffer || c->rowsize < 0)
     return 0;
   const unsigned char *at = p->inptr;
   const unsigned char *const end = at + p->inleft;
@@ -694,23 +694,24 @@ static int tuples_in_place(sqli_cursor *c, pipe_vbles *p, bool long_rows) {
   const char *const limit = c->buffer + c->bufsize;
   const int64_t rowsize = c->rowsize;
   const int64_t wire = header + rowsize + (rowsize & 1);
+  /* A tuple's body at b (flags, length, row) that this path takes whole:
+  ** no flags (the general path warns), the row size, room left. */
+  auto body_fits = [&](const unsigned char *b) {
+    if (end - b < wire || dvz_ld_be_u16(b) != 0) return false;
+    const int64_t len = long_rows ? dvz_ld_be_i32(b + 2) : dvz_ld_be_i16(b + 2);
+    return len == rowsize && limit - pos >= len;
+  };
+  if (!body_fits(at)) return 0;
   int taken = 0;
   for (;;) {
-    if (end - at < wire || dvz_ld_be_u16(at) != 0) break; /* flags: the general path warns */
-    const int64_t len = long_rows ? dvz_ld_be_i32(at + 2) : dvz_ld_be_i16(at + 2);
-    if (len != rowsize || limit - pos < len) break;
-    std::memcpy(pos, at + header, static_cast<size_t>(len));
-    pos += len;
+    std::memcpy(pos, at + header, static_cast<size_t>(rowsize));
+    pos += rowsize;
     at += wire;
     ++taken;
     /* The next reply is taken here only when it is a tuple too. */
-    if (end - at < 2 + wire || dvz_ld_be_u16(at) != SQR_TUPLE) break;
-    const unsigned char *next = at + 2;
-    const int64_t next_len = long_rows ? dvz_ld_be_i32(next + 2) : dvz_ld_be_i16(next + 2);
-    if (dvz_ld_be_u16(next) != 0 || next_len != rowsize || limit - pos < next_len) break;
-    at = next;
+    if (end - at < 2 || dvz_ld_be_u16(at) != SQR_TUPLE || !body_fits(at + 2)) break;
+    at += 2;
   }
-  if (taken == 0) return 0;
   p->inleft -= static_cast<int32_t>(at - p->inptr);
   p->inptr = const_cast<unsigned char *>(at);
   c->nbuffered = static_cast<int16_t>(c->nbuffered + taken);

@@ -23,9 +23,3 @@ int _sqg_file_to_file(sqli_tcb *) { return unread_reply(); }
 int _sqg_getroutine(sqli_cursor *, sqli_tcb *) { return unread_reply(); }
 int _sqg_fproutine(sqli_cursor *, sqli_tcb *) { return unread_reply(); }
 int _sqg_fparam(sqli_cursor *, sqli_tcb *) { return unread_reply(); }
-
-/* No record keeps a marked-row store yet: the readers take the path of a
-** statement without one, which is not an error. */
-sqli_cursor *_iqlocate_drw_store(void *, sqli_tcb *) { return nullptr; }
-
-void _sqstealinfo(sqli_cursor *, sqli_cursor *) { _iqseterr(SQLI_E_PROTOCOL); }

@@ -34,4 +34,10 @@ set(dvz_sqli_sources
   # server handshake, server information and session calls
   handshake.cpp
   session_calls.cpp
+  # statements without a cursor and transactions
+  statements.cpp
+  # cursor records and calls: names, DECLARE, OPEN, CLOSE, FLUSH, FREE
+  cursor_names.cpp
+  cursor_records.cpp
+  cursor_calls.cpp
 )

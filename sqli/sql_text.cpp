@@ -22,6 +22,7 @@
 #include "os_env.h"
 #include "os_glsenv.h"
 #include "sqli_text.h"
+#include "sqli_text_chars.h"
 
 namespace {
 
@@ -823,4 +824,13 @@ int collection_literal(const char *first, const char *last) {
   while (word < range.size() && space_byte(range[word]))
     ++word;
   return word < range.size() && range[word] == '{' ? 1 : 0;
+}
+
+/* ---- Character services shared with the cursor-name checks -------------------------------- */
+
+gl_locale *sqli_text_locale() { return current_locale(); }
+int sqli_text_class(gl_locale *loc, gl_wchar wc, int mask) { return char_class(loc, wc, mask); }
+int sqli_text_char_length(gl_locale *loc, const char *s, int n) { return char_length(loc, s, n); }
+int sqli_text_to_wide(gl_locale *loc, const char *s, sqli_wide_text &out) {
+  return to_wide(loc, s, out);
 }

@@ -11,6 +11,17 @@
 enum {
   SQLI_E_NOMEM = os_err_no_memory, /* memory allocation failed */
   SQLI_E_PROTOCOL = -408, /* invalid message type from the server */
+  SQLI_E_BADCURSOR = -404, /* a cursor or statement that cannot be used */
+  SQLI_E_NOTOPEN = -259, /* cursor not open (ANSI-mode database) */
+  SQLI_E_KEEPRECORD = -258, /* the server keeps the statement (FREE) */
+  SQLI_E_AUTOFREE_PREP = -276, /* AUTOFREE asked of a prepared statement */
+  SQLI_E_OPEN_INSERT = -416, /* OPEN usage 1 of an insert cursor */
+  SQLI_E_FLUSH_KIND = -417, /* FLUSH of a cursor that is not an insert cursor */
+  SQLI_E_FLUSH_CLOSED = -422, /* FLUSH of a cursor that is not open */
+  SQLI_E_NODESC = -469, /* the named descriptor does not exist */
+  SQLI_E_NOSTMT = -481, /* the statement does not exist or has no text */
+  SQLI_E_REOPEN_DEFERRED = -586, /* a deferred OPEN issued again (ANSI mode) */
+  SQLI_E_COLL_OPTIONS = -1828, /* scroll or hold asked of a collection cursor */
   SQLI_E_INPROGRESS = -439, /* a request is in progress */
   SQLI_E_NOFILE = -461, /* a named file could not be found */
   SQLI_E_HOSTTYPE = -486, /* a host type that carries no SQL value */

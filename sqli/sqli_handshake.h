@@ -50,6 +50,10 @@ int sqli_read_kept(char *dst, int keep, int n, pipe_vbles *pipe);
 ** format and padding flag. *caps is set (0 first). Returns 0, or -1 after
 ** a protocol error (the connection then dropped and freed). */
 int _sqverifyver(sqli_tcb *tcb, int32_t *caps, int32_t number);
+/* Sets conn's float format (and the value library's) from caps: network
+** floats with capability 0x400, DECIMAL when the client asks floats as
+** decimals, else the host's. Also after a database change. */
+void sqli_settle_float(sqli_conn *conn, int32_t caps, sqli_tcb *tcb);
 /* Writes "9." and number (clamped to 0..9999) as four digits into out
 ** (sqli_version_size bytes). */
 void _sq_mkintverstr(int32_t number, char *out);

@@ -78,7 +78,7 @@ typedef struct sqli_cursor {
   struct sqlvar_struct *outlist; /* output host variables given at DECLARE */
   struct sqlvar_struct *rtypes; /* return-type list */
   void *coldesc; /* column descriptions of the describe reply */
-  char *stmt_text; /* private cmdtxt copy */
+  char **stmt_text; /* private cmdtxt copy: null-ended heap fragments */
   char *colname_pool; /* column names of the describe reply */
   char *buffer; /* fetch or insert buffer */
   char *bufpos; /* next row to deliver, or next free byte */

@@ -68,6 +68,19 @@ int32_t sqli_curs_fetch(int32_t version, void *handle, sqli_varlist *position, s
 /* CLOSE. */
 int32_t sqli_curs_close(int32_t version, void *handle);
 
+/* DECLARE name CURSOR FOR the prepared statement of stmt_handle. */
+int32_t sqli_curs_decl_dynm(int32_t version, void *handle, const char *name, void *stmt_handle,
+                            int32_t options, int32_t coll_flag);
+/* FLUSH an insert cursor. */
+int32_t sqli_curs_flush(int32_t version, void *handle);
+/* FREE a cursor or prepared statement; the handle is invalid afterwards. */
+int32_t sqli_curs_free(int32_t version, void *handle);
+/* AUTOFREE: mode 0 on and 1 off for the record of handle, 2 on and 3 off
+** for the process. -406 without a runtime context. */
+int32_t sqli_autofree_set(int32_t version, void *handle, int32_t mode);
+/* Deferred PREPARE: mode 1 on, 0 off, other values leave it. */
+int32_t sqli_defprep_set(int32_t mode);
+
 #ifdef __cplusplus
 }
 #endif

@@ -46,6 +46,12 @@ forms: 0x4 extended describe columns, i32 tuple lengths, names in bind
 values, the code-0 error tail; 0x10 i32 PUT row sizes; 0x80 or 0x100 the
 fetch array size; 0x2000 the long file-transfer forms.
 
+Without a rule (or with a rule of faults alone) and without "default", a
+request gets the double's statement and cursor semantics (semantic_reply):
+statement ids per association, cursor open and close, and a table registry
+over the scenario's "tables" (sysprofile by default) for CREATE TABLE,
+INSERT, UPDATE, DROP TABLE and SELECT ... INTO.
+
 --replay FILE: lines "SIZE HEX": a request of SIZE bytes is read (not
 parsed) and answered with the bytes HEX, line after line, round and round.
 
@@ -562,37 +568,37 @@ def _strip_comment(line):
     return line
 
 
-def _script_tokens(text):
-    tokens, cur, in_str, depth = [], "", False, 0
-    i = 0
+def split_top(text, at_sep, quotes, escape):
+    """The pieces of text between separators (characters for which at_sep
+    is true) outside quotes (any of quotes; a backslash escapes the next
+    character inside them when escape) and parentheses."""
+    items, cur, depth, quote, i = [], "", 0, None, 0
     while i < len(text):
         c = text[i]
-        if in_str:
+        if quote:
             cur += c
-            if c == "\\" and i + 1 < len(text):
+            if escape and c == "\\" and i + 1 < len(text):
                 cur += text[i + 1]
                 i += 1
-            elif c == '"':
-                in_str = False
-        elif c == '"':
-            in_str = True
+            elif c == quote:
+                quote = None
+        elif c in quotes:
+            quote = c
             cur += c
-        elif c == "(":
-            depth += 1
+        elif c in "()":
+            depth += 1 if c == "(" else -1
             cur += c
-        elif c == ")":
-            depth -= 1
-            cur += c
-        elif c.isspace() and depth == 0:
-            if cur:
-                tokens.append(cur)
+        elif depth == 0 and at_sep(c):
+            items.append(cur)
             cur = ""
         else:
             cur += c
         i += 1
-    if cur:
-        tokens.append(cur)
-    return tokens
+    return items + [cur]
+
+
+def _script_tokens(text):
+    return [t for t in split_top(text, str.isspace, '"', True) if t]
 
 
 def _script_string(tok):
@@ -802,8 +808,43 @@ def assoc_value(scenario, assoc, key, default):
     return per.get(key, scenario.get(key, default))
 
 
-def capabilities(scenario, assoc):
-    return int(assoc_value(scenario, assoc, "capabilities", 0))
+def capabilities(scenario, assoc, default=0):
+    return int(assoc_value(scenario, assoc, "capabilities", default))
+
+
+# The client's ladder from the server's version text to its capability word
+# (first row whose bounds the text meets, compared as byte strings).
+VERSION_LADDER = (("9.0310", None, 0xFEBD), ("9.0308", None, 0x3EBD), ("9.0307", None, 0x1EBD),
+                  ("9.0306", None, 0xEBD), ("9.0305", None, 0x6BD), ("9.0304", None, 0x2BD),
+                  ("9.0303", None, 0xBD), ("9.0301", None, 0x3D), ("9.03", None, 0x1D),
+                  ("9.02", None, 0xD), ("9.00", None, 0x5), ("8.31", None, 0x10001),
+                  ("7.30", "7.z", 0x143), ("7.23", "7.z", 0x43), ("7.22", "7.z", 0x3),
+                  ("6.00", None, 0x1))
+
+
+def version_capabilities(args):
+    """The capability word a client settles on with this double: the
+    modern profile's number n is the text "9.0" n, the minimal profile's
+    version text is cut as the client cuts it (two leading characters
+    dropped when neither the second nor the third is ".", then cut before
+    the second "."). The reply forms follow it unless the scenario gives
+    "capabilities"."""
+    number = sd.version_word(args)
+    if number:
+        text = "9.0%d" % number
+    else:
+        text = args.server_version or "8.00"
+        if len(text) > 2 and text[1] != "." and text[2] != ".":
+            text = text[2:]
+        first = text.find(".")
+        second = text.find(".", first + 1) if first >= 0 else -1
+        if second >= 0:
+            text = text[:second]
+    v = text.encode("latin-1")
+    for low, high, caps in VERSION_LADDER:
+        if v >= low.encode() and (high is None or v < high.encode()):
+            return caps
+    return 0
 
 
 def find_rule(scenario, messages):
@@ -881,10 +922,389 @@ def session_reply(scenario, messages, session):
     return None
 
 
+# ---------------------------------------------------------------------------
+# Statement and cursor semantics: what a request gets when no rule of the
+# scenario names it (and the scenario has no "default").
+
+# Column types of table descriptions.
+T_CHAR, T_SMALLINT, T_INTEGER, T_FLOAT, T_VARCHAR = 0, 1, 2, 3, 13
+DEFAULT_TABLES = {"sysprofile": {"columns": [{"name": "name", "type": T_VARCHAR, "length": 64},
+                                             {"name": "value", "type": T_INTEGER, "length": 4}],
+                                 "rows": []}}
+# Statement types the describe reply gives. The DDL numbers are free ones,
+# kept outside the types that change the current database (1, 12, 13, 31,
+# 38) and those that return rows (2, 56).
+ST_SELECT, ST_DATABASE, ST_UPDATE, ST_INSERT, ST_PROCEDURE = 2, 1, 4, 6, 56
+ST_CREATE_TABLE, ST_DROP_TABLE, ST_OTHER_DDL = 8, 11, 9
+DDL_WORDS = ("create", "alter", "drop", "grant", "revoke", "rename")
+E_NO_TABLE, ISAM_NO_FILE, E_TABLE_EXISTS, E_NO_COLUMN, E_NO_STATEMENT = -206, -111, -310, -217, -410
+E_SYNTAX, E_VALUE_COUNT, E_NOT_NUMERIC = -201, -236, -1213
+# Request codes the semantics read.
+C_TEXT, C_PREPARE, C_ID, C_OPEN, C_EXECUTE, C_CLOSE, C_RELEASE = 1, 2, 4, 6, 7, 10, 11
+C_INTO, C_WANT_DONE, C_PROCEDURE = 16, 49, 59
+BARE_END_CODES = frozenset((35, 19, 20, 36, 37))  # BEGIN COMMIT ROLLBACK DATABASE CLOSE-DATABASE
+
+
+class SqlError(Exception):
+    """A statement the double refuses: the error reply's fields."""
+
+    def __init__(self, code, isam=0, param=""):
+        super().__init__("%d %d %s" % (code, isam, param))
+        self.item = {"kind": "error", "code": code, "isam": isam, "param": param}
+        self.stmt_type = None  # set for a statement whose describe precedes the error
+
+
+class Registry:
+    """The double's tables: the scenario's "tables" (sysprofile by default),
+    read anew for every request, overlaid with what statements did since the
+    double started (tables created and dropped, rows inserted). Shared by
+    every association."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.created = {}
+        self.dropped = set()
+        self.inserted = {}
+
+    def lookup(self, scenario, name):
+        """The table {"columns", "rows"} named name, or None."""
+        if name in self.created:
+            return self.created[name]
+        if name in self.dropped:
+            return None
+        tables = {k.lower(): v for k, v in scenario.get("tables", DEFAULT_TABLES).items()}
+        if name not in tables:
+            return None
+        t = tables[name]
+        return {"columns": t.get("columns", []),
+                "rows": list(t.get("rows", [])) + self.inserted.get(name, [])}
+
+    def create(self, scenario, name, columns):
+        if self.lookup(scenario, name) is not None:
+            raise SqlError(E_TABLE_EXISTS, 0, name)
+        self.created[name] = {"columns": columns, "rows": []}
+        self.dropped.discard(name)
+
+    def drop(self, scenario, name):
+        if self.lookup(scenario, name) is None:
+            raise SqlError(E_NO_TABLE, ISAM_NO_FILE, name)
+        self.created.pop(name, None)
+        self.inserted.pop(name, None)
+        self.dropped.add(name)
+
+    def insert(self, scenario, name, row, names=None):
+        """Adds a row of literal values, for the columns names (all when
+        None; the others NULL); -236 when their numbers differ, -217 for a
+        name the table lacks, -1213 for a text in a numeric column."""
+        table = self.lookup(scenario, name)
+        if table is None:
+            raise SqlError(E_NO_TABLE, ISAM_NO_FILE, name)
+        cols = [_name(c.get("name", "")) for c in table["columns"]]
+        names = cols if names is None else names
+        if len(row) != len(names):
+            raise SqlError(E_VALUE_COUNT)
+        for n in names:
+            if n not in cols:
+                raise SqlError(E_NO_COLUMN, 0, n)
+        given = dict(zip(names, row))
+        row = [given.get(c) for c in cols]
+        for col, value in zip(table["columns"], row):
+            numeric = col.get("type", 0) & 0xFF in (T_SMALLINT, T_INTEGER, T_FLOAT, 6)
+            if numeric and value is not None and not isinstance(value, (int, float)):
+                raise SqlError(E_NOT_NUMERIC, 0, str(value))
+        if name in self.created:
+            self.created[name]["rows"].append(row)
+        else:
+            self.inserted.setdefault(name, []).append(row)
+
+
+class Statements:
+    """The statement ids of one association: id -> {"text", "open"}. Ids
+    count from 1 and are never reused within the association."""
+
+    def __init__(self):
+        self.ids = {}
+        self.next_id = 1
+
+    def allocate(self, text):
+        sid = self.next_id
+        self.next_id += 1
+        self.ids[sid] = {"text": text, "open": False}
+        return sid
+
+
+def _words_of(text):
+    return " ".join(text.decode("latin-1").replace("\n", " ").split())
+
+
+def _name(word):
+    """A table or column name as the registry keys it: lower case, without
+    quotes or an owner prefix."""
+    word = word.strip().strip('"').lower()
+    return word.rsplit(".", 1)[-1].strip('"')
+
+
+def _split_list(text):
+    """Comma-separated items at parenthesis depth 0, quotes respected (a
+    blank last item dropped)."""
+    items = [t.strip() for t in split_top(text, lambda c: c == ",", "'\"", False)]
+    return items[:-1] if items and not items[-1] else items
+
+
+def _inner(text):
+    """The text between the first "(" and its matching ")", or None."""
+    start = text.find("(")
+    if start < 0:
+        return None
+    depth = 0
+    for i in range(start, len(text)):
+        depth += {"(": 1, ")": -1}.get(text[i], 0)
+        if depth == 0:
+            return text[start + 1 : i]
+    return None
+
+
+TYPE_WORDS = {"char": (T_CHAR, 1), "character": (T_CHAR, 1), "smallint": (T_SMALLINT, 2),
+              "integer": (T_INTEGER, 4), "int": (T_INTEGER, 4), "serial": (6, 4),
+              "float": (T_FLOAT, 8), "varchar": (T_VARCHAR, 255)}
+
+
+def _column_defs(body):
+    """Columns of CREATE TABLE's list: name, type and length (a size in
+    parentheses counts for CHAR and VARCHAR); unknown types are INTEGER."""
+    cols = []
+    for item in _split_list(body or ""):
+        words = item.split()
+        if len(words) < 2 or words[0].lower() in ("primary", "unique", "check", "foreign"):
+            continue
+        tword = words[1].lower().split("(")[0]
+        typ, length = TYPE_WORDS.get(tword, (T_INTEGER, 4))
+        size = _inner(item)
+        if size and typ in (T_CHAR, T_VARCHAR):
+            try:
+                length = int(size.split(",")[0])
+            except ValueError:
+                pass
+        cols.append({"name": _name(words[0]), "type": typ, "length": length})
+    return cols
+
+
+def _literal(item):
+    item = item.strip()
+    if len(item) >= 2 and item[0] in "'\"" and item[-1] == item[0]:
+        return item[1:-1]
+    if item.lower() == "null":
+        return None
+    for conv in (int, float):
+        try:
+            return conv(item)
+        except ValueError:
+            pass
+    return item
+
+
+def row_bytes(columns, row):
+    """A stored row: per column INTEGER big-endian 4 bytes, SMALLINT 2,
+    FLOAT 8, VARCHAR a length byte and the bytes, CHAR blank-padded to its
+    length; a row given as {"hex": ...} is taken as it is."""
+    if isinstance(row, dict):
+        return _bytes_of(row)
+    out = b""
+    for col, value in zip(columns, row):
+        t = col.get("type", 0) & 0xFF
+        if t in (T_INTEGER, 6):
+            out += struct.pack(">i", int(value or 0))
+        elif t == T_SMALLINT:
+            out += struct.pack(">h", int(value or 0))
+        elif t == T_FLOAT:
+            out += struct.pack(">d", float(value or 0))
+        elif t == T_VARCHAR:
+            data = _text("" if value is None else str(value))[:255]
+            out += bytes((len(data),)) + data
+        else:
+            data = _text("" if value is None else str(value))
+            out += (data + b" " * col.get("length", 0))[: max(col.get("length", 0), len(data))]
+    return out
+
+
+def _select_columns(words, table):
+    """The describe columns of a SELECT's list against the table; -217 for
+    a name the table lacks."""
+    lower = words.lower()
+    start = len("select")
+    end = lower.find(" from ")
+    items = _split_list(words[start:end])
+    by_name = {_name(c["name"]): c for c in table["columns"]}
+    cols, picks = [], []
+    for item in items:
+        if not item.split():
+            raise SqlError(E_SYNTAX)
+        if item.strip() == "*":
+            cols += table["columns"]
+            picks += list(range(len(table["columns"])))
+            continue
+        name = _name(item.split()[0])
+        if name not in by_name:
+            raise SqlError(E_NO_COLUMN, 0, name)
+        cols.append(by_name[name])
+        picks.append(list(by_name).index(name))
+    return cols, picks
+
+
+def _table_after(words, keyword):
+    """The name after keyword (" from ", "into ", "table "), or ""."""
+    lower = " " + words.lower() + " "
+    i = lower.find(keyword)
+    if i < 0:
+        return ""
+    rest = lower[i + len(keyword) :].split()
+    return _name(rest[0].split("(")[0]) if rest else ""
+
+
+def run_text(text, codes, scenario, registry):
+    """Carries out a statement text: (statement type, describe columns,
+    rows count, row for SELECT ... INTO or None). SqlError for a refused
+    one (with the statement type, except for a SELECT, whose error comes
+    alone); None for a text the double does not know."""
+    try:
+        return _run_text(text, codes, scenario, registry)
+    except SqlError as e:
+        if e.stmt_type is None:
+            e.stmt_type = _kind_of(_words_of(text).lower())
+        raise
+
+
+def _kind_of(lower):
+    """The statement type of a registry statement's text (None for SELECT)."""
+    for prefix, stype in (("insert", ST_INSERT), ("update", ST_UPDATE),
+                          ("create table ", ST_CREATE_TABLE), ("drop table ", ST_DROP_TABLE)):
+        if lower.startswith(prefix):
+            return stype
+    return None
+
+
+def _run_text(text, codes, scenario, registry):
+    words = _words_of(text)
+    lower = words.lower()
+    head = lower.split(" ", 1)[0] if lower else ""
+    if head == "select":
+        name = _table_after(words, " from ")
+        table = registry.lookup(scenario, name)
+        if table is None:
+            raise SqlError(E_NO_TABLE, ISAM_NO_FILE, name)
+        cols, picks = _select_columns(words, table)
+        rows = table["rows"]
+        row = None
+        if C_INTO in codes and rows:
+            first = rows[0]
+            row = first if isinstance(first, dict) else [first[i] for i in picks]
+        return ST_SELECT, cols, 1 if row is not None else 0, row
+    if head == "insert":
+        name = _table_after(words, " into ")
+        at = lower.find(" values")
+        if at < 0 and " select " in lower:
+            if registry.lookup(scenario, name) is None:
+                raise SqlError(E_NO_TABLE, ISAM_NO_FILE, name)
+            return ST_INSERT, [], 0, None  # rows of a query are not copied
+        raw_values = words[at:] if at >= 0 else ""
+        row = [_literal(v) for v in _split_list(_inner(raw_values) or "")]
+        listed = _inner(words[:at] if at >= 0 else words)
+        names = None if listed is None else [_name(n) for n in _split_list(listed)]
+        registry.insert(scenario, name, row, names)
+        return ST_INSERT, [], 1, None
+    if head == "update":
+        name = _table_after(words, "update ")
+        table = registry.lookup(scenario, name)
+        if table is None:
+            raise SqlError(E_NO_TABLE, ISAM_NO_FILE, name)
+        return ST_UPDATE, [], len(table["rows"]), None
+    if lower.startswith("create table "):
+        name = _table_after(words, "table ")
+        registry.create(scenario, name, _column_defs(_inner(words)))
+        return ST_CREATE_TABLE, [], 0, None
+    if lower.startswith("drop table "):
+        registry.drop(scenario, _table_after(words, "table "))
+        return ST_DROP_TABLE, [], 0, None
+    if head == "database":
+        return ST_DATABASE, [], 0, None
+    if lower.startswith("execute procedure"):
+        return ST_PROCEDURE, [], 0, None
+    if head in DDL_WORDS and " " in lower:
+        return ST_OTHER_DDL, [], 0, None
+    return None
+
+
+def semantic_reply(scenario, messages, state, registry):
+    """The reply items for a request by the double's own semantics, or None
+    when it has none for it (the scenario's default then applies).
+
+    A statement text (1 or 2) is carried out and gets its describe (with a
+    new statement id, dropped again when the request releases it with 11),
+    a done when the request executes or wants one (7, 16, 49, 59), and the
+    end. [4 id] with 6 opens the statement's cursor, with 7 executes it, with
+    10 closes and with 11 releases it: each answered with the end (an unknown
+    id on an open or execute is -410; on a close or release it is ignored).
+    BEGIN, COMMIT, ROLLBACK, DATABASE and CLOSE DATABASE get the end."""
+    codes = [m["code"] for m in messages]
+    texts = [m for m in messages if m["code"] in (C_TEXT, C_PREPARE)]
+    end = {"kind": "end"}
+    try:
+        with registry.lock:
+            if texts:
+                done = run_text(texts[0]["text"], codes, scenario, registry)
+                if done is None:
+                    return None
+                stype, cols, count, row = done
+                sid = state.allocate(texts[0]["text"])
+                if C_RELEASE in codes:
+                    del state.ids[sid]
+                items = [{"kind": "describe", "stmt_type": stype, "stmt_id": sid, "columns": cols}]
+                if row is not None:
+                    items.append({"kind": "tuple", "hex": row_bytes(cols, row).hex()}
+                                 if not isinstance(row, dict) else dict(row, kind="tuple"))
+                if set(codes) & {C_EXECUTE, C_INTO, C_WANT_DONE, C_PROCEDURE}:
+                    items.append({"kind": "done", "rows": count})
+                return items + [end]
+            ids = [m["id"] for m in messages if m["code"] == C_ID]
+            if ids:
+                stmt = state.ids.get(ids[0])
+                if stmt is None:
+                    if C_OPEN in codes or C_EXECUTE in codes:
+                        raise SqlError(E_NO_STATEMENT)
+                    return [end]
+                items = []
+                if C_EXECUTE in codes:
+                    try:
+                        _, _, count, _ = run_text(stmt["text"], codes, scenario, registry) or (
+                            0, [], 0, None)
+                    except SqlError as e:
+                        return [e.item, end]  # described when prepared
+                    items.append({"kind": "done", "rows": count})
+                if C_OPEN in codes:
+                    stmt["open"] = True
+                if C_CLOSE in codes:
+                    stmt["open"] = False
+                if C_RELEASE in codes:
+                    del state.ids[ids[0]]
+                return items + [end]
+            if codes and codes[0] in BARE_END_CODES:
+                return [end]
+    except SqlError as e:
+        items = [e.item, end]
+        if e.stmt_type is not None:
+            # The statement was understood: its type comes before the error.
+            items.insert(0, {"kind": "describe", "stmt_type": e.stmt_type})
+        return items
+    return None
+
+
 def reply_for(scenario, messages, caps, session=None):
     """(reply bytes, rule) for a request: a rule's, else a session reply,
-    else the default. Without session (no session replies) an exit (56) no
-    rule matches is not answered."""
+    else (when the session carries "state" and "registry" and the scenario
+    has no "default") the double's statement semantics, else the default. A
+    rule with faults alone gets the reply it would get without the rule.
+    Without session (no session replies) an exit (56) no rule matches is not
+    answered."""
     rule = find_rule(scenario, messages)
     if rule is None and session is not None:
         data = session_reply(scenario, messages, session)
@@ -898,7 +1318,11 @@ def reply_for(scenario, messages, caps, session=None):
     elif "reply" in rule:
         items = rule["reply"]
     else:
-        items = scenario.get("default", [{"kind": "end"}])
+        items = None
+        if session is not None and "state" in session and "default" not in scenario:
+            items = semantic_reply(scenario, messages, session["state"], session["registry"])
+        if items is None:
+            items = scenario.get("default", [{"kind": "end"}])
     if isinstance(items, str):
         return parse_script(items), rule
     return build_reply(items, caps), rule
@@ -916,6 +1340,8 @@ class SqliServer(sd.Server):
         super().__init__(args)
         self.errors = 0
         self.error_lock = threading.Lock()
+        self.registry = Registry()
+        self.default_caps = version_capabilities(args)
 
     def failed(self, conn, reason, raw):
         """Journals a request that cannot be served; the exit status shows it."""
@@ -950,6 +1376,7 @@ class SqliServer(sd.Server):
         held = bytearray()
         state = ParseState()
         conn.exited = False
+        conn.statements = Statements()
         messages = []
         scenario = {}
         while True:
@@ -960,7 +1387,7 @@ class SqliServer(sd.Server):
                 except (OSError, ValueError) as e:
                     self.failed(conn, "scenario: %s" % e, b"")
                     return "close"
-                state.caps = capabilities(scenario, conn.assoc)
+                state.caps = capabilities(scenario, conn.assoc, self.default_caps)
             cur = StreamCursor(held)
             try:
                 m = parse_message(cur, state)
@@ -980,7 +1407,8 @@ class SqliServer(sd.Server):
 
     def answer(self, conn, faults, scenario, messages, caps):
         session = {"assoc": conn.assoc, "exited": conn.exited,
-                   "version": self.args.server_version or "8.00"}
+                   "version": self.args.server_version or "8.00",
+                   "state": conn.statements, "registry": self.registry}
         try:
             data, rule = reply_for(scenario, messages, caps, session)
         except (ValueError, KeyError, TypeError) as e:

@@ -157,6 +157,28 @@ TEST_F(EnvTest, TableLookUpReportsNoNameAndUnknownAndConvertsEightBitValues) {
   EXPECT_STREQ(ggetenv("DBTEMP"), "/tmp/caf\xe9");
 }
 
+TEST_F(EnvTest, EveryRowIsFoundByNameAndTheProcessEnvironmentIsReadAtEachLookUp) {
+  ASSERT_EQ(greadenv(), 0);
+  for (int i = 0; Dvz_DVals[i].name != nullptr; ++i) {
+    EXPECT_EQ(dvz_env::find_row(Dvz_DVals[i].name), &Dvz_EVars[i]) << Dvz_DVals[i].name;
+    /* The name must match whole, not a prefix or an extension of it. */
+    EXPECT_EQ(dvz_env::find_row((std::string(Dvz_DVals[i].name) + "X").c_str()), nullptr);
+  }
+  unsetenv("FET_BUF_SIZE");
+  for (const char *size : {"4096", "16384"}) {
+    EXPECT_EQ(ggetenv("FET_BUF_SIZE"), nullptr);
+    EXPECT_EQ(gerrno, 0); /* known, no value */
+    setenv("FET_BUF_SIZE", size, 1);
+    EXPECT_STREQ(ggetenv("FET_BUF_SIZE"), size);
+    unsetenv("FET_BUF_SIZE");
+  }
+  EXPECT_EQ(ggetenv("FET_BUF_SIZ"), nullptr);
+  EXPECT_EQ(gerrno, -5);
+  /* Rows pushed later are seen through the same look-up. */
+  ASSERT_EQ(ginsenv("FET_BUF_SIZE", "2048"), 0);
+  EXPECT_STREQ(ggetenv("FET_BUF_SIZE"), "2048");
+}
+
 TEST_F(EnvTest, ValuesStackAndTheOneBelowCanBeRead) {
   write_rc_files("DBPATH /db\nDBLANG /inst\n", "DBPATH /home\n");
   EXPECT_STREQ(ggetenv2("DBPATH"), "/home");

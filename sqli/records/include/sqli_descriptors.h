@@ -65,6 +65,13 @@ typedef struct sqlda {
   void *reserved; /* reserved: cleared by every copy */
 } sqlda;
 
+/* The caller's record of one statement site: zero before the first run,
+** kept for the life of the process. */
+typedef struct sqli_stmtrec {
+  int16_t stmt_type; /* 0 until run; then the type the server described */
+  int16_t stmt_id; /* server statement id, -1 when none is held */
+} sqli_stmtrec;
+
 #ifdef __cplusplus
 }
 #endif

@@ -2,7 +2,9 @@
 requests written by hand in sqli_engine_scripts.txt, DECIMAL against
 Python's decimal module, the reply builders against hand-written bytes,
 and the running program (--sqli, --scenario, --replay) over loopback,
-with every fault knob checked on the wire.
+with every fault knob checked on the wire; the statement and cursor
+semantics (statement ids, cursor open and close, the table registry) on
+the wire.
 
 Run from this folder: python3 -B -m unittest test_sqli_engine (ctest does).
 """
@@ -669,6 +671,252 @@ class Replay(unittest.TestCase):
                     self.assertIn(reason, dbl.wait_line(" what=error "))
                 finally:
                     self.assertEqual(dbl.stop(), 3)
+
+
+# ---------------------------------------------------------------------------
+# Statement and cursor semantics.
+
+
+def text_msg(text, code=1):
+    """Message 1 (input count 0) or 2 (marker count 0) with the text."""
+    data = text.encode("latin-1")
+    return e.be16(code) + e.be16(0) + e.be16(len(data)) + data + (b"\x00" if len(data) % 2 else b"")
+
+
+def id_msg(sid):
+    return e.be16(4) + e.be16(sid)
+
+
+def name_msg(name):
+    data = name.encode("latin-1")
+    return e.be16(3) + e.be16(len(data)) + data + (b"\x00" if len(data) % 2 else b"")
+
+
+def codes(*cs):
+    return b"".join(e.be16(c) for c in cs)
+
+
+PROBE_SELECT = " SELECT name , value FROM sysprofile s"
+
+
+def sysprofile_describe(sid):
+    """The default sysprofile description, written from the short describe
+    layout: type 2, the id, cost 0, row size 68, 2 columns, pool of 11;
+    name at pool 0, start 0, VARCHAR 13, length 64; value at pool 5, start
+    64, INTEGER 2, length 4; the pool "name\\0value\\0" and its pad."""
+    return (h("0008 0002") + e.be16(sid) + h("00000000 0044 0002 000b"
+            "0000 0000 000d 0040  0005 0040 0002 0004") + b"name\x00value\x00\x00")
+
+
+DONE0 = h("000f 0000 00000000 00000000 00000000")
+
+
+def done(rows):
+    return h("000f 0000") + e.be32(rows) + h("00000000 00000000")
+
+
+def error(code, isam, param):
+    data = param.encode("latin-1")
+    return (h("000d") + e.be16(code) + e.be16(isam) + h("0000") + e.be16(len(data)) + data +
+            (b"\x00" if len(data) % 2 else b""))
+
+
+def describe(stype, sid, columns=()):
+    return e.build_describe({"stmt_type": stype, "stmt_id": sid, "columns": list(columns)}, 0)
+
+
+def statement(text, *cs):
+    """The probe's statement request: the text, 22, 7, 11, 12 (or the codes given)."""
+    return text_msg(text) + codes(*(cs or (22, 7, 11))) + END
+
+
+class Semantics(unittest.TestCase):
+    """The double's own replies to statements and cursors (no rule names
+    them), checked on the wire over loopback."""
+
+    def exchange(self, s, request, want):
+        s.sendall(request)
+        got = recv_all(s, len(want))
+        self.assertEqual(got.hex(), want.hex())
+        more, _ = recv_for(s, 0.05)
+        self.assertEqual(more, b"", "bytes after the reply")
+
+    def test_the_probe_cursor_opens_and_closes_in_two_cycles(self):
+        with Engine({}) as eng:
+            s = eng.connect()
+            for sid in (1, 2):
+                # Round trip 1: the text with describe and want-done.
+                self.exchange(s, text_msg(PROBE_SELECT) + codes(22, 49) + END,
+                              sysprofile_describe(sid) + DONE0 + END)
+                # Round trip 2: id, name, open.
+                self.exchange(s, id_msg(sid) + name_msg("s1") + codes(6) + END, END)
+                self.exchange(s, id_msg(sid) + codes(10, 11) + END, END)
+            # Ids are released: closing one again, or one never given, is
+            # answered with the end; opening it is refused.
+            for sid in (1, 7):
+                self.exchange(s, id_msg(sid) + codes(10, 11) + END, END)
+            self.exchange(s, id_msg(1) + name_msg("s1") + codes(6) + END,
+                          error(-410, 0, "") + END)
+            # The journal counts every request per code.
+            lines = eng.wait_sqli(30)
+            count = {}
+            for f in lines:
+                count[f["code"]] = count.get(f["code"], 0) + 1
+            self.assertEqual((count["1"], count["6"], count["10"], count["11"], count["12"]),
+                             (2, 3, 4, 4, 9))
+
+    def test_statement_ids_are_per_association(self):
+        with Engine({}) as eng:
+            a, b = eng.connect(), eng.connect()
+            self.exchange(a, text_msg(PROBE_SELECT) + codes(22) + END, sysprofile_describe(1) + END)
+            self.exchange(b, text_msg(PROBE_SELECT) + codes(22) + END, sysprofile_describe(1) + END)
+            # An id of association a means nothing on b.
+            self.exchange(b, id_msg(1) + codes(10, 11) + END, END)
+            self.exchange(b, id_msg(1) + name_msg("c") + codes(6) + END, error(-410, 0, "") + END)
+            self.exchange(a, id_msg(1) + name_msg("c") + codes(6) + END, END)
+
+    def test_the_table_registry_runs_the_statements(self):
+        steps = [
+            # (request, reply); a refused statement other than a SELECT gets
+            # its type (and no id) before the error.
+            (statement("DROP TABLE probe_t"),
+             describe(11, 0) + error(-206, -111, "probe_t") + END),
+            (statement("create table probe_t (a integer, b varchar(10))"),
+             describe(8, 1) + done(0) + END),
+            (statement("create table probe_t (a integer)"),
+             describe(8, 0) + error(-310, 0, "probe_t") + END),
+            (statement("insert into probe_t values (1, 'x')"), describe(6, 2) + done(1) + END),
+            (statement("insert into probe_t values (2, 'yz')"), describe(6, 3) + done(1) + END),
+            (statement("insert into nowhere values (1)"),
+             describe(6, 0) + error(-206, -111, "nowhere") + END),
+            (statement("insert into probe_t (b) values ('z')"), describe(6, 4) + done(1) + END),
+            (statement("insert into probe_t values (1)"),
+             describe(6, 0) + error(-236, 0, "") + END),
+            (statement("insert into probe_t (c) values (1)"),
+             describe(6, 0) + error(-217, 0, "c") + END),
+            (statement("insert into probe_t values ('one', 'x')"),
+             describe(6, 0) + error(-1213, 0, "one") + END),
+            (statement("update probe_t set a = 3"), describe(4, 5) + done(3) + END),
+            (statement("update nowhere set a = 3"),
+             describe(4, 0) + error(-206, -111, "nowhere") + END),
+            (statement("create index probe_i on probe_t (a)"), describe(9, 6) + done(0) + END),
+            (statement("execute procedure probe_p()"), describe(56, 7) + done(0) + END),
+            (statement("database probe_db"), describe(1, 8) + done(0) + END),
+            (statement("drop table probe_t"), describe(11, 9) + done(0) + END),
+            (statement("drop table probe_t"), describe(11, 0) + error(-206, -111, "probe_t") + END),
+            (statement("select name from nowhere"), error(-206, -111, "nowhere") + END),
+            (statement("select nothing from sysprofile"), error(-217, 0, "nothing") + END),
+            (statement("select , from sysprofile"), error(-201, 0, "") + END),
+            # A statement kept by its id runs again at every execute.
+            (statement("create table probe_u (a integer)"), describe(8, 10) + done(0) + END),
+            (statement("insert into probe_u values (4)", 22), describe(6, 11) + END),
+            (id_msg(11) + codes(7) + END, done(1) + END),
+            (id_msg(11) + codes(7) + END, done(1) + END),
+            (statement("select a from probe_u", 22, 16), describe(2, 12, [
+                {"name": "a", "type": 2, "length": 4}]) + h("000e 0000 0004 00000004") +
+             done(1) + END),
+            (statement("drop table probe_u"), describe(11, 13) + done(0) + END),
+            # The error ends the request: the release behind it is not done.
+            (id_msg(11) + codes(7, 11) + END, error(-206, -111, "probe_u") + END),
+            (id_msg(11) + codes(10, 11) + END, END),
+            (id_msg(11) + codes(7) + END, error(-410, 0, "") + END),
+            (codes(35) + END, END),
+            (codes(19) + END, END),
+            (codes(20) + e.be16(0) + END, END),
+            (e.be16(36) + e.be16(5) + b"dbase\x00" + e.be16(0) + END, END),
+            (codes(37) + END, END),
+        ]
+        with Engine({}) as eng:
+            s = eng.connect()
+            for request, reply in steps:
+                with self.subTest(request=request.hex()):
+                    self.exchange(s, request, reply)
+
+    def test_select_into_reads_the_scenario_tables_edited_between_requests(self):
+        cols = [{"name": "n", "type": 13, "length": 8}, {"name": "v", "type": 2, "length": 4},
+                {"name": "c", "type": 0, "length": 3}, {"name": "s", "type": 1, "length": 2}]
+        into = statement("select v, n from t1", 22, 16)
+        picked = [cols[1], cols[0]]
+        with Engine({"tables": {"t1": {"columns": cols, "rows": []}}}) as eng:
+            s = eng.connect()
+            # Empty: the done without a row.
+            self.exchange(s, into, describe(2, 1, picked) + DONE0 + END)
+            eng.write({"tables": {"T1": {"columns": cols, "rows": [["ab", -2, "q", 7],
+                                                                   ["zz", 9, "r", 1]]}}})
+            row = h("fffffffe 02") + b"ab"
+            self.exchange(s, into, describe(2, 2, picked) + h("000e 0000") + e.be16(len(row)) +
+                          row + h("00") + done(1) + END)
+            star = h("02") + b"ab" + h("fffffffe") + b"q  " + h("0007")
+            self.exchange(s, statement("select * from t1", 22, 16),
+                          describe(2, 3, cols) + h("000e 0000") + e.be16(len(star)) + star +
+                          done(1) + END)
+            # The scenario names no sysprofile now: it is gone.
+            self.exchange(s, statement(PROBE_SELECT, 22, 16),
+                          error(-206, -111, "sysprofile") + END)
+            # Refused statements take no id; rows inserted by statements follow
+            # the scenario's.
+            self.exchange(s, statement("insert into t1 values ('cd', 5, 'w', 0)"),
+                          describe(6, 4) + done(1) + END)
+
+    def test_any_statement_text_gets_a_reply_that_ends(self):
+        # Texts made of statement fragments in any order: the double answers
+        # each (a refusal at worst) and never fails itself.
+        frags = ["select", "insert", "into", "values", "update", "set", "create", "table",
+                 "drop", "from", "(", ")", ",", "'", '"', "*", "sysprofile", "t", "a", "1",
+                 "'x'", "null", "database", "execute", "procedure", "=", "1.5", "s.t", ""]
+        rnd = random.Random(36)
+        session = {"assoc": 1, "exited": False, "version": "8.00",
+                   "state": e.Statements(), "registry": e.Registry()}
+        for _ in range(5000):
+            text = " ".join(rnd.choice(frags) for _ in range(rnd.randint(0, 9)))
+            tail = rnd.sample([22, 7, 16, 49, 59, 11], rnd.randint(0, 3))
+            messages = [{"code": 1, "text": text.encode()}] + [{"code": c} for c in tail]
+            data, _ = e.reply_for({}, messages + [{"code": 12}], 0, session)
+            self.assertTrue(data.endswith(END), text)
+
+    def test_reply_forms_follow_the_capabilities_the_client_settles_on(self):
+        import argparse
+        cases = [("minimal", None, 0x1), ("minimal", "7.31.UD1", 0x143), ("minimal", "5.00", 0),
+                 ("minimal", "xx9.03", 0x1D), ("minimal", "7.22", 0x3),
+                 ("minimal", "8.31", 0x10001),
+                 ("modern", None, 0xFEBD), ("modern", "308", 0x3EBD), ("modern", "301", 0x3D)]
+        for profile, version, caps in cases:
+            with self.subTest(profile=profile, version=version):
+                args = argparse.Namespace(profile=profile, server_version=version)
+                self.assertEqual(e.version_capabilities(args), caps)
+        # On the wire: the modern profile's describe is the extended form,
+        # unless the scenario names the capabilities.
+        extended = e.build_describe({"stmt_type": 2, "stmt_id": 1,
+                                     "columns": e.DEFAULT_TABLES["sysprofile"]["columns"]}, 0x4)
+        for scenario, want in (({}, extended), ({"capabilities": 1}, sysprofile_describe(1))):
+            with self.subTest(scenario=scenario), Engine(scenario, "--profile", "modern") as eng:
+                s = eng.connect()
+                self.exchange(s, text_msg(PROBE_SELECT) + codes(22) + END, want + END)
+
+    def test_faults_by_code_and_text_leave_the_state_alone(self):
+        open2 = id_msg(1) + name_msg("s1") + codes(6) + END
+        with Engine({"rules": [{"code": 6, "error": -908}]}) as eng:
+            s = eng.connect()
+            self.exchange(s, text_msg(PROBE_SELECT) + codes(22, 49) + END,
+                          sysprofile_describe(1) + DONE0 + END)
+            self.exchange(s, open2, h("000d fc74 0000 0000 0000") + END)
+            eng.write({})
+            self.exchange(s, open2, END)
+            # A rule with only a fault gets the reply it would get without it.
+            full = describe(11, 0) + error(-206, -111, "probe_t") + END
+            eng.write({"rules": [{"text": "drop table probe_t", "close_at": 5}]})
+            s.sendall(statement("drop table probe_t"))
+            got, closed = recv_for(s, 2)
+            self.assertEqual((got, closed), (full[:5], True))
+            s = eng.connect()
+            eng.write({"rules": [{"text": "drop table probe_t", "stall": True},
+                                 {"code": 10, "error": -400}]})
+            s.sendall(statement("drop table probe_t"))
+            self.assertEqual(recv_for(s, 0.3), (b"", False))
+            self.exchange(s, id_msg(1) + codes(10, 11) + END, error(-400, 0, "") + END)
+            # With a default the scenario answers everything itself.
+            eng.write({"default": [{"kind": "end"}]})
+            self.exchange(s, statement("drop table probe_t"), END)
 
 
 if __name__ == "__main__":

@@ -40,6 +40,13 @@ std::vector<testbed::SqliJournalEntry> DoubleServer::messages(int code) const {
   return out;
 }
 
+std::string DoubleServer::sqli_hex() const {
+  std::string all;
+  for (const auto &e : double_->entries("sqli"))
+    all += e.get("raw");
+  return all;
+}
+
 std::string DoubleServer::sqlhosts_line(std::string_view name, int port) {
   return std::string(name) + " oltlitcp 127.0.0.1 " + std::to_string(port) + "\n";
 }

@@ -55,6 +55,8 @@ class DoubleServer {
   }
   /* The SQLI messages of code `code`, in order of receipt. */
   std::vector<testbed::SqliJournalEntry> messages(int code) const;
+  /* The raw hex of every SQLI message received, in order, joined. */
+  std::string sqli_hex() const;
   /* Bounded waits on the journal (testbed::SqliDouble). */
   bool wait_for(const std::function<bool(const testbed::SqliJournalEntry &)> &pred,
                 double timeout_seconds = 10) const {
