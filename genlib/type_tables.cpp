@@ -259,30 +259,26 @@ struct null_form {
   void (*set)(char *p);
 };
 
-constexpr null_form text_null = {dvz_null::text,
-                                 [](char *p) { p[0] = 0; }};
+constexpr null_form text_null = {dvz_null::text, [](char *p) { p[0] = 0; }};
 constexpr null_form short_null = {dvz_null::smallint,
                                   [](char *p) { write_at<uint16_t>(p, 0, 0x8000u); }};
 constexpr null_form long_null = {dvz_null::integer,
-    [](char *p) { write_at<uint32_t>(p, 0, 0x80000000u); }};
+                                 [](char *p) { write_at<uint32_t>(p, 0, 0x80000000u); }};
 constexpr null_form float_null = {dvz_null::smallfloat,
                                   [](char *p) { std::memcpy(p, fltnull, 4); }};
-constexpr null_form double_null = {dvz_null::floating,
-                                   [](char *p) { std::memcpy(p, fltnull, 8); }};
-constexpr null_form decimal_null = {dvz_null::decimal,
-    [](char *p) { set_dec_null(p, 0); }};
+constexpr null_form double_null = {dvz_null::floating, [](char *p) { std::memcpy(p, fltnull, 8); }};
+constexpr null_form decimal_null = {dvz_null::decimal, [](char *p) { set_dec_null(p, 0); }};
 constexpr null_form dtime_null = {
     [](const char *p) { return read_at<int16_t>(p, dtime_dec + dec_sign) == -1; },
     [](char *p) { set_dec_null(p, dtime_dec); }};
 constexpr null_form locator_null = {
     [](const char *p) { return read_at<int32_t>(p, offsetof(loc_t, indicator)) == -1; },
     [](char *p) { write_at<int32_t>(p, offsetof(loc_t, indicator), -1); }};
-constexpr null_form int8_null = {dvz_null::int8,
-    [](char *p) {
-      write_at<int16_t>(p, offsetof(dvz_int8_t, sign), 0);
-      write_at<uint32_t>(p, offsetof(dvz_int8_t, low), 0);
-      write_at<uint32_t>(p, offsetof(dvz_int8_t, high), 0);
-    }};
+constexpr null_form int8_null = {dvz_null::int8, [](char *p) {
+                                   write_at<int16_t>(p, offsetof(dvz_int8_t, sign), 0);
+                                   write_at<uint32_t>(p, offsetof(dvz_int8_t, low), 0);
+                                   write_at<uint32_t>(p, offsetof(dvz_int8_t, high), 0);
+                                 }};
 constexpr null_form collection_null = {
     [](const char *p) {
       return (read_at<uint32_t>(p, offsetof(dvz_coll_t, cl_flags)) & DVZ_COLL_NULL) != 0;

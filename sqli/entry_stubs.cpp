@@ -8,9 +8,9 @@
 ** returned. The error is -408, the protocol error, since no request can
 ** be exchanged with a server through these calls.
 */
+#include "sqli_conn.h"
 #include "sqli_connect.h"
 #include "sqli_context.h"
-#include "sqli_conn.h"
 #include "sqli_cursor.h"
 #include "sqli_cursors.h"
 #include "sqli_errors.h"

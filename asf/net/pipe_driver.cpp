@@ -39,11 +39,11 @@
 #include <cstring>
 
 #include "asf_al.h"
+#include "asf_arena.h"
 #include "asf_memory.h"
 #include "asf_tl.h"
 #include "fd_close.h"
 #include "gen_strings.h"
-#include "asf_arena.h"
 #include "os_wrappers.h"
 #include "svr4.h"
 

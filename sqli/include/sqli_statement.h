@@ -29,9 +29,8 @@ int32_t sqli_stmt(int32_t version, sqli_stmtrec *record, const char *const *cmdt
 ** marks outputs from a descriptor; the collection arguments and coll_flag
 ** serve only statements on collection variables. */
 int32_t sqli_slct(int32_t version, void *cursor, const char *const *cmdtxt, int32_t ninput,
-                  sqlvar_struct *inputs, int32_t noutput, sqlvar_struct *outputs,
-                  int32_t desc_flag, void *arg_a, void *arg_b, void *coll_a, void *coll_b,
-                  int32_t coll_flag);
+                  sqlvar_struct *inputs, int32_t noutput, sqlvar_struct *outputs, int32_t desc_flag,
+                  void *arg_a, void *arg_b, void *coll_a, void *coll_b, int32_t coll_flag);
 /* EXECUTE PROCEDURE ... INTO; the _2 form takes a descriptor flag. The
 ** arguments are those of SELECT ... INTO without collections. */
 int32_t sqli_proc_exec(void *cursor, const char *const *cmdtxt, int32_t ninput,
@@ -40,9 +39,8 @@ int32_t sqli_proc_exec(void *cursor, const char *const *cmdtxt, int32_t ninput,
                        int32_t desc_flag, const char *desc_name);
 int32_t sqli_proc_exec_2(void *cursor, const char *const *cmdtxt, int32_t ninput,
                          sqlvar_struct *inputs, int32_t noutput, sqlvar_struct *outputs,
-                         struct value_t *values, int32_t desc_copy, int32_t release,
-                         void *context, int32_t desc_flag, const char *desc_name,
-                         int32_t desc_extra);
+                         struct value_t *values, int32_t desc_copy, int32_t release, void *context,
+                         int32_t desc_flag, const char *desc_name, int32_t desc_extra);
 
 /* DATABASE name (mode as the server takes it); returns SQLCODE. */
 int32_t sqli_db_open(const char *name, int32_t mode);

@@ -45,8 +45,11 @@ namespace sqli_test {
 struct FakeEntry {
   FakeEntry(std::string server_ = "", std::string dbpath_ = "", int32_t addrkind_ = 1,
             std::string addrtext_ = "127.0.0.1|9088|tcp", std::string product_ = "ol")
-      : server(std::move(server_)), dbpath(std::move(dbpath_)), addrkind(addrkind_),
-        addrtext(std::move(addrtext_)), product(std::move(product_)) {}
+      : server(std::move(server_)),
+        dbpath(std::move(dbpath_)),
+        addrkind(addrkind_),
+        addrtext(std::move(addrtext_)),
+        product(std::move(product_)) {}
   std::string server;
   std::string dbpath;
   int32_t addrkind;
