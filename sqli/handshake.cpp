@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dvz_be.h"
 #include "os_gentcb.h"
 #include "os_stored.h"
 #include "os_trace.h"
@@ -83,16 +84,21 @@ void apply_caps(sqli_conn *conn, int32_t caps, sqli_tcb *tcb) {
 /* The version request and its reply into text (sqli_version_size bytes,
 ** zeroed by the caller). 0, or -1 after the protocol-error path. */
 int ask_version(char *text, sqli_tcb *tcb) {
-  pipe_vbles *pipe = sqli_outpipe(tcb);
-  sqli_put16(pipe, SQ_VERSION);
+  sqli_put16(sqli_outpipe(tcb), SQ_VERSION);
   _sqflip(tcb);
+  return sqli_read_text_reply(tcb, SQR_VERSION, text, sqli_version_size - 1);
+}
+
+}  // namespace
+
+int sqli_read_text_reply(sqli_tcb *tcb, int expect, char *dst, int keep) {
+  pipe_vbles *pipe = sqli_outpipe(tcb);
   int code = sqli_reply_code(tcb);
-  if (code != SQR_VERSION) {
+  if (code != expect) {
     _sqproterr(tcb, code);
     return -1;
   }
-  const int n = _igetunsigned(pipe);
-  sqli_read_kept(text, sqli_version_size - 1, n, pipe);
+  sqli_read_kept(dst, keep, _igetunsigned(pipe), pipe);
   code = _igetint(pipe);
   if (code != SQR_EOT) {
     _sqproterr(tcb, code);
@@ -100,8 +106,6 @@ int ask_version(char *text, sqli_tcb *tcb) {
   }
   return 0;
 }
-
-}  // namespace
 
 int sqli_read_kept(char *dst, int keep, int n, pipe_vbles *pipe) {
   const int kept = std::min(keep, n);
@@ -145,8 +149,8 @@ int wrtintversion(int32_t number, sqli_tcb *tcb) {
   const int32_t version = std::clamp(number, 0, trace_version_max);
   if (_sqdbg != sqdbg_off) {
     const pipe_vbles *pipe = sqli_outpipe(tcb);
-    const unsigned char record[4] = {0, 'n', static_cast<unsigned char>(version >> 8),
-                                     static_cast<unsigned char>(version & 0xff)};
+    unsigned char record[4] = {0, 'n', 0, 0};
+    dvz_st_be_u16(static_cast<uint16_t>(version), record + 2);
     dump_write_buffer(reinterpret_cast<const char *>(record), 4,
                       pipe != nullptr && pipe->ostcb != nullptr ? pipe->ostcb : CheckOsInit(),
                       pipe != nullptr ? pipe->svcctl.ascid : nullptr);

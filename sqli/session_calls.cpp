@@ -69,24 +69,6 @@ int set_break_callback(int32_t interval, void (*callback)(int), void *arg, int32
   return 0;
 }
 
-/* Reads the owner reply after its request was sent. 0, or -1 after the
-** protocol-error path. */
-int read_owner(char *owner, sqli_tcb *tcb) {
-  pipe_vbles *pipe = sqli_outpipe(tcb);
-  int code = sqli_reply_code(tcb);
-  if (code != SQR_OWNER) {
-    _sqproterr(tcb, code);
-    return -1;
-  }
-  sqli_read_kept(owner, owner_keep, _igetunsigned(pipe), pipe);
-  code = _igetint(pipe);
-  if (code != SQR_EOT) {
-    _sqproterr(tcb, code);
-    return -1;
-  }
-  return 0;
-}
-
 }  // namespace
 
 extern "C" {
@@ -137,7 +119,7 @@ int dvz_getserowner(char *owner) {
   }
   sqli_put16(sqli_outpipe(tcb), SQ_OWNER_QUERY);
   _sqflip(tcb);
-  const int rc = read_owner(owner, tcb);
+  const int rc = sqli_read_text_reply(tcb, SQR_OWNER, owner, owner_keep);
   tcb->request_active = 0;
   if (rc != 0) return tcb->sqlca->sqlcode;
   return tcb->sqlca->sqlcode < 0 ? tcb->sqlca->sqlcode : 0;

@@ -44,6 +44,10 @@ int32_t sqli_version_caps(const char *v);
 ** bytes (all of them when n <= keep) into dst, the rest skipped, then the
 ** pad of an odd n. Returns the bytes kept. */
 int sqli_read_kept(char *dst, int keep, int n, pipe_vbles *pipe);
+/* Reads a reply of code expect that carries one text field, into dst as
+** sqli_read_kept does, then the end of the reply. Returns 0, or -1 after
+** the protocol-error path. */
+int sqli_read_text_reply(sqli_tcb *tcb, int expect, char *dst, int keep);
 
 /* Settles the current connection's version text and capability word from
 ** number (0: asks the server with the version request), then its float

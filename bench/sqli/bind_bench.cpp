@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "decimal_value.h"
 #include "dvz_be.h"
 #include "fake_asf.h"
 #include "gen_decimal.h"
@@ -46,12 +47,7 @@ struct Hosts {
   sqlda desc {};
 
   Hosts() {
-    dec.sign = 1;
-    dec.exponent = 2;
-    dec.npairs = 3;
-    dec.pairs[0] = 12;
-    dec.pairs[1] = 34;
-    dec.pairs[2] = 56;
+    dec = sqli_test::decimal(1, 2, {12, 34, 56});
     set(0, host_type_short, &small);
     set(1, host_type_int, &integer);
     set(2, host_type_date, &date);

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstring>
 
+#include "decimal_value.h"
 #include "dvz_be.h"
 #include "fake_asf.h"
 #include "gen_decimal.h"
@@ -27,16 +28,7 @@ constexpr int text_len = 7;
 constexpr int group_bytes = 2 + 4 + 2 + text_len + 1 + 2 + 4;
 constexpr int groups = request_bytes / group_bytes;
 
-dec_t sample_decimal() {
-  dec_t d {};
-  d.sign = 1;
-  d.exponent = 2;
-  d.npairs = 3;
-  d.pairs[0] = 12;
-  d.pairs[1] = 34;
-  d.pairs[2] = 56;
-  return d;
-}
+dec_t sample_decimal() { return sqli_test::decimal(1, 2, {12, 34, 56}); }
 
 void BM_HandLoop(benchmark::State &state) {
   std::array<unsigned char, request_bytes> buffer {};

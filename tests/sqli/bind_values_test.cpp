@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "decimal_value.h"
 #include "gen_types.h"
 #include "locator.h"
 #include "request_session.h"
@@ -36,16 +37,7 @@ constexpr int32_t cap_extended = 0x4;
 
 class BindValues : public sqli_test::RequestTest {};
 
-dec_t decimal(int sign, int exponent, std::initializer_list<uint8_t> pairs) {
-  dec_t d {};
-  d.sign = static_cast<int16_t>(sign);
-  d.exponent = static_cast<int16_t>(exponent);
-  d.npairs = static_cast<int16_t>(pairs.size());
-  int i = 0;
-  for (uint8_t p : pairs)
-    d.pairs[i++] = p;
-  return d;
-}
+using sqli_test::decimal;
 
 /* Storage for the values of one case, kept alive while it is encoded. */
 struct Store {

@@ -15,6 +15,7 @@
 
 #include "double_server.h"
 #include "os_context.h"
+#include "runtime_session.h"
 #include "scoped_env.h"
 #include "sqli_conn.h"
 #include "sqli_connect.h"
@@ -41,24 +42,26 @@ int count_named() {
   return n;
 }
 
-class Connections : public ::testing::Test {
+class Connections : public sqli_test::RuntimeSessionTest {
  protected:
-  void SetUp() override {
-    tcb = CheckGlobInit();
-    ASSERT_NE(tcb, nullptr);
-  }
+  /* Every connection closed leaves neither a list nor a default behind. */
   void TearDown() override {
-    sqli_connect_close(SQLI_DISCONNECT_ALL, nullptr, SQLI_END_ABORT, 0);
+    RuntimeSessionTest::TearDown();
     EXPECT_EQ(conlist.head, nullptr);
     EXPECT_EQ(conlist.deflt, nullptr);
+  }
+  /* A connect the double's scenario breaks leaves no record; the next,
+  ** with the scenario cleared, succeeds. */
+  void expect_broken_connect_then_retry(const DoubleServer &d) {
+    connect(d);
+    EXPECT_EQ(SQLCODE, -408);
+    EXPECT_EQ(conlist.head, nullptr);
     EXPECT_EQ(tcb->curconn, nullptr);
+    d.set_scenario("{}");
+    connect(d);
+    EXPECT_EQ(SQLCODE, 0) << sqlca.sqlerrm;
+    EXPECT_EQ(count_named(), 1);
   }
-  /* CONNECT TO dbenv@server with an optional name. */
-  void connect(const DoubleServer &d, const char *db = "hatest", const char *name = nullptr) {
-    const std::string env = std::string(db) + "@" + d.server();
-    sqli_connect_open(1, SQLI_CONNECT_TO, env.c_str(), name, nullptr, 0);
-  }
-  sqli_tcb *tcb = nullptr;
 };
 
 TEST_F(Connections, ArgumentErrorsComeBeforeAnyServerContact) {
@@ -258,14 +261,7 @@ TEST_F(Connections, SilentServerEndsWithinTheConnectBudget) {
 
 TEST_F(Connections, BrokenHandshakeLeavesNoRecordAndTheNextConnectSucceeds) {
   DoubleServer d({"--profile", "minimal"}, R"({"rules": [{"code": 53, "reply": "00 0c"}]})");
-  connect(d);
-  EXPECT_EQ(SQLCODE, -408);
-  EXPECT_EQ(conlist.head, nullptr);
-  EXPECT_EQ(tcb->curconn, nullptr);
-  d.set_scenario("{}");
-  connect(d);
-  EXPECT_EQ(SQLCODE, 0) << sqlca.sqlerrm;
-  EXPECT_EQ(count_named(), 1);
+  expect_broken_connect_then_retry(d);
 }
 
 TEST_F(Connections, SetConnectionSwitchesAndDormantNeedsTheCurrentOne) {
@@ -339,14 +335,7 @@ TEST_F(Connections, AProtocolErrorInTheTransactionQueryFreesTheConnectionOnce) {
 TEST_F(Connections, AProtocolErrorInTheEnvironmentReplyFreesTheNewConnection) {
   dvz_test::ScopedEnv optcompind("OPTCOMPIND", std::string("2"));
   DoubleServer d({"--profile", "minimal"}, R"({"rules": [{"code": 81, "reply": "00 08 00 0c"}]})");
-  connect(d);
-  EXPECT_EQ(SQLCODE, -408);
-  EXPECT_EQ(conlist.head, nullptr);
-  EXPECT_EQ(tcb->curconn, nullptr);
-  d.set_scenario("{}");
-  connect(d);
-  EXPECT_EQ(SQLCODE, 0) << sqlca.sqlerrm;
-  EXPECT_EQ(count_named(), 1);
+  expect_broken_connect_then_retry(d);
 }
 
 TEST_F(Connections, DisconnectAllClosesNamedAndDefaultConnections) {

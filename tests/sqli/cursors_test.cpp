@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "double_server.h"
+#include "runtime_session.h"
 #include "scoped_env.h"
 #include "sqli_conn.h"
 #include "sqli_connect.h"
@@ -67,16 +68,8 @@ std::string name_hex(const std::string &name) {
          (name.size() % 2 != 0 ? "00" : "");
 }
 
-class Cursors : public ::testing::Test {
+class Cursors : public sqli_test::RuntimeSessionTest {
  protected:
-  void SetUp() override {
-    tcb = CheckGlobInit();
-    ASSERT_NE(tcb, nullptr);
-  }
-  void TearDown() override {
-    sqli_connect_close(SQLI_DISCONNECT_ALL, nullptr, SQLI_END_ABORT, 0);
-    EXPECT_EQ(tcb->curconn, nullptr);
-  }
   /* The probe's steps: locate with 0x200, DECLARE on the one fragment. */
   void *declare(const char *name, const char *text, int options = 0) {
     void *h = sqli_curs_locate(1, name, SQLI_LOCATE_KEEP_CASE);
@@ -98,7 +91,6 @@ class Cursors : public ::testing::Test {
       out.emplace_back(c->name);
     return out;
   }
-  sqli_tcb *tcb = nullptr;
 };
 
 TEST_F(Cursors, ProbeCursorOpensInTwoRequestsAndEveryCycleSendsTheTextAgain) {

@@ -38,6 +38,16 @@ constexpr int err_text_too_long = -460;
 
 class Requests : public sqli_test::RequestTest {};
 
+/* Sends the rows buffered in a cursor of the given row size through
+** _sqs_put, the buffer filled up to the end of rows. */
+void put_rows(sqli_tcb *t, std::string rows, int16_t rowsize) {
+  sqli_cursor cursor {};
+  cursor.rowsize = rowsize;
+  cursor.buffer = rows.data();
+  cursor.bufpos = rows.data() + rows.size();
+  _sqs_put(&cursor, t);
+}
+
 struct GoldenCase {
   const char *script;
   int32_t capabilities;
@@ -108,24 +118,10 @@ std::vector<GoldenCase> golden_cases() {
       {"prepare_empty", 0, [](sqli_tcb *t) { EXPECT_EQ(_sqs_pre("", t), 0); }},
       {"prepare_markers", 0,
        [](sqli_tcb *t) { EXPECT_EQ(_sqs_pre("select ? from t where a = ?   ", t), 0); }},
-      {"put_rows", 0,
-       [](sqli_tcb *t) {
-         char rows[] = "abcdefgh";
-         sqli_cursor cursor {};
-         cursor.rowsize = 4;
-         cursor.buffer = rows;
-         cursor.bufpos = rows + 8;
-         _sqs_put(&cursor, t);
-       }},
+      {"put_rows", 0, [](sqli_tcb *t) { put_rows(t, "abcdefgh", 4); }},
       {"put_rows_len4", 0x10,
-       [](sqli_tcb *t) {
-         char rows[] = "abcdefg";
-         sqli_cursor cursor {};
-         cursor.rowsize = 3;
-         cursor.buffer = rows;
-         cursor.bufpos = rows + 7; /* a partial third row is not sent */
-         _sqs_put(&cursor, t);
-       }},
+       /* a partial third row is not sent */
+       [](sqli_tcb *t) { put_rows(t, "abcdefg", 3); }},
       {"put_no_rowsize", 0,
        [](sqli_tcb *t) {
          sqli_cursor cursor {};

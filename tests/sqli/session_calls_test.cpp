@@ -13,6 +13,7 @@
 
 #include "double_server.h"
 #include "os_context.h"
+#include "runtime_session.h"
 #include "sqli_conn.h"
 #include "sqli_connect.h"
 #include "sqli_context.h"
@@ -23,22 +24,13 @@ namespace {
 
 using sqli_test::DoubleServer;
 
-class SessionCalls : public ::testing::Test {
+class SessionCalls : public sqli_test::RuntimeSessionTest {
  protected:
-  void SetUp() override {
-    tcb = CheckGlobInit();
-    ASSERT_NE(tcb, nullptr);
-  }
-  void TearDown() override {
-    sqli_connect_close(SQLI_DISCONNECT_ALL, nullptr, SQLI_END_ABORT, 0);
-    EXPECT_EQ(tcb->curconn, nullptr);
-  }
+  /* CONNECT TO hatest, which must succeed. */
   void connect(const DoubleServer &d) {
-    const std::string env = "hatest@" + d.server();
-    sqli_connect_open(1, SQLI_CONNECT_TO, env.c_str(), nullptr, nullptr, 0);
+    RuntimeSessionTest::connect(d);
     ASSERT_EQ(sqlca.sqlcode, 0) << sqlca.sqlerrm;
   }
-  sqli_tcb *tcb = nullptr;
 };
 
 TEST_F(SessionCalls, TheMinimalProfileAnswersInformationButHasOneOwner) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "double_server.h"
+#include "runtime_session.h"
 #include "sqli_conn.h"
 #include "sqli_connect.h"
 #include "sqli_context.h"
@@ -62,18 +63,17 @@ int run(sqli_stmtrec &rec, const char *text) {
   return sqli_stmt(1, &rec, pieces, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 0);
 }
 
-class Statements : public ::testing::Test {
- protected:
-  void SetUp() override {
-    tcb = CheckGlobInit();
-    ASSERT_NE(tcb, nullptr);
-  }
-  void TearDown() override {
-    sqli_connect_close(SQLI_DISCONNECT_ALL, nullptr, SQLI_END_ABORT, 0);
-    EXPECT_EQ(tcb->curconn, nullptr);
-  }
-  sqli_tcb *tcb = nullptr;
-};
+/* Runs the SELECT text through sqli_slct into one INTEGER host variable. */
+int select_into(sqli_cursor &rec, const char *text, int32_t &host) {
+  sqlvar_struct out {};
+  out.sqltype = 102;
+  out.sqllen = 4;
+  out.sqldata = reinterpret_cast<char *>(&host);
+  const char *pieces[] = {text, nullptr};
+  return sqli_slct(1, &rec, pieces, 0, nullptr, 1, &out, 0, nullptr, nullptr, nullptr, nullptr, 0);
+}
+
+class Statements : public sqli_test::RuntimeSessionTest {};
 
 TEST_F(Statements, ProbeStatementsSendTextDescribeExecuteReleaseAndKeepTheServerType) {
   struct Case {
@@ -204,15 +204,8 @@ TEST_F(Statements, SelectIntoWithoutARowGives100AndLeavesHostsUntouched) {
                       "columns": [{"name": "value", "type": 2, "length": 4}]},
                       {"kind": "done", "rows": 0}, {"kind": "end"}]}]})");
     int32_t host = 0x5a5a5a5a;
-    sqlvar_struct out {};
-    out.sqltype = 102;
-    out.sqllen = 4;
-    out.sqldata = reinterpret_cast<char *>(&host);
     sqli_cursor rec {};
-    const char *pieces[] = {text, nullptr};
-    EXPECT_EQ(
-        sqli_slct(1, &rec, pieces, 0, nullptr, 1, &out, 0, nullptr, nullptr, nullptr, nullptr, 0),
-        100);
+    EXPECT_EQ(select_into(rec, text, host), 100);
     EXPECT_EQ(SQLCODE, 100);
     EXPECT_EQ(host, 0x5a5a5a5a);
     EXPECT_EQ(rec.coldesc, nullptr) << "the description is dropped after the run";
@@ -321,15 +314,8 @@ TEST_F(Statements, ServerExitDuringSelectIntoEndsItAtOnce) {
   DoubleServer d({"--profile", "minimal"},
                  std::string(R"({"rules": [{"text": ")") + text + R"(", "exit_at": 0}]})");
   int32_t host = 7;
-  sqlvar_struct out {};
-  out.sqltype = 102;
-  out.sqllen = 4;
-  out.sqldata = reinterpret_cast<char *>(&host);
   sqli_cursor rec {};
-  const char *pieces[] = {text, nullptr};
-  EXPECT_EQ(
-      sqli_slct(1, &rec, pieces, 0, nullptr, 1, &out, 0, nullptr, nullptr, nullptr, nullptr, 0),
-      -25582);
+  EXPECT_EQ(select_into(rec, text, host), -25582);
   EXPECT_EQ(host, 7);
   EXPECT_EQ(tcb->curconn, nullptr);
 }

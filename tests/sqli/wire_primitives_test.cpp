@@ -17,6 +17,7 @@
 #include <string>
 
 #include "coll_fixtures.h"
+#include "decimal_value.h"
 #include "fake_asf.h"
 #include "gen_collection.h"
 #include "gen_decimal.h"
@@ -41,16 +42,7 @@ const std::map<std::string, Bytes> &golden() {
   return table;
 }
 
-dec_t decimal(int sign, int exponent, std::initializer_list<uint8_t> pairs) {
-  dec_t d {};
-  d.sign = static_cast<int16_t>(sign);
-  d.exponent = static_cast<int16_t>(exponent);
-  d.npairs = static_cast<int16_t>(pairs.size());
-  int i = 0;
-  for (uint8_t p : pairs)
-    d.pairs[i++] = p;
-  return d;
-}
+using sqli_test::decimal;
 
 tblob_desc_t blob() {
   tblob_desc_t b {};
