@@ -6,6 +6,7 @@
 ** checked before its first byte is written.
 */
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
@@ -94,15 +95,68 @@ int16_t entry_indicator(const sqlvar_struct *entry, bool *ok) {
   return ind;
 }
 
+/* strnlen without a call for the short texts most values are: the bytes
+** before the first NUL among the first max (which are all readable). */
+[[gnu::always_inline]] inline size_t bounded_length(const char *s, size_t max) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    constexpr size_t inline_max = 64;
+    size_t at = 0;
+    for (; at + 8 <= max && at < inline_max; at += 8) {
+      uint64_t w;
+      std::memcpy(&w, s + at, sizeof w);
+      /* The lowest byte flagged is the first NUL: a false flag can only
+      ** follow a real one. */
+      if (const uint64_t zero = (w - ones) & ~w & highs; zero != 0)
+        return at + static_cast<size_t>(std::countr_zero(zero)) / 8;
+    }
+    if (at < inline_max) { /* fewer than 8 left: two overlapping words of 4 */
+      if (max - at >= 4) {
+        constexpr uint32_t ones4 = 0x01010101U, highs4 = 0x80808080U;
+        for (const size_t from : {at, max - 4}) {
+          uint32_t w;
+          std::memcpy(&w, s + from, sizeof w);
+          if (const uint32_t zero = (w - ones4) & ~w & highs4; zero != 0)
+            return from + static_cast<size_t>(std::countr_zero(zero)) / 8;
+        }
+        return max;
+      }
+      for (; at < max; ++at)
+        if (s[at] == '\0') break;
+      return at;
+    }
+    return at + strnlen(s + at, max - at);
+  } else {
+    return strnlen(s, max);
+  }
+}
+
+/* memcpy of n bytes without a call when n is small: overlapping copies of
+** fixed size, each within the n bytes. */
+[[gnu::always_inline]] inline void copy_text(unsigned char *to, const char *from, size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else if (n >= 4 && n < 8) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+  } else if (n < 4) {
+    for (size_t i = 0; i < n; ++i)
+      to[i] = static_cast<unsigned char>(from[i]);
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
 /* Length of a character value of host type host (entry length len). */
-int char_length(const char *data, int host, int32_t len) {
+[[gnu::always_inline]] inline int char_length(const char *data, int host, int32_t len) {
   switch (host) {
     case host_type_fixchar:
       return len > 0 ? len : 0;
     case host_type_string:
       return static_cast<int>(std::strlen(data));
     default:
-      return len > 0 ? static_cast<int>(strnlen(data, static_cast<size_t>(len)))
+      return len > 0 ? static_cast<int>(bounded_length(data, static_cast<size_t>(len)))
                      : static_cast<int>(std::strlen(data));
   }
 }
@@ -239,51 +293,79 @@ enum class FastKind : unsigned char { none, smallint, integer, int8, dbl, flt, d
 struct HostKind {
   FastKind kind;
   unsigned char sql;
+  bool form_on_zero; /* an indicator of 0 leaves the NULL form to test */
 };
+/* One entry per host type code (the low byte of a type word). */
+using KindTable = std::array<HostKind, 256>;
 
-/* The kind and SQL type of every host type below host_nonsql, from the
-** value library's mapping (constant tables), worked out once at load. */
-const std::array<HostKind, host_nonsql> host_kinds = [] {
-  std::array<HostKind, host_nonsql> t {};
-  for (int host = 0; host < host_nonsql; ++host) {
-    const int sql = rtosqltype(host);
-    FastKind kind = FastKind::none;
-    switch (sql) {
-      case sql_type_smallint:
-        kind = FastKind::smallint;
-        break;
-      case sql_type_integer:
-      case sql_type_serial:
-      case sql_type_date:
-        kind = FastKind::integer;
-        break;
-      case sql_type_int8:
-      case sql_type_serial8:
-        kind = FastKind::int8;
-        break;
-      case sql_type_float:
-        kind = FastKind::dbl;
-        break;
-      case sql_type_smallfloat:
-        kind = FastKind::flt;
-        break;
-      case sql_type_decimal:
-      case sql_type_money:
-        kind = FastKind::decimal;
-        break;
-      case sql_type_char:
-      case sql_type_varchar:
-      case sql_type_nchar:
-      case sql_type_nvarchar:
-        kind = FastKind::text;
-        break;
-      default:
-        break;
-    }
-    t[static_cast<size_t>(host)] = {kind, static_cast<unsigned char>(sql < 0 ? 0 : sql)};
+/* The kind, SQL type and indicator rule of host type host, from the value
+** library's mapping (constant tables). */
+HostKind host_kind(int host) {
+  const int sql = host < host_nonsql ? rtosqltype(host) : -1;
+  FastKind kind = FastKind::none;
+  switch (sql) {
+    case sql_type_smallint:
+      kind = FastKind::smallint;
+      break;
+    case sql_type_integer:
+    case sql_type_serial:
+    case sql_type_date:
+      kind = FastKind::integer;
+      break;
+    case sql_type_int8:
+    case sql_type_serial8:
+      kind = FastKind::int8;
+      break;
+    case sql_type_float:
+      kind = FastKind::dbl;
+      break;
+    case sql_type_smallfloat:
+      kind = FastKind::flt;
+      break;
+    case sql_type_decimal:
+    case sql_type_money:
+      kind = FastKind::decimal;
+      break;
+    case sql_type_char:
+    case sql_type_varchar:
+    case sql_type_nchar:
+    case sql_type_nvarchar:
+      kind = FastKind::text;
+      break;
+    default:
+      break;
   }
+  return {kind, static_cast<unsigned char>(sql < 0 ? 0 : sql), !char_host(host)};
+}
+
+/* Every host type's kind, worked out once at load. */
+const KindTable host_kinds = [] {
+  KindTable t {};
+  for (int host = 0; host < 256; ++host)
+    t[static_cast<size_t>(host)] = host_kind(host);
   return t;
 }();
+
+/* The plan of a list, decided once per list from the connection's
+** settings: host_kinds with the kinds that must take the general path set
+** to none, so that each value's eligibility is one look-up. Indexed by
+** plan_index. */
+const std::array<KindTable, 4> list_plans = [] {
+  std::array<KindTable, 4> plans {};
+  for (int i = 0; i < 4; ++i) {
+    const bool float_as_decimal = (i & 1) != 0, converting = (i & 2) != 0;
+    plans[static_cast<size_t>(i)] = host_kinds;
+    for (HostKind &k : plans[static_cast<size_t>(i)]) {
+      if ((float_as_decimal && (k.kind == FastKind::dbl || k.kind == FastKind::flt)) ||
+          (converting && k.kind == FastKind::text))
+        k.kind = FastKind::none;
+    }
+  }
+  return plans;
+}();
+int plan_index(bool float_as_decimal, bool converting) {
+  return (float_as_decimal ? 1 : 0) | (converting ? 2 : 0);
+}
 
 /* The value library's NULL form of a variable of a common kind, tested
 ** inline since every list value is tested, without risnull's look-up. */
@@ -342,12 +424,21 @@ int check_value_floats(int count, const value_t *values, bool as_decimal) {
 /* What a whole list shares: read once, not per value. */
 struct ListContext {
   pipe_vbles *pipe;
-  bool extended_caps; /* capability 0x4 */
+  const KindTable *plan; /* list_plans entry of the connection's settings */
   bool float_as_decimal;
-  bool plain_text; /* no DBAPICODE map and no converter: text goes as it is */
-  unsigned fast_kinds; /* bit k: FastKind k is written in place */
   int names_flag; /* the type flag that adds type names to a value */
 };
+
+/* Room a value of a kind other than text may need in place: a DECIMAL of
+** DECSIZE digit pairs, its exponent byte and a pad after its 8-byte head. */
+constexpr ptrdiff_t fixed_value_max = 8 + (DECSIZE + 1) + 1;
+
+/* The head of a value that is not NULL: type word, indicator 0 and the
+** precision word. */
+[[gnu::always_inline]] inline void put_head(unsigned char *p, int word, int prec) {
+  dvz_st_be_u32(static_cast<uint32_t>(word & 0xFFFF) << 16, p);
+  dvz_st_be_u16(static_cast<uint16_t>(prec), p + 4);
+}
 
 /* A common value of a descriptor entry written whole at p, before end,
 ** in one step: the integers, the floats, DECIMAL and MONEY and character
@@ -356,138 +447,113 @@ struct ListContext {
 ** bytes are those of the general path. Returns their count, or 0 when the
 ** value takes the general path (nothing is then to be taken from p).
 ** Inlined into both callers, so that the list loop dispatches once a value. */
+template <bool check_room = true>
 [[gnu::always_inline]] inline int put_value_in_place(const ListContext &c, const sqlvar_struct &e,
                                                      unsigned char *p, const unsigned char *end) {
   const int type = e.sqltype;
-  const int host = type & 0xFF;
-  if (host >= host_nonsql) return 0;
-  const HostKind hk = host_kinds[static_cast<size_t>(host)];
-  if ((c.fast_kinds >> static_cast<unsigned>(hk.kind) & 1U) == 0 || (type & c.names_flag) != 0)
-    return 0;
-  if (e.sqlind == nullptr && e.sqlidata != nullptr && e.sqlitype != 0) return 0;
-  const char *data = e.sqldata;
+  /* Read in place: a copy spilled to the stack costs a stalled reload. */
+  const HostKind &hk = (*c.plan)[static_cast<unsigned>(type) & 0xFFU];
+  const FastKind kind = hk.kind;
+  if (kind == FastKind::none || (type & c.names_flag) != 0) return 0;
   const int16_t *ind = e.sqlind;
-  const int word = hk.sql | (type & (type_flag_kept | sqli_type_keepxid));
+  const char *data = e.sqldata;
   /* NULL as the general path decides it: no data or a negative
-  ** indicator, else the NULL form when there is no indicator or a zero
-  ** one on a type that is not character. Each case tests the form of
-  ** its own kind, so that the value is dispatched once. */
-  const bool null_early = data == nullptr || (ind != nullptr && *ind < 0);
-  const bool use_form = ind == nullptr || (*ind == 0 && !char_host(host));
-  auto is_null = [&](FastKind k) __attribute__((always_inline)) {
-    return null_early || (use_form && kind_null_form(k, data));
-  };
-  /* A float is checked unless NULL by an indicator of -1 or by its
-  ** form, as the general path checks it. */
-  auto float_fails = [&](FastKind k, double v) __attribute__((always_inline)) {
-    return data != nullptr && (ind == nullptr || *ind != -1) && !kind_null_form(k, data) &&
-           !std::isfinite(v);
-  };
-  if (end - p < 6) return 0;
-  dvz_st_be_u16(static_cast<uint16_t>(word), p);
-  dvz_st_be_i16(0, p + 2);
+  ** indicator (state -1); else the NULL form is tested (state 0) when
+  ** there is no indicator, or a zero one on a type that is not
+  ** character; else a value (state 1). */
+  int state;
+  if (ind == nullptr) {
+    if (e.sqlidata != nullptr && e.sqlitype != 0) return 0; /* an indicator to convert */
+    state = 0;
+  } else {
+    state = *ind < 0 ? -1 : *ind == 0 && hk.form_on_zero ? 0 : 1;
+  }
+  if (data == nullptr) state = -1;
+  /* One room check covers every kind but text, which checks its own
+  ** (without check_room the caller has made sure of it). */
+  if (check_room && kind != FastKind::text && end - p < fixed_value_max) return 0;
+  const int word = hk.sql | (type & (type_flag_kept | sqli_type_keepxid));
+  /* A float is checked unless NULL by an indicator of -1 or by its form,
+  ** as the general path checks it. */
+  const bool float_checked = data != nullptr && (ind == nullptr || *ind != -1);
   unsigned char *v = p + 6;
-  bool null_value = false;
-  int written = 0;
-  switch (hk.kind) {
-    case FastKind::smallint: {
-      if ((null_value = is_null(FastKind::smallint))) break;
-      if (end - p < 8) return 0;
-      int16_t x;
-      std::memcpy(&x, data, sizeof x);
-      dvz_st_be_i16(prec_smallint, p + 4);
-      dvz_st_be_i16(x, v);
-      written = 8;
-      break;
-    }
-    case FastKind::integer: {
-      if ((null_value = is_null(FastKind::integer))) break;
-      if (end - p < 10) return 0;
-      int32_t x;
-      std::memcpy(&x, data, sizeof x);
-      dvz_st_be_i16(prec_integer, p + 4);
-      dvz_st_be_i32(x, v);
-      written = 10;
-      break;
-    }
+  switch (kind) {
+    case FastKind::smallint:
+      if (state < 0 || (state == 0 && dvz_null::smallint(data))) break;
+      put_head(p, word, prec_smallint);
+      dvz_st_be_u16(dvz_null::field_at<uint16_t>(data, 0), v);
+      return 8;
+    case FastKind::integer:
+      if (state < 0 || (state == 0 && dvz_null::integer(data))) break;
+      put_head(p, word, prec_integer);
+      dvz_st_be_u32(dvz_null::field_at<uint32_t>(data, 0), v);
+      return 10;
     case FastKind::int8: {
-      if ((null_value = is_null(FastKind::int8))) break;
-      if (end - p < 16) return 0;
+      if (state < 0 || (state == 0 && dvz_null::int8(data))) break;
       dvz_int8_t x;
       std::memcpy(&x, data, sizeof x);
-      dvz_st_be_i16(prec_int8, p + 4);
+      put_head(p, word, prec_int8);
       stint8(&x, v);
-      written = 16;
-      break;
+      return 16;
     }
     case FastKind::dbl: {
-      double x = 0;
-      if (data != nullptr) std::memcpy(&x, data, sizeof x);
-      if (float_fails(FastKind::dbl, x)) return 0;
-      if ((null_value = is_null(FastKind::dbl))) break;
-      if (end - p < 14) return 0;
-      dvz_st_be_i16(0, p + 4);
-      network_stdbl(x, v, c.pipe->float_format);
-      written = 14;
-      break;
+      if (float_checked && !dvz_null::floating(data) &&
+          !std::isfinite(dvz_null::field_at<double>(data, 0)))
+        return 0;
+      if (state < 0 || (state == 0 && dvz_null::floating(data))) break;
+      put_head(p, word, 0);
+      network_stdbl(dvz_null::field_at<double>(data, 0), v, c.pipe->float_format);
+      return 14;
     }
     case FastKind::flt: {
-      float x = 0;
-      if (data != nullptr) std::memcpy(&x, data, sizeof x);
-      if (float_fails(FastKind::flt, x)) return 0;
-      if ((null_value = is_null(FastKind::flt))) break;
-      if (end - p < 10) return 0;
-      dvz_st_be_i16(0, p + 4);
-      network_stfloat(x, v, c.pipe->float_format);
-      written = 10;
-      break;
+      if (float_checked && !dvz_null::smallfloat(data) &&
+          !std::isfinite(dvz_null::field_at<float>(data, 0)))
+        return 0;
+      if (state < 0 || (state == 0 && dvz_null::smallfloat(data))) break;
+      put_head(p, word, 0);
+      network_stfloat(dvz_null::field_at<float>(data, 0), v, c.pipe->float_format);
+      return 10;
     }
     case FastKind::decimal: {
-      if ((null_value = is_null(FastKind::decimal))) break;
-      int16_t pairs;
-      std::memcpy(&pairs, data + offsetof(dec_t, npairs), sizeof pairs);
-      if (pairs < 0 || pairs > DECSIZE) return 0;
-      const int n = pairs + 1;
-      const int need = 8 + n + (n & 1);
-      if (end - p < need) return 0;
+      if (state < 0 || (state == 0 && dvz_null::decimal(data))) break;
       dec_t d;
       std::memcpy(&d, data, sizeof d);
-      const int prec = e.sqllen == static_cast<int32_t>(sizeof(dec_t)) ? dec2prec(&d) : e.sqllen;
-      dvz_st_be_u16(static_cast<uint16_t>(prec), p + 4);
+      if (d.npairs < 0 || d.npairs > DECSIZE) return 0;
+      const int n = d.npairs + 1;
+      put_head(p, word, e.sqllen == static_cast<int32_t>(sizeof(dec_t)) ? dec2prec(&d) : e.sqllen);
       dvz_st_be_u16(static_cast<uint16_t>(n), v);
       stdecimal(&d, v + 2, n);
       if ((n & 1) != 0) v[2 + n] = 0;
-      written = need;
-      break;
+      return 8 + n + (n & 1);
     }
     default: { /* the character types */
-      if ((null_value = is_null(FastKind::text))) break;
-      const int n = char_length(data, host, e.sqllen);
+      if (state < 0 || (state == 0 && dvz_null::text(data))) break;
+      const int n = char_length(data, type & 0xFF, e.sqllen);
       if (n > char_cut) return 0;
       const int need = 8 + n + (n & 1);
       if (end - p < need) return 0;
-      dvz_st_be_i16(0, p + 4);
+      put_head(p, word, 0);
       dvz_st_be_u16(static_cast<uint16_t>(n), v);
-      std::memcpy(v + 2, data, static_cast<size_t>(n));
+      copy_text(v + 2, data, static_cast<size_t>(n));
       if ((n & 1) != 0) v[2 + n] = 0;
-      written = need;
-      break;
+      return need;
     }
   }
-  if (null_value) {
-    dvz_st_be_i16(-1, p + 2);
-    dvz_st_be_i16(0, p + 4);
-    written = 6;
-  }
-  return written;
+  /* NULL: the type word, indicator -1 and precision 0. */
+  if (kind == FastKind::text && end - p < 6) return 0;
+  dvz_st_be_u32((static_cast<uint32_t>(word & 0xFFFF) << 16) | 0xFFFFU, p);
+  dvz_st_be_u16(0, p + 4);
+  return 6;
 }
 
 /* A whole list of descriptor entries (its code when with_code, its count,
 ** every value) written in place in one pass when every value goes by
 ** put_value_in_place and the send buffer holds it all. Returns false
 ** otherwise, with nothing taken from the buffer: the general path then
-** checks and writes the list. */
-bool put_list_fast(const ListContext &c, const sqlvar_struct *entries, int count, bool with_code) {
+** checks and writes the list. Kept out of line: its loop then has the
+** registers to itself. */
+[[gnu::noinline]] bool put_list_fast(const ListContext &c, const sqlvar_struct *entries, int count,
+                                     bool with_code) {
   pipe_vbles *pipe = c.pipe;
   if (pipe->send_broken != 0) return false;
   unsigned char *const start = pipe->outptr;
@@ -500,10 +566,23 @@ bool put_list_fast(const ListContext &c, const sqlvar_struct *entries, int count
   }
   dvz_st_be_u16(static_cast<uint16_t>(count), p);
   p += 2;
-  for (int i = 0; i < count; ++i) {
-    const int n = put_value_in_place(c, entries[i], p, end);
-    if (n == 0) return false;
-    p += n;
+  /* With room for every value at its largest but texts, no value checks
+  ** its own: each is written before a limit that keeps that room for the
+  ** values after it, which a long text must leave too. */
+  if ((end - p) / fixed_value_max >= count) {
+    const unsigned char *limit = end - fixed_value_max * (count - 1);
+    for (const sqlvar_struct *e = entries, *last = entries + count; e != last; ++e) {
+      const int n = put_value_in_place<false>(c, *e, p, limit);
+      if (n == 0) return false;
+      p += n;
+      limit += fixed_value_max;
+    }
+  } else {
+    for (const sqlvar_struct *e = entries, *last = entries + count; e != last; ++e) {
+      const int n = put_value_in_place(c, *e, p, end);
+      if (n == 0) return false;
+      p += n;
+    }
   }
   sqli_commit(pipe, static_cast<int>(p - start));
   return true;
@@ -513,15 +592,10 @@ bool put_list_fast(const ListContext &c, const sqlvar_struct *entries, int count
 ListContext list_context(pipe_vbles *pipe, const sqli_tcb *tcb) {
   ListContext c {};
   c.pipe = pipe;
-  c.extended_caps = (tcb->curconn->capabilities & cap_extended) != 0;
   c.float_as_decimal = sqli_float_as_decimal(tcb) != 0;
-  c.plain_text = _sqdbapi == 0 && sqli_client_db_converter() == nullptr;
-  auto bit = [](FastKind k) { return 1U << static_cast<unsigned>(k); };
-  c.fast_kinds = bit(FastKind::smallint) | bit(FastKind::integer) | bit(FastKind::int8) |
-                 bit(FastKind::decimal);
-  if (!c.float_as_decimal) c.fast_kinds |= bit(FastKind::dbl) | bit(FastKind::flt);
-  if (c.plain_text) c.fast_kinds |= bit(FastKind::text);
-  c.names_flag = c.extended_caps ? sqli_type_keepxid : 0;
+  const bool converting = _sqdbapi != 0 || sqli_client_db_converter() != nullptr;
+  c.plan = &list_plans[static_cast<size_t>(plan_index(c.float_as_decimal, converting))];
+  c.names_flag = (tcb->curconn->capabilities & cap_extended) != 0 ? sqli_type_keepxid : 0;
   return c;
 }
 

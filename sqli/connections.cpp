@@ -18,6 +18,7 @@
 #include "os_glsenvs.h"
 #include "os_trace.h"
 #include "sqli_asf.h"
+#include "sqli_blob.h"
 #include "sqli_conn.h"
 #include "sqli_diag_internal.h"
 #include "sqli_handshake.h"
@@ -183,6 +184,7 @@ sqli_conn *alloc_connp(const char *dbenv, const char *name, const dvz_conn_user 
 
 void free_connp(sqli_conn *conn) {
   if (conn == nullptr) return;
+  sqli_file_conn_gone(conn); /* a client file the server opened on it */
   sqli_release(conn->dbenv);
   sqli_release(conn->name);
   sqli_release(conn->user);

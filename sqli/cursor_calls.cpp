@@ -25,13 +25,7 @@
 #include "sqli_seams.h"
 #include "sqli_statements.h"
 
-namespace {
-
-constexpr int name_buffer = 256;
-
-/* The common start: the context with sqlca cleared and no rows counted,
-** or null (*early then holds the result to return). */
-sqli_tcb *begin(int32_t *early) {
+sqli_tcb *sqli_cursor_call_begin(int32_t *early) {
   sqli_tcb *tcb = CheckGlobInit();
   if (tcb == nullptr) {
     *early = -1;
@@ -44,6 +38,12 @@ sqli_tcb *begin(int32_t *early) {
   tcb->sqlca->sqlerrd[2] = 0;
   return tcb;
 }
+
+namespace {
+
+constexpr int name_buffer = 256;
+
+sqli_tcb *begin(int32_t *early) { return sqli_cursor_call_begin(early); }
 
 /* The common end: the sqlca code, with SQLCODE and SQLSTATE brought up to
 ** date when it is 0. */
@@ -87,9 +87,6 @@ bool pending_rows(const sqli_cursor *c) {
   return c->rowsize > 0 ? c->bufpos != c->buffer : c->nbuffered > 0;
 }
 sqli_cursor *linked(const sqli_cursor *c) { return sqli_handle_cursor(c->link); }
-
-/* No operation of this system sets a current XA transaction id. */
-const sqli_xid no_xid = {-1, 0, 0, {}};
 
 /* Drops what a deferred OPEN kept. */
 void drop_saved_input(sqli_cursor *c) {
@@ -196,7 +193,7 @@ void *sqli_curs_locate(int32_t, const char *name, int32_t flags) {
   }
   const int kind = flags & ~(SQLI_LOCATE_CHECKED | SQLI_LOCATE_KEEP_CASE);
   const bool xa = kind == 1 && xa_active(tcb);
-  const sqli_xid *current = &no_xid;
+  const sqli_xid *current = &tcb->xa_current;
 
   sqli_cursor **head = &tcb->curconn->cursors;
   sqli_cursor *passed = nullptr;

@@ -18,9 +18,9 @@
 namespace {
 
 constexpr int name_max = 260;
-constexpr int err_close = -462;
-constexpr int err_read = -463;
-constexpr int err_write = -464;
+constexpr int err_close = SQLI_E_FILECLOSE;
+constexpr int err_read = SQLI_E_FILEREAD;
+constexpr int err_write = SQLI_E_FILEWRITE;
 constexpr int err_bad_name = -466;
 
 int failed(int code) {

@@ -24,6 +24,7 @@
 #include "sqli_diag_internal.h"
 #include "sqli_errors.h"
 #include "sqli_globals.h"
+#include "sqli_hostvar.h"
 #include "sqli_reply.h"
 #include "sqli_seams.h"
 #include "sqli_wire.h"
@@ -332,7 +333,7 @@ int read_description(sqli_cursor *c, sqli_tcb *tcb) {
     if (varying_type(d->type, pad_varchar)) {
       ++varlen;
       if (pad_varchar && (d->type == sql_type_varchar || d->type == sql_type_nvarchar))
-        rowsize = std::max(0, rowsize - (d->length + 1));
+        rowsize = std::max(0, rowsize - gettupsize(d->type, d->length));
     }
     const int sqltype = rtosqltype(d->type);
     if (sqltype == sql_type_byte || sqltype == sql_type_text) blob_column = true;

@@ -19,7 +19,6 @@ int unread_reply() {
 
 }  // namespace
 
-int _sqg_file_to_file(sqli_tcb *) { return unread_reply(); }
 int _sqg_getroutine(sqli_cursor *, sqli_tcb *) { return unread_reply(); }
 int _sqg_fproutine(sqli_cursor *, sqli_tcb *) { return unread_reply(); }
 int _sqg_fparam(sqli_cursor *, sqli_tcb *) { return unread_reply(); }

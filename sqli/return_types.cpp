@@ -2,7 +2,9 @@
 ** return_types.cpp: the return-type message (100), which tells the server
 ** in which types the client wants a cursor's columns delivered, and the
 ** cursor's own copy of what was asked. The message is sent only when some
-** host variable needs a type the server would not choose by itself.
+** host variable needs a type the server would not choose by itself; the
+** list kept for a fetch (`sendrettype`) and the checks of a host variable
+** against an accepted return type.
 */
 #include <cstring>
 
@@ -10,7 +12,10 @@
 #include "gen_hostvar.h"
 #include "gen_types.h"
 #include "sqli_bind.h"
+#include "sqli_cursors.h"
+#include "sqli_dynamic.h"
 #include "sqli_errors.h"
+#include "sqli_hostvar.h"
 #include "sqli_reply.h"
 #include "sqli_request.h"
 #include "sqli_seams.h"
@@ -18,14 +23,14 @@
 
 namespace {
 
-constexpr int err_no_type = -402;
+constexpr int err_no_type = SQLI_E_NODATA;
 /* Flags of the call. */
-constexpr int rt_send = 1;
-constexpr int rt_own_list = 2;
-constexpr int rt_first_one = 4;
-constexpr int rt_copy = 8;
-constexpr int rt_check_qual = 16;
-constexpr int rt_full_strings = 32;
+constexpr int rt_send = SQLI_RT_SEND;
+constexpr int rt_own_list = SQLI_RT_OWN_LIST;
+constexpr int rt_first_one = SQLI_RT_FIRST_ONE;
+constexpr int rt_copy = SQLI_RT_COPY;
+constexpr int rt_check_qual = SQLI_RT_CHECK_QUAL;
+constexpr int rt_full_strings = SQLI_RT_FULL_STRINGS;
 /* Capability: VARCHAR and NVARCHAR columns go by return type. */
 constexpr int32_t cap_varchar = 0x1000;
 constexpr int blob_desc_size = 56;
@@ -223,4 +228,120 @@ extern "C" int _sqs_rettype(sqli_cursor *cursor, int count, sqlvar_struct *entri
     }
   }
   return result;
+}
+
+namespace {
+
+constexpr int e_not_client_coll = -1817;
+constexpr int32_t host_coll_client = 0x8000;
+
+int refuse_type() {
+  _iqseterr(SQLI_E_RETTYPE);
+  return -1;
+}
+
+/* Both texts absent, or both present and equal. */
+bool same_name(const char *a, int alen, const char *b, int blen) {
+  const int na = a != nullptr ? alen : 0;
+  const int nb = b != nullptr ? blen : 0;
+  if (na <= 0 && nb <= 0) return true;
+  return na == nb && std::memcmp(a, b, static_cast<size_t>(na)) == 0;
+}
+
+}  // namespace
+
+/*
+** Sends the return types of count host variables for cursor and keeps a
+** fresh copy of what was asked on the cursor (its return-type list). count
+** 0 drops the list. With options bit 1 the cursor carries 0x2000, with bit
+** 8 also 0x8000. When the server needs no message nothing is sent and no
+** list is kept. Returns 0, or the error recorded (-402, -406, -1268).
+*/
+int sendrettype(sqli_cursor *cursor, sqli_tcb *tcb, int count, sqlvar_struct *hosts, int options) {
+  if (cursor == nullptr || tcb == nullptr) return 0;
+  sqli_free_rtypes(cursor);
+  cursor->flags &= ~static_cast<uint32_t>(sqli_cur_rtypes_sent | sqli_cur_rtypes_opt8);
+  if (count <= 0 || hosts == nullptr) return 0;
+  auto *list =
+      static_cast<sqlvar_struct *>(sqli_alloc(sizeof(sqlvar_struct) * static_cast<size_t>(count)));
+  if (list == nullptr) return _iqseterr(SQLI_E_NOMEM), SQLI_E_NOMEM;
+  std::memset(list, 0, sizeof(sqlvar_struct) * static_cast<size_t>(count));
+  cursor->rtypes = list;
+  cursor->nrtypes = static_cast<int16_t>(count);
+  int notneeded = 0;
+  const int rc = _sqs_rettype(cursor, count, hosts, options, &notneeded, tcb);
+  if (rc != 0 || notneeded != 0) {
+    sqli_free_rtypes(cursor);
+    return rc;
+  }
+  if ((options & rt_send) != 0) cursor->flags |= sqli_cur_rtypes_sent;
+  if ((options & rt_copy) != 0) cursor->flags |= sqli_cur_rtypes_opt8;
+  return 0;
+}
+
+/*
+** The host variable (its extended id xid, the SQL type _sqstype gives it)
+** against an accepted return-type entry: the types must agree and, for
+** the extended types, the type and owner names present on either side.
+** 0, or -1 with -1820 recorded.
+*/
+int chkrettype(const sqlvar_struct *host, const sqlvar_struct *rt, int xid) {
+  if (host == nullptr || rt == nullptr) return refuse_type();
+  const int entry = rt->sqltype & 0xFF;
+  int16_t word = 0;
+  (void)_sqstype(host->sqltype, host->sqldata, &word, 0, host->sqlxid, getsqlitcb());
+  if (xid != entry && (word & 0xFF) != entry) return refuse_type();
+  if ((xid >= sql_type_set && xid != sql_type_unnamed_builtin) ||
+      (host->sqltype & sqli_type_keepxid) != 0) {
+    if (!same_name(host->sqltypename, host->sqltypelen, rt->sqltypename, rt->sqltypelen) ||
+        !same_name(host->sqlownername, host->sqlownerlen, rt->sqlownername, rt->sqlownerlen))
+      return refuse_type();
+  }
+  return 0;
+}
+
+/*
+** chkrettype, then the host length against the entry's, unless the value's
+** length is the host's business (LVARCHAR in allocation mode, a growable
+** variable-length record, BYTE and TEXT, a terminator the entry left out).
+** 0, or -1 with -1820 recorded.
+*/
+int chkrtype_fetch(const sqlvar_struct *host, const sqlvar_struct *rt, int xid, int host_type,
+                   const dbfd *) {
+  if (chkrettype(host, rt, xid) != 0) return -1;
+  const sqli_tcb *tcb = getsqlitcb();
+  if (xid == sql_type_lvarchar && tcb != nullptr && tcb->lvar_alloc != 0) return 0;
+  const int low = host_type & 0xFF;
+  if ((low == sql_type_variable_udt || low == host_type_variable_binary) &&
+      host->sqldata != nullptr &&
+      (reinterpret_cast<const dvz_hostbuf_t *>(host->sqldata)->flags & HOSTVAR_GROWABLE) != 0)
+    return 0;
+  if (xid == sql_type_byte || xid == sql_type_text) return 0;
+  if ((rt->sqlflags & len_noterm) != 0 && host->sqllen == rt->sqllen + 1) return 0;
+  if (host->sqllen == rt->sqllen) return 0;
+  if (varchar_kind(xid) && host->sqllen > varchar_max && rt->sqllen == varchar_max) return 0;
+  return refuse_type();
+}
+
+/*
+** 1 when the first input of cursor (from input when the record is
+** prepared, else the declared input list) is a client-side collection or
+** row; otherwise -1 with -1817 recorded.
+*/
+int _sqclient_coltype(sqli_cursor *cursor, const sqlda *input) {
+  const sqlvar_struct *first = nullptr;
+  if (cursor != nullptr && (cursor->flags & sqli_cur_prepared) != 0) {
+    if (input != nullptr && input->sqld > 0) first = input->sqlvar;
+  } else if (cursor != nullptr && cursor->nin > 0) {
+    first = cursor->inlist;
+  }
+  if (first != nullptr) {
+    const int low = first->sqltype & 0xFF;
+    if ((low >= sql_type_set && low <= sql_type_collection) ||
+        (low == host_type_collection && (first->sqltype & host_coll_client) != 0) ||
+        low == host_type_row)
+      return 1;
+  }
+  _iqseterr(e_not_client_coll);
+  return -1;
 }

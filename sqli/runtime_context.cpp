@@ -52,6 +52,7 @@ void globfill(sqli_tcb *tcb) {
   tcb->sqlcode = &SQLCODE;
   tcb->sqlstate = SQLSTATE;
   tcb->file_fd = -1;
+  tcb->xa_current.format = -1;
 }
 
 sqli_tcb *GlobInit(void) {

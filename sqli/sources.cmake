@@ -15,6 +15,7 @@ set(dvz_sqli_sources
   sql_text.cpp
   sql_keywords.cpp
   hostvar_transfer.cpp
+  tuple_unpack.cpp
   # entry points that fail until their requests are sent
   entry_stubs.cpp
   # request encoders, bind values, client-file helpers
@@ -26,6 +27,9 @@ set(dvz_sqli_sources
   # reply readers, and the replies and services they reach that the library does not serve yet
   reply_readers.cpp
   reply_stubs.cpp
+  # server-driven client files, BYTE and TEXT locators
+  file_access.cpp
+  locator_io.cpp
   # connections: CONNECT, DISCONNECT, SET CONNECTION, the implicit connection
   connections.cpp
   # association-service calls, reassociation and the database list
@@ -36,8 +40,15 @@ set(dvz_sqli_sources
   session_calls.cpp
   # statements without a cursor and transactions
   statements.cpp
+  # dynamic SQL: PREPARE, EXECUTE, EXECUTE IMMEDIATE, DESCRIBE
+  dynamic_sql.cpp
   # cursor records and calls: names, DECLARE, OPEN, CLOSE, FLUSH, FREE
   cursor_names.cpp
   cursor_records.cpp
   cursor_calls.cpp
+  # named descriptors and the version-7 conversions
+  named_descriptors.cpp
+  compat_v7.cpp
+  # FETCH: sequential, array and scroll
+  fetch.cpp
 )

@@ -42,6 +42,15 @@ enum {
   sqli_errm_max = 71 /* characters kept in sqlerrm */
 };
 
+/* An XA transaction id: format id (-1 none), global and branch lengths,
+** then the global part and the branch part in 128 bytes. */
+typedef struct sqli_xid {
+  int32_t format;
+  int32_t gtrid_length;
+  int32_t bqual_length;
+  char data[128];
+} sqli_xid;
+
 /* The process context: one heap record, created by the first runtime
 ** operation and never freed. */
 typedef struct sqli_tcb {
@@ -68,6 +77,7 @@ typedef struct sqli_tcb {
   char *scratch; /* buffer of _sqapimem */
   int32_t scratch_size;
   int32_t xa_mode;
+  sqli_xid xa_current; /* current XA transaction id; format -1 while none */
   sqlca_s *sqlca; /* where status is recorded */
   int32_t *sqlcode; /* SQLCODE */
   char *sqlstate; /* SQLSTATE */
@@ -77,6 +87,7 @@ typedef struct sqli_tcb {
   int32_t file_offset;
   int32_t file_fd; /* -1 when none */
   int32_t file_state;
+  sqli_conn *file_conn; /* the connection that opened file_fd */
   int32_t first_saved; /* the first error since the clear was copied */
   sqlca_s first_sqlca; /* copy of sqlca at that error */
   char msgtext[sqli_msgtext_size]; /* full text of the last error reply */

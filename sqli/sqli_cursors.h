@@ -39,6 +39,10 @@ inline void *sqli_cursor_handle(sqli_cursor *cursor) {
   return cursor == nullptr ? nullptr : static_cast<void *>(&cursor->link);
 }
 
+/* The common start of a cursor call: the context with sqlca cleared and no
+** rows counted, or null (*early then holds the result to return). */
+sqli_tcb *sqli_cursor_call_begin(int32_t *early);
+
 /* Whether cursor is still on the current connection's list: a reply read
 ** that fails hard drops the connection, and its records with it. */
 bool sqli_cursor_alive(const sqli_cursor *cursor, sqli_tcb *tcb);
@@ -102,21 +106,23 @@ void free_idesc(sqlda *copy);
 /* Bytes of a host value of type and length. */
 int afrtypmsize(int type, int len);
 
-/* XA ids: format id (-1 none), global and branch lengths, 128 bytes. */
-typedef struct sqli_xid {
-  int32_t format;
-  int32_t gtrid_length;
-  int32_t bqual_length;
-  char data[128];
-} sqli_xid;
-/* 0 when the stored copy equals the current id, non-zero otherwise. */
+/* 0 when the stored XA id copy equals the current id (sqli_xid,
+** sqli_context.h), non-zero otherwise. */
 int xa_cmp_xids(const sqli_xid *stored, const sqli_xid *current);
 
-/* ---- Services of later work: each records -408 until it is built -------------------- */
-/* (_iqdlocate and _sqs_blobs: sqli_statements.h.) */
+/* The version-7 cursor block of a record (its release unregisters it), and
+** the runtime-allocated sqlvar lists of a record (arrays carrying
+** sqlvar_array_runtime; other lists are the caller's and stay). */
+void sqli_free_compat_block(sqli_cursor *cursor);
+void sqli_release_varlist(sqlvar_struct *entries, int count);
 
-/* PREPARE of text for the record of handle. Returns the sqlca code. */
+/* PREPARE of text for the record of handle (dynamic_sql.cpp): sent with
+** its describe; on failure the record is removed. Returns the sqlca code. */
 int _iqprepare(void *handle, const char *text, sqli_tcb *tcb);
+
+/* ---- Services of later work: each records -408 until it is built -------------------- */
+/* (_sqs_blobs: sqli_statements.h.) */
+
 /* Sends the pending rows of an insert cursor (the caller reads the
 ** replies). Returns the sqlca code. */
 int _sqcurflush(void *handle, sqli_tcb *tcb);
@@ -131,10 +137,11 @@ int dvz_cl_flush(sqli_cursor *cursor, sqli_tcb *tcb);
 int dvz_cl_close(sqli_cursor *cursor, sqli_tcb *tcb);
 int dvz_cl_free(sqli_cursor *cursor, sqli_tcb *tcb);
 void free_cl_cursor(sqli_cursor *cursor);
-/* Releases the compatibility block of an older cursor form. */
-void sqli_free_compat_block(sqli_cursor *cursor);
-/* Releases a runtime-allocated sqlvar list (array carrying
-** sqlvar_array_runtime); other lists are the caller's and stay. */
-void sqli_release_varlist(sqlvar_struct *entries, int count);
+/* FETCH of a collection cursor. Returns the sqlca code. */
+int dvz_cl_fetch(sqli_cursor *cursor, sqli_varlist *position, sqlda *output, const char *descname,
+                 sqli_fetchspec *spec, sqli_tcb *tcb);
+/* The BYTE and TEXT values of the rows of an array fetch into the n
+** hosts. 0, or the code recorded. */
+int fetch_array_blobs(sqli_cursor *cursor, int n, sqlvar_struct *hosts, int rows, sqli_tcb *tcb);
 
 #endif

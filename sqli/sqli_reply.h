@@ -171,8 +171,11 @@ int _sqg_reassoc(sqli_tcb *tcb);
 
 /* ---- Replies and record services built with later requests ------------------------ */
 
-/* Each records -408 and returns -1 (the reply cannot be read in step). */
+/* Server-driven file access (file_access.cpp, sqli_blob.h): handles one
+** reply 98 whose code was read and answers it. 0, or -1 when the request
+** cannot be read in step. */
 int _sqg_file_to_file(sqli_tcb *tcb);
+/* Each records -408 and returns -1 (the reply cannot be read in step). */
 int _sqg_getroutine(sqli_cursor *cursor, sqli_tcb *tcb);
 int _sqg_fproutine(sqli_cursor *cursor, sqli_tcb *tcb);
 int _sqg_fparam(sqli_cursor *cursor, sqli_tcb *tcb);

@@ -45,19 +45,33 @@ int _fgislct(sqli_cursor *cursor, const char *const *cmdtxt, int ninput,
 int _sqexecinto(sqli_cursor *cursor, sqlda *bind, const char *in_name, const struct value_t *values,
                 sqlda *output, const char *out_name, int desc_flag, sqli_tcb *tcb);
 
+/* EXECUTE of the prepared record cursor (dynamic_sql.cpp): its id, the
+** inputs (bind, else the named descriptor in_name, else values, one per
+** placeholder; -254 when their count differs from the placeholders), the
+** execute request, the replies. Returns the sqlca code; the record may be
+** gone afterwards (a dropped connection, a database statement). */
+int _sqexecute(sqli_cursor *cursor, sqlda *bind, const char *in_name, const struct value_t *values,
+               sqli_tcb *tcb);
+
+/* What a successful statement of type 1, 12, 13, 31 or 38 changes on the
+** current connection (reassociation, database flags, the ANSI flag, its
+** records freed, the float format). 0, or SQLCODE when a pending
+** reassociation fails. */
+int sqli_database_effects(int type, sqli_tcb *tcb);
+
 /* ROLLBACK WORK on the current connection without the context look-up:
 ** open cursors not WITH HOLD are closed first. Returns sqlcode. */
 int _sqrollback(sqli_tcb *tcb);
 
+/* The descriptor allocated under name (trailing blanks ignored), or null;
+** nothing is recorded. */
+sqlda *_iqdlocate(const char *name, sqli_tcb *tcb);
+
 /* Calls of later work, recording -408 until they are built: the row copy
 ** into output host variables (flags 2 descriptor, 4 descriptor copy), the
-** BYTE and TEXT inputs, named descriptors, EXECUTE of a prepared
-** statement, and statements on collection variables. */
+** BYTE and TEXT inputs, and statements on collection variables. */
 int _iqupdtargs(sqli_cursor *cursor, int noutput, sqlvar_struct *outputs, int flags, sqli_tcb *tcb);
 int _sqs_blobs(sqli_tcb *tcb);
-sqlda *_iqdlocate(const char *name, sqli_tcb *tcb);
-int _sqexecute(sqli_cursor *cursor, sqlda *bind, const char *in_name, const struct value_t *values,
-               sqli_tcb *tcb);
 int dvz_cl_stmnt(int ninput, sqlvar_struct *inputs, struct value_t *values, void *coll_a,
                  void *coll_b, void *coll_c, int stmt_kind, int coll_word);
 int dvz_cl_slct(int ninput, sqlvar_struct *inputs, int noutput, sqlvar_struct *outputs,

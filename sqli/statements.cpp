@@ -145,16 +145,19 @@ int copy_flags(int desc_flag, int desc_copy) {
   return (desc_flag != 0 ? 2 : 0) | (desc_copy != 0 ? 4 : 0);
 }
 
-/* The wanted output types when the server takes them; 0 or the error
-** (the statement then released or closed and the replies read). */
-int send_rettypes(sqli_cursor *cursor, int noutput, sqlvar_struct *outputs, int release,
-                  sqli_tcb *tcb) {
+/* The wanted output types when the server takes them, the strings at their
+** full length for a descriptor (desc_flag); 0 or the error (the statement
+** then released or closed and the replies read). */
+int send_rettypes(sqli_cursor *cursor, int noutput, sqlvar_struct *outputs, int desc_flag,
+                  int release, sqli_tcb *tcb) {
   if (tcb->curconn == nullptr || (tcb->curconn->capabilities & sqli_cap_extended) == 0) return 0;
   if (cursor->stmt_id == -1) cursor->flags |= sqli_cur_single_row;
   if ((cursor->flags & sqli_cur_prep_deferred) != 0) return 0;
+  constexpr int host_types = SQLI_RT_SEND | SQLI_RT_FIRST_ONE | SQLI_RT_CHECK_QUAL;
+  constexpr int desc_types = host_types | SQLI_RT_FULL_STRINGS;
   int notneeded = 0;
-  constexpr int send_types = 1;
-  const int rc = _sqs_rettype(cursor, noutput, outputs, send_types, &notneeded, tcb);
+  const int rc = _sqs_rettype(cursor, noutput, outputs, desc_flag != 0 ? desc_types : host_types,
+                              &notneeded, tcb);
   if (rc == 0) return 0;
   release_or_close(release, tcb);
   _sqr_messages(cursor, defer_never, tcb);
@@ -168,6 +171,8 @@ void drop_run_memory(sqli_cursor *cursor, int release, const sqli_tcb *tcb) {
 }
 
 }  // namespace
+
+int sqli_database_effects(int type, sqli_tcb *tcb) { return database_effects(type, tcb); }
 
 /* ---- Checks of character inputs ------------------------------------------------------ */
 
@@ -309,7 +314,7 @@ int __slct(sqli_cursor *cursor, const char *const *cmdtxt, int ninput, sqlvar_st
   if (int rc = _sqinitcursor(cursor, cmdtxt, ninput, nullptr, values, inputs, tcb, release);
       rc != 0)
     return rc;
-  if (int rc = send_rettypes(cursor, noutput, outputs, release, tcb); rc != 0) return rc;
+  if (int rc = send_rettypes(cursor, noutput, outputs, desc_flag, release, tcb); rc != 0) return rc;
   _sqs_slct(tcb);
   release_or_close(release, tcb);
   _sqr_messages(cursor, defer_never, tcb);
@@ -321,6 +326,7 @@ int __slct(sqli_cursor *cursor, const char *const *cmdtxt, int ninput, sqlvar_st
     if ((cursor->nbuffered == 0 && cursor->stmt_type != st_select) || ansi_empty) _iqseterr(no_row);
   }
   if (cursor->nbuffered == 1 && sqlcode(tcb) == 0) {
+    cursor->bufpos = cursor->buffer; /* the row copy reads from the position */
     _iqupdtargs(cursor, noutput, outputs, copy_flags(desc_flag, desc_copy), tcb);
     cursor->flags &= ~static_cast<uint32_t>(sqli_cur_single_row);
   }
@@ -365,7 +371,7 @@ int32_t sqli_proc_exec_2(void *handle, const char *const *cmdtxt, int32_t ninput
       return rerecord(rc, tcb);
     }
   }
-  if (int rc = send_rettypes(cursor, noutput, outputs, release, tcb); rc != 0) return rc;
+  if (int rc = send_rettypes(cursor, noutput, outputs, desc_flag, release, tcb); rc != 0) return rc;
   _sqs_exproc(tcb);
   release_or_close(release, tcb);
   _sqr_messages(cursor, defer_never, tcb);

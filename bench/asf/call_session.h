@@ -30,6 +30,35 @@ inline asfsvcctl call_control(void *ascid) {
   return ctl;
 }
 
+/* Connects to server of the sqlhosts file in use, the services already
+** started, with the connect parameters and kind given (null: bare ones,
+** no database). The association, or null (the failing code on stderr). */
+inline void *call_connect_to(const char *server, ascbinreq *params = nullptr,
+                             pfconkind *conkind = nullptr) {
+  static ascbinreq parms {};
+  std::strcpy(parms.progname, "sqlexec");
+  parms.pairs.level = -1;
+  parms.pairs.version = -1;
+  static pfconkind kind {asc_kind_nodb, 0, {}};
+  static pfrequest pfreq;
+  pfreq = {asc_pf_conkind, conkind != nullptr ? conkind : &kind};
+  static char status_byte;
+  asfsvcctl ctl = call_control(nullptr);
+  asfsvcreq req {};
+  ASF_Init(asf_svc_connect, &req);
+  req.word[2] = 7;
+  req.word[3] = reinterpret_cast<uintptr_t>(server);
+  req.word[4] = 1;
+  req.word[5] = reinterpret_cast<uintptr_t>(&status_byte);
+  req.word[7] = reinterpret_cast<uintptr_t>(params != nullptr ? params : &parms);
+  req.word[9] = reinterpret_cast<uintptr_t>(&pfreq);
+  if (ASF_Call(&ctl, &req) != 0) {
+    std::fprintf(stderr, "connect: %d %s\n", ctl.asfcode, ctl.errstr);
+    return nullptr;
+  }
+  return ctl.ascid;
+}
+
 /* Writes `hosts_line` as the sqlhosts file of a new directory (its path
 ** into dir), names its server "srv", then init (with the pipe driver's
 ** child reaper asked for) and connect. The association, or null (the
@@ -60,27 +89,7 @@ inline void *call_connect(const std::string &hosts_line, std::string &dir) {
     std::fprintf(stderr, "init: %d\n", ctl.asfcode);
     return nullptr;
   }
-
-  static ascbinreq parms {};
-  std::strcpy(parms.progname, "sqlexec");
-  parms.pairs.level = -1;
-  parms.pairs.version = -1;
-  static pfconkind kind {asc_kind_nodb, 0, {}};
-  static pfrequest pfreq {asc_pf_conkind, &kind};
-  static char status_byte;
-  ctl = call_control(nullptr);
-  ASF_Init(asf_svc_connect, &req);
-  req.word[2] = 7;
-  req.word[3] = reinterpret_cast<uintptr_t>("srv");
-  req.word[4] = 1;
-  req.word[5] = reinterpret_cast<uintptr_t>(&status_byte);
-  req.word[7] = reinterpret_cast<uintptr_t>(&parms);
-  req.word[9] = reinterpret_cast<uintptr_t>(&pfreq);
-  if (ASF_Call(&ctl, &req) != 0) {
-    std::fprintf(stderr, "connect: %d %s\n", ctl.asfcode, ctl.errstr);
-    return nullptr;
-  }
-  return ctl.ascid;
+  return call_connect_to("srv");
 }
 
 /* Sends n bytes of out in one send buffer: null, or what failed. */

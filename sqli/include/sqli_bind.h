@@ -52,6 +52,16 @@ void _sqs_binary(const dvz_hostbuf_t *value, struct sqli_tcb *tcb);
 ** or SQLCODE after recording -1222 (SMALLFLOAT) or -1223 (FLOAT). */
 int validate_floats(int count, const sqlvar_struct *entries, struct sqli_tcb *tcb);
 
+/* Flags of _sqs_rettype. */
+enum {
+  SQLI_RT_SEND = 1, /* write the message */
+  SQLI_RT_OWN_LIST = 2, /* with SQLI_RT_SEND: resend the cursor's own list */
+  SQLI_RT_FIRST_ONE = 4, /* the first field is 1 instead of 0 */
+  SQLI_RT_COPY = 8, /* copy what is asked into the cursor's list */
+  SQLI_RT_CHECK_QUAL = 16, /* check DATETIME and INTERVAL qualifiers */
+  SQLI_RT_FULL_STRINGS = 32 /* keep the full length of terminated strings */
+};
+
 /* The return-type message (100) for cursor's columns from count entries.
 ** flags: 1 send it; 1|2 resend the cursor's own list; 4 first field 1; 8
 ** copy what is asked into the cursor's list; 16 check DATETIME and

@@ -68,6 +68,23 @@ int32_t sqli_curs_fetch(int32_t version, void *handle, sqli_varlist *position, s
 /* CLOSE. */
 int32_t sqli_curs_close(int32_t version, void *handle);
 
+/* The fetch steps FETCH is made of, for callers of the older forms:
+** the sequential fetch of the next row into output (null: the declared
+** output list; named: output is a named descriptor), the scroll fetch of
+** the row spec names, and _iqnftch, FETCH with its descriptors built from
+** plain arrays. Each returns the code it left in sqlca. */
+int _iqftch(void *handle, sqlda *output, int named, int indicator_required, const char *descname);
+int _iqsftch(void *handle, sqli_varlist *position, sqlda *output, int named, sqli_fetchspec *spec,
+             const char *descname);
+int _iqnftch(void *handle, int noutput, sqlvar_struct *outputs, int direction, int32_t position,
+             int npositions, sqlvar_struct *positions, int indicator_required);
+/* Whether the row *direction and *position name is in the buffer of a
+** scroll cursor: 0 it is, and the buffer is positioned on it; 1 the server
+** must be asked (*direction and *position rewritten to what is sent);
+** -1 stop, the code is in sqlca (100 for a position below 1, -423 for
+** CURRENT without a current row). */
+int sqli_tuple_check(int32_t version, void *handle, int32_t *direction, int32_t *position);
+
 /* DECLARE name CURSOR FOR the prepared statement of stmt_handle. */
 int32_t sqli_curs_decl_dynm(int32_t version, void *handle, const char *name, void *stmt_handle,
                             int32_t options, int32_t coll_flag);

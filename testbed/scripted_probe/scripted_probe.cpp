@@ -1,7 +1,7 @@
 /*
 ** The scripted probe: the probe interface answered from script files
-** instead of a database, for the monitor's test build, its unit suites and
-** the demo. db_main and the check of the restart command's ONCONFIG are
+** instead of a database, for the monitor's test build and its unit
+** suites. db_main and the check of the restart command's ONCONFIG are
 ** the Dovariza probe's own, so the monitor's start-up and restart run end
 ** to end under the same rules as in production.
 **

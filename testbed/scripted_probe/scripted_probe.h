@@ -1,8 +1,8 @@
 /*
 ** The scripted probe: the probe interface answered from script files in
 ** place of a database, standing in for the Dovariza probe in the
-** monitor's test build, the monitor's unit suites and the demo. Script
-** format: scripted_ops.cpp.
+** monitor's test build and the monitor's unit suites. Script format:
+** scripted_ops.cpp.
 */
 #ifndef DVZ_SCRIPTED_PROBE_H
 #define DVZ_SCRIPTED_PROBE_H

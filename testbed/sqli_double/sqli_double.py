@@ -563,6 +563,7 @@ class Conn:
         self.buf = bytearray()
         self.eof = False
         self.headers = False  # data messages carry session headers
+        self.args = server.args  # the options of this connection's connect
 
     def _wait(self, deadline):
         """Waits for data or urgent data; journals an urgent byte."""
@@ -662,11 +663,17 @@ class Server:
         self.fillers = []
 
     # -- faults for this connection
-    def faults_for(self, assoc):
+    def connect_args(self, assoc):
+        """The options that govern connection assoc's connect (the command
+        line's; the SQLI engine lets its scenario file change them)."""
+        return self.args
+
+    def faults_for(self, assoc, args=None):
+        a = args or self.args
         f = Faults()
-        if self.args.times is not None and assoc > self.args.times:
+        if a.times is not None and assoc > a.times:
             return f, False
-        for name in self.args.fault:
+        for name in a.fault:
             key, _, value = name.partition("=")
             if key in ("byte-writes", "close", "reset", "silent", "short"):
                 setattr(f, key.replace("-", "_"), True)
@@ -696,7 +703,7 @@ class Server:
             self.fill_queue(port)
         tmp = "%s.tmp.%d" % (a.ready, os.getpid())
         with open(tmp, "w") as f:
-            f.write("%d\n" % port)
+            f.write(self.ready_text(port))
         os.rename(tmp, a.ready)
         end = time.monotonic() + a.lifetime
         parent = os.getppid()
@@ -720,6 +727,10 @@ class Server:
             t.start()
         lsock.close()
 
+    def ready_text(self, port):
+        """What the ready file gets: the port and a newline."""
+        return "%d\n" % port
+
     def fill_queue(self, port):
         """Fills the accept queue of a listener that never accepts, so that
         a further connect never completes."""
@@ -738,9 +749,10 @@ class Server:
     # -- one connection
     def serve(self, sock, assoc):
         conn = Conn(sock, assoc, self)
-        faults, faulty = self.faults_for(assoc)
         how = "close"
         try:
+            conn.args = self.connect_args(assoc)
+            faults, faulty = self.faults_for(assoc, conn.args)
             how = self.serve_connect(conn, faults, faulty)
             if how == "data":
                 how = self.serve_data(conn, faults)
@@ -791,7 +803,7 @@ class Server:
         return prefix, typ, flag, length, body, raw + body
 
     def serve_connect(self, conn, faults, faulty):
-        a = self.args
+        a = getattr(conn, "args", self.args)
         prefix, typ, flag, length, body, raw = self.read_connect(conn)
         fields = [("prefix", prefix), ("type", typ), ("flag", flag), ("length", length)]
         try:

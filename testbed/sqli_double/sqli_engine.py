@@ -37,23 +37,33 @@ the double sent one on that association (the client's 56 then answers it).
 "transaction", "owner" and "info" may also be set per association.
 Reply items: {"kind": K, ...} with K one of describe, tuple, done, error,
 perr, end, exit, cost, rowpos, insertdone, txstate, closed, dblist, code,
-raw (see the build_* functions). Faults of a rule: "error": N (the reply is
+raw, file (see the build_* functions). A rule's reply holding file items
+(98) is sent in parts: after each, the client's answer is read up to its 12
+and journaled with answer=98, then the reply goes on. Faults of a rule: "error": N (the reply is
 that error and the end), "delay_ms", "close_at": k (k bytes, then the
 socket is closed), "truncate": k (k bytes, the rest never comes),
 "exit_at": k (k bytes, then a server exit 56), "stall": true (never
-answered; the connection stays). Capabilities pick the
+answered; the connection stays). Switches read at every connect and
+request: "connect" {"reject", "reject_message", "faults", "delay_ms"}
+replaces those command-line options for the next connects;
+"disconnect_stall": true leaves the transaction query 84 and a lone exit
+56 unanswered. Capabilities pick the
 forms: 0x4 extended describe columns, i32 tuple lengths, names in bind
 values, the code-0 error tail; 0x10 i32 PUT row sizes; 0x80 or 0x100 the
-fetch array size; 0x2000 the long file-transfer forms.
+fetch array size; 0x1000 VARCHAR fields of rows without their padding;
+0x2000 the long file-transfer forms.
 
 Without a rule (or with a rule of faults alone) and without "default", a
 request gets the double's statement and cursor semantics (semantic_reply):
-statement ids per association, cursor open and close, and a table registry
+statement ids per association, cursor open and close, fetch batches and
+scroll fetches (fetch_items), and a table registry
 over the scenario's "tables" (sysprofile by default) for CREATE TABLE,
 INSERT, UPDATE, DROP TABLE and SELECT ... INTO.
 
 --replay FILE: lines "SIZE HEX": a request of SIZE bytes is read (not
-parsed) and answered with the bytes HEX, line after line, round and round.
+parsed) and answered with the bytes HEX, line after line, round and round;
+after the connect, and on a raw port (no connect request) whose number is
+the ready file's second line.
 
 Decoder, usable on its own:
     decode_request(data, caps=0)   -> list of message dicts ({"code": N, ...})
@@ -72,9 +82,12 @@ then, unless the indicator is negative, the value by the type's low byte.
 Standard library only.
 """
 
+import argparse
+import copy
 import decimal
 import json
 import os
+import socket
 import struct
 import sys
 import threading
@@ -89,6 +102,7 @@ CAP_CURRENT = 0x1
 CAP_EXTENDED = 0x4
 CAP_PUT_LONG = 0x10
 CAP_FETCH_ARRAY = 0x80 | 0x100
+CAP_VARCHAR_PAD = 0x1000  # VARCHAR fields of rows carry only their characters
 CAP_FILE_LONG = 0x2000
 
 END = 12
@@ -757,7 +771,51 @@ def build_insertdone(item, caps):
     return be16(R_INSERTDONE) + be16(sign) + be32(mag & 0xFFFFFFFF) + be32(mag >> 32)
 
 
+FILE_OPS = {"open": 0, "close": 1, "read": 2, "write": 3}
+
+
+def build_file(item, caps):
+    """98: a server-driven file request. "op" open (i16 name length, name,
+    pad, i32 mode, i32 flags, offset: INT8 with capability 0x2000, else
+    i32), close, read (buffer size: i32 with 0x2000, else i16; i32 count)
+    or write (a run of 107 data messages from "chunks", ended by "end"
+    (13) and, for 13, "status"); open, close and read end with "next"
+    (12). Knobs: "sub" (the sub-operation word), "name_length", a chunk
+    {"text"|"hex", "length"} with a wrong length, and "bytes" (hex, text
+    or script) for everything after the sub-operation."""
+    op = item.get("op", "close")
+    out = be16(98) + be16(item.get("sub", FILE_OPS.get(op, 0)))
+    body = _bytes_of(item, "bytes")
+    if body:
+        return out + body
+    wide = bool(caps & CAP_FILE_LONG)
+    if op == "open":
+        name = _text(item.get("name", ""))
+        out += be16(item.get("name_length", len(name))) + _padded(name)
+        out += be32(item.get("mode", 0o600)) + be32(item.get("flags", 0x10))
+        offset = item.get("offset", 0)
+        if wide:
+            mag = abs(offset)
+            out += be16(-1 if offset < 0 else 1) + be32(mag & 0xFFFFFFFF) + be32(mag >> 32)
+        else:
+            out += be32(offset)
+    elif op == "read":
+        out += (be32 if wide else be16)(item.get("buffer", 1024)) + be32(item.get("count", -1))
+    elif op == "write":
+        for c in item.get("chunks", []):
+            data = _bytes_of(c, "data") if isinstance(c, dict) else _text(c)
+            length = c.get("length", len(data)) if isinstance(c, dict) else len(data)
+            out += be16(107) + be16(length) + _padded(data)
+        end = item.get("end", R_ERROR)
+        out += be16(end)
+        if end == R_ERROR:
+            out += be16(item.get("status", 0))
+        return out
+    return out + be16(item.get("next", END))
+
+
 BUILDERS = {
+    "file": build_file,
     "describe": build_describe,
     "tuple": build_tuple,
     "done": build_done,
@@ -931,6 +989,12 @@ T_CHAR, T_SMALLINT, T_INTEGER, T_FLOAT, T_VARCHAR = 0, 1, 2, 3, 13
 DEFAULT_TABLES = {"sysprofile": {"columns": [{"name": "name", "type": T_VARCHAR, "length": 64},
                                              {"name": "value", "type": T_INTEGER, "length": 4}],
                                  "rows": []}}
+# The "sysprofile": "char" variant: name CHAR(18), for the transfer tests.
+CHAR_TABLES = {"sysprofile": {"columns": [{"name": "name", "type": T_CHAR, "length": 18},
+                                          {"name": "value", "type": T_INTEGER, "length": 4}],
+                              "rows": []}}
+TABLE_VARIANTS = {"varchar": DEFAULT_TABLES, "char": CHAR_TABLES}
+E_NOT_OPEN = -400
 # Statement types the describe reply gives. The DDL numbers are free ones,
 # kept outside the types that change the current database (1, 12, 13, 31,
 # 38) and those that return rows (2, 56).
@@ -939,9 +1003,11 @@ ST_CREATE_TABLE, ST_DROP_TABLE, ST_OTHER_DDL = 8, 11, 9
 DDL_WORDS = ("create", "alter", "drop", "grant", "revoke", "rename")
 E_NO_TABLE, ISAM_NO_FILE, E_TABLE_EXISTS, E_NO_COLUMN, E_NO_STATEMENT = -206, -111, -310, -217, -410
 E_SYNTAX, E_VALUE_COUNT, E_NOT_NUMERIC = -201, -236, -1213
+MAX_STATEMENT_ID = 32767  # statement ids travel as i16
 # Request codes the semantics read.
 C_TEXT, C_PREPARE, C_ID, C_OPEN, C_EXECUTE, C_CLOSE, C_RELEASE = 1, 2, 4, 6, 7, 10, 11
 C_INTO, C_WANT_DONE, C_PROCEDURE = 16, 49, 59
+C_FETCH, C_SCROLL_FETCH = 9, 23
 BARE_END_CODES = frozenset((35, 19, 20, 36, 37))  # BEGIN COMMIT ROLLBACK DATABASE CLOSE-DATABASE
 
 
@@ -972,12 +1038,19 @@ class Registry:
             return self.created[name]
         if name in self.dropped:
             return None
-        tables = {k.lower(): v for k, v in scenario.get("tables", DEFAULT_TABLES).items()}
+        default = TABLE_VARIANTS.get(scenario.get("sysprofile", "varchar"), DEFAULT_TABLES)
+        tables = {k.lower(): v for k, v in scenario.get("tables", default).items()}
         if name not in tables:
             return None
         t = tables[name]
-        return {"columns": t.get("columns", []),
-                "rows": list(t.get("rows", [])) + self.inserted.get(name, [])}
+        columns = t.get("columns", [])
+        count = t.get("generate", 0)
+        rows = generated_rows(columns, count)
+        more = list(t.get("rows", [])) + self.inserted.get(name, [])
+        return {"columns": columns,
+                "rows": rows + more if more or not count else rows,  # never changed in place
+                "generated": (json.dumps(columns, sort_keys=True), count) if count else None,
+                "early_done": t.get("early_done", True)}
 
     def create(self, scenario, name, columns):
         if self.lookup(scenario, name) is not None:
@@ -1020,13 +1093,27 @@ class Registry:
 
 class Statements:
     """The statement ids of one association: id -> {"text", "open"}. Ids
-    count from 1 and are never reused within the association."""
+    count from 1 and are not reused within the association until they pass
+    the wire's i16 range; then they count again from 1, past the ids still
+    in use (a long association, such as a probe's, runs past 32767
+    statements)."""
 
     def __init__(self):
         self.ids = {}
         self.next_id = 1
+        self.fetches = 0  # fetch requests (9 and 23) of the association
+        self.caps = 0  # of the request being answered
 
     def allocate(self, text):
+        for _ in range(MAX_STATEMENT_ID):
+            if self.next_id > MAX_STATEMENT_ID:
+                self.next_id = 1
+            if self.next_id not in self.ids:
+                break
+            self.next_id += 1
+        else:
+            # Loud: the double cannot go on serving this association.
+            raise ValueError("all %d statement ids in use" % MAX_STATEMENT_ID)
         sid = self.next_id
         self.next_id += 1
         self.ids[sid] = {"text": text, "open": False}
@@ -1103,9 +1190,53 @@ def _literal(item):
     return item
 
 
-def row_bytes(columns, row):
+_GENERATED = {}
+_ENCODED = {}  # (generated key, picks) -> the stored rows of a generated table
+
+
+def generated_rows(columns, count):
+    """count rows for a table's "generate": row i (from 1) holds i in a
+    numeric column and the column's name followed by i in a character one.
+    Kept between requests (a scenario is read anew for each)."""
+    if not count:
+        return []
+    key = (json.dumps(columns, sort_keys=True), count)
+    if key not in _GENERATED:
+        numeric = [(c.get("type", 0) & 0xFF) in (T_SMALLINT, T_INTEGER, T_FLOAT, 6)
+                   for c in columns]
+        _GENERATED.clear()
+        _ENCODED.clear()
+        _GENERATED[key] = [[i if num else "%s%d" % (c.get("name", ""), i)
+                            for c, num in zip(columns, numeric)] for i in range(1, count + 1)]
+    return _GENERATED[key]
+
+
+def stored_size(col):
+    """Bytes of a column's field in a stored row: VARCHAR and NVARCHAR a
+    length byte and their width; DECIMAL, MONEY, DATETIME, INTERVAL their
+    packed digits; any other its length."""
+    t, length = col.get("type", 0) & 0xFF, col.get("length", 0)
+    if t in (T_VARCHAR, 16):
+        return (length & 0xFF) + 1
+    if t in (5, 8, 10, 14):
+        return ((length >> 8) + (length & 1) + 3) // 2
+    return length
+
+
+def stored_columns(columns):
+    """The describe columns with their starts in the stored row, and the
+    row size."""
+    out, start = [], 0
+    for c in columns:
+        out.append(dict(c, start=start))
+        start += stored_size(c)
+    return out, start
+
+
+def row_bytes(columns, row, compact=False):
     """A stored row: per column INTEGER big-endian 4 bytes, SMALLINT 2,
-    FLOAT 8, VARCHAR a length byte and the bytes, CHAR blank-padded to its
+    FLOAT 8, VARCHAR a length byte and the bytes (NULs to the column's
+    width unless compact: capability 0x1000), CHAR blank-padded to its
     length; a row given as {"hex": ...} is taken as it is."""
     if isinstance(row, dict):
         return _bytes_of(row)
@@ -1119,12 +1250,21 @@ def row_bytes(columns, row):
         elif t == T_FLOAT:
             out += struct.pack(">d", float(value or 0))
         elif t == T_VARCHAR:
-            data = _text("" if value is None else str(value))[:255]
-            out += bytes((len(data),)) + data
+            # A length byte, the characters, and NULs to the column's width.
+            width = col.get("length", 255) & 0xFF
+            data = _text("" if value is None else str(value))[:width]
+            out += bytes((len(data),)) + data + (b"" if compact else b"\x00" * (width - len(data)))
         else:
             data = _text("" if value is None else str(value))
             out += (data + b" " * col.get("length", 0))[: max(col.get("length", 0), len(data))]
     return out
+
+
+def tuple_item(columns, row, caps):
+    """The tuple reply item of a row (compact VARCHAR with capability 0x1000)."""
+    if isinstance(row, dict):
+        return dict(row, kind="tuple")
+    return {"kind": "tuple", "hex": row_bytes(columns, row, bool(caps & CAP_VARCHAR_PAD))}
 
 
 def _select_columns(words, table):
@@ -1228,10 +1368,120 @@ def _run_text(text, codes, scenario, registry):
     if head == "database":
         return ST_DATABASE, [], 0, None
     if lower.startswith("execute procedure"):
-        return ST_PROCEDURE, [], 0, None
+        # A procedure the scenario lists ("procedures": {name: {"columns",
+        # "rows"}}) returns its first row to EXECUTE PROCEDURE (59).
+        name = _name(words[len("execute procedure"):].split("(")[0])
+        proc = {k.lower(): v for k, v in scenario.get("procedures", {}).items()}.get(name)
+        if proc is None:
+            return ST_PROCEDURE, [], 0, None
+        rows = proc.get("rows", [])
+        row = rows[0] if C_PROCEDURE in codes and rows else None
+        return ST_PROCEDURE, proc.get("columns", []), 1 if row is not None else 0, row
     if head in DDL_WORDS and " " in lower:
         return ST_OTHER_DDL, [], 0, None
     return None
+
+
+C_BIND = 5
+
+
+def _bound_text(text, values):
+    """text with each "?" outside quotes replaced by the literal of the
+    next value (NULL when values runs out or the value is NULL): what a
+    prepared statement runs with its bind values."""
+    out, quote, it = [], None, iter(values)
+    for ch in text.decode("latin-1"):
+        if quote is not None:
+            quote = None if ch == quote else quote
+        elif ch in "'\"":
+            quote = ch
+        elif ch == "?":
+            v = next(it, None)
+            if isinstance(v, bytes):
+                v = v.decode("latin-1")
+            if v is None:
+                ch = "null"
+            elif isinstance(v, str):
+                ch = "'" + v.replace("'", "''") + "'"
+            else:
+                ch = str(v)
+        out.append(ch)
+    return "".join(out).encode("latin-1")
+
+
+def _scratch_registry(registry):
+    """A copy of the registry's own changes: a PREPARE parses and describes
+    its statement against it, and carries nothing out."""
+    scratch = Registry()
+    scratch.created = copy.deepcopy(registry.created)
+    scratch.dropped = set(registry.dropped)
+    scratch.inserted = copy.deepcopy(registry.inserted)
+    return scratch
+
+
+def fetch_items(stmt, m, scenario, registry, nth, caps=0):
+    """The reply items of a fetch request m (9 or 23) on an open statement:
+    the tuples of as many rows as fit the requested size (at most the
+    fetch array size when the request carries one), then for a scroll
+    fetch the position of the first, and the done when the last row went
+    (a table with "early_done": false sends it only to a fetch that finds
+    no rows). The scenario's "fetch_error": {"at": n, "code": E} answers
+    the association's n-th fetch request with the error E."""
+    fault = scenario.get("fetch_error")
+    if fault and fault.get("at") == nth:
+        return [{"kind": "error", "code": fault.get("code", -244), "isam": fault.get("isam", 0)}]
+    if not stmt.get("open"):
+        raise SqlError(E_NOT_OPEN)
+    words = _words_of(stmt["text"])
+    table = registry.lookup(scenario, _table_after(words, " from "))
+    if table is None or not words.lower().startswith("select"):
+        raise SqlError(E_NOT_OPEN)
+    cols, picks = _select_columns(words, table)
+    rows = table["rows"]
+    generated = table.get("generated")
+    compact = bool(caps & CAP_VARCHAR_PAD)
+    if generated is not None:
+        # Rows and their tuple replies made once: a benchmark fetches
+        # thousands of them per second.
+        key = (generated, tuple(picks), compact, caps & CAP_EXTENDED)
+        if key not in _ENCODED:
+            stored = [row_bytes(cols, [r[i] for i in picks], compact)
+                      for r in rows[: generated[1]]]
+            _ENCODED[key] = [(len(b), build_tuple({"hex": b}, caps)) for b in stored]
+        encoded = _ENCODED[key]
+    else:
+        encoded = []
+    if m["code"] == C_SCROLL_FETCH:
+        d, p = m["direction"], m["position"]
+        start = {1: stmt["last"] + 1, 2: stmt["first"] - 1, 3: 1, 4: len(rows), 5: stmt["first"],
+                 6: p, 7: stmt["first"] + p}.get(d, 0)
+    else:
+        start = stmt["sent"] + 1
+    wires, room, at = [], m["size"], start
+    most = m.get("array", 0) if m.get("array", 0) > 0 else len(rows)
+    while 1 <= at <= len(rows) and at - start < most:
+        if at <= len(encoded):
+            size, wire = encoded[at - 1]
+        else:
+            row = rows[at - 1]
+            data = _bytes_of(row) if isinstance(row, dict) else row_bytes(
+                cols, [row[i] for i in picks], compact)
+            size, wire = len(data), build_tuple({"hex": data}, caps)
+        if wires and size > room:
+            break
+        wires.append(wire)
+        room -= size
+        at += 1
+    # The tuples as one item of their bytes (taken as they are).
+    items = [{"kind": "raw", "hex": b"".join(wires)}] if wires else []
+    if m["code"] == C_SCROLL_FETCH and items:
+        items.append({"kind": "rowpos", "position": start})
+    if items:
+        stmt.update(first=start, last=at - 1)
+        stmt["sent"] = max(stmt["sent"], at - 1)
+    if (not items) or (at > len(rows) and table.get("early_done", True)):
+        items.append({"kind": "done", "rows": at - start if items else 0})
+    return items
 
 
 def semantic_reply(scenario, messages, state, registry):
@@ -1251,17 +1501,26 @@ def semantic_reply(scenario, messages, state, registry):
     try:
         with registry.lock:
             if texts:
-                done = run_text(texts[0]["text"], codes, scenario, registry)
+                text = texts[0]["text"]
+                if texts[0]["code"] == C_PREPARE and C_EXECUTE not in codes:
+                    # Prepared only: described with its placeholders as NULL.
+                    done = run_text(_bound_text(text, []), codes, scenario,
+                                    _scratch_registry(registry))
+                    if done is not None:
+                        done = (done[0], done[1], 0, None)
+                else:
+                    done = run_text(text, codes, scenario, registry)
                 if done is None:
                     return None
                 stype, cols, count, row = done
                 sid = state.allocate(texts[0]["text"])
                 if C_RELEASE in codes:
                     del state.ids[sid]
-                items = [{"kind": "describe", "stmt_type": stype, "stmt_id": sid, "columns": cols}]
+                stored, size = stored_columns(cols)
+                items = [{"kind": "describe", "stmt_type": stype, "stmt_id": sid,
+                          "columns": stored, "row_size": size}]
                 if row is not None:
-                    items.append({"kind": "tuple", "hex": row_bytes(cols, row).hex()}
-                                 if not isinstance(row, dict) else dict(row, kind="tuple"))
+                    items.append(tuple_item(cols, row, state.caps))
                 if set(codes) & {C_EXECUTE, C_INTO, C_WANT_DONE, C_PROCEDURE}:
                     items.append({"kind": "done", "rows": count})
                 return items + [end]
@@ -1273,15 +1532,27 @@ def semantic_reply(scenario, messages, state, registry):
                         raise SqlError(E_NO_STATEMENT)
                     return [end]
                 items = []
-                if C_EXECUTE in codes:
+                if set(codes) & {C_EXECUTE, C_INTO, C_PROCEDURE}:
+                    # Runs with the bind values (5) in its placeholders; a
+                    # SELECT ... INTO or EXECUTE PROCEDURE returns its row.
+                    binds = [v.get("value") for m in messages if m["code"] == C_BIND
+                             for v in m["values"]]
                     try:
-                        _, _, count, _ = run_text(stmt["text"], codes, scenario, registry) or (
+                        _, cols, count, row = run_text(
+                            _bound_text(stmt["text"], binds), codes, scenario, registry) or (
                             0, [], 0, None)
                     except SqlError as e:
                         return [e.item, end]  # described when prepared
+                    if row is not None:
+                        items.append(tuple_item(cols, row, state.caps))
                     items.append({"kind": "done", "rows": count})
                 if C_OPEN in codes:
-                    stmt["open"] = True
+                    stmt.update(open=True, sent=0, first=0, last=0)
+                fetch = [m for m in messages if m["code"] in (C_FETCH, C_SCROLL_FETCH)]
+                if fetch:
+                    state.fetches += 1
+                    return items + fetch_items(stmt, fetch[0], scenario, registry,
+                                               state.fetches, state.caps) + [end]
                 if C_CLOSE in codes:
                     stmt["open"] = False
                 if C_RELEASE in codes:
@@ -1320,6 +1591,7 @@ def reply_for(scenario, messages, caps, session=None):
     else:
         items = None
         if session is not None and "state" in session and "default" not in scenario:
+            session["state"].caps = caps
             items = semantic_reply(scenario, messages, session["state"], session["registry"])
         if items is None:
             items = scenario.get("default", [{"kind": "end"}])
@@ -1330,6 +1602,71 @@ def reply_for(scenario, messages, caps, session=None):
 
 # ---------------------------------------------------------------------------
 # The server.
+
+# Connect faults a scenario may switch: the listener's own (refuse,
+# full-queue) stay with the command line.
+CONNECT_FAULTS = ("close", "reset", "silent", "byte-writes", "short", "cut")
+
+
+def connect_options(args, spec):
+    """A copy of the command line's options with the scenario's "connect"
+    object applied: "reject" (ERR, "ERR,ISAM", [ERR, ISAM] or null),
+    "reject_message" (text or null), "faults" (a list of connect fault
+    names, replacing --fault), "delay_ms". A named key replaces the
+    command line's value; --times no longer limits them. ValueError for a
+    value that is not one of these."""
+    if not isinstance(spec, dict):
+        raise ValueError("connect: an object expected")
+    unknown = set(spec) - {"reject", "reject_message", "faults", "delay_ms"}
+    if unknown:
+        raise ValueError("connect: unknown key %s" % sorted(unknown)[0])
+    a = copy.copy(args)
+    a.times = None
+    if "reject" in spec:
+        r = spec["reject"]
+        if r is None:
+            a.reject = None
+        elif isinstance(r, int) and not isinstance(r, bool):
+            a.reject = (r, 0)
+        elif isinstance(r, str):
+            try:
+                a.reject = sd.error_pair(r)
+            except (ValueError, argparse.ArgumentTypeError):
+                raise ValueError("connect: reject %r" % r) from None
+        elif isinstance(r, list) and 1 <= len(r) <= 2 and all(
+                isinstance(v, int) and not isinstance(v, bool) for v in r):
+            a.reject = (r[0], r[1] if len(r) > 1 else 0)
+        else:
+            raise ValueError("connect: reject %r" % (r,))
+    if "reject_message" in spec:
+        m = spec["reject_message"]
+        if m is not None and not isinstance(m, str):
+            raise ValueError("connect: reject_message %r" % (m,))
+        a.reject_message = m
+    if "faults" in spec:
+        names = spec["faults"]
+        if not isinstance(names, list):
+            raise ValueError("connect: faults must be a list")
+        for name in names:
+            if not isinstance(name, str) or name.partition("=")[0] not in CONNECT_FAULTS:
+                raise ValueError("connect: fault %r" % (name,))
+            sd.fault(name)  # the command line's check of its value
+        a.fault = list(names)
+    if "delay_ms" in spec:
+        delay = spec["delay_ms"]
+        if not isinstance(delay, int) or isinstance(delay, bool) or delay < 0:
+            raise ValueError("connect: delay_ms %r" % (delay,))
+        a.delay = delay
+    return a
+
+
+def stalls_disconnect(scenario, assoc, messages):
+    """Whether this request is one of a disconnect's (the transaction query
+    84, a lone exit 56) and the scenario's "disconnect_stall" holds."""
+    if not assoc_value(scenario, assoc, "disconnect_stall", False):
+        return False
+    code = messages[0]["code"]
+    return code == TX_QUERY or (code == EXIT and len(messages) == 1)
 
 
 class SqliServer(sd.Server):
@@ -1342,6 +1679,33 @@ class SqliServer(sd.Server):
         self.error_lock = threading.Lock()
         self.registry = Registry()
         self.default_caps = version_capabilities(args)
+        self.raw_port = None
+        if args.replay:
+            # The raw replay port: a plain socket, no connect request.
+            self.raw = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.raw.bind(("127.0.0.1", 0))
+            self.raw.listen(16)
+            self.raw_port = self.raw.getsockname()[1]
+            threading.Thread(target=self.accept_raw, daemon=True).start()
+
+    def ready_text(self, port):
+        """The port, and with --replay a second line with the raw port."""
+        if self.raw_port is None:
+            return "%d\n" % port
+        return "%d\n%d\n" % (port, self.raw_port)
+
+    def connect_args(self, assoc):
+        """The command line's connect options, changed by the scenario's
+        "connect" object (read anew at every connect) when it has one."""
+        try:
+            scenario = load_scenario(self.args.scenario)
+            spec = assoc_value(scenario, assoc, "connect", None)
+            return self.args if spec is None else connect_options(self.args, spec)
+        except (OSError, ValueError, argparse.ArgumentTypeError) as err:
+            with self.error_lock:
+                self.errors += 1
+            sys.stderr.write("sqli_engine: association %d: scenario: %s\n" % (assoc, err))
+            raise Malformed("scenario: %s" % err) from None
 
     def failed(self, conn, reason, raw):
         """Journals a request that cannot be served; the exit status shows it."""
@@ -1416,8 +1780,11 @@ class SqliServer(sd.Server):
             raise sd.Closed("done") from None
         if rule.get("delay_ms"):
             time.sleep(rule["delay_ms"] / 1000.0)
-        if rule.get("stall"):
+        if rule.get("stall") or stalls_disconnect(scenario, conn.assoc, messages):
             return  # accepted, and this request is never answered
+        items = rule.get("reply")
+        if isinstance(items, list) and any(i.get("kind") == "file" for i in items):
+            return self.answer_in_parts(conn, faults, items, caps)
         if "exit_at" in rule:
             data = data[: rule["exit_at"]] + be16(EXIT)
         if "close_at" in rule:
@@ -1426,6 +1793,66 @@ class SqliServer(sd.Server):
         if "truncate" in rule:
             data = data[: rule["truncate"]]
         self.send_reply(conn, faults, data)
+
+    def accept_raw(self):
+        """Serves the raw replay port until the double stops: every
+        connection in a thread of its own."""
+        self.raw.settimeout(0.2)
+        while not self.stopping.is_set():
+            try:
+                sock, _ = self.raw.accept()
+            except OSError:
+                continue
+            sock.settimeout(None)
+            threading.Thread(target=self.serve_raw, args=(sock,), daemon=True).start()
+
+    def serve_raw(self, sock):
+        """One raw connection: the replay sequence from its first line,
+        round and round, until the client closes (nothing journaled but a
+        bad replay file)."""
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        conn = sd.Conn(sock, 0, self)
+        try:
+            self.serve_replay(conn, sd.Faults())
+        except (sd.Closed, OSError):
+            pass
+        finally:
+            sock.close()
+
+    def answer_in_parts(self, conn, faults, items, caps):
+        """A reply holding file requests (98): the bytes up to each one are
+        sent, then the client's answer (its messages up to 12) is read and
+        journaled before the reply goes on; an item with "answer": false
+        is not waited for."""
+        part = []
+        for item in items:
+            part.append(item)
+            if item.get("kind") == "file" and item.get("answer", True):
+                self.send_reply(conn, faults, build_reply(part, caps))
+                part = []
+                self.read_answer(conn, caps)
+        if part:
+            self.send_reply(conn, faults, build_reply(part, caps))
+
+    def read_answer(self, conn, caps):
+        """Reads and journals the client's answer to a file request (with
+        the field answer=98), up to its 12."""
+        held, state = bytearray(), ParseState(caps)
+        while True:
+            cur = StreamCursor(held)
+            try:
+                m = parse_message(cur, state)
+            except NeedMore:
+                self.more(conn, held, self.deadline())
+                continue
+            except Malformed as e:
+                self.failed(conn, "file answer: %s" % e, held)
+                raise sd.Closed("done") from None
+            raw = bytes(held[: cur.pos])
+            del held[: cur.pos]
+            self.journal.write(conn.assoc, 0, "sqli", journal_fields(m) + [("answer", "98")], raw)
+            if m["code"] == END:
+                return
 
     def serve_replay(self, conn, faults):
         try:
@@ -1487,8 +1914,6 @@ def main(argv):
 
 
 def decode_main(argv):
-    import argparse
-
     p = argparse.ArgumentParser(prog="sqli_engine", description="decode SQLI request bytes")
     p.add_argument("--decode-hex", required=True, help="the bytes, in hex")
     p.add_argument("--caps", type=lambda t: int(t, 0), default=0, help="capability bits")

@@ -140,7 +140,11 @@ SqliDouble::SqliDouble(std::vector<std::string> options, double ready_seconds) {
       },
       ready_seconds);
   if (up && !exited) {
-    port_ = std::atoi(dvz_test::read_file(ready).c_str());
+    const std::string text = dvz_test::read_file(ready);
+    port_ = std::atoi(text.c_str());
+    /* With --replay, the raw replay port is the second line. */
+    if (size_t nl = text.find('\n'); nl != std::string::npos && nl + 1 < text.size())
+      raw_port_ = std::atoi(text.c_str() + nl + 1);
     if (port_ > 0) return;
   }
   if (!exited) kill_and_reap(pid_);

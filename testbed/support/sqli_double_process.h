@@ -56,6 +56,8 @@ class SqliDouble {
   SqliDouble &operator=(const SqliDouble &) = delete;
 
   int port() const { return port_; }
+  /* The raw replay port of a double started with --replay; 0 otherwise. */
+  int raw_port() const { return raw_port_; }
   pid_t pid() const { return pid_; } /* -1 once stopped */
   const std::string &dir() const { return dir_.path(); }
   std::string journal_path() const;
@@ -82,6 +84,7 @@ class SqliDouble {
   dvz_test::TempDir dir_;
   pid_t pid_ = -1;
   int port_ = 0;
+  int raw_port_ = 0;
 };
 
 }  // namespace testbed

@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -51,6 +52,10 @@ inline size_t count_of(const std::vector<std::string> &lines, const std::string 
 
 class Scenario : public montest::MonitorDaemonTest {
  protected:
+  Scenario() = default;
+  /* A scenario of another test build (e.g. the one with the real probe). */
+  explicit Scenario(std::string build) : MonitorDaemonTest(std::move(build)) {}
+
   void SetUp() override {
     if (!testbed::rpcbind_available()) GTEST_SKIP() << "rpcbind is not running";
     prepare("old text, present before the monitor starts\n", actions(), control());
@@ -169,8 +174,8 @@ class Scenario : public montest::MonitorDaemonTest {
     return testbed::wait_until([&] { return log_lines(id, text).size() >= times; }, wait_seconds);
   }
   /* The rule-message line of the file for `text`. */
-  static std::string action_line(const std::string &text) {
-    return std::string("ID[t01.") + program + ".2050]: :dvz1: " + text;
+  std::string action_line(const std::string &text) const {
+    return "ID[t01." + program_ + ".2050]: :dvz1: " + text;
   }
   size_t action_lines(const std::string &text) const {
     size_t n = 0;

@@ -309,6 +309,76 @@ TEST_F(BindValues, MixedListsAreTheirEntriesInOrder) {
   }
 }
 
+/* The bytes of a character value (indicator 0, precision 0) and of an
+** INTEGER, written here from the bind-value table. */
+Bytes text_value(int word, const std::string &text) {
+  Bytes b {0x00, static_cast<uint8_t>(word), 0x00, 0x00, 0x00, 0x00};
+  b.push_back(0x00); /* the texts here are shorter than 256 */
+  b.push_back(static_cast<uint8_t>(text.size()));
+  b.insert(b.end(), text.begin(), text.end());
+  if (text.size() % 2 != 0) b.push_back(0);
+  return b;
+}
+Bytes integer_value(uint8_t v) { return {0x00, 0x02, 0x00, 0x00, 0x0A, 0x00, 0, 0, 0, v}; }
+
+/* A character host's text ends at its first NUL within its declared
+** length, or at that length; the host's buffer is exactly that long, so
+** that a read past it is seen (ASan). In place and across buffers. */
+TEST_F(BindValues, CharacterValuesEndAtTheirFirstNulWithinTheirLength) {
+  struct Host {
+    int type;
+    int word;
+  } hosts[] = {{host_type_char, 0}, {host_type_varchar, 13}};
+  for (const Host &h : hosts) {
+    for (int len = 1; len <= 24; ++len) {
+      for (int nul_at = 0; nul_at <= len; ++nul_at) {
+        std::vector<char> buffer(static_cast<size_t>(len));
+        for (int i = 0; i < len; ++i)
+          buffer[static_cast<size_t>(i)] = i == nul_at ? '\0' : static_cast<char>('a' + i);
+        const std::string text(buffer.data(), static_cast<size_t>(nul_at));
+        int16_t ind = 0; /* an empty text is a value, not NULL */
+        sqlvar_struct e = entry(h.type, buffer.data(), len);
+        e.sqlind = &ind;
+        sqlda desc {};
+        desc.sqld = 1;
+        desc.sqlvar = &e;
+        for (int send_size : {4096, 5}) {
+          _sqclrca(tcb_);
+          Session session(tcb_, send_size, 0);
+          ASSERT_EQ(_sqs_vs(SQ_BIND, &desc, nullptr, tcb_), 0);
+          ASSERT_EQ(hex(session.sent()),
+                    hex(join(Bytes {0x00, 0x05, 0x00, 0x01}, text_value(h.word, text))))
+              << "host " << h.type << " length " << len << " NUL at " << nul_at << " send size "
+              << send_size;
+        }
+      }
+    }
+  }
+}
+
+/* A text longer than the room a value of another kind takes must still
+** leave room for the values after it: at every send size the list is
+** its values in order. */
+TEST_F(BindValues, ALongTextLeavesRoomForTheValuesAfterIt) {
+  char text[64] = {};
+  std::memset(text, 'x', 60);
+  int32_t seven = 7, eight = 8;
+  sqlvar_struct entries[] = {entry(host_type_varchar, text, sizeof text),
+                             entry(host_type_int, &seven), entry(host_type_int, &eight)};
+  sqlda desc {};
+  desc.sqld = 3;
+  desc.sqlvar = entries;
+  const Bytes expected =
+      join(join(Bytes {0x00, 0x05, 0x00, 0x03}, text_value(13, std::string(60, 'x'))),
+           join(integer_value(7), integer_value(8)));
+  for (int send_size = 8; send_size <= 120; ++send_size) {
+    _sqclrca(tcb_);
+    Session session(tcb_, send_size, 0);
+    ASSERT_EQ(_sqs_vs(SQ_BIND, &desc, nullptr, tcb_), 0);
+    ASSERT_EQ(hex(session.sent()), hex(expected)) << "send size " << send_size;
+  }
+}
+
 /* Every host type, and every SQL type used as one, holding the value
 ** library's NULL form (rsetnull) and no indicator is sent as NULL: its type
 ** word, then -1 and 0, whether the list goes in place or crosses buffers. */

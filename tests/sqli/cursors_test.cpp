@@ -70,20 +70,6 @@ std::string name_hex(const std::string &name) {
 
 class Cursors : public sqli_test::RuntimeSessionTest {
  protected:
-  /* The probe's steps: locate with 0x200, DECLARE on the one fragment. */
-  void *declare(const char *name, const char *text, int options = 0) {
-    void *h = sqli_curs_locate(1, name, SQLI_LOCATE_KEEP_CASE);
-    EXPECT_NE(h, nullptr) << sqlca.sqlcode;
-    const char *pieces[] = {text, nullptr};
-    EXPECT_EQ(sqli_curs_decl_stat(1, h, name, pieces, nullptr, nullptr, options, nullptr, nullptr,
-                                  2, 0, 0),
-              0)
-        << sqlca.sqlerrm;
-    return h;
-  }
-  void *relocate(const char *name) {
-    return sqli_curs_locate(1, name, SQLI_LOCATE_CHECKED | SQLI_LOCATE_KEEP_CASE);
-  }
   /* The names on the current list, head first. */
   std::vector<std::string> list_names() const {
     std::vector<std::string> out;
@@ -174,6 +160,37 @@ TEST_F(Cursors, RedeclareClosesADeclaredCursorButNotAFreshRecordOfTheSameText) {
             0);
   EXPECT_EQ(c->flags & sqli_cur_open, 0u);
   EXPECT_NE(c->flags & sqli_cur_scroll, 0u);
+}
+
+TEST_F(Cursors, RedeclareOfADeclaredAndPreparedCursorFreesItAndStartsAFreshRecord) {
+  DoubleServer d({"--profile", "minimal"});
+  void *h = declare("s1", probe_text);
+  ASSERT_EQ(sqli_curs_open(1, h, nullptr, nullptr, nullptr, 0, 0), 0) << sqlca.sqlerrm;
+  const int id = sqli_handle_cursor(h)->stmt_id;
+  ASSERT_GE(id, 0);
+  /* As a DECLARE on a prepared statement leaves it. */
+  sqli_handle_cursor(h)->flags |= sqli_cur_prepared;
+  const std::string before = cursor_requests(d);
+  const char *text = "SELECT name FROM sysprofile";
+  const char *pieces[] = {text, nullptr};
+  ASSERT_EQ(sqli_curs_decl_stat(1, h, "s1", pieces, nullptr, nullptr, 0, nullptr, nullptr, 2, 0, 0),
+            0)
+      << sqlca.sqlerrm;
+  /* FREE closed and released the statement at the server... */
+  const std::string sent = cursor_requests(d).substr(before.size());
+  EXPECT_EQ(sent, "0004" + hex16(id) + "000a" + "0004" + hex16(id) + "000b" + "000c");
+  /* ...and the name now holds one fresh record with the new text. */
+  EXPECT_EQ(list_names(), (std::vector<std::string> {"s1"}));
+  void *now = relocate("s1");
+  ASSERT_NE(now, nullptr);
+  const sqli_cursor *c = sqli_handle_cursor(now);
+  EXPECT_EQ(c->flags, static_cast<uint32_t>(sqli_cur_declared));
+  EXPECT_EQ(c->stmt_id, -1);
+  ASSERT_NE(c->stmt_text, nullptr);
+  EXPECT_STREQ(c->stmt_text[0], text);
+  ASSERT_EQ(sqli_curs_open(1, now, nullptr, nullptr, nullptr, 0, 0), 0) << sqlca.sqlerrm;
+  EXPECT_NE(cursor_requests(d).find(text_request(text)), std::string::npos)
+      << "the new text is what OPEN sends";
 }
 
 TEST_F(Cursors, DeclareWarnsOfAReservedNameWhenAnsiWarningsAreOn) {
@@ -433,6 +450,38 @@ TEST(CursorSavedInput, DeepCopyFollowsEachEntrysType) {
   free_idesc(copy);
   EXPECT_EQ(afrtypmsize(100, 65), 65);
   EXPECT_EQ(afrtypmsize(102, 0), 4);
+}
+
+TEST_F(Cursors, XaLocateMatchesStatementRecordsByTheContextsCurrentId) {
+  DoubleServer d({"--profile", "minimal"});
+  EXPECT_EQ(tcb->xa_current.format, -1) << "a new context holds no transaction id";
+  ASSERT_NE(sqli_curs_locate(1, "warm", 0), nullptr) << "opens the implicit connection";
+  tcb->xa_mode = 1;
+  /* Outside any transaction: a record without a copy of an id. */
+  void *plain = sqli_curs_locate(1, "st", 1);
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(sqli_handle_cursor(plain)->xid_copy, nullptr);
+  /* Inside one: the plain record belongs to no transaction, so a new one
+  ** is made that carries a copy of the current id. */
+  tcb->xa_current = sqli_xid {7, 3, 2, {}};
+  std::memcpy(tcb->xa_current.data, "gtrbq", 5);
+  void *inside = sqli_curs_locate(1, "st", 1);
+  ASSERT_NE(inside, nullptr);
+  ASSERT_NE(inside, plain);
+  sqli_cursor *c = sqli_handle_cursor(inside);
+  ASSERT_NE(c->xid_copy, nullptr);
+  EXPECT_NE(c->flags & sqli_cur_xa_copy, 0u);
+  EXPECT_EQ(xa_cmp_xids(reinterpret_cast<const sqli_xid *>(c->xid_copy), &tcb->xa_current), 0);
+  EXPECT_EQ(sqli_curs_locate(1, "st", 1), inside) << "the same id finds it again";
+  /* The same bytes split otherwise are another transaction. */
+  tcb->xa_current.gtrid_length = 4;
+  tcb->xa_current.bqual_length = 1;
+  void *other = sqli_curs_locate(1, "st", 1);
+  EXPECT_NE(other, inside);
+  EXPECT_NE(other, plain);
+  tcb->xa_current.format = -1;
+  EXPECT_EQ(sqli_curs_locate(1, "st", 1), plain) << "no transaction: the plain record";
+  tcb->xa_mode = 0;
 }
 
 TEST(CursorXa, IdsCompareByLengthsAndBytes) {

@@ -93,6 +93,8 @@ inline void reset_runtime() {
   if (sqlitcb != nullptr) {
     sqli_release(sqlitcb->diag);
     sqli_release(sqlitcb->scratch);
+    sqli_release(sqlitcb->blob_buffer);
+    sqli_release(sqlitcb->blob_convbuf);
     sqli_release(sqlitcb);
     sqlitcb = nullptr;
   }

@@ -216,6 +216,63 @@ TEST_F(Statements, SelectIntoWithoutARowGives100AndLeavesHostsUntouched) {
   }
 }
 
+TEST_F(Statements, ReturnTypesOfSingleRowStatementsAskFullStringsOnlyForADescriptor) {
+  const char *select = "SELECT name, value FROM sysprofile WHERE name = 'x'";
+  const char *proc = "EXECUTE PROCEDURE hastats()";
+  std::string rules;
+  for (const char *text : {select, proc})
+    rules += std::string(rules.empty() ? "" : ", ") + R"({"text": ")" + text +
+             R"(", "reply": [{"kind": "describe", "stmt_type": 2, "stmt_id": 4,
+               "columns": [{"name": "name", "type": 13, "length": 21},
+                           {"name": "value", "type": 2, "length": 4}]},
+               {"kind": "done", "rows": 0}, {"kind": "end"}]})";
+  DoubleServer d({"--profile", "modern"}, R"({"rules": [)" + rules + "]}");
+  struct Case {
+    const char *what;
+    bool procedure;
+    int desc_flag;
+    long varchar_length; /* 21 declared: the terminator counts only for a descriptor */
+  } cases[] = {
+      {"SELECT INTO host variables", false, 0, 20},
+      {"SELECT INTO a descriptor", false, 1, 21},
+      {"EXECUTE PROCEDURE INTO host variables", true, 0, 20},
+      {"EXECUTE PROCEDURE INTO a descriptor", true, 1, 21},
+  };
+  size_t seen = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    char name[21] = "untouched";
+    int32_t value = 0;
+    sqlvar_struct out[2] {};
+    out[0].sqltype = 114; /* VARCHAR: the server needs the message on this profile */
+    out[0].sqllen = sizeof name;
+    out[0].sqldata = name;
+    out[1].sqltype = 102;
+    out[1].sqllen = 4;
+    out[1].sqldata = reinterpret_cast<char *>(&value);
+    const char *pieces[] = {c.procedure ? proc : select, nullptr};
+    sqli_cursor rec {};
+    const int rc = c.procedure ? sqli_proc_exec_2(&rec, pieces, 0, nullptr, 2, out, nullptr, 0, 1,
+                                                  nullptr, c.desc_flag, nullptr, 0)
+                               : sqli_slct(1, &rec, pieces, 0, nullptr, 2, out, c.desc_flag,
+                                           nullptr, nullptr, nullptr, nullptr, 0);
+    EXPECT_EQ(rc, 100) << sqlca.sqlerrm;
+    EXPECT_STREQ(name, "untouched");
+    const auto sent = d.messages(100);
+    ASSERT_EQ(sent.size(), seen + 1);
+    const testbed::SqliJournalEntry &m = sent[seen++];
+    EXPECT_EQ(m.number("first"), 1);
+    EXPECT_EQ(m.number("count"), 2);
+    EXPECT_EQ(m.number("v1.type"), 13);
+    EXPECT_EQ(m.number("v1.length"), c.varchar_length);
+    EXPECT_EQ(m.number("v2.type"), 2);
+    EXPECT_EQ(m.number("v2.length"), 4);
+    /* The types go between the describe request and the statement. */
+    const std::string code = c.procedure ? "003b" : "0010";
+    EXPECT_NE(d.sqli_hex().find("0016" + m.get("raw") + code), std::string::npos) << d.sqli_hex();
+  }
+}
+
 TEST_F(Statements, DatabaseStatementFreesCursorsAndOpensTheDatabase) {
   DoubleServer d({"--profile", "minimal"},
                  R"({"rules": [)" + answer("DATABASE hatest", 1, 0) + "]}");

@@ -5,7 +5,8 @@
 ** through the helper, and faults chosen by option reach the wire. With
 ** --sqli the journal's SQLI lines read back field by field, a scenario
 ** rewritten between requests changes the next reply, and a request the
-** engine cannot parse shows in the exit status.
+** engine cannot parse shows in the exit status. With --replay the ready
+** file's second port, the raw one, answers without a connect.
 */
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -249,6 +250,21 @@ TEST(SqliDoubleProcess, SqliEngineRefusesAnUnknownRequestLoudly) {
   int status = dbl.stop();
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
+TEST(SqliDoubleProcess, ReplayOffersARawPortBesideTheConnectPort) {
+  dvz_test::TempDir tmp;
+  const std::string replay = tmp.file("replay");
+  ASSERT_TRUE(testbed::replace_file(replay, "2 000c\n"));
+  testbed::SqliDouble dbl({"--replay", replay});
+  ASSERT_GT(dbl.raw_port(), 0);
+  EXPECT_NE(dbl.raw_port(), dbl.port());
+  Client raw(dbl.raw_port()); /* no connect request on this one */
+  ASSERT_GE(raw.fd(), 0);
+  ASSERT_TRUE(raw.send_all(be16(19)));
+  EXPECT_EQ(raw.recv_n(2), be16(12));
+  EXPECT_EQ(testbed::SqliDouble({"--sqli"}).raw_port(), 0);
+  EXPECT_EQ(dbl.stop(), 0);
 }
 
 TEST(SqliDoubleProcess, ThrowsWhenTheDoubleCannotStart) {

@@ -253,7 +253,9 @@ class Double:
                 raise RuntimeError("the double did not get ready")
             time.sleep(0.02)
         with open(self.ready) as f:
-            self.port = int(f.read())
+            ports = [int(w) for w in f.read().split()]
+        self.port = ports[0]
+        self.raw_port = ports[1] if len(ports) > 1 else None  # --replay's raw port
 
     def connect(self):
         s = socket.create_connection(("127.0.0.1", self.port), timeout=5)

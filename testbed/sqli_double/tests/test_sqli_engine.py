@@ -10,6 +10,7 @@ Run from this folder: python3 -B -m unittest test_sqli_engine (ctest does).
 """
 
 import decimal
+import hashlib
 import json
 import os
 import random
@@ -653,6 +654,30 @@ class Replay(unittest.TestCase):
             finally:
                 self.assertEqual(dbl.stop(), 0)
 
+    def test_the_raw_port_answers_the_listed_sequence_round_and_round(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "replay")
+            with open(path, "w") as f:
+                f.write("2 0013 # commit\n6 0008 0000 000c\n3 00\n")
+            with Double("--sqli", "--replay", path) as dbl:
+                self.assertIsNotNone(dbl.raw_port)
+                self.assertNotEqual(dbl.raw_port, dbl.port)
+                # Two clients at once, each from the first line, no connect.
+                clients = [socket.create_connection(("127.0.0.1", dbl.raw_port), timeout=5)
+                           for _ in range(2)]
+                for s in clients:
+                    for size, want in ((2, "0013"), (6, "00080000000c"), (3, "00")) * 2:
+                        s.sendall(b"\x01" * size)
+                        self.assertEqual(recv_all(s, len(want) // 2).hex(), want)
+                    s.close()
+                # The double's own port still wants a connect first.
+                s = dbl.connect()
+                s.sendall(BINARY_CONNECT)
+                self.assertEqual(read_message(s)[0][2], d.T_ACCEPT)
+                s.sendall(b"\x01\x02")
+                self.assertEqual(recv_all(s, 2).hex(), "0013")
+                self.assertEqual(dbl.stop(), 0)
+
     def test_a_bad_replay_file_fails_loudly(self):
         cases = [("size 0", "0 000c\n", "request\\x20size\\x200"),
                  ("no line", "# nothing\n", "no\\x20exchange"),
@@ -671,6 +696,98 @@ class Replay(unittest.TestCase):
                     self.assertIn(reason, dbl.wait_line(" what=error "))
                 finally:
                     self.assertEqual(dbl.stop(), 3)
+
+
+class Switches(unittest.TestCase):
+    """What a scenario switches while the double runs: connect refusals and
+    connect faults (read at every connect), request faults and the
+    transaction flag (read at every request), the disconnect stall."""
+
+    def test_connect_refusals_and_faults_switch_between_connects(self):
+        error_of = lambda body: int(reply_fields(body)["error"])  # noqa: E731
+        with Engine({}, "--reject=-329,-111") as eng:
+            # (connect object, expected outcome: accept, reject E, or closed)
+            cases = [
+                (None, ("reject", -329)),  # the command line's refusal
+                ({"reject": None}, ("accept", 0)),
+                ({"reject": "-908,-111", "reject_message": "gone"}, ("reject", -908)),
+                ({"reject": "-908,-111"}, ("reject", -908)),  # and no message
+                ({"reject": [-27001]}, ("reject", -27001)),
+                ({"faults": ["close"], "reject": None}, ("closed", None)),
+                ({"faults": ["cut=5"], "reject": None}, ("cut", 5)),
+                ({"reject": None, "delay_ms": 300}, ("accept", 300)),
+                ({}, ("reject", -329)),  # an empty object changes nothing
+            ]
+            for spec, (outcome, value) in cases:
+                with self.subTest(spec=spec):
+                    eng.write({} if spec is None else {"connect": spec})
+                    s = eng.double.connect()
+                    t0 = time.monotonic()
+                    s.sendall(BINARY_CONNECT)
+                    if outcome in ("closed", "cut"):
+                        got, closed = recv_for(s, 2)
+                        self.assertTrue(closed)
+                        self.assertEqual(len(got), value or 0)
+                        continue
+                    hdr, body = read_message(s)
+                    if outcome == "accept":
+                        self.assertEqual(hdr[2], d.T_ACCEPT)
+                        self.assertGreaterEqual(time.monotonic() - t0, value / 1000 - 0.02)
+                        # The association goes on to serve requests.
+                        s.sendall(SCRIPTS["req_commit"] + END)
+                        self.assertEqual(recv_all(s, 2), END)
+                    else:
+                        self.assertEqual((hdr[2], error_of(body)), (d.T_REJECT, value))
+                        self.assertEqual(b"gone" in body, "reject_message" in (spec or {}))
+            self.assertEqual(eng.double.stop(), 0)
+
+    def test_a_bad_connect_object_closes_the_connection_and_fails_the_double(self):
+        for spec in ({"faults": ["refuse"]}, {"faults": "close"}, {"reject": "x"},
+                     {"delay_ms": -1}, {"rejects": -1}, ["close"]):
+            with self.subTest(spec=spec), Engine({"connect": spec}) as eng:
+                s = eng.double.connect()
+                s.sendall(BINARY_CONNECT)
+                try:
+                    self.assertEqual(recv_for(s, 3), (b"", True))
+                except ConnectionResetError:
+                    pass  # closed with the request unread
+                self.assertIn("scenario", eng.double.wait_line(" what=error "))
+                self.assertEqual(eng.double.stop(), 3)
+
+    def test_request_faults_and_the_transaction_flag_switch_within_one_association(self):
+        with Engine({}) as eng:
+            s = eng.connect()
+            commit = SCRIPTS["req_commit"] + END
+            error = e.build_reply([{"kind": "error", "code": -908}, {"kind": "end"}], 0)
+            for scenario, request, want in [
+                    ({}, commit, END),
+                    ({"rules": [{"code": 19, "error": -908}]}, commit, error),
+                    ({}, commit, END),
+                    ({"transaction": 1}, h("0054 000c"), h("0054 0001 000c")),
+                    ({"transaction": 0}, h("0054 000c"), h("0054 0000 000c"))]:
+                eng.write(scenario)
+                s.sendall(request)
+                self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
+            self.assertEqual(eng.double.stop(), 0)
+
+    def test_the_disconnect_stall_reads_84_and_56_and_never_answers(self):
+        with Engine({"disconnect_stall": True}) as eng:
+            s = eng.connect()
+            s.sendall(SCRIPTS["req_commit"] + END)  # other requests are answered
+            self.assertEqual(recv_all(s, 2), END)
+            s.sendall(h("0054 000c"))
+            self.assertEqual(recv_for(s, 0.5), (b"", False))
+            s.sendall(h("0038"))
+            self.assertEqual(recv_for(s, 0.5), (b"", False))
+            self.assertEqual([ln["code"] for ln in eng.wait_sqli(5)],
+                             ["19", "12", "84", "12", "56"])
+            # Cleared: the same association's next disconnect is answered.
+            eng.write({})
+            s.sendall(h("0054 000c"))
+            self.assertEqual(recv_all(s, 6), h("0054 0000 000c"))
+            s.sendall(h("0038"))
+            self.assertEqual(recv_all(s, 2), h("0038"))
+            self.assertEqual(eng.double.stop(), 0)
 
 
 # ---------------------------------------------------------------------------
@@ -701,11 +818,12 @@ PROBE_SELECT = " SELECT name , value FROM sysprofile s"
 
 def sysprofile_describe(sid):
     """The default sysprofile description, written from the short describe
-    layout: type 2, the id, cost 0, row size 68, 2 columns, pool of 11;
-    name at pool 0, start 0, VARCHAR 13, length 64; value at pool 5, start
-    64, INTEGER 2, length 4; the pool "name\\0value\\0" and its pad."""
-    return (h("0008 0002") + e.be16(sid) + h("00000000 0044 0002 000b"
-            "0000 0000 000d 0040  0005 0040 0002 0004") + b"name\x00value\x00\x00")
+    layout: type 2, the id, cost 0, row size 69, 2 columns, pool of 11;
+    name at pool 0, start 0, VARCHAR 13, length 64 (stored as a length byte
+    and 64 characters); value at pool 5, start 65, INTEGER 2, length 4; the
+    pool "name\\0value\\0" and its pad."""
+    return (h("0008 0002") + e.be16(sid) + h("00000000 0045 0002 000b"
+            "0000 0000 000d 0040  0005 0041 0002 0004") + b"name\x00value\x00\x00")
 
 
 DONE0 = h("000f 0000 00000000 00000000 00000000")
@@ -721,8 +839,14 @@ def error(code, isam, param):
             (b"\x00" if len(data) % 2 else b""))
 
 
-def describe(stype, sid, columns=()):
-    return e.build_describe({"stmt_type": stype, "stmt_id": sid, "columns": list(columns)}, 0)
+def describe(stype, sid, columns=(), starts=None, row_size=None):
+    """A describe reply; starts and row_size, when given, are the stored
+    row's (written by hand from the stored sizes)."""
+    cols = [dict(c, start=st) for c, st in zip(columns, starts)] if starts else list(columns)
+    item = {"stmt_type": stype, "stmt_id": sid, "columns": cols}
+    if row_size is not None:
+        item["row_size"] = row_size
+    return e.build_describe(item, 0)
 
 
 def statement(text, *cs):
@@ -774,6 +898,20 @@ class Semantics(unittest.TestCase):
             self.exchange(b, id_msg(1) + codes(10, 11) + END, END)
             self.exchange(b, id_msg(1) + name_msg("c") + codes(6) + END, error(-410, 0, "") + END)
             self.exchange(a, id_msg(1) + name_msg("c") + codes(6) + END, END)
+
+    def test_statement_ids_stay_in_the_i16_range_of_the_wire(self):
+        st = e.Statements()
+        for _ in range(3):
+            st.allocate("a")
+        del st.ids[2]
+        st.next_id = e.MAX_STATEMENT_ID
+        self.assertEqual(st.allocate("b"), 32767)
+        # Past the range: from 1 again, past the ids in use (1 and 3).
+        self.assertEqual(st.allocate("c"), 2)
+        self.assertEqual(st.allocate("d"), 4)
+        st.ids = {i: {} for i in range(1, e.MAX_STATEMENT_ID + 1)}
+        with self.assertRaises(ValueError):
+            st.allocate("e")
 
     def test_the_table_registry_runs_the_statements(self):
         steps = [
@@ -832,6 +970,48 @@ class Semantics(unittest.TestCase):
                 with self.subTest(request=request.hex()):
                     self.exchange(s, request, reply)
 
+    def test_a_prepared_statement_runs_only_at_execute_with_its_bind_values(self):
+        def bind(*values):
+            # Message 5: INTEGER values as type 2, texts as CHAR 0 (lbuf).
+            out = e.be16(5) + e.be16(len(values))
+            for v in values:
+                if isinstance(v, int):
+                    out += e.be16(2) + e.be16(0) + e.be16(0) + e.be32(v)
+                else:
+                    data = v.encode("latin-1")
+                    out += (e.be16(0) + e.be16(0) + e.be16(0) + e.be16(len(data)) + data +
+                            (b"\x00" if len(data) % 2 else b""))
+            return out
+        cols = [{"name": "a", "type": 2, "length": 4}, {"name": "b", "type": 0, "length": 4}]
+        proc = {"procedures": {"P": {"columns": [cols[0]], "rows": [[99], [100]]}}}
+        with Engine(proc) as eng:
+            s = eng.connect()
+            self.exchange(s, statement("create table pt (a integer, b char(4))"),
+                          describe(8, 1) + done(0) + END)
+            prepare = text_msg("insert into pt values (?, ?)", 2) + codes(22, 49) + END
+            self.exchange(s, prepare, describe(6, 2) + DONE0 + END)
+            # Prepared, not carried out: the table is still empty.
+            self.exchange(s, statement("select a from pt", 22, 16),
+                          describe(2, 3, [cols[0]]) + DONE0 + END)
+            self.exchange(s, id_msg(2) + bind(5, "hi") + codes(7) + END, done(1) + END)
+            self.exchange(s, statement("select a, b from pt", 22, 16),
+                          describe(2, 4, cols) + h("000e 0000 0008 00000005") + b"hi  " +
+                          done(1) + END)
+            # A prepared SELECT ... INTO returns its row at 16 on its id; a
+            # prepared procedure its first row at 59. A value a placeholder
+            # lacks is NULL.
+            sel = text_msg("select a from pt where b = ?", 2) + codes(22, 49) + END
+            self.exchange(s, sel, describe(2, 5, [cols[0]]) + DONE0 + END)
+            self.exchange(s, id_msg(5) + codes(16) + END,
+                          h("000e 0000 0004 00000005") + done(1) + END)
+            self.exchange(s, text_msg("execute procedure p()", 2) + codes(22, 49) + END,
+                          describe(56, 6, [cols[0]]) + DONE0 + END)
+            self.exchange(s, id_msg(6) + codes(59) + END,
+                          h("000e 0000 0004 00000063") + done(1) + END)
+            # Refusals at PREPARE carry nothing out either.
+            self.exchange(s, text_msg("create table pt (a integer)", 2) + codes(22, 49) + END,
+                          describe(8, 0) + error(-310, 0, "pt") + END)
+
     def test_select_into_reads_the_scenario_tables_edited_between_requests(self):
         cols = [{"name": "n", "type": 13, "length": 8}, {"name": "v", "type": 2, "length": 4},
                 {"name": "c", "type": 0, "length": 3}, {"name": "s", "type": 1, "length": 2}]
@@ -840,16 +1020,17 @@ class Semantics(unittest.TestCase):
         with Engine({"tables": {"t1": {"columns": cols, "rows": []}}}) as eng:
             s = eng.connect()
             # Empty: the done without a row.
-            self.exchange(s, into, describe(2, 1, picked) + DONE0 + END)
+            # Stored rows: VARCHAR(8) a length byte and 8 characters.
+            self.exchange(s, into, describe(2, 1, picked, (0, 4), 13) + DONE0 + END)
             eng.write({"tables": {"T1": {"columns": cols, "rows": [["ab", -2, "q", 7],
                                                                    ["zz", 9, "r", 1]]}}})
-            row = h("fffffffe 02") + b"ab"
-            self.exchange(s, into, describe(2, 2, picked) + h("000e 0000") + e.be16(len(row)) +
-                          row + h("00") + done(1) + END)
-            star = h("02") + b"ab" + h("fffffffe") + b"q  " + h("0007")
+            row = h("fffffffe 02") + b"ab" + bytes(6)
+            self.exchange(s, into, describe(2, 2, picked, (0, 4), 13) + h("000e 0000") +
+                          e.be16(len(row)) + row + h("00") + done(1) + END)
+            star = h("02") + b"ab" + bytes(6) + h("fffffffe") + b"q  " + h("0007")
             self.exchange(s, statement("select * from t1", 22, 16),
-                          describe(2, 3, cols) + h("000e 0000") + e.be16(len(star)) + star +
-                          done(1) + END)
+                          describe(2, 3, cols, (0, 9, 13, 16), 18) + h("000e 0000") +
+                          e.be16(len(star)) + star + done(1) + END)
             # The scenario names no sysprofile now: it is gone.
             self.exchange(s, statement(PROBE_SELECT, 22, 16),
                           error(-206, -111, "sysprofile") + END)
@@ -886,8 +1067,10 @@ class Semantics(unittest.TestCase):
                 self.assertEqual(e.version_capabilities(args), caps)
         # On the wire: the modern profile's describe is the extended form,
         # unless the scenario names the capabilities.
-        extended = e.build_describe({"stmt_type": 2, "stmt_id": 1,
-                                     "columns": e.DEFAULT_TABLES["sysprofile"]["columns"]}, 0x4)
+        extended = e.build_describe(
+            {"stmt_type": 2, "stmt_id": 1, "row_size": 69,
+             "columns": [dict(c, start=st) for c, st in
+                         zip(e.DEFAULT_TABLES["sysprofile"]["columns"], (0, 65))]}, 0x4)
         for scenario, want in (({}, extended), ({"capabilities": 1}, sysprofile_describe(1))):
             with self.subTest(scenario=scenario), Engine(scenario, "--profile", "modern") as eng:
                 s = eng.connect()
@@ -917,6 +1100,215 @@ class Semantics(unittest.TestCase):
             # With a default the scenario answers everything itself.
             eng.write({"default": [{"kind": "end"}]})
             self.exchange(s, statement("drop table probe_t"), END)
+
+
+
+def fetch_msg(size, array=None):
+    return e.be16(9) + e.be16(size) + (e.be16(array) if array is not None else b"")
+
+
+def sfetch_msg(direction, position, size):
+    return e.be16(23) + e.be16(direction) + e.be32(position) + e.be16(size)
+
+
+def profile_row(i):
+    """Generated sysprofile row i as stored: the length byte, "name<i>"
+    and NULs to 64 characters, then i as a big-endian INTEGER."""
+    name = b"name%d" % i
+    return bytes((len(name),)) + name + bytes(64 - len(name)) + e.be32(i)
+
+
+def tuples(*rows):
+    return b"".join(h("000e 0000") + e.be16(len(r)) + r + (b"\x00" if len(r) % 2 else b"")
+                    for r in rows)
+
+
+def generated(n, **table):
+    t = {"columns": e.DEFAULT_TABLES["sysprofile"]["columns"], "generate": n}
+    t.update(table)
+    return {"tables": {"sysprofile": t}}
+
+
+class FetchSemantics(unittest.TestCase):
+    """The double's fetch replies (9 and 23) on an open cursor, on the wire."""
+
+    exchange = Semantics.exchange
+
+    def open_probe(self, s):
+        self.exchange(s, text_msg(PROBE_SELECT) + codes(22, 49) + END,
+                      sysprofile_describe(1) + DONE0 + END)
+        self.exchange(s, id_msg(1) + name_msg("s1") + codes(6) + END, END)
+
+    def test_batches_hold_the_rows_that_fit_and_the_done_comes_with_the_last(self):
+        for early, last_reply in ((True, done(12)), (False, b"")):
+            with self.subTest(early_done=early), Engine(generated(130, early_done=early)) as eng:
+                s = eng.connect()
+                self.open_probe(s)
+                fetch = id_msg(1) + fetch_msg(4096) + END
+                # 69-byte rows: 59 fit 4096 bytes.
+                self.exchange(s, fetch, tuples(*map(profile_row, range(1, 60))) + END)
+                self.exchange(s, fetch, tuples(*map(profile_row, range(60, 119))) + END)
+                self.exchange(s, fetch,
+                              tuples(*map(profile_row, range(119, 131))) + last_reply + END)
+                if not early:
+                    self.exchange(s, fetch, done(0) + END)
+                # A request with the fetch array size sends at most that many.
+                eng.write(generated(130, early_done=early) | {"capabilities": 0x81})
+                self.exchange(s, id_msg(1) + name_msg("s1") + codes(6) + END, END)
+                self.exchange(s, id_msg(1) + fetch_msg(4096, 2) + END,
+                              tuples(profile_row(1), profile_row(2)) + END)
+
+    def test_the_open_may_travel_with_the_first_fetch(self):
+        with Engine(generated(2)) as eng:
+            s = eng.connect()
+            self.exchange(s, text_msg(PROBE_SELECT) + codes(22, 49) + END,
+                          sysprofile_describe(1) + DONE0 + END)
+            self.exchange(s, id_msg(1) + name_msg("s1") + codes(6) + id_msg(1) +
+                          fetch_msg(4096) + END,
+                          tuples(profile_row(1), profile_row(2)) + done(2) + END)
+
+    def test_scroll_fetches_answer_rows_from_the_position_with_the_row_position(self):
+        with Engine(generated(10)) as eng:
+            s = eng.connect()
+            self.open_probe(s)
+            steps = [
+                # (direction, position, rows sent); 138 bytes hold two rows
+                (6, 5, (5, 6)),
+                (1, 0, (7, 8)),
+                (2, 0, (6, 7)),  # previous: before the first row of the last batch
+                (7, 3, (9, 10)),  # relative to the first row of the last batch
+                (4, 0, (10,)),
+                (3, 0, (1, 2)),
+                (6, 11, ()),
+                (6, 0, ()),
+            ]
+            for direction, position, rows in steps:
+                with self.subTest(direction=direction, position=position):
+                    want = tuples(*map(profile_row, rows))
+                    if rows:
+                        want += h("0019") + e.be32(rows[0])
+                    if not rows or rows[-1] == 10:
+                        want += done(len(rows))
+                    self.exchange(s, id_msg(1) + sfetch_msg(direction, position, 138) + END,
+                                  want + END)
+
+    def test_fetch_faults_and_refusals(self):
+        with Engine(generated(3, early_done=True)) as eng:
+            s = eng.connect()
+            self.exchange(s, text_msg(PROBE_SELECT) + codes(22, 49) + END,
+                          sysprofile_describe(1) + DONE0 + END)
+            # Not open yet: -400.
+            self.exchange(s, id_msg(1) + fetch_msg(4096) + END, error(-400, 0, "") + END)
+            self.exchange(s, id_msg(1) + name_msg("s1") + codes(6) + END, END)
+            # The n-th fetch request of the association (the refused one
+            # counts) gets the error; the
+            # next one carries on where the last batch ended.
+            eng.write(generated(3, rows=[], early_done=True) |
+                      {"fetch_error": {"at": 3, "code": -244, "isam": -107}})
+            self.exchange(s, id_msg(1) + fetch_msg(138) + END,
+                          tuples(profile_row(1), profile_row(2)) + END)
+            self.exchange(s, id_msg(1) + fetch_msg(138) + END,
+                          h("000d ff0c ff95 0000 0000") + END)
+            self.exchange(s, id_msg(1) + fetch_msg(138) + END,
+                          tuples(profile_row(3)) + done(1) + END)
+
+    def test_the_char_variant_of_sysprofile(self):
+        with Engine({"sysprofile": "char"}) as eng:
+            s = eng.connect()
+            want = describe(2, 1, [{"name": "name", "type": 0, "length": 18},
+                                   {"name": "value", "type": 2, "length": 4}], (0, 18), 22)
+            self.exchange(s, text_msg(PROBE_SELECT) + codes(22) + END, want + END)
+            eng.write({"sysprofile": "char", "tables": {"sysprofile": {
+                "columns": e.CHAR_TABLES["sysprofile"]["columns"], "rows": [["cpu", 3]]}}})
+            self.exchange(s, id_msg(1) + name_msg("s1") + codes(6) + END, END)
+            self.exchange(s, id_msg(1) + fetch_msg(4096) + END,
+                          tuples(b"cpu" + b" " * 15 + e.be32(3)) + done(1) + END)
+
+
+class FileRequests(unittest.TestCase):
+    """Server-driven file requests (98) inside a reply: their bytes from
+    the wire tables, and the engine waiting for each answer, journaling it
+    and going on; the bytes that travel both ways compared by hashlib."""
+
+    def test_file_items_give_the_request_bytes_in_both_forms(self):
+        cases = [
+            (0, {"kind": "file", "op": "open", "name": "abc", "flags": 0x24, "offset": 7},
+             "0062 0000 0003 61626300 00000180 00000024 00000007 000c"),
+            (0x2000, {"kind": "file", "op": "open", "name": "ab", "offset": (5 << 30) + 3},
+             "0062 0000 0002 6162 00000180 00000010 0001 40000003 00000001 000c"),
+            (0, {"kind": "file", "op": "close"}, "0062 0001 000c"),
+            (0, {"kind": "file", "op": "read", "buffer": 400, "count": -1},
+             "0062 0002 0190 ffffffff 000c"),
+            (0x2000, {"kind": "file", "op": "read", "buffer": 400, "count": 5},
+             "0062 0002 00000190 00000005 000c"),
+            (0, {"kind": "file", "op": "write", "chunks": ["abc", {"hex": "ff"}], "status": -1},
+             "0062 0003 006b 0003 61626300 006b 0001 ff00 000d ffff"),
+            # The knobs of the malformed cases.
+            (0, {"kind": "file", "op": "write", "chunks": [{"text": "ab", "length": -2}],
+                 "end": 12}, "0062 0003 006b fffe 6162 000c"),
+            (0, {"kind": "file", "op": "open", "name": "", "name_length": 600, "next": 15},
+             "0062 0000 0258 00000180 00000010 00000000 000f"),
+            (0, {"kind": "file", "sub": 9, "hex": "0102"}, "0062 0009 0102"),
+        ]
+        for caps, item, want in cases:
+            with self.subTest(item=item):
+                self.assertEqual(e.build_reply([item], caps).hex(), want.replace(" ", ""))
+
+    def run_reply(self, caps):
+        """A rule's reply of open, read, write and close, answered by hand
+        as a client answers; returns the journaled answers."""
+        wide = bool(caps & 0x2000)
+        data = bytes(random.Random(7).randrange(256) for _ in range(900))
+        written = [b"first", b"", bytes(range(256)) * 3, b"x"]
+        reply = [{"kind": "file", "op": "open", "name": "in.bin", "flags": 0x10},
+                 {"kind": "file", "op": "read", "buffer": 400, "count": -1},
+                 {"kind": "file", "op": "write", "chunks": [{"hex": c.hex()} for c in written]},
+                 {"kind": "file", "op": "close"},
+                 {"kind": "done", "rows": 1}, {"kind": "end"}]
+        piece_len = e.be32 if wide else e.be16
+        read_answer = e.be16(106) + e.be32(900)
+        for at in (0, 400, 800):
+            piece = data[at : at + 400]
+            read_answer += e.be16(106) + piece_len(len(piece)) + piece
+        read_answer += END
+        total = sum(len(c) for c in written)
+        size = (e.be16(1) + e.be32(total) + e.be32(0)) if wide else e.be32(total)
+        answers = [END, read_answer, e.be16(107) + size + END, END]
+        with Engine({"capabilities": caps, "rules": [{"code": 1, "reply": reply}]}) as eng:
+            s = eng.connect()
+            s.sendall(text_msg("unload to in.bin select * from t") + END)
+            requests = [e.build_reply([item], caps) for item in reply[:4]]
+            for request, answer in zip(requests, answers):
+                self.assertEqual(recv_all(s, len(request)).hex(), request.hex())
+                self.assertEqual(recv_for(s, 0.05)[0], b"", "the reply waits for the answer")
+                send_split(s, answer, 7)
+            rest = e.build_reply(reply[4:], caps)
+            self.assertEqual(recv_all(s, len(rest)).hex(), rest.hex())
+            lines = [f for f in eng.wait_sqli(11) if f.get("answer") == "98"]
+            s.close()
+            self.assertEqual(eng.double.stop(), 0)
+        pieces = b"".join(bytes.fromhex(f["data"]) for f in lines if "data" in f)
+        self.assertEqual(hashlib.sha256(pieces).hexdigest(), hashlib.sha256(data).hexdigest())
+        return lines
+
+    def test_each_answer_is_read_and_journaled_before_the_reply_goes_on(self):
+        for caps in (0, 0x2000):
+            with self.subTest(caps=caps):
+                lines = self.run_reply(caps)
+                self.assertEqual([f["code"] for f in lines],
+                                 ["12", "106", "106", "106", "106", "12", "107", "12", "12"])
+                self.assertEqual(lines[1]["count"], "900")
+                self.assertEqual(lines[6]["size"], str(5 + 768 + 1))
+
+    def test_an_item_that_wants_no_answer_is_not_waited_for(self):
+        reply = [{"kind": "file", "op": "write", "chunks": ["ab"], "end": 12, "answer": False}]
+        with Engine({"rules": [{"code": 1, "reply": reply}]}) as eng:
+            s = eng.connect()
+            s.sendall(text_msg("load from f insert into t") + END)
+            want = e.build_reply(reply, 0)
+            self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
+            s.close()
+            self.assertEqual(eng.double.stop(), 0)
 
 
 if __name__ == "__main__":

@@ -14,6 +14,8 @@
 #include "double_server.h"
 #include "sqli_connect.h"
 #include "sqli_context.h"
+#include "sqli_cursor.h"
+#include "sqli_status.h"
 
 namespace sqli_test {
 
@@ -32,6 +34,21 @@ class RuntimeSessionTest : public ::testing::Test {
   void connect(const DoubleServer &d, const char *db = "hatest", const char *name = nullptr) {
     const std::string env = std::string(db) + "@" + d.server();
     sqli_connect_open(1, SQLI_CONNECT_TO, env.c_str(), name, nullptr, 0);
+  }
+  /* A cursor as the probe makes it: locate with 0x200, DECLARE on the
+  ** one fragment (kind 2); relocate as before each later call (0x300). */
+  void *declare(const char *name, const char *text, int options = 0) {
+    void *h = sqli_curs_locate(1, name, SQLI_LOCATE_KEEP_CASE);
+    EXPECT_NE(h, nullptr) << sqlca.sqlcode;
+    const char *pieces[] = {text, nullptr};
+    EXPECT_EQ(sqli_curs_decl_stat(1, h, name, pieces, nullptr, nullptr, options, nullptr, nullptr,
+                                  2, 0, 0),
+              0)
+        << sqlca.sqlerrm;
+    return h;
+  }
+  void *relocate(const char *name) {
+    return sqli_curs_locate(1, name, SQLI_LOCATE_CHECKED | SQLI_LOCATE_KEEP_CASE);
   }
   sqli_tcb *tcb = nullptr;
 };
