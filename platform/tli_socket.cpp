@@ -632,9 +632,18 @@ int t_rcv(int fd, char *buf, unsigned int nbytes, int *flags) {
   if (flags == nullptr || (buf == nullptr && nbytes != 0)) return fail(TBADDATA);
   *flags = 0;
   if (nbytes == 0) return 0;
+  /* One poll says what is there (an urgent byte shows as POLLPRI) and, on
+  ** a blocking endpoint, waits for it; only then is the socket read. A
+  ** reply is seldom there the moment t_rcv is called, so reading first
+  ** would mostly cost two empty receives before the wait. */
+  const int wait_ms = nonblocking(fd) ? 0 : -1;
   for (;;) {
+    pollfd p {fd, POLLIN | POLLPRI, 0};
+    int ready = poll(&p, 1, wait_ms);
+    if (ready < 0) return fail_sys(errno);
+    if (ready == 0) return fail(TNODATA);
     /* Expedited data overtakes the stream, and comes alone. */
-    if (recv(fd, buf, 1, MSG_OOB | MSG_DONTWAIT) == 1) {
+    if ((p.revents & POLLPRI) != 0 && recv(fd, buf, 1, MSG_OOB | MSG_DONTWAIT) == 1) {
       *flags = T_EXPEDITED;
       return 1;
     }
@@ -648,8 +657,8 @@ int t_rcv(int fd, char *buf, unsigned int nbytes, int *flags) {
       }
       return fail_sys(errno);
     }
-    if (nonblocking(fd)) return fail(TNODATA);
-    if (!wait_for(fd, POLLIN | POLLPRI)) return -1;
+    /* Taken meanwhile (the urgent byte, by a signal handler): look again. */
+    if (wait_ms == 0) return fail(TNODATA);
   }
 }
 

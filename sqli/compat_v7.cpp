@@ -222,6 +222,15 @@ bool runtime_array(const sqlvar_struct *vars) {
   return vars != nullptr && (vars[0].sqlflags & sqlvar_array_runtime) != 0;
 }
 
+/* An array of count records of T from the runtime's memory: the block,
+** or null with -406 recorded. */
+template <class T>
+T *alloc_records(size_t count) {
+  auto *out = static_cast<T *>(sqli_alloc(sizeof(T) * count));
+  if (out == nullptr) _iqseterr(SQLI_E_NOMEM);
+  return out;
+}
+
 }  // namespace
 
 /* ---- Cursor blocks --------------------------------------------------------------------------- */
@@ -247,11 +256,8 @@ void *getcur9fr7(sqli_cursor7 *block, int *is_new) {
   *is_new = 0;
   void *handle = getcur9(block);
   if (handle == nullptr) {
-    auto *area = static_cast<sqli_cursor *>(sqli_alloc(sizeof(sqli_cursor)));
-    if (area == nullptr) {
-      _iqseterr(SQLI_E_NOMEM);
-      return nullptr;
-    }
+    auto *area = alloc_records<sqli_cursor>(1);
+    if (area == nullptr) return nullptr;
     *is_new = 1;
     handle = sqli_cursor_handle(area);
   }
@@ -279,12 +285,8 @@ void sqli_free_compat_block(sqli_cursor *cursor) {
 
 sqlvar_struct *getvar9fr7(int count, const sqlvar7 *vars, sqlvar_struct **slot) {
   if (count <= 0 || vars == nullptr) return nullptr;
-  auto *out =
-      static_cast<sqlvar_struct *>(sqli_alloc(sizeof(sqlvar_struct) * static_cast<size_t>(count)));
-  if (out == nullptr) {
-    _iqseterr(SQLI_E_NOMEM);
-    return nullptr;
-  }
+  auto *out = alloc_records<sqlvar_struct>(static_cast<size_t>(count));
+  if (out == nullptr) return nullptr;
   for (int i = 0; i < count; ++i) {
     copy_var(vars[i], &out[i]);
     out[i].sqlflags = sqlvar_array_runtime;
@@ -295,11 +297,8 @@ sqlvar_struct *getvar9fr7(int count, const sqlvar7 *vars, sqlvar_struct **slot) 
 
 sqlda *getda9fr7(const sqlda7 *da, sqlvar_struct **slot) {
   if (da == nullptr) return nullptr;
-  auto *out = static_cast<sqlda *>(sqli_alloc(sizeof(sqlda)));
-  if (out == nullptr) {
-    _iqseterr(SQLI_E_NOMEM);
-    return nullptr;
-  }
+  auto *out = alloc_records<sqlda>(1);
+  if (out == nullptr) return nullptr;
   out->sqld = da->sqld;
   out->desc_occ = da->desc_occ;
   std::memcpy(out->desc_name, da->desc_name, sizeof out->desc_name);
@@ -315,11 +314,8 @@ sqlda *getda9fr7(const sqlda7 *da, sqlvar_struct **slot) {
 
 value_t *getval9fr7(int count, const value7 *values) {
   if (count <= 0 || values == nullptr) return nullptr;
-  auto *out = static_cast<value_t *>(sqli_alloc(sizeof(value_t) * static_cast<size_t>(count)));
-  if (out == nullptr) {
-    _iqseterr(SQLI_E_NOMEM);
-    return nullptr;
-  }
+  auto *out = alloc_records<value_t>(static_cast<size_t>(count));
+  if (out == nullptr) return nullptr;
   for (int i = 0; i < count; ++i) {
     out[i].vtype = values[i].v_type;
     out[i].vind = values[i].v_ind;
@@ -368,12 +364,8 @@ sqlvar_struct *copyhvar7to9(const hostvar7 *list, int *count) {
   while (list[n].len != 0 || list[n].data != nullptr)
     ++n;
   *count = n;
-  auto *out =
-      static_cast<sqlvar_struct *>(sqli_alloc(sizeof(sqlvar_struct) * static_cast<size_t>(n + 1)));
-  if (out == nullptr) {
-    _iqseterr(SQLI_E_NOMEM);
-    return nullptr;
-  }
+  auto *out = alloc_records<sqlvar_struct>(static_cast<size_t>(n) + 1);
+  if (out == nullptr) return nullptr;
   for (int i = 0; i <= n; ++i) {
     out[i].sqltype = list[i].type;
     out[i].sqllen = static_cast<uint16_t>(list[i].len);

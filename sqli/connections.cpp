@@ -21,6 +21,7 @@
 #include "sqli_blob.h"
 #include "sqli_conn.h"
 #include "sqli_diag_internal.h"
+#include "sqli_errors.h"
 #include "sqli_handshake.h"
 #include "sqli_reply.h"
 #include "sqli_request.h"
@@ -33,13 +34,11 @@ int16_t disable_dormant = 1;
 namespace {
 
 enum : int {
-  e_nomem = -406,
   e_no_events = -554,
   e_open_tx = -1800,
   e_current_tx = -1801,
   e_in_use = -1802,
   e_no_conn = -1803,
-  e_no_dbenv = -1804,
   e_empty_name = -1805,
   e_none_to_close = -1807,
   e_close_failed = -1810,
@@ -71,7 +70,7 @@ bool copy_text(const char *text, char **out) {
   const size_t n = std::strlen(text) + 1;
   auto *copy = static_cast<char *>(sqli_alloc(n));
   if (copy == nullptr) {
-    _iqseterr(e_nomem);
+    _iqseterr(SQLI_E_NOMEM);
     return false;
   }
   std::memcpy(copy, text, n);
@@ -149,7 +148,7 @@ sqli_conn *alloc_connp(const char *dbenv, const char *name, const dvz_conn_user 
                        int32_t concurrent) {
   auto *conn = static_cast<sqli_conn *>(sqli_alloc(sizeof(sqli_conn)));
   if (conn == nullptr) {
-    _iqseterr(e_nomem);
+    _iqseterr(SQLI_E_NOMEM);
     return nullptr;
   }
   bool ok = copy_text(dbenv, &conn->dbenv) && copy_text(name, &conn->name);
@@ -164,7 +163,7 @@ sqli_conn *alloc_connp(const char *dbenv, const char *name, const dvz_conn_user 
   if (ok) {
     conn->io = static_cast<pipe_vbles *>(sqli_alloc(sizeof(pipe_vbles)));
     if (conn->io == nullptr) {
-      _iqseterr(e_nomem);
+      _iqseterr(SQLI_E_NOMEM);
       ok = false;
     }
   }
@@ -415,7 +414,7 @@ void _sqchkdiscon(void) {
 int send_secondary_env_list(sqli_conn *conn, sqli_tcb *tcb) {
   if (sqlcode_of(tcb) != 0 || (conn->capabilities & sqli_cap_current) == 0) return sqlcode_of(tcb);
   evlist_t list {};
-  if (_oscsevlist(&list) != 0) return _iqseterr(e_nomem);
+  if (_oscsevlist(&list) != 0) return _iqseterr(SQLI_E_NOMEM);
   (void)_sqs_env(&list, tcb);
   _osfreevlist(&list);
   return sqlcode_of(tcb);
@@ -606,7 +605,7 @@ extern "C" void sqli_connect_open(int32_t, int32_t type, const char *dbenv, cons
   tcb->connect_stmt = 1;
 
   if (type == SQLI_CONNECT_TO && (dbenv == nullptr || *dbenv == '\0')) {
-    _iqseterr(e_no_dbenv);
+    _iqseterr(SQLI_E_BAD_DBENV);
     return;
   }
   if (name != nullptr && *name == '\0') {

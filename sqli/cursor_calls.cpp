@@ -39,24 +39,25 @@ sqli_tcb *sqli_cursor_call_begin(int32_t *early) {
   return tcb;
 }
 
-namespace {
-
-constexpr int name_buffer = 256;
-
-sqli_tcb *begin(int32_t *early) { return sqli_cursor_call_begin(early); }
-
-/* The common end: the sqlca code, with SQLCODE and SQLSTATE brought up to
-** date when it is 0. */
-int32_t finish(sqli_tcb *tcb) {
+int32_t sqli_cursor_call_finish(sqli_tcb *tcb) {
   const int32_t code = tcb->sqlca->sqlcode;
   if (code == 0) _sqsetCODE(tcb);
   return code;
 }
 
-int32_t fail(int code, sqli_tcb *tcb) {
+int32_t sqli_cursor_call_fail(int code, sqli_tcb *tcb) {
   _iqseterr(code);
-  return finish(tcb);
+  return sqli_cursor_call_finish(tcb);
 }
+
+namespace {
+
+constexpr int name_buffer = 256;
+
+/* Short names for the common start and end of a call (sqli_cursors.h). */
+constexpr auto begin = sqli_cursor_call_begin;
+constexpr auto finish = sqli_cursor_call_finish;
+constexpr auto fail = sqli_cursor_call_fail;
 
 int optmsg(const sqli_tcb *tcb) { return tcb->curconn != nullptr ? tcb->curconn->optmsg : 0; }
 int32_t caps(const sqli_tcb *tcb) {
@@ -452,7 +453,10 @@ int32_t sqli_curs_open(int32_t, void *handle, sqlda *input, const char *descname
     c->bufpos = c->buffer;
     c->first_row = c->last_row = 0;
     if (tcb->blob_count > 0) {
-      const int code = _sqs_blobs(tcb);
+      /* A value array holds one value per placeholder. */
+      sqlda valued {};
+      valued.sqld = static_cast<int16_t>(ncheck);
+      const int code = _sqs_blobs(bind != nullptr ? bind : &valued, values, tcb);
       if (code < 0) return input_failed(code);
     }
   } else if ((c->flags & sqli_cur_open) != 0 && pending_rows(c)) {

@@ -210,6 +210,12 @@ void _sqautofree(sqli_cursor *c, sqli_tcb *tcb) {
 
 int relcursor(sqli_cursor *c, int release, sqli_tcb *tcb) {
   if (c->stmt_id == -1) return *tcb->sqlcode;
+  if (c->coll_mark == 1) {
+    /* A collection cursor runs in the client: the server has nothing to close. */
+    if (c->coll_state.open == 1) dvz_cl_close(c, tcb);
+    c->flags &= ~static_cast<uint32_t>(sqli_cur_open);
+    return *tcb->sqlcode;
+  }
   bool id_sent = false;
   if (c->stmt_type == 6 && pending_rows(c)) {
     if (_sqcurflush(sqli_cursor_handle(c), tcb) < 0) return *tcb->sqlcode;

@@ -55,11 +55,16 @@ void take_status(sqli_diag_rec *rec, const sqli_tcb *tcb) {
   copy_text(rec->param, tcb->sqlca->sqlerrm, sizeof rec->param);
 }
 
+/* The records below the count may now hold something: the next clear
+** resets them. */
+void note_used(sqli_tcb *tcb) { tcb->diag_used = std::max(tcb->diag_used, tcb->diag->count); }
+
 /* The next free record, the area grown when it is full; null after
 ** recording -406. */
 sqli_diag_rec *append(sqli_tcb *tcb) {
   if (tcb->diag->count >= tcb->diag_capacity && dgrealloc(tcb) != 0) return nullptr;
   sqli_diag_rec *rec = &tcb->diag->recs[tcb->diag->count++];
+  note_used(tcb);
   rec->sqlstate[0] = '\0';
   rec->code = 0;
   rec->textlen = 0;
@@ -213,6 +218,7 @@ int dgrealloc(sqli_tcb *tcb) {
     area->recs = records_behind(area);
     tcb->diag = area;
     tcb->diag_capacity = diag_step;
+    tcb->diag_used = diag_step; /* new records: the next clear resets them all */
     return 0;
   }
   if (tcb->diag_capacity > tcb->diag->count) return 0;
@@ -229,6 +235,7 @@ int dgrealloc(sqli_tcb *tcb) {
   sqli_release(tcb->diag);
   tcb->diag = area;
   tcb->diag_capacity = capacity;
+  tcb->diag_used = capacity;
   return 0;
 }
 
@@ -238,7 +245,10 @@ void _sqinitdiag(sqli_tcb *tcb) {
   tcb->connect_stmt = 0;
   if ((tcb->flags & sqli_flag_clear) != 0) return;
   if (tcb->diag == nullptr && dgrealloc(tcb) != 0) return;
-  for (int i = 0; i < tcb->diag_capacity; ++i) {
+  /* Only the records written since the last clear: the others are clear
+  ** already, and each is 9 KiB apart from the next. */
+  const int used = std::min(tcb->diag_used, tcb->diag_capacity);
+  for (int i = 0; i < used; ++i) {
     sqli_diag_rec &rec = tcb->diag->recs[i];
     rec.sqlstate[0] = '\0';
     rec.param[0] = '\0';
@@ -246,6 +256,7 @@ void _sqinitdiag(sqli_tcb *tcb) {
     rec.textlen = 0;
   }
   tcb->diag->count = 0;
+  tcb->diag_used = 0;
 }
 
 int _sqsetCODE(sqli_tcb *tcb) {
@@ -305,6 +316,7 @@ void CpyWarn(const char *state, sqli_tcb *tcb) {
     /* A first record written into an empty area is counted, so that a
     ** second warning is added behind it instead of over it. */
     if (diag->count == 0) diag->count = 1;
+    note_used(tcb);
     return;
   }
   sqli_diag_rec *rec = append(tcb);
@@ -445,5 +457,8 @@ int geterrmsg(int code, char *buf, const char *param) {
 
 char *dvz_get_msg_param(void) {
   sqli_tcb *tcb = getsqlitcb();
-  return tcb != nullptr ? tcb->msgtext : nullptr;
+  if (tcb == nullptr) return nullptr;
+  /* The caller may write through the pointer. */
+  tcb->msgtext_written = 1;
+  return tcb->msgtext;
 }

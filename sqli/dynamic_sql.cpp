@@ -76,13 +76,9 @@ bool xa_active(const sqli_tcb *tcb) {
   return tcb->xa_mode != 0 && (caps(tcb) & 1) != 0 && (caps(tcb) & 0x18000) == 0;
 }
 
-/* The common end of an entry point: the sqlca code, SQLCODE and SQLSTATE
-** brought up to date when it is 0. */
-int32_t finish(sqli_tcb *tcb) {
-  const int32_t code = sqlcode(tcb);
-  if (code == 0) _sqsetCODE(tcb);
-  return code;
-}
+/* Short names for the common end of an entry point (sqli_cursors.h). */
+constexpr auto finish = sqli_cursor_call_finish;
+constexpr auto fail = sqli_cursor_call_fail;
 
 /* Makes sure of a current connection: 0, or the status recorded. */
 int need_conn(sqli_tcb *tcb) {
@@ -154,7 +150,7 @@ int execute_statement(sqli_cursor *c, sqlda *bind, const char *in_name, const va
   if (!deferred(c) || (c->stmt_id != -1 && c->stmt_id != 0)) _sqs_id(c->stmt_id, tcb);
   if (!immediate && inputs != nullptr) {
     int rc = _sqs_vs(SQ_BIND, inputs, values, tcb);
-    if (rc >= 0 && tcb->blob_count > 0) rc = _sqs_blobs(tcb);
+    if (rc >= 0 && tcb->blob_count > 0) rc = _sqs_blobs(inputs, values, tcb);
     if (rc < 0) {
       _sqr_messages(c, 0, tcb);
       if (sqlcode(tcb) != rc) _iqseterr(rc);
@@ -344,14 +340,13 @@ int32_t sqli_exec(int32_t, void *handle, sqlda *input, const char *in_name, valu
   sqli_cursor *c = sqli_handle_cursor(handle);
   if (c == nullptr) {
     if (_sqclrca(tcb) != 0) return sqlcode(tcb);
-    _iqseterr(SQLI_E_BADCURSOR);
-    return finish(tcb);
+    return fail(SQLI_E_BADCURSOR, tcb);
   }
   const bool xa_reprepare = xa_active(tcb) && (c->flags & sqli_cur_xa_copy) != 0;
   if (c->coll_mark == 1 && !deferred(c) && !xa_reprepare) {
     if (_sqclrca(tcb) != 0) return sqlcode(tcb);
     if (_sqclient_coltype(c, input) != 1) return finish(tcb);
-    dvz_cl_execute(c, input, in_name, values, tcb);
+    dvz_cl_execute(c, input, in_name, output, out_name, tcb);
     return finish(tcb);
   }
   if ((deferred(c) || xa_reprepare) && (c->flags & sqli_cur_prepared) == 0) {
@@ -371,16 +366,13 @@ int32_t sqli_exec(int32_t, void *handle, sqlda *input, const char *in_name, valu
   if (_sqclrca(tcb) != 0) return sqlcode(tcb);
   if (c->stmt_id == -1 && !deferred(c) && !xa_reprepare) {
     _sqremove_cursor(c, tcb);
-    _iqseterr(SQLI_E_NOT_PREPARED);
-    return finish(tcb);
+    return fail(SQLI_E_NOT_PREPARED, tcb);
   }
   if ((c->flags & sqli_cur_has_cursor) != 0) {
-    _iqseterr(SQLI_E_USED_BY_CURSOR);
-    return finish(tcb);
+    return fail(SQLI_E_USED_BY_CURSOR, tcb);
   }
   if ((c->flags & sqli_cur_xa_reprepared) != 0 && is_orig_declared(c->name, tcb) != 0) {
-    _iqseterr(SQLI_E_USED_BY_CURSOR);
-    return finish(tcb);
+    return fail(SQLI_E_USED_BY_CURSOR, tcb);
   }
   if (single_row(c->stmt_type))
     _sqexecinto(c, input, in_name, values, output, out_name, desc_flag, tcb);
@@ -443,8 +435,7 @@ int32_t sqli_describe_stmt(int32_t, void *handle, sqlda **out, const char *descn
     return finish(tcb);
   }
   if (c == nullptr) {
-    _iqseterr(SQLI_E_BADCURSOR);
-    return finish(tcb);
+    return fail(SQLI_E_BADCURSOR, tcb);
   }
   /* Not sent yet: no id and no cursor on it, or a cursor not yet open. */
   const sqli_cursor *cursor = sqli_handle_cursor(c->link);
@@ -455,13 +446,11 @@ int32_t sqli_describe_stmt(int32_t, void *handle, sqlda **out, const char *descn
                              (caps(tcb) & 1) != 0 && c->stmt_type != st_insert &&
                              cursor != nullptr && cursor->deferred_open == opening_by_fetch;
     if (!first_fetch) {
-      _iqseterr(SQLI_E_DESCRIBE_DEFERRED);
-      return finish(tcb);
+      return fail(SQLI_E_DESCRIBE_DEFERRED, tcb);
     }
   }
   if (c->stmt_id == -1) {
-    _iqseterr(SQLI_E_NOT_PREPARED);
-    return finish(tcb);
+    return fail(SQLI_E_NOT_PREPARED, tcb);
   }
   const int type = c->stmt_type;
   if (type != st_select) {

@@ -15,6 +15,7 @@
 */
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "gen_types.h"
 #include "gen_value.h"
@@ -56,8 +57,6 @@ constexpr int return_types_plain = 29;
 constexpr int return_types_named = 61;
 constexpr int32_t cap_optofc = 0x1;
 constexpr int32_t cap_return_types = 0x4;
-constexpr int host_locator = 113;
-constexpr int host_file_locator = 116;
 constexpr int stmt_select = 2;
 constexpr int stmt_procedure = 56;
 constexpr int stmt_insert = 6;
@@ -188,30 +187,32 @@ int deliver_row(sqli_cursor *c, int n, sqlvar_struct *hosts, int options, sqli_t
   return code_of(tcb);
 }
 
-/* Whether any host is a BYTE or TEXT locator. */
-bool has_blobs(int n, const sqlvar_struct *hosts) {
-  for (int i = 0; i < n; ++i) {
-    const int type = hosts[i].sqltype & 0xFF;
-    if (type == host_locator || type == host_file_locator || type == sql_type_byte ||
-        type == sql_type_text)
-      return true;
-  }
+/* Whether column i of the cursor is BYTE or TEXT: the row copy leaves
+** such hosts' pointers where they are, and their values come apart. */
+bool blob_column(const sqli_cursor *c, int i) {
+  const auto *cols = static_cast<const dbfd *>(c->coldesc);
+  if (cols == nullptr || i >= c->ncols) return false;
+  const int type = cols[i].type & 0xFF;
+  return type == sql_type_byte || type == sql_type_text;
+}
+
+bool has_blob_columns(const sqli_cursor *c) {
+  for (int i = 0; i < c->ncols; ++i)
+    if (blob_column(c, i)) return true;
   return false;
 }
 
 /* Moves every host's pointers back by rows - 1 elements after an array
-** fetch; locators only when their values were fetched. 0, or -486. */
-int rewind_hosts(int n, sqlvar_struct *hosts, int rows, bool blobs_fetched) {
-  if (rows < 2) return 0;
+** fetch, except those of BYTE and TEXT columns, which the row copy did not
+** move. 0, or -486. */
+int rewind_hosts(const sqli_cursor *c, int n, sqlvar_struct *hosts, int rows) {
+  if (rows < 2 || hosts == nullptr) return 0;
   for (int i = 0; i < n; ++i) {
     sqlvar_struct &h = hosts[i];
-    const int type = h.sqltype & 0xFF;
-    const bool locator = type == host_locator || type == host_file_locator;
-    if (!locator || blobs_fetched) {
-      const int size = afrtypmsize(h.sqltype, h.sqllen);
-      if (size < 1) return _iqseterr(SQLI_E_HOSTTYPE);
-      if (h.sqldata != nullptr) h.sqldata -= static_cast<ptrdiff_t>(rows - 1) * size;
-    }
+    if (blob_column(c, i)) continue;
+    const int size = afrtypmsize(h.sqltype, h.sqllen);
+    if (size < 1) return _iqseterr(SQLI_E_HOSTTYPE);
+    if (h.sqldata != nullptr) h.sqldata -= static_cast<ptrdiff_t>(rows - 1) * size;
     if (h.sqlind != nullptr) {
       h.sqlind -= rows - 1;
     } else if (h.sqlidata != nullptr) {
@@ -229,18 +230,19 @@ int deliver_array(sqli_cursor *c, int n, sqlvar_struct *hosts, int options, int 
                   sqli_tcb *tcb) {
   *rows = 0;
   if (c->nbuffered > FetArrSize) return _iqseterr(SQLI_E_ARRAY_SIZE);
+  const bool blobs = has_blob_columns(c);
+  std::vector<const char *> rows_at;
   while (c->nbuffered > 0) {
+    if (blobs) rows_at.push_back(c->bufpos);
     _iqupdtargs(c, n, hosts, options | unpack_array | (*rows > 0 ? unpack_next_element : 0), tcb);
     if (code_of(tcb) < 0) break;
     step_row(c);
     ++*rows;
   }
-  const int code = code_of(tcb);
-  bool fetched = false;
-  if (code >= 0 && *rows > 0 && has_blobs(n, hosts))
-    fetched = fetch_array_blobs(c, n, hosts, *rows, tcb) == 0;
   /* The caller's pointers come back whatever happened. */
-  if (*rows > 0) rewind_hosts(n, hosts, *rows, fetched);
+  if (*rows > 0) rewind_hosts(c, n, hosts, *rows);
+  if (code_of(tcb) >= 0 && *rows > 0 && blobs)
+    fetch_array_blobs(c, n, hosts, rows_at.data(), *rows, (options & unpack_indicator) != 0, tcb);
   return code_of(tcb);
 }
 

@@ -5,7 +5,8 @@
 ** machine. The reply loop (reply_loop.cpp) hands the message here; the
 ** operation is carried out with the platform's file calls and answered at
 ** once with a short request of the client's own, ending in 12. The reply
-** loop then goes on reading.
+** loop then goes on reading. Every file call goes through the file seam
+** (sqli_seams.h), so that a test or a fuzzer decides where names lead.
 **
 ** One file at a time is open; its descriptor, name and offsets live in the
 ** process context. A failure is never recorded in sqlca: it goes back to
@@ -75,7 +76,7 @@ bool offset8(const sqli_tcb *tcb) { return (tcb->curconn->capabilities & sqli_ca
 
 /* Closes the open file, if any. */
 void close_file(sqli_tcb *tcb) {
-  if (tcb->file_fd >= 0) close(tcb->file_fd);
+  if (tcb->file_fd >= 0) sqli_files->close(tcb->file_fd);
   tcb->file_fd = -1;
   tcb->file_conn = nullptr;
 }
@@ -121,7 +122,7 @@ bool int8_offset(const dvz_int8_t &v, off_t *out) {
 bool write_all(int fd, const char *bytes, int n) {
   size_t done = 0;
   while (done < static_cast<size_t>(n)) {
-    const ssize_t w = write(fd, bytes + done, static_cast<size_t>(n) - done);
+    const ssize_t w = sqli_files->write(fd, bytes + done, static_cast<size_t>(n) - done);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) {
       if (w == 0) errno = ENOSPC;
@@ -167,12 +168,12 @@ int file_open(sqli_tcb *tcb, pipe_vbles *p) {
   close_file(tcb); /* one file at a time */
   int fd;
   do {
-    fd = open(tcb->filename, flags | O_CLOEXEC, static_cast<mode_t>(mode & 07777));
+    fd = sqli_files->open(tcb->filename, flags | O_CLOEXEC, static_cast<mode_t>(mode & 07777));
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return answer_failure(p, last_errno());
-  if (lseek(fd, offset, SEEK_SET) < 0) {
+  if (sqli_files->lseek(fd, offset, SEEK_SET) < 0) {
     const int error = last_errno();
-    close(fd);
+    sqli_files->close(fd);
     return answer_failure(p, error);
   }
   tcb->file_fd = fd;
@@ -205,7 +206,7 @@ int file_read(sqli_tcb *tcb, pipe_vbles *p) {
   if (buffer == nullptr) return answer_failure(p, SQLI_E_NOMEM);
 
   int64_t size = 0;
-  const off_t position = lseek(tcb->file_fd, 0, SEEK_CUR);
+  const off_t position = sqli_files->lseek(tcb->file_fd, 0, SEEK_CUR);
   if (position < 0 || get_filesize(tcb, &size) != 0) return answer_failure(p, last_errno());
   int64_t rest = size > position ? size - position : 0;
   if (rest > INT32_MAX) rest = INT32_MAX;
@@ -217,7 +218,7 @@ int file_read(sqli_tcb *tcb, pipe_vbles *p) {
     const int32_t want = count - sent < bufsize ? count - sent : bufsize;
     ssize_t n;
     do {
-      n = read(tcb->file_fd, buffer.get(), static_cast<size_t>(want));
+      n = sqli_files->read(tcb->file_fd, buffer.get(), static_cast<size_t>(want));
     } while (n < 0 && errno == EINTR);
     if (n < 0) return answer_failure(p, last_errno()); /* after the pieces sent */
     if (n == 0) break;
@@ -299,10 +300,10 @@ int conv_to_system(int server_flags) {
 int get_filesize(sqli_tcb *tcb, int64_t *size) {
   *size = -1;
   if (tcb == nullptr || tcb->file_fd < 0) return -1;
-  const off_t position = lseek(tcb->file_fd, 0, SEEK_CUR);
+  const off_t position = sqli_files->lseek(tcb->file_fd, 0, SEEK_CUR);
   if (position < 0) return -1;
-  const off_t end = lseek(tcb->file_fd, 0, SEEK_END);
-  if (lseek(tcb->file_fd, position, SEEK_SET) < 0 || end < 0) return -1;
+  const off_t end = sqli_files->lseek(tcb->file_fd, 0, SEEK_END);
+  if (sqli_files->lseek(tcb->file_fd, position, SEEK_SET) < 0 || end < 0) return -1;
   *size = end;
   return 0;
 }

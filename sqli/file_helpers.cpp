@@ -1,19 +1,19 @@
 /*
 ** file_helpers.cpp: open, close, read and write of client files for the
-** runtime (statement files, BYTE and TEXT values in files). Interrupted
-** calls are retried; a short write is continued until every byte is out.
+** runtime (statement files, BYTE and TEXT values in files), through the
+** file seam (sqli_seams.h). Interrupted calls are retried; a short write
+** is continued until every byte is out.
 */
 #include <errno.h>
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cstring>
 
-#include "os_conv.h"
 #include "os_stored.h"
 #include "sqli_context.h"
 #include "sqli_errors.h"
 #include "sqli_file.h"
+#include "sqli_seams.h"
 
 namespace {
 
@@ -41,7 +41,8 @@ int _sqfilopen(const char *name, int mode) {
   path[len] = '\0';
   int fd;
   do {
-    fd = mode == 1 ? gcvopen(path, O_RDONLY | O_CLOEXEC) : gcvcreat(path, 0600);
+    fd = mode == 1 ? sqli_files->open_client(path, O_RDONLY | O_CLOEXEC)
+                   : sqli_files->create_client(path, 0600);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     _iqseterr(SQLI_E_NOFILE);
@@ -50,12 +51,12 @@ int _sqfilopen(const char *name, int mode) {
   return fd;
 }
 
-int _sqfilclose(int fd) { return close(fd) != 0 ? failed(err_close) : 0; }
+int _sqfilclose(int fd) { return sqli_files->close(fd) != 0 ? failed(err_close) : 0; }
 
 int _sqfilread(int fd, char *buffer, int count, int *nread) {
   ssize_t n;
   do {
-    n = read(fd, buffer, static_cast<size_t>(count > 0 ? count : 0));
+    n = sqli_files->read(fd, buffer, static_cast<size_t>(count > 0 ? count : 0));
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     if (nread != nullptr) *nread = 0;
@@ -69,7 +70,7 @@ int _sqfilwrite(int fd, const char *buffer, int count) {
   size_t done = 0;
   const size_t want = count > 0 ? static_cast<size_t>(count) : 0;
   while (done < want) {
-    const ssize_t n = write(fd, buffer + done, want - done);
+    const ssize_t n = sqli_files->write(fd, buffer + done, want - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return failed(err_write);
     done += static_cast<size_t>(n);

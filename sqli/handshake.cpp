@@ -110,12 +110,7 @@ int sqli_read_text_reply(sqli_tcb *tcb, int expect, char *dst, int keep) {
 int sqli_read_kept(char *dst, int keep, int n, pipe_vbles *pipe) {
   const int kept = std::min(keep, n);
   if (kept > 0) _igetbuf(dst, kept, pipe);
-  char sink[256];
-  for (int left = n - kept; left > 0;) {
-    const int step = std::min(left, static_cast<int>(sizeof sink));
-    _igetbuf(sink, step, pipe);
-    left -= step;
-  }
+  sqli_skip_raw(int64_t {n} - kept, pipe);
   if ((n & 1) != 0) _igetpad(pipe);
   return kept;
 }

@@ -115,12 +115,12 @@ int open_named_file(loc_t *loc, int mode) {
   path[len] = '\0';
   int fd;
   if (mode == loc_open_read) {
-    fd = gcvopen(path, O_RDONLY | O_CLOEXEC);
+    fd = sqli_files->open_client(path, O_RDONLY | O_CLOEXEC);
   } else if ((loc->open_flags & open_append) != 0) {
-    fd = gcvopen(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) fd = gcvcreat(path, 0600);
+    fd = sqli_files->open_client(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) fd = sqli_files->create_client(path, 0600);
   } else {
-    fd = gcvcreat(path, 0600);
+    fd = sqli_files->create_client(path, 0600);
   }
   if (fd < 0) return loc_failed(loc, SQLI_E_NOFILE);
   loc->u.file.file_fd = fd;
@@ -129,7 +129,7 @@ int open_named_file(loc_t *loc, int mode) {
 
 /* Notes the end of the file as the append position and goes there. */
 int note_append_end(loc_t *loc) {
-  const off_t end = lseek(loc->u.file.file_fd, 0, SEEK_END);
+  const off_t end = sqli_files->lseek(loc->u.file.file_fd, 0, SEEK_END);
   if (end < 0) return loc_failed(loc, SQLI_E_NOFILE);
   loc->u.file.file_position = end > INT32_MAX ? INT32_MAX : static_cast<int32_t>(end);
   return 0;
@@ -186,7 +186,7 @@ int _sqlocopen(loc_t *loc, int mode, int size) {
       if (open_named_file(loc, mode) != 0) return -1;
       if (mode == loc_open_write && (loc->open_flags & open_append) != 0 &&
           note_append_end(loc) != 0) {
-        close(loc->u.file.file_fd);
+        sqli_files->close(loc->u.file.file_fd);
         loc->u.file.file_fd = -1;
         return -1;
       }

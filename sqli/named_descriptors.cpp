@@ -61,22 +61,11 @@ int recorded(int code) {
   return code;
 }
 
-/* The common start of the public calls: the context with sqlca cleared,
-** or null (*early then holds the result). */
-sqli_tcb *begin(int32_t *early) { return sqli_cursor_call_begin(early); }
-
-/* The common end: the sqlca code, with SQLCODE and SQLSTATE brought up to
-** date when it is 0. */
-int32_t finish(sqli_tcb *tcb) {
-  const int32_t code = tcb->sqlca->sqlcode;
-  if (code == 0) _sqsetCODE(tcb);
-  return code;
-}
-
-int32_t fail(int code, sqli_tcb *tcb) {
-  _iqseterr(code);
-  return finish(tcb);
-}
+/* Short names for the common start and end of a public call
+** (sqli_cursors.h). */
+constexpr auto begin = sqli_cursor_call_begin;
+constexpr auto finish = sqli_cursor_call_finish;
+constexpr auto fail = sqli_cursor_call_fail;
 
 /* The name without trailing blanks (empty for null). */
 std::string_view blank_cut(const char *name) {
@@ -691,7 +680,8 @@ int _iqdyndesc(sqli_cursor *cursor, const char *name, sqli_tcb *tcb) {
 namespace {
 
 /* The common start of GET and SET: the context (*tcb) and the descriptor
-** of name, whose index is checked (COUNT: the first item has code 0).
+** of name, whose index is checked (COUNT: the first item has code 0 and
+** a data address).
 ** Null when the call ends here, *result then holding its outcome. */
 sqlda *addressed(const char *name, int32_t index, const sqli_desc_item *items, sqli_tcb **tcb,
                  int32_t *result) {
@@ -700,13 +690,88 @@ sqlda *addressed(const char *name, int32_t index, const sqli_desc_item *items, s
   int code = 0;
   if (desc == nullptr)
     code = SQLI_E_NODESC;
+  else if (index == SQLI_DESC_COUNT_INDEX && (items == nullptr || items[0].code != SQLI_DI_COUNT))
+    code = SQLI_E_DESC_INDEX;
   else if (index == SQLI_DESC_COUNT_INDEX)
-    code = items == nullptr || items[0].code != SQLI_DI_COUNT ? SQLI_E_DESC_INDEX : 0;
+    code = items[0].data == nullptr ? SQLI_E_NODATA : 0;
   else if (index < 1 || index > desc->desc_occ)
     code = SQLI_E_DESC_INDEX;
   if (code == 0) return desc;
   *result = fail(code, *tcb);
   return nullptr;
+}
+
+/* The work of GET or SET on a descriptor that addressed accepted. */
+using addressed_work = int32_t (*)(sqlda *desc, int32_t index, const sqli_desc_item *items,
+                                   bool xopen, sqli_tcb *tcb);
+
+/* GET DESCRIPTOR on the addressed descriptor. Returns the sqlca code. */
+int32_t get_addressed(sqlda *desc, int32_t index, const sqli_desc_item *items, bool xopen,
+                      sqli_tcb *tcb) {
+  if (index == SQLI_DESC_COUNT_INDEX) {
+    write_short(items[0], desc->sqld);
+    return finish(tcb);
+  }
+  const sqlvar_struct &var = desc->sqlvar[index - 1];
+  bool read_data = false;
+  bool read_indicator = false;
+  for (const sqli_desc_item *item = items; item != nullptr && item->code != SQLI_DI_COUNT; ++item) {
+    if (item->data == nullptr) return fail(SQLI_E_NODATA, tcb);
+    if (get_item(var, *item, xopen) != 0) return finish(tcb);
+    read_data = read_data || item->code == SQLI_DI_DATA;
+    read_indicator = read_indicator || item->code == SQLI_DI_INDICATOR;
+  }
+  if (read_data && !read_indicator && var.sqlind != nullptr && *var.sqlind == -1)
+    return fail(SQLI_E_DESC_NULLDATA, tcb);
+  return finish(tcb);
+}
+
+/* SET DESCRIPTOR on the addressed descriptor. Returns the sqlca code. */
+int32_t set_addressed(sqlda *desc, int32_t index, const sqli_desc_item *items, bool xopen,
+                      sqli_tcb *tcb) {
+  if (index == SQLI_DESC_COUNT_INDEX) {
+    int32_t count = 0;
+    if (read_item(items[0], host_type_int, &count, sizeof count) != 0) return finish(tcb);
+    if (count < 1 || count > desc->desc_occ) return fail(SQLI_E_DESC_INDEX, tcb);
+    desc->sqld = static_cast<int16_t>(count);
+    return finish(tcb);
+  }
+  sqlvar_struct *var = &desc->sqlvar[index - 1];
+  const sqlvar_struct before = *var;
+  set_request req;
+  bool rebuilt = false;
+  int code = 0;
+  for (const sqli_desc_item *item = items; item != nullptr && item->type != 0 && code == 0; ++item)
+    code = set_item(var, *item, xopen, &req, tcb);
+  if (code == 0) code = settle_entry(var, req, before, &rebuilt);
+  if (code != 0) {
+    /* A refused SET leaves the entry's type and lengths matching its
+    ** buffers, so that a later SET never writes past them. */
+    if (!rebuilt) {
+      var->sqltype = before.sqltype;
+      var->sqllen = before.sqllen;
+      var->sqlitype = before.sqlitype;
+      var->sqlilen = before.sqlilen;
+      var->sqlsourcetype = before.sqlsourcetype;
+      var->sqlflags = (var->sqlflags & ~sqlvar_len_noterm) | (before.sqlflags & sqlvar_len_noterm);
+    }
+    return finish(tcb);
+  }
+  if (req.given[SQLI_DI_EXTYPELEN] == nullptr && req.given[SQLI_DI_EXTYPENAME] != nullptr)
+    var->sqltypelen = static_cast<int16_t>(std::strlen(var->sqltypename));
+  if (req.given[SQLI_DI_EXTYPEOWNERLEN] == nullptr && req.given[SQLI_DI_EXTYPEOWNERNAME] != nullptr)
+    var->sqlownerlen = static_cast<int16_t>(std::strlen(var->sqlownername));
+  return finish(tcb);
+}
+
+/* GET and SET: addressed's checks, then work. Returns the sqlca code. */
+int32_t on_addressed(const char *name, int32_t index, const sqli_desc_item *items, bool xopen,
+                     addressed_work work) {
+  sqli_tcb *tcb = nullptr;
+  int32_t result = 0;
+  sqlda *desc = addressed(name, index, items, &tcb, &result);
+  if (desc == nullptr) return result;
+  return work(desc, index, items, xopen, tcb);
 }
 
 }  // namespace
@@ -772,69 +837,12 @@ int32_t sqli_desc_dealloc(const char *name) {
 
 int32_t sqli_desc_get(int32_t, const char *name, int32_t index, sqli_desc_item *items,
                       int32_t xopen) {
-  sqli_tcb *tcb = nullptr;
-  int32_t result = 0;
-  sqlda *desc = addressed(name, index, items, &tcb, &result);
-  if (desc == nullptr) return result;
-  if (index == SQLI_DESC_COUNT_INDEX) {
-    if (items[0].data == nullptr) return fail(SQLI_E_NODATA, tcb);
-    write_short(items[0], desc->sqld);
-    return finish(tcb);
-  }
-  const sqlvar_struct &var = desc->sqlvar[index - 1];
-  bool read_data = false;
-  bool read_indicator = false;
-  for (const sqli_desc_item *item = items; item != nullptr && item->code != SQLI_DI_COUNT; ++item) {
-    if (item->data == nullptr) return fail(SQLI_E_NODATA, tcb);
-    if (get_item(var, *item, xopen != 0) != 0) return finish(tcb);
-    read_data = read_data || item->code == SQLI_DI_DATA;
-    read_indicator = read_indicator || item->code == SQLI_DI_INDICATOR;
-  }
-  if (read_data && !read_indicator && var.sqlind != nullptr && *var.sqlind == -1)
-    return fail(SQLI_E_DESC_NULLDATA, tcb);
-  return finish(tcb);
+  return on_addressed(name, index, items, xopen != 0, get_addressed);
 }
 
 int32_t sqli_desc_set(int32_t, const char *name, int32_t index, sqli_desc_item *items,
                       int32_t xopen) {
-  sqli_tcb *tcb = nullptr;
-  int32_t result = 0;
-  sqlda *desc = addressed(name, index, items, &tcb, &result);
-  if (desc == nullptr) return result;
-  if (index == SQLI_DESC_COUNT_INDEX) {
-    if (items[0].data == nullptr) return fail(SQLI_E_NODATA, tcb);
-    int32_t count = 0;
-    if (read_item(items[0], host_type_int, &count, sizeof count) != 0) return finish(tcb);
-    if (count < 1 || count > desc->desc_occ) return fail(SQLI_E_DESC_INDEX, tcb);
-    desc->sqld = static_cast<int16_t>(count);
-    return finish(tcb);
-  }
-  sqlvar_struct *var = &desc->sqlvar[index - 1];
-  const sqlvar_struct before = *var;
-  set_request req;
-  bool rebuilt = false;
-  int code = 0;
-  for (const sqli_desc_item *item = items; item != nullptr && item->type != 0 && code == 0; ++item)
-    code = set_item(var, *item, xopen != 0, &req, tcb);
-  if (code == 0) code = settle_entry(var, req, before, &rebuilt);
-  if (code != 0) {
-    /* A refused SET leaves the entry's type and lengths matching its
-    ** buffers, so that a later SET never writes past them. */
-    if (!rebuilt) {
-      var->sqltype = before.sqltype;
-      var->sqllen = before.sqllen;
-      var->sqlitype = before.sqlitype;
-      var->sqlilen = before.sqlilen;
-      var->sqlsourcetype = before.sqlsourcetype;
-      var->sqlflags = (var->sqlflags & ~sqlvar_len_noterm) | (before.sqlflags & sqlvar_len_noterm);
-    }
-    return finish(tcb);
-  }
-  if (req.given[SQLI_DI_EXTYPELEN] == nullptr && req.given[SQLI_DI_EXTYPENAME] != nullptr)
-    var->sqltypelen = static_cast<int16_t>(std::strlen(var->sqltypename));
-  if (req.given[SQLI_DI_EXTYPEOWNERLEN] == nullptr && req.given[SQLI_DI_EXTYPEOWNERNAME] != nullptr)
-    var->sqlownerlen = static_cast<int16_t>(std::strlen(var->sqlownername));
-  return finish(tcb);
+  return on_addressed(name, index, items, xopen != 0, set_addressed);
 }
 
 }  // extern "C"

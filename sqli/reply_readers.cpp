@@ -24,6 +24,7 @@
 #include "sqli_diag_internal.h"
 #include "sqli_errors.h"
 #include "sqli_globals.h"
+#include "sqli_handshake.h"
 #include "sqli_hostvar.h"
 #include "sqli_reply.h"
 #include "sqli_seams.h"
@@ -40,7 +41,6 @@ constexpr int udr_default_text = -1824; /* catalog text when a routine sends non
 constexpr int udr_text_max = 1024;
 constexpr int text_copy_failed = -768;
 constexpr int bad_tuple_length = -403;
-constexpr int marked_row_beyond = -1812;
 constexpr int var_row_step = 1028; /* variable-length row buffers grow in these */
 /* Longest variable-length row taken: a longer one is a protocol error
 ** rather than an allocation the peer chose. */
@@ -52,26 +52,6 @@ pipe_vbles *pipe_of(sqli_tcb *tcb) {
 }
 int32_t caps_of(const sqli_tcb *tcb) { return tcb->curconn->capabilities; }
 bool failed(const pipe_vbles *p) { return p->recv_failed != 0; }
-
-/* Skips n bytes with no pad of their own. */
-void skip_raw(int64_t n, pipe_vbles *p) {
-  char sink[256];
-  while (n > 0 && !failed(p)) {
-    const int step = static_cast<int>(std::min<int64_t>(n, sizeof sink));
-    _igetbuf(sink, step, p);
-    n -= step;
-  }
-}
-
-/* Reads a text of n bytes (and its pad when n is odd), keeping at most
-** keep bytes and a NUL at dst. Returns the bytes kept. */
-int read_text(char *dst, int n, int keep, pipe_vbles *p) {
-  const int kept = std::min(n, keep);
-  _igetbuf(dst, kept, p);
-  dst[kept] = '\0';
-  skip_raw(n - kept + (n & 1), p);
-  return kept;
-}
 
 /* Skips a text of i16 length. false on a negative length. */
 bool skip_text16(pipe_vbles *p) {
@@ -599,7 +579,9 @@ int _sqg_err(sqli_tcb *tcb) {
   if (code != -368) {
     const int n = _igetint(p);
     if (n < 0) return -1;
-    const int kept = read_text(tcb->msgtext, n, sqli_msgtext_size - 1, p);
+    tcb->msgtext_written = 1;
+    const int kept = sqli_read_kept(tcb->msgtext, sqli_msgtext_size - 1, n, p);
+    tcb->msgtext[kept] = '\0';
     const int shown = std::min(kept, static_cast<int>(sqli_errm_max));
     std::memcpy(ca->sqlerrm, tcb->msgtext, static_cast<size_t>(shown));
     ca->sqlerrm[shown] = '\0';
@@ -761,7 +743,7 @@ int _sqg_tuple(sqli_cursor *c, sqli_tcb *tcb) {
     sqli_cursor *store = _iqlocate_drw_store(&c->link, tcb);
     if (store == nullptr || store->marked_rows == nullptr) {
       if ((tcb->flags & sqli_flag_no_marked_store) == 0) {
-        _iqseterr(marked_row_beyond);
+        _iqseterr(SQLI_E_MARKED_ROWS);
         return 0;
       }
       set_warn(ca, 0);
@@ -772,7 +754,7 @@ int _sqg_tuple(sqli_cursor *c, sqli_tcb *tcb) {
         store->marked_state = 1;
       }
       if (before > store->marked_capacity) {
-        _iqseterr(marked_row_beyond);
+        _iqseterr(SQLI_E_MARKED_ROWS);
         return 0;
       }
       store->marked_rows[before / 8] |= static_cast<unsigned char>(1u << (before % 8));

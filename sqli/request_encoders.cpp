@@ -28,8 +28,6 @@ namespace {
 
 constexpr int err_invalid_text = -202;
 constexpr int err_text_too_long = -460;
-constexpr int err_close_failed = -462;
-constexpr int err_read_failed = -463;
 /* Names are converted into a buffer of this size. */
 constexpr int name_buffer_size = 129;
 /* Capabilities: 4-byte row lengths in PUT; the fetch array size. */
@@ -433,7 +431,7 @@ int _sqs_procfile(const char *name, sqli_tcb *tcb) {
     if (pipe != nullptr) sqli_put16(pipe, SQ_BLOB_ABORT);
     return record(code);
   };
-  if (read_failed) return abort_with(err_read_failed);
+  if (read_failed) return abort_with(SQLI_E_FILEREAD);
   if (have > sqli_text_max) return abort_with(SQLI_E_NOFILE);
   const char *bytes = raw.data();
   int len = have;
@@ -446,11 +444,11 @@ int _sqs_procfile(const char *name, sqli_tcb *tcb) {
     int truncated = 0;
     const int n =
         gcv_extbuf(cv, raw.data(), &in, converted.data(), static_cast<int>(want), &truncated);
-    if (n < 0 || truncated != 0) return abort_with(err_read_failed);
+    if (n < 0 || truncated != 0) return abort_with(SQLI_E_FILEREAD);
     bytes = converted.data();
     len = n;
   }
-  if (close_failed) return abort_with(err_close_failed);
+  if (close_failed) return abort_with(SQLI_E_FILECLOSE);
   if (len > sqli_text_max) return abort_with(err_text_too_long);
   if (pipe == nullptr) return 0;
   sqli_put16(pipe, SQ_COMMAND);

@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr int err_no_type = SQLI_E_NODATA;
 /* Flags of the call. */
 constexpr int rt_send = SQLI_RT_SEND;
 constexpr int rt_own_list = SQLI_RT_OWN_LIST;
@@ -163,7 +162,7 @@ extern "C" int _sqs_rettype(sqli_cursor *cursor, int count, sqlvar_struct *entri
   for (int i = 0; i < count; ++i) {
     if (entries[i].sqltype == -1) {
       if (notneeded != nullptr) *notneeded = 1;
-      return _iqseterr(err_no_type), err_no_type;
+      return _iqseterr(SQLI_E_NODATA), SQLI_E_NODATA;
     }
     if (needs_message(entries[i], column(i), caps)) {
       needed = true;

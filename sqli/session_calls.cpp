@@ -10,6 +10,7 @@
 #include "sqli_asf.h"
 #include "sqli_conn.h"
 #include "sqli_diag_internal.h"
+#include "sqli_errors.h"
 #include "sqli_handshake.h"
 #include "sqli_reply.h"
 #include "sqli_request.h"
@@ -165,7 +166,7 @@ int sqlbreak(void) {
 
 int sqldone(void) {
   const sqli_tcb *tcb = getsqlitcb();
-  return tcb != nullptr && tcb->request_active != 0 ? -439 : 0;
+  return tcb != nullptr && tcb->request_active != 0 ? SQLI_E_INPROGRESS : 0;
 }
 
 int sqlstart(void) {

@@ -16,20 +16,24 @@ set(dvz_sqli_sources
   sql_keywords.cpp
   hostvar_transfer.cpp
   tuple_unpack.cpp
-  # entry points that fail until their requests are sent
-  entry_stubs.cpp
   # request encoders, bind values, client-file helpers
   request_encoders.cpp
   bind_values.cpp
   return_types.cpp
   file_helpers.cpp
   collection_checks.cpp
-  # reply readers, and the replies and services they reach that the library does not serve yet
+  # elements and rows of collection variables, variable-length values
+  collection_rows.cpp
+  var_values.cpp
+  # reply readers
   reply_readers.cpp
-  reply_stubs.cpp
+  # fast-path routine calls: their requests and replies
+  fast_path.cpp
   # server-driven client files, BYTE and TEXT locators
   file_access.cpp
   locator_io.cpp
+  blob_values.cpp
+  blob_array_fetch.cpp
   # connections: CONNECT, DISCONNECT, SET CONNECTION, the implicit connection
   connections.cpp
   # association-service calls, reassociation and the database list
@@ -46,9 +50,13 @@ set(dvz_sqli_sources
   cursor_names.cpp
   cursor_records.cpp
   cursor_calls.cpp
+  # insert cursors: PUT, row buffering, flush
+  insert_cursors.cpp
   # named descriptors and the version-7 conversions
   named_descriptors.cpp
   compat_v7.cpp
   # FETCH: sequential, array and scroll
   fetch.cpp
+  # statements and cursors on collection and row host variables
+  collection_cursors.cpp
 )

@@ -74,6 +74,7 @@ typedef struct sqli_tcb {
   int16_t flags; /* sqli_flag_* */
   int16_t connect_stmt; /* after CONNECT or SET CONNECTION */
   int32_t diag_capacity; /* records the area holds */
+  int32_t diag_used; /* records written since the last clear: the rest are clear */
   char *scratch; /* buffer of _sqapimem */
   int32_t scratch_size;
   int32_t xa_mode;
@@ -90,6 +91,7 @@ typedef struct sqli_tcb {
   sqli_conn *file_conn; /* the connection that opened file_fd */
   int32_t first_saved; /* the first error since the clear was copied */
   sqlca_s first_sqlca; /* copy of sqlca at that error */
+  int32_t msgtext_written; /* msgtext may hold something: the next clear empties it */
   char msgtext[sqli_msgtext_size]; /* full text of the last error reply */
 } sqli_tcb;
 

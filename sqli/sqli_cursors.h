@@ -42,6 +42,11 @@ inline void *sqli_cursor_handle(sqli_cursor *cursor) {
 /* The common start of a cursor call: the context with sqlca cleared and no
 ** rows counted, or null (*early then holds the result to return). */
 sqli_tcb *sqli_cursor_call_begin(int32_t *early);
+/* The common end of a public call: the sqlca code, with SQLCODE and
+** SQLSTATE brought up to date when it is 0. */
+int32_t sqli_cursor_call_finish(sqli_tcb *tcb);
+/* Records code (_iqseterr), then ends the call as sqli_cursor_call_finish. */
+int32_t sqli_cursor_call_fail(int code, sqli_tcb *tcb);
 
 /* Whether cursor is still on the current connection's list: a reply read
 ** that fails hard drops the connection, and its records with it. */
@@ -120,14 +125,53 @@ void sqli_release_varlist(sqlvar_struct *entries, int count);
 ** its describe; on failure the record is removed. Returns the sqlca code. */
 int _iqprepare(void *handle, const char *text, sqli_tcb *tcb);
 
-/* ---- Services of later work: each records -408 until it is built -------------------- */
-/* (_sqs_blobs: sqli_statements.h.) */
+/* ---- Insert cursors (insert_cursors.cpp) ------------------------------------------------ */
 
-/* Sends the pending rows of an insert cursor (the caller reads the
-** replies). Returns the sqlca code. */
+/* Sends the pending rows of an insert cursor and empties its buffer (the
+** caller reads the replies). Returns the sqlca code. */
 int _sqcurflush(void *handle, sqli_tcb *tcb);
-/* Collection cursors: DECLARE on text and on a statement, OPEN, FLUSH,
-** CLOSE, FREE, and the release of a record's collection state. */
+/* PUT of one row from input (null or empty: the declared input list).
+** Returns the sqlca code. */
+int _sqinsput(void *handle, sqlda *input, struct value_t *values, sqli_tcb *tcb);
+/* Converts one row into the buffer of the cursor of handle and sends the
+** buffered rows when the buffer is full or the row carries BYTE or TEXT
+** values; rt: return types are in effect. Errors in sqlca. */
+void _sqbufftup(void *handle, int count, sqlvar_struct *vars, struct value_t *values, int rt,
+                sqli_tcb *tcb);
+/* Room for the next variable-length row of count values: the buffered rows
+** are sent first when it would not fit. 0, or -1 with the code recorded. */
+int size_tuple_buffer(void *handle, int count, sqlvar_struct *vars, sqli_tcb *tcb);
+/* Characters to reserve for a CHAR, VARCHAR, NCHAR or NVARCHAR value of
+** host v (the worst case after code-set conversion). */
+int getcharlen(const sqlvar_struct *v, int sqltype);
+/* When v is NULL: its length is saved in *saved_len and *saved_qual and
+** replaced by accepted_len, and 0 is returned; otherwise -1. */
+int checknull(int32_t *saved_len, int32_t *saved_qual, int32_t accepted_len, int type,
+              sqlvar_struct *v);
+/* The stored form of host v in a field of coltype and collen at pos, which
+** has room bytes (a field that needs more is -415, nothing written). 0, or
+** -1 after the failure was reported (_sqcvterror). */
+int _sqcvardata(void *handle, sqlvar_struct *v, char *pos, int coltype, int collen, sqli_tcb *tcb,
+                int source, int xid, const char *xname, int room);
+/* value in the stored form of coltype and collen at pos (room bytes, as
+** _sqcvardata). 0, or the conversion error. */
+int rvaltuple(struct value_t *value, char *pos, int coltype, int collen, int source, int xid,
+              const char *xname, int hostlen, sqli_tcb *tcb, int room);
+/* The length of text (len bytes) cut to room into *lenout: a whole number
+** of characters. 0, or -1279 (not recorded: the caller reports it) when it
+** is too long in an ANSI-mode database. */
+int truncchar(const char *text, int len, int room, int *lenout, sqli_tcb *tcb);
+/* Sends the rows buffered before a failing one, then records code with
+** sqlerrd[2] their number (a failed send's error stands instead). Returns
+** that number. */
+int _sqcvterror(void *handle, int code, sqli_tcb *tcb);
+
+/* ---- Collection cursors (collection_cursors.cpp) -------------------------------------- */
+
+/* Cursors on collection and row host variables, run in the client: DECLARE
+** on text and on a prepared statement, OPEN, FLUSH, CLOSE, FREE, and the
+** release of a record's collection state (its collection cursor closed,
+** its literal-value copies freed). Each returns 0 or the error recorded. */
 int dvz_cl_cdcl(sqli_cursor *cursor, const char *name, const char *const *cmdtxt,
                 sqli_varlist *input, sqli_varlist *output, void *literals, void *fields,
                 int32_t stmt_type, int32_t coll_word, sqli_tcb *tcb);
@@ -137,11 +181,18 @@ int dvz_cl_flush(sqli_cursor *cursor, sqli_tcb *tcb);
 int dvz_cl_close(sqli_cursor *cursor, sqli_tcb *tcb);
 int dvz_cl_free(sqli_cursor *cursor, sqli_tcb *tcb);
 void free_cl_cursor(sqli_cursor *cursor);
+/* PUT on a collection cursor: the element is built from the values (the
+** list given, the named descriptor, else the declared list) and inserted
+** at once. Returns the sqlca code. */
+int dvz_cl_put(sqli_cursor *cursor, sqlda *input, const char *descname, sqli_tcb *tcb);
 /* FETCH of a collection cursor. Returns the sqlca code. */
 int dvz_cl_fetch(sqli_cursor *cursor, sqli_varlist *position, sqlda *output, const char *descname,
                  sqli_fetchspec *spec, sqli_tcb *tcb);
-/* The BYTE and TEXT values of the rows of an array fetch into the n
-** hosts. 0, or the code recorded. */
-int fetch_array_blobs(sqli_cursor *cursor, int n, sqlvar_struct *hosts, int rows, sqli_tcb *tcb);
+/* The BYTE and TEXT values of the rows of an array fetch (row r at
+** rows_at[r]) into the n hosts (null: the declared output list), through
+** message 92; the hosts' pointers are not moved. 0, or -1 with the code
+** recorded (blob_array_fetch.cpp). */
+int fetch_array_blobs(sqli_cursor *cursor, int n, sqlvar_struct *hosts, const char *const *rows_at,
+                      int rows, int ind_required, sqli_tcb *tcb);
 
 #endif

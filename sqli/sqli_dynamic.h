@@ -43,8 +43,19 @@ int is_orig_declared(const char *name, sqli_tcb *tcb);
 ** EXECUTE and DESCRIBE; each leaves its outcome in sqlca. */
 void *dvz_cl_prep(const char *name, const char *text, void *coll_literal, void *coll_arg,
                   int stmt_type, int coll_word, sqli_tcb *tcb);
-int dvz_cl_execute(sqli_cursor *cursor, sqlda *input, const char *in_name,
-                   const struct value_t *values, sqli_tcb *tcb);
+int dvz_cl_execute(sqli_cursor *cursor, sqlda *input, const char *in_name, sqlda *output,
+                   const char *out_name, sqli_tcb *tcb);
+/* The placeholders (type -3) of lits, as the saved copy at *owned (made
+** on first use) marks them, filled in order from the count host
+** variables. 0, or the error recorded: -236 (INSERT) or -505 when their
+** numbers differ, -406. */
+struct sqli_litval;
+int conv_desc2lit(int count, sqlvar_struct *vars, struct sqli_litval *lits, int stmt_type,
+                  void **owned);
+/* Marks the literal entries that designate the data of a host variable
+** whose indicator is -1 as NULL, and character entries of the others as
+** host character data. */
+void setlitnull(int count, const sqlvar_struct *vars, struct sqli_litval *lits);
 int dvz_cl_describe(sqli_cursor *cursor, sqlda **out, const char *descname, sqli_tcb *tcb);
 
 /* ---- Named descriptors ------------------------------------------------------------------- */
@@ -64,6 +75,9 @@ int _iqdadd(const char *name, int len, sqlda *desc, sqli_tcb *tcb);
 ** returns it, or null when there is none. The descriptor is not freed. */
 sqlda *_iqddelete(const char *name, sqli_tcb *tcb);
 struct sqli_desc_item;
+/* A runtime-owned variable-length record at *record when it is null.
+** 0, -406 or -1822 (record null). */
+int sqli_private_var_init(void **record);
 /* Releases what the variable-length record at *record holds (the record
 ** itself stays the caller's). 0, -406 or -1822. */
 int sqli_private_var_dealloc(void **record);

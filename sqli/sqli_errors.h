@@ -73,7 +73,19 @@ enum {
   SQLI_E_SQLIAPI = -1282, /* the runtime's own interface check */
   SQLI_E_NOSTATEMAP = -1829, /* the default SQLSTATE map is missing */
   SQLI_E_DBAPIOPEN = -33501, /* the DBAPICODE file cannot be opened */
-  SQLI_E_DBAPIMAGIC = -33502 /* the DBAPICODE file is not a map */
+  SQLI_E_DBAPIMAGIC = -33502, /* the DBAPICODE file is not a map */
+  /* Statements and cursors on collection and row host variables. */
+  SQLI_E_MANY_ROWS = -284, /* SELECT INTO found more than one row or element */
+  SQLI_E_PUT_CLOSED = -413, /* PUT on a cursor that is not open */
+  SQLI_E_PUT_NOCURSOR = -414, /* PUT without a cursor record */
+  SQLI_E_NO_INPUT = -418, /* no input values where needed */
+  SQLI_E_INSERT_VALUES = -236, /* values and columns or fields differ in number (INSERT) */
+  SQLI_E_VALUES_COUNT = -505, /* values and placeholders differ in number (other statements) */
+  SQLI_E_COLL_NODATA = -1814, /* collection or row host variable without data */
+  SQLI_E_COLL_NOTYPE = -1815, /* collection without type info */
+  SQLI_E_COLL_NOFIELD = -1816, /* a named field does not exist */
+  SQLI_E_NOT_COLL = -1817, /* host variable is not a collection or row */
+  SQLI_E_ROW_REFUSED = -1825 /* statement not allowed on a row variable */
 };
 
 #endif

@@ -70,11 +70,6 @@ int chkrettype(const sqlvar_struct *host, const sqlvar_struct *rt, int xid);
 int chkrtype_fetch(const sqlvar_struct *host, const sqlvar_struct *rt, int xid, int host_type,
                    const dbfd *col);
 
-/* ---- BYTE and TEXT values -------------------------------------------------------------- */
-
-/* A BYTE or TEXT field of a row into a locator (or, _sqg_fblob, a file
-** host). 0, or the error recorded. */
-int _sqg_blob(sqlvar_struct *host, const char *field, sqli_tcb *tcb);
-int _sqg_fblob(sqlvar_struct *host, const char *field, sqli_tcb *tcb);
+/* BYTE and TEXT values into locator and file hosts: sqli_blob.h. */
 
 #endif

@@ -169,16 +169,23 @@ int _sqg_dblist(sqli_dblist *list, const char *suffix, sqli_tcb *tcb);
 ** and marks it pending. 0, or -1 (a length past the reply, or -406). */
 int _sqg_reassoc(sqli_tcb *tcb);
 
-/* ---- Replies and record services built with later requests ------------------------ */
+/* ---- Replies and record services of later requests ------------------------------------ */
 
 /* Server-driven file access (file_access.cpp, sqli_blob.h): handles one
 ** reply 98 whose code was read and answers it. 0, or -1 when the request
 ** cannot be read in step. */
 int _sqg_file_to_file(sqli_tcb *tcb);
-/* Each records -408 and returns -1 (the reply cannot be read in step). */
+/* Fast-path replies (fast_path.cpp, include/sqli_fastpath.h), read for a
+** record that carries a fast-path block (any other: -1): 101 the routine
+** handle, 104 the function-parameter block, 103 the return values into the
+** record's output list. Each returns 0 or -1. */
 int _sqg_getroutine(sqli_cursor *cursor, sqli_tcb *tcb);
 int _sqg_fproutine(sqli_cursor *cursor, sqli_tcb *tcb);
 int _sqg_fparam(sqli_cursor *cursor, sqli_tcb *tcb);
+/* Reads one value of reply 103 into host (null: read and dropped). 0, or
+** -1 on a protocol error; delivery errors are recorded. */
+struct sqlvar_struct;
+int _sqr_val(struct sqlvar_struct *host, sqli_tcb *tcb);
 /* The record on the current connection's list whose marked-row store
 ** (marked_rows, marked_state, marked_capacity, marked_next) serves
 ** handle; null when there is none. */

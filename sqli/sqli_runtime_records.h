@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include "gen_collection.h"
 #include "sqli_pipe_vbles.h"
 
 #ifdef __cplusplus
@@ -57,6 +58,17 @@ typedef struct sqli_conn {
   int32_t varchar_pad; /* VARCHAR values are sent padded */
 } sqli_conn;
 
+/* The state of a collection cursor: the program's collection host
+** variable (never owned), the collection cursor opened on it, the element
+** fetched last (the address of its data in the collection) and the
+** open-state word (1 while the collection cursor is open). */
+typedef struct sqli_coll_state {
+  dvz_coll_t *coll;
+  dvz_coll_cursor_t cursor;
+  char *element;
+  int32_t open;
+} sqli_coll_state;
+
 /* A cursor or prepared statement on a connection's list. A caller's
 ** handle is the address of `link`; `kind` lies just before it. */
 typedef struct sqli_cursor {
@@ -87,7 +99,7 @@ typedef struct sqli_cursor {
   uint32_t coll_word;
   uint32_t coll_mark; /* declared through the collection-variable path */
   int32_t done_count; /* completion replies of variable-length inserts */
-  char coll_state[36]; /* collection variable and cursor state */
+  sqli_coll_state coll_state; /* collection cursors: see sqli_coll_state */
   int32_t *rowlen_table; /* {index, total, capacity, lengths...} */
   void *literal_values; /* collection cursors: copied literals */
   void *owned_block; /* freed with the description */

@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include "sqli_blob.h"
 #include "sqli_context.h"
 #include "sqli_descriptors.h"
 #include "sqli_runtime_records.h"
@@ -67,11 +68,21 @@ int _sqrollback(sqli_tcb *tcb);
 ** nothing is recorded. */
 sqlda *_iqdlocate(const char *name, sqli_tcb *tcb);
 
-/* Calls of later work, recording -408 until they are built: the row copy
-** into output host variables (flags 2 descriptor, 4 descriptor copy), the
-** BYTE and TEXT inputs, and statements on collection variables. */
+/* The row copy of the buffered row at cursor->bufpos into the noutput
+** host variables of outputs (null: the declared output list), with the
+** unpacking options (2 named descriptor, 4 indicator required, 8 array
+** fetch, 16 not the first row of an array fetch). Returns SQLCODE; the
+** errors are in sqlca (tuple_unpack.cpp). */
 int _iqupdtargs(sqli_cursor *cursor, int noutput, sqlvar_struct *outputs, int flags, sqli_tcb *tcb);
-int _sqs_blobs(sqli_tcb *tcb);
+/* _sqs_blobs: sqli_blob.h. */
+/* Statements on a collection or row host variable, run in the client
+** (collection_cursors.cpp). dvz_cl_stmnt: the inputs hold the variable
+** (after an optional SMALLINT or INTEGER one) and the variables whose
+** indicators mark NULL literals; coll_a is the literal-values list, coll_b
+** the field-name list, coll_c the handle of the cursor a statement at a
+** cursor position works on (or null); values is not used. dvz_cl_slct:
+** the first element into the outputs (100 none, -284 more than one);
+** coll_b the field-name list. Each returns SQLCODE. */
 int dvz_cl_stmnt(int ninput, sqlvar_struct *inputs, struct value_t *values, void *coll_a,
                  void *coll_b, void *coll_c, int stmt_kind, int coll_word);
 int dvz_cl_slct(int ninput, sqlvar_struct *inputs, int noutput, sqlvar_struct *outputs,

@@ -26,9 +26,7 @@ namespace {
 
 /* Errors of this file. */
 enum {
-  e_no_text = -410, /* no statement text and no statement id */
   e_no_nul = -766, /* a character input without a terminating NUL */
-  e_no_descriptor = -469, /* a named descriptor that does not exist */
   e_more_values = -684, /* the procedure returned more values than outputs */
   e_fewer_values = -685, /* ... or fewer */
   e_no_norepl = -1830, /* BEGIN WORK WITHOUT REPLICATION not served */
@@ -229,7 +227,7 @@ int32_t sqli_stmt(int32_t, sqli_stmtrec *record, const char *const *cmdtxt, int3
   local.flags = sqli_cur_statement_path;
   local.stmt_type = record->stmt_type;
   local.stmt_id = record->stmt_id;
-  if (record->stmt_id == -1 && cmdtxt == nullptr) return _iqseterr(e_no_text);
+  if (record->stmt_id == -1 && cmdtxt == nullptr) return _iqseterr(SQLI_E_NOT_PREPARED);
   if (int rc = need_conn(tcb); rc != 0) return rc;
   if (_sqcheck_eos(input, values, ninput, tcb) != 0) return sqlcode(tcb);
   if (record->stmt_id != -1) {
@@ -255,11 +253,14 @@ int32_t sqli_stmt(int32_t, sqli_stmtrec *record, const char *const *cmdtxt, int3
     return rerecord(rc, tcb);
   }
   if (tcb->blob_count > 0) {
-    if (int rc = _sqs_blobs(tcb); rc < 0) {
+    if (int rc = _sqs_blobs(&desc, values, tcb); rc < 0) {
+      /* The program's own value, second word of a locator error. */
+      const int32_t word = tcb->sqlca->sqlerrd[1];
       _sqr_messages(&local, defer_never, tcb);
       store();
       _sqfrcmem(&local);
-      return rerecord(rc, tcb);
+      if (rerecord(rc, tcb) == rc) tcb->sqlca->sqlerrd[1] = word;
+      return sqlcode(tcb);
     }
   }
   _sqs_exe(tcb);
@@ -285,7 +286,7 @@ int _sqinitcursor(sqli_cursor *cursor, const char *const *cmdtxt, int ninput, co
   if (int rc = need_conn(tcb); rc != 0) return rc;
   const bool deferred = (cursor->flags & sqli_cur_prep_deferred) != 0;
   if (!deferred && cursor->stmt_id == -1) {
-    if (cmdtxt == nullptr) return _iqseterr(e_no_text);
+    if (cmdtxt == nullptr) return _iqseterr(SQLI_E_NOT_PREPARED);
     if (_sqcheck_eos(inputs, values, ninput, tcb) != 0) return sqlcode(tcb);
     if (_sqs_cmd(const_cast<char **>(cmdtxt), ninput, tcb) < 0) return sqlcode(tcb);
     _sqs_ndesc(tcb);
@@ -365,8 +366,8 @@ int32_t sqli_proc_exec_2(void *handle, const char *const *cmdtxt, int32_t ninput
       rc != 0)
     return rc;
   if (tcb->blob_count > 0) {
-    if (int rc = _sqs_blobs(tcb); rc < 0) {
-      sqli_put16(sqli_outpipe(tcb), SQ_BLOB_ABORT);
+    const sqlda own = input_desc(ninput, inputs);
+    if (int rc = _sqs_blobs(&own, nullptr, tcb); rc < 0) {
       _sqr_messages(cursor, defer_never, tcb);
       return rerecord(rc, tcb);
     }
@@ -402,9 +403,9 @@ int _sqexecinto(sqli_cursor *cursor, sqlda *bind, const char *in_name, const val
                 sqlda *output, const char *out_name, int desc_flag, sqli_tcb *tcb) {
   if (tcb == nullptr) return -1;
   if (in_name != nullptr && (bind = _iqdlocate(in_name, tcb)) == nullptr)
-    return _iqseterr(e_no_descriptor);
+    return _iqseterr(SQLI_E_NODESC);
   if (out_name != nullptr && (output = _iqdlocate(out_name, tcb)) == nullptr)
-    return _iqseterr(e_no_descriptor);
+    return _iqseterr(SQLI_E_NODESC);
   int ninput = 0;
   sqlvar_struct *inputs = nullptr;
   if (bind != nullptr && bind->sqld > 0) {
@@ -520,8 +521,7 @@ int32_t sqli_trans_begin2(int32_t replicate) {
   }
   sqli_cursor none {};
   _sqr_messages(&none, defer_optmsg, tcb);
-  if (sqlcode(tcb) == 0) _sqsetCODE(tcb);
-  return sqlcode(tcb);
+  return sqli_cursor_call_finish(tcb);
 }
 
 int32_t sqli_trans_begin(void) { return sqli_trans_begin2(1); }
@@ -535,8 +535,7 @@ int32_t sqli_trans_commit(void) {
   _sqs_commit(tcb);
   sqli_cursor none {};
   _sqr_messages(&none, defer_never, tcb);
-  if (sqlcode(tcb) == 0) _sqsetCODE(tcb);
-  return sqlcode(tcb);
+  return sqli_cursor_call_finish(tcb);
 }
 
 int _sqrollback(sqli_tcb *tcb) {
@@ -547,8 +546,7 @@ int _sqrollback(sqli_tcb *tcb) {
   _sqs_roll(tcb);
   sqli_cursor none {};
   _sqr_messages(&none, defer_never, tcb);
-  if (sqlcode(tcb) == 0) _sqsetCODE(tcb);
-  return sqlcode(tcb);
+  return sqli_cursor_call_finish(tcb);
 }
 
 int32_t sqli_trans_rollback(void) {

@@ -54,7 +54,12 @@ int _sqclrca(sqli_tcb *tcb) {
   ** its diagnostics record. */
   if ((tcb->flags & sqli_flag_clear) == 0) {
     tcb->first_saved = 0;
-    std::memset(tcb->msgtext, 0, sizeof tcb->msgtext);
+    /* Only when something may have been written: the clear comes before
+    ** every call, and most calls leave the text alone. */
+    if (tcb->msgtext_written != 0) {
+      std::memset(tcb->msgtext, 0, sizeof tcb->msgtext);
+      tcb->msgtext_written = 0;
+    }
   }
   tcb->flags = static_cast<int16_t>(tcb->flags | sqli_flag_clear);
   if (tcb->request_active != 0) _iqseterr(SQLI_E_INPROGRESS);

@@ -47,12 +47,10 @@ constexpr int opt_ind_required = 4;
 constexpr int opt_array = 8;
 constexpr int opt_array_next = 16;
 
-constexpr int e_no_data = SQLI_E_NODATA;
 constexpr int e_ind_required = -467;
 constexpr int e_count_ansi = -485;
 constexpr int e_blob_host = -608;
 constexpr int e_coll_types = -1818;
-constexpr int e_rettype = SQLI_E_RETTYPE;
 constexpr int e_fixed_too_long = -1821;
 constexpr int e_cv_invalid = gcv_err_invalid_char;
 constexpr int e_cv_failed = gcv_err_conversion;
@@ -312,7 +310,7 @@ void plan_column(const dbfd &col, sqlvar_struct &h, const sqlvar_struct *rt, boo
     int16_t word = 0;
     xid = _sqstype(h.sqltype, h.sqldata, &word, 0, h.sqlxid, tcb);
     if (rtypes_on && accepted && chkrtype_fetch(&h, rt, xid, plan->host, &col) != 0) {
-      plan->error = e_rettype;
+      plan->error = SQLI_E_RETTYPE;
       return;
     }
   }
@@ -330,7 +328,7 @@ void plan_column(const dbfd &col, sqlvar_struct &h, const sqlvar_struct *rt, boo
   if (!plan->extended) return;
   const int ctype = plan->type;
   if (host_sql == sql_type_variable_udt || host_sql == sql_type_fixed_udt) {
-    if (rtypes_on && !accepted) plan->error = e_rettype;
+    if (rtypes_on && !accepted) plan->error = SQLI_E_RETTYPE;
     if (rtypes_on || opaque_sql(ctype)) plan->type = host_sql;
     return;
   }
@@ -346,16 +344,16 @@ void plan_column(const dbfd &col, sqlvar_struct &h, const sqlvar_struct *rt, boo
       }
       return;
     }
-    if (rtypes_on && !accepted) plan->error = e_rettype;
+    if (rtypes_on && !accepted) plan->error = SQLI_E_RETTYPE;
     if (rtypes_on || opaque_sql(ctype)) plan->type = sql_type_lvarchar;
     return;
   }
   if (host_sql == sql_type_boolean) {
-    if (rtypes_on && !accepted) plan->error = e_rettype;
+    if (rtypes_on && !accepted) plan->error = SQLI_E_RETTYPE;
     return;
   }
   if (rtypes_on && coll_sql(host_sql) && !accepted) {
-    plan->error = e_rettype;
+    plan->error = SQLI_E_RETTYPE;
     return;
   }
   if (ctype == sql_type_lvarchar) {
@@ -373,7 +371,7 @@ void plan_column(const dbfd &col, sqlvar_struct &h, const sqlvar_struct *rt, boo
     } else if (h.sqllen == 0) {
       h.sqllen = qual;
     } else if (qual != h.sqllen) {
-      plan->error = e_rettype;
+      plan->error = SQLI_E_RETTYPE;
       return;
     }
   }
@@ -388,7 +386,7 @@ void plan_column(const dbfd &col, sqlvar_struct &h, const sqlvar_struct *rt, boo
 /* Delivers the stored field of plan at field into host h. Returns the
 ** indicator (-1 NULL, positive truncated length, 0), or sets *error. */
 int deliver(const field_plan &plan, const char *field, sqlvar_struct &h, int options, sqli_tcb *tcb,
-            int *error) {
+            sqli_cursor *cursor, int *error) {
   const int host = plan.host;
   const int type = plan.type;
   char *data = h.sqldata;
@@ -489,10 +487,15 @@ int deliver(const field_plan &plan, const char *field, sqlvar_struct &h, int opt
         *error = _iqseterr(e_blob_host);
         return 0;
       }
-      const int rc =
-          host == host_type_file ? _sqg_fblob(&h, field, tcb) : _sqg_blob(&h, field, tcb);
-      if (rc < 0) *error = rc;
-      return 0;
+      /* Only these paths give a locator or file host a column's value: the
+      ** field holds a stored descriptor, never a locator. */
+      int16_t ind = 0;
+      const int rc = host == host_type_file
+                         ? _sqg_fblob(field, plan.len, data, h.sqllen, &ind, type, tcb, cursor)
+                         : _sqg_blob(field, type, plan.len, reinterpret_cast<loc_t *>(data), &ind,
+                                     tcb, cursor);
+      if (rc < 0) *error = tcb->sqlca->sqlcode < 0 ? tcb->sqlca->sqlcode : SQLI_E_PROTOCOL;
+      return ind;
     }
     default:
       if (coll_sql(type)) {
@@ -686,7 +689,7 @@ int ldudt2host(const char *field, int type, sqlvar_struct *h, sqli_tcb *tcb, int
   if (record_host) {
     auto *rec = reinterpret_cast<dvz_hostbuf_t *>(h->sqldata);
     if (rec == nullptr) {
-      *error = _iqseterr(e_no_data);
+      *error = _iqseterr(SQLI_E_NODATA);
       return 0;
     }
     if (null) {
@@ -734,7 +737,7 @@ int ldudt2host(const char *field, int type, sqlvar_struct *h, sqli_tcb *tcb, int
     room = needed - 1;
   }
   if (h->sqldata == nullptr || room < 0) {
-    *error = _iqseterr(e_no_data);
+    *error = _iqseterr(SQLI_E_NODATA);
     return 0;
   }
   std::memset(h->sqldata, 0, static_cast<size_t>(room) + 1);
@@ -847,10 +850,22 @@ int _iqupdtargs(sqli_cursor *c, int noutput, sqlvar_struct *hosts, int options, 
     ** this column. Restored below. */
     const int16_t alloc_mode = tcb->lvar_alloc;
     const bool plain_lvarchar = lvarchar_class(host_low) && host_low != host_type_lvarchar_ptr;
+    if (h.sqldata == nullptr && host_low == host_type_lvarchar_ptr && h.sqllen == 0 &&
+        ((options & opt_named_desc) != 0 || tcb->lvar_alloc != 0)) {
+      /* A variable-length record host without its record: the runtime
+      ** makes one and owns it. */
+      void *record = nullptr;
+      if (sqli_private_var_init(&record) != 0) {
+        _iqseterr(SQLI_E_NOMEM);
+        break;
+      }
+      h.sqldata = static_cast<char *>(record);
+      h.sqlflags |= sqlvar_own_data;
+    }
     if (h.sqldata == nullptr) {
       if (plain_lvarchar && (options & opt_named_desc) != 0) tcb->lvar_alloc = 1;
       if (!plain_lvarchar || tcb->lvar_alloc == 0) {
-        _iqseterr(e_no_data);
+        _iqseterr(SQLI_E_NODATA);
         break;
       }
     }
@@ -892,7 +907,7 @@ int _iqupdtargs(sqli_cursor *c, int noutput, sqlvar_struct *hosts, int options, 
       continue;
     }
     int error = 0;
-    const int ind = deliver(p, c->bufpos + p.at, h, options, tcb, &error);
+    const int ind = deliver(p, c->bufpos + p.at, h, options, tcb, c, &error);
     tcb->lvar_alloc = alloc_mode;
     /* A failed conversion is recorded where it happens and ends the row. */
     if (error != 0 || failed_now(tcb)) {

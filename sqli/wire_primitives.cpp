@@ -271,9 +271,9 @@ void _iputpad(pipe_vbles *pipe) { _iputbyte(0, pipe); }
 void _igetpad(pipe_vbles *pipe) { (void)_igetbyte(pipe); }
 
 /* Skips bytes of input through a small scratch area. */
-static void skip_bytes(int64_t bytes, pipe_vbles *pipe) {
+void sqli_skip_raw(int64_t bytes, pipe_vbles *pipe) {
   std::array<unsigned char, skip_chunk> scratch;
-  while (bytes > 0) {
+  while (bytes > 0 && pipe->recv_failed == 0) {
     const int chunk = bytes < skip_chunk ? static_cast<int>(bytes) : skip_chunk;
     _iread(scratch.data(), chunk, pipe);
     bytes -= chunk;
@@ -281,18 +281,18 @@ static void skip_bytes(int64_t bytes, pipe_vbles *pipe) {
 }
 
 void _igoblchars(int n, pipe_vbles *pipe) {
-  if (n > 0) skip_bytes(int64_t {n} + (n & 1), pipe);
+  if (n > 0) sqli_skip_raw(int64_t {n} + (n & 1), pipe);
 }
 
 void _igoblints(int n, pipe_vbles *pipe) {
-  if (n > 0) skip_bytes(int64_t {2} * n, pipe);
+  if (n > 0) sqli_skip_raw(int64_t {2} * n, pipe);
 }
 
 void _igoblint8s(int n, pipe_vbles *pipe) {
-  if (n > 0) skip_bytes(int64_t {int8_bytes} * n, pipe);
+  if (n > 0) sqli_skip_raw(int64_t {int8_bytes} * n, pipe);
 }
 
-void _igobltblob(pipe_vbles *pipe) { skip_bytes(TBLOB_STORED_SIZE, pipe); }
+void _igobltblob(pipe_vbles *pipe) { sqli_skip_raw(TBLOB_STORED_SIZE, pipe); }
 
 int _igoblblobs(int count, pipe_vbles *pipe) {
   for (int blob = 0; blob < count; ++blob) {

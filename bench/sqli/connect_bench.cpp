@@ -22,7 +22,7 @@
 #include "asf_connect_records.h"
 #include "call_session.h"
 #include "double_server.h"
-#include "os_env.h"
+#include "runtime_bench_env.h"
 #include "sqli_connect.h"
 #include "sqli_status.h"
 #include "temp_dir.h"
@@ -167,11 +167,7 @@ BENCHMARK(BM_RuntimeConnect)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char **argv) {
-  setenv("DOVARIZADIR", BENCH_DOVARIZADIR, 1);
-  setenv("GLSLOG", "off", 1);
-  for (int i = 0; i < Num_SVarList; ++i)
-    unsetenv(Dvz_SVarList[i]);
-  setenv("DBTEMP", "/tmp", 1);
+  isolate_runtime_environment(BENCH_DOVARIZADIR);
   static_assert(env_message_size == 30);
   replay_dir = std::make_unique<dvz_test::TempDir>();
   const std::string replay = replay_dir->write("replay", replay_text);

@@ -88,6 +88,13 @@ int sqli_tuple_check(int32_t version, void *handle, int32_t *direction, int32_t 
 /* DECLARE name CURSOR FOR the prepared statement of stmt_handle. */
 int32_t sqli_curs_decl_dynm(int32_t version, void *handle, const char *name, void *stmt_handle,
                             int32_t options, int32_t coll_flag);
+/* PUT one row into an insert cursor: the values of `input` (or of the
+** named descriptor descname; both null: the declared input list). The row
+** is buffered; the buffered rows are sent when the buffer is full. */
+int32_t sqli_curs_put(int32_t version, void *handle, sqlda *input, const char *descname);
+/* PUT with the count values of vars when input is null. Returns the code
+** left in sqlca. */
+int _iqinsput(void *handle, int count, sqlvar_struct *vars, sqlda *input, struct value_t *values);
 /* FLUSH an insert cursor. */
 int32_t sqli_curs_flush(int32_t version, void *handle);
 /* FREE a cursor or prepared statement; the handle is invalid afterwards. */

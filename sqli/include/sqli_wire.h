@@ -119,6 +119,9 @@ void _igoblchars(int n, pipe_vbles *pipe); /* n bytes and the pad of an odd n */
 void _igoblints(int n, pipe_vbles *pipe); /* n 2-byte integers */
 void _igoblint8s(int n, pipe_vbles *pipe); /* n INT8 values */
 void _igobltblob(pipe_vbles *pipe); /* one blob descriptor */
+/* n bytes, no pad (none for n <= 0); stops at a failed receive, after
+** which every read gives 0xFF bytes anyway. */
+void sqli_skip_raw(int64_t n, pipe_vbles *pipe);
 /* Skips count blob transfers (chunks of code 39, ended by a zero length).
 ** Returns 0, or -1 on another message code. */
 int _igoblblobs(int count, pipe_vbles *pipe);

@@ -20,15 +20,13 @@ escape() {
     printf '""'
     return
   fi
-  printf '%s' "$1" | od -An -v -tx1 | tr -s ' \n' '\n\n' | while read -r hex; do
-    [ -n "$hex" ] || continue
-    code=$(printf '%d' "0x$hex")
-    if [ "$code" -ge 33 ] && [ "$code" -le 126 ] && [ "$code" -ne 92 ] && [ "$code" -ne 34 ]; then
-      printf "\\$(printf '%03o' "$code")"
-    else
-      printf '\\x%s' "$hex"
-    fi
-  done
+  # One awk for all the bytes: a shell loop would fork twice a byte.
+  printf '%s' "$1" | od -An -v -tx1 | awk '
+    BEGIN {
+      for (i = 33; i <= 126; i++)
+        if (i != 34 && i != 92) plain[sprintf("%02x", i)] = sprintf("%c", i)
+    }
+    { for (i = 1; i <= NF; i++) printf "%s", (($i in plain) ? plain[$i] : "\\x" $i) }'
 }
 
 if [ -n "$FM_FAKE_JOURNAL" ]; then

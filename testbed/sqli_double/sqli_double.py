@@ -542,14 +542,26 @@ class Journal:
         self.order = 0
 
     def write(self, assoc, session, what, fields=(), raw=None):
-        with self.lock:
-            self.order += 1
-            parts = ["order=%d" % self.order, "assoc=%d" % assoc, "session=%d" % session,
-                     "what=%s" % what]
+        self.write_lines(assoc, session, what, [(fields, raw)])
+
+    def write_lines(self, assoc, session, what, entries):
+        """The line of write() for each (fields, raw) of entries, numbered
+        in turn and appended in one write (the messages of one read)."""
+        if not entries:
+            return
+        head = "assoc=%d session=%d what=%s" % (assoc, session, what)
+        texts = []
+        for fields, raw in entries:
+            parts = [head]
             parts += ["%s=%s" % (k, escape(v)) for k, v in fields]
             if raw is not None:
                 parts.append("raw=%s" % (bytes(raw).hex() or '""'))
-            os.write(self.fd, (" ".join(parts) + "\n").encode("latin-1", errors="replace"))
+            texts.append(" ".join(parts))
+        with self.lock:
+            first = self.order + 1
+            self.order += len(texts)
+            text = "".join(["order=%d %s\n" % (first + i, t) for i, t in enumerate(texts)])
+            os.write(self.fd, text.encode("latin-1", errors="replace"))
 
 
 class Conn:

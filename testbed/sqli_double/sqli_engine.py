@@ -37,7 +37,9 @@ the double sent one on that association (the client's 56 then answers it).
 "transaction", "owner" and "info" may also be set per association.
 Reply items: {"kind": K, ...} with K one of describe, tuple, done, error,
 perr, end, exit, cost, rowpos, insertdone, txstate, closed, dblist, code,
-raw, file (see the build_* functions). A rule's reply holding file items
+raw, file, and the fast-path replies routine (101), fparam (104) and
+fpresult (103) (see the build_* functions). "routines" scripts the
+fast-path requests 101 and 102 (fastpath_reply). A rule's reply holding file items
 (98) is sent in parts: after each, the client's answer is read up to its 12
 and journaled with answer=98, then the reply goes on. Faults of a rule: "error": N (the reply is
 that error and the end), "delay_ms", "close_at": k (k bytes, then the
@@ -61,9 +63,10 @@ over the scenario's "tables" (sysprofile by default) for CREATE TABLE,
 INSERT, UPDATE, DROP TABLE and SELECT ... INTO.
 
 --replay FILE: lines "SIZE HEX": a request of SIZE bytes is read (not
-parsed) and answered with the bytes HEX, line after line, round and round;
-after the connect, and on a raw port (no connect request) whose number is
-the ready file's second line.
+parsed) and answered with the bytes HEX, line after line, round and round
+(a line "once SIZE HEX" on the first pass only); after the connect, and on
+a raw port (no connect request) whose number is the ready file's second
+line.
 
 Decoder, usable on its own:
     decode_request(data, caps=0)   -> list of message dicts ({"code": N, ...})
@@ -83,8 +86,10 @@ Standard library only.
 """
 
 import argparse
+import bisect
 import copy
 import decimal
+import hashlib
 import json
 import os
 import socket
@@ -814,6 +819,164 @@ def build_file(item, caps):
     return out + be16(item.get("next", END))
 
 
+# Fast-path replies: 101 the routine handle, 104 the function-parameter
+# block, 103 the return values.
+CAP_FPARAM_LONG = 0x8  # entries of 104 carry i32, i16, i16 more
+R_ROUTINE, R_FPRESULT, R_FPARAM = 101, 103, 104
+E_NO_ROUTINE = -674  # no routine of that signature, or handle
+
+
+def int8_bytes(v):
+    """The 10-byte INT8 form of v (None: the NULL form, sign 0)."""
+    if v is None:
+        return be16(0) + be32(0) + be32(0)
+    mag = abs(v)
+    return be16(-1 if v < 0 else 1) + be32(mag & 0xFFFFFFFF) + be32(mag >> 32)
+
+
+def decimal_bytes(value):
+    """The DECIMAL wire form (u16 n, n packed bytes, pad when n is odd) of a
+    decimal text or number: exponent byte and base-100 digit pairs,
+    complemented when negative (the inverse of packed_decimal)."""
+    d = decimal.Decimal(str(value))
+    sign, digits, exp = d.as_tuple()
+    coef = int("".join(map(str, digits)) or "0")
+    if coef == 0:
+        packed = bytes([0xC0])
+    else:
+        if exp % 2:
+            coef, exp = coef * 10, exp - 1
+        pairs = []
+        while coef:
+            coef, r = divmod(coef, 100)
+            pairs.insert(0, r)
+        e100 = exp // 2 + len(pairs)
+        while pairs and pairs[-1] == 0:
+            pairs.pop()
+        if not -64 <= e100 < 64:
+            raise ValueError("DECIMAL %s out of range" % value)
+        if sign:
+            packed = bytes([(e100 + 64) ^ 0x7F] + complement100(pairs))
+        else:
+            packed = bytes([(e100 + 64) | 0x80] + pairs)
+    return be16(len(packed)) + _padded(packed)
+
+
+def fp_value(v, caps):
+    """One value of reply 103: type word; with capability 0x4, for a type
+    above 18 other than 42 or a word with 0x800, two i16 0; indicator
+    (-1 when "value" is null or absent and no bytes are given); precision
+    word; the value by its type byte: 0 13 15 16 43 u16 length and the
+    bytes (padded), 1 i16, 2 6 7 i32, 3 a big-endian double, 4 a float,
+    5 8 10 14 the DECIMAL wire form (a decimal text), 17 18 the INT8,
+    19-23 i16 0, i32 length and the stored collection (hex), 40 41 45 i32
+    length and the bytes (padded); "length" overrides a written length."""
+    word = v.get("type", 2)
+    t = word & 0xFF
+    given = v.get("value")
+    data = _bytes_of(v, "value")
+    null = given is None and not data
+    out = be16(word)
+    if caps & CAP_EXTENDED and ((t > 18 and t != 42) or word & 0x800):
+        out += be16(0) + be16(0)
+    out += be16(v.get("ind", -1 if null else 0)) + be16(v.get("prec", 0))
+    if v.get("ind", -1 if null else 0) < 0:
+        return out
+    if t in TEXT_TYPES or t == 43:
+        data = data or _text(given)
+        return out + be16(v.get("length", len(data))) + _padded(data)
+    if t == 1:
+        return out + be16(given)
+    if t in (2, 6, 7):
+        return out + be32(given)
+    if t == 3:
+        return out + struct.pack(">d", given)
+    if t == 4:
+        return out + struct.pack(">f", given)
+    if t in (5, 8, 10, 14):
+        return out + decimal_bytes(given)
+    if t in (17, 18):
+        return out + int8_bytes(given)
+    if 19 <= t <= 23:
+        return out + be16(0) + be32(v.get("length", len(data))) + _padded(data)
+    if t in (40, 41, 45):
+        data = data or _text(given)
+        return out + be32(v.get("length", len(data))) + _padded(data)
+    return out
+
+
+def build_fpresult(item, caps):
+    """103: i16 count ("count" overrides it, e.g. -1) and the values."""
+    values = item.get("values", [])
+    return (be16(R_FPRESULT) + be16(item.get("count", len(values))) +
+            b"".join(fp_value(v, caps) for v in values))
+
+
+def fparam_entries(entries, count, caps):
+    """i16 count, then per entry a byte, i16, i32, and with capability 0x8
+    i32, i16, i16."""
+    out = be16(len(entries) if count is None else count)
+    for e in entries:
+        out += bytes([e.get("byte", 0) & 0xFF]) + be16(e.get("w16", 0)) + be32(e.get("w32", 0))
+        if caps & CAP_FPARAM_LONG:
+            out += be32(e.get("x32", 0)) + be16(e.get("x16a", 0)) + be16(e.get("x16b", 0))
+    return out
+
+
+def build_fparam(item, caps):
+    """104: INT8 "first", i32 "second", the byte "flag" (no pad); unless
+    "short": i32 "third", INT8 "fourth", i32 "fifth", the lists "first_list"
+    and "second_list" ("first_count", "second_count" override the counts)."""
+    out = be16(R_FPARAM) + int8_bytes(item.get("first", 0)) + be32(item.get("second", 0))
+    out += bytes([item.get("flag", 0) & 0xFF])
+    if item.get("short"):
+        return out
+    out += be32(item.get("third", 0)) + int8_bytes(item.get("fourth", 0))
+    out += be32(item.get("fifth", 0))
+    out += fparam_entries(item.get("first_list", []), item.get("first_count"), caps)
+    return out + fparam_entries(item.get("second_list", []), item.get("second_count"), caps)
+
+
+def fastpath_reply(scenario, messages):
+    """The reply items of a fast-path request by the scenario's "routines"
+    ({signature: {"handle": N, "fparam": {...}, "results": [values],
+    "result_count": n, "error": E}}), or None for any other request. 101
+    with a known signature gets 101 with the handle and, when the block is
+    wanted, the long 104 of "fparam"; 102 of a known handle gets the short
+    104 of "fparam" when the request carries 104, then 103 with "results";
+    an unknown signature or handle is -674. 105 gets the end. Without
+    "routines" 101 and 102 get the default reply."""
+    codes = [m["code"] for m in messages]
+    end = {"kind": "end"}
+    if codes and codes[0] == 105:
+        return [end]
+    if "routines" not in scenario:
+        return None
+    routines = scenario["routines"]
+    for m in messages:
+        if m["code"] == 101:
+            r = routines.get(m["text"].decode("latin-1"))
+            if r is None:
+                return [{"kind": "error", "code": E_NO_ROUTINE}, end]
+            if "error" in r:
+                return [{"kind": "error", "code": r["error"]}, end]
+            items = [{"kind": "routine", "handle": r.get("handle", 1)}]
+            if m["wanted"]:
+                items.append(dict(r.get("fparam", {}), kind="fparam"))
+            return items + [end]
+        if m["code"] == 102:
+            r = next((r for r in routines.values() if r.get("handle", 1) == m["handle"]), None)
+            if r is None:
+                return [{"kind": "error", "code": E_NO_ROUTINE}, end]
+            items = []
+            if 104 in codes:
+                items.append(dict(r.get("fparam", {}), kind="fparam", short=True))
+            result = {"kind": "fpresult", "values": r.get("results", [])}
+            if "result_count" in r:
+                result["count"] = r["result_count"]
+            return items + [result, end]
+    return None
+
 BUILDERS = {
     "file": build_file,
     "describe": build_describe,
@@ -833,6 +996,9 @@ BUILDERS = {
     "dblist": build_dblist,
     "code": lambda item, caps: be16(item["code"]),
     "raw": lambda item, caps: _bytes_of(item, "bytes"),
+    "routine": lambda item, caps: be16(R_ROUTINE) + be32(item.get("handle", 0)),
+    "fparam": build_fparam,
+    "fpresult": build_fpresult,
 }
 
 
@@ -851,13 +1017,41 @@ def build_reply(items, caps):
 # Scenarios.
 
 
+_SCENARIOS = {}  # path -> (file identity and times, bytes, object, times trusted)
+# How far a file's change time must lie before the read of its bytes for
+# an unchanged identity to prove unchanged bytes: file times come from a
+# clock that lags by up to a scheduler tick.
+_SETTLED_NS = 100_000_000
+
+
 def load_scenario(path):
     """The scenario file's object ({} without a file or when it cannot be
-    read whole: a test rewrites it atomically, so a half file never shows)."""
+    read whole: a test rewrites it atomically, so a half file never shows).
+    The object is shared by every request until the file changes: callers
+    do not change it. A file whose inode, size and times are those of the
+    last read, taken well after its last change, is not read again; any
+    other is read, and parsed only when its bytes differ."""
     if not path:
         return {}
-    with open(path, encoding="latin-1") as f:
-        return json.load(f)
+    st = os.stat(path)
+    ident = (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
+    known = _SCENARIOS.get(path)
+    if known is not None and known[0] == ident and known[3]:
+        return known[2]
+    read_at = time.time_ns()
+    with open(path, "rb") as f:
+        st = os.fstat(f.fileno())
+        data = f.read()
+    if known is not None and known[1] == data:
+        scenario = known[2]
+    else:
+        scenario = json.loads(data.decode("latin-1"))
+    ident = (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
+    # A change after this read gives the file times after read_at less a
+    # tick: different from these only if these lie well before it.
+    settled = max(st.st_mtime_ns, st.st_ctime_ns) < read_at - _SETTLED_NS
+    _SCENARIOS[path] = (ident, data, scenario, settled)
+    return scenario
 
 
 def assoc_value(scenario, assoc, key, default):
@@ -1008,6 +1202,7 @@ MAX_STATEMENT_ID = 32767  # statement ids travel as i16
 C_TEXT, C_PREPARE, C_ID, C_OPEN, C_EXECUTE, C_CLOSE, C_RELEASE = 1, 2, 4, 6, 7, 10, 11
 C_INTO, C_WANT_DONE, C_PROCEDURE = 16, 49, 59
 C_FETCH, C_SCROLL_FETCH = 9, 23
+C_PUT = 17
 BARE_END_CODES = frozenset((35, 19, 20, 36, 37))  # BEGIN COMMIT ROLLBACK DATABASE CLOSE-DATABASE
 
 
@@ -1031,6 +1226,8 @@ class Registry:
         self.created = {}
         self.dropped = set()
         self.inserted = {}
+        self.blobs = {}  # BYTE and TEXT values received, by id
+        self.next_blob = 1000
 
     def lookup(self, scenario, name):
         """The table {"columns", "rows"} named name, or None."""
@@ -1049,7 +1246,7 @@ class Registry:
         more = list(t.get("rows", [])) + self.inserted.get(name, [])
         return {"columns": columns,
                 "rows": rows + more if more or not count else rows,  # never changed in place
-                "generated": (json.dumps(columns, sort_keys=True), count) if count else None,
+                "generated": (_columns_key(columns), count) if count else None,
                 "early_done": t.get("early_done", True)}
 
     def create(self, scenario, name, columns):
@@ -1102,6 +1299,7 @@ class Statements:
         self.ids = {}
         self.next_id = 1
         self.fetches = 0  # fetch requests (9 and 23) of the association
+        self.put_rows = 0  # rows received by PUT (17) on the association
         self.caps = 0  # of the request being answered
 
     def allocate(self, text):
@@ -1118,6 +1316,133 @@ class Statements:
         self.next_id += 1
         self.ids[sid] = {"text": text, "open": False}
         return sid
+
+
+def _has_marker(text):
+    """True when text holds a "?" outside quotes."""
+    quote = None
+    for ch in text:
+        if quote is not None:
+            quote = None if ch == quote else quote
+        elif ch in "'\"":
+            quote = ch
+        elif ch == "?":
+            return True
+    return False
+
+
+def insert_cursor_describe(text, scenario, registry):
+    """(table name, columns) of an INSERT whose values are placeholders (the
+    text of an insert cursor): the listed columns, else all the table's;
+    None for any other text. SqlError when the table or a column is
+    unknown."""
+    words = _words_of(text)
+    lower = words.lower()
+    if not lower.startswith("insert") or not _has_marker(words):
+        return None
+    name = _table_after(words, " into ")
+    table = registry.lookup(scenario, name)
+    if table is None:
+        raise SqlError(E_NO_TABLE, ISAM_NO_FILE, name)
+    at = lower.find(" values")
+    listed = _inner(words[:at] if at >= 0 else words)
+    if listed is None:
+        return name, list(table["columns"])
+    by_name = {_name(c.get("name", "")): c for c in table["columns"]}
+    cols = []
+    for n in (_name(x) for x in _split_list(listed)):
+        if n not in by_name:
+            raise SqlError(E_NO_COLUMN, 0, n)
+        cols.append(by_name[n])
+    return name, cols
+
+
+def decode_stored_row(columns, data, compact=False):
+    """The values of a stored row (the PUT form of an insert cursor's row)
+    by the columns' types: CHAR and NCHAR their text without trailing
+    blanks (None when it starts with a zero byte, the NULL form); SMALLINT,
+    INTEGER, SERIAL and DATE numbers (None for their lowest value); FLOAT
+    and SMALLFLOAT numbers; DECIMAL and MONEY the text of the Decimal;
+    VARCHAR and NVARCHAR a length byte and the characters, padded to the
+    width unless compact (length 1 with a zero byte is NULL); INT8 its
+    number; any other type the hex of its bytes. Malformed when the row is
+    shorter than its fields or longer."""
+    cur = Cursor(bytes(data))
+    out = []
+    for col in columns:
+        t, length = col.get("type", 0) & 0xFF, col.get("length", 0)
+        if t in (0, 15):
+            raw = cur.take(length)
+            out.append(None if raw[:1] == b"\x00" else raw.rstrip(b" ").decode("latin-1"))
+        elif t == T_SMALLINT:
+            v = cur.s16()
+            out.append(None if v == -32768 else v)
+        elif t in (T_INTEGER, 6, 7):
+            v = cur.s32()
+            out.append(None if v == -(1 << 31) else v)
+        elif t == T_FLOAT:
+            out.append(struct.unpack(">d", cur.take(8))[0])
+        elif t == 4:
+            out.append(struct.unpack(">f", cur.take(4))[0])
+        elif t in (5, 8):
+            v = packed_decimal(cur.take(stored_size(col)))
+            out.append(None if v is None else format(v.normalize(), "f"))
+        elif t in (T_VARCHAR, 16):
+            n = cur.take(1)[0]
+            raw = cur.take(n)
+            if not compact:
+                cur.take(max(0, (length & 0xFF) - n))
+            out.append(None if raw == b"\x00" else raw.decode("latin-1"))
+        elif t == 17:
+            out.append(int8_value(cur))
+        else:
+            out.append(cur.take(stored_size(col)).hex())
+    if cur.pos != len(cur.data):
+        raise Malformed("stored row of %d bytes, its fields take %d" % (len(cur.data), cur.pos))
+    return out
+
+
+def annotate_put(m, messages, statements):
+    """Adds to a PUT message (17) the values of its rows ("value", one JSON
+    list per row) decoded against the description of the statement whose
+    id (4) came before it in the request; nothing when that statement has
+    no description or a row does not decode (its "put_error" then says
+    why)."""
+    ids = [x["id"] for x in messages if x["code"] == C_ID]
+    stmt = statements.ids.get(ids[-1]) if ids else None
+    if stmt is None or "columns" not in stmt or "row" not in m:
+        return
+    compact = bool(statements.caps & CAP_VARCHAR_PAD)
+    try:
+        rows = [decode_stored_row(stmt["columns"], bytes.fromhex(r), compact) for r in m["row"]]
+    except (Malformed, IndexError, ValueError, struct.error) as e:
+        m["put_error"] = str(e)
+        return
+    m["decoded"] = rows
+    m["value"] = [json.dumps(json_ready(r), separators=(",", ":")) for r in rows]
+
+
+def put_items(stmt, puts, scenario, registry, state):
+    """The reply items of the PUT messages of a request: each message's
+    rows are added to the statement's table and answered by a done with
+    their number; the scenario's "put_error" {"row": n, "code": c} refuses
+    the n-th row the association sends (counted from 1) with error c after
+    the rows before it. Returns (items, refused)."""
+    inject = scenario.get("put_error") or {}
+    items = []
+    for m in puts:
+        if "put_error" in m:
+            return items + [{"kind": "error", "code": E_SYNTAX, "param": m["put_error"]}], True
+        rows = m.get("decoded", [])
+        taken = 0
+        for row in rows:
+            state.put_rows += 1
+            if inject and state.put_rows == inject.get("row"):
+                return items + [{"kind": "error", "code": inject.get("code", -239)}], True
+            registry.insert(scenario, stmt["table"], row, stmt["names"])
+            taken += 1
+        items.append({"kind": "done", "rows": taken if rows else m.get("rows", 0)})
+    return items, False
 
 
 def _words_of(text):
@@ -1192,6 +1517,38 @@ def _literal(item):
 
 _GENERATED = {}
 _ENCODED = {}  # (generated key, picks) -> the stored rows of a generated table
+_BATCHES = {}  # (_ENCODED key, first, end) -> the joined tuples of those rows
+# Work done once per columns list while it is unchanged: id -> (the list,
+# a copy to compare it with, the result). The list is held, so its id is
+# not reused while it is here.
+_COLUMN_KEYS = {}
+_SELECTS = {}
+_MEMO_SIZE = 64
+
+
+def _memo_get(memo, key, columns):
+    """The result kept in memo under key for this columns list, or None
+    when there is none or the list changed since."""
+    known = memo.get(key)
+    if known is not None and known[0] is columns and known[1] == columns:
+        return known[2]
+    return None
+
+
+def _memo_put(memo, key, columns, result):
+    if len(memo) >= _MEMO_SIZE:
+        memo.clear()
+    memo[key] = (columns, copy.deepcopy(columns), result)
+    return result
+
+
+def _columns_key(columns):
+    """A text naming the content of a table's columns (their JSON with
+    sorted keys): the key of its generated rows."""
+    key = _memo_get(_COLUMN_KEYS, id(columns), columns)
+    if key is None:
+        key = _memo_put(_COLUMN_KEYS, id(columns), columns, json.dumps(columns, sort_keys=True))
+    return key
 
 
 def generated_rows(columns, count):
@@ -1200,12 +1557,13 @@ def generated_rows(columns, count):
     Kept between requests (a scenario is read anew for each)."""
     if not count:
         return []
-    key = (json.dumps(columns, sort_keys=True), count)
+    key = (_columns_key(columns), count)
     if key not in _GENERATED:
         numeric = [(c.get("type", 0) & 0xFF) in (T_SMALLINT, T_INTEGER, T_FLOAT, 6)
                    for c in columns]
         _GENERATED.clear()
         _ENCODED.clear()
+        _BATCHES.clear()
         _GENERATED[key] = [[i if num else "%s%d" % (c.get("name", ""), i)
                             for c, num in zip(columns, numeric)] for i in range(1, count + 1)]
     return _GENERATED[key]
@@ -1236,8 +1594,9 @@ def stored_columns(columns):
 def row_bytes(columns, row, compact=False):
     """A stored row: per column INTEGER big-endian 4 bytes, SMALLINT 2,
     FLOAT 8, VARCHAR a length byte and the bytes (NULs to the column's
-    width unless compact: capability 0x1000), CHAR blank-padded to its
-    length; a row given as {"hex": ...} is taken as it is."""
+    width unless compact: capability 0x1000), BYTE and TEXT (length 56) the
+    stored descriptor of {"id", "size"} (None: NULL), CHAR blank-padded to
+    its length; a row given as {"hex": ...} is taken as it is."""
     if isinstance(row, dict):
         return _bytes_of(row)
     out = b""
@@ -1249,6 +1608,10 @@ def row_bytes(columns, row, compact=False):
             out += struct.pack(">h", int(value or 0))
         elif t == T_FLOAT:
             out += struct.pack(">d", float(value or 0))
+        elif t in (11, 12):
+            # BYTE and TEXT: the stored descriptor of {"id", "size"}, or NULL.
+            out += (blob_descriptor(int(value["id"]), int(value["size"])) if value
+                    else blob_descriptor(0, 0, null=True))
         elif t == T_VARCHAR:
             # A length byte, the characters, and NULs to the column's width.
             width = col.get("length", 255) & 0xFF
@@ -1268,8 +1631,19 @@ def tuple_item(columns, row, caps):
 
 
 def _select_columns(words, table):
-    """The describe columns of a SELECT's list against the table; -217 for
-    a name the table lacks."""
+    """The describe columns of a SELECT's list against the table, and the
+    indexes of the table's columns they are; -217 for a name the table
+    lacks. Worked out once per text and columns list while both are the
+    same (a cursor's every fetch asks again)."""
+    columns = table["columns"]
+    key = (words, id(columns))
+    known = _memo_get(_SELECTS, key, columns)
+    if known is None:
+        known = _memo_put(_SELECTS, key, columns, _select_columns_of(words, table))
+    return list(known[0]), list(known[1])
+
+
+def _select_columns_of(words, table):
     lower = words.lower()
     start = len("select")
     end = lower.find(" from ")
@@ -1419,6 +1793,21 @@ def _scratch_registry(registry):
     return scratch
 
 
+_SOURCES = {}  # statement text -> its words and the table after FROM
+
+
+def _select_source(text):
+    """A statement text's words and the name after its FROM, kept per
+    text (a cursor's every fetch asks again)."""
+    known = _SOURCES.get(text)
+    if known is None:
+        if len(_SOURCES) >= _MEMO_SIZE:
+            _SOURCES.clear()
+        words = _words_of(text)
+        known = _SOURCES[text] = (words, _table_after(words, " from "))
+    return known
+
+
 def fetch_items(stmt, m, scenario, registry, nth, caps=0):
     """The reply items of a fetch request m (9 or 23) on an open statement:
     the tuples of as many rows as fit the requested size (at most the
@@ -1432,8 +1821,8 @@ def fetch_items(stmt, m, scenario, registry, nth, caps=0):
         return [{"kind": "error", "code": fault.get("code", -244), "isam": fault.get("isam", 0)}]
     if not stmt.get("open"):
         raise SqlError(E_NOT_OPEN)
-    words = _words_of(stmt["text"])
-    table = registry.lookup(scenario, _table_after(words, " from "))
+    words, source = _select_source(stmt["text"])
+    table = registry.lookup(scenario, source)
     if table is None or not words.lower().startswith("select"):
         raise SqlError(E_NOT_OPEN)
     cols, picks = _select_columns(words, table)
@@ -1442,15 +1831,19 @@ def fetch_items(stmt, m, scenario, registry, nth, caps=0):
     compact = bool(caps & CAP_VARCHAR_PAD)
     if generated is not None:
         # Rows and their tuple replies made once: a benchmark fetches
-        # thousands of them per second.
+        # thousands of them per second. ends[k] is the stored size of the
+        # first k rows, so that a batch is found by one search.
         key = (generated, tuple(picks), compact, caps & CAP_EXTENDED)
         if key not in _ENCODED:
             stored = [row_bytes(cols, [r[i] for i in picks], compact)
                       for r in rows[: generated[1]]]
-            _ENCODED[key] = [(len(b), build_tuple({"hex": b}, caps)) for b in stored]
-        encoded = _ENCODED[key]
+            ends = [0]
+            for b in stored:
+                ends.append(ends[-1] + len(b))
+            _ENCODED[key] = ([build_tuple({"hex": b}, caps) for b in stored], ends)
+        encoded, ends = _ENCODED[key]
     else:
-        encoded = []
+        encoded, ends = [], [0]
     if m["code"] == C_SCROLL_FETCH:
         d, p = m["direction"], m["position"]
         start = {1: stmt["last"] + 1, 2: stmt["first"] - 1, 3: 1, 4: len(rows), 5: stmt["first"],
@@ -1459,9 +1852,25 @@ def fetch_items(stmt, m, scenario, registry, nth, caps=0):
         start = stmt["sent"] + 1
     wires, room, at = [], m["size"], start
     most = m.get("array", 0) if m.get("array", 0) > 0 else len(rows)
+    if 1 <= at <= len(encoded):
+        # The run of encoded rows that fits the room (the first always
+        # goes), joined at once; the loop below then finds the next row too
+        # large, or goes on past the encoded ones.
+        s = at - 1
+        last = min(len(encoded), s + most)
+        e = max(bisect.bisect_right(ends, ends[s] + room, s + 1, last + 1) - 1, s + 1)
+        # A pass over a table asks for the same batches again.
+        batch = _BATCHES.get((key, s, e))
+        if batch is None:
+            if len(_BATCHES) >= 4096:
+                _BATCHES.clear()
+            batch = _BATCHES[(key, s, e)] = b"".join(encoded[s:e])
+        wires.append(batch)
+        room -= ends[e] - ends[s]
+        at = e + 1
     while 1 <= at <= len(rows) and at - start < most:
         if at <= len(encoded):
-            size, wire = encoded[at - 1]
+            size, wire = ends[at] - ends[at - 1], encoded[at - 1]
         else:
             row = rows[at - 1]
             data = _bytes_of(row) if isinstance(row, dict) else row_bytes(
@@ -1502,6 +1911,21 @@ def semantic_reply(scenario, messages, state, registry):
         with registry.lock:
             if texts:
                 text = texts[0]["text"]
+                cursor = None
+                if texts[0]["code"] == C_TEXT and C_EXECUTE not in codes:
+                    cursor = insert_cursor_describe(text, scenario, registry)
+                if cursor is not None:
+                    # An insert cursor's text: described, run only by PUT.
+                    name, cols = cursor
+                    sid = state.allocate(text)
+                    stored, size = stored_columns(cols)
+                    state.ids[sid].update(table=name, columns=cols,
+                                          names=[_name(c.get("name", "")) for c in cols])
+                    items = [{"kind": "describe", "stmt_type": ST_INSERT, "stmt_id": sid,
+                              "columns": stored, "row_size": size}]
+                    if C_WANT_DONE in codes:
+                        items.append({"kind": "done", "rows": 0})
+                    return items + [end]
                 if texts[0]["code"] == C_PREPARE and C_EXECUTE not in codes:
                     # Prepared only: described with its placeholders as NULL.
                     done = run_text(_bound_text(text, []), codes, scenario,
@@ -1532,6 +1956,12 @@ def semantic_reply(scenario, messages, state, registry):
                         raise SqlError(E_NO_STATEMENT)
                     return [end]
                 items = []
+                puts = [m for m in messages if m["code"] == C_PUT]
+                if puts and "table" in stmt:
+                    put, refused = put_items(stmt, puts, scenario, registry, state)
+                    if refused:
+                        return put + [end]
+                    items += put
                 if set(codes) & {C_EXECUTE, C_INTO, C_PROCEDURE}:
                     # Runs with the bind values (5) in its placeholders; a
                     # SELECT ... INTO or EXECUTE PROCEDURE returns its row.
@@ -1560,6 +1990,9 @@ def semantic_reply(scenario, messages, state, registry):
                 return items + [end]
             if codes and codes[0] in BARE_END_CODES:
                 return [end]
+            fastpath = fastpath_reply(scenario, messages)
+            if fastpath is not None:
+                return fastpath
     except SqlError as e:
         items = [e.item, end]
         if e.stmt_type is not None:
@@ -1567,6 +2000,84 @@ def semantic_reply(scenario, messages, state, registry):
             items.insert(0, {"kind": "describe", "stmt_type": e.stmt_type})
         return items
     return None
+
+
+# ---------------------------------------------------------------------------
+# BYTE and TEXT values. A value travels as chunks (39, u16 length, bytes,
+# pad) ended by a chunk of length 0; 40 abandons it. The double keeps every
+# value a request sends under a new id, and serves a value asked for by its
+# stored descriptor (38) from those and the scenario's "blobs". A
+# descriptor carries the id at byte 4, the start and end words at bytes 8
+# and 12 (end - start + 1 is the size) and the flag word at byte 38 (bit 0:
+# NULL).
+
+C_BLOB_REQUEST, C_BLOB_CHUNK, C_BLOB_ABORT = 38, 39, 40
+BLOB_ASKING = frozenset((4, C_BLOB_REQUEST, 92, END))  # the codes of a request for values
+E_NO_BLOB = -608
+
+
+def blob_descriptor(blob_id, size, null=False, start=1):
+    """The 56-byte stored descriptor of value blob_id of size bytes."""
+    d = bytearray(BLOB_DESC)
+    struct.pack_into(">iii", d, 4, blob_id, start, start + size - 1)
+    struct.pack_into(">H", d, 38, 1 if null else 0)
+    return bytes(d)
+
+
+def sent_blobs(messages):
+    """The values a request sends, in order: bytes, or None for a value
+    abandoned with 40 (its chunks so far dropped)."""
+    values = []
+    current = None
+    for m in messages:
+        if m["code"] == C_BLOB_CHUNK:
+            if m["length"] == 0:
+                values.append(bytes(current or b""))
+                current = None
+            else:
+                current = (current or bytearray()) + bytes.fromhex(m["data"])
+        elif m["code"] == C_BLOB_ABORT:
+            values.append(None)
+            current = None
+    return values
+
+
+def scenario_blob(spec):
+    """A value of the scenario's "blobs": {"hex"}, {"text"} or {"size",
+    "fill"} (the fill text repeated to size bytes)."""
+    if "hex" in spec:
+        return bytes.fromhex(spec["hex"])
+    if "text" in spec:
+        return spec["text"].encode("utf-8")
+    fill = spec.get("fill", "x").encode("utf-8") or b"x"
+    size = int(spec.get("size", 0))
+    return (fill * (size // len(fill) + 1))[:size]
+
+
+def blob_reply(scenario, messages, registry):
+    """The reply to a request asking for values (38, alone with its id or
+    in the array form 92): each value's chunks of the scenario's
+    "blob_chunk" bytes (1024) and its chunk of length 0, then the end. An
+    id the double does not know is the error -608."""
+    size = max(1, int(scenario.get("blob_chunk", 1024)))
+    known = {int(k): v for k, v in scenario.get("blobs", {}).items()}
+    out = bytearray()
+    for m in messages:
+        if m["code"] != C_BLOB_REQUEST:
+            continue
+        blob_id = struct.unpack_from(">i", bytes.fromhex(m["desc"]), 4)[0]
+        if blob_id in known:
+            value = scenario_blob(known[blob_id])
+        else:
+            with registry.lock:
+                value = registry.blobs.get(blob_id)
+        if value is None:
+            return build_reply([{"kind": "error", "code": E_NO_BLOB}, {"kind": "end"}], 0)
+        for at in range(0, len(value), size):
+            piece = value[at:at + size]
+            out += be16(C_BLOB_CHUNK) + be16(len(piece)) + _padded(piece)
+        out += be16(C_BLOB_CHUNK) + be16(0)
+    return bytes(out + be16(END))
 
 
 def reply_for(scenario, messages, caps, session=None):
@@ -1583,6 +2094,10 @@ def reply_for(scenario, messages, caps, session=None):
             return data, {}
     if rule is None and messages[-1]["code"] == EXIT:
         return b"", {}
+    if (rule is None and session is not None and "registry" in session
+            and any(m["code"] == C_BLOB_REQUEST for m in messages)
+            and all(m["code"] in BLOB_ASKING for m in messages)):
+        return blob_reply(scenario, messages, session["registry"]), {}
     rule = rule or {}
     if "error" in rule:
         items = [{"kind": "error", "code": rule["error"]}, {"kind": "end"}]
@@ -1742,8 +2257,13 @@ class SqliServer(sd.Server):
         conn.exited = False
         conn.statements = Statements()
         messages = []
+        lines = []  # journal lines of the messages parsed since the last read
         scenario = {}
         while True:
+            if not messages and not held:
+                # The scenario is read when a request's bytes come, once.
+                self.more(conn, held, self.deadline())
+                continue
             if not messages:
                 # A new request: the scenario as it is now.
                 try:
@@ -1756,20 +2276,52 @@ class SqliServer(sd.Server):
             try:
                 m = parse_message(cur, state)
             except NeedMore:
+                # Every message read is journaled before the next wait.
+                self.journal_lines(conn, lines)
                 self.more(conn, held, self.deadline())
                 continue
             except Malformed as e:
+                self.journal_lines(conn, lines)
                 self.failed(conn, str(e), held)
                 return "close"
             raw = bytes(held[: cur.pos])
             del held[: cur.pos]
-            self.journal.write(conn.assoc, 0, "sqli", journal_fields(m), raw)
+            if m["code"] == C_PUT:
+                conn.statements.caps = state.caps
+                annotate_put(m, messages, conn.statements)
+            lines.append(([f for f in journal_fields(m) if f[0] != "decoded"], raw))
             messages.append(m)
             if ends_request(m):
+                self.journal_lines(conn, lines)
                 self.answer(conn, faults, scenario, messages, state.caps)
                 messages = []
 
+    def journal_lines(self, conn, lines):
+        """Journals the messages of lines [(fields, raw)] in one write, and
+        empties lines."""
+        self.journal.write_lines(conn.assoc, 0, "sqli", lines)
+        lines.clear()
+
+    def keep_blobs(self, conn, messages):
+        """Stores the values the request sent, each journaled as
+        what=blob with its new id, size, SHA-256 and (up to 8192 bytes)
+        data; abandoned=1 for one abandoned."""
+        for value in sent_blobs(messages):
+            if value is None:
+                self.journal.write(conn.assoc, 0, "blob", [("abandoned", 1)])
+                continue
+            with self.registry.lock:
+                blob_id = self.registry.next_blob
+                self.registry.next_blob += 1
+                self.registry.blobs[blob_id] = value
+            fields = [("id", blob_id), ("size", len(value)),
+                      ("sha256", hashlib.sha256(value).hexdigest())]
+            if len(value) <= 8192:
+                fields.append(("data", value.hex()))
+            self.journal.write(conn.assoc, 0, "blob", fields)
+
     def answer(self, conn, faults, scenario, messages, caps):
+        self.keep_blobs(conn, messages)
         session = {"assoc": conn.assoc, "exited": conn.exited,
                    "version": self.args.server_version or "8.00",
                    "state": conn.statements, "registry": self.registry}
@@ -1860,29 +2412,35 @@ class SqliServer(sd.Server):
         except (OSError, ValueError) as err:
             self.failed(conn, "replay file: %s" % err, b"")
             return "close"
-        i = 0
+        first = True
         while True:
-            size, reply = table[i % len(table)]
-            conn.read_exact(size, self.deadline())
-            self.send_reply(conn, faults, reply)
-            i += 1
+            for size, reply, once in table:
+                if once and not first:
+                    continue
+                conn.read_exact(size, self.deadline())
+                self.send_reply(conn, faults, reply)
+            first = False
 
 
 def load_replay(path):
-    """[(request size, reply bytes)] of a replay file; ValueError for a
-    size below 1, bad hex, or no line at all."""
+    """[(request size, reply bytes, once)] of a replay file; a line
+    "once SIZE HEX" is played on the first pass only (what a client sends
+    once a connection, before the exchanges it repeats). ValueError for a
+    size below 1, bad hex, or no line that is played every pass."""
     out = []
     with open(path) as f:
         for line in f:
             line = line.split("#", 1)[0].strip()
             if not line:
                 continue
-            size, _, hexa = line.partition(" ")
+            word, _, rest = line.partition(" ")
+            once = word == "once"
+            size, _, hexa = (rest.strip() if once else line).partition(" ")
             size = int(size, 0)
             if size < 1:
                 raise ValueError("request size %d" % size)
-            out.append((size, bytes.fromhex("".join(hexa.split()))))
-    if not out:
+            out.append((size, bytes.fromhex("".join(hexa.split())), once))
+    if all(once for _, _, once in out):
         raise ValueError("no exchange")
     return out
 

@@ -602,6 +602,85 @@ TEST(TliTransfer, ExpeditedByteArrivesFlaggedBeforeLaterData) {
   EXPECT_EQ(std::string(buf, 5), "after");
 }
 
+/* A blocking t_rcv called before anything came: what the peer then sends
+** ends the wait and comes out as it would have had it been there first.
+** An urgent byte arriving alone must not be skipped by the stream read. */
+TEST(TliTransfer, BlockingReceiveWakesForWhatArrivesLater) {
+  enum class Act { data, urgent_alone, data_and_urgent, release, reset };
+  struct Case {
+    const char *what;
+    Act act;
+    std::vector<std::string> reads;  // each t_rcv's bytes, "!" prefix: flagged
+    int event;  // t_look after a failing t_rcv (TLOOK), 0 when all succeed
+  } cases[] = {
+      {"data", Act::data, {"abc"}, 0},
+      {"urgent byte alone", Act::urgent_alone, {"!U"}, 0},
+      {"data ending in an urgent byte", Act::data_and_urgent, {"!U", "ab"}, 0},
+      {"release", Act::release, {}, T_ORDREL},
+      {"reset", Act::reset, {}, T_DISCONNECT},
+  };
+  /* A receive that misses what came would wait for ever: an alarm ends it. */
+  struct sigaction on_alarm {
+  }, old {};
+  on_alarm.sa_handler = [](int) {};  // no SA_RESTART
+  sigaction(SIGALRM, &on_alarm, &old);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    Pair pair;
+    std::thread peer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      switch (c.act) {
+        case Act::data:
+          send(pair.peer.get(), "abc", 3, 0);
+          break;
+        case Act::urgent_alone:
+          send(pair.peer.get(), "U", 1, MSG_OOB);
+          break;
+        case Act::data_and_urgent:
+          send(pair.peer.get(), "abU", 3, MSG_OOB); /* the last byte is urgent */
+          break;
+        case Act::release:
+          shutdown(pair.peer.get(), SHUT_WR);
+          break;
+        case Act::reset:
+          reset_close(pair.peer);
+          break;
+      }
+    });
+    char buf[16] = {};
+    int flags = -1;
+    const auto start = Clock::now();
+    itimerval shot {{0, 0}, {2, 0}};
+    setitimer(ITIMER_REAL, &shot, nullptr);
+    int n = t_rcv(pair.tli, buf, sizeof buf, &flags);
+    const int rcv_errno = errno;
+    itimerval off {};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(40));
+    peer.join();
+    ASSERT_FALSE(n == -1 && t_errno == TSYSERR && rcv_errno == EINTR) << "t_rcv missed it";
+    if (c.event != 0) {
+      EXPECT_EQ(n, -1);
+      EXPECT_EQ(t_errno, TLOOK);
+      EXPECT_EQ(t_look(pair.tli), c.event);
+      continue;
+    }
+    for (size_t i = 0; i < c.reads.size(); ++i) {
+      if (i > 0) n = t_rcv(pair.tli, buf, sizeof buf, &flags);
+      const std::string &want = c.reads[i];
+      const bool urgent = want[0] == '!';
+      ASSERT_EQ(n, static_cast<int>(want.size()) - (urgent ? 1 : 0)) << "read " << i;
+      EXPECT_EQ(flags, urgent ? T_EXPEDITED : 0);
+      EXPECT_EQ(std::string(buf, n), want.substr(urgent ? 1 : 0));
+    }
+    /* Nothing more: a non-blocking receive finds nothing. */
+    fcntl(pair.tli, F_SETFL, fcntl(pair.tli, F_GETFL) | O_NONBLOCK);
+    EXPECT_EQ(t_rcv(pair.tli, buf, sizeof buf, &flags), -1);
+    EXPECT_EQ(t_errno, TNODATA);
+  }
+  sigaction(SIGALRM, &old, nullptr);
+}
+
 TEST(TliTransfer, SendToResetPeerFailsAndProcessLives) {
   /* SIGPIPE at its default would end the process. */
   struct sigaction dfl {

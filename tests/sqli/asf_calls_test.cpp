@@ -39,12 +39,11 @@ using sqli_test::FakeEntry;
 using sqli_test::TestConnection;
 using sqli_test::Wire;
 
-class AsfCalls : public sqli_test::RuntimeTest {
+class AsfCalls : public sqli_test::StartedRuntimeTest {
  protected:
   void SetUp() override {
-    RuntimeTest::SetUp();
-    tcb = start();
-    ASSERT_NE(tcb, nullptr);
+    StartedRuntimeTest::SetUp();
+    if (HasFatalFailure()) return;
     _iqconnct_asf_init_done = 0;
     for (const char *name : {"DOVARIZACONTIME", "DOVARIZACONRETRY", "DBAPICODE"})
       env.push_back(std::make_unique<dvz_test::ScopedEnv>(name, std::nullopt));
@@ -69,7 +68,6 @@ class AsfCalls : public sqli_test::RuntimeTest {
   }
   std::string errm() const { return tcb->sqlca->sqlerrm; }
 
-  sqli_tcb *tcb = nullptr;
   std::vector<std::unique_ptr<dvz_test::ScopedEnv>> env;
   FakeAsf fake;
 };

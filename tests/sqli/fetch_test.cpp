@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "double_server.h"
+#include "probe_row.h"
 #include "runtime_session.h"
 #include "scoped_env.h"
 #include "sqli_conn.h"
@@ -26,6 +27,7 @@
 namespace {
 
 using sqli_test::DoubleServer;
+using sqli_test::ProbeRow;
 
 const char *const probe_text = " SELECT name , value FROM sysprofile s";
 constexpr int scroll = 0x20;
@@ -38,27 +40,6 @@ std::string generated(int n, const std::string &table_extra = "", const std::str
             {"name": "value", "type": 2, "length": 4}], "generate": )" +
          std::to_string(n) + table_extra + "}}" + extra + "}";
 }
-
-/* The probe's output descriptor: host type 114 of 65 bytes, host type 102. */
-struct ProbeRow {
-  char name[65] = {};
-  int32_t value = 0;
-  sqlvar_struct vars[2] = {};
-  sqlda da {};
-  ProbeRow() {
-    vars[0].sqltype = 114;
-    vars[0].sqllen = sizeof name;
-    vars[0].sqldata = name;
-    vars[1].sqltype = 102;
-    vars[1].sqllen = 4;
-    vars[1].sqldata = reinterpret_cast<char *>(&value);
-    da.sqld = 2;
-    da.sqlvar = vars;
-    da.desc_occ = 2;
-  }
-  ProbeRow(const ProbeRow &) = delete;
-  ProbeRow &operator=(const ProbeRow &) = delete;
-};
 
 class Fetch : public sqli_test::RuntimeSessionTest {
  protected:

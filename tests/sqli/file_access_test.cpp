@@ -5,7 +5,11 @@
 ** sent. Reads in pieces from offsets, write runs with the file's size,
 ** /dev/full, descriptor 0, one file at a time, long offsets of sparse
 ** files, and malformed requests: answered in step, or dropping the
-** connection when they cannot be read in step.
+** connection when they cannot be read in step. Through a file seam over
+** the platform's calls with one call made to fail: what real files cannot
+** be made to do (a refused open under any user, a read that fails after a
+** piece, an interrupted or short call), for file access and the file
+** helpers alike.
 */
 #include <gtest/gtest.h>
 
@@ -14,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -26,7 +31,9 @@
 #include "runtime_session.h"
 #include "sqli_blob.h"
 #include "sqli_errors.h"
+#include "sqli_file.h"
 #include "sqli_reply.h"
+#include "sqli_seams.h"
 #include "sqli_statement.h"
 #include "sqli_status.h"
 #include "temp_dir.h"
@@ -111,13 +118,8 @@ std::string text_of(size_t n) {
   return s;
 }
 
-class FileAccess : public sqli_test::RuntimeTest {
+class FileAccess : public sqli_test::StartedRuntimeTest {
  protected:
-  void SetUp() override {
-    RuntimeTest::SetUp();
-    tcb = start();
-    ASSERT_NE(tcb, nullptr);
-  }
   void TearDown() override {
     sqli_file_conn_gone(tcb->file_conn);
     tcb->curconn = nullptr;
@@ -147,7 +149,6 @@ class FileAccess : public sqli_test::RuntimeTest {
     return answers;
   }
 
-  sqli_tcb *tcb = nullptr;
   bool dropped = false;
   int aborts = 0;
   dvz_test::TempDir dir;
@@ -393,6 +394,220 @@ TEST_F(FileAccess, LongFormHonoursOffsetsBeyondFourGiB) {
   sqli_file_conn_gone(tcb->file_conn);
   EXPECT_EQ(get_filesize(tcb, &size), -1);
   EXPECT_EQ(size, -1);
+}
+
+/* The file seam over the platform's calls, the n-th call of one kind made
+** to fail with an error number, or with error 0 to move a single byte. A
+** failed close has still released its descriptor, as the platform's has. */
+enum class FileCall { open, lseek, read, write, close };
+struct FileFault {
+  FileCall call;
+  int nth;
+  int error;
+};
+
+class FaultyFiles {
+ public:
+  explicit FaultyFiles(FileFault fault) : previous_(sqli_files) {
+    state() = {fault, {}};
+    sqli_files = &table;
+  }
+  ~FaultyFiles() { sqli_files = previous_; }
+  FaultyFiles(const FaultyFiles &) = delete;
+  FaultyFiles &operator=(const FaultyFiles &) = delete;
+  /* Calls of a kind made so far. */
+  static int calls(FileCall c) { return state().calls[static_cast<size_t>(c)]; }
+
+ private:
+  struct counters {
+    FileFault fault;
+    std::array<int, 5> calls;
+  };
+  static counters &state() {
+    static counters c;
+    return c;
+  }
+  /* True when this call fails (errno set); *one_byte when it is cut short. */
+  static bool hit(FileCall c, bool *one_byte = nullptr) {
+    const FileFault &f = state().fault;
+    if (++state().calls[static_cast<size_t>(c)] != f.nth || f.call != c) return false;
+    if (f.error == 0 && one_byte != nullptr) {
+      *one_byte = true;
+      return false;
+    }
+    errno = f.error;
+    return true;
+  }
+  static int open(const char *path, int flags, mode_t mode) {
+    return hit(FileCall::open) ? -1 : sqli_system_files.open(path, flags, mode);
+  }
+  static int open_client(const char *name, int flags) {
+    return hit(FileCall::open) ? -1 : sqli_system_files.open_client(name, flags);
+  }
+  static int create_client(const char *name, mode_t mode) {
+    return hit(FileCall::open) ? -1 : sqli_system_files.create_client(name, mode);
+  }
+  static int close(int fd) {
+    const bool fails = hit(FileCall::close);
+    const int error = errno;
+    const int rc = sqli_system_files.close(fd);
+    if (fails) errno = error;
+    return fails ? -1 : rc;
+  }
+  static ssize_t read(int fd, void *buffer, size_t count) {
+    bool one_byte = false;
+    if (hit(FileCall::read, &one_byte)) return -1;
+    return sqli_system_files.read(fd, buffer, one_byte ? 1 : count);
+  }
+  static ssize_t write(int fd, const void *buffer, size_t count) {
+    bool one_byte = false;
+    if (hit(FileCall::write, &one_byte)) return -1;
+    return sqli_system_files.write(fd, buffer, one_byte ? 1 : count);
+  }
+  static off_t lseek(int fd, off_t offset, int whence) {
+    return hit(FileCall::lseek) ? -1 : sqli_system_files.lseek(fd, offset, whence);
+  }
+  static constexpr sqli_file_seam table = {open, open_client, create_client, close,
+                                           read, write,       lseek};
+  const sqli_file_seam *previous_;
+};
+
+TEST_F(FileAccess, FailedFileCallsAreAnsweredWithTheirErrorAndInterruptedOnesRetried) {
+  const std::string path = dir.write("ten.txt", "0123456789");
+  const Bytes read_all = read_request(4, -1, false);
+  const std::string all = read_answer("0123456789", 0, 10, {4, 4, 2}, false);
+  struct Case {
+    const char *what;
+    FileFault fault;
+    std::vector<Bytes> requests; /* each row ends with a close, answered 12 */
+    std::vector<std::string> answers;
+    const char *left = "0123456789";
+  };
+  const Case cases[] = {
+      {"open refused (not shown by real files when run as root)",
+       {FileCall::open, 1, EACCES},
+       {open_request(path, 0x10, 0, false), read_all},
+       {failure(EACCES), failure(EBADF)}},
+      {"open interrupted",
+       {FileCall::open, 1, EINTR},
+       {open_request(path, 0x10, 0, false), read_all},
+       {done(), all}},
+      {"positioning after the open fails: the file is not kept",
+       {FileCall::lseek, 1, EIO},
+       {open_request(path, 0x10, 0, false), read_all},
+       {failure(EIO), failure(EBADF)}},
+      {"the position before a read cannot be had",
+       {FileCall::lseek, 2, EIO},
+       {open_request(path, 0x10, 0, false), read_all},
+       {done(), failure(EIO)}},
+      {"a read fails after the first piece was sent",
+       {FileCall::read, 2, EIO},
+       {open_request(path, 0x10, 0, false), read_all},
+       {done(), sqli_test::hex(Wire()
+                                   .i16(106)
+                                   .i32(10)
+                                   .i16(106)
+                                   .i16(4)
+                                   .pbuf("0123")
+                                   .i16(13)
+                                   .i16(EIO)
+                                   .i16(0)
+                                   .i16(0)
+                                   .i16(0)
+                                   .i16(12))}},
+      {"a read interrupted",
+       {FileCall::read, 2, EINTR},
+       {open_request(path, 0x10, 0, false), read_all},
+       {done(), all}},
+      {"a short read is a smaller piece",
+       {FileCall::read, 1, 0},
+       {open_request(path, 0x10, 0, false), read_all},
+       {done(), read_answer("0123456789", 0, 10, {1, 4, 4, 1}, false)}},
+      {"a write fails",
+       {FileCall::write, 1, EIO},
+       {open_request(path, 0x20, 0, false), write_request({"ab"})},
+       {done(), failure(EIO)},
+       "0123456789"},
+      {"a write interrupted",
+       {FileCall::write, 1, EINTR},
+       {open_request(path, 0x20, 0, false), write_request({"ab"})},
+       {done(), written(10, false)},
+       "ab23456789"},
+      {"a short write is continued",
+       {FileCall::write, 1, 0},
+       {open_request(path, 0x24, 0, false), write_request({"abcdef"})},
+       {done(), written(6, false)},
+       "abcdef"},
+      {"a failed close still lets the file go",
+       {FileCall::close, 1, EIO},
+       {open_request(path, 0x10, 0, false)},
+       {done()}},
+  };
+  const int base = asf_test::fd_count();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    dvz_test::write_file(path, "0123456789");
+    std::vector<std::string> answers;
+    {
+      FaultyFiles files(c.fault);
+      std::vector<Bytes> requests = c.requests;
+      requests.push_back(close_request());
+      answers = exchange(requests);
+    }
+    std::vector<std::string> expected = c.answers;
+    expected.push_back(done());
+    EXPECT_EQ(answers, expected);
+    EXPECT_FALSE(dropped);
+    EXPECT_EQ(SQLCODE, 0) << "nothing is recorded in sqlca";
+    EXPECT_EQ(tcb->file_fd, -1);
+    EXPECT_EQ(asf_test::fd_count(), base);
+    EXPECT_EQ(dvz_test::read_file(path), c.left);
+  }
+}
+
+TEST_F(FileAccess, FileHelpersRecordTheirErrorsFromTheSeam) {
+  const std::string path = dir.write("h.txt", "helper");
+  {
+    FaultyFiles files({FileCall::open, 1, EACCES});
+    _sqclrca(tcb);
+    EXPECT_LT(_sqfilopen(path.c_str(), 1), 0);
+    EXPECT_EQ(SQLCODE, SQLI_E_NOFILE);
+  }
+  {
+    FaultyFiles files({FileCall::read, 1, EIO});
+    _sqclrca(tcb);
+    const int fd = _sqfilopen(path.c_str(), 1);
+    ASSERT_GE(fd, 0);
+    char buffer[16];
+    int got = -1;
+    EXPECT_EQ(_sqfilread(fd, buffer, sizeof buffer, &got), -1);
+    EXPECT_EQ(got, 0);
+    EXPECT_EQ(SQLCODE, SQLI_E_FILEREAD);
+    EXPECT_EQ(_sqfilread(fd, buffer, sizeof buffer, &got), 0) << "the next read is the platform's";
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(got)), "helper");
+    _sqclrca(tcb);
+    EXPECT_EQ(_sqfilclose(fd), 0);
+  }
+  {
+    /* A short write is continued; a failed close records its error. */
+    FaultyFiles files({FileCall::write, 1, 0});
+    _sqclrca(tcb);
+    const int fd = _sqfilopen(path.c_str(), 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(_sqfilwrite(fd, "created", 7), 0);
+    EXPECT_EQ(FaultyFiles::calls(FileCall::write), 2);
+    EXPECT_EQ(_sqfilclose(fd), 0);
+    EXPECT_EQ(dvz_test::read_file(path), "created");
+    EXPECT_EQ(SQLCODE, 0);
+  }
+  {
+    FaultyFiles files({FileCall::close, 1, EIO});
+    _sqclrca(tcb);
+    const int fd = _sqfilopen(path.c_str(), 1);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(_sqfilclose(fd), -1);
+    EXPECT_EQ(SQLCODE, SQLI_E_FILECLOSE);
+  }
 }
 
 /* Against the SQLI server double: a statement whose reply writes a file

@@ -37,13 +37,8 @@ using sqli_test::Wire;
 
 Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-class Handshake : public sqli_test::RuntimeTest {
+class Handshake : public sqli_test::StartedRuntimeTest {
  protected:
-  void SetUp() override {
-    RuntimeTest::SetUp();
-    tcb = start();
-    ASSERT_NE(tcb, nullptr);
-  }
   void TearDown() override {
     tcb->curconn = nullptr;
     conlist.mode = sqli_mode_none;
@@ -51,8 +46,6 @@ class Handshake : public sqli_test::RuntimeTest {
   }
 
   using Session = sqli_test::CurrentConnection;
-
-  sqli_tcb *tcb = nullptr;
 };
 
 const Bytes version_request = sqli_test::parse_script("i16(53) i16(12)");

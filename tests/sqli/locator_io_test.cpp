@@ -48,13 +48,8 @@ std::string glibc_iconv(const char *to, const char *from, const std::string &in)
   return out;
 }
 
-class Locators : public sqli_test::RuntimeTest {
+class Locators : public sqli_test::StartedRuntimeTest {
  protected:
-  void SetUp() override {
-    RuntimeTest::SetUp();
-    tcb = start();
-    ASSERT_NE(tcb, nullptr);
-  }
   loc_t memory(int32_t buffer_size, char *buffer, int32_t size = 0) {
     loc_t loc {};
     loc.kind = loc_in_memory;
@@ -100,7 +95,6 @@ class Locators : public sqli_test::RuntimeTest {
     return out;
   }
 
-  sqli_tcb *tcb = nullptr;
   std::vector<std::string> names;
   dvz_test::TempDir dir;
 };

@@ -61,6 +61,15 @@ class NamedDescriptors : public sqli_test::RuntimeTest {
                {item(SQLI_DI_TYPE, host_type_int, &type, 4),
                 item(SQLI_DI_LENGTH, host_type_int, &len, 4)});
   }
+  /* SET of a type with length 0 and data from a host of host_type. */
+  int32_t set_typed_data(const char *name, int index, int32_t type, int host_type, char *data,
+                         int host_len) {
+    int32_t zero = 0;
+    return set(
+        name, index,
+        {item(SQLI_DI_TYPE, host_type_int, &type, 4), item(SQLI_DI_LENGTH, host_type_int, &zero, 4),
+         item(SQLI_DI_DATA, host_type, data, host_len)});
+  }
 };
 
 TEST_F(NamedDescriptors, AllocateMakesOneBlockOfUntypedEntries) {
@@ -251,15 +260,9 @@ TEST_F(NamedDescriptors, SetAndGetCarryEveryItem) {
 
 TEST_F(NamedDescriptors, CharacterDataKeepsItsLengthAndText) {
   ASSERT_EQ(sqli_desc_alloc("d", 1), 0);
-  int32_t type = sql_type_char;
-  int32_t zero = 0;
   char text[] = "hello";
   /* Length 0 with data: the length is the host's less its terminator. */
-  ASSERT_EQ(set("d", 1,
-                {item(SQLI_DI_TYPE, host_type_int, &type, 4),
-                 item(SQLI_DI_LENGTH, host_type_int, &zero, 4),
-                 item(SQLI_DI_DATA, host_type_char, text, 6)}),
-            0);
+  ASSERT_EQ(set_typed_data("d", 1, sql_type_char, host_type_char, text, 6), 0);
   const sqlvar_struct &v = _iqdlocate("d", sqlitcb)->sqlvar[0];
   EXPECT_EQ(v.sqllen, 5);
   EXPECT_NE(v.sqlflags & sqlvar_own_data, 0);
@@ -285,14 +288,8 @@ TEST_F(NamedDescriptors, CharacterDataKeepsItsLengthAndText) {
 
 TEST_F(NamedDescriptors, LvarcharEntryBorrowsTheHostBuffer) {
   ASSERT_EQ(sqli_desc_alloc("d", 1), 0);
-  int32_t type = sql_type_lvarchar;
-  int32_t zero = 0;
   char text[] = "a long value";
-  ASSERT_EQ(set("d", 1,
-                {item(SQLI_DI_TYPE, host_type_int, &type, 4),
-                 item(SQLI_DI_LENGTH, host_type_int, &zero, 4),
-                 item(SQLI_DI_DATA, host_type_lvarchar, text, 0)}),
-            0);
+  ASSERT_EQ(set_typed_data("d", 1, sql_type_lvarchar, host_type_lvarchar, text, 0), 0);
   const sqlvar_struct &v = _iqdlocate("d", sqlitcb)->sqlvar[0];
   EXPECT_EQ(v.sqldata, text);
   EXPECT_EQ(v.sqlflags & sqlvar_own_data, 0);

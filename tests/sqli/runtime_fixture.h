@@ -130,6 +130,18 @@ class RuntimeTest : public ::testing::Test {
   }
 };
 
+/* A RuntimeTest whose context is started (start()) before each test. */
+class StartedRuntimeTest : public RuntimeTest {
+ protected:
+  void SetUp() override {
+    RuntimeTest::SetUp();
+    tcb = start();
+    ASSERT_NE(tcb, nullptr);
+  }
+
+  sqli_tcb *tcb = nullptr;
+};
+
 /* A memory table that fails the N-th allocation or growth (1-based; 0 for
 ** none), installed for the life of the object. */
 class FailingMemory {

@@ -270,7 +270,7 @@ class Double:
         except FileNotFoundError:
             return []
 
-    def wait_line(self, fragment, timeout=5):
+    def wait_line(self, fragment, timeout=20):
         end = time.monotonic() + timeout
         while time.monotonic() < end:
             for line in self.lines():

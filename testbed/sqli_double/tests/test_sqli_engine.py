@@ -311,19 +311,47 @@ class Engine:
 
 
 def recv_for(s, seconds):
-    """Everything received within `seconds`, and whether the peer closed."""
+    """Everything received within `seconds`, and whether the peer closed.
+    The socket's own time-out is put back afterwards."""
     out = b""
     end = time.monotonic() + seconds
+    kept = s.gettimeout()
     s.settimeout(0.05)
-    while time.monotonic() < end:
-        try:
-            chunk = s.recv(65536)
-        except socket.timeout:
-            continue
-        if not chunk:
-            return out, True
-        out += chunk
-    return out, False
+    try:
+        while time.monotonic() < end:
+            try:
+                chunk = s.recv(65536)
+            except socket.timeout:
+                continue
+            if not chunk:
+                return out, True
+            out += chunk
+        return out, False
+    finally:
+        s.settimeout(kept)
+
+
+def recv_expect(s, n, seconds=20):
+    """At least n bytes (or what came before the peer closed), waiting up to
+    `seconds` for them, then a short look for any byte beyond them; and
+    whether the peer closed."""
+    out = b""
+    end = time.monotonic() + seconds
+    kept = s.gettimeout()
+    s.settimeout(0.05)
+    try:
+        while len(out) < n and time.monotonic() < end:
+            try:
+                chunk = s.recv(65536)
+            except socket.timeout:
+                continue
+            if not chunk:
+                return out, True
+            out += chunk
+    finally:
+        s.settimeout(kept)
+    more, closed = recv_for(s, 0.1)
+    return out + more, closed
 
 
 def send_split(s, data, size):
@@ -455,7 +483,7 @@ class Program(unittest.TestCase):
                 with Engine({"rules": [rule]}) as eng:
                     s = eng.connect()
                     s.sendall(b"\x00\x01\x00\x00\x00\x0f" + b"select a from t\x00" + END)
-                    got, closed = recv_for(s, 0.6)
+                    got, closed = recv_expect(s, len(wire))
                     self.assertEqual(got.hex(), wire.hex())
                     self.assertEqual(closed, closes)
                     if what == "truncate":
@@ -586,7 +614,7 @@ class SessionReplies(unittest.TestCase):
             with self.subTest(what), Engine({"info": info}) as eng:
                 s = eng.connect()
                 s.sendall(h("0051 0000"))
-                self.assertEqual(recv_for(s, 0.5)[0].hex(), want.hex())
+                self.assertEqual(recv_expect(s, len(want))[0].hex(), want.hex())
 
     def test_rules_take_precedence_over_session_replies(self):
         scenario = {"rules": [
@@ -654,6 +682,23 @@ class Replay(unittest.TestCase):
             finally:
                 self.assertEqual(dbl.stop(), 0)
 
+    def test_once_lines_are_answered_on_the_first_pass_only(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "replay")
+            with open(path, "w") as f:
+                f.write("once 5 0051\n2 0013\nonce 3 00\n4 000c\n")
+            dbl = Double("--replay", path)
+            try:
+                s = dbl.connect()
+                s.sendall(BINARY_CONNECT)
+                read_message(s)
+                for size, want in ((5, "0051"), (2, "0013"), (3, "00"), (4, "000c"),
+                                   (2, "0013"), (4, "000c"), (2, "0013")):
+                    s.sendall(b"\x01" * size)
+                    self.assertEqual(recv_all(s, len(want) // 2).hex(), want)
+            finally:
+                self.assertEqual(dbl.stop(), 0)
+
     def test_the_raw_port_answers_the_listed_sequence_round_and_round(self):
         with tempfile.TemporaryDirectory() as tmp:
             path = os.path.join(tmp, "replay")
@@ -681,6 +726,7 @@ class Replay(unittest.TestCase):
     def test_a_bad_replay_file_fails_loudly(self):
         cases = [("size 0", "0 000c\n", "request\\x20size\\x200"),
                  ("no line", "# nothing\n", "no\\x20exchange"),
+                 ("once lines alone", "once 2 0013\n", "no\\x20exchange"),
                  ("bad hex", "2 0z\n", "replay\\x20file")]
         for what, text, reason in cases:
             with self.subTest(what=what), tempfile.TemporaryDirectory() as tmp:
@@ -725,7 +771,7 @@ class Switches(unittest.TestCase):
                     t0 = time.monotonic()
                     s.sendall(BINARY_CONNECT)
                     if outcome in ("closed", "cut"):
-                        got, closed = recv_for(s, 2)
+                        got, closed = recv_for(s, 20)
                         self.assertTrue(closed)
                         self.assertEqual(len(got), value or 0)
                         continue
@@ -1089,7 +1135,7 @@ class Semantics(unittest.TestCase):
             full = describe(11, 0) + error(-206, -111, "probe_t") + END
             eng.write({"rules": [{"text": "drop table probe_t", "close_at": 5}]})
             s.sendall(statement("drop table probe_t"))
-            got, closed = recv_for(s, 2)
+            got, closed = recv_for(s, 20)
             self.assertEqual((got, closed), (full[:5], True))
             s = eng.connect()
             eng.write({"rules": [{"text": "drop table probe_t", "stall": True},
@@ -1225,6 +1271,102 @@ class FetchSemantics(unittest.TestCase):
                           tuples(b"cpu" + b" " * 15 + e.be32(3)) + done(1) + END)
 
 
+class CachedWork(unittest.TestCase):
+    """What the engine keeps between requests (the scenario's object, a
+    generated table's encoded rows, a SELECT's columns) gives what working
+    it out anew gives, and is dropped when its source changes."""
+
+    def test_a_changed_scenario_file_is_seen_at_once(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "scenario.json")
+
+            def replace(text):
+                with open(path + ".tmp", "w") as f:
+                    f.write(text)
+                os.replace(path + ".tmp", path)
+
+            def overwrite(text):
+                with open(path, "r+") as f:
+                    f.write(text)
+
+            # (how, text, wait before it, what the next read gives); the
+            # texts have one size, so only content and times tell them apart.
+            steps = [(replace, '{"a": 1}', 0, {"a": 1}),
+                     (replace, '{"a": 2}', 0, {"a": 2}),
+                     (replace, '{"a": 3}', 0.3, {"a": 3}),
+                     (None, None, 0.3, {"a": 3}),
+                     (overwrite, '{"a": 4}', 0, {"a": 4}),
+                     (overwrite, '{"a": 5}', 0.3, {"a": 5}),
+                     (replace, '{"a": 6', 0, ValueError),
+                     (replace, '{"a": 7}', 0, {"a": 7})]
+            for i, (how, text, wait, want) in enumerate(steps):
+                with self.subTest(step=i):
+                    time.sleep(wait)
+                    if how is not None:
+                        how(text)
+                    if isinstance(want, type):
+                        self.assertRaises(want, e.load_scenario, path)
+                    else:
+                        self.assertEqual(e.load_scenario(path), want)
+                        self.assertEqual(e.load_scenario(path), want)
+            os.remove(path)
+            self.assertRaises(OSError, e.load_scenario, path)
+
+    @staticmethod
+    def oracle(rows, start, room, most, caps):
+        """The tuples of a batch taken row by row, and the next row."""
+        out, at = [], start
+        while 1 <= at <= len(rows) and at - start < most:
+            if out and len(rows[at - 1]) > room:
+                break
+            out.append(e.build_tuple({"hex": rows[at - 1]}, caps))
+            room -= len(rows[at - 1])
+            at += 1
+        return b"".join(out), at
+
+    def test_batches_across_generated_and_listed_rows_match_a_row_by_row_walk(self):
+        cols = e.DEFAULT_TABLES["sysprofile"]["columns"]
+        scenario = {"tables": {"sysprofile": {"columns": cols, "generate": 20,
+                                              "rows": [["x", 99], ["a longer name", 7]]}}}
+        registry = e.Registry()
+        stmt = {"text": b"SELECT name, value FROM sysprofile", "open": True}
+        for caps in (0, 0xFEBD):
+            table = registry.lookup(scenario, "sysprofile")
+            rows = [e.row_bytes(cols, r, bool(caps & e.CAP_VARCHAR_PAD)) for r in table["rows"]]
+            for start in (1, 2, 19, 20, 21, 22, 23):
+                for room in (-1, 1, 69, 138, 500, 5000):
+                    for array in (0, 1, 3):
+                        with self.subTest(caps=caps, start=start, room=room, array=array):
+                            stmt.update(sent=start - 1, first=0, last=0)
+                            m = {"code": e.C_FETCH, "size": room, "array": array}
+                            items = e.fetch_items(stmt, m, scenario, registry, 1, caps)
+                            want, at = self.oracle(rows, start, room, array or len(rows), caps)
+                            got = items[0]["hex"] if items[0]["kind"] == "raw" else b""
+                            self.assertEqual(got, want)
+                            self.assertEqual(items[-1]["kind"] == "done", at > len(rows))
+                            self.assertEqual(stmt["sent"], max(start - 1, at - 1))
+
+    def test_a_select_follows_its_table_columns_when_they_change(self):
+        registry = e.Registry()
+        stmt = {"text": b"SELECT value FROM sysprofile", "open": True}
+        cols = [{"name": "name", "type": e.T_VARCHAR, "length": 8},
+                {"name": "value", "type": e.T_INTEGER, "length": 4}]
+        scenario = {"tables": {"sysprofile": {"columns": cols, "rows": [["a", 5]]}}}
+
+        def first_row():
+            stmt.update(sent=0, first=0, last=0)
+            m = {"code": e.C_FETCH, "size": 4096}
+            return e.fetch_items(stmt, m, scenario, registry, 1)[0]["hex"]
+
+        self.assertEqual(first_row(), e.build_tuple({"hex": e.be32(5)}, 0))
+        # The same list changed in place, then a new one: value is now a SMALLINT.
+        cols[1] = {"name": "value", "type": e.T_SMALLINT, "length": 2}
+        self.assertEqual(first_row(), e.build_tuple({"hex": e.be16(5)}, 0))
+        scenario["tables"]["sysprofile"]["columns"] = [dict(c) for c in reversed(cols)]
+        scenario["tables"]["sysprofile"]["rows"] = [[6, "b"]]
+        self.assertEqual(first_row(), e.build_tuple({"hex": e.be16(6)}, 0))
+
+
 class FileRequests(unittest.TestCase):
     """Server-driven file requests (98) inside a reply: their bytes from
     the wire tables, and the engine waiting for each answer, journaling it
@@ -1309,6 +1451,198 @@ class FileRequests(unittest.TestCase):
             self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
             s.close()
             self.assertEqual(eng.double.stop(), 0)
+
+
+def chunk(data):
+    return h("0027") + len(data).to_bytes(2, "big") + data + (b"\x00" if len(data) % 2 else b"")
+
+
+class BlobValues(unittest.TestCase):
+    """BYTE and TEXT values: stored from the chunks a request sends (41,
+    39 ... 0, 40 abandoning), served on [4 id][38 desc][12] and in the
+    array form 92 as chunks of the scenario's size."""
+
+    def test_sent_values_are_stored_and_served_back_in_chunks(self):
+        value = bytes(range(256)) * 10 + b"xyz"  # 2563 bytes
+        with Engine({"blob_chunk": 1000, "blobs": {"7": {"text": "abc"}}}) as eng:
+            s = eng.connect()
+            # Two values: the second abandoned after one chunk.
+            req = (h("0029 0002") + chunk(value[:1024]) + chunk(value[1024:]) + chunk(b"") +
+                   chunk(b"lost") + h("0028") + codes(7) + END)
+            s.sendall(req)
+            self.assertEqual(recv_all(s, 2), END)
+            blobs = [fields_of(line) for line in eng.double.lines() if " what=blob " in line]
+            self.assertEqual(len(blobs), 2)
+            self.assertEqual((blobs[0]["size"], blobs[0]["data"]), (str(len(value)), value.hex()))
+            self.assertEqual(blobs[1]["abandoned"], "1")
+            stored = e.blob_descriptor(int(blobs[0]["id"]), len(value))
+            self.assertEqual(int.from_bytes(stored[12:16], "big") -
+                             int.from_bytes(stored[8:12], "big") + 1, len(value))
+            # One value on [4 id][38 desc][12]: chunks of 1000, 1000, 563, 0.
+            s.sendall(id_msg(3) + h("0026") + stored + END)
+            want = (chunk(value[:1000]) + chunk(value[1000:2000]) + chunk(value[2000:]) +
+                    chunk(b"") + END)
+            self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
+            # The array form: the scenario's value, then the stored one.
+            s.sendall(h("005c 0002") + id_msg(3) + h("0026") + e.blob_descriptor(7, 3) +
+                      h("0026") + stored + END)
+            want = chunk(b"abc") + chunk(b"") + want
+            self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
+            # A table's BYTE column holds the descriptor of {"id", "size"}.
+            cols = [{"type": 11, "length": 56}, {"type": 2, "length": 4}]
+            self.assertEqual(e.row_bytes(cols, [{"id": 7, "size": 3}, 5]),
+                             e.blob_descriptor(7, 3) + h("00000005"))
+            self.assertEqual(e.row_bytes(cols, [None, 5])[38:40], h("0001"), "NULL")
+            # An id the double does not know is refused.
+            s.sendall(id_msg(3) + h("0026") + e.blob_descriptor(99, 1) + END)
+            want = e.build_reply([{"kind": "error", "code": -608}, {"kind": "end"}], 0)
+            self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
+            s.close()
+            self.assertEqual(eng.double.stop(), 0)
+
+
+class FastPathReplies(unittest.TestCase):
+    """Replies 101, 103 and 104 against hand-written bytes, and the
+    scenario's "routines" on the wire: 101, 102 (with its bind list and
+    104) and 105."""
+
+    ROUTINES = {"routines": {"f(int)": {
+        "handle": 77, "results": [{"type": 2, "value": 7}, {"type": 0, "value": None}],
+        "fparam": {"first": 5, "second": 6, "flag": 3, "third": 7, "fourth": 8, "fifth": 9,
+                   "first_list": [{"byte": 1, "w16": 2, "w32": 3, "x32": 4, "x16a": 5,
+                                   "x16b": 6}]}}}}
+
+    def test_items_give_the_bytes_of_the_wire_tables(self):
+        fparam = self.ROUTINES["routines"]["f(int)"]["fparam"]
+        head = "0068 0001 00000005 00000000 00000006 03"
+        cases = [
+            ([{"kind": "routine", "handle": -2}], 0, "0065 fffffffe"),
+            ([dict(fparam, kind="fparam", short=True)], 0, head),
+            # The long form: third, fourth (INT8), fifth, two lists.
+            ([dict(fparam, kind="fparam")], 0,
+             head + "00000007 0001 00000008 00000000 00000009"
+             " 0001 01 0002 00000003 0000"),
+            ([dict(fparam, kind="fparam")], 0x8,
+             head + "00000007 0001 00000008 00000000 00000009"
+             " 0001 01 0002 00000003 00000004 0005 0006 0000"),
+            ([{"kind": "fparam", "short": True, "first": None, "flag": 0}], 0,
+             "0068 0000 00000000 00000000 00000000 00"),
+            ([{"kind": "fpresult", "values": [
+                {"type": 0, "value": "abc"}, {"type": 1, "value": -1}, {"type": 2, "value": None},
+                {"type": 3, "value": 2.5}, {"type": 5, "prec": 0x502, "value": "-12.34"},
+                {"type": 17, "value": -5}, {"type": 41, "hex": "0102", "ind": 0},
+                {"type": 19, "hex": "aabbcc"}]}], 0,
+             "0067 0008 0000 0000 0000 0003 61626300 0001 0000 0000 ffff"
+             " 0002 ffff 0000 0003 0000 0000 4004000000000000"
+             " 0005 0000 0502 0003 3e 57 42 00 0011 0000 0000 ffff 00000005 00000000"
+             " 0029 0000 0000 00000002 0102 0013 0000 0000 0000 00000003 aabbcc00"),
+            # Capability 0x4: two unused words after an extended type word.
+            ([{"kind": "fpresult", "count": 2, "values": [{"type": 40, "text": "x"}]}], 0x4,
+             "0067 0002 0028 0000 0000 0000 0000 00000001 7800"),
+        ]
+        for items, caps, want in cases:
+            with self.subTest(items=items, caps=caps):
+                self.assertEqual(e.build_reply(items, caps).hex(), h(want).hex())
+
+    def test_decimal_values_round_trip_through_the_decoder(self):
+        for text in ("0", "1", "-1", "123.45", "-0.001", "98765432.1", "-5E+20"):
+            with self.subTest(text=text):
+                data = e.decimal_bytes(text)
+                self.assertEqual(e.wire_decimal(e.Cursor(data)), decimal.Decimal(text))
+
+    def test_routines_are_looked_up_called_and_released_on_the_wire(self):
+        with Engine(self.ROUTINES) as eng:
+            s = eng.connect()
+            sig = h("0006") + b"f(int)"
+            # 101 wanting the block: the handle, the long 104, the end.
+            s.sendall(h("0065") + sig + h("0001") + END)
+            want = e.build_reply([{"kind": "routine", "handle": 77},
+                                  dict(self.ROUTINES["routines"]["f(int)"]["fparam"],
+                                       kind="fparam"), {"kind": "end"}], 1)
+            self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
+            s.sendall(h("0065") + sig + h("0000") + END)
+            want = h("0065 0000004d 000c")
+            self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
+            # 102 with a bind list and 104: the short 104, then 103.
+            s.sendall(h("0066 0000004d 0001 0001 0005 0001 0002 0000 0000 00000003"
+                        " 0068 0001 00000005 00000000 00000006 03") + END)
+            want = h("0068 0001 00000005 00000000 00000006 03"
+                     " 0067 0002 0002 0000 0000 00000007 0000 ffff 0000 000c")
+            self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
+            # Unknown signature or handle: -674. 105 is answered with the end.
+            s.sendall(h("0065 0001 7800 0000") + END)
+            want = e.build_reply([{"kind": "error", "code": -674}, {"kind": "end"}], 1)
+            self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
+            s.sendall(h("0066 00000001 0000 0000") + END)
+            self.assertEqual(recv_all(s, len(want)).hex(), want.hex())
+            s.sendall(h("0069 0000004d") + END)
+            self.assertEqual(recv_all(s, 2).hex(), "000c")
+            lines = eng.wait_sqli(14)
+            release = [f for f in lines if f["code"] == "105"]
+            self.assertEqual(release[0]["handle"], "77")
+            s.close()
+            self.assertEqual(eng.double.stop(), 0)
+
+
+class InsertCursorPuts(unittest.TestCase):
+    """Insert cursors: the text with placeholders described with its
+    table's columns and run by nothing but PUT; PUT (17) rows decoded
+    against that description, added to the table, answered by a done per
+    message; the scenario's error on the n-th row."""
+
+    COLS = [{"name": "a", "type": 2, "length": 4}, {"name": "b", "type": 13, "length": 4},
+            {"name": "c", "type": 0, "length": 3}, {"name": "s", "type": 1, "length": 2}]
+
+    def test_stored_rows_decode_by_the_columns_types(self):
+        cases = [
+            # padded VARCHAR, then its NULL form and the other NULL forms
+            (h("00000007 02787900 00 616220 0005"), False, [7, "xy", "ab", 5]),
+            (h("80000000 0100000000 002020 8000"), False, [None, None, None, None]),
+            # compact VARCHAR (capability 0x1000)
+            (h("00000001 03616263 7a2020 ffff"), True, [1, "abc", "z", -1]),
+        ]
+        for raw, compact, want in cases:
+            self.assertEqual(e.decode_stored_row(self.COLS, raw, compact), want)
+        for bad in (h("00000007 02"), h("00000007 00 00000000 202020 0000 00")):
+            with self.assertRaises(d.Malformed):
+                e.decode_stored_row(self.COLS, bad)
+
+    def session(self):
+        return {"assoc": 1, "exited": False, "version": "8.00",
+                "state": e.Statements(), "registry": e.Registry()}
+
+    def put(self, rows, sid=1):
+        m = {"code": 17, "size": 15, "rows": len(rows), "row": [r.hex() for r in rows]}
+        return [{"code": 4, "id": sid}, m]
+
+    def test_a_put_request_adds_its_rows_and_an_injected_error_stops_at_its_row(self):
+        scenario = {"tables": {"t": {"columns": self.COLS, "rows": []}}}
+        sess = self.session()
+        text = {"code": 1, "text": b"insert into t (s, a) values (?, ?)"}
+        data, _ = e.reply_for(scenario, [text, {"code": 22}, {"code": 49}, {"code": 12}], 0, sess)
+        cols = [dict(self.COLS[3], start=0), dict(self.COLS[0], start=2)]
+        want = describe(6, 1, cols, row_size=6) + DONE0 + END
+        self.assertEqual(data.hex(), want.hex())
+        self.assertNotIn("t", sess["registry"].inserted, "the text alone inserts nothing")
+        rows = [h("0001 00000002"), h("8000 00000003")]
+        msgs = self.put(rows)
+        e.annotate_put(msgs[1], msgs, sess["state"])
+        self.assertEqual(msgs[1]["value"], ["[1,2]", "[null,3]"])
+        data, _ = e.reply_for(scenario, msgs + [{"code": 12}], 0, sess)
+        self.assertEqual(data.hex(), (done(2) + END).hex())
+        self.assertEqual(sess["registry"].inserted["t"], [[2, None, None, 1], [3, None, None, None]])
+        # The association's third row is refused; the fourth never looked at.
+        scenario["put_error"] = {"row": 3, "code": -239}
+        msgs = self.put([h("0004 00000004"), h("0005 00000005")])
+        e.annotate_put(msgs[1], msgs, sess["state"])
+        data, _ = e.reply_for(scenario, msgs + [{"code": 12}], 0, sess)
+        self.assertEqual(data.hex(), (error(-239, 0, "") + END).hex())
+        self.assertEqual(len(sess["registry"].inserted["t"]), 2)
+        # A row that does not decode is refused as malformed.
+        msgs = self.put([h("0004 000000")])
+        e.annotate_put(msgs[1], msgs, sess["state"])
+        data, _ = e.reply_for(scenario, msgs + [{"code": 12}], 0, sess)
+        self.assertTrue(data.startswith(h("000d") + e.be16(-201)))
 
 
 if __name__ == "__main__":

@@ -309,8 +309,16 @@ TEST_F(TliDriver, HalfMessageThenCloseGivesTheHalfThenPeerGone) {
 }
 
 TEST_F(TliDriver, ResetGivesPeerGoneOnReceiveAndSend) {
-  Peer peer(reset_now);
+  // The reset comes once the connection is made: one during the connect
+  // would be a refused connect, another test's case.
+  std::promise<void> connected;
+  auto made = connected.get_future();
+  Peer peer([&](int c) {
+    made.wait_for(std::chrono::seconds(5));
+    reset_now(c);
+  });
   ASSERT_EQ(connect(peer.address()), 0);
+  connected.set_value();
   peer.join();
   std::string got;
   EXPECT_EQ(receive(&got), -1);

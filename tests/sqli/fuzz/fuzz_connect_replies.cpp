@@ -127,9 +127,7 @@ void reassoc_reply(sqli_tcb *tcb, const uint8_t *data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz_environment::init();
-  setenv("CLIENT_LOCALE", "en_us.8859-1", 1);
-  if (CheckGlobInit() == nullptr) fail("runtime context", 0);
+  fuzz_environment::init_runtime("fuzz_connect_replies");
   return 0;
 }
 

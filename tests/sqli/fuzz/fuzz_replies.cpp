@@ -77,9 +77,7 @@ void check_status(sqli_tcb *tcb, const sqli_test::FakeAsf &fake, size_t reply_si
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz_environment::init();
-  setenv("CLIENT_LOCALE", "en_us.8859-1", 1);
-  if (CheckGlobInit() == nullptr) fail("runtime context", 0);
+  fuzz_environment::init_runtime("fuzz_replies");
   return 0;
 }
 

@@ -45,9 +45,7 @@ void terminated(const char *field, size_t size, const char *what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz_environment::init();
-  setenv("CLIENT_LOCALE", "en_us.8859-1", 1);
-  if (CheckGlobInit() == nullptr) fail("runtime context", 0);
+  fuzz_environment::init_runtime("fuzz_session_replies");
   return 0;
 }
 
