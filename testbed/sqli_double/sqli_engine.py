@@ -2042,15 +2042,15 @@ def sent_blobs(messages):
     return values
 
 
-def scenario_blob(spec):
+def scenario_blob(entry):
     """A value of the scenario's "blobs": {"hex"}, {"text"} or {"size",
     "fill"} (the fill text repeated to size bytes)."""
-    if "hex" in spec:
-        return bytes.fromhex(spec["hex"])
-    if "text" in spec:
-        return spec["text"].encode("utf-8")
-    fill = spec.get("fill", "x").encode("utf-8") or b"x"
-    size = int(spec.get("size", 0))
+    if "hex" in entry:
+        return bytes.fromhex(entry["hex"])
+    if "text" in entry:
+        return entry["text"].encode("utf-8")
+    fill = entry.get("fill", "x").encode("utf-8") or b"x"
+    size = int(entry.get("size", 0))
     return (fill * (size // len(fill) + 1))[:size]
 
 
@@ -2123,22 +2123,22 @@ def reply_for(scenario, messages, caps, session=None):
 CONNECT_FAULTS = ("close", "reset", "silent", "byte-writes", "short", "cut")
 
 
-def connect_options(args, spec):
+def connect_options(args, entry):
     """A copy of the command line's options with the scenario's "connect"
     object applied: "reject" (ERR, "ERR,ISAM", [ERR, ISAM] or null),
     "reject_message" (text or null), "faults" (a list of connect fault
     names, replacing --fault), "delay_ms". A named key replaces the
     command line's value; --times no longer limits them. ValueError for a
     value that is not one of these."""
-    if not isinstance(spec, dict):
+    if not isinstance(entry, dict):
         raise ValueError("connect: an object expected")
-    unknown = set(spec) - {"reject", "reject_message", "faults", "delay_ms"}
+    unknown = set(entry) - {"reject", "reject_message", "faults", "delay_ms"}
     if unknown:
         raise ValueError("connect: unknown key %s" % sorted(unknown)[0])
     a = copy.copy(args)
     a.times = None
-    if "reject" in spec:
-        r = spec["reject"]
+    if "reject" in entry:
+        r = entry["reject"]
         if r is None:
             a.reject = None
         elif isinstance(r, int) and not isinstance(r, bool):
@@ -2153,13 +2153,13 @@ def connect_options(args, spec):
             a.reject = (r[0], r[1] if len(r) > 1 else 0)
         else:
             raise ValueError("connect: reject %r" % (r,))
-    if "reject_message" in spec:
-        m = spec["reject_message"]
+    if "reject_message" in entry:
+        m = entry["reject_message"]
         if m is not None and not isinstance(m, str):
             raise ValueError("connect: reject_message %r" % (m,))
         a.reject_message = m
-    if "faults" in spec:
-        names = spec["faults"]
+    if "faults" in entry:
+        names = entry["faults"]
         if not isinstance(names, list):
             raise ValueError("connect: faults must be a list")
         for name in names:
@@ -2167,8 +2167,8 @@ def connect_options(args, spec):
                 raise ValueError("connect: fault %r" % (name,))
             sd.fault(name)  # the command line's check of its value
         a.fault = list(names)
-    if "delay_ms" in spec:
-        delay = spec["delay_ms"]
+    if "delay_ms" in entry:
+        delay = entry["delay_ms"]
         if not isinstance(delay, int) or isinstance(delay, bool) or delay < 0:
             raise ValueError("connect: delay_ms %r" % (delay,))
         a.delay = delay
@@ -2214,8 +2214,8 @@ class SqliServer(sd.Server):
         "connect" object (read anew at every connect) when it has one."""
         try:
             scenario = load_scenario(self.args.scenario)
-            spec = assoc_value(scenario, assoc, "connect", None)
-            return self.args if spec is None else connect_options(self.args, spec)
+            entry = assoc_value(scenario, assoc, "connect", None)
+            return self.args if entry is None else connect_options(self.args, entry)
         except (OSError, ValueError, argparse.ArgumentTypeError) as err:
             with self.error_lock:
                 self.errors += 1

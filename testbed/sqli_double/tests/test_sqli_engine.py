@@ -664,40 +664,40 @@ class SessionReplies(unittest.TestCase):
 
 
 class Replay(unittest.TestCase):
-    def test_requests_of_the_listed_sizes_get_the_listed_bytes_round_and_round(self):
+    def replayed(self, text, exchange):
+        """Connects to a double replaying the file text, then runs
+        exchange(socket); the double must stop cleanly."""
         with tempfile.TemporaryDirectory() as tmp:
             path = os.path.join(tmp, "replay")
             with open(path, "w") as f:
-                f.write("# size reply\n4 000c\n3 0008 0000\n")
+                f.write(text)
             dbl = Double("--replay", path)
             try:
                 s = dbl.connect()
                 s.sendall(BINARY_CONNECT)
                 read_message(s)
-                for size, want in ((4, "000c"), (3, "00080000"), (4, "000c")):
-                    s.sendall(b"\xff" * (size - 1))
-                    self.assertEqual(recv_for(s, 0.2)[0], b"")  # not yet a whole request
-                    s.sendall(b"\xff")
-                    self.assertEqual(recv_all(s, len(want) // 2).hex(), want)
+                exchange(s)
             finally:
                 self.assertEqual(dbl.stop(), 0)
 
+    def test_requests_of_the_listed_sizes_get_the_listed_bytes_round_and_round(self):
+        def exchange(s):
+            for size, want in ((4, "000c"), (3, "00080000"), (4, "000c")):
+                s.sendall(b"\xff" * (size - 1))
+                self.assertEqual(recv_for(s, 0.2)[0], b"")  # not yet a whole request
+                s.sendall(b"\xff")
+                self.assertEqual(recv_all(s, len(want) // 2).hex(), want)
+
+        self.replayed("# size reply\n4 000c\n3 0008 0000\n", exchange)
+
     def test_once_lines_are_answered_on_the_first_pass_only(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            path = os.path.join(tmp, "replay")
-            with open(path, "w") as f:
-                f.write("once 5 0051\n2 0013\nonce 3 00\n4 000c\n")
-            dbl = Double("--replay", path)
-            try:
-                s = dbl.connect()
-                s.sendall(BINARY_CONNECT)
-                read_message(s)
-                for size, want in ((5, "0051"), (2, "0013"), (3, "00"), (4, "000c"),
-                                   (2, "0013"), (4, "000c"), (2, "0013")):
-                    s.sendall(b"\x01" * size)
-                    self.assertEqual(recv_all(s, len(want) // 2).hex(), want)
-            finally:
-                self.assertEqual(dbl.stop(), 0)
+        def exchange(s):
+            for size, want in ((5, "0051"), (2, "0013"), (3, "00"), (4, "000c"),
+                               (2, "0013"), (4, "000c"), (2, "0013")):
+                s.sendall(b"\x01" * size)
+                self.assertEqual(recv_all(s, len(want) // 2).hex(), want)
+
+        self.replayed("once 5 0051\n2 0013\nonce 3 00\n4 000c\n", exchange)
 
     def test_the_raw_port_answers_the_listed_sequence_round_and_round(self):
         with tempfile.TemporaryDirectory() as tmp:
@@ -764,9 +764,9 @@ class Switches(unittest.TestCase):
                 ({"reject": None, "delay_ms": 300}, ("accept", 300)),
                 ({}, ("reject", -329)),  # an empty object changes nothing
             ]
-            for spec, (outcome, value) in cases:
-                with self.subTest(spec=spec):
-                    eng.write({} if spec is None else {"connect": spec})
+            for entry, (outcome, value) in cases:
+                with self.subTest(entry=entry):
+                    eng.write({} if entry is None else {"connect": entry})
                     s = eng.double.connect()
                     t0 = time.monotonic()
                     s.sendall(BINARY_CONNECT)
@@ -784,13 +784,13 @@ class Switches(unittest.TestCase):
                         self.assertEqual(recv_all(s, 2), END)
                     else:
                         self.assertEqual((hdr[2], error_of(body)), (d.T_REJECT, value))
-                        self.assertEqual(b"gone" in body, "reject_message" in (spec or {}))
+                        self.assertEqual(b"gone" in body, "reject_message" in (entry or {}))
             self.assertEqual(eng.double.stop(), 0)
 
     def test_a_bad_connect_object_closes_the_connection_and_fails_the_double(self):
-        for spec in ({"faults": ["refuse"]}, {"faults": "close"}, {"reject": "x"},
+        for entry in ({"faults": ["refuse"]}, {"faults": "close"}, {"reject": "x"},
                      {"delay_ms": -1}, {"rejects": -1}, ["close"]):
-            with self.subTest(spec=spec), Engine({"connect": spec}) as eng:
+            with self.subTest(entry=entry), Engine({"connect": entry}) as eng:
                 s = eng.double.connect()
                 s.sendall(BINARY_CONNECT)
                 try:
